@@ -1,0 +1,78 @@
+#include "platform/DriveMap.h"
+
+#include <cctype>
+
+namespace platform {
+
+namespace {
+int indexOf(char letter)
+{
+    int c = std::toupper(static_cast<unsigned char>(letter));
+    return (c >= 'A' && c <= 'Z') ? c - 'A' : -1;
+}
+} // namespace
+
+DriveMap& DriveMap::global()
+{
+    static DriveMap map;
+    return map;
+}
+
+char DriveMap::assign(DriveBinding binding)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (int i = 'D' - 'A'; i < 26; ++i) {
+        if (!drives_[i]) {
+            drives_[i] = std::move(binding);
+            return static_cast<char>('A' + i);
+        }
+    }
+    return 0;
+}
+
+bool DriveMap::bind(char letter, DriveBinding binding)
+{
+    int i = indexOf(letter);
+    if (i < 0)
+        return false;
+    std::lock_guard<std::mutex> lock(mutex_);
+    drives_[i] = std::move(binding);
+    return true;
+}
+
+void DriveMap::release(char letter)
+{
+    int i = indexOf(letter);
+    if (i < 0)
+        return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    drives_[i].reset();
+}
+
+std::optional<DriveBinding> DriveMap::find(char letter) const
+{
+    int i = indexOf(letter);
+    if (i < 0)
+        return std::nullopt;
+    std::lock_guard<std::mutex> lock(mutex_);
+    return drives_[i];
+}
+
+std::vector<char> DriveMap::letters() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<char> out;
+    for (int i = 0; i < 26; ++i)
+        if (drives_[i])
+            out.push_back(static_cast<char>('A' + i));
+    return out;
+}
+
+void DriveMap::clear()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (auto& d : drives_)
+        d.reset();
+}
+
+} // namespace platform
