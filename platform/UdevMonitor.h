@@ -1,0 +1,51 @@
+#pragma once
+// Real devices: a libudev monitor of USB disks. An added disk gets the first free drive
+// letter, bound to its block node (SG_IO works on it, and the FAT tools use it as the
+// volume); a removed one gives its letter back. Each change becomes a volume event with
+// a unit mask, as the window's device handler expects. Call poll() on the UI thread when
+// fd() is readable.
+#include "platform/DriveMap.h"
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+
+struct udev;
+struct udev_monitor;
+
+namespace platform {
+
+class UdevMonitor {
+public:
+    using VolumeEvent = std::function<void(bool arrival, uint32_t unitMask)>;
+    using Opener = std::function<std::shared_ptr<ScsiTransport>(const std::string& node)>;
+
+    UdevMonitor(DriveMap& drives, Opener opener, VolumeEvent onEvent);
+    ~UdevMonitor();
+    UdevMonitor(const UdevMonitor&) = delete;
+    UdevMonitor& operator=(const UdevMonitor&) = delete;
+
+    // Starts listening; false when udev is not available (no events will come).
+    bool start();
+    int fd() const;
+    // Reads the pending events without blocking.
+    void poll();
+
+    // One event as udev reports it; the rest of the class is the udev plumbing.
+    void handle(const std::string& action, const std::string& node, bool usbDisk);
+
+    // Letter bound to a node, 0 when none.
+    char letterOf(const std::string& node) const;
+
+private:
+    DriveMap& drives_;
+    Opener opener_;
+    VolumeEvent onEvent_;
+    std::map<std::string, char> letters_;
+    udev* udev_ = nullptr;
+    udev_monitor* monitor_ = nullptr;
+};
+
+} // namespace platform
