@@ -1,0 +1,23 @@
+#pragma once
+// The flash types the simulator ships with. The sample station kit carries a flash
+// description record for each NAND type here.
+#include "sim/SimulatedDevice.h"
+
+#include <string>
+#include <vector>
+
+namespace sim {
+
+// 1 chip x 1024 blocks (1000 usable) x 64 pages x 2048 bytes; a few factory-bad blocks.
+FlashProfile Nand128M();
+// 2 chips x 2048 blocks (2000 usable) x 128 pages x 2048 bytes.
+FlashProfile Nand1G();
+// A 4 MB SPI NOR flash.
+FlashProfile SpiNor4M();
+// The NAND types with a description record in the kit.
+std::vector<FlashProfile> KitNandProfiles();
+
+// The flash ID as the kit names its record files: ten upper-case hex digits, maker first.
+std::string FlashIdText(const FlashProfile& profile);
+
+} // namespace sim
