@@ -1,0 +1,311 @@
+#include "platform/Process.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace platform {
+
+namespace {
+
+constexpr size_t kMaxCaptured = 1u << 20;
+
+class Fd {
+public:
+    Fd() = default;
+    explicit Fd(int fd) : fd_(fd) {}
+    ~Fd() { reset(); }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+    bool valid() const { return fd_ >= 0; }
+    void reset(int fd = -1)
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = fd;
+    }
+
+private:
+    int fd_ = -1;
+};
+
+std::string errnoText(const std::string& what, int err)
+{
+    return what + ": " + std::strerror(err);
+}
+
+// Reads what a pipe holds now into 'into' (kept up to the cap). Returns false at end of
+// file or on an error, when the pipe is done.
+bool readSome(int fd, std::string& into)
+{
+    char buf[4096];
+    for (;;) {
+        ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n > 0) {
+            size_t room = into.size() < kMaxCaptured ? kMaxCaptured - into.size() : 0;
+            into.append(buf, std::min(room, static_cast<size_t>(n)));
+            return true;
+        }
+        if (n == 0)
+            return false;
+        if (errno == EINTR)
+            continue;
+        return errno == EAGAIN || errno == EWOULDBLOCK;
+    }
+}
+
+// After the child has ended, takes what is left in a pipe without waiting for an end of
+// file that a leftover grandchild could hold back.
+void drain(Fd& fd, std::string& into)
+{
+    if (!fd.valid())
+        return;
+    int flags = ::fcntl(fd.get(), F_GETFL);
+    if (flags >= 0)
+        ::fcntl(fd.get(), F_SETFL, flags | O_NONBLOCK);
+    char buf[4096];
+    for (;;) {
+        ssize_t n = ::read(fd.get(), buf, sizeof buf);
+        if (n > 0) {
+            size_t room = into.size() < kMaxCaptured ? kMaxCaptured - into.size() : 0;
+            into.append(buf, std::min(room, static_cast<size_t>(n)));
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        break;
+    }
+    fd.reset();
+}
+
+std::vector<std::string> buildEnvironment(const ProcessOptions& options)
+{
+    std::vector<std::string> env;
+    for (char** e = environ; e && *e; ++e) {
+        std::string entry(*e);
+        bool replaced = false;
+        for (const auto& [name, value] : options.environment)
+            if (entry.size() > name.size() && entry.compare(0, name.size(), name) == 0 &&
+                entry[name.size()] == '=')
+                replaced = true;
+        if (!replaced)
+            env.push_back(std::move(entry));
+    }
+    for (const auto& [name, value] : options.environment)
+        env.push_back(name + "=" + value);
+    return env;
+}
+
+bool waitExited(pid_t pid, int options, int& status)
+{
+    for (;;) {
+        pid_t r = ::waitpid(pid, &status, options);
+        if (r == pid)
+            return true;
+        if (r < 0 && errno == EINTR)
+            continue;
+        return false;
+    }
+}
+
+void recordStatus(int status, ProcessResult& result)
+{
+    if (WIFEXITED(status))
+        result.exitCode = WEXITSTATUS(status);
+    else if (WIFSIGNALED(status))
+        result.signal = WTERMSIG(status);
+}
+
+} // namespace
+
+std::string FindProgram(const std::string& name, const std::string& searchPath)
+{
+    auto isExecutable = [](const std::string& path) {
+        struct stat st {};
+        return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), X_OK) == 0;
+    };
+    if (name.empty())
+        return "";
+    if (name.find('/') != std::string::npos)
+        return isExecutable(name) ? name : "";
+    std::string path = searchPath;
+    if (path.empty()) {
+        const char* env = std::getenv("PATH");
+        path = env ? env : "/usr/local/bin:/usr/bin:/bin";
+    }
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t end = path.find(':', start);
+        if (end == std::string::npos)
+            end = path.size();
+        std::string folder = path.substr(start, end - start);
+        // An empty entry would mean the current folder, which this program never uses.
+        if (!folder.empty()) {
+            std::string candidate = folder + "/" + name;
+            if (isExecutable(candidate))
+                return candidate;
+        }
+        start = end + 1;
+    }
+    return "";
+}
+
+ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOptions& options)
+{
+    ProcessResult result;
+    if (argv.empty() || argv[0].empty()) {
+        result.error = "no program given";
+        return result;
+    }
+
+    const std::string inputPath = options.stdinPath.empty() ? "/dev/null" : options.stdinPath;
+    Fd input(::open(inputPath.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!input.valid()) {
+        result.error = errnoText("cannot open " + inputPath, errno);
+        return result;
+    }
+    int outPipe[2] = {-1, -1};
+    int errPipe[2] = {-1, -1};
+    if (options.captureOutput) {
+        if (::pipe2(outPipe, O_CLOEXEC) != 0) {
+            result.error = errnoText("pipe", errno);
+            return result;
+        }
+        if (::pipe2(errPipe, O_CLOEXEC) != 0) {
+            result.error = errnoText("pipe", errno);
+            ::close(outPipe[0]);
+            ::close(outPipe[1]);
+            return result;
+        }
+    }
+    Fd outRead(outPipe[0]), outWrite(outPipe[1]), errRead(errPipe[0]), errWrite(errPipe[1]);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, input.get(), STDIN_FILENO);
+    if (options.captureOutput) {
+        posix_spawn_file_actions_adddup2(&actions, outWrite.get(), STDOUT_FILENO);
+        posix_spawn_file_actions_adddup2(&actions, errWrite.get(), STDERR_FILENO);
+    }
+    // Descriptors that other threads open without close-on-exec stay out of the child.
+    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+    if (!options.workingDir.empty())
+        posix_spawn_file_actions_addchdir_np(&actions, options.workingDir.c_str());
+
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    sigset_t mask;
+    sigemptyset(&mask);
+    posix_spawnattr_setsigmask(&attr, &mask);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    for (int sig : {SIGPIPE, SIGINT, SIGTERM, SIGQUIT, SIGHUP, SIGCHLD, SIGALRM, SIGUSR1, SIGUSR2})
+        sigaddset(&defaults, sig);
+    posix_spawnattr_setsigdefault(&attr, &defaults);
+    // A group of its own, so that a time-out kills the child and what it started, only.
+    posix_spawnattr_setpgroup(&attr, 0);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
+    std::vector<std::string> envStrings = buildEnvironment(options);
+    std::vector<char*> envp;
+    for (auto& e : envStrings)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
+    std::vector<std::string> argStrings(argv);
+    std::vector<char*> args;
+    for (auto& a : argStrings)
+        args.push_back(a.data());
+    args.push_back(nullptr);
+
+    pid_t pid = 0;
+    int rc;
+    if (argv[0].find('/') != std::string::npos)
+        rc = ::posix_spawn(&pid, args[0], &actions, &attr, args.data(), envp.data());
+    else
+        rc = ::posix_spawnp(&pid, args[0], &actions, &attr, args.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attr);
+    input.reset();
+    outWrite.reset();
+    errWrite.reset();
+    if (rc != 0) {
+        result.error = errnoText("cannot start " + argv[0], rc);
+        return result;
+    }
+    result.started = true;
+    result.pid = pid;
+
+    Fd pidFd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
+    using SteadyClock = std::chrono::steady_clock;
+    const auto deadline = SteadyClock::now() + std::chrono::milliseconds(options.timeoutMs);
+    int status = 0;
+    for (;;) {
+        pollfd fds[3];
+        nfds_t count = 0;
+        int outIndex = -1, errIndex = -1, pidIndex = -1;
+        if (outRead.valid()) {
+            outIndex = static_cast<int>(count);
+            fds[count++] = {outRead.get(), POLLIN, 0};
+        }
+        if (errRead.valid()) {
+            errIndex = static_cast<int>(count);
+            fds[count++] = {errRead.get(), POLLIN, 0};
+        }
+        if (pidFd.valid()) {
+            pidIndex = static_cast<int>(count);
+            fds[count++] = {pidFd.get(), POLLIN, 0};
+        }
+        int waitMs = -1;
+        if (options.timeoutMs > 0) {
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
+            waitMs = static_cast<int>(std::max<long long>(0, left));
+        }
+        // Without a process descriptor the child's end is found by polling now and then.
+        if (!pidFd.valid() && (waitMs < 0 || waitMs > 10))
+            waitMs = 10;
+        int n = ::poll(fds, count, waitMs);
+        if (n < 0 && errno != EINTR) {
+            result.error = errnoText("poll", errno);
+            break;
+        }
+        if (n > 0) {
+            if (outIndex >= 0 && fds[outIndex].revents && !readSome(outRead.get(), result.output))
+                outRead.reset();
+            if (errIndex >= 0 && fds[errIndex].revents && !readSome(errRead.get(), result.errorOutput))
+                errRead.reset();
+        }
+        bool mayHaveEnded = !pidFd.valid() || (n > 0 && pidIndex >= 0 && fds[pidIndex].revents);
+        if (mayHaveEnded && waitExited(pid, WNOHANG, status)) {
+            recordStatus(status, result);
+            drain(outRead, result.output);
+            drain(errRead, result.errorOutput);
+            return result;
+        }
+        if (options.timeoutMs > 0 && SteadyClock::now() >= deadline)
+            break;
+    }
+
+    // Past the limit (or the wait itself failed): end our child and its group, then reap it.
+    result.timedOut = result.error.empty();
+    ::kill(-pid, SIGKILL);
+    ::kill(pid, SIGKILL);
+    if (waitExited(pid, 0, status))
+        recordStatus(status, result);
+    drain(outRead, result.output);
+    drain(errRead, result.errorOutput);
+    return result;
+}
+
+} // namespace platform

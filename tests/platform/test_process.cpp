@@ -1,0 +1,163 @@
+#include "platform/Process.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <fstream>
+#include <thread>
+
+using namespace platform;
+
+namespace {
+
+// Gone or a zombie waiting for its reaper: either way it runs no more.
+bool processGone(int pid)
+{
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(stat, line))
+        return true;
+    auto close = line.rfind(')');
+    return close != std::string::npos && close + 2 < line.size() && line[close + 2] == 'Z';
+}
+
+ProcessOptions captured(uint32_t timeoutMs = 0)
+{
+    ProcessOptions o;
+    o.captureOutput = true;
+    o.timeoutMs = timeoutMs;
+    return o;
+}
+
+} // namespace
+
+TEST(Process, PassesArgumentsLiterallyAndCapturesOutputAndStatus)
+{
+    auto r = RunProcess({"printf", "%s|", "a b", "$HOME;ls", "*", "\"q\""}, captured());
+    ASSERT_TRUE(r.succeeded()) << r.error;
+    EXPECT_EQ(r.output, "a b|$HOME;ls|*|\"q\"|");
+
+    r = RunProcess({"sh", "-c", "echo out; echo err >&2; exit 3"}, captured());
+    EXPECT_TRUE(r.started);
+    EXPECT_FALSE(r.succeeded());
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_EQ(r.output, "out\n");
+    EXPECT_EQ(r.errorOutput, "err\n");
+
+    r = RunProcess({"sh", "-c", "kill -TERM $$"}, captured());
+    EXPECT_FALSE(r.succeeded());
+    EXPECT_EQ(r.signal, SIGTERM);
+}
+
+TEST(Process, FeedsStandardInputFromAFileAndSetsEnvironmentAndFolder)
+{
+    testsupport::TempDir dir;
+    dir.write("answers.txt", "y\r\nline two\n");
+    ProcessOptions o = captured();
+    o.stdinPath = dir.file("answers.txt");
+    auto r = RunProcess({"cat"}, o);
+    ASSERT_TRUE(r.succeeded()) << r.error;
+    EXPECT_EQ(r.output, "y\r\nline two\n");
+
+    // Without an input file the child reads an empty standard input, never ours.
+    r = RunProcess({"cat"}, captured());
+    ASSERT_TRUE(r.succeeded());
+    EXPECT_EQ(r.output, "");
+
+    o = captured();
+    o.environment = {{"MPTOOL_PROBE", "x y"}, {"PATH", "/usr/bin:/bin"}};
+    o.workingDir = dir.path();
+    r = RunProcess({"sh", "-c", "echo \"$MPTOOL_PROBE\"; echo \"$PATH\"; pwd"}, o);
+    ASSERT_TRUE(r.succeeded());
+    EXPECT_EQ(r.output, "x y\n/usr/bin:/bin\n" + dir.path() + "\n");
+
+    o.stdinPath = dir.file("missing.txt");
+    r = RunProcess({"cat"}, o);
+    EXPECT_FALSE(r.started);
+    EXPECT_NE(r.error.find("missing.txt"), std::string::npos);
+}
+
+TEST(Process, MissingProgramIsAClearFailure)
+{
+    auto r = RunProcess({"mptool-no-such-program"}, captured());
+    EXPECT_FALSE(r.started);
+    EXPECT_FALSE(r.succeeded());
+    EXPECT_NE(r.error.find("mptool-no-such-program"), std::string::npos);
+
+    r = RunProcess({"/nonexistent/folder/tool"});
+    EXPECT_FALSE(r.started);
+    r = RunProcess({});
+    EXPECT_FALSE(r.started);
+}
+
+TEST(Process, TimeLimitKillsTheChildAndItsGroupOnly)
+{
+    auto start = std::chrono::steady_clock::now();
+    auto r = RunProcess({"sleep", "30"}, captured(100));
+    EXPECT_TRUE(r.started);
+    EXPECT_TRUE(r.timedOut);
+    EXPECT_FALSE(r.succeeded());
+    EXPECT_TRUE(processGone(r.pid));
+
+    // What the child started goes with it.
+    r = RunProcess({"sh", "-c", "sleep 30 & echo $!; wait"}, captured(200));
+    EXPECT_TRUE(r.timedOut);
+    int grandchild = std::atoi(r.output.c_str());
+    ASSERT_GT(grandchild, 0);
+    EXPECT_TRUE(processGone(r.pid));
+    EXPECT_TRUE(processGone(grandchild));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
+}
+
+TEST(Process, ReturnsWhenTheChildEndsEvenIfAGrandchildHoldsItsOutput)
+{
+    auto start = std::chrono::steady_clock::now();
+    auto r = RunProcess({"sh", "-c", "sleep 30 & echo $!"}, captured(5000));
+    ASSERT_TRUE(r.succeeded());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
+    int grandchild = std::atoi(r.output.c_str());
+    ASSERT_GT(grandchild, 0);
+    ::kill(grandchild, SIGKILL);
+}
+
+TEST(Process, ManyThreadsRunTheirOwnChildren)
+{
+    constexpr int kThreads = 8;
+    std::string outputs[kThreads];
+    bool ok[kThreads] = {};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([t, &outputs, &ok] {
+            for (int i = 0; i < 5; ++i) {
+                auto r = RunProcess({"sh", "-c", "echo $0-$1; exit $0", std::to_string(t), std::to_string(i)}, captured(5000));
+                ok[t] = r.started && r.exitCode == t;
+                outputs[t] += r.output;
+            }
+        });
+    for (auto& th : threads)
+        th.join();
+    for (int t = 0; t < kThreads; ++t) {
+        EXPECT_TRUE(ok[t]);
+        std::string expected;
+        for (int i = 0; i < 5; ++i)
+            expected += std::to_string(t) + "-" + std::to_string(i) + "\n";
+        EXPECT_EQ(outputs[t], expected);
+    }
+}
+
+TEST(Process, FindProgramSearchesOnlyTheGivenFolders)
+{
+    testsupport::TempDir dir;
+    dir.write("tool", "#!/bin/sh\n");
+    dir.write("plain", "data");
+    std::string tool = dir.file("tool");
+    ASSERT_EQ(::chmod(tool.c_str(), 0755), 0);
+    EXPECT_EQ(FindProgram("tool", "/nonexistent:" + dir.path()), tool);
+    EXPECT_EQ(FindProgram("plain", dir.path()), "") << "not executable";
+    EXPECT_EQ(FindProgram("sh", dir.path()), "");
+    EXPECT_NE(FindProgram("sh"), "");
+    EXPECT_EQ(FindProgram(tool), tool);
+    EXPECT_EQ(FindProgram(""), "");
+}
