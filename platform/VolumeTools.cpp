@@ -1,0 +1,270 @@
+#include "platform/VolumeTools.h"
+
+#include "platform/Process.h"
+
+#include <cstdlib>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <mutex>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace platform {
+
+namespace {
+
+std::mutex g_configMutex;
+VolumeToolConfig g_config;
+
+constexpr uint32_t kFat16ClusterBytes = 8192;
+// dosfstools picks FAT32 by itself from this size on; a "FAT" format must not.
+constexpr uint64_t kAutoFat32FromBytes = 512ull << 20;
+
+std::string searchPath(const VolumeToolConfig& config)
+{
+    if (!config.searchPath.empty())
+        return config.searchPath;
+    const char* env = std::getenv("PATH");
+    std::string path = env ? env : "/usr/bin:/bin";
+    // The FAT tools live in sbin, which an operator's PATH may lack.
+    return path + ":/usr/local/sbin:/usr/sbin:/sbin";
+}
+
+ToolOutcome failure(std::string message, bool timedOut = false)
+{
+    ToolOutcome out;
+    out.timedOut = timedOut;
+    out.message = std::move(message);
+    return out;
+}
+
+// A volume that vanished (unplugged, deleted disk file) fails at once, before any tool.
+bool volumeThere(const std::string& volume, std::string& message)
+{
+    struct stat st {};
+    if (volume.empty()) {
+        message = "no volume";
+        return false;
+    }
+    if (::stat(volume.c_str(), &st) != 0 || !(S_ISREG(st.st_mode) || S_ISBLK(st.st_mode))) {
+        message = "volume " + volume + " is not there";
+        return false;
+    }
+    return true;
+}
+
+ToolOutcome runTool(const std::string& tool, std::vector<std::string> args, uint32_t timeLimitMs,
+                    const std::string& stdinPath = "", std::string* output = nullptr)
+{
+    VolumeToolConfig config = GetVolumeToolConfig();
+    std::string program = FindProgram(tool, searchPath(config));
+    if (program.empty())
+        return failure(tool + " not found");
+    args.insert(args.begin(), program);
+    ProcessOptions options;
+    options.captureOutput = true;
+    options.timeoutMs = timeLimitMs;
+    options.stdinPath = stdinPath;
+    // mtools takes a plain disk file without a drive configuration; long names in UTF-8.
+    options.environment = {{"MTOOLS_SKIP_CHECK", "1"}, {"LC_ALL", "C.UTF-8"}};
+    ProcessResult r = RunProcess(args, options);
+    if (output)
+        *output = r.output;
+    if (r.succeeded())
+        return {true, false, ""};
+    if (!r.started)
+        return failure(r.error);
+    if (r.timedOut)
+        return failure(tool + " ran past its time limit and was stopped", true);
+    std::string why = r.errorOutput.empty() ? r.output : r.errorOutput;
+    while (!why.empty() && (why.back() == '\n' || why.back() == '\r'))
+        why.pop_back();
+    std::string status = r.signal ? "signal " + std::to_string(r.signal) : "status " + std::to_string(r.exitCode);
+    return failure(tool + " failed (" + status + ")" + (why.empty() ? "" : ": " + why));
+}
+
+// "\A\B" or "A/B/" -> "::/A/B"; the root is "::/".
+std::string mtoolsPath(const std::string& inside)
+{
+    std::string p;
+    for (char c : inside)
+        p += c == '\\' ? '/' : c;
+    while (p.size() > 1 && p.back() == '/')
+        p.pop_back();
+    if (p.empty() || p[0] != '/')
+        p.insert(p.begin(), '/');
+    return "::" + p;
+}
+
+bool isRoot(const std::string& inside)
+{
+    return mtoolsPath(inside) == "::/";
+}
+
+struct VolumeGeometry {
+    uint64_t bytes = 0;
+    uint32_t sectorBytes = 512;
+};
+
+VolumeGeometry geometry(const std::string& volume)
+{
+    VolumeGeometry g;
+    struct stat st {};
+    if (::stat(volume.c_str(), &st) != 0)
+        return g;
+    if (S_ISREG(st.st_mode)) {
+        g.bytes = static_cast<uint64_t>(st.st_size);
+        return g;
+    }
+    int fd = ::open(volume.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return g;
+    uint64_t bytes = 0;
+    int sector = 0;
+    if (::ioctl(fd, BLKGETSIZE64, &bytes) == 0)
+        g.bytes = bytes;
+    if (::ioctl(fd, BLKSSZGET, &sector) == 0 && sector >= 512)
+        g.sectorBytes = static_cast<uint32_t>(sector);
+    ::close(fd);
+    return g;
+}
+
+} // namespace
+
+void SetVolumeToolConfig(const VolumeToolConfig& config)
+{
+    std::lock_guard<std::mutex> lock(g_configMutex);
+    g_config = config;
+}
+
+VolumeToolConfig GetVolumeToolConfig()
+{
+    std::lock_guard<std::mutex> lock(g_configMutex);
+    return g_config;
+}
+
+ToolOutcome FormatVolume(const std::string& volume, uint32_t fatFlag, bool quick, const std::string& stdinPath,
+                         std::optional<uint32_t> timeLimitMs)
+{
+    std::string why;
+    if (!volumeThere(volume, why))
+        return failure(why);
+    VolumeGeometry g = geometry(volume);
+    std::vector<std::string> args;
+    if (fatFlag == 255 || fatFlag == 0) {
+        if (g.bytes >= kAutoFat32FromBytes)
+            args.insert(args.end(), {"-F", "16"});
+        if (fatFlag == 255) {
+            uint32_t perCluster = g.sectorBytes >= kFat16ClusterBytes ? 1 : kFat16ClusterBytes / g.sectorBytes;
+            args.insert(args.end(), {"-s", std::to_string(perCluster)});
+        }
+    } else {
+        args.insert(args.end(), {"-F", "32"});
+    }
+    if (!quick)
+        args.push_back("-c");
+    args.push_back(volume);
+    return runTool("mkfs.fat", args, timeLimitMs.value_or(GetVolumeToolConfig().formatTimeMs), stdinPath);
+}
+
+std::optional<std::string> FatLabelText(const std::string& label)
+{
+    static const std::string kForbidden = "*?.,;:/\\|+=<>[]\"";
+    if (label.size() > 11 || (!label.empty() && label[0] == ' '))
+        return std::nullopt;
+    std::string text = label;
+    for (char& c : text) {
+        auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7F || kForbidden.find(c) != std::string::npos)
+            return std::nullopt;
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    }
+    return text;
+}
+
+ToolOutcome WriteVolumeLabel(const std::string& volume, const std::string& label)
+{
+    auto text = FatLabelText(label);
+    if (!text)
+        return failure("a FAT volume cannot hold the label \"" + label + "\"");
+    std::string why;
+    if (!volumeThere(volume, why))
+        return failure(why);
+    uint32_t limit = GetVolumeToolConfig().toolTimeMs;
+    if (text->empty())
+        return runTool("fatlabel", {"-r", volume}, limit);
+    return runTool("fatlabel", {volume, *text}, limit);
+}
+
+std::optional<std::string> ReadVolumeLabel(const std::string& volume)
+{
+    std::string why;
+    if (!volumeThere(volume, why))
+        return std::nullopt;
+    std::string out;
+    if (!runTool("fatlabel", {volume}, GetVolumeToolConfig().toolTimeMs, "", &out).ok)
+        return std::nullopt;
+    while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == ' '))
+        out.pop_back();
+    if (out == "NO NAME")
+        out.clear();
+    return out;
+}
+
+bool IsFatVolume(const std::string& volume)
+{
+    std::string why;
+    return volumeThere(volume, why) && runTool("minfo", {"-i", volume, "::"}, GetVolumeToolConfig().toolTimeMs).ok;
+}
+
+bool VolumeFolderExists(const std::string& volume, const std::string& folder)
+{
+    std::string why;
+    if (!volumeThere(volume, why))
+        return false;
+    if (isRoot(folder))
+        return IsFatVolume(volume);
+    // Only a folder holds a "." entry, so a file of that name does not count.
+    return runTool("mdir", {"-i", volume, "-b", mtoolsPath(folder) + "/."}, GetVolumeToolConfig().toolTimeMs).ok;
+}
+
+ToolOutcome MakeVolumeFolder(const std::string& volume, const std::string& folder)
+{
+    std::string why;
+    if (!volumeThere(volume, why))
+        return failure(why);
+    if (isRoot(folder))
+        return failure("the root folder cannot be made");
+    return runTool("mmd", {"-i", volume, mtoolsPath(folder)}, GetVolumeToolConfig().toolTimeMs);
+}
+
+ToolOutcome CopyFileToVolume(const std::string& volume, const std::string& hostFile, const std::string& target)
+{
+    std::string why;
+    if (!volumeThere(volume, why))
+        return failure(why);
+    struct stat st {};
+    if (::stat(hostFile.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return failure(hostFile + " is not a file that can be copied");
+    if (hostFile.empty() || hostFile[0] != '/')
+        return failure(hostFile + " is not an absolute path");
+    VolumeToolConfig config = GetVolumeToolConfig();
+    uint64_t mib = static_cast<uint64_t>(st.st_size) >> 20;
+    uint64_t limit = config.copyTimeMs + mib * config.copyMsPerMiB;
+    // "-D o": a name already there is overwritten, never asked about.
+    return runTool("mcopy", {"-i", volume, "-D", "o", hostFile, mtoolsPath(target)},
+                   static_cast<uint32_t>(std::min<uint64_t>(limit, UINT32_MAX)));
+}
+
+ToolOutcome CheckVolume(const std::string& volume, uint32_t timeLimitMs, bool repair)
+{
+    std::string why;
+    if (!volumeThere(volume, why))
+        return failure(why);
+    return runTool("fsck.fat", {repair ? "-a" : "-n", volume}, timeLimitMs);
+}
+
+} // namespace platform

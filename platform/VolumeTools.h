@@ -1,0 +1,59 @@
+#pragma once
+// FAT volume work done by dosfstools and mtools on an unmounted device node or a disk file:
+// format, label, recognise, make folders and copy files onto it, check it. Every tool runs
+// from an argument list with a time limit; a missing tool, a vanished volume or a time-out
+// is a failure with a message, never a hang.
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace platform {
+
+struct VolumeToolConfig {
+    // Folders searched for the tools (colon-separated); "" = PATH and the sbin folders.
+    std::string searchPath;
+    uint32_t formatTimeMs = 120000; // mkfs.fat
+    uint32_t toolTimeMs = 30000;    // labels, information, folders
+    uint32_t copyTimeMs = 60000;    // one file copy, plus copyMsPerMiB for each MiB of it
+    uint32_t copyMsPerMiB = 1000;
+};
+
+// The settings every call uses (tests narrow them); safe from any thread.
+void SetVolumeToolConfig(const VolumeToolConfig& config);
+VolumeToolConfig GetVolumeToolConfig();
+
+struct ToolOutcome {
+    bool ok = false;
+    bool timedOut = false;
+    std::string message; // what went wrong, for logs; "" when ok
+};
+
+// FAT flag of the format runner: 255 = FAT with 8192-byte clusters, 0 = FAT (12 or 16
+// bits, never 32), any other value = FAT32. quick = false adds a bad-block read check.
+// stdinPath (may be "") is fed to the tool's standard input.
+ToolOutcome FormatVolume(const std::string& volume, uint32_t fatFlag, bool quick, const std::string& stdinPath = "",
+                         std::optional<uint32_t> timeLimitMs = std::nullopt);
+
+// The label as FAT stores it: ASCII letters upper-cased. nullopt when FAT cannot hold it
+// (over 11 bytes, a leading space, a control character or one of *?.,;:/\|+=<>[]").
+std::optional<std::string> FatLabelText(const std::string& label);
+
+// Writes the label ("" removes it).
+ToolOutcome WriteVolumeLabel(const std::string& volume, const std::string& label);
+// The label; "" when the volume has none ("NO NAME"); nullopt when it cannot be read.
+std::optional<std::string> ReadVolumeLabel(const std::string& volume);
+
+// True when a FAT file system is recognised on the volume.
+bool IsFatVolume(const std::string& volume);
+
+// Paths inside the volume are written "/FOLDER/NAME" ("\" is taken as well).
+bool VolumeFolderExists(const std::string& volume, const std::string& folder);
+ToolOutcome MakeVolumeFolder(const std::string& volume, const std::string& folder);
+// Copies a host file onto the volume, overwriting what is there.
+ToolOutcome CopyFileToVolume(const std::string& volume, const std::string& hostFile, const std::string& target);
+
+// fsck.fat repairing the volume (repair = false only reads). ok only when it ended by itself
+// with status 0.
+ToolOutcome CheckVolume(const std::string& volume, uint32_t timeLimitMs, bool repair = true);
+
+} // namespace platform
