@@ -1,0 +1,93 @@
+#include "production/ppthread.h"
+
+#include "device/HostUtil.h"
+#include "production/FlashRecord.h"
+#include "production/WindowLink.h"
+#include "ui/LangStrings.h"
+
+#include <cstring>
+
+ProductThread::ProductThread(char drive, int slot, toolkit::TStaticText* status,
+                             toolkit::TGauge* gauge, toolkit::TImage* image,
+                             const char* volumeLabel, toolkit::TStaticText* textF,
+                             toolkit::TStaticText* textP)
+    : toolkit::TThread(true),
+      sDrive(1, drive),
+      pStatusText(status),
+      pTextF(textF),
+      pTextP(textP),
+      pGauge(gauge),
+      pResultImage(image),
+      sVolumeLabel(volumeLabel ? volumeLabel : ""),
+      iSlot(static_cast<uint32_t>(slot))
+{
+    SetFreeOnTerminate(true);
+    std::memset(ScratchBuffer, 0, sizeof ScratchBuffer);
+    std::memset(CfgImage, 0, sizeof CfgImage);
+    std::memset(GoodBlockBitmap, 0, sizeof GoodBlockBitmap);
+    std::memset(PageTable, 0xFF, sizeof PageTable);
+    std::memset(DeviceInfoCopy, 0, sizeof DeviceInfoCopy);
+    iLanguageIndex = production::Window().LanguageIndex();
+}
+
+ProductThread::~ProductThread() = default;
+
+void ProductThread::SetStep(uint32_t step)
+{
+    iStep = step;
+    Synchronize([this] { UpdateGauge(); });
+}
+
+void ProductThread::UpdateGauge()
+{
+    if (pGauge)
+        pGauge->SetProgress(static_cast<int>(iStep));
+}
+
+void ProductThread::SetStatus(const std::string& caption)
+{
+    if (pStatusText)
+        pStatusText->SetCaption(caption);
+}
+
+std::string ProductThread::Status() const
+{
+    return pStatusText ? pStatusText->Caption() : std::string();
+}
+
+void ProductThread::SetStatusColor(toolkit::TColor color)
+{
+    if (pStatusText)
+        pStatusText->Font()->SetColor(color);
+}
+
+toolkit::TColor ProductThread::StatusColor() const
+{
+    return pStatusText ? pStatusText->Font()->Color() : toolkit::clBtnText;
+}
+
+bool ProductThread::AllocateBlockTable()
+{
+    FreeBlockTable();
+    if (!GeometryIsSound(*this))
+        return false;
+    iBlockTableEntries = iChipCount * iBlocksPerChip;
+    pBlockTable = std::make_unique<uint8_t[]>(iBlockTableEntries); // zeroed
+    return true;
+}
+
+void ProductThread::FreeBlockTable()
+{
+    pBlockTable.reset();
+    iBlockTableEntries = 0;
+}
+
+// The production sequence runs here; until it is in place a run ends as a failure.
+void ProductThread::Execute()
+{
+    iResult = 0;
+    SetStatusColor(toolkit::clRed);
+    SetStatus(FailMsg.get());
+    AppendLog(sDrive + " fail!");
+    FreeBlockTable();
+}
