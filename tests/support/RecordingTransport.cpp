@@ -1,0 +1,68 @@
+#include "support/RecordingTransport.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace testsupport {
+
+void RecordingTransport::push(ScriptedAnswer answer)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    answers_.push_back(std::move(answer));
+}
+
+void RecordingTransport::setFallback(ScriptedAnswer answer)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    fallback_ = std::move(answer);
+}
+
+void RecordingTransport::setResponder(std::function<ScriptedAnswer(const RecordedCall&)> responder)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    responder_ = std::move(responder);
+}
+
+bool RecordingTransport::execute(const uint8_t* cdb, int cdbLength, platform::Direction direction,
+                                 uint8_t* buffer, uint32_t length, uint32_t timeoutSeconds)
+{
+    RecordedCall call;
+    int n = std::clamp(cdbLength, 0, 16);
+    std::memcpy(call.cdb.data(), cdb, static_cast<size_t>(n));
+    call.cdbLength = cdbLength;
+    call.direction = direction;
+    call.length = length;
+    call.timeoutSeconds = timeoutSeconds;
+    call.bufferGiven = buffer != nullptr;
+    if (direction == platform::Direction::Out && buffer)
+        call.data.assign(buffer, buffer + length);
+
+    std::lock_guard<std::mutex> lock(mutex_);
+    ScriptedAnswer answer;
+    if (responder_) {
+        answer = responder_(call);
+    } else if (!answers_.empty()) {
+        answer = std::move(answers_.front());
+        answers_.pop_front();
+    } else {
+        answer = fallback_;
+    }
+    calls_.push_back(std::move(call));
+    if (direction == platform::Direction::In && buffer && !answer.reply.empty())
+        std::memcpy(buffer, answer.reply.data(), std::min<size_t>(answer.reply.size(), length));
+    return answer.success;
+}
+
+std::vector<RecordedCall> RecordingTransport::calls() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return calls_;
+}
+
+size_t RecordingTransport::callCount() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return calls_.size();
+}
+
+} // namespace testsupport

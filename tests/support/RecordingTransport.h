@@ -1,0 +1,54 @@
+#pragma once
+// A transport that records every command and answers with scripted reply bytes and a
+// scripted success flag: the command layer's tests check exactly what goes to the device.
+#include "platform/ScsiTransport.h"
+
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <vector>
+
+namespace testsupport {
+
+struct RecordedCall {
+    std::array<uint8_t, 16> cdb{}; // bytes past cdbLength stay 0
+    int cdbLength = 0;
+    platform::Direction direction = platform::Direction::None;
+    uint32_t length = 0;
+    uint32_t timeoutSeconds = 0;
+    bool bufferGiven = false;
+    std::vector<uint8_t> data; // what an out request carried
+
+    uint8_t opcode() const { return cdb[1]; }
+};
+
+struct ScriptedAnswer {
+    std::vector<uint8_t> reply; // copied into an in buffer (up to its length), even on failure
+    bool success = true;
+};
+
+class RecordingTransport : public platform::ScsiTransport {
+public:
+    // Answers are used in order; once they run out, the fallback answers.
+    void push(ScriptedAnswer answer);
+    void setFallback(ScriptedAnswer answer);
+    // Decides the answer from the call instead (takes precedence over queued answers).
+    void setResponder(std::function<ScriptedAnswer(const RecordedCall&)> responder);
+
+    bool execute(const uint8_t* cdb, int cdbLength, platform::Direction direction,
+                 uint8_t* buffer, uint32_t length, uint32_t timeoutSeconds) override;
+
+    std::vector<RecordedCall> calls() const;
+    size_t callCount() const;
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<RecordedCall> calls_;
+    std::deque<ScriptedAnswer> answers_;
+    ScriptedAnswer fallback_;
+    std::function<ScriptedAnswer(const RecordedCall&)> responder_;
+};
+
+} // namespace testsupport
