@@ -1,0 +1,165 @@
+#include "platform/IniFile.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+#include <csignal>
+#include <filesystem>
+#include <sys/resource.h>
+#include <thread>
+
+using platform::IniFile;
+
+TEST(IniRead, NamesAreCaseInsensitiveAndTheFirstMatchWins)
+{
+    auto ini = IniFile::FromText("[mp_setting]\r\n  FORMAT = 1 \r\nformat=2\r\n"
+                                 "[MP_SETTING]\r\nLabel=second\r\n");
+    EXPECT_EQ(ini.ReadInteger("MP_Setting", "Format", 9), 1);
+    EXPECT_EQ(ini.ReadString("MP_Setting", "format", "?"), "1");
+    EXPECT_EQ(ini.ReadString("MP_Setting", "Label", "none"), "none") << "only the first section is read";
+    EXPECT_TRUE(ini.SectionExists("Mp_Setting"));
+    EXPECT_FALSE(ini.SectionExists("Other"));
+    EXPECT_EQ(ini.ReadSection("MP_SETTING"), std::vector<std::string>{"FORMAT"});
+    EXPECT_EQ(ini.ReadSections(), std::vector<std::string>{"mp_setting"});
+}
+
+TEST(IniRead, ValuesLoseBlanksAndOnePairOfQuotes)
+{
+    auto ini = IniFile::FromText("\xEF\xBB\xBF[S]\nA=  spaced out  \nB=\"quoted \"\nC='x'\nD=\"half\n"
+                                 "; E=comment\nnoequals\n=novalue\nF=a=b\n");
+    EXPECT_EQ(ini.ReadString("S", "A", ""), "spaced out");
+    EXPECT_EQ(ini.ReadString("S", "B", ""), "quoted ");
+    EXPECT_EQ(ini.ReadString("S", "C", ""), "x");
+    EXPECT_EQ(ini.ReadString("S", "D", ""), "\"half");
+    EXPECT_EQ(ini.ReadString("S", "; E", "def"), "def");
+    EXPECT_EQ(ini.ReadString("S", "noequals", "def"), "def");
+    EXPECT_EQ(ini.ReadString("S", "F", ""), "a=b");
+}
+
+TEST(IniRead, IntegersFollowTheProfileRules)
+{
+    struct Case {
+        const char* value;
+        int32_t expected;
+    } cases[] = {
+        {"0x1E", 30},     {"0X1e", 30},     {"0x", 7},          {"0", 0},
+        {"abc", 7},       {"", 7},          {"12abc", 7},       {"-5", -5},
+        {"+8", 8},        {" 42 ", 42},     {"$10", 16},        {"0xFFFFFFFF", -1},
+        {"2147483647", 2147483647},         {"2147483648", 7},  {"-2147483648", INT32_MIN},
+        {"0x100000000", 7}, {"1.5", 7},     {"0xG1", 7},        {"258", 258},
+    };
+    for (const auto& c : cases) {
+        auto ini = IniFile::FromText(std::string("[S]\r\nK=") + c.value + "\r\n");
+        EXPECT_EQ(ini.ReadInteger("S", "K", 7), c.expected) << "value \"" << c.value << "\"";
+    }
+    auto ini = IniFile::FromText("[S]\r\nT=2\r\nF=0\r\nX=x\r\n");
+    EXPECT_TRUE(ini.ReadBool("S", "T", false));
+    EXPECT_FALSE(ini.ReadBool("S", "F", true));
+    EXPECT_TRUE(ini.ReadBool("S", "X", true));
+    EXPECT_FALSE(ini.ReadBool("S", "Missing", false));
+    EXPECT_EQ(ini.ReadInteger("Nope", "T", -3), -3);
+}
+
+TEST(IniWrite, UntouchedLinesStayByteForByte)
+{
+    const std::string original = "; head comment\n[A]\r\nx = 1 \r\nY=2\n\n[B]\r\nz=3";
+    auto ini = IniFile::FromText(original);
+    EXPECT_EQ(ini.Text(), original);
+    EXPECT_FALSE(ini.Modified());
+
+    ini.WriteString("a", "Y", "20");
+    EXPECT_EQ(ini.Text(), "; head comment\n[A]\r\nx = 1 \r\nY=20\n\n[B]\r\nz=3");
+    ini.WriteInteger("A", "new", -4);
+    EXPECT_EQ(ini.Text(), "; head comment\n[A]\r\nx = 1 \r\nY=20\nnew=-4\r\n\n[B]\r\nz=3")
+        << "a new key follows the section's last non-blank line";
+    ini.WriteBool("B", "w", true);
+    EXPECT_EQ(ini.Text(), "; head comment\n[A]\r\nx = 1 \r\nY=20\nnew=-4\r\n\n[B]\r\nz=3\r\nw=1\r\n");
+    ini.WriteString("C", "k", "v");
+    EXPECT_EQ(ini.Text(), "; head comment\n[A]\r\nx = 1 \r\nY=20\nnew=-4\r\n\n[B]\r\nz=3\r\nw=1\r\n\r\n[C]\r\nk=v\r\n");
+    ini.WriteString("X", "X", "X");
+    EXPECT_EQ(ini.ReadString("x", "x", ""), "X");
+}
+
+TEST(IniWrite, ExistingKeyKeepsItsSpellingAndLineBreaksInValuesAreDefused)
+{
+    auto ini = IniFile::FromText("[S]\r\n  MyKey = old\r\n");
+    ini.WriteString("s", "MYKEY", "line1\r\n[Evil]\r\nk=v");
+    EXPECT_EQ(ini.Text(), "[S]\r\nMyKey=line1  [Evil]  k=v\r\n");
+    EXPECT_FALSE(ini.SectionExists("Evil"));
+}
+
+TEST(IniWrite, EraseSectionRemovesEveryCopyAndKeepsTheOthersInOrder)
+{
+    auto ini = IniFile::FromText("[First]\r\na=1\r\n[HIDE_FILES]\r\nf1=x\r\n\r\n[Mid]\r\nb=2\r\n"
+                                 "[hide_files]\r\nf2=y\r\n[Last]\r\nc=3\r\n");
+    ini.EraseSection("Hide_Files");
+    EXPECT_EQ(ini.Text(), "[First]\r\na=1\r\n[Mid]\r\nb=2\r\n[Last]\r\nc=3\r\n");
+    ini.EraseSection("Absent");
+    ini.DeleteKey("MID", "B");
+    EXPECT_EQ(ini.Text(), "[First]\r\na=1\r\n[Mid]\r\n[Last]\r\nc=3\r\n");
+}
+
+TEST(IniFileOnDisk, MissingFileIsEmptyAndSaveCreatesIt)
+{
+    testsupport::TempDir dir;
+    IniFile ini(dir.file("prefer.ini"));
+    EXPECT_FALSE(ini.Exists());
+    EXPECT_EQ(ini.ReadInteger("S", "K", 5), 5);
+    EXPECT_TRUE(ini.UpdateFile()) << "nothing to write";
+    ini.WriteInteger("S", "K", 6);
+    ASSERT_TRUE(ini.UpdateFile());
+    EXPECT_EQ(dir.read("prefer.ini"), "[S]\r\nK=6\r\n");
+    EXPECT_EQ(IniFile(dir.file("prefer.ini")).ReadInteger("s", "k", 0), 6);
+}
+
+// Makes every write past a few bytes fail (works for root too, unlike permissions).
+struct FileSizeLimit {
+    rlimit old{};
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &old);
+        rlimit now = old;
+        now.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &now);
+    }
+    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &old); }
+};
+
+TEST(IniFileOnDisk, FailedSaveLeavesThePreviousFileWhole)
+{
+    testsupport::TempDir dir;
+    dir.write("misc/prefer.ini", "[S]\r\nK=1\r\n");
+    IniFile ini(dir.file("misc/prefer.ini"));
+    ini.WriteString("S", "K", "a value longer than the limit allows");
+    {
+        FileSizeLimit limit(8);
+        EXPECT_FALSE(ini.UpdateFile());
+        try {
+            ini.UpdateFileOrThrow();
+            ADD_FAILURE() << "no error raised";
+        } catch (const platform::IniFileError& e) {
+            EXPECT_EQ(std::string(e.what()), "Unable to write to " + dir.file("misc/prefer.ini"));
+        }
+    }
+    EXPECT_EQ(dir.read("misc/prefer.ini"), "[S]\r\nK=1\r\n");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.file("misc")), {}), 1)
+        << "no temporary file is left behind";
+    EXPECT_TRUE(ini.Modified());
+    EXPECT_TRUE(ini.UpdateFile());
+    EXPECT_EQ(dir.read("misc/prefer.ini"), "[S]\r\nK=a value longer than the limit allows\r\n");
+}
+
+TEST(IniFileOnDisk, ConcurrentWritersLoseNothing)
+{
+    auto ini = IniFile::FromText("");
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t)
+        threads.emplace_back([&ini, t] {
+            for (int i = 0; i < 50; ++i)
+                ini.WriteInteger("T" + std::to_string(t), "k" + std::to_string(i), i);
+        });
+    for (auto& th : threads)
+        th.join();
+    for (int t = 0; t < 8; ++t)
+        EXPECT_EQ(ini.ReadSection("T" + std::to_string(t)).size(), 50u);
+}
