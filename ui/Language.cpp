@@ -1,0 +1,155 @@
+#include "ui/Language.h"
+
+#include "ui/LangStrings.h"
+#include "ui/MessageCatalogue.h"
+
+#include "platform/IniFile.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <iconv.h>
+
+namespace {
+
+// Turns a value read from lang.ini into UTF-8. Bytes that do not decode become U+FFFD,
+// so a damaged line shows as such instead of cutting the text short.
+std::string Decode(const std::string& bytes, const char* codePage)
+{
+    iconv_t cd = iconv_open("UTF-8", codePage);
+    if (cd == reinterpret_cast<iconv_t>(-1))
+        return bytes;
+    std::string out;
+    char buffer[256];
+    char* in = const_cast<char*>(bytes.data());
+    size_t inLeft = bytes.size();
+    while (inLeft > 0) {
+        char* o = buffer;
+        size_t outLeft = sizeof buffer;
+        size_t r = iconv(cd, &in, &inLeft, &o, &outLeft);
+        out.append(buffer, o);
+        if (r == static_cast<size_t>(-1) && errno != E2BIG) {
+            out += "\xEF\xBF\xBD";
+            ++in;
+            --inLeft;
+            iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        }
+    }
+    iconv_close(cd);
+    return out;
+}
+
+bool IsUtf8(const std::string& bytes)
+{
+    iconv_t cd = iconv_open("UTF-8", "UTF-8");
+    if (cd == reinterpret_cast<iconv_t>(-1))
+        return false;
+    std::string out(bytes.size() + 4, '\0');
+    char* in = const_cast<char*>(bytes.data());
+    size_t inLeft = bytes.size();
+    char* o = out.data();
+    size_t outLeft = out.size();
+    const bool ok = iconv(cd, &in, &inLeft, &o, &outLeft) != static_cast<size_t>(-1);
+    iconv_close(cd);
+    return ok;
+}
+
+// The English section holds the text of the station's ANSI code page: UTF-8 on our
+// stations, Windows-1252 in files brought over from the original ones.
+std::string DecodeSectionValue(const std::string& bytes, const LanguageSection& section)
+{
+    if (section.languageIndex == kLanguageEnglish && IsUtf8(bytes))
+        return bytes;
+    return Decode(bytes, section.codePage);
+}
+
+} // namespace
+
+LanguageChoice LanguageChoiceFromValue(int storedValue)
+{
+    switch (storedValue) {
+    case kLanguageChoiceEnglish: return kLanguageChoiceEnglish;
+    case kLanguageChoiceSimplified: return kLanguageChoiceSimplified;
+    case kLanguageChoiceTraditional: return kLanguageChoiceTraditional;
+    default: return kLanguageChoiceAuto;
+    }
+}
+
+uint16_t LangIdFromLocale(const std::string& localeName)
+{
+    // language[_territory][.codeset][@modifier]
+    std::string name = localeName.substr(0, localeName.find_first_of(".@"));
+    for (char& c : name)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (name.size() < 5 || name.compare(0, 2, "zh") != 0 || (name[2] != '_' && name[2] != '-'))
+        return kLangIdEnglish;
+    const std::string territory = name.substr(3);
+    if (territory == "cn" || territory == "sg")
+        return kLangIdSimplifiedChinese;
+    if (territory == "tw" || territory == "hk" || territory == "mo")
+        return kLangIdTraditionalChinese;
+    return kLangIdEnglish;
+}
+
+uint16_t GetSystemDefaultLangID()
+{
+    for (const char* variable : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+        const char* value = std::getenv(variable);
+        if (value != nullptr && *value != '\0')
+            return LangIdFromLocale(value);
+    }
+    return kLangIdEnglish;
+}
+
+uint16_t LangIdForChoice(LanguageChoice choice)
+{
+    switch (choice) {
+    case kLanguageChoiceSimplified: return kLangIdSimplifiedChinese;
+    case kLanguageChoiceTraditional: return kLangIdTraditionalChinese;
+    case kLanguageChoiceEnglish: return kLangIdEnglish;
+    default: return GetSystemDefaultLangID();
+    }
+}
+
+LanguageSection SectionForLangId(uint16_t langId)
+{
+    if (langId == kLangIdSimplifiedChinese)
+        return {"Chinese (PRC)", kLanguageSimplifiedChinese, "GBK"};
+    if (langId == kLangIdTraditionalChinese)
+        return {"Chinese (Taiwan)", kLanguageTraditionalChinese, "CP950"};
+    return {"English", kLanguageEnglish, "CP1252"};
+}
+
+void LoadLanguageStrings(const std::string& iniPath, const LanguageSection& section)
+{
+    const platform::IniFile ini(iniPath);
+    for (UiString* s : KeyedUiStrings()) {
+        // Only a key that is present replaces the text (an empty value empties it);
+        // the current text stays otherwise, not the built-in English.
+        if (ini.ValueExists(section.section, s->key()))
+            s->set(DecodeSectionValue(ini.ReadString(section.section, s->key(), ""), section));
+    }
+    BlankingCheckSetupStr = BlankingCheckStr + SettingMsg;
+}
+
+std::string MainWindowCaption(const std::string& fsmVersion)
+{
+    return TitleStr + " (6205, " + kBuildDateText + ") + " + fsmVersion;
+}
+
+bool DiskFeatureCaption(int deviceFeature, int hideDiskRatio, unsigned languageIndex,
+                        std::string& caption)
+{
+    switch (deviceFeature) {
+    case 0:
+        caption = MessageCatalogue(15, languageIndex);
+        return true;
+    case 1:
+    case 2:
+        caption = MessageCatalogue(deviceFeature == 1 ? 16 : 17, languageIndex) +
+                  std::to_string(hideDiskRatio) + "%";
+        return true;
+    default:
+        return false;
+    }
+}
