@@ -16,7 +16,6 @@
 inline constexpr const char* kProductionRegistryKey = "SoftWare\\KOV6125\\MPTool";
 
 // Time limits of the outside tools, in milliseconds.
-inline constexpr uint32_t kFormatTimeLimitMs = 120000;   // the format tool
 inline constexpr uint32_t kDiskCheckTimeLimitMs = 15000; // the disk checker
 inline constexpr uint32_t kPortIdentityTimeLimitMs = 10000;
 

@@ -1,0 +1,99 @@
+#include "platform/ProgramDir.h"
+#include "platform/Registry.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <thread>
+
+using namespace platform;
+
+namespace {
+
+const std::string kKey = "SoftWare\\KOV6125\\MPTool";
+
+class Registry : public ::testing::Test {
+protected:
+    void SetUp() override { SetProgramDir(dir.path()); }
+    testsupport::TempDir dir;
+};
+
+} // namespace
+
+TEST_F(Registry, ValuesSurviveAReopenAndNamesIgnoreCase)
+{
+    ASSERT_TRUE(registry::WriteInteger(kKey, "BlocksPerChip", 4096));
+    ASSERT_TRUE(registry::WriteInteger(kKey, "LogBiTable", -7));
+    ASSERT_TRUE(registry::WriteString("SoftWare\\KOV6125\\Vornagel28", "AddDir", "  /data/My \"Songs\" "));
+    EXPECT_EQ(registry::FilePath(), dir.file("registry.ini"));
+
+    EXPECT_EQ(registry::ReadInteger(kKey, "BlocksPerChip"), 4096);
+    EXPECT_EQ(registry::ReadInteger("software\\kov6125\\mptool", "blockspERCHIP"), 4096);
+    EXPECT_EQ(registry::ReadInteger(kKey, "LogBiTable"), -7);
+    EXPECT_EQ(registry::ReadString("SoftWare\\KOV6125\\Vornagel28", "AddDir"), "  /data/My \"Songs\" ");
+
+    ASSERT_TRUE(registry::WriteInteger(kKey, "blockspERCHIP", 8192)) << "a rewrite replaces, never adds";
+    EXPECT_EQ(registry::ReadInteger(kKey, "BlocksPerChip"), 8192);
+    std::string text = dir.read("registry.ini");
+    EXPECT_EQ(text.find("4096"), std::string::npos);
+    EXPECT_NE(text.find("[SoftWare\\KOV6125\\MPTool]\r\n"), std::string::npos);
+}
+
+TEST_F(Registry, MissingValuesGiveNothingAndAReadCreatesTheKey)
+{
+    EXPECT_FALSE(registry::ReadInteger(kKey, "LogBiTable"));
+    EXPECT_NE(dir.read("registry.ini").find("[SoftWare\\KOV6125\\MPTool]"), std::string::npos);
+    EXPECT_FALSE(registry::ReadString("SoftWare\\Other", "x"));
+    EXPECT_NE(dir.read("registry.ini").find("[SoftWare\\Other]"), std::string::npos);
+
+    // A value that is no number reads as missing for an integer.
+    ASSERT_TRUE(registry::WriteString(kKey, "LogBiTable", "on"));
+    EXPECT_FALSE(registry::ReadInteger(kKey, "LogBiTable"));
+    ASSERT_TRUE(registry::WriteString(kKey, "Hex", "0x10"));
+    EXPECT_EQ(registry::ReadInteger(kKey, "Hex"), 16);
+}
+
+TEST_F(Registry, CorruptFileGivesDefaultsAndStaysWritable)
+{
+    dir.write("registry.ini", std::string("\x00\xff\x13[Soft\x01=\n\xfe garbage", 20));
+    EXPECT_FALSE(registry::ReadInteger(kKey, "BlocksPerChip"));
+    ASSERT_TRUE(registry::WriteInteger(kKey, "BlocksPerChip", 12));
+    EXPECT_EQ(registry::ReadInteger(kKey, "BlocksPerChip"), 12);
+}
+
+TEST_F(Registry, NamesTheFileCannotHoldAndAnUnwritableFileAreRefused)
+{
+    for (const char* name : {"", "a=b", "line\nbreak", "[section", ";comment", "  "})
+        EXPECT_FALSE(registry::WriteInteger(kKey, name, 1)) << name;
+    EXPECT_FALSE(registry::WriteInteger("Bad]Key", "x", 1));
+    EXPECT_FALSE(registry::WriteInteger("", "x", 1));
+    EXPECT_FALSE(registry::ReadInteger(kKey, "a=b"));
+
+    // The registry file's place is taken by a folder: the key cannot be opened.
+    std::filesystem::create_directory(dir.file("registry.ini"));
+    EXPECT_FALSE(registry::WriteInteger(kKey, "x", 1));
+    EXPECT_FALSE(registry::ReadInteger(kKey, "x"));
+}
+
+TEST_F(Registry, WritersOnManyThreadsLoseNothingAndLeaveNoHalfFile)
+{
+    constexpr int kThreads = 8, kValues = 25;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([t] {
+            for (int i = 0; i < kValues; ++i) {
+                registry::WriteInteger(kKey, "v" + std::to_string(t) + "_" + std::to_string(i), t * 1000 + i);
+                registry::ReadInteger(kKey, "v0_0");
+            }
+        });
+    for (auto& th : threads)
+        th.join();
+    for (int t = 0; t < kThreads; ++t)
+        for (int i = 0; i < kValues; ++i)
+            EXPECT_EQ(registry::ReadInteger(kKey, "v" + std::to_string(t) + "_" + std::to_string(i)), t * 1000 + i);
+    int files = 0;
+    for (auto& e : std::filesystem::directory_iterator(dir.path()))
+        (void)e, ++files;
+    EXPECT_EQ(files, 1) << "only registry.ini, no temporary files";
+}
