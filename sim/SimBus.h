@@ -22,6 +22,8 @@
 
 namespace sim {
 
+struct BusGuard;
+
 class SimBus {
 public:
     using VolumeCallback = std::function<void(bool arrival, uint32_t unitMask)>;
@@ -60,7 +62,7 @@ private:
         char letter = 0;
         std::shared_ptr<SimulatedDevice> device;
     };
-    bool bindDevice(const std::shared_ptr<SimulatedDevice>& device, uint8_t usbPort, char& letter);
+    bool bindDevice(const std::shared_ptr<SimulatedDevice>& device, char& letter);
     void raise(bool arrival, char letter);
     void post(bool arrival, char letter);
     void onDeviceEvent(const std::weak_ptr<SimulatedDevice>& device, SimulatedDevice::Event event);
@@ -68,6 +70,7 @@ private:
 
     std::string diskFolder_;
     platform::DriveMap& map_;
+    std::shared_ptr<BusGuard> guard_;
     mutable std::mutex mutex_;
     std::vector<Slot> slots_;
     VolumeCallback callback_;

@@ -172,6 +172,7 @@ public:
     uint64_t diskSectors(Disk disk) const;
 
 private:
+    friend class DeviceLogic;
     struct Impl;
     FlashProfile profile_;
     std::string id_;

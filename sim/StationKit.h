@@ -2,7 +2,11 @@
 // The sample station kit: the files a production station folder holds, made up for the
 // simulated devices (flash description records and flash.ini, the loader, a firmware
 // file, the data files, lang.ini, the result pictures and the port-identity script).
+#include "sim/SimulatedDevice.h"
+
+#include <cstdint>
 #include <string>
+#include <vector>
 
 namespace sim {
 
@@ -18,6 +22,19 @@ inline constexpr const char* kKitUsbDos = "misc/usbdos";
 inline constexpr const char* kKitFlashIni = "flash/flash.ini";
 // The version text the kit's loader carries at offset 8192.
 inline constexpr const char* kKitLoaderVersion = "FSM Ver.1.05 SIM";
+
+// Firmware layout positions the kit's program file fills in.
+inline constexpr uint32_t kFirmwareBytes = 98304;
+inline constexpr uint32_t kFirmwareSdkTypeOffset = 5;
+inline constexpr uint32_t kFirmwareCodeSizeOffset = 16;   // u16 big-endian, 512-byte units
+inline constexpr uint32_t kFirmwareBondingTagOffset = 2044; // "ID"
+inline constexpr uint32_t kFirmwareBondingIdOffset = 2047;
+inline constexpr uint32_t kFirmwareModuleBlockOffset = 38909; // 'U', 0xAA, module number
+
+// The 512-byte flash description record of a NAND profile, as the kit's
+// flash/<flash id>.txt holds it. storeName puts the profile's name in bytes 480-511
+// (an empty name there leaves the flash-type name to flash.ini).
+std::vector<uint8_t> FlashRecordFor(const FlashProfile& profile, bool storeName);
 
 // Writes the kit into folder (created when missing). False, with a reason in error,
 // when a file cannot be written or a text cannot be encoded.

@@ -1,0 +1,63 @@
+#include "sim/Profiles.h"
+
+#include <cstdio>
+
+namespace sim {
+
+FlashProfile Nand128M()
+{
+    FlashProfile p;
+    p.name = "SIM NAND 128M";
+    p.flashId = {0x5A, 0xF1, 0x80, 0x15, 0x40};
+    p.chips = 1;
+    p.blocksPerChip = 1024;
+    p.usableBlocksPerChip = 1000;
+    p.pagesPerBlock = 64;
+    p.pageSize = 2048;
+    p.writeParameter = 0x01;
+    p.factoryBadBlocks = {3, 517};
+    // One block that reads back with too many bit errors whatever is written.
+    p.pageFaults = {{100, 10, 8, PageFault::When::Always, 0}};
+    return p;
+}
+
+FlashProfile Nand1G()
+{
+    FlashProfile p;
+    p.name = "SIM NAND 1G";
+    p.flashId = {0x5A, 0xD3, 0x81, 0x95, 0x58};
+    p.chips = 2;
+    p.blocksPerChip = 2048;
+    p.usableBlocksPerChip = 2000;
+    p.pagesPerBlock = 128;
+    p.pageSize = 2048;
+    p.writeParameter = 0x02;
+    p.factoryBadBlocks = {16, 2048 + 77};
+    return p;
+}
+
+FlashProfile SpiNor4M()
+{
+    FlashProfile p;
+    p.name = "SIM SPI NOR 4M";
+    p.flashId = {0xFF, 0x00, 0xFF, 0x00, 0xFF};
+    p.spi = true;
+    p.chips = 1;
+    p.spiSizeMB = 4;
+    return p;
+}
+
+std::vector<FlashProfile> KitNandProfiles()
+{
+    return {Nand128M(), Nand1G()};
+}
+
+std::string FlashIdText(const FlashProfile& profile)
+{
+    char text[11];
+    std::snprintf(text, sizeof text, "%02X%02X%02X%02X%02X", profile.flashId[0], profile.flashId[1],
+                  profile.flashId[2], profile.flashId[3], profile.flashId[4]);
+    return text;
+}
+
+} // namespace sim

@@ -1,0 +1,1156 @@
+#include "sim/SimulatedDevice.h"
+
+#include "platform/Clock.h"
+
+#include <algorithm>
+#include <cstring>
+#include <fcntl.h>
+#include <map>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace sim {
+
+namespace {
+
+using platform::Direction;
+
+constexpr uint32_t kMaxLoaderBytes = 1u << 20;      // the controller's loader RAM
+constexpr size_t kMaxStreamKept = 64u << 20;          // bytes of a stream kept for tests
+constexpr size_t kLogLimit = 200000;                  // entries before the oldest are dropped
+constexpr uint64_t kSystemAreaUnit = 4ull << 20;      // 4 MiB
+constexpr uint64_t kPublicAreaBytes = 4ull << 20;     // user disk left in a whole-hidden split
+constexpr uint32_t kRecordBytes = 512;
+constexpr uint32_t kSpiProgramOffset = 65536;
+
+uint32_t be32(const uint8_t* p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]; }
+uint16_t be16(const uint8_t* p) { return uint16_t(p[0] << 8 | p[1]); }
+void putBe32(uint8_t* p, uint32_t v) { p[0] = uint8_t(v >> 24); p[1] = uint8_t(v >> 16); p[2] = uint8_t(v >> 8); p[3] = uint8_t(v); }
+
+bool isPowerOfTwo(uint32_t v) { return v && !(v & (v - 1)); }
+
+} // namespace
+
+uint16_t CommandCode(const uint8_t* cdb, int cdbLength)
+{
+    if (!cdb || cdbLength < 1)
+        return 0;
+    if ((cdb[0] == 0xEF || cdb[0] == 0xEE) && cdbLength >= 2)
+        return uint16_t(cdb[0] << 8 | cdb[1]);
+    return cdb[0];
+}
+
+CommandKind KindOf(uint16_t code)
+{
+    switch (code) {
+    case 0xEF77: case 0xEE78: case 0xEF79: return CommandKind::Upload;
+    case 0xEE71: case 0xEE7B: case 0xEF7A: case 0xEF7C: case 0xEF9D: case 0xEE9E: return CommandKind::Stream;
+    case 0xEF93: return CommandKind::Scan;
+    case 0xEF94: case 0xEF72: return CommandKind::BlockCheck;
+    case 0xEE95: case 0xEF96: case 0xEF80: case 0xEF98: return CommandKind::PageIo;
+    case 0x28: case 0x2A: case 0x25: return CommandKind::Disk;
+    case 0xEF73: case 0xEF92: return CommandKind::StartDisk;
+    default: return CommandKind::Control;
+    }
+}
+
+Latency Latency::RealisticNand()
+{
+    Latency l;
+    l.ms[size_t(CommandKind::Control)] = 1;
+    l.ms[size_t(CommandKind::Upload)] = 2;
+    l.ms[size_t(CommandKind::Stream)] = 2;
+    l.ms[size_t(CommandKind::Scan)] = 3;       // per block: program or read back a block
+    l.ms[size_t(CommandKind::BlockCheck)] = 2; // block erase
+    l.ms[size_t(CommandKind::PageIo)] = 1;
+    l.ms[size_t(CommandKind::Disk)] = 2;       // per 32 KiB transfer
+    l.ms[size_t(CommandKind::StartDisk)] = 300;
+    return l;
+}
+
+struct SimulatedDevice::Impl {
+    struct Rule {
+        uint16_t code;
+        uint32_t skip;  // matching commands to let through first
+        uint32_t times; // matching commands to fail after that
+        FaultKind kind;
+    };
+    struct BlockState {
+        bool patterned = false; // holds a scan pattern (op 2 or 3 since the last erase)
+        uint16_t pattern = 0;
+        uint8_t dataMode = 0;
+    };
+
+    mutable std::mutex mutex;
+    std::string folder;
+    bool plugged = true;
+    State state = State::Rom;
+    uint8_t usbPort = 0;
+    std::function<void(Event)> listener;
+
+    // loader upload
+    bool uploading = false;
+    uint32_t uploadSize = 0;
+    std::vector<uint8_t> uploadBuffer;
+    std::vector<uint8_t> loader;
+
+    // flash
+    std::vector<uint8_t> factoryBad;
+    std::vector<uint8_t> eraseFail;
+    std::map<uint32_t, std::vector<PageFault>> faultsByBlock;
+    std::vector<BlockState> blocks;
+    std::map<uint32_t, std::vector<uint8_t>> pages; // page address -> data (EE 95)
+    std::vector<uint8_t> descriptionBuffer;
+    std::vector<uint8_t> description;
+    std::vector<uint8_t> pageTable;
+
+    // streams and small settings
+    std::vector<StreamRecord> streams;
+    bool streamOpen = false;
+    int moduleNumber = -1;
+    bool fsmInit = false;
+    std::vector<uint8_t> spi;
+
+    // disks
+    std::string userPath, hiddenPath;
+    uint64_t userSectors = 0, hiddenSectors = 0;
+    bool diskStarted = false;
+    Disk current = Disk::None;
+    bool stopped = false;
+
+    // faults and log
+    std::vector<Rule> rules;
+    int64_t unplugCountdown = -1;
+    Latency latency;
+    std::vector<LoggedCommand> log;
+};
+
+SimulatedDevice::SimulatedDevice(FlashProfile profile, std::string diskFolder, std::string id,
+                                 uint8_t usbPort)
+    : profile_(std::move(profile)), id_(std::move(id)), impl_(std::make_unique<Impl>())
+{
+    // A profile that cannot describe a flash is clamped to something the device can hold.
+    if (profile_.chips == 0)
+        profile_.chips = 1;
+    if (!isPowerOfTwo(profile_.blocksPerChip))
+        profile_.blocksPerChip = 1024;
+    if (!isPowerOfTwo(profile_.pagesPerBlock) || profile_.pagesPerBlock > 1023)
+        profile_.pagesPerBlock = 64;
+    if (!isPowerOfTwo(profile_.pageSize))
+        profile_.pageSize = 2048;
+    if (!isPowerOfTwo(profile_.sectorSize))
+        profile_.sectorSize = 512;
+    profile_.usableBlocksPerChip = std::min(profile_.usableBlocksPerChip, profile_.blocksPerChip);
+
+    Impl& d = *impl_;
+    d.folder = std::move(diskFolder);
+    d.usbPort = usbPort;
+    const uint32_t total = profile_.totalBlocks();
+    d.factoryBad.assign(total, 0);
+    d.eraseFail.assign(total, 0);
+    for (uint32_t b : profile_.factoryBadBlocks)
+        if (b < total)
+            d.factoryBad[b] = 1;
+    for (uint32_t b : profile_.eraseFailBlocks)
+        if (b < total)
+            d.eraseFail[b] = 1;
+    for (const auto& f : profile_.pageFaults)
+        if (f.block < total)
+            d.faultsByBlock[f.block].push_back(f);
+    d.blocks.assign(total, {});
+    d.pageTable.assign(profile_.pagesPerBlock, 0xFF);
+    if (profile_.spi)
+        d.spi.assign(size_t(profile_.spiSizeMB) << 20, 0xFF);
+}
+
+SimulatedDevice::~SimulatedDevice()
+{
+    if (!impl_->userPath.empty())
+        ::unlink(impl_->userPath.c_str());
+    if (!impl_->hiddenPath.empty())
+        ::unlink(impl_->hiddenPath.c_str());
+}
+
+namespace {
+
+// Everything one command needs, so the handlers below stay small.
+struct Request {
+    const uint8_t* cdb;
+    int cdbLength;
+    Direction direction;
+    uint8_t* buffer;
+    uint32_t length;
+};
+
+bool wantsIn(const Request& r, uint32_t atLeast)
+{
+    return r.direction == Direction::In && r.length >= atLeast && (r.length == 0 || r.buffer);
+}
+
+bool wantsOut(const Request& r)
+{
+    return r.direction == Direction::Out && (r.length == 0 || r.buffer);
+}
+
+// Replies with a status byte; the rest of the buffer is already zero.
+bool status(const Request& r, bool ok)
+{
+    if (!wantsIn(r, 1))
+        return false;
+    r.buffer[0] = ok ? 0x01 : 0x00;
+    return true;
+}
+
+uint16_t byteSum(const std::vector<uint8_t>& bytes)
+{
+    uint32_t sum = 0;
+    for (uint8_t b : bytes)
+        sum += b;
+    return uint16_t(sum);
+}
+
+bool resizeDiskFile(const std::string& path, uint64_t bytes)
+{
+    struct stat st {};
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return false;
+    bool ok = true;
+    if (::fstat(fd, &st) != 0 || uint64_t(st.st_size) != bytes) {
+        // A disk of another size starts empty, as after a new low-level format.
+        ok = ::ftruncate(fd, 0) == 0 && ::ftruncate(fd, off_t(bytes)) == 0;
+    }
+    ::close(fd);
+    return ok;
+}
+
+bool diskIo(const std::string& path, bool write, uint8_t* buffer, uint64_t offset, uint32_t length)
+{
+    int fd = ::open(path.c_str(), (write ? O_RDWR : O_RDONLY) | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    uint32_t done = 0;
+    while (done < length) {
+        ssize_t n = write ? ::pwrite(fd, buffer + done, length - done, off_t(offset + done))
+                          : ::pread(fd, buffer + done, length - done, off_t(offset + done));
+        if (n <= 0)
+            break;
+        done += uint32_t(n);
+    }
+    ::close(fd);
+    return done == length;
+}
+
+} // namespace
+
+// The device's behaviour, one handler per command. Runs under the device's lock.
+class DeviceLogic {
+public:
+    DeviceLogic(SimulatedDevice& dev, SimulatedDevice::Impl& d, const FlashProfile& p,
+                std::vector<SimulatedDevice::Event>& events)
+        : dev_(dev), d_(d), p_(p), events_(events)
+    {
+    }
+
+    bool run(uint16_t code, const Request& r)
+    {
+        switch (code) {
+        case 0x12: return inquiry(r);
+        case 0x25: return readCapacity(r);
+        case 0x28: return readWrite(r, false);
+        case 0x2A: return readWrite(r, true);
+        case 0x1B: return startStop(r);
+        case 0xEF77: return uploadBegin(r);
+        case 0xEE78: return uploadChunk(r);
+        case 0xEF79: return uploadChecksum(r);
+        case 0xEF81: return reset(r);
+        case 0xEF82: return chipModel(r, d_.state == SimulatedDevice::State::Loader);
+        default: break;
+        }
+        // Everything else is production work that needs the loader.
+        if (d_.state != SimulatedDevice::State::Loader)
+            return false;
+        switch (code) {
+        case 0xEF70: return readFlashId(r);
+        case 0xEF84: return reply(r, p_.spi ? 1 : p_.chips);
+        case 0xEE71: return writeDescription(r);
+        case 0xEF72: return status(r, p_.spi && p_.spiCheckPasses);
+        case 0xEF93: return scan(r);
+        case 0xEF94: return checkBlock(r);
+        case 0xEE95: return writePage(r);
+        case 0xEF96: return readPages(r);
+        case 0xEF97: d_.fsmInit = true; return status(r, true);
+        case 0xEF80: return readInfoSector(r);
+        case 0xEF98: return readBitmap(r);
+        case 0xEE9B: return writePageTable(r);
+        case 0xEF7A: return streamSetup(r);
+        case 0xEE7B: return streamData(r);
+        case 0xEF7C: return streamEnd(r);
+        case 0xEF87: return parity(r);
+        case 0xEF8D: d_.moduleNumber = r.cdb[2]; return status(r, true);
+        case 0xEF8B: return reply(r, p_.bondingId);
+        case 0xEF9A: return reply(r, d_.usbPort ? uint8_t(0x80 | d_.usbPort) : 0);
+        case 0xEF73: return startDisk(r);
+        case 0xEF92: return hiddenDisk(r);
+        case 0xEF9C: return reply(r, p_.spi ? p_.spiSizeMB : 0);
+        case 0xEF9D: return spiArea(r, false);
+        case 0xEE9E: return spiArea(r, true);
+        case 0xEF85: return chipModel(r, true);
+        case 0xEF83: case 0xEF91: case 0xEF8E: case 0xEF8F: return status(r, true);
+        case 0xEFB0: return reply(r, 0);
+        case 0xEF99: return wantsIn(r, 0);
+        default: return false;
+        }
+    }
+
+private:
+    bool reply(const Request& r, uint8_t value)
+    {
+        if (!wantsIn(r, 1))
+            return false;
+        r.buffer[0] = value;
+        return true;
+    }
+
+    // ---- standard SCSI ----
+    bool inquiry(const Request& r)
+    {
+        if (r.direction != Direction::In)
+            return false;
+        uint8_t data[36] = {0x00, 0x80, 0x02, 0x02, 31};
+        std::memcpy(data + 8, "SIMULATE", 8);
+        std::memcpy(data + 16, "6205 Flash Disk ", 16);
+        std::memcpy(data + 32, "1.00", 4);
+        std::memcpy(r.buffer, data, std::min<uint32_t>(r.length, sizeof data));
+        return true;
+    }
+
+    bool diskReady() const { return d_.current != SimulatedDevice::Disk::None && !d_.stopped; }
+    const std::string& diskPath() const
+    {
+        return d_.current == SimulatedDevice::Disk::Hidden ? d_.hiddenPath : d_.userPath;
+    }
+    uint64_t diskSectors() const
+    {
+        return d_.current == SimulatedDevice::Disk::Hidden ? d_.hiddenSectors : d_.userSectors;
+    }
+
+    bool readCapacity(const Request& r)
+    {
+        if (!wantsIn(r, 8) || !diskReady() || diskSectors() == 0)
+            return false;
+        uint64_t last = diskSectors() - 1;
+        putBe32(r.buffer, last > 0xFFFFFFFFull ? 0xFFFFFFFFu : uint32_t(last));
+        putBe32(r.buffer + 4, p_.sectorSize);
+        return true;
+    }
+
+    bool readWrite(const Request& r, bool write)
+    {
+        if (r.cdbLength < 10 || !diskReady())
+            return false;
+        if (write ? !wantsOut(r) : r.direction != Direction::In)
+            return false;
+        uint64_t lba = be32(r.cdb + 2);
+        uint32_t count = be16(r.cdb + 7);
+        if (uint64_t(count) * p_.sectorSize != r.length || lba + count > diskSectors())
+            return false;
+        if (count == 0)
+            return true;
+        return diskIo(diskPath(), write, r.buffer, lba * p_.sectorSize, r.length);
+    }
+
+    bool startStop(const Request& r)
+    {
+        if (r.length != 0)
+            return false;
+        d_.stopped = !(r.cdbLength > 4 && (r.cdb[4] & 0x01));
+        return true;
+    }
+
+    // ---- loader ----
+    bool uploadBegin(const Request& r)
+    {
+        uint32_t size = be32(r.cdb + 2);
+        d_.uploading = false;
+        if (size == 0 || size > kMaxLoaderBytes || !status(r, true))
+            return false;
+        d_.uploading = true;
+        d_.uploadSize = size;
+        d_.uploadBuffer.clear();
+        return true;
+    }
+
+    bool uploadChunk(const Request& r)
+    {
+        if (!d_.uploading || !wantsOut(r))
+            return false;
+        if (d_.uploadBuffer.size() + r.length > d_.uploadSize) {
+            d_.uploading = false; // more than announced: the upload is void
+            return false;
+        }
+        d_.uploadBuffer.insert(d_.uploadBuffer.end(), r.buffer, r.buffer + r.length);
+        return true;
+    }
+
+    bool uploadChecksum(const Request& r)
+    {
+        bool ok = d_.uploading && d_.uploadBuffer.size() == d_.uploadSize &&
+                  byteSum(d_.uploadBuffer) == be16(r.cdb + 2);
+        d_.uploading = false;
+        if (!ok || !status(r, true))
+            return false;
+        d_.loader = std::move(d_.uploadBuffer);
+        d_.uploadBuffer.clear();
+        d_.state = SimulatedDevice::State::Loader;
+        // A new loader starts a new production session.
+        d_.streams.clear();
+        d_.streamOpen = false;
+        d_.fsmInit = false;
+        d_.moduleNumber = -1;
+        return true;
+    }
+
+    bool reset(const Request& r)
+    {
+        if (r.length != 0)
+            return false;
+        d_.state = SimulatedDevice::State::Rom;
+        d_.uploading = false;
+        d_.streamOpen = false;
+        d_.diskStarted = false;
+        d_.current = d_.userPath.empty() ? SimulatedDevice::Disk::None : SimulatedDevice::Disk::User;
+        d_.stopped = false;
+        events_.push_back(SimulatedDevice::Event::Reset);
+        return true;
+    }
+
+    bool chipModel(const Request& r, bool answer)
+    {
+        if (!wantsIn(r, 4))
+            return false;
+        if (answer)
+            std::memcpy(r.buffer, "6205", 4);
+        return true;
+    }
+
+    // ---- flash ----
+    bool readFlashId(const Request& r)
+    {
+        if (!wantsIn(r, 5))
+            return false;
+        static const uint8_t spiId[5] = {0xFF, 0x00, 0xFF, 0x00, 0xFF};
+        std::memcpy(r.buffer, p_.spi ? spiId : p_.flashId.data(), 5);
+        return true;
+    }
+
+    bool writeDescription(const Request& r)
+    {
+        if (!wantsOut(r))
+            return false;
+        d_.descriptionBuffer.insert(d_.descriptionBuffer.end(), r.buffer, r.buffer + r.length);
+        while (d_.descriptionBuffer.size() >= kRecordBytes) {
+            d_.description.assign(d_.descriptionBuffer.begin(), d_.descriptionBuffer.begin() + kRecordBytes);
+            d_.descriptionBuffer.erase(d_.descriptionBuffer.begin(), d_.descriptionBuffer.begin() + kRecordBytes);
+        }
+        return true;
+    }
+
+    bool blockBroken(uint32_t b) const { return d_.factoryBad[b] || d_.eraseFail[b]; }
+
+    void erase(uint32_t b)
+    {
+        d_.blocks[b] = {};
+        uint32_t first = b * p_.pagesPerBlock;
+        d_.pages.erase(d_.pages.lower_bound(first), d_.pages.lower_bound(first + p_.pagesPerBlock));
+    }
+
+    // Bit errors of page p of block b when it holds the given pattern.
+    uint32_t bitErrors(uint32_t b, uint32_t p, uint16_t pattern) const
+    {
+        uint32_t errors = 0;
+        auto it = d_.faultsByBlock.find(b);
+        if (it != d_.faultsByBlock.end()) {
+            for (const auto& f : it->second) {
+                if (f.page >= 0 && uint32_t(f.page) != p)
+                    continue;
+                if ((f.when == PageFault::When::PatternIs && pattern != f.pattern) ||
+                    (f.when == PageFault::When::PatternIsNot && pattern == f.pattern))
+                    continue;
+                errors += f.bits;
+            }
+        }
+        for (const auto& w : p_.weakPages) {
+            if (!w.blocks.empty() && std::find(w.blocks.begin(), w.blocks.end(), b) == w.blocks.end())
+                continue;
+            bool hit = false;
+            switch (w.where) {
+            case WeakPages::Where::OddPages: hit = p % 2 == 1; break;
+            case WeakPages::Where::EvenPages: hit = p % 2 == 0; break;
+            case WeakPages::Where::FirstHalf: hit = p < p_.pagesPerBlock / 2; break;
+            case WeakPages::Where::SecondHalf: hit = p >= p_.pagesPerBlock / 2; break;
+            }
+            if (hit)
+                errors += w.bits;
+        }
+        return std::min<uint32_t>(errors, 255);
+    }
+
+    // One block of a scan: writes the pattern (operation bit 2), reads it back (bit 1).
+    // Returns the block's verdict (0xFF good, else the worst page's ECC byte); fills
+    // pageEcc (pagesPerBlock bytes, 255 - bit errors) when given.
+    uint8_t scanBlock(uint32_t b, uint8_t op, uint16_t pattern, uint8_t dataMode, uint8_t skip,
+                      uint8_t threshold, uint8_t* pageEcc)
+    {
+        const uint32_t ppb = p_.pagesPerBlock;
+        if (blockBroken(b)) {
+            if (pageEcc)
+                std::memset(pageEcc, 0, ppb);
+            return 0x00;
+        }
+        if (op & 2) {
+            erase(b);
+            d_.blocks[b] = {true, pattern, dataMode};
+        }
+        if (!(op & 1)) {
+            if (pageEcc)
+                std::memset(pageEcc, 0xFF, ppb);
+            return 0xFF;
+        }
+        const auto& held = d_.blocks[b];
+        const bool matches = held.patterned && held.pattern == pattern && held.dataMode == dataMode;
+        bool bad = false;
+        uint8_t worst = 0xFF;
+        for (uint32_t p = 0; p < ppb; ++p) {
+            bool checked = d_.pageTable[p] == 0xFF && (skip == 0 || p % (uint32_t(skip) + 1) == 0);
+            uint8_t ecc = 0xFF;
+            if (checked) {
+                uint32_t errors = matches ? bitErrors(b, p, pattern) : 255;
+                ecc = uint8_t(255 - errors);
+                if (errors > threshold)
+                    bad = true;
+                worst = std::min(worst, ecc);
+            }
+            if (pageEcc)
+                pageEcc[p] = ecc;
+        }
+        return bad ? worst : 0xFF;
+    }
+
+    bool scan(const Request& r)
+    {
+        if (r.cdbLength < 16 || r.direction != Direction::In || !r.buffer)
+            return false;
+        const uint32_t block = be32(r.cdb + 2);
+        const uint32_t count = be16(r.cdb + 6);
+        const uint16_t pattern = be16(r.cdb + 8);
+        const uint8_t dataMode = r.cdb[10], op = r.cdb[11], skip = r.cdb[12], threshold = r.cdb[13];
+        const bool perPage = r.cdb[14] != 0;
+        const uint32_t expected = perPage ? p_.pagesPerBlock + 1 : count + 1;
+        if (r.length != expected)
+            return false;
+        const bool valid = !p_.spi && count >= 1 && uint64_t(block) + count <= p_.totalBlocks() &&
+                           op >= 1 && op <= 3 && (dataMode == 1 || dataMode == 2 || dataMode == 4);
+        if (!valid)
+            return true; // status 0
+        for (uint32_t i = 0; i < count; ++i) {
+            uint8_t* pageEcc = (perPage && i == 0) ? r.buffer + 1 : nullptr;
+            uint8_t verdict = scanBlock(block + i, op, pattern, dataMode, skip, threshold, pageEcc);
+            if (!perPage)
+                r.buffer[1 + i] = verdict;
+        }
+        r.buffer[0] = 0x01;
+        return true;
+    }
+
+    bool checkBlock(const Request& r)
+    {
+        if (r.cdbLength < 8)
+            return false;
+        const uint32_t block = be32(r.cdb + 2);
+        const uint32_t count = be16(r.cdb + 6);
+        bool ok = !p_.spi && count >= 1 && uint64_t(block) + count <= p_.totalBlocks();
+        for (uint32_t i = 0; ok && i < count; ++i) {
+            if (blockBroken(block + i))
+                ok = false;
+            else
+                erase(block + i);
+        }
+        return status(r, ok);
+    }
+
+    bool writePage(const Request& r)
+    {
+        if (!wantsOut(r) || p_.spi)
+            return false;
+        const uint32_t page = be32(r.cdb + 2);
+        const uint32_t b = page / p_.pagesPerBlock;
+        if (b >= p_.totalBlocks() || blockBroken(b) || r.length > p_.pageSize)
+            return false;
+        std::vector<uint8_t> data(p_.pageSize, 0xFF);
+        std::memcpy(data.data(), r.buffer, r.length);
+        d_.pages[page] = std::move(data);
+        d_.blocks[b].patterned = false;
+        return true;
+    }
+
+    bool readPages(const Request& r)
+    {
+        if (r.direction != Direction::In || p_.spi)
+            return false;
+        const uint32_t page = be32(r.cdb + 2);
+        const uint32_t n = be16(r.cdb + 6);
+        if (uint64_t(n) * p_.pageSize < r.length ||
+            uint64_t(page) + n > uint64_t(p_.totalBlocks()) * p_.pagesPerBlock)
+            return false;
+        for (uint32_t off = 0; off < r.length; off += p_.pageSize) {
+            uint32_t chunk = std::min(p_.pageSize, r.length - off);
+            auto it = d_.pages.find(page + off / p_.pageSize);
+            if (it == d_.pages.end())
+                std::memset(r.buffer + off, 0xFF, chunk);
+            else
+                std::memcpy(r.buffer + off, it->second.data(), chunk);
+        }
+        return true;
+    }
+
+    // The configuration record the tool wrote: the first page of its block that starts
+    // with the chip tag, in the lowest block holding one.
+    std::map<uint32_t, std::vector<uint8_t>>::const_iterator findRecord() const
+    {
+        uint32_t lastBlock = UINT32_MAX;
+        for (auto it = d_.pages.begin(); it != d_.pages.end(); ++it) {
+            uint32_t b = it->first / p_.pagesPerBlock;
+            if (b == lastBlock)
+                continue; // only a block's first written page can hold the record
+            lastBlock = b;
+            if (it->second.size() >= 4 && std::memcmp(it->second.data(), "6205", 4) == 0)
+                return it;
+        }
+        return d_.pages.end();
+    }
+
+    bool readInfoSector(const Request& r)
+    {
+        if (!wantsIn(r, 0))
+            return false;
+        auto rec = findRecord();
+        if (rec != d_.pages.end())
+            std::memcpy(r.buffer, rec->second.data(), std::min<size_t>(r.length, std::min<size_t>(kRecordBytes, rec->second.size())));
+        return true;
+    }
+
+    // Good-block bitmap: the pages written after the record in its block, else the one
+    // made at the factory (usable blocks that are not marked bad). MSB first, 1 = good.
+    std::vector<uint8_t> bitmap() const
+    {
+        auto rec = findRecord();
+        std::vector<uint8_t> bits;
+        if (rec != d_.pages.end()) {
+            uint32_t end = (rec->first / p_.pagesPerBlock + 1) * p_.pagesPerBlock;
+            for (auto it = std::next(rec); it != d_.pages.end() && it->first < end; ++it)
+                bits.insert(bits.end(), it->second.begin(), it->second.end());
+            return bits;
+        }
+        bits.assign((p_.totalBlocks() + 7) / 8, 0);
+        for (uint32_t i = 0; i < p_.totalBlocks(); ++i)
+            if (i % p_.blocksPerChip < p_.usableBlocksPerChip && !d_.factoryBad[i])
+                bits[i / 8] |= uint8_t(0x80 >> (i % 8));
+        return bits;
+    }
+
+    bool readBitmap(const Request& r)
+    {
+        if (r.cdbLength < 6 || r.direction != Direction::In || p_.spi)
+            return false;
+        const uint32_t length = be32(r.cdb + 2);
+        if (length != r.length || length > 65536)
+            return false;
+        auto bits = bitmap();
+        std::memcpy(r.buffer, bits.data(), std::min<size_t>(bits.size(), length));
+        return true;
+    }
+
+    uint64_t goodBlocks() const
+    {
+        auto bits = bitmap();
+        uint64_t good = 0;
+        for (uint32_t i = 0; i < p_.totalBlocks() && i / 8 < bits.size(); ++i)
+            if (bits[i / 8] & (0x80 >> (i % 8)))
+                ++good;
+        return good;
+    }
+
+    bool writePageTable(const Request& r)
+    {
+        if (!wantsOut(r) || r.length == 0 || r.length > 8192)
+            return false;
+        d_.pageTable.assign(p_.pagesPerBlock, 0x00);
+        std::memcpy(d_.pageTable.data(), r.buffer, std::min<uint32_t>(r.length, p_.pagesPerBlock));
+        return true;
+    }
+
+    // ---- data streams ----
+    bool streamSetup(const Request& r)
+    {
+        if (!wantsIn(r, 1))
+            return false;
+        StreamRecord s;
+        s.announced = be32(r.cdb + 2);
+        d_.streams.push_back(std::move(s));
+        d_.streamOpen = true;
+        return status(r, true);
+    }
+
+    bool streamData(const Request& r)
+    {
+        if (!d_.streamOpen || !wantsOut(r))
+            return false;
+        auto& s = d_.streams.back();
+        size_t keep = std::min<size_t>(r.length, kMaxStreamKept - std::min(kMaxStreamKept, s.data.size()));
+        s.data.insert(s.data.end(), r.buffer, r.buffer + keep);
+        s.received += r.length;
+        s.pieces += 1;
+        return true;
+    }
+
+    bool streamEnd(const Request& r)
+    {
+        if (!wantsIn(r, 1))
+            return false;
+        if (!d_.streamOpen)
+            return status(r, false);
+        d_.streamOpen = false;
+        auto& s = d_.streams.back();
+        if (s.received < s.announced)
+            return status(r, false); // data missing: the area is not valid
+        s.ended = true;
+        if (p_.spi)
+            placeOnSpi(s);
+        return status(r, true);
+    }
+
+    size_t endedStreams() const
+    {
+        return size_t(std::count_if(d_.streams.begin(), d_.streams.end(), [](const StreamRecord& s) { return s.ended; }));
+    }
+
+    void spiWrite(uint64_t offset, const uint8_t* data, size_t length)
+    {
+        if (offset >= d_.spi.size())
+            return;
+        std::memcpy(d_.spi.data() + offset, data, std::min<uint64_t>(length, d_.spi.size() - offset));
+    }
+
+    // An SPI device keeps the program's header at 0 and its body from 64 KiB; the prefer
+    // data's body follows the program body at the next 64 KiB boundary.
+    void placeOnSpi(const StreamRecord& s)
+    {
+        const size_t index = endedStreams() - 1;
+        const auto& data = s.data;
+        const size_t head = std::min<size_t>(data.size(), 2048);
+        if (index == 0) {
+            spiWrite(0, data.data(), head);
+            if (data.size() > 2048)
+                spiWrite(kSpiProgramOffset, data.data() + 2048, data.size() - 2048);
+        } else if (index == 1) {
+            uint64_t programSize = 0;
+            for (const auto& st : d_.streams)
+                if (st.ended) {
+                    programSize = st.received;
+                    break;
+                }
+            uint64_t r64 = (programSize + 65535) / 65536 * 65536;
+            spiWrite(2048, data.data(), head);
+            if (data.size() > 2048)
+                spiWrite(r64 + kSpiProgramOffset, data.data() + 2048, data.size() - 2048);
+        }
+    }
+
+    bool parity(const Request& r)
+    {
+        if (!wantsIn(r, 1))
+            return false;
+        for (const auto& s : d_.streams) {
+            if (!s.ended)
+                continue;
+            uint8_t x = 0;
+            for (uint8_t b : s.data)
+                x ^= b;
+            r.buffer[0] = 0x01;
+            if (r.length > 1)
+                r.buffer[1] = x;
+            return true;
+        }
+        return status(r, false); // no firmware written
+    }
+
+    // ---- disks ----
+    struct Split {
+        uint64_t user = 0, hidden = 0;
+    };
+
+    // Disk sizes from the good blocks, the pages in use, and the system area and hidden
+    // ratio of the configuration record.
+    Split diskSplit() const
+    {
+        Split s;
+        uint64_t pagesUsed = uint64_t(std::count(d_.pageTable.begin(), d_.pageTable.end(), 0xFF));
+        uint64_t bytes = goodBlocks() * pagesUsed * p_.pageSize;
+        uint64_t system = kSystemAreaUnit;
+        uint8_t ratio = 0;
+        auto rec = findRecord();
+        if (rec != d_.pages.end() && rec->second.size() > 162) {
+            if (rec->second[161])
+                system = rec->second[161] * kSystemAreaUnit;
+            ratio = rec->second[162];
+        }
+        if (bytes <= system)
+            return s;
+        uint64_t data = bytes - system;
+        if (ratio == 255) {
+            s.user = std::min(kPublicAreaBytes, data / 2);
+            s.hidden = data - s.user;
+        } else {
+            s.hidden = data * ratio / 256;
+            s.user = data - s.hidden;
+        }
+        s.user = s.user / p_.sectorSize * p_.sectorSize;
+        s.hidden = s.hidden / p_.sectorSize * p_.sectorSize;
+        return s;
+    }
+
+    bool startDisk(const Request& r)
+    {
+        if (!wantsIn(r, 1))
+            return false;
+        if (p_.spi) {
+            d_.diskStarted = true;
+            return status(r, true);
+        }
+        Split s = diskSplit();
+        if (s.user == 0)
+            return status(r, false);
+        std::string path = d_.folder + "/" + dev_.id() + "-user.img";
+        if (!resizeDiskFile(path, s.user))
+            return status(r, false);
+        d_.userPath = path;
+        d_.userSectors = s.user / p_.sectorSize;
+        d_.diskStarted = true;
+        d_.current = SimulatedDevice::Disk::User;
+        d_.stopped = false;
+        return status(r, true);
+    }
+
+    bool hiddenDisk(const Request& r)
+    {
+        if (!wantsIn(r, 1))
+            return false;
+        if (!d_.diskStarted || p_.spi)
+            return status(r, false);
+        Split s = diskSplit();
+        if (s.hidden == 0)
+            return status(r, false);
+        std::string path = d_.folder + "/" + dev_.id() + "-hidden.img";
+        if (!resizeDiskFile(path, s.hidden))
+            return status(r, false);
+        d_.hiddenPath = path;
+        d_.hiddenSectors = s.hidden / p_.sectorSize;
+        d_.current = SimulatedDevice::Disk::Hidden;
+        d_.stopped = false;
+        return status(r, true);
+    }
+
+    bool spiArea(const Request& r, bool write)
+    {
+        if (!p_.spi || (write ? !wantsOut(r) : r.direction != Direction::In))
+            return false;
+        const uint64_t offset = uint64_t(be16(r.cdb + 2)) * 256;
+        const uint64_t bytes = uint64_t(be16(r.cdb + 4)) * 256;
+        if (bytes != r.length || offset + bytes > d_.spi.size())
+            return false;
+        if (write)
+            std::memcpy(d_.spi.data() + offset, r.buffer, bytes);
+        else
+            std::memcpy(r.buffer, d_.spi.data() + offset, bytes);
+        return true;
+    }
+
+    SimulatedDevice& dev_;
+    SimulatedDevice::Impl& d_;
+    const FlashProfile& p_;
+    std::vector<SimulatedDevice::Event>& events_;
+};
+
+bool SimulatedDevice::execute(const uint8_t* cdb, int cdbLength, platform::Direction direction,
+                              uint8_t* buffer, uint32_t length, uint32_t timeoutSeconds)
+{
+    if (!cdb || cdbLength < 1 || cdbLength > 16 || (length > 0 && !buffer))
+        return false;
+    const uint16_t code = CommandCode(cdb, cdbLength);
+    std::vector<Event> events;
+    std::function<void(Event)> listener;
+    bool ok = false;
+    uint32_t sleepMs = 0;
+    {
+        Impl& d = *impl_;
+        std::lock_guard<std::mutex> lock(d.mutex);
+        LoggedCommand entry;
+        entry.code = code;
+        std::memcpy(entry.cdb.data(), cdb, size_t(cdbLength));
+        entry.cdbLength = cdbLength;
+        entry.direction = direction;
+        entry.length = length;
+        entry.timeoutSeconds = timeoutSeconds;
+        if (direction == Direction::Out && length > 0)
+            entry.dataOut.assign(buffer, buffer + std::min<uint32_t>(length, 512));
+
+        if (d.plugged) {
+            // Find a fault rule that picks this command.
+            const FaultKind* fault = nullptr;
+            FaultKind kind{};
+            for (auto it = d.rules.begin(); it != d.rules.end(); ++it) {
+                if (it->code != code)
+                    continue;
+                if (it->skip > 0) {
+                    --it->skip;
+                    break;
+                }
+                kind = it->kind;
+                fault = &kind;
+                if (--it->times == 0)
+                    d.rules.erase(it);
+                break;
+            }
+            // Sixteen bytes of the command block, zero beyond its length, for the handlers.
+            uint8_t block[16] = {};
+            std::memcpy(block, cdb, size_t(cdbLength));
+            if (direction == Direction::In && length > 0)
+                std::memset(buffer, 0, length);
+            if (!fault) {
+                DeviceLogic logic(*this, d, profile_, events);
+                ok = logic.run(code, Request{block, cdbLength, direction, buffer, length});
+            } else if (*fault == FaultKind::StatusClear) {
+                ok = direction == Direction::In && length > 0; // a refusal: reply byte 0 stays 0
+            }
+            uint32_t units = 1;
+            if (code == 0xEF93 && cdbLength >= 8)
+                units = std::max<uint32_t>(1, be16(block + 6));
+            sleepMs = d.latency.ms[size_t(KindOf(code))] * units;
+            if (d.unplugCountdown > 0 && --d.unplugCountdown == 0) {
+                d.unplugCountdown = -1;
+                d.plugged = false;
+                events.push_back(Event::Unplugged);
+            }
+        }
+        entry.ok = ok;
+        entry.replyByte0 = (direction == Direction::In && length > 0) ? buffer[0] : 0;
+        if (d.log.size() >= kLogLimit)
+            d.log.erase(d.log.begin(), d.log.begin() + kLogLimit / 2);
+        d.log.push_back(std::move(entry));
+        if (!events.empty())
+            listener = d.listener;
+    }
+    if (sleepMs)
+        platform::Sleep(sleepMs);
+    if (listener)
+        for (Event e : events)
+            listener(e);
+    return ok;
+}
+
+bool SimulatedDevice::plugged() const
+{
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    return impl_->plugged;
+}
+
+void SimulatedDevice::unplug()
+{
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    impl_->plugged = false;
+    impl_->unplugCountdown = -1;
+}
+
+void SimulatedDevice::powerCycle()
+{
+    Impl& d = *impl_;
+    std::lock_guard<std::mutex> lock(d.mutex);
+    d.plugged = true;
+    d.state = State::Rom;
+    d.uploading = false;
+    d.streamOpen = false;
+    d.diskStarted = false;
+    d.current = d.userPath.empty() ? Disk::None : Disk::User;
+    d.stopped = false;
+    d.unplugCountdown = -1;
+}
+
+void SimulatedDevice::setUsbPort(uint8_t port)
+{
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    impl_->usbPort = port;
+}
+
+void SimulatedDevice::setListener(std::function<void(Event)> listener)
+{
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    impl_->listener = std::move(listener);
+}
+
+void SimulatedDevice::failCommand(uint16_t code, uint32_t nth, FaultKind kind, uint32_t times)
+{
+    if (nth == 0 || times == 0)
+        return;
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    impl_->rules.push_back({code, nth - 1, times, kind});
+}
+
+void SimulatedDevice::unplugAfter(uint32_t commands)
+{
+    std::function<void(Event)> listener;
+    {
+        std::lock_guard<std::mutex> lock(impl_->mutex);
+        if (commands > 0) {
+            impl_->unplugCountdown = commands;
+            return;
+        }
+        if (!impl_->plugged)
+            return;
+        impl_->plugged = false;
+        listener = impl_->listener;
+    }
+    if (listener)
+        listener(Event::Unplugged);
+}
+
+void SimulatedDevice::setLatency(const Latency& latency)
+{
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    impl_->latency = latency;
+}
+
+void SimulatedDevice::clearFaults()
+{
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    impl_->rules.clear();
+    impl_->unplugCountdown = -1;
+}
+
+std::vector<LoggedCommand> SimulatedDevice::commandLog() const
+{
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    return impl_->log;
+}
+
+size_t SimulatedDevice::countOf(uint16_t code) const
+{
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    return size_t(std::count_if(impl_->log.begin(), impl_->log.end(),
+                                [code](const LoggedCommand& c) { return c.code == code; }));
+}
+
+void SimulatedDevice::clearLog()
+{
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    impl_->log.clear();
+}
+
+SimulatedDevice::State SimulatedDevice::state() const
+{
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    return impl_->state;
+}
+
+std::vector<uint8_t> SimulatedDevice::loaderImage() const
+{
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    return impl_->loader;
+}
+
+std::vector<uint8_t> SimulatedDevice::flashDescription() const
+{
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    return impl_->description;
+}
+
+std::vector<uint8_t> SimulatedDevice::pageTable() const
+{
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    return impl_->pageTable;
+}
+
+std::vector<uint8_t> SimulatedDevice::storedPage(uint32_t page) const
+{
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    auto it = impl_->pages.find(page);
+    return it == impl_->pages.end() ? std::vector<uint8_t>{} : it->second;
+}
+
+std::vector<StreamRecord> SimulatedDevice::streams() const
+{
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    return impl_->streams;
+}
+
+int SimulatedDevice::moduleNumber() const
+{
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    return impl_->moduleNumber;
+}
+
+bool SimulatedDevice::fsmInitDone() const
+{
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    return impl_->fsmInit;
+}
+
+std::vector<uint8_t> SimulatedDevice::spiFlash(uint32_t offset, uint32_t length) const
+{
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    const auto& spi = impl_->spi;
+    if (offset >= spi.size())
+        return {};
+    length = uint32_t(std::min<size_t>(length, spi.size() - offset));
+    return std::vector<uint8_t>(spi.begin() + offset, spi.begin() + offset + length);
+}
+
+SimulatedDevice::Disk SimulatedDevice::currentDisk() const
+{
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    return impl_->current;
+}
+
+std::string SimulatedDevice::userDiskPath() const
+{
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    return impl_->userPath;
+}
+
+std::string SimulatedDevice::hiddenDiskPath() const
+{
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    return impl_->hiddenPath;
+}
+
+std::string SimulatedDevice::currentDiskPath() const
+{
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    switch (impl_->current) {
+    case Disk::User: return impl_->userPath;
+    case Disk::Hidden: return impl_->hiddenPath;
+    default: return {};
+    }
+}
+
+uint64_t SimulatedDevice::diskSectors(Disk disk) const
+{
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    switch (disk) {
+    case Disk::User: return impl_->userSectors;
+    case Disk::Hidden: return impl_->hiddenSectors;
+    default: return 0;
+    }
+}
+
+} // namespace sim
