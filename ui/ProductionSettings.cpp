@@ -1,0 +1,152 @@
+#include "ui/ProductionSettings.h"
+
+#include "platform/AtomicFile.h"
+#include "platform/IniFile.h"
+#include "platform/ProgramDir.h"
+#include "ui/MessageCatalogue.h"
+#include "ui/main.h"
+
+#include <filesystem>
+
+namespace {
+
+constexpr const char* S = kSettingsSection;
+
+// Catalogue rows of the disk-mode texts.
+constexpr int kRowNormal = 15;
+constexpr int kRowEncrypted = 16;
+constexpr int kRowHidden = 17;
+
+void checkFrom(platform::IniFile& ini, const char* key, int32_t def, toolkit::TCheckBox* box)
+{
+    if (box)
+        box->SetChecked(ini.ReadInteger(S, key, def) != 0);
+}
+
+void writeCheck(platform::IniFile& ini, const char* key, const toolkit::TCheckBox* box)
+{
+    ini.WriteInteger(S, key, box && box->Checked() ? 1 : 0);
+}
+
+} // namespace
+
+bool DiskFeatureText(uint8_t mode, int32_t ratio, unsigned languageIndex, std::string& text)
+{
+    switch (mode) {
+    case 0:
+        text = MessageCatalogue(kRowNormal, languageIndex);
+        return true;
+    case 1:
+        text = std::string(MessageCatalogue(kRowEncrypted, languageIndex)) + std::to_string(ratio) + "%";
+        return true;
+    case 2:
+        text = std::string(MessageCatalogue(kRowHidden, languageIndex)) + std::to_string(ratio) + "%";
+        return true;
+    default:
+        return false;
+    }
+}
+
+void TForm1::LoadSettings(const std::string& path)
+{
+    platform::IniFile ini(platform::ProgramPath(path));
+
+    // The window's own option controls. Checking a box runs its click handler, as the
+    // operator's click would.
+    checkFrom(ini, "Format", 0, chkFormat);
+    checkFrom(ini, "Blanking check", 0, chkBlankCheck);
+    checkFrom(ini, "FwUpgrade", 1, chkFwUpgrade);
+    checkFrom(ini, "ISO upgrade", 0, chkISOupgrade);
+    checkFrom(ini, "Manual Upgrade", 0, CheckManuupgrade);
+    checkFrom(ini, "System Area check", 0, SystemAreachk);
+    // An index the list does not have leaves no selection.
+    if (SystemAreaComBo)
+        SystemAreaComBo->SetItemIndex(ini.ReadInteger(S, "System Area Size", 0));
+    if (LabelEdit)
+        LabelEdit->SetText(ini.ReadString(S, "Label", ""));
+    checkFrom(ini, "FwParityCheck", 1, chkParityCheck);
+    checkFrom(ini, "NorReadCheck", 1, chknor);
+    checkFrom(ini, "FixUsbIO", 1, chkUsbPort);
+    checkFrom(ini, "ClearFlash", 1, chkClearFlash);
+
+    iFlashModuleNo = 0;
+
+    // Values are kept as stored even when out of their range; every reader bounds its
+    // own table look-ups.
+    iScanLevel = ini.ReadInteger(S, "iScanLevel", 0);
+    iPageSkip = ini.ReadInteger(S, "iPageSkip", 0);
+    iReadTimes = ini.ReadInteger(S, "iReadTimes", 0);
+    iEccLevel = ini.ReadInteger(S, "iEccLevel", 2);
+    iBadThreshold = ini.ReadInteger(S, "iBadThreshold", 20);
+    eDeviceFeature = static_cast<uint8_t>(ini.ReadInteger(S, "eDeviceFeature", 0) & 0xFF);
+    iHideDiskRatio = ini.ReadInteger(S, "iHideDiskRatio", 10);
+    sHideDiskLabel = ini.ReadString(S, "sHideDiskLabel", "");
+    bUseImgFile = ini.ReadBool(S, "bUseImgFile", false);
+    ImageFile = ini.ReadString(S, "ImageFile", "");
+    SaveSpiImage = ini.ReadBool(S, "SaveSpiImage", false);
+
+    // The option is not offered.
+    bNonFileSystem = false;
+    if (SettingForm)
+        if (toolkit::TControl* nonFs = SettingForm->FindControl("chkNonFS"))
+            nonFs->SetVisible(false);
+
+    std::string text;
+    if (labDiskFeature && DiskFeatureText(eDeviceFeature, iHideDiskRatio, LanguageIndex, text))
+        labDiskFeature->SetCaption(text);
+
+    AllowErrorRate = ini.ReadInteger(S, "AllowErrorRate", 2);
+    DealCapError = static_cast<uint8_t>(ini.ReadInteger(S, "DealCapError", 0) & 0xFF);
+    PageMode = ini.ReadBool(S, "PageMode", false);
+    PageModeSel = ini.ReadInteger(S, "PageModeSel", 0);
+    Pattern = ini.ReadInteger(S, "Pattern", 0);
+}
+
+void TForm1::SaveSettings(const std::string& path)
+{
+    std::string file = platform::ProgramPath(path);
+    platform::IniFile ini(file);
+
+    writeCheck(ini, "Format", chkFormat);
+    writeCheck(ini, "Blanking check", chkBlankCheck);
+    writeCheck(ini, "FwUpgrade", chkFwUpgrade);
+    writeCheck(ini, "ISO upgrade", chkISOupgrade);
+    writeCheck(ini, "Manual Upgrade", CheckManuupgrade);
+    writeCheck(ini, "System Area check", SystemAreachk);
+    ini.WriteInteger(S, "System Area Size", SystemAreaComBo ? SystemAreaComBo->ItemIndex() : -1);
+    writeCheck(ini, "FwParityCheck", chkParityCheck);
+    writeCheck(ini, "NorReadCheck", chknor);
+    ini.WriteString(S, "Label", LabelEdit ? LabelEdit->Text() : std::string());
+    writeCheck(ini, "FixUsbIO", chkUsbPort);
+    writeCheck(ini, "ClearFlash", chkClearFlash);
+
+    ini.WriteInteger(S, "iScanLevel", iScanLevel);
+    ini.WriteInteger(S, "iPageSkip", iPageSkip);
+    ini.WriteInteger(S, "iReadTimes", iReadTimes);
+    ini.WriteInteger(S, "iEccLevel", iEccLevel);
+    ini.WriteInteger(S, "iBadThreshold", iBadThreshold);
+    // Byte fields are written as the signed byte's value.
+    ini.WriteInteger(S, "eDeviceFeature", static_cast<int8_t>(eDeviceFeature));
+    ini.WriteInteger(S, "iHideDiskRatio", iHideDiskRatio);
+    ini.WriteString(S, "sHideDiskLabel", sHideDiskLabel);
+    ini.WriteBool(S, "bUseImgFile", bUseImgFile);
+    ini.WriteString(S, "ImageFile", ImageFile);
+
+    // The hidden-file lists have files of their own now.
+    ini.EraseSection("HIDE_FILES");
+    ini.EraseSection("SPI_HIDE_FILES");
+
+    ini.WriteInteger(S, "AllowErrorRate", AllowErrorRate);
+    ini.WriteInteger(S, "DealCapError", static_cast<int8_t>(DealCapError));
+    ini.WriteBool(S, "SaveSpiImage", SaveSpiImage);
+    ini.WriteBool(S, "PageMode", PageMode);
+    ini.WriteInteger(S, "PageModeSel", PageModeSel);
+    ini.WriteInteger(S, "Pattern", Pattern);
+
+    // All keys go to disk in one atomic replacement: a failed write leaves the previous
+    // file whole and raises the error before anything else is changed.
+    platform::MakeDirs(std::filesystem::path(file).parent_path().string());
+    ini.UpdateFileOrThrow(true);
+
+    ResetFirmwareMultiplier(0);
+}
