@@ -1,0 +1,105 @@
+#pragma once
+// Shared pieces of the production tests: a main window whose settings the test sets, a
+// thread with its panel controls in a program folder of its own, and flash records.
+#include "production/WindowLink.h"
+#include "production/ppthread.h"
+#include "platform/ProgramDir.h"
+#include "support/TempDir.h"
+#include "toolkit/Controls.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace prodtest {
+
+class FakeWindow : public production::WindowLink {
+public:
+    int eccLevel = 2;
+    bool pageScan = false;
+    uint8_t deviceFeature = 0;
+    int hideDiskRatio = 10;
+    int allowErrorRate = 2;
+    uint8_t dealCapError = 0;
+    uint32_t minValidSize = 0;
+    bool fwUpgrade = true;
+    bool isoUpgrade = false;
+    bool systemArea = false;
+    int systemAreaIndex = 0;
+    uint64_t firmwareSize = 0, preferSize = 0, telbookSize = 0, isoSize = 0;
+    std::vector<std::string> copyList;
+    int programIndex = -2;
+    unsigned languageIndex = 0;
+    std::vector<std::string> labels;
+    std::vector<std::string> warnings;
+
+    int EccLevel() override { return eccLevel; }
+    bool PageScan() override { return pageScan; }
+    uint8_t DeviceFeature() override { return deviceFeature; }
+    int HideDiskRatio() override { return hideDiskRatio; }
+    int AllowErrorRate() override { return allowErrorRate; }
+    uint8_t DealCapError() override { return dealCapError; }
+    uint32_t MinValidSize() override { return minValidSize; }
+    bool FwUpgradeChecked() override { return fwUpgrade; }
+    bool IsoUpgradeChecked() override { return isoUpgrade; }
+    bool SystemAreaChecked() override { return systemArea; }
+    int SystemAreaIndex() override { return systemAreaIndex; }
+    uint64_t FirmwareSize() override { return firmwareSize; }
+    uint64_t PreferSize() override { return preferSize; }
+    uint64_t TelbookSize() override { return telbookSize; }
+    uint64_t IsoSize() override { return isoSize; }
+    std::vector<std::string> CopyList() override { return copyList; }
+    void SetProgramIndex(int index) override { programIndex = index; }
+    unsigned LanguageIndex() override { return languageIndex; }
+    void SetSystemAreaLabel(const std::string& caption) override { labels.push_back(caption); }
+    void ShowWarning(const std::string& text, const std::string& caption) override
+    {
+        warnings.push_back(caption + ": " + text);
+    }
+    std::string PageModeName(int mode, unsigned) override
+    {
+        return production::DefaultPageModeName(mode);
+    }
+};
+
+// What a flash description file holds.
+struct RecordSpec {
+    uint8_t flashId[5] = {0xEC, 0xD3, 0x51, 0x95, 0x58};
+    uint8_t sectorLog2 = 9;         // 512
+    uint8_t pageLog2 = 11;          // 2048
+    uint8_t pagesLog2 = 6;          // 64
+    uint8_t blocksLog2 = 10;        // 1024
+    uint8_t writeParameter = 0x21;
+    uint8_t bitmapPages = 1;
+    uint8_t sysAreaPages = 0;
+    uint16_t usableBlocks = 1000;
+    uint8_t moduleNumber = 0;
+    uint8_t firmwareFlag = 1;
+    std::string name;
+};
+std::string MakeRecord(const RecordSpec& spec);
+
+class ThreadTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Sets the geometry fields and a zeroed block table of chips x blocks entries.
+    void SetGeometry(uint32_t chips, uint32_t blocksPerChip, uint32_t usable,
+                     uint32_t pagesPerBlock = 64, uint32_t pageSize = 2048);
+    void MarkAllGood();
+
+    testsupport::TempDir dir;
+    FakeWindow window;
+    toolkit::TStaticText status{nullptr, "D1infoStr"};
+    toolkit::TStaticText textF{nullptr, "TextF1"};
+    toolkit::TStaticText textP{nullptr, "TextP1"};
+    toolkit::TGauge gauge{nullptr, "ProgressBar1"};
+    toolkit::TImage image{nullptr, "infoImage1"};
+    std::unique_ptr<ProductThread> thread;
+};
+
+} // namespace prodtest

@@ -1,0 +1,179 @@
+// Program-file choice and the bonding-ID check.
+#include "ProductionFixture.h"
+
+#include "production/Firmware.h"
+#include "support/RecordingTransport.h"
+
+#include <cstring>
+
+using namespace prodtest;
+using testsupport::RecordedCall;
+using testsupport::RecordingTransport;
+using testsupport::ScriptedAnswer;
+
+namespace {
+
+// A program file with the given firmware-flag byte, module number and bonding block.
+std::string ProgramBytes(uint8_t flagByte, uint8_t module, std::string bondingTag = "ID",
+                         uint8_t bondingId = 0x03, size_t size = 40000)
+{
+    std::string f(size, '\0');
+    std::memcpy(f.data(), "6205", 4);
+    if (size > 2047) {
+        f[2044] = bondingTag[0];
+        f[2045] = bondingTag[1];
+        f[2047] = static_cast<char>(bondingId);
+    }
+    if (size > 38911) {
+        f[38909] = 'U';
+        f[38910] = static_cast<char>(flagByte);
+        f[38911] = static_cast<char>(module);
+    }
+    return f;
+}
+
+class FirmwareTest : public ThreadTest {
+protected:
+    void SetUp() override
+    {
+        ThreadTest::SetUp();
+        transport = std::make_shared<RecordingTransport>();
+        transport->setResponder([this](const RecordedCall&) { return ScriptedAnswer{{chipId}, chipAnswers}; });
+        thread->hDevice = platform::OpenTransport(transport, 'E');
+        thread->iFirmwareFlag = 1;
+        thread->iModuleNumber = 2;
+    }
+    void TearDown() override
+    {
+        platform::CloseDrive(thread->hDevice);
+        ThreadTest::TearDown();
+    }
+    std::string Add(const std::string& name, const std::string& bytes)
+    {
+        dir.write("fw/" + name, bytes);
+        window.copyList.push_back(dir.file("fw/" + name));
+        return window.copyList.back();
+    }
+    size_t BondingReads() const { return transport->callCount(); }
+
+    std::shared_ptr<RecordingTransport> transport;
+    uint8_t chipId = 0x03;
+    bool chipAnswers = true;
+};
+
+TEST_F(FirmwareTest, ModuleNumberPicksAmongQualifyingFiles)
+{
+    Add("prefer.dat", "x");
+    Add("program1.bin", ProgramBytes(0xAA, 1));
+    const std::string second = Add("program2.bin", ProgramBytes(0xAA, 2));
+    Add("program3.bin", ProgramBytes(0xAA, 2));
+    ASSERT_EQ(FindProgramBin(*thread), 1);
+    EXPECT_EQ(window.programIndex, 2);
+    EXPECT_EQ(thread->sProgramFile, second);
+}
+
+TEST_F(FirmwareTest, FirmwareFlagBitMustAgreeWithTheRecord)
+{
+    Add("program.bin", ProgramBytes(0xAA, 2)); // 0xAA has bit 0x20 set
+    thread->iFirmwareFlag = 0;
+    EXPECT_EQ(FindProgramBin(*thread), 0);
+    EXPECT_EQ(window.programIndex, -1);
+    EXPECT_EQ(thread->sProgramFile, "");
+
+    const std::string clear = Add("program_b.bin", ProgramBytes(0x8A, 2));
+    EXPECT_EQ(FindProgramBin(*thread), 1);
+    EXPECT_EQ(thread->sProgramFile, clear);
+    thread->iFirmwareFlag = 1;
+    EXPECT_EQ(FindProgramBin(*thread), 1);
+    EXPECT_EQ(window.programIndex, 0);
+}
+
+TEST_F(FirmwareTest, NameMustHoldProgramInAnyCase)
+{
+    Add("firmware.bin", ProgramBytes(0xAA, 2));
+    Add("MyProgramFile", ProgramBytes(0xAA, 2)); // no extension needed
+    EXPECT_EQ(FindProgramBin(*thread), 1);
+    EXPECT_EQ(window.programIndex, 1);
+
+    window.copyList.clear();
+    Add("PROGRAM.BIN", ProgramBytes(0xAA, 2));
+    EXPECT_EQ(FindProgramBin(*thread), 1);
+    EXPECT_EQ(window.programIndex, 0);
+}
+
+TEST_F(FirmwareTest, FolderNameDoesNotCount)
+{
+    dir.write("program/fw.bin", ProgramBytes(0xAA, 2));
+    window.copyList.push_back(dir.file("program/fw.bin"));
+    EXPECT_EQ(FindProgramBin(*thread), 0);
+}
+
+TEST_F(FirmwareTest, FileTooShortOrMissingNeverQualifies)
+{
+    thread->iModuleNumber = 0;
+    thread->iFirmwareFlag = 0;
+    Add("program_short.bin", ProgramBytes(0, 0, "ID", 3, 38911)); // byte 38911 missing
+    Add("program_tiny.bin", "6205");
+    window.copyList.push_back(dir.file("fw/program_gone.bin"));
+    EXPECT_EQ(FindProgramBin(*thread), 0);
+    EXPECT_EQ(window.programIndex, -1);
+}
+
+TEST_F(FirmwareTest, BondingDecisionsInOrder)
+{
+    const struct {
+        const char* what;
+        std::string tag;
+        uint8_t sdk, chip;
+        int result;
+        const char* caption;
+    } cases[] = {
+        {"firmware for any chip", "ID", 0xFF, 0x00, 1, ""},
+        {"chip accepts any firmware", "ID", 0x00, 0x0F, 1, ""},
+        {"no SDK ID", "ID", 0x00, 0x03, 0, "SDK bonding ID check fail 0"},
+        {"tag missing", "XX", 0x03, 0x03, 0, "SDK bonding ID check fail 0"},
+        {"chip ID 0", "ID", 0x03, 0x00, 0, "Chip bonding ID check fail0"},
+        {"chip ID above 15", "ID", 0x03, 0x10, 0, "Chip bonding ID check fail16"},
+        {"equal", "ID", 0x05, 0x05, 1, ""},
+        {"different", "ID", 0x03, 0x05, 0, "SDK bonding ID not match 3"},
+    };
+    for (const auto& c : cases) {
+        thread->sProgramFile = Add("program.bin", ProgramBytes(0xAA, 2, c.tag, c.sdk));
+        chipId = c.chip;
+        status.SetCaption("");
+        EXPECT_EQ(CheckBondingId(*thread), c.result) << c.what;
+        EXPECT_EQ(status.Caption(), c.caption) << c.what;
+    }
+}
+
+TEST_F(FirmwareTest, UncheckedFirmwareUpgradeNeverAsksTheChip)
+{
+    window.fwUpgrade = false;
+    thread->sProgramFile = Add("program.bin", ProgramBytes(0xAA, 2, "ID", 0));
+    EXPECT_EQ(CheckBondingId(*thread), 1);
+    EXPECT_EQ(BondingReads(), 0u);
+}
+
+TEST_F(FirmwareTest, BondingReadSendsEf8bAndAFailedReadCountsAsChipZero)
+{
+    thread->sProgramFile = Add("program.bin", ProgramBytes(0xAA, 2, "ID", 3));
+    chipAnswers = false;
+    EXPECT_EQ(CheckBondingId(*thread), 0);
+    EXPECT_EQ(status.Caption(), "Chip bonding ID check fail0");
+    const auto calls = transport->calls();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].cdb[0], 0xEF);
+    EXPECT_EQ(calls[0].cdb[1], 0x8B);
+}
+
+TEST_F(FirmwareTest, ShortOrMissingProgramFileHasNoSdkId)
+{
+    thread->sProgramFile = Add("program.bin", std::string(2046, 'I'));
+    EXPECT_EQ(CheckBondingId(*thread), 0);
+    EXPECT_EQ(status.Caption(), "SDK bonding ID check fail 0");
+    thread->sProgramFile = dir.file("fw/none.bin");
+    chipId = 0x0F;
+    EXPECT_EQ(CheckBondingId(*thread), 1);
+}
+
+} // namespace
