@@ -1,0 +1,429 @@
+#include "image/FatVolume.h"
+
+#include <cstring>
+#include <vector>
+
+namespace image {
+namespace {
+
+void PutU16(uint8_t* p, uint32_t v) {
+    p[0] = uint8_t(v);
+    p[1] = uint8_t(v >> 8);
+}
+void PutU32(uint8_t* p, uint32_t v) {
+    PutU16(p, v);
+    PutU16(p + 2, v >> 16);
+}
+uint32_t GetU16(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8; }
+uint32_t GetU32(const uint8_t* p) { return GetU16(p) | GetU16(p + 2) << 16; }
+
+// Boot-sector fields.
+constexpr uint32_t kBpbBytesPerSector = 11;
+constexpr uint32_t kBpbSectorsPerCluster = 13;
+constexpr uint32_t kBpbReserved = 14;
+constexpr uint32_t kBpbFatCount = 16;
+constexpr uint32_t kBpbRootEntries = 17;
+constexpr uint32_t kBpbTotal16 = 19;
+constexpr uint32_t kBpbMedia = 21;
+constexpr uint32_t kBpbFatSize16 = 22;
+constexpr uint32_t kBpbTotal32 = 32;
+constexpr uint32_t kBpbFatSize32 = 36;
+constexpr uint32_t kBpbRootCluster = 44;
+constexpr uint32_t kBpbFsInfo = 48;
+constexpr uint32_t kBpbBackupBoot = 50;
+// Extended boot record: drive number, signature 0x29, serial, label, type name.
+constexpr uint32_t kExt16 = 36;
+constexpr uint32_t kExt32 = 64;
+constexpr uint32_t kExtSignature = 2;
+constexpr uint32_t kExtSerial = 3;
+constexpr uint32_t kExtLabel = 7;
+constexpr uint32_t kExtTypeName = 18;
+constexpr uint32_t kBootFillStart = 90;
+constexpr uint32_t kBootSignature = 510;
+
+constexpr uint8_t kNoName[11] = {'N', 'O', ' ', 'N', 'A', 'M', 'E', ' ', ' ', ' ', ' '};
+
+} // namespace
+
+bool FatVolume::CreateVolume(uint32_t sectorCount, uint32_t sectorSize, std::string* error) {
+    if (!store_.Init(sectorSize)) {
+        if (error)
+            *error = "the sector store cannot hold " + std::to_string(sectorSize) + "-byte sectors";
+        return false;
+    }
+    type = FatType::None;
+    if (!Format(sectorCount, sectorSize, error))
+        return false;
+    if (!Mount()) {
+        if (error)
+            *error = "the freshly formatted volume does not mount";
+        return false;
+    }
+    return true;
+}
+
+bool FatVolume::Format(uint32_t sectorCount, uint32_t sectorSize, std::string* error) {
+    FatLayout l;
+    if (!ComputeFatLayout(sectorCount, sectorSize, l, error))
+        return false;
+    if (store_.sectorSize() != sectorSize) {
+        if (error)
+            *error = "the sector store holds " + std::to_string(store_.sectorSize()) + "-byte sectors";
+        return false;
+    }
+    auto failWrite = [&] {
+        if (error)
+            *error = "the sector store refused a write while formatting (out of memory or chunks)";
+        return false;
+    };
+    const bool fat32 = l.type == FatType::Fat32;
+
+    uint8_t* b = buffer_;
+    std::memset(b, 0, sectorSize);
+    b[0] = 0xEB;
+    b[1] = 0x00;
+    b[2] = 0x90;
+    std::memcpy(b + 3, "KOV61x5", 8);
+    PutU16(b + kBpbBytesPerSector, sectorSize);
+    b[kBpbSectorsPerCluster] = uint8_t(l.sectorsPerCluster);
+    PutU16(b + kBpbReserved, l.reservedSectors);
+    b[kBpbFatCount] = uint8_t(l.fatCount);
+    PutU16(b + kBpbRootEntries, l.rootEntries);
+    b[kBpbMedia] = 0xF8;
+    PutU32(b + kBpbTotal32, sectorCount);
+    const uint32_t ext = fat32 ? kExt32 : kExt16;
+    if (fat32) {
+        PutU32(b + kBpbFatSize32, l.fatSize);
+        PutU32(b + kBpbRootCluster, 2);
+        PutU16(b + kBpbFsInfo, kFat32FsInfoSector);
+        PutU16(b + kBpbBackupBoot, kFat32BackupBootSector);
+    } else {
+        PutU16(b + kBpbFatSize16, l.fatSize);
+    }
+    // The extended record carries the label that tools compare with the root's label
+    // entry; the serial follows from the size so that a build is reproducible.
+    b[ext] = 0x80;
+    b[ext + kExtSignature] = 0x29;
+    PutU32(b + ext + kExtSerial, 0x61050000u ^ sectorCount ^ (sectorSize << 16));
+    std::memcpy(b + ext + kExtLabel, kNoName, 11);
+    std::memcpy(b + ext + kExtTypeName, fat32 ? "FAT32   " : "FAT16   ", 8);
+    std::memset(b + kBootFillStart, 0xFF, kBootSignature - kBootFillStart);
+    b[kBootSignature] = 0x55;
+    b[kBootSignature + 1] = 0xAA;
+    if (!WriteBootSector(b))
+        return failWrite();
+
+    // Both FATs and the root area start out zero.
+    const uint32_t batch = 64;
+    std::vector<uint8_t> zeros(size_t(batch) * sectorSize, 0);
+    const uint64_t rootSectors = fat32 ? l.sectorsPerCluster : l.rootDirSectors;
+    const uint64_t zeroCount = uint64_t(l.fatCount) * l.fatSize + rootSectors;
+    for (uint64_t done = 0; done < zeroCount;) {
+        const uint32_t n = uint32_t(std::min<uint64_t>(batch, zeroCount - done));
+        if (!store_.WriteSectors(uint32_t(l.reservedSectors + done), n, zeros.data()))
+            return failWrite();
+        done += n;
+    }
+
+    // Entry 0 holds the media byte, entry 1 the clean-shutdown bits; on FAT32 the root
+    // cluster 2 is one cluster long.
+    std::memset(b, 0, sectorSize);
+    if (fat32) {
+        PutU32(b, 0x0FFFFFF8);
+        PutU32(b + 4, 0x0FFFFFFF);
+        PutU32(b + 8, kFat32EndOfChain);
+    } else {
+        PutU16(b, 0xFFF8);
+        PutU16(b + 2, 0xFFFF);
+    }
+    for (uint32_t f = 0; f < l.fatCount; ++f)
+        if (!store_.WriteSector(l.reservedSectors + f * l.fatSize, b))
+            return failWrite();
+
+    if (fat32) {
+        std::memset(b, 0, sectorSize);
+        PutU32(b, 0x41615252);
+        PutU32(b + 484, 0x61417272);
+        PutU32(b + 488, l.clusterCount - 1);
+        PutU32(b + 492, 3);
+        PutU32(b + 508, 0xAA550000);
+        if (!store_.WriteSector(kFat32FsInfoSector, b) ||
+            !store_.WriteSector(kFat32BackupBootSector + kFat32FsInfoSector, b))
+            return failWrite();
+    }
+    return true;
+}
+
+bool FatVolume::WriteBootSector(const uint8_t* boot) {
+    if (!store_.WriteSector(0, boot))
+        return false;
+    const bool fat32 = GetU16(boot + kBpbFatSize16) == 0;
+    return !fat32 || store_.WriteSector(kFat32BackupBootSector, boot);
+}
+
+bool FatVolume::Mount() {
+    if (ParseBootSector(0))
+        return true;
+    for (uint8_t i = 0; i < 5; ++i) {
+        uint32_t start;
+        if (!ReadPartitionEntry(i, start))
+            return false;
+        if (ParseBootSector(start))
+            return true;
+    }
+    return false;
+}
+
+bool FatVolume::ReadPartitionEntry(uint8_t index, uint32_t& start) {
+    uint8_t* b = buffer_;
+    if (!store_.ReadSector(0, b) || b[510] != 0x55 || b[511] != 0xAA)
+        return false;
+    const uint32_t at = 446 + 16u * index;
+    if (at + 16 > store_.sectorSize())
+        return false;
+    const uint8_t status = b[at];
+    if (status != 0x00 && status != 0x80)
+        return false;
+    start = GetU32(b + at + 8);
+    return true;
+}
+
+bool FatVolume::ParseBootSector(uint32_t start) {
+    type = FatType::None;
+    nextFreeHint = 2;
+    uint8_t* b = buffer_;
+    if (!store_.ReadSector(start, b))
+        return false;
+    if (!(b[0] == 0xE9 || (b[0] == 0xEB && b[2] == 0x90)))
+        return false;
+    if (b[kBootSignature] != 0x55 || b[kBootSignature + 1] != 0xAA)
+        return false;
+    if (b[kBpbBytesPerSector] != 0)
+        return false;
+    switch (b[kBpbBytesPerSector + 1]) {
+    case 0x02: sectorShift = 9; break;
+    case 0x04: sectorShift = 10; break;
+    case 0x08: sectorShift = 11; break;
+    case 0x10: sectorShift = 12; break;
+    default: return false;
+    }
+    bytesPerSector = uint16_t(1u << sectorShift);
+    if (bytesPerSector != store_.sectorSize())
+        return false;
+    const uint8_t spc = b[kBpbSectorsPerCluster];
+    if (spc == 0 || (spc & (spc - 1)) != 0)
+        return false;
+    sectorsPerCluster = spc;
+    clusterShift = 0;
+    while ((1u << clusterShift) < spc)
+        ++clusterShift;
+    fatStart = GetU16(b + kBpbReserved) + start;
+    fatCount = b[kBpbFatCount];
+    rootEntries = uint16_t(GetU16(b + kBpbRootEntries));
+    totalSectors = GetU16(b + kBpbTotal16);
+    if (totalSectors == 0)
+        totalSectors = GetU32(b + kBpbTotal32);
+    fatSize = GetU16(b + kBpbFatSize16);
+    if (fatSize == 0)
+        fatSize = GetU32(b + kBpbFatSize32);
+    rootCluster = GetU32(b + kBpbRootCluster);
+    if (fatCount == 0 || fatSize == 0)
+        return false;
+    uint64_t data = uint64_t(fatCount) * fatSize + fatStart;
+    const uint32_t perSector = bytesPerSector / 32;
+    if (rootEntries != 0)
+        data += rootEntries / perSector + (rootEntries % perSector ? 1 : 0);
+    if (data >= totalSectors)
+        return false;
+    dataStart = uint32_t(data);
+    dataSectors = totalSectors - dataStart;
+    clusterCount = dataSectors >> clusterShift;
+    const FatType t = clusterCount >= kFat32MinClusters ? FatType::Fat32 : FatType::Fat16;
+    // The FAT must map every cluster, and a FAT32 root must be a valid cluster.
+    const uint64_t entries = uint64_t(fatSize) * bytesPerSector / (t == FatType::Fat16 ? 2 : 4);
+    if (entries < uint64_t(clusterCount) + 2)
+        return false;
+    if (t == FatType::Fat32 && (rootCluster < 2 || rootCluster > clusterCount + 1))
+        return false;
+    if (t == FatType::Fat16 && rootEntries == 0)
+        return false;
+    type = t;
+    return true;
+}
+
+bool FatVolume::IsEndOfChain(uint32_t v) const {
+    return type == FatType::Fat16 ? v >= kFat16EndOfChain : (v & 0x0FFFFFFF) >= kFat32EndOfChain;
+}
+
+void FatVolume::EntryPlace(uint32_t c, uint32_t& sector, uint32_t& offset) const {
+    const uint64_t byte = uint64_t(c) * (type == FatType::Fat16 ? 2 : 4);
+    sector = uint32_t(byte / bytesPerSector) + fatStart;
+    offset = uint32_t(byte % bytesPerSector);
+}
+
+uint32_t FatVolume::GetRaw(const uint8_t* sector, uint32_t offset) const {
+    return type == FatType::Fat16 ? GetU16(sector + offset) : (GetU32(sector + offset) & 0x0FFFFFFF);
+}
+
+void FatVolume::PutRaw(uint8_t* sector, uint32_t offset, uint32_t value) const {
+    if (type == FatType::Fat16) {
+        PutU16(sector + offset, value);
+    } else {
+        // The top four bits are reserved and kept.
+        const uint32_t old = GetU32(sector + offset) & 0xF0000000u;
+        PutU32(sector + offset, old | (value & 0x0FFFFFFF));
+    }
+}
+
+bool FatVolume::WriteFatSector(uint32_t sector, const uint8_t* buffer) {
+    for (uint32_t f = 0; f < fatCount; ++f)
+        if (!store_.WriteSector(sector + f * fatSize, buffer))
+            return false;
+    return true;
+}
+
+int FatVolume::NextCluster(uint32_t& c) {
+    if (!mounted())
+        return 3;
+    uint32_t sector, offset;
+    EntryPlace(c, sector, offset);
+    if (!store_.ReadSector(sector, buffer_))
+        return 3;
+    c = GetRaw(buffer_, offset);
+    if (IsEndOfChain(c))
+        return 2;
+    return c == 0 ? 1 : 0;
+}
+
+bool FatVolume::SetEntry(uint32_t cluster, uint32_t value) {
+    if (!mounted() || cluster < 2 || cluster > clusterCount + 1)
+        return false;
+    uint32_t sector, offset;
+    EntryPlace(cluster, sector, offset);
+    if (!store_.ReadSector(sector, buffer_))
+        return false;
+    PutRaw(buffer_, offset, value);
+    return WriteFatSector(sector, buffer_);
+}
+
+bool FatVolume::AllocCluster(uint32_t& cluster) {
+    if (!mounted())
+        return false;
+    const uint32_t lastCluster = clusterCount + 1;
+    uint32_t loaded = 0xFFFFFFFFu;
+    for (uint32_t c = nextFreeHint < 2 ? 2 : nextFreeHint; c <= lastCluster; ++c) {
+        uint32_t sector, offset;
+        EntryPlace(c, sector, offset);
+        if (sector != loaded) {
+            if (!store_.ReadSector(sector, buffer_))
+                return false;
+            loaded = sector;
+        }
+        if (GetRaw(buffer_, offset) != 0)
+            continue;
+        PutRaw(buffer_, offset, EndOfChain());
+        if (!WriteFatSector(sector, buffer_))
+            return false;
+        nextFreeHint = c;
+        cluster = c;
+        return true;
+    }
+    nextFreeHint = lastCluster + 1;
+    errorCode = kFatErrNoCluster;
+    return false;
+}
+
+bool FatVolume::FreeChain(uint32_t c) {
+    if (!mounted())
+        return false;
+    if (c < 2)
+        return true;
+    if (c > clusterCount + 1)
+        return false;
+    uint32_t sector, offset;
+    EntryPlace(c, sector, offset);
+    if (!store_.ReadSector(sector, buffer_))
+        return false;
+    for (uint32_t steps = 0; steps <= clusterCount; ++steps) {
+        const uint32_t v = GetRaw(buffer_, offset);
+        PutRaw(buffer_, offset, 0);
+        if (v < 2 || IsEndOfChain(v))
+            return WriteFatSector(sector, buffer_);
+        if (v > clusterCount + 1) {
+            WriteFatSector(sector, buffer_);
+            return false;
+        }
+        if (v < nextFreeHint)
+            nextFreeHint = v;
+        uint32_t nextSector, nextOffset;
+        EntryPlace(v, nextSector, nextOffset);
+        if (nextSector != sector) {
+            if (!WriteFatSector(sector, buffer_) || !store_.ReadSector(nextSector, buffer_))
+                return false;
+            sector = nextSector;
+        }
+        offset = nextOffset;
+    }
+    // A chain longer than the volume loops back on itself.
+    WriteFatSector(sector, buffer_);
+    return false;
+}
+
+bool FatVolume::ZeroCluster(uint32_t cluster) {
+    if (!mounted() || cluster < 2 || cluster > clusterCount + 1)
+        return false;
+    std::memset(buffer_, 0, bytesPerSector);
+    const uint32_t first = ClusterSector(cluster);
+    for (uint32_t i = 0; i < sectorsPerCluster; ++i)
+        if (!store_.WriteSector(first + i, buffer_))
+            return false;
+    return true;
+}
+
+bool FatVolume::SetBootLabel(const uint8_t label[11]) {
+    if (!mounted() || !store_.ReadSector(0, buffer_))
+        return false;
+    const uint32_t ext = type == FatType::Fat32 ? kExt32 : kExt16;
+    std::memcpy(buffer_ + ext + kExtLabel, label, 11);
+    return WriteBootSector(buffer_);
+}
+
+bool FatVolume::CountFreeClusters(uint32_t& count) {
+    if (!mounted())
+        return false;
+    count = 0;
+    uint32_t loaded = 0xFFFFFFFFu;
+    for (uint32_t c = 2; c <= clusterCount + 1; ++c) {
+        uint32_t sector, offset;
+        EntryPlace(c, sector, offset);
+        if (sector != loaded) {
+            if (!store_.ReadSector(sector, buffer_))
+                return false;
+            loaded = sector;
+        }
+        if (GetRaw(buffer_, offset) == 0)
+            ++count;
+    }
+    return true;
+}
+
+bool FatVolume::Flush() {
+    if (!mounted())
+        return false;
+    if (type != FatType::Fat32)
+        return true;
+    uint32_t freeCount;
+    if (!CountFreeClusters(freeCount))
+        return false;
+    if (!store_.ReadSector(kFat32FsInfoSector, buffer_))
+        return false;
+    PutU32(buffer_ + 488, freeCount);
+    uint32_t hint = nextFreeHint + 1;
+    if (hint > clusterCount + 1)
+        hint = 0xFFFFFFFFu;  // unknown
+    PutU32(buffer_ + 492, hint);
+    return store_.WriteSector(kFat32FsInfoSector, buffer_) &&
+           store_.WriteSector(kFat32BackupBootSector + kFat32FsInfoSector, buffer_);
+}
+
+} // namespace image

@@ -1,0 +1,260 @@
+#include "image/ImageBuilder.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "image/FatFiles.h"
+#include "image/FatVolume.h"
+#include "image/ImageFile.h"
+
+namespace image {
+namespace {
+
+constexpr size_t kCopyBlock = 256 * 1024;
+
+struct Fd {
+    int fd = -1;
+    ~Fd() {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
+std::string LastComponent(std::string path) {
+    while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Case-insensitive order for names inside a folder; ties keep a stable byte order.
+bool NameLess(const std::string& a, const std::string& b) {
+    const size_t n = std::min(a.size(), b.size());
+    for (size_t i = 0; i < n; ++i) {
+        unsigned char x = (unsigned char)a[i], y = (unsigned char)b[i];
+        if (x >= 'A' && x <= 'Z') x += 32;
+        if (y >= 'A' && y <= 'Z') y += 32;
+        if (x != y)
+            return x < y;
+    }
+    if (a.size() != b.size())
+        return a.size() < b.size();
+    return a < b;
+}
+
+class VolumeWriter {
+public:
+    VolumeWriter(FatFiles& files, std::vector<uint8_t>& buffer, const std::function<void()>& pump)
+        : files_(files), buffer_(buffer), pump_(pump) {}
+
+    bool WriteList(const std::vector<std::string>& hostPaths) {
+        for (const std::string& host : hostPaths) {
+            Pump();
+            struct stat st;
+            if (::stat(host.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+                if (!AddTree(host, {}))
+                    return false;
+            } else if (!AddFile(host, {LastComponent(host)})) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    const std::string& error() const { return error_; }
+
+private:
+    bool Fail(const std::string& text) {
+        error_ = text;
+        return false;
+    }
+    void Pump() {
+        if (pump_)
+            pump_();
+    }
+
+    bool AddTree(const std::string& folder, std::vector<std::string> imagePath) {
+        imagePath.push_back(LastComponent(folder));
+        std::unique_ptr<DIR, int (*)(DIR*)> d(::opendir(folder.c_str()), ::closedir);
+        if (!d)
+            return Fail("cannot read folder " + folder + ": " + std::strerror(errno));
+        std::vector<std::string> files, folders;
+        errno = 0;
+        while (dirent* e = ::readdir(d.get())) {
+            Pump();
+            const std::string name = e->d_name;
+            if (name.empty() || name[0] == '.')  // hidden, "." and ".."
+                continue;
+            const std::string full = folder + "/" + name;
+            struct stat st;
+            if (::stat(full.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+                folders.push_back(name);
+            else
+                files.push_back(name);
+        }
+        if (errno != 0)
+            return Fail("cannot read folder " + folder + ": " + std::strerror(errno));
+        d.reset();
+        std::sort(files.begin(), files.end(), NameLess);
+        std::sort(folders.begin(), folders.end(), NameLess);
+        for (const std::string& name : files) {
+            std::vector<std::string> target = imagePath;
+            target.push_back(name);
+            if (!AddFile(folder + "/" + name, target))
+                return false;
+        }
+        for (const std::string& name : folders)
+            if (!AddTree(folder + "/" + name, imagePath))
+                return false;
+        return true;
+    }
+
+    bool AddFile(const std::string& source, const std::vector<std::string>& imagePath) {
+        std::string target;
+        for (const std::string& c : imagePath)
+            target += "\\" + c;
+        Fd in;
+        in.fd = ::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        if (in.fd < 0)
+            return Fail("cannot open " + source + ": " + std::strerror(errno));
+        struct stat st;
+        if (::fstat(in.fd, &st) != 0 || !S_ISREG(st.st_mode))
+            return Fail(source + " is not a regular file");
+        if (uint64_t(st.st_size) > kMaxFileSize)
+            return Fail(source + " is 4 GiB or larger; a FAT file holds at most 4 GiB - 1 bytes");
+        auto handle = files_.FileCreate(imagePath);
+        if (!handle)
+            return Fail("cannot create " + target + " in the image: " + files_.lastError());
+        for (;;) {
+            Pump();
+            // Fill the whole block, so that only the file's last block is short.
+            size_t got = 0;
+            while (got < buffer_.size()) {
+                const ssize_t n = ::read(in.fd, buffer_.data() + got, buffer_.size() - got);
+                if (n < 0 && errno == EINTR)
+                    continue;
+                if (n < 0)
+                    return Fail("cannot read " + source + ": " + std::strerror(errno));
+                if (n == 0)
+                    break;
+                got += size_t(n);
+            }
+            if (got == 0)
+                break;
+            if (handle->position + got > kMaxFileSize)
+                return Fail(source + " grew past 4 GiB - 1 bytes while being copied");
+            if (files_.FileWrite(buffer_.data(), uint32_t(got), *handle) != got)
+                return Fail("cannot write " + target + " into the image: " + files_.lastError());
+            if (got < buffer_.size())
+                break;
+        }
+        if (!files_.FileClose(std::move(handle)))
+            return Fail("cannot close " + target + " in the image: " + files_.lastError());
+        return true;
+    }
+
+    FatFiles& files_;
+    std::vector<uint8_t>& buffer_;
+    const std::function<void()>& pump_;
+    std::string error_;
+};
+
+ImageBuildResult Failed(ImageBuildStage stage, uint32_t volume, const std::string& text) {
+    ImageBuildResult r;
+    r.failedStage = stage;
+    r.failedVolume = volume;
+    r.error = text;
+    return r;
+}
+
+} // namespace
+
+bool NormaliseVolumeLabel(const std::string& label, std::string& normalised, std::string& reason) {
+    if (label.size() > 11) {
+        reason = "a volume label holds at most 11 characters";
+        return false;
+    }
+    normalised.clear();
+    for (char ch : label) {
+        const unsigned char c = (unsigned char)ch;
+        if (c < 0x20 || c >= 0x7F || std::strchr("\"*+,./:;<=>?[\\]|", c)) {
+            reason = "a volume label cannot hold the character '" + std::string(1, ch) + "'";
+            return false;
+        }
+        normalised.push_back(char(c >= 'a' && c <= 'z' ? c - 32 : c));
+    }
+    if (!normalised.empty() && normalised[0] == ' ') {
+        reason = "a volume label cannot start with a blank";
+        return false;
+    }
+    return true;
+}
+
+ImageBuildResult BuildImage(const ImageBuildRequest& request, const ImageBuildOptions& options) {
+    const uint32_t mb = request.diskSizeMB;
+    if (mb < kImageMinSizeMB || mb > kImageMaxSizeMB || mb % kImageSizeStepMB != 0)
+        return Failed(ImageBuildStage::Create, 0,
+                      "the disk size must be a multiple of 32 MB from 128 to 8192 MB, not " +
+                          std::to_string(mb) + " MB");
+    std::string label, reason;
+    if (!NormaliseVolumeLabel(request.label, label, reason))
+        return Failed(ImageBuildStage::Create, 0, reason);
+    if (request.outputPath.empty())
+        return Failed(ImageBuildStage::Output, 0, "no image file name was given");
+
+    // Both volumes go into a temporary file beside the target, renamed over it at the end.
+    std::string temp = request.outputPath + ".XXXXXX";
+    {
+        const int fd = ::mkstemp(temp.data());
+        if (fd < 0)
+            return Failed(ImageBuildStage::Output, 0,
+                          "cannot create a file beside " + request.outputPath + ": " + std::strerror(errno));
+        ::close(fd);
+    }
+    struct TempGuard {
+        std::string path;
+        bool keep = false;
+        ~TempGuard() {
+            if (!keep)
+                ::unlink(path.c_str());
+        }
+    } guard{temp};
+
+    std::vector<uint8_t> buffer(kCopyBlock);
+    for (uint32_t v = 0; v < 2; ++v) {
+        const uint32_t sectorSize = kImageSectorSizes[v];
+        const uint32_t sectors = uint32_t(uint64_t(mb) * 1048576u / sectorSize);
+        SectorStore store(options.chunkBytes, options.maxChunks);
+        FatVolume volume(store);
+        std::string error;
+        if (!volume.CreateVolume(sectors, sectorSize, &error))
+            return Failed(ImageBuildStage::Create, v, "cannot create the image volume: " + error);
+        FatFiles files(volume);
+        if (!files.SetVolumeLabel(label))
+            return Failed(ImageBuildStage::Create, v, "cannot set the volume label: " + files.lastError());
+        VolumeWriter writer(files, buffer, options.pump);
+        if (!writer.WriteList(request.hostPaths))
+            return Failed(ImageBuildStage::Create, v, writer.error());
+        if (!volume.Flush())
+            return Failed(ImageBuildStage::Create, v, "cannot update the volume's free-space record");
+        if (!SaveImageFile(store, temp, v, mb, &error, options.pump))
+            return Failed(ImageBuildStage::Output, v, error);
+        store.Release();
+    }
+    if (::rename(temp.c_str(), request.outputPath.c_str()) != 0)
+        return Failed(ImageBuildStage::Output, 1,
+                      "cannot rename the image to " + request.outputPath + ": " + std::strerror(errno));
+    guard.keep = true;
+    ImageBuildResult ok;
+    ok.ok = true;
+    return ok;
+}
+
+} // namespace image

@@ -1,0 +1,255 @@
+// Volume geometry and the FAT operations: the layout for every size the image dialog
+// offers equals what mkfs.fat writes when forced to the same parameters; format, mount
+// and the cluster-chain operations behave as the directory code expects.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <future>
+#include <thread>
+
+#include "ImageTestTools.h"
+#include "image/FatLayout.h"
+#include "image/FatVolume.h"
+#include "support/TempDir.h"
+
+namespace {
+
+using image::FatLayout;
+using image::FatType;
+
+uint32_t U16(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8; }
+uint32_t U32(const uint8_t* p) { return U16(p) | U16(p + 2) << 16; }
+
+struct LayoutCase {
+    uint32_t mb, sectorSize;
+    FatType type;
+    uint32_t sectorsPerCluster, fatSize, dataStart, clusterCount;
+};
+
+TEST(FatLayout, KnownSizes) {
+    const LayoutCase cases[] = {
+        {128, 512, FatType::Fat16, 8, 128, 289, 32731},
+        {128, 1024, FatType::Fat16, 4, 64, 145, 32731},
+        {2016, 512, FatType::Fat16, 64, 252, 537, 64503},
+        {4096, 512, FatType::Fat32, 32, 2048, 4128, 262015},
+        {8192, 1024, FatType::Fat32, 16, 2047, 4126, 524030},
+        // 2048 MB would reach 65527 clusters as FAT16: it is laid out as FAT32.
+        {2048, 512, FatType::Fat32, 32, 1024, 2080, 131007},
+        {2048, 1024, FatType::Fat32, 16, 512, 1056, 131006},
+    };
+    for (const LayoutCase& c : cases) {
+        SCOPED_TRACE(std::to_string(c.mb) + " MB, " + std::to_string(c.sectorSize));
+        FatLayout l;
+        ASSERT_TRUE(image::ComputeFatLayout(uint32_t((uint64_t(c.mb) << 20) / c.sectorSize), c.sectorSize, l));
+        EXPECT_EQ(l.type, c.type);
+        EXPECT_EQ(l.sectorsPerCluster, c.sectorsPerCluster);
+        EXPECT_EQ(l.fatSize, c.fatSize);
+        EXPECT_EQ(l.dataStart, c.dataStart);
+        EXPECT_EQ(l.clusterCount, c.clusterCount);
+        // Both volumes of an image get the same cluster size in bytes.
+        FatLayout other;
+        ASSERT_TRUE(image::ComputeFatLayout(uint32_t((uint64_t(c.mb) << 20) / 512), 512, other));
+        EXPECT_EQ(other.sectorsPerCluster * 512, l.sectorsPerCluster * c.sectorSize);
+    }
+}
+
+TEST(FatLayout, RefusesSizesWithoutSoundLayout) {
+    FatLayout l;
+    std::string error;
+    EXPECT_FALSE(image::ComputeFatLayout(4096, 512, l, &error));  // 2 MB: FAT12 territory
+    EXPECT_NE(error, "");
+    EXPECT_FALSE(image::ComputeFatLayout(262144, 768, l, &error));
+}
+
+// mkfs.fat forced to our parameters must arrive at the same FAT size, data start and
+// cluster count for every offered size (128 .. 8192 MB in steps of 32) and both sector
+// sizes. mkfs.fat writes only metadata into a sparse file, so this stays fast.
+TEST(FatLayout, EqualsMkfsForEveryOfferedSize) {
+    testsupport::TempDir tmp;
+    struct Job {
+        uint32_t mb, sectorSize;
+    };
+    std::vector<Job> jobs;
+    for (uint32_t mb = 128; mb <= 8192; mb += 32)
+        for (uint32_t s : {512u, 1024u})
+            jobs.push_back({mb, s});
+
+    auto check = [&](const Job& j) -> std::string {
+        const std::string where = std::to_string(j.mb) + " MB/" + std::to_string(j.sectorSize) + ": ";
+        FatLayout l;
+        const uint32_t sectors = uint32_t((uint64_t(j.mb) << 20) / j.sectorSize);
+        if (!image::ComputeFatLayout(sectors, j.sectorSize, l))
+            return where + "no layout\n";
+        const std::string file = tmp.file(std::to_string(j.mb) + "_" + std::to_string(j.sectorSize) + ".raw");
+        std::vector<std::string> argv = {"mkfs.fat", "-F", l.type == FatType::Fat32 ? "32" : "16",
+                                         "-S", std::to_string(j.sectorSize), "-s", std::to_string(l.sectorsPerCluster),
+                                         "-R", std::to_string(l.reservedSectors), "-f", "2", "-a", "-h", "0",
+                                         "-M", "0xF8", "-C", file, std::to_string(uint64_t(j.mb) * 1024)};
+        if (l.type == FatType::Fat16) {
+            argv.insert(argv.end() - 3, "-r");
+            argv.insert(argv.end() - 3, "512");
+        }
+        const imagetest::ToolRun r = imagetest::Run(argv);
+        if (r.exitCode != 0)
+            return where + "mkfs.fat failed: " + r.output + "\n";
+        uint8_t b[1024] = {};
+        FILE* f = std::fopen(file.c_str(), "rb");
+        const size_t got = f ? std::fread(b, 1, sizeof b, f) : 0;
+        if (f)
+            std::fclose(f);
+        std::remove(file.c_str());
+        if (got != sizeof b)
+            return where + "cannot read the boot sector\n";
+        const uint32_t bps = U16(b + 11), spc = b[13], reserved = U16(b + 14), fats = b[16], root = U16(b + 17);
+        const uint32_t total = U16(b + 19) ? U16(b + 19) : U32(b + 32);
+        const uint32_t fatSize = U16(b + 22) ? U16(b + 22) : U32(b + 36);
+        const uint32_t dataStart = reserved + fats * fatSize + root * 32 / bps;
+        const uint32_t clusters = (total - dataStart) / spc;
+        std::string diff;
+        if (bps != j.sectorSize || spc != l.sectorsPerCluster || total != l.totalSectors)
+            diff += "parameters differ; ";
+        if (fatSize != l.fatSize)
+            diff += "FAT size " + std::to_string(fatSize) + " vs " + std::to_string(l.fatSize) + "; ";
+        if (dataStart != l.dataStart)
+            diff += "data start " + std::to_string(dataStart) + " vs " + std::to_string(l.dataStart) + "; ";
+        if (clusters != l.clusterCount)
+            diff += "clusters " + std::to_string(clusters) + " vs " + std::to_string(l.clusterCount) + "; ";
+        return diff.empty() ? "" : where + diff + "\n";
+    };
+
+    const unsigned workers = 4;
+    std::vector<std::future<std::string>> futures;
+    for (unsigned w = 0; w < workers; ++w)
+        futures.push_back(std::async(std::launch::async, [&, w] {
+            std::string out;
+            for (size_t i = w; i < jobs.size(); i += workers)
+                out += check(jobs[i]);
+            return out;
+        }));
+    std::string failures;
+    for (auto& f : futures)
+        failures += f.get();
+    EXPECT_EQ(failures, "");
+}
+
+class FatVolumeTest : public ::testing::Test {
+protected:
+    image::SectorStore store{64 * 1024, 1u << 16};
+    image::FatVolume volume{store};
+    std::vector<uint8_t> sector = std::vector<uint8_t>(4096);
+
+    void Create(uint32_t mb, uint32_t sectorSize) {
+        std::string error;
+        ASSERT_TRUE(volume.CreateVolume(uint32_t((uint64_t(mb) << 20) / sectorSize), sectorSize, &error)) << error;
+    }
+};
+
+TEST_F(FatVolumeTest, Fat16BootSectorAndFirstEntries) {
+    Create(128, 1024);
+    ASSERT_TRUE(store.ReadSector(0, sector.data()));
+    EXPECT_EQ(0, std::memcmp(sector.data(), "\xEB\x00\x90KOV61x5\0", 11));
+    EXPECT_EQ(U16(&sector[11]), 1024u);
+    EXPECT_EQ(sector[13], 4);
+    EXPECT_EQ(U16(&sector[14]), 1u);
+    EXPECT_EQ(sector[16], 2);
+    EXPECT_EQ(U16(&sector[17]), 512u);
+    EXPECT_EQ(sector[21], 0xF8);
+    EXPECT_EQ(U16(&sector[22]), 64u);
+    EXPECT_EQ(U32(&sector[32]), 131072u);
+    EXPECT_EQ(sector[38], 0x29);
+    EXPECT_EQ(0, std::memcmp(&sector[43], "NO NAME    FAT16   ", 19));
+    EXPECT_EQ(sector[90], 0xFF);
+    EXPECT_EQ(sector[509], 0xFF);
+    EXPECT_EQ(sector[510], 0x55);
+    EXPECT_EQ(sector[511], 0xAA);
+    for (uint32_t i = 512; i < 1024; ++i)
+        ASSERT_EQ(sector[i], 0) << i;
+    EXPECT_EQ(volume.type, FatType::Fat16);
+    EXPECT_EQ(volume.dataStart, 145u);
+    EXPECT_EQ(volume.clusterCount, 32731u);
+    // Entry 0 the media byte, entry 1 all ones; in both FATs.
+    for (uint32_t fat = 0; fat < 2; ++fat) {
+        ASSERT_TRUE(store.ReadSector(1 + fat * 64, sector.data()));
+        EXPECT_EQ(U32(&sector[0]), 0xFFFFFFF8u);
+        EXPECT_EQ(U32(&sector[4]), 0u);
+    }
+    uint32_t c;
+    ASSERT_TRUE(volume.AllocCluster(c));
+    EXPECT_EQ(c, 2u);
+}
+
+TEST_F(FatVolumeTest, Fat32RootFsInfoAndBackup) {
+    Create(4096, 512);
+    EXPECT_EQ(volume.type, FatType::Fat32);
+    EXPECT_EQ(volume.rootCluster, 2u);
+    EXPECT_EQ(volume.fatSize, 2048u);
+    uint32_t c = 2;
+    EXPECT_EQ(volume.NextCluster(c), 2);  // the root is one cluster long
+    c = 3;
+    EXPECT_EQ(volume.NextCluster(c), 1);
+    ASSERT_TRUE(volume.AllocCluster(c));
+    EXPECT_EQ(c, 3u);
+    std::vector<uint8_t> boot(512), backup(512);
+    ASSERT_TRUE(store.ReadSector(0, boot.data()));
+    ASSERT_TRUE(store.ReadSector(6, backup.data()));
+    EXPECT_EQ(boot, backup);
+    EXPECT_EQ(U16(&boot[48]), 1u);
+    EXPECT_EQ(U16(&boot[50]), 6u);
+    EXPECT_EQ(0, std::memcmp(&boot[82], "FAT32   ", 8));
+    ASSERT_TRUE(volume.Flush());
+    ASSERT_TRUE(store.ReadSector(1, sector.data()));
+    EXPECT_EQ(U32(&sector[0]), 0x41615252u);
+    EXPECT_EQ(U32(&sector[484]), 0x61417272u);
+    EXPECT_EQ(U32(&sector[488]), 262015u - 2);  // the root and cluster 3 are used
+    EXPECT_EQ(U32(&sector[508]), 0xAA550000u);
+}
+
+TEST_F(FatVolumeTest, ChainsGoToBothFatsAndFreeingLowersTheHint) {
+    Create(256, 512);
+    uint32_t a, b, c;
+    ASSERT_TRUE(volume.AllocCluster(a));
+    ASSERT_TRUE(volume.AllocCluster(b));
+    ASSERT_TRUE(volume.AllocCluster(c));
+    EXPECT_EQ(a, 2u);
+    EXPECT_EQ(b, 3u);
+    EXPECT_EQ(c, 4u);
+    ASSERT_TRUE(volume.SetEntry(a, c));
+    uint32_t next = a;
+    EXPECT_EQ(volume.NextCluster(next), 0);
+    EXPECT_EQ(next, c);
+    // The second FAT holds the same entries.
+    ASSERT_TRUE(store.ReadSector(volume.fatStart + volume.fatSize, sector.data()));
+    EXPECT_EQ(U16(&sector[4]), c);
+    EXPECT_EQ(U16(&sector[8]), 0xFFF8u);
+    ASSERT_TRUE(volume.FreeChain(a));
+    next = a;
+    EXPECT_EQ(volume.NextCluster(next), 1);
+    next = c;
+    EXPECT_EQ(volume.NextCluster(next), 1);
+    EXPECT_EQ(volume.nextFreeHint, c) << "the second cluster of the chain lowers the hint";
+    ASSERT_TRUE(volume.AllocCluster(next));
+    EXPECT_EQ(next, c) << "the hint sits on a free cluster again";
+    ASSERT_TRUE(store.ReadSector(volume.fatStart + volume.fatSize, sector.data()));
+    EXPECT_EQ(U16(&sector[4]), 0u);
+}
+
+TEST_F(FatVolumeTest, AllocationStopsAtTheLastCluster) {
+    Create(128, 512);
+    volume.nextFreeHint = volume.clusterCount + 1;
+    uint32_t c;
+    ASSERT_TRUE(volume.AllocCluster(c));
+    EXPECT_EQ(c, volume.clusterCount + 1);
+    EXPECT_FALSE(volume.AllocCluster(c));
+    EXPECT_EQ(volume.errorCode, image::kFatErrNoCluster);
+}
+
+TEST_F(FatVolumeTest, MountRejectsAJumpWithoutNop) {
+    Create(128, 512);
+    ASSERT_TRUE(store.ReadSector(0, sector.data()));
+    sector[2] = 0x91;
+    ASSERT_TRUE(store.WriteSector(0, sector.data()));
+    EXPECT_FALSE(volume.ParseBootSector(0));
+    EXPECT_FALSE(volume.mounted());
+}
+
+} // namespace
