@@ -46,6 +46,11 @@ bool copyInto(const std::string& volume, const std::string& source, const std::s
     size_t slash = source.rfind('/');
     std::string name = slash == std::string::npos ? source : source.substr(slash + 1);
     std::string target = joinInside(parentInside, name);
+    // A source that cannot be listed makes nothing on the drive.
+    std::error_code ec;
+    fs::directory_iterator it(source.empty() ? "/" : source, ec);
+    if (ec)
+        return fail("cannot list " + source + ": " + ec.message());
     if (!platform::VolumeFolderExists(volume, target)) {
         platform::ToolOutcome made = platform::MakeVolumeFolder(volume, target);
         if (!made.ok)
@@ -53,10 +58,6 @@ bool copyInto(const std::string& volume, const std::string& source, const std::s
     }
 
     std::vector<std::string> files, folders;
-    std::error_code ec;
-    fs::directory_iterator it(source.empty() ? "/" : source, ec);
-    if (ec)
-        return fail("cannot list " + source + ": " + ec.message());
     for (; it != fs::directory_iterator(); it.increment(ec)) {
         std::string entry = it->path().filename().string();
         // Hidden entries (a leading dot, which covers "." and "..") are neither copied nor entered.
