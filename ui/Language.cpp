@@ -3,7 +3,11 @@
 #include "ui/LangStrings.h"
 #include "ui/MessageCatalogue.h"
 
+#include "device/HostUtil.h"
 #include "platform/IniFile.h"
+#include "platform/ProgramDir.h"
+#include "toolkit/TThread.h"
+#include "ui/main.h"
 
 #include <cctype>
 #include <cerrno>
@@ -152,4 +156,103 @@ bool DiskFeatureCaption(int deviceFeature, int hideDiskRatio, unsigned languageI
     default:
         return false;
     }
+}
+
+// ---- the main window's part -------------------------------------------------------------
+
+LanguageChoice StoredLanguageChoice(const TForm1& form)
+{
+    if (form.TntRdoLangEng->Checked())
+        return kLanguageChoiceEnglish;
+    if (form.TntRdoLangSC->Checked())
+        return kLanguageChoiceSimplified;
+    if (form.TntRdoLangTC->Checked())
+        return kLanguageChoiceTraditional;
+    return kLanguageChoiceAuto;
+}
+
+LanguageChoice AppliedLanguageChoice(const TForm1& form)
+{
+    if (form.TntRdoLangAuto->Checked())
+        return kLanguageChoiceAuto;
+    if (form.TntRdoLangSC->Checked())
+        return kLanguageChoiceSimplified;
+    if (form.TntRdoLangTC->Checked())
+        return kLanguageChoiceTraditional;
+    return kLanguageChoiceEnglish;
+}
+
+void TForm1::TntRdoLangAutoClick(toolkit::TControl* /*Sender*/)
+{
+    // Which radio was clicked does not matter: the checked one decides. A failed write
+    // only loses the choice for the next start.
+    RegWriteInteger(kLanguageRegistryKey, kLanguageRegistryValue, StoredLanguageChoice(*this));
+    ApplyLanguage();
+}
+
+void TForm1::ApplyLanguage()
+{
+    const LanguageSection section = SectionForLangId(LangIdForChoice(AppliedLanguageChoice(*this)));
+    const unsigned lang = section.languageIndex;
+    LanguageIndex = lang;
+    LoadLanguageStrings(platform::ProgramPath("misc/lang.ini"), section);
+
+    // Every panel goes back to waiting, even one whose device is in production: its
+    // thread writes its next stage over it.
+    toolkit::TStaticText* const status[kDeviceSlots] = {D1infoStr, D2infoStr, D3infoStr, D4infoStr,
+                                                        D5infoStr, D6infoStr, D7infoStr, D8infoStr};
+    toolkit::TGauge* const gauge[kDeviceSlots] = {ProgressBar1, ProgressBar2, ProgressBar3, ProgressBar4,
+                                                  ProgressBar5, ProgressBar6, ProgressBar7, ProgressBar8};
+    for (int i = 0; i < kDeviceSlots; ++i) {
+        status[i]->SetCaption(WaitDeviceMsg);
+        gauge[i]->SetProgress(0);
+    }
+
+    std::string diskFeature;
+    if (DiskFeatureCaption(static_cast<int>(eDeviceFeature), static_cast<int>(iHideDiskRatio), lang,
+                           diskFeature))
+        labDiskFeature->SetCaption(diskFeature);
+    btnSetup->SetCaption(AdvanceStr + SettingMsg + "...");
+
+    uint32_t fsmSize = iFsmSize;
+    const std::string fsmVersion = GetFsmVersion(fsmSize);
+    iFsmSize = fsmSize;
+    SetCaption(MainWindowCaption(fsmVersion));
+    if (toolkit::Application != nullptr)
+        toolkit::Application->SetTitle(TitleStr);
+
+    TabSheet4->SetCaption(PageStr);
+    LabelStatic->SetCaption(LabelStr + ":");
+    AddFilesBtn->SetCaption(AddFileStr + "...");
+    RemoveBtn->SetCaption(RemoveStr);
+    GroupBox16->SetCaption(LogStr);
+    chkFormat->SetCaption(FormatStr);
+    chkParityCheck->SetCaption(FwParityCheckStr);
+    chknor->SetCaption(MessageCatalogue(94, lang));
+    grpFileList->SetCaption(SysPreCopyStr);
+    chkISOupgrade->SetCaption(VirtualCDROMStr);
+    CheckManuupgrade->SetCaption(MenuUpgradeStr);
+    chkBlankCheck->SetCaption(BlankingCheckStr);
+    if (lang != kLanguageEnglish)
+        chkBlankCheck->SetCaption(chkBlankCheck->Caption() + " Flash");
+    SystemAreachk->SetCaption(FixSystemAreaSizeStr);
+    chkUsbPort->SetCaption(MessageCatalogue(100, lang));
+    chkClearFlash->SetCaption(MessageCatalogue(101, lang));
+    labSystemArea->SetCaption(SystemAreaSizeStr);
+    labType->SetCaption(std::string(MessageCatalogue(14, lang)) + ":");
+
+    toolkit::TStaticText* const panelTitle[kDeviceSlots] = {StaticText1, StaticText3, StaticText4,
+                                                            StaticText5, StaticText6, StaticText7,
+                                                            StaticText8, StaticText9};
+    for (int i = 0; i < kDeviceSlots; ++i)
+        panelTitle[i]->SetCaption(DeviceStr + " " + std::to_string(i + 1) + ": ");
+
+    StaticText10->SetCaption(TotalMsg + ":");
+    StaticText11->SetCaption(SuccessMsg + ":");
+    StaticText12->SetCaption(FailMsg + ":");
+    chkFwUpgrade->SetCaption(FwUpgradeStr);
+    grpProcessStatus->SetCaption(ProcessStatusStr);
+    btnAddDir->SetCaption(MessageCatalogue(22, lang));
+    if (SettingForm != nullptr)
+        SettingForm->SetCaption(AdvanceStr + SettingMsg);
 }

@@ -65,3 +65,11 @@ std::string MainWindowCaption(const std::string& fsmVersion);
 // mode, which leaves the label as it is.
 bool DiskFeatureCaption(int deviceFeature, int hideDiskRatio, unsigned languageIndex,
                         std::string& caption);
+
+class TForm1;
+
+// The choice the radio buttons show, in the two orders the window tests them. They differ
+// only when no radio is checked: the click handler stores Auto, ApplyLanguage (whose last
+// case is the English radio) uses English.
+LanguageChoice StoredLanguageChoice(const TForm1& form);   // English, SC, TC, else Auto
+LanguageChoice AppliedLanguageChoice(const TForm1& form);  // Auto, SC, TC, else English
