@@ -7,6 +7,7 @@
 #include "platform/IniFile.h"
 #include "platform/ProgramDir.h"
 #include "toolkit/TThread.h"
+#include "ui/ProductionSettings.h"
 #include "ui/main.h"
 
 #include <cctype>
@@ -141,23 +142,6 @@ std::string MainWindowCaption(const std::string& fsmVersion)
     return TitleStr + " (6205, " + kBuildDateText + ") + " + fsmVersion;
 }
 
-bool DiskFeatureCaption(int deviceFeature, int hideDiskRatio, unsigned languageIndex,
-                        std::string& caption)
-{
-    switch (deviceFeature) {
-    case 0:
-        caption = MessageCatalogue(15, languageIndex);
-        return true;
-    case 1:
-    case 2:
-        caption = MessageCatalogue(deviceFeature == 1 ? 16 : 17, languageIndex) +
-                  std::to_string(hideDiskRatio) + "%";
-        return true;
-    default:
-        return false;
-    }
-}
-
 // ---- the main window's part -------------------------------------------------------------
 
 LanguageChoice StoredLanguageChoice(const TForm1& form)
@@ -209,8 +193,7 @@ void TForm1::ApplyLanguage()
     }
 
     std::string diskFeature;
-    if (DiskFeatureCaption(static_cast<int>(eDeviceFeature), static_cast<int>(iHideDiskRatio), lang,
-                           diskFeature))
+    if (DiskFeatureText(eDeviceFeature, iHideDiskRatio, lang, diskFeature))
         labDiskFeature->SetCaption(diskFeature);
     btnSetup->SetCaption(AdvanceStr + SettingMsg + "...");
 

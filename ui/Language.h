@@ -60,12 +60,6 @@ inline constexpr const char* kBuildDateText = "Dec 27 2011";
 // TitleStr + " (6205, Dec 27 2011) + " + the loader's version text.
 std::string MainWindowCaption(const std::string& fsmVersion);
 
-// The disk-mode label: mode 0 "Normal", 1 "Encrypted disk" and 2 "Hidden disk" (in the
-// language), the latter two followed directly by the ratio and "%". False for any other
-// mode, which leaves the label as it is.
-bool DiskFeatureCaption(int deviceFeature, int hideDiskRatio, unsigned languageIndex,
-                        std::string& caption);
-
 class TForm1;
 
 // The choice the radio buttons show, in the two orders the window tests them. They differ

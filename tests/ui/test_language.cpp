@@ -189,18 +189,3 @@ TEST_F(Language, SectionAndKeyNamesIgnoreCaseAndBadBytesShowAsSuch)
     EXPECT_EQ(FailMsg.get(), "faél");
     EXPECT_EQ(StatusMsg.get(), "日");
 }
-
-TEST(LanguageCaptions, DiskFeature)
-{
-    std::string caption = "unchanged";
-    EXPECT_TRUE(DiskFeatureCaption(1, 10, kLanguageEnglish, caption));
-    EXPECT_EQ(caption, "Encrypted disk10%");
-    EXPECT_TRUE(DiskFeatureCaption(2, 100, kLanguageSimplifiedChinese, caption));
-    EXPECT_EQ(caption, "隐藏碟100%");
-    EXPECT_TRUE(DiskFeatureCaption(0, 55, kLanguageTraditionalChinese, caption));
-    EXPECT_EQ(caption, "一般碟");
-    caption = "unchanged";
-    EXPECT_FALSE(DiskFeatureCaption(3, 10, kLanguageEnglish, caption));
-    EXPECT_FALSE(DiskFeatureCaption(-1, 10, kLanguageEnglish, caption));
-    EXPECT_EQ(caption, "unchanged");
-}
