@@ -4,6 +4,7 @@
 // UTF-16 LE with a byte-order mark, every entry followed by CR LF. Reading also accepts
 // UTF-16 BE, UTF-8 with a mark and plain 8-bit text. Inside the program the entries are UTF-8.
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,4 +32,11 @@ bool PathListEntryExists(const std::string& entry);
 // The file-name part of a path (after the last '/', '\' or ':').
 std::string FileNamePart(const std::string& path);
 
+} // namespace ui
+
+namespace ui {
+// The system-area size the label shows, in MB: the firmware and prefer sizes (and the ISO
+// size when it is upgraded too), each rounded up to 512 KiB, plus 1 MiB, doubled and
+// rounded up to 4 MiB. Computed in 64 bits so that a large ISO cannot wrap it.
+uint32_t SystemAreaMegabytes(uint64_t firmware, uint64_t prefer, uint64_t iso, bool withIso);
 } // namespace ui

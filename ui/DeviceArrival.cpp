@@ -1,0 +1,258 @@
+// Device arrival and removal: the handler of the volume notifications. Every decision
+// leaves a line in the event log.
+#include "ui/DeviceArrival.h"
+#include "ui/main.h"
+
+#include "device/Commands.h"
+#include "device/HostUtil.h"
+#include "device/Stream.h"
+#include "platform/Clock.h"
+#include "production/ppthread.h"
+#include "toolkit/Dialogs.h"
+#include "ui/LangStrings.h"
+
+#include <cstdio>
+
+using namespace toolkit;
+
+namespace {
+
+std::string Letter(char x) { return std::string(1, x); }
+
+// "ID:" + the five flash ID bytes as ten upper-case hex digits, in the order the device
+// sent them (the buffer holds them reversed, so read it as a little-endian number).
+std::string FlashIdText(const uint8_t id[8])
+{
+    uint32_t low = id[0] | (id[1] << 8) | (id[2] << 16) | (static_cast<uint32_t>(id[3]) << 24);
+    uint32_t high = id[4] | (id[5] << 8) | (id[6] << 16) | (static_cast<uint32_t>(id[7]) << 24);
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "ID:%02X%08X", high, low);
+    return buf;
+}
+
+} // namespace
+
+namespace ui {
+
+std::string PortIdentity(int hundreds, int tens, int units)
+{
+    return " Port:" + std::to_string(hundreds) + "-" + std::to_string(tens) + "-" + std::to_string(units);
+}
+
+std::string FormatFlashId(const uint8_t id[8]) { return FlashIdText(id); }
+
+} // namespace ui
+
+void TForm1::OnDeviceChange(const TMessage& message)
+{
+    bool arrival = message.WParam == DBT_DEVICEARRIVAL;
+    bool removal = message.WParam == DBT_DEVICEREMOVECOMPLETE;
+    if ((!arrival && !removal) || message.DeviceType != DBT_DEVTYP_VOLUME)
+        return;
+    for (int i = 0; i < 26; ++i) {
+        if (!(message.UnitMask & (1u << i)))
+            continue;
+        char x = static_cast<char>('A' + i);
+        if (arrival)
+            arrive(x);
+        else
+            remove(x);
+    }
+}
+
+void TForm1::startThread(char drive, int slot)
+{
+    if (StartThread) {
+        StartThread(drive, slot);
+        return;
+    }
+    DeviceSlot& s = DeviceSlots[slot];
+    std::string label = LabelEdit->Text();
+    auto* thread = new ProductThread(drive, slot, s.status, s.gauge, s.image, label.c_str(), s.textF, s.textP);
+    thread->Resume();
+}
+
+void TForm1::arrive(char x)
+{
+    const std::string X = Letter(x);
+    // 1. Relative paths rest on the program folder already.
+    // 2.
+    AppendLog(X + ":" + "<--");
+    // 3. A device that already runs the loader is reset; it comes back as a new arrival.
+    if (cmd_bIsChipModeByDrive(x) == 1) {
+        AppendLog(X + ":" + "-> reset");
+        platform::Sleep(200);
+        cmd_bResetByDrive(x);
+        return;
+    }
+    // 4.
+    if (IsDriveInSlot(x)) {
+        AppendLog(X + ": exists continue");
+        return;
+    }
+    // 5.
+    if (cmd_bInquiry(x) == 0) {
+        AppendLog(X + ":" + "cmd_bInquiry fail continue");
+        return;
+    }
+    // 6.
+    int p = FirstFreeSlot();
+    AppendLog(X + ":" + std::to_string(p));
+    // 7.
+    if (p == kDeviceSlots) {
+        TheDialogs().MessageBox(ExceedLimitMsg.get(), StatusMsg.get(), MB_OK);
+        return;
+    }
+    const bool fixedPort = chkUsbPort->Checked();
+    // 8.
+    if (!fixedPort) {
+        DeviceSlots[p].drive = x;
+        DeviceSlots[p].gauge->SetVisible(true);
+        auto lock = DeviceSlots[p].status->Lock();
+        DeviceSlots[p].status->Font()->SetColor(clWindowText);
+        DeviceSlots[p].status->SetCaption(FSMWrite.get());
+    }
+    // 9.
+    platform::Sleep(100);
+    // 10.
+    bool started = false;
+    if (!UploadFirmware(x, iFsmSize, sFsmPath)) {
+        auto lock = DeviceSlots[p].status->Lock();
+        DeviceSlots[p].status->SetCaption(FSMLoadStr + FailMsg);
+        DeviceSlots[p].status->Font()->SetColor(clRed);
+    } else {
+        // 12. Fixed-port mode: the panel follows the USB port.
+        if (fixedPort) {
+            bool portKnown = false;
+            HANDLE h = platform::OpenDrive(x);
+            uint8_t hundreds = 0, tens = 0, units = 0;
+            int r = GetSerialDigits(h, &hundreds, &tens, &units);
+            if (r < 0) {
+                AppendLog(X + ":Get port fail <1>!!");
+                platform::CloseDrive(h);
+            } else {
+                sArrivingPortId = ui::PortIdentity(hundreds, tens, units);
+                platform::CloseDrive(h);
+                portKnown = true;
+            }
+            if (portKnown) {
+                if (PortSlotTaken[0] != 1)
+                    PortSlotId[0] = sArrivingPortId;
+                int k = 0;
+                while (k < kDeviceSlots && PortSlotId[k] != sArrivingPortId)
+                    ++k;
+                if (k == kDeviceSlots) {
+                    k = 1;
+                    while (k < kDeviceSlots && PortSlotTaken[k] == 1)
+                        ++k;
+                    if (k < kDeviceSlots)
+                        PortSlotId[k] = sArrivingPortId;
+                }
+                if (k < kDeviceSlots && DeviceSlots[k].drive != 0 && DeviceSlots[k].drive != x) {
+                    // The port's panel still holds another device (two devices reporting
+                    // the same port): one panel never serves two threads, so this one
+                    // takes the first free panel without a binding.
+                    AppendLog(X + ":" + "port panel busy" + sArrivingPortId);
+                } else if (k < kDeviceSlots) {
+                    p = k;
+                    PortSlotDrive[p] = x;
+                    PortSlotTaken[p] = 1;
+                } else {
+                    TheDialogs().MessageBox("Over 8 device!", Application->Title(), MB_OK);
+                }
+            }
+            // 12.5 Claim the panel.
+            {
+                auto lock = DeviceSlots[p].status->Lock();
+                DeviceSlots[p].status->Font()->SetColor(clWindowText);
+                DeviceSlots[p].status->SetCaption(FSMWrite.get());
+            }
+            DeviceSlots[p].drive = x;
+            DeviceSlots[p].gauge->SetVisible(true);
+            DeviceSlots[p].status->SetCaption(FSMWrite + SuccessMsg);
+            // 12.6 Flash ID.
+            uint8_t id[8] = {};
+            if (cmd_bReadFlashIdByDrive(x, id))
+                DeviceSlots[p].textF->SetCaption(FlashIdText(id));
+        }
+        started = true;
+    }
+    // 13.
+    if (started) {
+        if (!CheckManuupgrade->Checked())
+            startThread(x, p);
+        else
+            DeviceSlots[p].status->SetCaption(DevicePluginStr.get());
+    }
+    // 14.
+    CheckManuupgrade->SetEnabled(false);
+    iDeviceCount += 1;
+}
+
+void TForm1::setPanelIdle(int p)
+{
+    DeviceSlot& s = DeviceSlots[p];
+    {
+        auto lock = s.status->Lock();
+        s.status->Font()->SetColor(clWindowText);
+    }
+    s.gauge->SetVisible(false);
+    s.gauge->SetProgress(0);
+    s.image->SetVisible(false);
+    s.textP->SetCaption("");
+    s.textF->SetCaption("");
+    s.status->SetCaption(WaitDeviceMsg.get());
+}
+
+void TForm1::remove(char x)
+{
+    const std::string X = Letter(x);
+    // 1.
+    AppendLog(X + ": -->");
+    // 2.
+    int p = SlotOfDrive(x);
+    // 3. The port stays bound to its panel.
+    if (chkUsbPort->Checked())
+        for (int k = 0; k < kDeviceSlots; ++k)
+            if (PortSlotDrive[k] == x) {
+                PortSlotDrive[k] = 0;
+                p = k;
+            }
+    // 4.
+    if (!IsDriveInSlot(x))
+        return;
+    // 5.
+    if (p < kDeviceSlots) {
+        setPanelIdle(p);
+        bool allWaiting = true;
+        const std::string waiting = WaitDeviceMsg.get();
+        for (const auto& slot : DeviceSlots)
+            if (slot.status->Caption() != waiting)
+                allWaiting = false;
+        if (allWaiting)
+            CheckManuupgrade->SetEnabled(true);
+    }
+    // 6.
+    ReleaseDriveSlot(x);
+    if (--iDeviceCount == 0) {
+        for (auto& slot : DeviceSlots) {
+            slot.image->SetVisible(false);
+            slot.textF->SetCaption("");
+        }
+    }
+}
+
+void TForm1::CheckManuupgradeClick(TControl*)
+{
+    Upgradebtn->SetEnabled(CheckManuupgrade->Checked());
+}
+
+void TForm1::UpgradebtnClick(TControl*)
+{
+    const std::string plugged = DevicePluginStr.get();
+    for (int i = 0; i < kDeviceSlots; ++i) {
+        char drive = DeviceSlots[i].drive;
+        if (drive != 0 && DeviceSlots[i].status->Caption() == plugged)
+            startThread(drive, i);
+    }
+}
