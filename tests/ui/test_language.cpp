@@ -3,6 +3,7 @@
 #include "ui/Language.h"
 
 #include "platform/ProgramDir.h"
+#include "sim/StationKit.h"
 #include "support/TempDir.h"
 #include "ui/LangStrings.h"
 #include "ui/MessageCatalogue.h"
@@ -188,4 +189,25 @@ TEST_F(Language, SectionAndKeyNamesIgnoreCaseAndBadBytesShowAsSuch)
     LoadLanguageStrings(iniPath(), SectionForLangId(1033));
     EXPECT_EQ(FailMsg.get(), "faél");
     EXPECT_EQ(StatusMsg.get(), "日");
+}
+
+// The sample station kit's lang.ini: every section decodes whole, in its own language.
+TEST_F(Language, StationKitLangIni)
+{
+    ASSERT_TRUE(sim::WriteStationKit(dir_.path()));
+    struct { uint16_t id; const char* title; const char* fail; } cases[] = {
+        {kLangIdTraditionalChinese, "MP3 量產工具", "失敗"},
+        {kLangIdSimplifiedChinese, "MP3 量产工具", "失败"},
+        {kLangIdEnglish, "MP3 Mass Production Tool", "fail"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.id);
+        LoadLanguageStrings(iniPath(), SectionForLangId(c.id));
+        EXPECT_EQ(TitleStr.get(), c.title);
+        EXPECT_EQ(FailMsg.get(), c.fail);
+        for (UiString* s : KeyedUiStrings()) {
+            EXPECT_FALSE(s->empty()) << s->key();
+            EXPECT_EQ(s->get().find("\xEF\xBF\xBD"), std::string::npos) << s->key();
+        }
+    }
 }
