@@ -1,0 +1,111 @@
+// The image file, byte for byte: header, volume entries, record order (chunk-table
+// order, ascending within a chunk) and offsets; saving clears the presence marks.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "image/ImageFile.h"
+#include "platform/AtomicFile.h"
+#include "support/TempDir.h"
+
+namespace {
+
+using image::SectorStore;
+
+void Put32(std::string& s, uint32_t v) {
+    for (int i = 0; i < 4; ++i)
+        s.push_back(char(v >> (8 * i)));
+}
+
+std::string Sector(uint32_t size, uint8_t value) { return std::string(size, char(value)); }
+
+std::string ReadAll(const std::string& path) {
+    std::string bytes;
+    platform::ReadWholeFile(path, bytes);
+    return bytes;
+}
+
+TEST(ImageFile, HeaderRecordsAndOffsetsByteForByte) {
+    testsupport::TempDir tmp;
+    const std::string path = tmp.file("x.IMG");
+
+    SectorStore v0(2048, 16);  // 4 sectors of 512 per chunk
+    ASSERT_TRUE(v0.Init(512));
+    ASSERT_TRUE(v0.WriteSector(5, (const uint8_t*)Sector(512, 0xA5).data()));  // row 1: 5..8
+    ASSERT_TRUE(v0.WriteSector(1, (const uint8_t*)Sector(512, 0xA1).data()));  // row 0
+    ASSERT_TRUE(v0.WriteSector(9, (const uint8_t*)Sector(512, 0xA9).data()));  // row 2: 9..12
+    std::string scratch(512, 0);
+    ASSERT_TRUE(v0.ReadSector(3, (uint8_t*)scratch.data()));                 // read: saved as zeros
+    std::string error;
+    ASSERT_TRUE(image::SaveImageFile(v0, path, 0, 128, &error)) << error;
+
+    SectorStore v1(4096, 16);
+    ASSERT_TRUE(v1.Init(1024));
+    ASSERT_TRUE(v1.WriteSector(7, (const uint8_t*)Sector(1024, 0xB7).data()));  // row 1: 7..10
+    ASSERT_TRUE(v1.WriteSector(0, (const uint8_t*)Sector(1024, 0xB0).data()));
+    ASSERT_TRUE(image::SaveImageFile(v1, path, 1, 128, &error)) << error;
+
+    std::string header(512, '\0');
+    std::memcpy(header.data(), "61X5 IMG", 9);
+    std::string entries;
+    Put32(entries, 128);
+    Put32(entries, 512);
+    Put32(entries, 512);
+    Put32(entries, 4);
+    Put32(entries, 0);
+    const uint32_t offset1 = 512 + 4 * (4 + 512);
+    Put32(entries, 1024);
+    Put32(entries, offset1);
+    Put32(entries, 2);
+    header.replace(12, entries.size(), entries);
+
+    std::string expected = header;
+    for (auto [n, v] : {std::pair{1u, 0xA1}, {3u, 0x00}, {5u, 0xA5}, {9u, 0xA9}}) {
+        Put32(expected, n);
+        expected += Sector(512, uint8_t(v));
+    }
+    ASSERT_EQ(expected.size(), offset1);
+    for (auto [n, v] : {std::pair{0u, 0xB0}, {7u, 0xB7}}) {
+        Put32(expected, n);
+        expected += Sector(1024, uint8_t(v));
+    }
+    EXPECT_EQ(ReadAll(path), expected);
+}
+
+TEST(ImageFile, SavingClearsMarksAndEndsTheVolume) {
+    testsupport::TempDir tmp;
+    SectorStore store(2048, 4);
+    ASSERT_TRUE(store.Init(512));
+    ASSERT_TRUE(store.WriteSector(2, (const uint8_t*)Sector(512, 1).data()));
+    // Volume 1 needs the file volume 0 created: fails, but still clears and ends.
+    EXPECT_FALSE(image::SaveImageFile(store, tmp.file("missing.IMG"), 1, 128));
+    EXPECT_FALSE(store.initialised());
+    EXPECT_EQ(store.chunk(0).present[2], 0);
+    EXPECT_EQ(store.chunkCount(), 1u) << "chunks stay until released";
+}
+
+TEST(ImageFile, EmptyVolumeAndReplacedFile) {
+    testsupport::TempDir tmp;
+    const std::string path = tmp.file("e.IMG");
+    tmp.write("e.IMG", std::string(5000, 'x'));
+    SectorStore store(2048, 4);
+    ASSERT_TRUE(store.Init(512));
+    ASSERT_TRUE(image::SaveImageFile(store, path, 0, 256));
+    const std::string bytes = ReadAll(path);
+    ASSERT_EQ(bytes.size(), 512u);
+    EXPECT_EQ(uint8_t(bytes[12]), 0);
+    EXPECT_EQ(uint8_t(bytes[13]), 1);  // 256 MB
+    EXPECT_EQ(uint8_t(bytes[16]), 0);
+    EXPECT_EQ(uint8_t(bytes[17]), 2);  // 512-byte sectors
+    EXPECT_EQ(uint8_t(bytes[21]), 2);  // first record at 512
+    EXPECT_EQ(bytes.substr(24, 4), std::string(4, '\0'));
+
+    SectorStore other(2048, 4);
+    ASSERT_TRUE(other.Init(512));
+    std::string error;
+    EXPECT_FALSE(image::SaveImageFile(other, path, 2, 256, &error));
+    EXPECT_NE(error, "");
+    EXPECT_FALSE(image::SaveImageFile(other, path, 0, 256)) << "the store is no longer initialised";
+}
+
+} // namespace
