@@ -85,8 +85,11 @@ ToolOutcome runTool(const std::string& tool, std::vector<std::string> args, uint
     return failure(tool + " failed (" + status + ")" + (why.empty() ? "" : ": " + why));
 }
 
-// "\A\B" or "A/B/" -> "::/A/B"; the root is "::/".
-std::string mtoolsPath(const std::string& inside)
+// "\A\B" or "A/B/" -> "::/A/B"; the root is "::/". mtools reads path components as
+// patterns, where '[' opens a character class; "[[]" matches the '[' itself. The last
+// component of a name to be made (mmd, a copy's target) is taken literally, so only
+// the folders leading to it are escaped then.
+std::string mtoolsPath(const std::string& inside, bool lastLiteral = false)
 {
     std::string p;
     for (char c : inside)
@@ -95,7 +98,11 @@ std::string mtoolsPath(const std::string& inside)
         p.pop_back();
     if (p.empty() || p[0] != '/')
         p.insert(p.begin(), '/');
-    return "::" + p;
+    size_t literalFrom = lastLiteral ? p.rfind('/') : p.size();
+    std::string out = "::";
+    for (size_t i = 0; i < p.size(); ++i)
+        out += p[i] == '[' && i < literalFrom ? std::string("[[]") : std::string(1, p[i]);
+    return out;
 }
 
 bool isRoot(const std::string& inside)
@@ -238,7 +245,7 @@ ToolOutcome MakeVolumeFolder(const std::string& volume, const std::string& folde
         return failure(why);
     if (isRoot(folder))
         return failure("the root folder cannot be made");
-    return runTool("mmd", {"-i", volume, mtoolsPath(folder)}, GetVolumeToolConfig().toolTimeMs);
+    return runTool("mmd", {"-i", volume, mtoolsPath(folder, true)}, GetVolumeToolConfig().toolTimeMs);
 }
 
 ToolOutcome CopyFileToVolume(const std::string& volume, const std::string& hostFile, const std::string& target)
@@ -255,7 +262,7 @@ ToolOutcome CopyFileToVolume(const std::string& volume, const std::string& hostF
     uint64_t mib = static_cast<uint64_t>(st.st_size) >> 20;
     uint64_t limit = config.copyTimeMs + mib * config.copyMsPerMiB;
     // "-D o": a name already there is overwritten, never asked about.
-    return runTool("mcopy", {"-i", volume, "-D", "o", hostFile, mtoolsPath(target)},
+    return runTool("mcopy", {"-i", volume, "-D", "o", hostFile, mtoolsPath(target, true)},
                    static_cast<uint32_t>(std::min<uint64_t>(limit, UINT32_MAX)));
 }
 

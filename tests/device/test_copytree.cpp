@@ -102,14 +102,18 @@ TEST_F(CopyTreeTest, CopiesTheTreeFilesFirstSortedWithoutCaseHiddenSkipped)
 
 TEST_F(CopyTreeTest, ReusesAnExistingTargetAndOverwritesItsFiles)
 {
-    host.write("Music/song.mp3", "first");
-    ASSERT_TRUE(CopyTree(host.file("Music"), "E:\\"));
-    host.write("Music/song.mp3", "second take");
-    host.write("Music/new.mp3", "new");
-    ASSERT_TRUE(CopyTree(host.file("Music"), "E:"));
-    EXPECT_EQ(run({"mcopy", "-i", disk, "::/Music/song.mp3", "-"}).output, "second take");
-    EXPECT_EQ(listing("/"), std::vector<std::string>{"Music/"});
-    EXPECT_EQ(listing("/Music"), (std::vector<std::string>{"song.mp3", "new.mp3"}));
+    // Brackets are pattern characters to mtools; here they are plain names.
+    host.write("Music [live]/song [1].mp3", "first");
+    host.write("Music [live]/Set [2]/x.mp3", "x");
+    ASSERT_TRUE(CopyTree(host.file("Music [live]"), "E:\\"));
+    host.write("Music [live]/song [1].mp3", "second take");
+    host.write("Music [live]/new.mp3", "new");
+    ASSERT_TRUE(CopyTree(host.file("Music [live]"), "E:"));
+    EXPECT_EQ(run({"mcopy", "-i", disk, "::/Music [[]live]/song [[]1].mp3", "-"}).output, "second take");
+    EXPECT_EQ(listing("/"), std::vector<std::string>{"Music [live]/"});
+    std::string back = readBack();
+    auto diff = run({"diff", "-r", host.file("Music [live]"), back + "/Music [live]"});
+    EXPECT_TRUE(diff.succeeded()) << diff.output << diff.errorOutput;
 }
 
 TEST_F(CopyTreeTest, TrailingSeparatorCopiesTheContentsStraightIn)

@@ -170,6 +170,7 @@ TEST_F(HostUtil, SerialDigitsFollowTheProgramsNumber)
     transport->setFallback({{0x85}, false});
     HANDLE h = platform::OpenTransport(transport, 'E');
     EXPECT_EQ(GetSerialDigits(h, nullptr, nullptr, nullptr), 0);
+    EXPECT_EQ(GetSerialDigits(INVALID_HANDLE_VALUE, nullptr, nullptr, nullptr), 0);
     transport->setFallback({{0x85}, true});
     ::unlink(dir.file("misc/usbdos").c_str());
     EXPECT_EQ(GetSerialDigits(h, nullptr, nullptr, nullptr), -1);

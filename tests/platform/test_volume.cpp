@@ -94,6 +94,10 @@ TEST_F(VolumeTools, FormatsEachFatFlagAsTheToolsJudgeIt)
             EXPECT_EQ(field(info, "cluster size: "), std::string(c.clusterSectors) + " sectors");
         EXPECT_TRUE(IsFatVolume(disk));
     }
+    // A full (not quick) format reads the whole volume first.
+    std::string disk = makeDisk(dir, "disk.img", 8 << 20);
+    ASSERT_TRUE(FormatVolume(disk, 0, false).ok);
+    EXPECT_TRUE(IsFatVolume(disk));
 }
 
 TEST_F(VolumeTools, FormatFailuresAreFalseWithTheChildGone)
