@@ -6,6 +6,8 @@
 #include "platform/ProgramDir.h"
 #include "production/WindowLink.h"
 #include "production/ppthread.h"
+#include "ui/LangStrings.h"
+#include "ui/MessageCatalogue.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -16,6 +18,8 @@
 namespace fs = std::filesystem;
 
 namespace {
+
+constexpr int kRowParseCfg = 41;
 
 std::string LowerAscii(std::string s)
 {
@@ -173,6 +177,16 @@ int LoadFlashRecord(ProductThread& thread, const std::string& path)
     thread.iModuleNumber = r[FlashRecord::kModuleNumber];
     thread.iFirmwareFlag = r[FlashRecord::kFirmwareFlag];
     return 1;
+}
+
+int LoadFlashRecordStage(ProductThread& thread, const std::string& path)
+{
+    if (LoadFlashRecord(thread, path))
+        return 1;
+    thread.iResult = 0;
+    thread.SetStatusColor(toolkit::clRed);
+    thread.SetStatus(MessageCatalogue(kRowParseCfg, thread.iLanguageIndex) + FailMsg.get());
+    return 0;
 }
 
 bool GeometryFieldsAreSound(const GeometryFields& g)

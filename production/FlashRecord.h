@@ -76,6 +76,10 @@ std::string ReadRecordName(const std::string& path);
 // describes geometry outside GeometryLimits (given the thread's chip count).
 int LoadFlashRecord(ProductThread& thread, const std::string& path);
 
+// The sequence's "Parse CFG" stage: LoadFlashRecord, and when it refuses the record the
+// caption "Parse CFG" + "fail" in red (the run then ends). Returns LoadFlashRecord's result.
+int LoadFlashRecordStage(ProductThread& thread, const std::string& path);
+
 // The geometry that sizes the tables.
 struct GeometryFields {
     uint32_t iChipCount = 0;
@@ -94,5 +98,5 @@ bool GeometryFieldsAreSound(const GeometryFields& geometry);
 bool GeometryIsSound(const ProductThread& thread);
 
 // Total good-block-bitmap pages for a chip count: (perChip - 1) x chips + 1; may be
-// negative or above 255 for a bad record, which GeometryIsSound refuses.
+// negative or above 255 for a bad record, which LoadFlashRecord refuses.
 int64_t TotalBitmapPages(uint8_t perChip, uint32_t chips);

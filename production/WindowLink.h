@@ -44,7 +44,8 @@ public:
     virtual std::string PageModeName(int mode, unsigned languageIndex) = 0;
 };
 
-// The window the engine talks to; a link with the main window's defaults until one is set.
+// The window the engine talks to: the main window Form1 unless another is set (before
+// Form1 exists, the settings a fresh station starts with).
 WindowLink& Window();
 // Installs a window (null restores the default). Not for use while threads run.
 void SetWindowLink(WindowLink* link);
