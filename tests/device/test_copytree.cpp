@@ -76,6 +76,7 @@ TEST_F(CopyTreeTest, CopiesTheTreeFilesFirstSortedWithoutCaseHiddenSkipped)
     host.write("A/a.txt", "a");
     host.write("A/Long file name.mp3", std::string(70000, 'x'));
     host.write("A/beta/deep/x.bin", "deep");
+    host.write("A/\u00dcn\u00ef \u6b4c.mp3", "unicode name");
     host.write("A/Alpha/one.txt", "1");
     host.write("A/empty/.keep", "hidden");
     host.write("A/.hidden.txt", "secret");
@@ -87,7 +88,7 @@ TEST_F(CopyTreeTest, CopiesTheTreeFilesFirstSortedWithoutCaseHiddenSkipped)
     ASSERT_TRUE(CopyTree(host.file("A"), "E:\\"));
 
     EXPECT_EQ(listing("/A"), (std::vector<std::string>{"a.txt", "B.txt", "c.txt", "linked file.txt", "Long file name.mp3",
-                                                       "Alpha/", "beta/", "empty/"}));
+                                                       "\u00dcn\u00ef \u6b4c.mp3", "Alpha/", "beta/", "empty/"}));
     EXPECT_EQ(listing("/A/empty"), std::vector<std::string>{}) << "a folder of hidden entries arrives empty";
 
     std::string back = readBack();
