@@ -1,0 +1,145 @@
+// Fault injection, latency and the command log of the simulated controller.
+#include "RawCommands.h"
+#include "platform/Clock.h"
+#include "sim/Profiles.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+using namespace simtest;
+using sim::FaultKind;
+using sim::SimulatedDevice;
+
+namespace {
+
+class Faults : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        platform::SetClock(&clock);
+        ASSERT_TRUE(UploadLoader(dev, SampleLoader()));
+    }
+    void TearDown() override { platform::SetClock(nullptr); }
+
+    platform::FakeClock clock;
+    testsupport::TempDir dir;
+    SimulatedDevice dev{sim::Nand128M(), dir.path(), "f0"};
+};
+
+TEST_F(Faults, NthCommandFailsAsATransportFailure)
+{
+    dev.failCommand(0xEF8D, 2, FaultKind::Transport);
+    EXPECT_TRUE(In(dev, Cdb({0xEF, 0x8D}, 6).set(2, 1), 1).status());
+    EXPECT_FALSE(In(dev, Cdb({0xEF, 0x8D}, 6).set(2, 2), 1).ok);
+    EXPECT_EQ(dev.moduleNumber(), 1); // the failed request was not carried out
+    EXPECT_TRUE(In(dev, Cdb({0xEF, 0x8D}, 6).set(2, 3), 1).status());
+    EXPECT_EQ(dev.moduleNumber(), 3);
+    // Other codes are not counted.
+    dev.failCommand(0xEF84, 1, FaultKind::Transport);
+    EXPECT_TRUE(In(dev, Cdb({0xEF, 0x8B}, 6), 1).ok);
+    EXPECT_FALSE(In(dev, Cdb({0xEF, 0x84}, 6), 1).ok);
+}
+
+TEST_F(Faults, StatusClearIsARefusal)
+{
+    dev.failCommand(0xEF94, 1, FaultKind::StatusClear);
+    ASSERT_EQ(RunScan(dev, Scan{0, 0x1234, 2, 2}, 64)[1], 0xFF);
+    Reply r = In(dev, Cdb({0xEF, 0x94}, 10).u32(2, 0).u16(6, 1), 1);
+    EXPECT_TRUE(r.ok);
+    EXPECT_EQ(r[0] & 1, 0);
+    EXPECT_EQ(RunScan(dev, Scan{0, 0x1234, 2, 1}, 64)[1], 0xFF); // block not erased
+
+    // A data-out command has no status byte: the refusal fails the transfer.
+    dev.failCommand(0xEE7B, 1, FaultKind::StatusClear);
+    ASSERT_TRUE(In(dev, Cdb({0xEF, 0x7A}, 6).u32(2, 10), 1).status());
+    EXPECT_FALSE(Out(dev, Cdb({0xEE, 0x7B}, 6), Bytes(10, 1)));
+}
+
+TEST_F(Faults, RepeatedFailuresThenSuccess)
+{
+    Bytes program = Pattern(3000, 1);
+    dev.failCommand(0xEE7B, 1, FaultKind::Transport, 9);
+    int attempts = 0;
+    bool done = false;
+    while (!done && attempts < 10) {
+        ++attempts;
+        done = Stream(dev, program);
+    }
+    EXPECT_TRUE(done);
+    EXPECT_EQ(attempts, 10);
+    auto s = dev.streams();
+    ASSERT_EQ(s.size(), 10u);
+    EXPECT_TRUE(s.back().ended);
+    EXPECT_EQ(s.back().data, program);
+}
+
+TEST_F(Faults, UnplugAfterNCommands)
+{
+    dev.unplugAfter(2);
+    EXPECT_TRUE(In(dev, Cdb({0xEF, 0x84}, 6), 1).ok);
+    EXPECT_TRUE(In(dev, Cdb({0xEF, 0x84}, 6), 1).ok);
+    EXPECT_FALSE(dev.plugged());
+    EXPECT_FALSE(In(dev, Cdb({0xEF, 0x84}, 6), 1).ok);
+    EXPECT_FALSE(In(dev, Cdb({0x12}, 6), 36).ok);
+    auto log = dev.commandLog();
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_FALSE(log.back().ok);
+}
+
+TEST_F(Faults, ClearFaultsDropsPendingRules)
+{
+    dev.failCommand(0xEF84, 1, FaultKind::Transport);
+    dev.unplugAfter(1);
+    dev.clearFaults();
+    EXPECT_TRUE(In(dev, Cdb({0xEF, 0x84}, 6), 1).ok);
+    EXPECT_TRUE(dev.plugged());
+}
+
+TEST_F(Faults, LatencyGoesThroughTheClock)
+{
+    EXPECT_EQ(clock.sleptMs(), 0u); // none by default
+    dev.setLatency(sim::Latency::RealisticNand());
+    const auto& ms = sim::Latency::RealisticNand().ms;
+    RunScan(dev, Scan{0, 1, 2, 3}, 64);
+    EXPECT_EQ(clock.sleptMs(), ms[size_t(sim::CommandKind::Scan)]);
+    Scan three;
+    three.count = 3;
+    RunScan(dev, three, 64);
+    EXPECT_EQ(clock.sleptMs(), 4u * ms[size_t(sim::CommandKind::Scan)]);
+    uint64_t before = clock.sleptMs();
+    In(dev, Cdb({0xEF, 0x73}, 6), 2, 30);
+    EXPECT_EQ(clock.sleptMs() - before, ms[size_t(sim::CommandKind::StartDisk)]);
+    EXPECT_EQ(sim::KindOf(0xEE7B), sim::CommandKind::Stream);
+    EXPECT_EQ(sim::KindOf(0x2A), sim::CommandKind::Disk);
+}
+
+TEST_F(Faults, CommandLogRecordsWhatWasSent)
+{
+    dev.clearLog();
+    In(dev, Cdb({0xEF, 0x8D}, 6).set(2, 9), 1);
+    WritePage(dev, 64 * 1, Bytes(2048, 0x5C), 0x01);
+    In(dev, Cdb({0xEF, 0x01}, 6), 1);
+    auto log = dev.commandLog();
+    ASSERT_EQ(log.size(), 3u);
+    EXPECT_EQ(log[0].code, 0xEF8D);
+    EXPECT_EQ(log[0].cdb[2], 9);
+    EXPECT_EQ(log[0].cdbLength, 6);
+    EXPECT_EQ(log[0].direction, Direction::In);
+    EXPECT_EQ(log[0].length, 1u);
+    EXPECT_EQ(log[0].timeoutSeconds, 12u);
+    EXPECT_TRUE(log[0].ok);
+    EXPECT_EQ(log[0].replyByte0, 1);
+    EXPECT_EQ(log[1].code, 0xEE95);
+    EXPECT_EQ(log[1].cdb[8], 0x01);
+    EXPECT_EQ(log[1].timeoutSeconds, 10u);
+    EXPECT_EQ(log[1].dataOut, Bytes(512, 0x5C)); // the first 512 bytes
+    EXPECT_FALSE(log[2].ok);
+    EXPECT_EQ(dev.countOf(0xEE95), 1u);
+    EXPECT_EQ(sim::CommandCode(log[2].cdb.data(), 6), 0xEF01);
+    uint8_t read10[10] = {0x28};
+    EXPECT_EQ(sim::CommandCode(read10, 10), 0x28);
+    dev.clearLog();
+    EXPECT_TRUE(dev.commandLog().empty());
+}
+
+} // namespace
