@@ -115,6 +115,18 @@ TEST_F(FatFilesTest, LongNamePieces) {
     EXPECT_EQ(U16(&last[26]), 0u);
 }
 
+TEST_F(FatFilesTest, SurrogatePairsAndCjkAreStoredAsUtf16) {
+    Create(128);
+    ASSERT_TRUE(files.FileClose(Make({"\xF0\x9F\x98\x80\xE4\xB8\xAD.txt"})));
+    std::u16string expected = u"\U0001F600\u4E2D.txt";
+    ASSERT_EQ(expected.size(), 7u);
+    expected.push_back(0);
+    expected.append(5, char16_t(0xFFFF));
+    EXPECT_EQ(Units(Slot(0, 0)), expected);
+    EXPECT_EQ(U16(&Slot(0, 0)[1]), 0xD83Du);
+    EXPECT_EQ(Name(Slot(0, 1)), "__~1    TXT");
+}
+
 TEST_F(FatFilesTest, EmptyFileHasNoCluster) {
     Create(128);
     ASSERT_TRUE(files.FileClose(Make({"empty.txt"})));
