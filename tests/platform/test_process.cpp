@@ -7,6 +7,7 @@
 #include <csignal>
 #include <fstream>
 #include <poll.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 #include <thread>
@@ -168,12 +169,8 @@ TEST(Process, FindProgramSearchesOnlyTheGivenFolders)
     testsupport::TempDir dir;
     dir.write("tool", "#!/bin/sh\n");
     dir.write("plain", "data");
-    std::string tool = dir.file("tool");
-    ASSERT_EQ(::chmod(tool.c_str(), 0755), 0);
-    EXPECT_EQ(FindProgram("tool", "/nonexistent:" + dir.path()), tool);
+    ASSERT_EQ(::chmod(dir.file("tool").c_str(), 0755), 0);
+    EXPECT_EQ(FindProgram("tool", "/nonexistent::" + dir.path()), dir.file("tool"));
     EXPECT_EQ(FindProgram("plain", dir.path()), "") << "not executable";
     EXPECT_EQ(FindProgram("sh", dir.path()), "");
-    EXPECT_NE(FindProgram("sh"), "");
-    EXPECT_EQ(FindProgram(tool), tool);
-    EXPECT_EQ(FindProgram(""), "");
 }
