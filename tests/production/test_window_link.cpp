@@ -1,0 +1,122 @@
+// The engine reads its settings from the main window and writes the few things it owns there.
+#include "production/BlockTables.h"
+#include "production/Firmware.h"
+#include "production/FlashRecord.h"
+#include "production/WindowLink.h"
+#include "production/ppthread.h"
+#include "platform/ProgramDir.h"
+#include "support/TempDir.h"
+#include "toolkit/Dialogs.h"
+#include "ui/main.h"
+
+#include <gtest/gtest.h>
+
+#include "ProductionFixture.h"
+
+namespace {
+
+class MainWindowLink : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        platform::SetProgramDir(dir.path());
+        toolkit::SetDialogs(&dialogs);
+        production::SetWindowLink(nullptr);
+        form = std::make_unique<TForm1>();
+    }
+    void TearDown() override
+    {
+        form.reset();
+        toolkit::SetDialogs(nullptr);
+    }
+    std::unique_ptr<ProductThread> Thread()
+    {
+        auto& s = form->DeviceSlots[0];
+        return std::make_unique<ProductThread>('E', 0, s.status, s.gauge, s.image, "", s.textF, s.textP);
+    }
+
+    testsupport::TempDir dir;
+    toolkit::ScriptedDialogs dialogs;
+    std::unique_ptr<TForm1> form;
+};
+
+TEST_F(MainWindowLink, SettingsAndFiguresComeFromForm1)
+{
+    form->iEccLevel = 5;
+    form->PageMode = true;
+    form->eDeviceFeature = 2;
+    form->iHideDiskRatio = 35;
+    form->AllowErrorRate = 7;
+    form->DealCapError = 1;
+    form->iMinValidSize = 3;
+    form->chkFwUpgrade->SetChecked(false);
+    form->chkISOupgrade->SetChecked(true);
+    form->SystemAreachk->SetChecked(true);
+    form->SystemAreaComBo->SetItemIndex(4);
+    form->iFirmwareSize = 11;
+    form->iPreferSize = 12;
+    form->iTelbookSize = 13;
+    form->iIsoSize = 5ull << 30;
+    form->LanguageIndex = 2;
+    form->TntSelectFileList2->Items()->Assign({"/a/program.bin", "/a/prefer.dat"});
+
+    auto& w = production::Window();
+    EXPECT_EQ(w.EccLevel(), 5);
+    EXPECT_TRUE(w.PageScan());
+    EXPECT_EQ(w.DeviceFeature(), 2);
+    EXPECT_EQ(w.HideDiskRatio(), 35);
+    EXPECT_EQ(w.AllowErrorRate(), 7);
+    EXPECT_EQ(w.DealCapError(), 1);
+    EXPECT_EQ(w.MinValidSize(), 3u);
+    EXPECT_FALSE(w.FwUpgradeChecked());
+    EXPECT_TRUE(w.IsoUpgradeChecked());
+    EXPECT_TRUE(w.SystemAreaChecked());
+    EXPECT_EQ(w.SystemAreaIndex(), 4);
+    EXPECT_EQ(w.FirmwareSize(), 11u);
+    EXPECT_EQ(w.PreferSize(), 12u);
+    EXPECT_EQ(w.TelbookSize(), 13u);
+    EXPECT_EQ(w.IsoSize(), 5ull << 30);
+    EXPECT_EQ(w.CopyList(), (std::vector<std::string>{"/a/program.bin", "/a/prefer.dat"}));
+    EXPECT_EQ(w.LanguageIndex(), 2u);
+    EXPECT_EQ(Thread()->iLanguageIndex, 2u);
+}
+
+TEST_F(MainWindowLink, SystemAreaLabelWarningAndProgramIndexGoToTheWindow)
+{
+    auto thread = Thread();
+    thread->iPageSize = 2048;
+    thread->iPagesPerBlock = 64;
+    form->SystemAreachk->SetChecked(true); // its handler rescans the copy list
+    form->SystemAreaComBo->SetItemIndex(0);
+    form->iFirmwareSize = 10 << 20;
+    dialogs.Clear();
+    EXPECT_EQ(CalcSystemAreaBlocks(*thread), 1u);
+    EXPECT_EQ(form->labSystemArea->Caption(), "System Area Size: 4MB");
+    const auto boxes = dialogs.Messages();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "The system area size you set is too small!");
+    EXPECT_EQ(boxes[0].caption, "Warning");
+    EXPECT_EQ(boxes[0].flags & toolkit::MB_ICONMASK, toolkit::MB_ICONWARNING);
+
+    form->iProgramIndex = 3;
+    form->TntSelectFileList2->Items()->Assign({dir.file("none/program.bin")});
+    EXPECT_EQ(FindProgramBin(*thread), 0);
+    EXPECT_EQ(form->iProgramIndex, -1);
+}
+
+TEST(WindowLinkDefaults, WithoutAWindowAFreshStationsSettingsApply)
+{
+    ASSERT_EQ(Form1, nullptr);
+    production::SetWindowLink(nullptr);
+    auto& w = production::Window();
+    EXPECT_EQ(w.EccLevel(), 2);
+    EXPECT_EQ(w.AllowErrorRate(), 2);
+    EXPECT_EQ(w.DealCapError(), 0);
+    EXPECT_EQ(w.HideDiskRatio(), 10);
+    EXPECT_TRUE(w.FwUpgradeChecked());
+    EXPECT_TRUE(w.CopyList().empty());
+    EXPECT_EQ(w.PageModeName(6, 0), "All Pages");
+    EXPECT_EQ(w.PageModeName(8, 0), "");
+}
+
+} // namespace
