@@ -23,7 +23,7 @@ struct VolumeEvent {
 
 uint32_t bit(char letter) { return 1u << (letter - 'A'); }
 
-class Bus : public ::testing::Test {
+class SimBusTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -44,7 +44,7 @@ protected:
     std::vector<VolumeEvent> events;
 };
 
-TEST_F(Bus, PlugBindsLettersAndRaisesArrivals)
+TEST_F(SimBusTest, PlugBindsLettersAndRaisesArrivals)
 {
     auto a = station.bus().plug(sim::Nand128M(), 1);
     auto b = station.bus().plug(sim::Nand1G(), 2);
@@ -71,7 +71,7 @@ TEST_F(Bus, PlugBindsLettersAndRaisesArrivals)
     platform::CloseDrive(h);
 }
 
-TEST_F(Bus, UnplugReleasesTheLetterAndFailsOpenHandles)
+TEST_F(SimBusTest, UnplugReleasesTheLetterAndFailsOpenHandles)
 {
     auto dev = station.bus().plug(sim::Nand128M());
     HANDLE h = platform::OpenDrive('D');
@@ -85,7 +85,7 @@ TEST_F(Bus, UnplugReleasesTheLetterAndFailsOpenHandles)
     platform::CloseDrive(h);
 }
 
-TEST_F(Bus, ReplugKeepsTheFlashAndStartsInRom)
+TEST_F(SimBusTest, ReplugKeepsTheFlashAndStartsInRom)
 {
     auto dev = station.bus().plug(sim::Nand128M());
     ASSERT_TRUE(UploadLoader(*dev, SampleLoader()));
@@ -100,7 +100,7 @@ TEST_F(Bus, ReplugKeepsTheFlashAndStartsInRom)
     EXPECT_EQ(In(*dev, Cdb({0xEF, 0x9A}, 6), 1)[0], 0x84);
 }
 
-TEST_F(Bus, ResetMakesTheDeviceLeaveAndComeBack)
+TEST_F(SimBusTest, ResetMakesTheDeviceLeaveAndComeBack)
 {
     auto dev = station.bus().plug(sim::Nand128M());
     takeEvents();
@@ -114,7 +114,7 @@ TEST_F(Bus, ResetMakesTheDeviceLeaveAndComeBack)
     EXPECT_TRUE(takeEvents().empty());
 }
 
-TEST_F(Bus, InjectedUnplugRaisesRemoval)
+TEST_F(SimBusTest, InjectedUnplugRaisesRemoval)
 {
     auto dev = station.bus().plug(sim::Nand128M());
     takeEvents();
@@ -125,7 +125,7 @@ TEST_F(Bus, InjectedUnplugRaisesRemoval)
     EXPECT_FALSE(platform::DriveMap::global().find('D'));
 }
 
-TEST_F(Bus, NoFreeLetter)
+TEST_F(SimBusTest, NoFreeLetter)
 {
     for (char c = 'D'; c < 'Z'; ++c)
         platform::DriveMap::global().bind(c, platform::DriveBinding{});
@@ -133,7 +133,7 @@ TEST_F(Bus, NoFreeLetter)
     EXPECT_EQ(station.bus().plug(sim::Nand128M()), nullptr);
 }
 
-TEST_F(Bus, DeviceOutlivesItsBus)
+TEST_F(SimBusTest, DeviceOutlivesItsBus)
 {
     std::shared_ptr<SimulatedDevice> dev;
     {
@@ -147,7 +147,7 @@ TEST_F(Bus, DeviceOutlivesItsBus)
     dev->unplugAfter(0); // no bus to tell: must not crash
 }
 
-TEST_F(Bus, EightDevicesFromEightThreads)
+TEST_F(SimBusTest, EightDevicesFromEightThreads)
 {
     constexpr int kDevices = 8;
     sim::FlashProfile profile = sim::Nand128M();

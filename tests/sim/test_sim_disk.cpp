@@ -45,7 +45,7 @@ Bytes record(uint8_t systemUnits, uint8_t ratio)
     return r;
 }
 
-class Disks : public ::testing::Test {
+class SimDisks : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(UploadLoader(dev, SampleLoader())); }
     bool startDisk() { return In(dev, Cdb({0xEF, 0x73}, 6), 2, 30).status(); }
@@ -71,7 +71,7 @@ protected:
     SimulatedDevice dev{sim::Nand128M(), dir.path(), "d0"};
 };
 
-TEST_F(Disks, NoDiskBeforeStart)
+TEST_F(SimDisks, NoDiskBeforeStart)
 {
     uint32_t last = 1, length = 1;
     EXPECT_FALSE(ReadCapacity(dev, last, length));
@@ -81,7 +81,7 @@ TEST_F(Disks, NoDiskBeforeStart)
     EXPECT_FALSE(hiddenDisk()); // the user disk comes first
 }
 
-TEST_F(Disks, UserDiskIsSizedFromGoodBlocksPagesAndSystemArea)
+TEST_F(SimDisks, UserDiskIsSizedFromGoodBlocksPagesAndSystemArea)
 {
     ASSERT_TRUE(startDisk());
     // Factory table: 1000 usable blocks, 2 bad; 64 pages of 2048 bytes; 4 MiB system area.
@@ -102,7 +102,7 @@ TEST_F(Disks, UserDiskIsSizedFromGoodBlocksPagesAndSystemArea)
     EXPECT_EQ(sectors(), (data - data * 64 / 256) / 512);
 }
 
-TEST_F(Disks, ReadAndWriteSectors)
+TEST_F(SimDisks, ReadAndWriteSectors)
 {
     ASSERT_TRUE(startDisk());
     Bytes data = Pattern(512 * 64, 3);
@@ -120,7 +120,7 @@ TEST_F(Disks, ReadAndWriteSectors)
     EXPECT_TRUE(Read10(dev, 0, 1).ok);
 }
 
-TEST_F(Disks, FatToolsWorkOnTheDiskFiles)
+TEST_F(SimDisks, FatToolsWorkOnTheDiskFiles)
 {
     ASSERT_TRUE(startDisk());
     const std::string user = dev.userDiskPath();
@@ -145,7 +145,7 @@ TEST_F(Disks, FatToolsWorkOnTheDiskFiles)
     EXPECT_EQ(tool("fsck.fat -n '" + user + "'").status, 0);
 }
 
-TEST_F(Disks, HiddenDiskFromTheRecordsRatio)
+TEST_F(SimDisks, HiddenDiskFromTheRecordsRatio)
 {
     ASSERT_TRUE(startDisk());
     EXPECT_FALSE(hiddenDisk()); // ratio 0: no hidden disk
@@ -169,7 +169,7 @@ TEST_F(Disks, HiddenDiskFromTheRecordsRatio)
     EXPECT_EQ(dev.currentDisk(), SimulatedDevice::Disk::User);
 }
 
-TEST_F(Disks, WholeDiskHiddenLeavesASmallPublicPart)
+TEST_F(SimDisks, WholeDiskHiddenLeavesASmallPublicPart)
 {
     writeRecord(1, 255);
     ASSERT_TRUE(startDisk());

@@ -12,7 +12,7 @@ using sim::SimulatedDevice;
 
 namespace {
 
-class Faults : public ::testing::Test {
+class SimFaults : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -26,7 +26,7 @@ protected:
     SimulatedDevice dev{sim::Nand128M(), dir.path(), "f0"};
 };
 
-TEST_F(Faults, NthCommandFailsAsATransportFailure)
+TEST_F(SimFaults, NthCommandFailsAsATransportFailure)
 {
     dev.failCommand(0xEF8D, 2, FaultKind::Transport);
     EXPECT_TRUE(In(dev, Cdb({0xEF, 0x8D}, 6).set(2, 1), 1).status());
@@ -40,7 +40,7 @@ TEST_F(Faults, NthCommandFailsAsATransportFailure)
     EXPECT_FALSE(In(dev, Cdb({0xEF, 0x84}, 6), 1).ok);
 }
 
-TEST_F(Faults, StatusClearIsARefusal)
+TEST_F(SimFaults, StatusClearIsARefusal)
 {
     dev.failCommand(0xEF94, 1, FaultKind::StatusClear);
     ASSERT_EQ(RunScan(dev, Scan{0, 0x1234, 2, 2}, 64)[1], 0xFF);
@@ -55,7 +55,7 @@ TEST_F(Faults, StatusClearIsARefusal)
     EXPECT_FALSE(Out(dev, Cdb({0xEE, 0x7B}, 6), Bytes(10, 1)));
 }
 
-TEST_F(Faults, RepeatedFailuresThenSuccess)
+TEST_F(SimFaults, RepeatedFailuresThenSuccess)
 {
     Bytes program = Pattern(3000, 1);
     dev.failCommand(0xEE7B, 1, FaultKind::Transport, 9);
@@ -73,7 +73,7 @@ TEST_F(Faults, RepeatedFailuresThenSuccess)
     EXPECT_EQ(s.back().data, program);
 }
 
-TEST_F(Faults, UnplugAfterNCommands)
+TEST_F(SimFaults, UnplugAfterNCommands)
 {
     dev.unplugAfter(2);
     EXPECT_TRUE(In(dev, Cdb({0xEF, 0x84}, 6), 1).ok);
@@ -86,7 +86,7 @@ TEST_F(Faults, UnplugAfterNCommands)
     EXPECT_FALSE(log.back().ok);
 }
 
-TEST_F(Faults, ClearFaultsDropsPendingRules)
+TEST_F(SimFaults, ClearFaultsDropsPendingRules)
 {
     dev.failCommand(0xEF84, 1, FaultKind::Transport);
     dev.unplugAfter(1);
@@ -95,7 +95,7 @@ TEST_F(Faults, ClearFaultsDropsPendingRules)
     EXPECT_TRUE(dev.plugged());
 }
 
-TEST_F(Faults, LatencyGoesThroughTheClock)
+TEST_F(SimFaults, LatencyGoesThroughTheClock)
 {
     EXPECT_EQ(clock.sleptMs(), 0u); // none by default
     dev.setLatency(sim::Latency::RealisticNand());
@@ -113,7 +113,7 @@ TEST_F(Faults, LatencyGoesThroughTheClock)
     EXPECT_EQ(sim::KindOf(0x2A), sim::CommandKind::Disk);
 }
 
-TEST_F(Faults, CommandLogRecordsWhatWasSent)
+TEST_F(SimFaults, CommandLogRecordsWhatWasSent)
 {
     dev.clearLog();
     In(dev, Cdb({0xEF, 0x8D}, 6).set(2, 9), 1);

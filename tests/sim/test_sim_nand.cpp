@@ -39,7 +39,7 @@ FlashProfile smallFlash()
     return p;
 }
 
-class Nand : public ::testing::Test {
+class SimNand : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(UploadLoader(dev, SampleLoader())); }
 
@@ -76,7 +76,7 @@ struct VerdictCase {
     uint8_t expected;
 };
 
-TEST_F(Nand, PerBlockVerdictsOfOnePassScans)
+TEST_F(SimNand, PerBlockVerdictsOfOnePassScans)
 {
     const VerdictCase cases[] = {
         {"good block", 0, P, 2, 0xFF},
@@ -97,7 +97,7 @@ TEST_F(Nand, PerBlockVerdictsOfOnePassScans)
         EXPECT_EQ(verdict(c.block, c.pattern, c.ecc), c.expected) << c.what;
 }
 
-TEST_F(Nand, VerifyReadsTheBlocksLastPattern)
+TEST_F(SimNand, VerifyReadsTheBlocksLastPattern)
 {
     EXPECT_EQ(verdict(0, P, 2, /*op*/ 2), 0xFF);  // write pass reports the write
     EXPECT_EQ(verdict(0, P, 2, 1), 0xFF);          // same pattern reads back
@@ -111,7 +111,7 @@ TEST_F(Nand, VerifyReadsTheBlocksLastPattern)
     EXPECT_EQ(verdict(11, P, 2, 1), 0x00);
 }
 
-TEST_F(Nand, PerPageRepliesCarryBitErrorsAndIgnoreTheThreshold)
+TEST_F(SimNand, PerPageRepliesCarryBitErrorsAndIgnoreTheThreshold)
 {
     Bytes row = pages(10, P, 2);
     ASSERT_EQ(row.size(), kPages);
@@ -125,7 +125,7 @@ TEST_F(Nand, PerPageRepliesCarryBitErrorsAndIgnoreTheThreshold)
     EXPECT_EQ(pages(5, P), Bytes(kPages, 0x00));
 }
 
-TEST_F(Nand, PageTableLimitsWhatIsRead)
+TEST_F(SimNand, PageTableLimitsWhatIsRead)
 {
     pageTable([](uint32_t p) -> uint8_t { return p % 2 == 0 ? 0xFF : 0x00; }); // even pages
     EXPECT_EQ(verdict(20, P), 0xFF);
@@ -137,7 +137,7 @@ TEST_F(Nand, PageTableLimitsWhatIsRead)
     EXPECT_EQ(dev.pageTable()[kPages - 1], 0x00);
 }
 
-TEST_F(Nand, PageSkipChecksEveryNthPage)
+TEST_F(SimNand, PageSkipChecksEveryNthPage)
 {
     // Skip k: one page checked, k pages passed over.
     EXPECT_EQ(verdict(20, P, 2, 3, 2, /*skip*/ 1), 0xFF); // odd pages not checked
@@ -145,7 +145,7 @@ TEST_F(Nand, PageSkipChecksEveryNthPage)
     EXPECT_EQ(verdict(10, P, 2, 3, 2, 2), 0xFC);          // pages 0, 3, 6 ... checked
 }
 
-TEST_F(Nand, MalformedScansAreRefused)
+TEST_F(SimNand, MalformedScansAreRefused)
 {
     Scan s;
     s.block = 128; // beyond 2 x 64 blocks
@@ -168,7 +168,7 @@ TEST_F(Nand, MalformedScansAreRefused)
     EXPECT_FALSE(In(dev, c, 2).ok);
 }
 
-TEST_F(Nand, ScanOfSeveralBlocksAnswersPerBlock)
+TEST_F(SimNand, ScanOfSeveralBlocksAnswersPerBlock)
 {
     Scan s;
     s.block = 4;
@@ -179,7 +179,7 @@ TEST_F(Nand, ScanOfSeveralBlocksAnswersPerBlock)
     EXPECT_EQ(r.data, (Bytes{0x01, 0xFF, 0x00, 0xFF}));
 }
 
-TEST_F(Nand, BlockCheckErasesGoodBlocksAndFailsBrokenOnes)
+TEST_F(SimNand, BlockCheckErasesGoodBlocksAndFailsBrokenOnes)
 {
     EXPECT_TRUE(CheckBlock(dev, 0));
     EXPECT_FALSE(CheckBlock(dev, 5));   // factory bad
@@ -205,7 +205,7 @@ Bytes record(uint8_t systemUnits, uint8_t ratio)
     return r;
 }
 
-TEST_F(Nand, FreshDeviceHasNoRecordAndTheFactoryBitmap)
+TEST_F(SimNand, FreshDeviceHasNoRecordAndTheFactoryBitmap)
 {
     Reply info = In(dev, Cdb({0xEF, 0x80}, 10), 512, 10);
     ASSERT_TRUE(info.ok);
@@ -221,7 +221,7 @@ TEST_F(Nand, FreshDeviceHasNoRecordAndTheFactoryBitmap)
     EXPECT_FALSE(In(dev, Cdb({0xEF, 0x98}, 10).u32(2, 16), 8, 30).ok); // length mismatch
 }
 
-TEST_F(Nand, SecondRunReadsTheTablesTheFirstRunWrote)
+TEST_F(SimNand, SecondRunReadsTheTablesTheFirstRunWrote)
 {
     Bytes rec = record(1, 0);
     Bytes bitmap(2048, 0);
@@ -261,7 +261,7 @@ TEST_F(Nand, SecondRunReadsTheTablesTheFirstRunWrote)
     EXPECT_EQ(In(dev, Cdb({0xEF, 0x80}, 10), 512, 10).data, Bytes(512, 0));
 }
 
-TEST_F(Nand, DescriptionRecordIsKeptAsSent)
+TEST_F(SimNand, DescriptionRecordIsKeptAsSent)
 {
     Bytes rec = Pattern(512, 9);
     ASSERT_TRUE(Out(dev, Cdb({0xEE, 0x71}, 6), Bytes(rec.begin(), rec.begin() + 300)));

@@ -10,7 +10,7 @@ using sim::SimulatedDevice;
 
 namespace {
 
-class Spi : public ::testing::Test {
+class SimSpi : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(UploadLoader(dev, SampleLoader())); }
 
@@ -30,7 +30,7 @@ protected:
     SimulatedDevice dev{sim::SpiNor4M(), dir.path(), "spi0"};
 };
 
-TEST_F(Spi, IdentifiesAsSpiNor)
+TEST_F(SimSpi, IdentifiesAsSpiNor)
 {
     EXPECT_EQ(In(dev, Cdb({0xEF, 0x70}, 6), 5).data, (Bytes{0xFF, 0x00, 0xFF, 0x00, 0xFF}));
     EXPECT_TRUE(In(dev, Cdb({0xEF, 0x72}, 6), 1, 300).status());
@@ -39,7 +39,7 @@ TEST_F(Spi, IdentifiesAsSpiNor)
     EXPECT_FALSE(RunScan(dev, Scan{}, 64).status()); // no NAND to scan
 }
 
-TEST_F(Spi, FailingBadBlockCheck)
+TEST_F(SimSpi, FailingBadBlockCheck)
 {
     auto profile = sim::SpiNor4M();
     profile.spiCheckPasses = false;
@@ -50,7 +50,7 @@ TEST_F(Spi, FailingBadBlockCheck)
     EXPECT_FALSE(r.status());
 }
 
-TEST_F(Spi, ProgramAndPreferLandWhereTheReadBackExpectsThem)
+TEST_F(SimSpi, ProgramAndPreferLandWhereTheReadBackExpectsThem)
 {
     Bytes program = Pattern(100000, 1); // rounded up to R = 131072
     Bytes prefer = Pattern(4096, 2);
@@ -66,7 +66,7 @@ TEST_F(Spi, ProgramAndPreferLandWhereTheReadBackExpectsThem)
     EXPECT_EQ(dev.spiFlash(R + 65536, 2048), Bytes(prefer.begin() + 2048, prefer.end()));
 }
 
-TEST_F(Spi, AreaReadsStayInsideTheFlash)
+TEST_F(SimSpi, AreaReadsStayInsideTheFlash)
 {
     const uint32_t lastUnit = 4 * 1024 * 1024 / 256 - 8;
     EXPECT_TRUE(In(dev, Cdb({0xEF, 0x9D}, 6).u16(2, lastUnit).u16(4, 8), 2048).ok);

@@ -12,7 +12,7 @@ using sim::SimulatedDevice;
 
 namespace {
 
-class DeviceStates : public ::testing::Test {
+class SimStates : public ::testing::Test {
 protected:
     testsupport::TempDir dir;
     SimulatedDevice dev{sim::Nand128M(), dir.path(), "t0"};
@@ -24,7 +24,7 @@ bool answersModel(SimulatedDevice& dev)
     return r.ok && std::memcmp(r.data.data(), "6205", 4) == 0;
 }
 
-TEST_F(DeviceStates, RomStateServesOnlyInquiryUploadResetAndModelQuery)
+TEST_F(SimStates, RomStateServesOnlyInquiryUploadResetAndModelQuery)
 {
     EXPECT_EQ(dev.state(), SimulatedDevice::State::Rom);
     Reply inquiry = In(dev, Cdb({0x12}, 6), 36);
@@ -43,7 +43,7 @@ TEST_F(DeviceStates, RomStateServesOnlyInquiryUploadResetAndModelQuery)
     EXPECT_FALSE(In(dev, Cdb({0xEF, 0x97}, 6), 1).ok);
 }
 
-TEST_F(DeviceStates, UploadThatAddsUpMovesToLoaderState)
+TEST_F(SimStates, UploadThatAddsUpMovesToLoaderState)
 {
     Bytes loader = SampleLoader();
     ASSERT_TRUE(UploadLoader(dev, loader));
@@ -58,14 +58,14 @@ TEST_F(DeviceStates, UploadThatAddsUpMovesToLoaderState)
     EXPECT_EQ(std::memcmp(In(dev, Cdb({0xEF, 0x85}, 6), 4).data.data(), "6205", 4), 0);
 }
 
-TEST_F(DeviceStates, ByteSumWrapsAtSixteenBits)
+TEST_F(SimStates, ByteSumWrapsAtSixteenBits)
 {
     Bytes loader(300, 0xFF); // 76500 modulo 65536 = 0x2AD4
     ASSERT_EQ(ByteSum(loader), 0x2AD4);
     EXPECT_TRUE(UploadLoader(dev, loader));
 }
 
-TEST_F(DeviceStates, UploadsThatDoNotAddUpLeaveTheDeviceInRom)
+TEST_F(SimStates, UploadsThatDoNotAddUpLeaveTheDeviceInRom)
 {
     Bytes loader = SampleLoader();
     EXPECT_FALSE(UploadLoader(dev, loader, 1)); // wrong sum: EF 79 fails
@@ -89,7 +89,7 @@ TEST_F(DeviceStates, UploadsThatDoNotAddUpLeaveTheDeviceInRom)
     EXPECT_TRUE(dev.loaderImage().empty());
 }
 
-TEST_F(DeviceStates, EmptyLastPieceIsAccepted)
+TEST_F(SimStates, EmptyLastPieceIsAccepted)
 {
     Bytes loader(4096, 0x11); // sent as 2048, 2048 and an empty piece
     ASSERT_TRUE(In(dev, Cdb({0xEF, 0x77}, 6).u32(2, 4096), 1).ok);
@@ -100,7 +100,7 @@ TEST_F(DeviceStates, EmptyLastPieceIsAccepted)
     EXPECT_EQ(dev.state(), SimulatedDevice::State::Loader);
 }
 
-TEST_F(DeviceStates, ResetReturnsToRom)
+TEST_F(SimStates, ResetReturnsToRom)
 {
     ASSERT_TRUE(UploadLoader(dev, SampleLoader()));
     EXPECT_TRUE(NoData(dev, Cdb({0xEF, 0x81}, 6)));
@@ -111,7 +111,7 @@ TEST_F(DeviceStates, ResetReturnsToRom)
     EXPECT_TRUE(answersModel(dev));
 }
 
-TEST_F(DeviceStates, PowerCycleReturnsToRom)
+TEST_F(SimStates, PowerCycleReturnsToRom)
 {
     ASSERT_TRUE(UploadLoader(dev, SampleLoader()));
     dev.unplug();
@@ -121,7 +121,7 @@ TEST_F(DeviceStates, PowerCycleReturnsToRom)
     EXPECT_EQ(dev.state(), SimulatedDevice::State::Rom);
 }
 
-TEST_F(DeviceStates, UnknownAndMalformedCommandsFail)
+TEST_F(SimStates, UnknownAndMalformedCommandsFail)
 {
     ASSERT_TRUE(UploadLoader(dev, SampleLoader()));
     EXPECT_FALSE(In(dev, Cdb({0xEF, 0x01}, 6), 1).ok);

@@ -10,14 +10,14 @@ using sim::SimulatedDevice;
 
 namespace {
 
-class Streams : public ::testing::Test {
+class SimStreams : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(UploadLoader(dev, SampleLoader())); }
     testsupport::TempDir dir;
     SimulatedDevice dev{sim::Nand128M(), dir.path(), "s0", 3};
 };
 
-TEST_F(Streams, AreasAreRecordedInOrderWithTheirSizes)
+TEST_F(SimStreams, AreasAreRecordedInOrderWithTheirSizes)
 {
     // program, prefer, phone book, CD-ROM image, PASS image
     const Bytes areas[] = {Pattern(5000, 1), Pattern(4096, 2), Pattern(1, 3), Pattern(0, 4), Pattern(2048 * 3 + 5, 5)};
@@ -35,7 +35,7 @@ TEST_F(Streams, AreasAreRecordedInOrderWithTheirSizes)
     }
 }
 
-TEST_F(Streams, RetriedStreamLeavesTheBrokenOneUnended)
+TEST_F(SimStreams, RetriedStreamLeavesTheBrokenOneUnended)
 {
     Bytes program = Pattern(6000, 7);
     ASSERT_TRUE(In(dev, Cdb({0xEF, 0x7A}, 6).u32(2, 6000), 1).status());
@@ -48,7 +48,7 @@ TEST_F(Streams, RetriedStreamLeavesTheBrokenOneUnended)
     EXPECT_TRUE(s[1].ended);
 }
 
-TEST_F(Streams, EndWithoutAllDataOrWithoutSetupFails)
+TEST_F(SimStreams, EndWithoutAllDataOrWithoutSetupFails)
 {
     ASSERT_TRUE(In(dev, Cdb({0xEF, 0x7A}, 6).u32(2, 3000), 1).status());
     ASSERT_TRUE(Out(dev, Cdb({0xEE, 0x7B}, 6), Bytes(2048, 1)));
@@ -59,7 +59,7 @@ TEST_F(Streams, EndWithoutAllDataOrWithoutSetupFails)
     EXPECT_FALSE(Out(dev, Cdb({0xEE, 0x7B}, 6), Bytes(10, 1)));
 }
 
-TEST_F(Streams, StreamCarryingMoreThanAnnouncedIsAccepted)
+TEST_F(SimStreams, StreamCarryingMoreThanAnnouncedIsAccepted)
 {
     // The SPI hidden files announce size + 2048 and send an 8192-byte header first.
     const uint32_t size = 1000;
@@ -70,7 +70,7 @@ TEST_F(Streams, StreamCarryingMoreThanAnnouncedIsAccepted)
     EXPECT_EQ(dev.streams().back().received, 8192u + size);
 }
 
-TEST_F(Streams, ParityNeedsAWrittenProgram)
+TEST_F(SimStreams, ParityNeedsAWrittenProgram)
 {
     Reply r = In(dev, Cdb({0xEF, 0x87}, 6), 2);
     EXPECT_TRUE(r.ok);
@@ -82,7 +82,7 @@ TEST_F(Streams, ParityNeedsAWrittenProgram)
     EXPECT_EQ(r[1], 0x07);
 }
 
-TEST_F(Streams, NewLoaderStartsANewSession)
+TEST_F(SimStreams, NewLoaderStartsANewSession)
 {
     ASSERT_TRUE(Stream(dev, Pattern(100, 1)));
     ASSERT_TRUE(In(dev, Cdb({0xEF, 0x8D}, 6).set(2, 4), 1).status());
@@ -95,7 +95,7 @@ TEST_F(Streams, NewLoaderStartsANewSession)
     EXPECT_FALSE(dev.fsmInitDone());
 }
 
-TEST_F(Streams, OneByteAnswers)
+TEST_F(SimStreams, OneByteAnswers)
 {
     struct Case {
         uint8_t op;

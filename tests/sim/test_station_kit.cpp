@@ -14,7 +14,7 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-class Kit : public ::testing::Test {
+class StationKitFiles : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -66,7 +66,7 @@ std::string decode(const std::string& bytes, const char* codePage)
     return out;
 }
 
-TEST_F(Kit, FlashRecordsDescribeTheSimulatedFlashes)
+TEST_F(StationKitFiles, FlashRecordsDescribeTheSimulatedFlashes)
 {
     auto ini = parseIni(dir.read(sim::kKitFlashIni));
     bool first = true;
@@ -97,7 +97,7 @@ TEST_F(Kit, FlashRecordsDescribeTheSimulatedFlashes)
     EXPECT_EQ(ini["5AD3819558.txt"]["2"], "SIM NAND 1G");
 }
 
-TEST_F(Kit, LoaderCarriesItsVersionAt8192)
+TEST_F(StationKitFiles, LoaderCarriesItsVersionAt8192)
 {
     Bytes b = bytes(sim::kKitLoader);
     ASSERT_GT(b.size(), 8192u + 255);
@@ -106,7 +106,7 @@ TEST_F(Kit, LoaderCarriesItsVersionAt8192)
     EXPECT_EQ(version, sim::kKitLoaderVersion);
 }
 
-TEST_F(Kit, FirmwareFieldsSitAtTheirOffsets)
+TEST_F(StationKitFiles, FirmwareFieldsSitAtTheirOffsets)
 {
     std::string name = sim::kKitFirmware;
     EXPECT_NE(name.find("program"), std::string::npos);
@@ -125,7 +125,7 @@ TEST_F(Kit, FirmwareFieldsSitAtTheirOffsets)
     EXPECT_EQ(b[38911], 0);
 }
 
-TEST_F(Kit, LanguageFileHasThreeSectionsInTheirCodePages)
+TEST_F(StationKitFiles, LanguageFileHasThreeSectionsInTheirCodePages)
 {
     auto ini = parseIni(dir.read(sim::kKitLang));
     ASSERT_EQ(ini.size(), 3u);
@@ -141,7 +141,7 @@ TEST_F(Kit, LanguageFileHasThreeSectionsInTheirCodePages)
     EXPECT_EQ(ini["Chinese (PRC)"]["FailMsg"], "\xCA\xA7\xB0\xDC");
 }
 
-TEST_F(Kit, PicturesAreValidBitmaps)
+TEST_F(StationKitFiles, PicturesAreValidBitmaps)
 {
     for (const char* name : {sim::kKitSuccessBmp, sim::kKitFailBmp}) {
         Bytes b = bytes(name);
@@ -157,7 +157,7 @@ TEST_F(Kit, PicturesAreValidBitmaps)
     }
 }
 
-TEST_F(Kit, DataFilesAndPortScript)
+TEST_F(StationKitFiles, DataFilesAndPortScript)
 {
     EXPECT_GE(bytes(sim::kKitPrefer).size(), 4096u);
     EXPECT_FALSE(bytes(sim::kKitTelbook).empty());
@@ -179,7 +179,7 @@ TEST_F(Kit, DataFilesAndPortScript)
     EXPECT_EQ(run("x"), "0\n");
 }
 
-TEST_F(Kit, GeneratingTwiceGivesTheSameFiles)
+TEST_F(StationKitFiles, GeneratingTwiceGivesTheSameFiles)
 {
     testsupport::TempDir other;
     ASSERT_TRUE(sim::WriteStationKit(other.path()));
