@@ -6,25 +6,25 @@
 
 namespace prodtest {
 
-std::string MakeRecord(const RecordSpec& spec)
+std::string MakeRecord(const RecordFields& fields)
 {
     std::string r(FlashRecord::kSize, '\0');
     std::memcpy(r.data(), "6205", 4);
-    r[FlashRecord::kSectorSizeLog2] = static_cast<char>(spec.sectorLog2);
-    r[FlashRecord::kPageSizeLog2] = static_cast<char>(spec.pageLog2);
-    r[FlashRecord::kPagesPerBlockLog2] = static_cast<char>(spec.pagesLog2);
-    r[FlashRecord::kBlocksPerChipLog2] = static_cast<char>(spec.blocksLog2);
-    r[FlashRecord::kWriteParameter] = static_cast<char>(spec.writeParameter);
-    r[FlashRecord::kBitmapPages] = static_cast<char>(spec.bitmapPages);
+    r[FlashRecord::kSectorSizeLog2] = static_cast<char>(fields.sectorLog2);
+    r[FlashRecord::kPageSizeLog2] = static_cast<char>(fields.pageLog2);
+    r[FlashRecord::kPagesPerBlockLog2] = static_cast<char>(fields.pagesLog2);
+    r[FlashRecord::kBlocksPerChipLog2] = static_cast<char>(fields.blocksLog2);
+    r[FlashRecord::kWriteParameter] = static_cast<char>(fields.writeParameter);
+    r[FlashRecord::kBitmapPages] = static_cast<char>(fields.bitmapPages);
     for (int i = 0; i < 5; ++i)
-        r[FlashRecord::kFlashId + i] = static_cast<char>(spec.flashId[i]);
-    r[FlashRecord::kSysAreaPagesPerBlock] = static_cast<char>(spec.sysAreaPages);
-    r[FlashRecord::kUsableBlocks] = static_cast<char>(spec.usableBlocks >> 8);
-    r[FlashRecord::kUsableBlocks + 1] = static_cast<char>(spec.usableBlocks & 0xFF);
-    r[FlashRecord::kModuleNumber] = static_cast<char>(spec.moduleNumber);
-    r[FlashRecord::kFirmwareFlag] = static_cast<char>(spec.firmwareFlag);
-    std::memcpy(r.data() + FlashRecord::kName, spec.name.data(),
-                std::min<size_t>(spec.name.size(), FlashRecord::kNameLength));
+        r[FlashRecord::kFlashId + i] = static_cast<char>(fields.flashId[i]);
+    r[FlashRecord::kSysAreaPagesPerBlock] = static_cast<char>(fields.sysAreaPages);
+    r[FlashRecord::kUsableBlocks] = static_cast<char>(fields.usableBlocks >> 8);
+    r[FlashRecord::kUsableBlocks + 1] = static_cast<char>(fields.usableBlocks & 0xFF);
+    r[FlashRecord::kModuleNumber] = static_cast<char>(fields.moduleNumber);
+    r[FlashRecord::kFirmwareFlag] = static_cast<char>(fields.firmwareFlag);
+    std::memcpy(r.data() + FlashRecord::kName, fields.name.data(),
+                std::min<size_t>(fields.name.size(), FlashRecord::kNameLength));
     return r;
 }
 

@@ -66,7 +66,7 @@ public:
 };
 
 // What a flash description file holds.
-struct RecordSpec {
+struct RecordFields {
     uint8_t flashId[5] = {0xEC, 0xD3, 0x51, 0x95, 0x58};
     uint8_t sectorLog2 = 9;         // 512
     uint8_t pageLog2 = 11;          // 2048
@@ -80,7 +80,7 @@ struct RecordSpec {
     uint8_t firmwareFlag = 1;
     std::string name;
 };
-std::string MakeRecord(const RecordSpec& spec);
+std::string MakeRecord(const RecordFields& fields);
 
 class ThreadTest : public ::testing::Test {
 protected:

@@ -56,7 +56,7 @@ protected:
         MarkAllGood();
         thread->iRecordByte96 = 0x21;
         thread->iSystemAreaBlocks = 3;
-        const std::string record = MakeRecord(RecordSpec{});
+        const std::string record = MakeRecord(RecordFields{});
         std::memcpy(thread->CfgImage, record.data(), record.size());
         // Bytes a description may hold anything in.
         thread->CfgImage[FlashRecord::kName] = 'N';

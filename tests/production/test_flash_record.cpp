@@ -14,9 +14,9 @@ namespace {
 constexpr uint32_t kIdHigh = 0xEC;
 constexpr uint32_t kIdLow = 0xD3519558;
 
-RecordSpec WithId(uint8_t b0, uint8_t b1, uint8_t b2, uint8_t b3, uint8_t b4)
+RecordFields WithId(uint8_t b0, uint8_t b1, uint8_t b2, uint8_t b3, uint8_t b4)
 {
-    RecordSpec s;
+    RecordFields s;
     const uint8_t id[5] = {b0, b1, b2, b3, b4};
     std::copy(id, id + 5, s.flashId);
     return s;
@@ -24,9 +24,9 @@ RecordSpec WithId(uint8_t b0, uint8_t b1, uint8_t b2, uint8_t b3, uint8_t b4)
 
 class FlashLookupTest : public ThreadTest {
 protected:
-    void Description(const std::string& name, const RecordSpec& spec)
+    void Description(const std::string& name, const RecordFields& fields)
     {
-        dir.write("flash/" + name, MakeRecord(spec));
+        dir.write("flash/" + name, MakeRecord(fields));
     }
     void FlashIni(const std::string& text) { dir.write("flash/flash.ini", text); }
     std::string Find(uint32_t chips = 1) { return FindFlashRecordFile(*thread, kIdLow, kIdHigh, chips); }
@@ -133,10 +133,10 @@ TEST_F(FlashLookupTest, MissingFlashIniGivesDefaultTypeName)
 
 TEST_F(ThreadTest, RecordNameIsTheStoredTextOrDefault)
 {
-    RecordSpec named;
+    RecordFields named;
     named.name = "K9F1G08U0M";
     dir.write("flash/named.txt", MakeRecord(named));
-    dir.write("flash/unnamed.txt", MakeRecord(RecordSpec{}));
+    dir.write("flash/unnamed.txt", MakeRecord(RecordFields{}));
     named.name = std::string(32, 'N'); // fills bytes 480-511 with no NUL
     dir.write("flash/full.txt", MakeRecord(named));
     dir.write("flash/short.txt", std::string(300, 'a'));
@@ -150,11 +150,11 @@ TEST_F(ThreadTest, RecordNameIsTheStoredTextOrDefault)
 
 TEST_F(ThreadTest, LoadDerivesTheGeometry)
 {
-    RecordSpec spec;
-    spec.sysAreaPages = 32;
-    spec.moduleNumber = 3;
-    spec.firmwareFlag = 1;
-    dir.write("flash/r.txt", MakeRecord(spec));
+    RecordFields fields;
+    fields.sysAreaPages = 32;
+    fields.moduleNumber = 3;
+    fields.firmwareFlag = 1;
+    dir.write("flash/r.txt", MakeRecord(fields));
     thread->iChipCount = 2;
     ASSERT_EQ(LoadFlashRecord(*thread, dir.file("flash/r.txt")), 1);
     EXPECT_EQ(thread->iBlocksPerChip, 1024u);
@@ -167,12 +167,12 @@ TEST_F(ThreadTest, LoadDerivesTheGeometry)
     EXPECT_EQ(thread->iModuleNumber, 3u);
     EXPECT_EQ(thread->iFirmwareFlag, 1u);
     EXPECT_EQ(thread->bBlocksPerChipOverride, 0);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(thread->CfgImage), 512), MakeRecord(spec));
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(thread->CfgImage), 512), MakeRecord(fields));
 }
 
 TEST_F(ThreadTest, EccThresholdFromTheSetting)
 {
-    dir.write("flash/r.txt", MakeRecord(RecordSpec{}));
+    dir.write("flash/r.txt", MakeRecord(RecordFields{}));
     thread->iChipCount = 1;
     const struct {
         int level;
@@ -187,7 +187,7 @@ TEST_F(ThreadTest, EccThresholdFromTheSetting)
 
 TEST_F(ThreadTest, ShortRecordsLoadFromOneHundredTwentyEightBytes)
 {
-    const std::string record = MakeRecord(RecordSpec{});
+    const std::string record = MakeRecord(RecordFields{});
     // 200 bytes: geometry and ID present; usable blocks (216) lie beyond, so they read 0.
     dir.write("flash/200.txt", record.substr(0, 200));
     dir.write("flash/100.txt", record.substr(0, 100));
@@ -202,7 +202,7 @@ TEST_F(ThreadTest, ShortRecordsLoadFromOneHundredTwentyEightBytes)
 
 TEST_F(ThreadTest, RegistryBlocksPerChipOverridesTheRecord)
 {
-    dir.write("flash/r.txt", MakeRecord(RecordSpec{}));
+    dir.write("flash/r.txt", MakeRecord(RecordFields{}));
     thread->iChipCount = 2;
     ASSERT_TRUE(RegWriteInt("BlocksPerChip", 3000));
     ASSERT_EQ(LoadFlashRecord(*thread, dir.file("flash/r.txt")), 1);
@@ -220,30 +220,30 @@ TEST_F(ThreadTest, ImpossibleGeometryIsRefusedAndLeavesTheThreadAsItWas)
     struct Case {
         const char* what;
         uint32_t chips;
-        RecordSpec spec;
+        RecordFields fields;
         int registryBlocks = 0;
     };
-    auto spec = [](auto change) {
-        RecordSpec s;
+    auto fields = [](auto change) {
+        RecordFields s;
         change(s);
         return s;
     };
     const Case cases[] = {
-        {"1024 pages per block", 1, spec([](RecordSpec& s) { s.pagesLog2 = 10; })},
-        {"16 pages per block", 1, spec([](RecordSpec& s) { s.pagesLog2 = 4; })},
-        {"16384-byte pages", 1, spec([](RecordSpec& s) { s.pageLog2 = 14; })},
-        {"256-byte pages", 1, spec([](RecordSpec& s) { s.pageLog2 = 8; })},
-        {"usable above blocks per chip", 1, spec([](RecordSpec& s) { s.usableBlocks = 1025; })},
-        {"no chips", 0, RecordSpec{}},
-        {"more than 65536 blocks", 2, spec([](RecordSpec& s) { s.blocksLog2 = 16; s.usableBlocks = 60000; })},
-        {"shift beyond 32 bits", 1, spec([](RecordSpec& s) { s.blocksLog2 = 40; })},
-        {"bitmap pages beyond the bitmap", 1, spec([](RecordSpec& s) { s.bitmapPages = 5; })},
-        {"bitmap page count wraps", 2, spec([](RecordSpec& s) { s.bitmapPages = 0; })},
-        {"registry blocks too many", 32, RecordSpec{}, 4096},
-        {"registry blocks negative", 1, RecordSpec{}, -5},
+        {"1024 pages per block", 1, fields([](RecordFields& s) { s.pagesLog2 = 10; })},
+        {"16 pages per block", 1, fields([](RecordFields& s) { s.pagesLog2 = 4; })},
+        {"16384-byte pages", 1, fields([](RecordFields& s) { s.pageLog2 = 14; })},
+        {"256-byte pages", 1, fields([](RecordFields& s) { s.pageLog2 = 8; })},
+        {"usable above blocks per chip", 1, fields([](RecordFields& s) { s.usableBlocks = 1025; })},
+        {"no chips", 0, RecordFields{}},
+        {"more than 65536 blocks", 2, fields([](RecordFields& s) { s.blocksLog2 = 16; s.usableBlocks = 60000; })},
+        {"shift beyond 32 bits", 1, fields([](RecordFields& s) { s.blocksLog2 = 40; })},
+        {"bitmap pages beyond the bitmap", 1, fields([](RecordFields& s) { s.bitmapPages = 5; })},
+        {"bitmap page count wraps", 2, fields([](RecordFields& s) { s.bitmapPages = 0; })},
+        {"registry blocks too many", 32, RecordFields{}, 4096},
+        {"registry blocks negative", 1, RecordFields{}, -5},
     };
     for (const auto& c : cases) {
-        dir.write("flash/bad.txt", MakeRecord(c.spec));
+        dir.write("flash/bad.txt", MakeRecord(c.fields));
         ASSERT_TRUE(RegWriteInt("BlocksPerChip", c.registryBlocks));
         thread->iChipCount = c.chips;
         thread->iBlocksPerChip = 7;
@@ -258,7 +258,7 @@ TEST_F(ThreadTest, ImpossibleGeometryIsRefusedAndLeavesTheThreadAsItWas)
 
 TEST_F(ThreadTest, LargestSoundGeometryLoads)
 {
-    RecordSpec s;
+    RecordFields s;
     s.pagesLog2 = 9;   // 512 pages
     s.pageLog2 = 13;   // 8192 bytes
     s.blocksLog2 = 14; // 16384 blocks
