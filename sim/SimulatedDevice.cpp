@@ -906,22 +906,25 @@ bool SimulatedDevice::execute(const uint8_t* cdb, int cdbLength, platform::Direc
             entry.dataOut.assign(buffer, buffer + std::min<uint32_t>(length, 512));
 
         if (d.plugged) {
-            // Find a fault rule that picks this command.
+            // Every rule for this code counts the command; the first one due decides.
             const FaultKind* fault = nullptr;
             FaultKind kind{};
-            for (auto it = d.rules.begin(); it != d.rules.end(); ++it) {
-                if (it->code != code)
+            for (auto& rule : d.rules) {
+                if (rule.code != code)
                     continue;
-                if (it->skip > 0) {
-                    --it->skip;
-                    break;
+                if (rule.skip > 0) {
+                    --rule.skip;
+                    continue;
                 }
-                kind = it->kind;
-                fault = &kind;
-                if (--it->times == 0)
-                    d.rules.erase(it);
-                break;
+                if (!fault) {
+                    kind = rule.kind;
+                    fault = &kind;
+                }
+                --rule.times;
             }
+            d.rules.erase(std::remove_if(d.rules.begin(), d.rules.end(),
+                                         [](const Impl::Rule& r) { return r.times == 0; }),
+                          d.rules.end());
             // Sixteen bytes of the command block, zero beyond its length, for the handlers.
             uint8_t block[16] = {};
             std::memcpy(block, cdb, size_t(cdbLength));

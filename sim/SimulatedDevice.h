@@ -86,7 +86,8 @@ CommandKind KindOf(uint16_t code);
 
 enum class FaultKind {
     Transport,   // the request is not carried out; execute() returns false
-    StatusClear, // the device refuses: bit 0 of reply byte 0 is clear (data-out commands fail)
+    StatusClear, // the device refuses: bit 0 of reply byte 0 is clear (a command without
+                 // a reply, which cannot show that, fails as with Transport)
 };
 
 struct LoggedCommand {
@@ -143,7 +144,7 @@ public:
 
     // --- fault injection ---
     // The nth next command with this code (1 = the next one) fails, and the times - 1
-    // after it as well.
+    // after it as well. Rules for one code count side by side.
     void failCommand(uint16_t code, uint32_t nth, FaultKind kind, uint32_t times = 1);
     // After this many further commands the device is unplugged (the next one fails).
     void unplugAfter(uint32_t commands);

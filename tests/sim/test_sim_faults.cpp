@@ -34,6 +34,15 @@ TEST_F(SimFaults, NthCommandFailsAsATransportFailure)
     EXPECT_EQ(dev.moduleNumber(), 1); // the failed request was not carried out
     EXPECT_TRUE(In(dev, Cdb({0xEF, 0x8D}, 6).set(2, 3), 1).status());
     EXPECT_EQ(dev.moduleNumber(), 3);
+    // Two rules for one code count side by side.
+    dev.failCommand(0xEF8D, 1, FaultKind::Transport);
+    dev.failCommand(0xEF8D, 3, FaultKind::StatusClear);
+    EXPECT_FALSE(In(dev, Cdb({0xEF, 0x8D}, 6), 1).ok);
+    EXPECT_TRUE(In(dev, Cdb({0xEF, 0x8D}, 6), 1).status());
+    Reply refused = In(dev, Cdb({0xEF, 0x8D}, 6), 1);
+    EXPECT_TRUE(refused.ok);
+    EXPECT_FALSE(refused.status());
+    EXPECT_TRUE(In(dev, Cdb({0xEF, 0x8D}, 6), 1).status());
     // Other codes are not counted.
     dev.failCommand(0xEF84, 1, FaultKind::Transport);
     EXPECT_TRUE(In(dev, Cdb({0xEF, 0x8B}, 6), 1).ok);
