@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -174,6 +175,22 @@ ImageBuildResult Failed(ImageBuildStage stage, uint32_t volume, const std::strin
     return r;
 }
 
+// The existing target's mode, or 0666 less the process's umask.
+mode_t ImageFileMode(const std::string& target) {
+    struct stat st;
+    if (::stat(target.c_str(), &st) == 0)
+        return st.st_mode & 07777;
+    mode_t mask = 022;
+    if (FILE* f = std::fopen("/proc/self/status", "r")) {
+        char line[256];
+        while (std::fgets(line, sizeof line, f))
+            if (std::strncmp(line, "Umask:", 6) == 0)
+                mask = mode_t(std::strtoul(line + 6, nullptr, 8));
+        std::fclose(f);
+    }
+    return 0666 & ~mask;
+}
+
 } // namespace
 
 bool NormaliseVolumeLabel(const std::string& label, std::string& normalised, std::string& reason) {
@@ -216,6 +233,8 @@ ImageBuildResult BuildImage(const ImageBuildRequest& request, const ImageBuildOp
         if (fd < 0)
             return Failed(ImageBuildStage::Output, 0,
                           "cannot create a file beside " + request.outputPath + ": " + std::strerror(errno));
+        // mkstemp makes the file private; give it the mode a plainly created file gets.
+        ::fchmod(fd, ImageFileMode(request.outputPath));
         ::close(fd);
     }
     struct TempGuard {

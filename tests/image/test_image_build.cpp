@@ -113,6 +113,8 @@ TEST_F(ImageBuild, FolderTreeReadsBackWithItsLabel) {
 TEST_F(ImageBuild, ImageFileHeaderAndRecordOffsets) {
     File("f.txt", 3000);
     ASSERT_TRUE(Build({Src("f.txt")}, "X", 256).ok);
+    EXPECT_NE(fs::status(tmp.file("out.IMG")).permissions() & fs::perms::others_read, fs::perms::none)
+        << "not left private like a temporary file";
     imagetest::ImageContents c;
     std::string error;
     ASSERT_TRUE(imagetest::ReadImageHeader(tmp.file("out.IMG"), c, error)) << error;
@@ -175,6 +177,18 @@ TEST_F(ImageBuild, LongShortAndUnusualNames) {
     EXPECT_NE(r.output.find("LONGF~10 TXT"), std::string::npos) << r.output;
     EXPECT_NE(r.output.find("LONGF~12 TXT"), std::string::npos) << r.output;
     EXPECT_NE(r.output.find("README   TXT"), std::string::npos) << r.output;
+}
+
+TEST_F(ImageBuild, FoldersDifferingOnlyInCaseAreOneFolder) {
+    File("one/Music/a.mp3", 10, 1);
+    File("two/MUSIC/b.mp3", 20, 2);
+    File("want/Music/a.mp3", 10, 1);
+    File("want/Music/b.mp3", 20, 2);
+    const auto r = Build({Src("one/Music"), Src("two/MUSIC")});
+    ASSERT_TRUE(r.ok) << r.error;
+    ExpectCleanVolumes();
+    for (uint32_t v = 0; v < 2; ++v)
+        ExpectSameTree(Src("want"), ReadBack(v));
 }
 
 TEST_F(ImageBuild, HiddenEmptyAndDirectlyListedEntries) {
