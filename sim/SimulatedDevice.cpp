@@ -421,6 +421,7 @@ private:
         d_.diskStarted = false;
         d_.current = d_.userPath.empty() ? SimulatedDevice::Disk::None : SimulatedDevice::Disk::User;
         d_.stopped = false;
+        d_.pageTable.assign(p_.pagesPerBlock, 0xFF); // the page table lives in RAM
         events_.push_back(SimulatedDevice::Event::Reset);
         return true;
     }
@@ -987,6 +988,7 @@ void SimulatedDevice::powerCycle()
     d.current = d.userPath.empty() ? Disk::None : Disk::User;
     d.stopped = false;
     d.unplugCountdown = -1;
+    d.pageTable.assign(profile_.pagesPerBlock, 0xFF);
 }
 
 void SimulatedDevice::setUsbPort(uint8_t port)

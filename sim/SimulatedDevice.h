@@ -137,7 +137,8 @@ public:
     bool plugged() const;
     // Gone: every command fails from now on (the bus releases the letter).
     void unplug();
-    // Plugged in again: ROM state, user disk selected, flash and disk files kept.
+    // Plugged in again: ROM state, user disk selected, every page in use again; the flash
+    // and the disk files are kept.
     void powerCycle();
     void setUsbPort(uint8_t port); // EF 9A answers 0x80 | port (0 when port is 0)
     void setListener(std::function<void(Event)> listener);

@@ -135,6 +135,9 @@ TEST_F(SimNand, PageTableLimitsWhatIsRead)
     EXPECT_EQ(verdict(10, P), 0xFC); // page 3 is in the first half
     EXPECT_EQ(dev.pageTable()[0], 0xFF);
     EXPECT_EQ(dev.pageTable()[kPages - 1], 0x00);
+    // The table is held in RAM: a reset forgets it.
+    ASSERT_TRUE(NoData(dev, Cdb({0xEF, 0x81}, 6)));
+    EXPECT_EQ(dev.pageTable(), Bytes(kPages, 0xFF));
 }
 
 TEST_F(SimNand, PageSkipChecksEveryNthPage)
