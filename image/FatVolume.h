@@ -24,7 +24,6 @@ enum FatError : uint8_t {
     kFatErrChainFree = 19,  // a directory chain reaches a free FAT entry
     kFatErrNoCluster = 21,  // no free cluster
     kFatErrRootFull = 23,   // the FAT16 root area is full
-    kFatErrNoCluster0 = 27, // a write on a handle without a first cluster
 };
 
 class FatVolume {

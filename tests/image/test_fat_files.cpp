@@ -169,6 +169,27 @@ TEST_F(FatFilesTest, NamesAreFoundWithoutRegardToCaseAndNeverCreatedTwice) {
     EXPECT_EQ(std::string(h->entry.shortName.begin(), h->entry.shortName.end()), "LONGFI~3TXT");
 }
 
+TEST_F(FatFilesTest, ASecondWriterReadsTheFoldersBack) {
+    Create(128);
+    ASSERT_TRUE(files.SetVolumeLabel("FIRST"));
+    ASSERT_TRUE(files.FileClose(Make({"Long File Name.txt"})));
+    ASSERT_TRUE(files.FileClose(Make({"Music", "a.mp3"})));
+
+    FatFiles again(volume);
+    EXPECT_FALSE(again.FileCreate({"music", "A.MP3"}));
+    EXPECT_FALSE(again.FileCreate({"LONG FILE NAME.TXT"}));
+    auto h = again.FileCreate({"Long File Name 2.txt"});
+    ASSERT_TRUE(h) << again.lastError();
+    EXPECT_EQ(std::string(h->entry.shortName.begin(), h->entry.shortName.end()), "LONGFI~2TXT");
+    ASSERT_TRUE(again.FileClose(std::move(h)));
+    ASSERT_TRUE(again.FileClose(again.FileCreate({"MUSIC", "b.mp3"})));
+    const uint32_t folder = U16(&Slot(0, 5)[26]);
+    EXPECT_EQ(Name(Slot(0, 5)), "MUSIC      ");
+    EXPECT_EQ(Name(Slot(folder, 5)), "B       MP3") << "the existing folder got the file";
+    ASSERT_TRUE(again.SetVolumeLabel("SECOND"));
+    EXPECT_EQ(Name(Slot(0, 0)), "SECOND     ") << "the label entry is rewritten in place";
+}
+
 TEST_F(FatFilesTest, LabelEntryAndBootSector) {
     Create(128);
     ASSERT_TRUE(files.SetVolumeLabel("PASS WD"));
