@@ -279,7 +279,11 @@ public:
         case 0xEF94: return checkBlock(r);
         case 0xEE95: return writePage(r);
         case 0xEF96: return readPages(r);
-        case 0xEF97: d_.fsmInit = true; return status(r, true);
+        case 0xEF97:
+            if (!status(r, true))
+                return false;
+            d_.fsmInit = true;
+            return true;
         case 0xEF80: return readInfoSector(r);
         case 0xEF98: return readBitmap(r);
         case 0xEE9B: return writePageTable(r);
@@ -287,7 +291,11 @@ public:
         case 0xEE7B: return streamData(r);
         case 0xEF7C: return streamEnd(r);
         case 0xEF87: return parity(r);
-        case 0xEF8D: d_.moduleNumber = r.cdb[2]; return status(r, true);
+        case 0xEF8D:
+            if (!status(r, true))
+                return false;
+            d_.moduleNumber = r.cdb[2];
+            return true;
         case 0xEF8B: return reply(r, p_.bondingId);
         case 0xEF9A: return reply(r, d_.usbPort ? uint8_t(0x80 | d_.usbPort) : 0);
         case 0xEF73: return startDisk(r);
@@ -315,8 +323,10 @@ private:
     // ---- standard SCSI ----
     bool inquiry(const Request& r)
     {
-        if (r.direction != Direction::In)
+        if (r.direction != Direction::In || (r.length && !r.buffer))
             return false;
+        if (r.length == 0)
+            return true;
         uint8_t data[36] = {0x00, 0x80, 0x02, 0x02, 31};
         std::memcpy(data + 8, "SIMULATE", 8);
         std::memcpy(data + 16, "6205 Flash Disk ", 16);
