@@ -37,15 +37,24 @@ bool RecordingTransport::execute(const uint8_t* cdb, int cdbLength, platform::Di
     if (direction == platform::Direction::Out && buffer)
         call.data.assign(buffer, buffer + length);
 
-    std::lock_guard<std::mutex> lock(mutex_);
+    // The responder runs unlocked so that it may look at the calls made so far.
+    std::function<ScriptedAnswer(const RecordedCall&)> responder;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        responder = responder_;
+    }
     ScriptedAnswer answer;
-    if (responder_) {
-        answer = responder_(call);
-    } else if (!answers_.empty()) {
-        answer = std::move(answers_.front());
-        answers_.pop_front();
-    } else {
-        answer = fallback_;
+    if (responder)
+        answer = responder(call);
+
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!responder) {
+        if (!answers_.empty()) {
+            answer = std::move(answers_.front());
+            answers_.pop_front();
+        } else {
+            answer = fallback_;
+        }
     }
     calls_.push_back(std::move(call));
     if (direction == platform::Direction::In && buffer && !answer.reply.empty())
