@@ -66,6 +66,8 @@ bool Compare(const char* title, const std::string& tree, const std::string& work
     req.label = "BENCH";
     req.diskSizeMB = mb;
     req.outputPath = work + "/bench.IMG";
+    // Both sides start with no dirty pages waiting, so neither pays for the other's writeback.
+    sync();
     auto start = std::chrono::steady_clock::now();
     const image::ImageBuildResult r = image::BuildImage(req);
     const double ours = Seconds(start);
@@ -74,6 +76,7 @@ bool Compare(const char* title, const std::string& tree, const std::string& work
         return false;
     }
 
+    sync();
     start = std::chrono::steady_clock::now();
     for (uint32_t sectorSize : {512u, 1024u}) {
         const std::string raw = work + "/bench" + std::to_string(sectorSize) + ".raw";
