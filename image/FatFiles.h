@@ -112,7 +112,7 @@ private:
     bool AddEntry(Dir& dir, const std::u16string& longName, FatEntryType type, uint32_t firstCluster,
                   Node& node, ShortName& alias);
     Slot ShortEntry(const ShortName& name, uint8_t attribute, uint32_t cluster, uint32_t size) const;
-    // Walks (creating when `create`) the folders of path[0 .. count-1] from the root.
+    // Walks the folders path[0 .. count-1] from the root, creating the missing ones.
     bool WalkFolders(const std::vector<std::string>& path, size_t count, Dir*& dir);
     std::string PathText(const std::vector<std::string>& path, size_t count) const;
 

@@ -268,6 +268,13 @@ TEST_F(ImageBuild, Fat32RootGrowsAndLowerCaseLabelIsUpperCased) {
     EXPECT_NE(info.output.find("FAT32"), std::string::npos);
 }
 
+TEST_F(ImageBuild, LargestSizeBuildsCleanly) {
+    File("L/one.bin", 100000, 1);
+    File("L/sub/two.bin", 5, 2);
+    BuildAndCompare({Src("L")}, Src(), 8192, "BIG");
+    EXPECT_NE(Label(1).find("Volume label is BIG"), std::string::npos) << Label(1);
+}
+
 TEST_F(ImageBuild, EmptyLabelLeavesNoLabel) {
     File("a", 1);
     BuildAndCompare({Src("a")}, Src(), 128, "");
