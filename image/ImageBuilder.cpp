@@ -227,7 +227,11 @@ ImageBuildResult BuildImage(const ImageBuildRequest& request, const ImageBuildOp
         return Failed(ImageBuildStage::Output, 0, "no image file name was given");
 
     // Both volumes go into a temporary file beside the target, renamed over it at the end.
-    std::string temp = request.outputPath + ".XXXXXX";
+    // Its name starts with "." so that a listed folder holding the target does not copy
+    // the half-written image into the image.
+    const size_t slash = request.outputPath.rfind('/');
+    const std::string folder = slash == std::string::npos ? "" : request.outputPath.substr(0, slash + 1);
+    std::string temp = folder + "." + LastComponent(request.outputPath) + ".XXXXXX";
     {
         const int fd = ::mkstemp(temp.data());
         if (fd < 0)

@@ -316,6 +316,20 @@ TEST_F(ImageBuild, FailuresLeaveThePreviousImageUntouched) {
     check(Build({Src("big.bin")}), "volume is full");
 }
 
+TEST_F(ImageBuild, ImageSavedIntoAListedFolderIsNotCopiedIntoItself) {
+    File("D/a.txt", 100);
+    image::ImageBuildRequest req;
+    req.hostPaths = {Src("D")};
+    req.diskSizeMB = 128;
+    req.outputPath = Src("D/out.IMG");
+    const auto r = image::BuildImage(req);
+    ASSERT_TRUE(r.ok) << r.error;
+    fs::rename(Src("D/out.IMG"), tmp.file("out.IMG"));
+    ExpectCleanVolumes();
+    for (uint32_t v = 0; v < 2; ++v)
+        ExpectSameTree(Src(), ReadBack(v));
+}
+
 TEST_F(ImageBuild, StoreThatCannotGrowFailsClearly) {
     File("f.bin", 1 << 20);
     image::ImageBuildRequest req;
