@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <limits>
+#include <sys/stat.h>
 
 namespace {
 
@@ -46,7 +47,10 @@ bool streamFile(HANDLE handle, const std::string& path, PieceSender send)
 std::optional<uint64_t> FileSizeOf(const std::string& path)
 {
     File file(path);
-    if (!file.f || fseeko(file.f, 0, SEEK_END) != 0)
+    struct stat st;
+    // A folder opens too, but its end position is no size.
+    if (!file.f || fstat(fileno(file.f), &st) != 0 || S_ISDIR(st.st_mode) ||
+        fseeko(file.f, 0, SEEK_END) != 0)
         return std::nullopt;
     off_t end = ftello(file.f);
     if (end < 0)

@@ -43,6 +43,11 @@ struct Row {
     bool byLetter = false;
 };
 
+void PrintTo(const Row& row, std::ostream* os)
+{
+    *os << row.name;
+}
+
 const std::vector<Row>& commandTable()
 {
     static uint8_t out[1024];

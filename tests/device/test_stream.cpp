@@ -77,6 +77,11 @@ struct Streamer {
     uint32_t timeout;
 };
 
+void PrintTo(const Streamer& s, std::ostream* os)
+{
+    *os << s.name;
+}
+
 const Streamer kStreamers[] = {
     {"Firmware", SendFirmwareFile, 0xEE, 0x78, 12},
     {"Fsm", SendFsmFile, 0xEE, 0x71, 12},
@@ -141,6 +146,10 @@ TEST_P(StreamFailureTest, EndsWithFailureOnAReadError)
 {
     // A folder opens but every read fails: the stream must not send empty pieces forever.
     std::filesystem::create_directories(dir.file("folder"));
+    // Should that regress, the device gives up after 100 pieces instead of the test hanging.
+    transport->setResponder([this](const RecordedCall&) {
+        return ScriptedAnswer{{0x01}, transport->callCount() < 100};
+    });
     EXPECT_FALSE(GetParam().send(handle, "folder"));
     EXPECT_EQ(transport->callCount(), 0u);
 }
@@ -165,6 +174,8 @@ TEST_F(StreamTest, WriteSetupAnnouncesTheFileSize)
 TEST_F(StreamTest, WriteSetupNeverAnnouncesAFileThatCannotBeOpened)
 {
     EXPECT_FALSE(SendWriteSetup(handle, "misc\\nothing.dat"));
+    std::filesystem::create_directories(dir.file("misc/folder"));
+    EXPECT_FALSE(SendWriteSetup(handle, "misc\\folder"));
     EXPECT_EQ(transport->callCount(), 0u);
 }
 
