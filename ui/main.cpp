@@ -88,7 +88,7 @@ void TForm1::buildControls()
     SystemAreaComBo->SetBounds(170, 120, 80, 21);
     for (int i = 1; i <= 32; ++i)
         SystemAreaComBo->Items()->Add(std::to_string(i * 4) + "MB");
-    CheckManuupgrade = check(grpMPSetting, "CheckManuupgrade", "Manuupgrade", 10, 146, 150);
+    CheckManuupgrade = check(grpMPSetting, "CheckManuupgrade", "Manuupgrade", 10, 146, 158);
     Upgradebtn = grpMPSetting->Make<TButton>("Upgradebtn");
     Upgradebtn->SetCaption("Manul Upgrade");
     Upgradebtn->SetBounds(170, 142, 150, 24);
@@ -148,10 +148,10 @@ void TForm1::buildControls()
         grpDevice[i] = box;
         *titles[i] = box->Make<TStaticText>(titleNames[i]);
         (*titles[i])->SetCaption("Dev " + n + ":");
-        (*titles[i])->SetBounds(6, 14, 60, 17);
+        (*titles[i])->SetBounds(6, 14, 76, 17);
         *infos[i] = box->Make<TStaticText>("D" + n + "infoStr");
         (*infos[i])->SetCaption("Wait...");
-        (*infos[i])->SetBounds(66, 14, 166, 17);
+        (*infos[i])->SetBounds(82, 14, 150, 17);
         *gauges[i] = box->Make<TGauge>("ProgressBar" + n);
         (*gauges[i])->SetForeColor(clTeal);
         (*gauges[i])->SetVisible(false);
@@ -370,7 +370,8 @@ void TForm1::FormPaint()
         return;
     std::error_code ec;
     if (!ImageFile.empty() && std::filesystem::is_regular_file(ImageFile, ec)) {
-        std::filesystem::file_size(ImageFile, ec);
+        auto size = std::filesystem::file_size(ImageFile, ec);
+        (void)size;
         if (!ec)
             return;
     }

@@ -1,0 +1,249 @@
+// mptool: the production tool's main window with its devices.
+//
+//   mptool [--station DIR] [--simulate N] [--exit-when-done] [--screenshot FILE]
+//          [--time-limit SECONDS]
+//
+// --station DIR     the program folder (misc/, flash/, log/ ...); default: the executable's
+// --simulate N      plug N simulated devices once the window shows, instead of watching
+//                   the USB disks through udev
+// --exit-when-done  unattended run: message boxes are logged instead of shown, and the
+//                   program closes its window when every device has a result
+// --screenshot FILE save a picture of the window before an unattended run ends
+// --time-limit S    an unattended run ends after S seconds whatever the devices do
+#include "platform/DriveMap.h"
+#include "platform/ProgramDir.h"
+#include "platform/SgIoTransport.h"
+#include "platform/UdevMonitor.h"
+#include "sim/Profiles.h"
+#include "sim/SimBus.h"
+#include "toolkit/Dialogs.h"
+#include "toolkit/TThread.h"
+#include "ui/LangStrings.h"
+#include "ui/main.h"
+#include "view/MainWindow.h"
+#include "view/QtDialogs.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QMessageBox>
+#include <QMetaObject>
+#include <QPixmap>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <iostream>
+#include <memory>
+#include <string>
+
+namespace {
+
+struct Options {
+    std::string station;
+    int simulate = 0;
+    bool exitWhenDone = false;
+    std::string screenshot;
+    int timeLimitSeconds = 600;
+};
+
+bool ParseOptions(int argc, char** argv, Options& o)
+{
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        auto value = [&](std::string& out) {
+            if (i + 1 >= argc)
+                return false;
+            out = argv[++i];
+            return true;
+        };
+        std::string v;
+        if (a == "--station") {
+            if (!value(o.station))
+                return false;
+        } else if (a == "--simulate") {
+            if (!value(v))
+                return false;
+            o.simulate = std::atoi(v.c_str());
+            if (o.simulate < 0 || o.simulate > 26)
+                return false;
+        } else if (a == "--exit-when-done") {
+            o.exitWhenDone = true;
+        } else if (a == "--screenshot") {
+            if (!value(o.screenshot))
+                return false;
+        } else if (a == "--time-limit") {
+            if (!value(v))
+                return false;
+            o.timeLimitSeconds = std::atoi(v.c_str());
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Nobody watches an unattended run: boxes go to the error stream and get the answer a
+// box gets when nobody can be asked.
+class UnattendedDialogs : public toolkit::Dialogs {
+public:
+    int MessageBox(const std::string& text, const std::string& caption, uint32_t flags) override
+    {
+        std::cerr << "[box] " << caption << ": " << text << std::endl;
+        return toolkit::HeadlessAnswer(flags);
+    }
+    int ShowModal(toolkit::TForm& form) override { return toolkit::mrCancel; }
+    std::vector<std::string> OpenFiles(const toolkit::FileDialogOptions&) override { return {}; }
+    std::optional<std::string> SaveFile(const toolkit::FileDialogOptions&) override { return std::nullopt; }
+    std::optional<std::string> ChooseFolder(const std::string&, const std::string&) override { return std::nullopt; }
+};
+
+// A volume event handed to the window on the GUI thread.
+void PostVolumeEvent(TForm1* form, bool arrival, uint32_t mask)
+{
+    QMetaObject::invokeMethod(
+        qApp,
+        [form, arrival, mask] {
+            if (Form1 == form)
+                form->Dispatch({WM_DEVICECHANGE, arrival ? DBT_DEVICEARRIVAL : DBT_DEVICEREMOVECOMPLETE,
+                                DBT_DEVTYP_VOLUME, mask});
+        },
+        Qt::QueuedConnection);
+}
+
+// Every device has a panel and every such panel shows a result (red or blue caption).
+bool AllResultsShown(TForm1& form, int devices)
+{
+    int shown = 0;
+    for (const auto& slot : form.DeviceSlots) {
+        if (slot.drive == 0 || !slot.status)
+            continue;
+        toolkit::TColor c = slot.status->Font()->Color();
+        if (c != toolkit::clRed && c != toolkit::clBlue)
+            return false;
+        ++shown;
+    }
+    return shown >= devices;
+}
+
+int Run(int argc, char** argv)
+{
+    Options options;
+    QApplication app(argc, argv);
+    if (!ParseOptions(argc, argv, options)) {
+        std::cerr << "usage: mptool [--station DIR] [--simulate N] [--exit-when-done] "
+                     "[--screenshot FILE] [--time-limit SECONDS]\n";
+        return 2;
+    }
+    if (!options.station.empty())
+        platform::SetProgramDir(QDir(QString::fromStdString(options.station)).absolutePath().toStdString());
+
+    toolkit::Application->SetTitle("6205 Vorpane v2.0");
+    InitLanguageStrings();
+    view::InstallUiThread();
+    view::QtDialogs qtDialogs;
+    UnattendedDialogs unattended;
+    toolkit::SetDialogs(options.exitWhenDone ? static_cast<toolkit::Dialogs*>(&unattended) : &qtDialogs);
+
+    auto form = std::make_unique<TForm1>();
+    if (form->TerminateRequested()) {
+        // Another instance runs in this station folder and has been asked to come to the
+        // front; this one ends without saving anything.
+        std::cerr << "mptool already runs for " << platform::ProgramDir() << "\n";
+        return 0;
+    }
+
+    view::MainWindow window(*form);
+
+    // Devices: the simulator's bus or the USB disks seen by udev.
+    std::unique_ptr<sim::SimBus> bus;
+    std::unique_ptr<platform::UdevMonitor> udev;
+    TForm1* f = form.get();
+    if (options.simulate > 0) {
+        std::string disks = platform::ProgramPath("sim-disks");
+        QDir().mkpath(QString::fromStdString(disks));
+        bus = std::make_unique<sim::SimBus>(disks);
+        bus->setVolumeCallback([f](bool arrival, uint32_t mask) { PostVolumeEvent(f, arrival, mask); });
+    } else {
+        udev = std::make_unique<platform::UdevMonitor>(
+            platform::DriveMap::global(),
+            [](const std::string& node) -> std::shared_ptr<platform::ScsiTransport> {
+                return platform::SgIoTransport::open(node);
+            },
+            [f](bool arrival, uint32_t mask) { PostVolumeEvent(f, arrival, mask); });
+        if (udev->start()) {
+            auto* notifier = new QSocketNotifier(udev->fd(), QSocketNotifier::Read, &window);
+            QObject::connect(notifier, &QSocketNotifier::activated, &window, [&udev] { udev->poll(); });
+        } else {
+            std::cerr << "udev is not available: no USB disk will be seen\n";
+        }
+    }
+
+    window.start();
+
+    if (bus) {
+        QTimer::singleShot(300, &window, [&bus, &options] {
+            for (int i = 0; i < options.simulate; ++i)
+                bus->plug(sim::Nand128M(), static_cast<uint8_t>(i + 1));
+        });
+    }
+
+    int exitCode = 0;
+    auto finish = [&](int code) {
+        exitCode = code;
+        if (!options.screenshot.empty()) {
+            QPixmap picture = window.grab();
+            if (!picture.save(QString::fromStdString(options.screenshot)))
+                std::cerr << "cannot save the screenshot to " << options.screenshot << "\n";
+        }
+        window.close();
+        app.quit();
+    };
+    QTimer watch;
+    QElapsedTimer elapsed;
+    if (options.exitWhenDone) {
+        elapsed.start();
+        QObject::connect(&watch, &QTimer::timeout, &window, [&] {
+            bool done = options.simulate > 0 && toolkit::TThread::ActiveCount() == 0 &&
+                        (f->iTotalCount >= options.simulate || AllResultsShown(*f, options.simulate));
+            if (done) {
+                watch.stop();
+                // One more turn of the loop so the last captions are on screen.
+                QTimer::singleShot(200, &window, [&] { finish(0); });
+            } else if (elapsed.elapsed() > options.timeLimitSeconds * 1000LL) {
+                watch.stop();
+                std::cerr << "time limit reached before every device had a result\n";
+                finish(1);
+            }
+        });
+        watch.start(250);
+    }
+
+    int loop = app.exec();
+    if (exitCode == 0)
+        exitCode = loop;
+    std::cout.flush();
+    std::cerr.flush();
+    if (toolkit::TThread::ActiveCount() > 0) {
+        // Production threads are not stopped when the window closes; they end with the
+        // process. The lists and settings are saved already.
+        std::_Exit(exitCode);
+    }
+    bus.reset();
+    toolkit::SetDialogs(nullptr);
+    return exitCode;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    try {
+        return Run(argc, argv);
+    } catch (const std::exception& e) {
+        std::cerr << "6205 Vorpane v2.0: " << e.what() << "\n";
+        return 0;
+    }
+}

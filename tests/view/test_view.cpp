@@ -1,0 +1,168 @@
+// The Qt view of the main window (QT_QPA_PLATFORM=offscreen): the widgets and their names,
+// model changes from worker threads, the operator's input, the UI-thread dispatcher.
+#include "platform/ProgramDir.h"
+#include "support/TempDir.h"
+#include "toolkit/Dialogs.h"
+#include "toolkit/TThread.h"
+#include "ui/main.h"
+#include "view/MainWindow.h"
+#include "view/QtDialogs.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QThread>
+
+#include <cstdlib>
+#include <thread>
+
+using namespace toolkit;
+
+namespace {
+
+QApplication& App()
+{
+    static int argc = 1;
+    static char name[] = "test_view";
+    static char* argv[] = {name, nullptr};
+    static QApplication* app = [] {
+        setenv("QT_QPA_PLATFORM", "offscreen", 0);
+        auto* a = new QApplication(argc, argv);
+        view::InstallUiThread();
+        return a;
+    }();
+    return *app;
+}
+
+class View : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        App();
+        platform::SetProgramDir(dir.path());
+        SetDialogs(&dialogs);
+        form = std::make_unique<TForm1>();
+        window = std::make_unique<view::MainWindow>(*form);
+    }
+    void TearDown() override
+    {
+        window.reset();
+        form.reset();
+        SetDialogs(nullptr);
+    }
+    template <class T>
+    T* find(const char* name) { return window->findChild<T*>(name); }
+
+    testsupport::TempDir dir;
+    ScriptedDialogs dialogs;
+    std::unique_ptr<TForm1> form;
+    std::unique_ptr<view::MainWindow> window;
+};
+
+} // namespace
+
+TEST_F(View, WindowHasEveryControlByNameAndTheEightPanels)
+{
+    window->start();
+    QApplication::processEvents();
+    EXPECT_EQ(window->size(), QSize(862, 606));
+    int missing = 0;
+    form->ForEachControl([&](TControl& c) {
+        if (!window->formView()->widgetFor(c.Name())) {
+            ++missing;
+            ADD_FAILURE() << "no widget for " << c.Name();
+        }
+    });
+    EXPECT_EQ(missing, 0);
+    for (int i = 1; i <= 8; ++i) {
+        std::string n = std::to_string(i);
+        ASSERT_NE(find<QGroupBox>(("grpDevice" + n).c_str()), nullptr) << i;
+        ASSERT_NE(find<QProgressBar>(("ProgressBar" + n).c_str()), nullptr) << i;
+        EXPECT_EQ(find<QLabel>(("D" + n + "infoStr").c_str())->text(), "Waiting device...") << "after FormShow";
+        EXPECT_FALSE(find<QProgressBar>(("ProgressBar" + n).c_str())->isVisible());
+    }
+    auto* tabs = find<QTabWidget>("PageControl1");
+    ASSERT_NE(tabs, nullptr);
+    EXPECT_EQ(tabs->count(), 1);
+    EXPECT_EQ(window->windowTitle().toStdString(), form->Caption());
+    // Chinese captions arrive as UTF-8 and show as such.
+    EXPECT_EQ(find<QAbstractButton>("TntRdoLangSC")->text(), QString::fromUtf8("\xE7\xAE\x80\xE4\xB8\xAD"));
+}
+
+TEST_F(View, CaptionAndColourChangedByAWorkerThreadReachTheLabel)
+{
+    std::thread worker([this] {
+        auto lock = form->D3infoStr->Lock();
+        form->D3infoStr->SetCaption("FSM Loadfail");
+        form->D3infoStr->Font()->SetColor(clRed);
+        form->ProgressBar3->SetVisible(true);
+        for (int i = 0; i <= 40; ++i)
+            form->ProgressBar3->SetProgress(i);
+    });
+    worker.join();
+    auto* label = find<QLabel>("D3infoStr");
+    EXPECT_EQ(label->text(), "Wait...") << "applied on the GUI thread only";
+    QApplication::processEvents();
+    EXPECT_EQ(label->text(), "FSM Loadfail");
+    EXPECT_EQ(label->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+    EXPECT_EQ(find<QProgressBar>("ProgressBar3")->value(), 40);
+
+    form->D3infoStr->Font()->SetColor(clBlue);
+    QApplication::processEvents();
+    EXPECT_EQ(label->palette().color(QPalette::WindowText), QColor(0, 0, 255));
+    EXPECT_EQ(view::ToQColor(clBtnText, QColor(1, 2, 3)), QColor(1, 2, 3));
+}
+
+TEST_F(View, OperatorInputRunsTheModelHandlers)
+{
+    find<QCheckBox>("CheckManuupgrade")->click();
+    EXPECT_TRUE(form->CheckManuupgrade->Checked());
+    EXPECT_TRUE(form->Upgradebtn->Enabled()) << "its click handler ran";
+    QApplication::processEvents();
+    EXPECT_TRUE(find<QPushButton>("Upgradebtn")->isEnabled());
+
+    form->TntSelectFileList2->Items()->Assign({"/a", "/b", "/c"});
+    QApplication::processEvents();
+    auto* list = find<QListWidget>("TntSelectFileList2");
+    ASSERT_EQ(list->count(), 3);
+    list->item(0)->setSelected(true);
+    list->item(2)->setSelected(true);
+    EXPECT_TRUE(form->TntSelectFileList2->Selected(0));
+    EXPECT_FALSE(form->TntSelectFileList2->Selected(1));
+    find<QPushButton>("RemoveBtn")->click();
+    QApplication::processEvents();
+    ASSERT_EQ(list->count(), 1);
+    EXPECT_EQ(list->item(0)->text(), "/b");
+}
+
+TEST_F(View, SynchronizeRunsOnTheGuiThread)
+{
+    struct Worker : TThread {
+        Qt::HANDLE ranOn = nullptr;
+        void Execute() override
+        {
+            Synchronize([this] { ranOn = QThread::currentThreadId(); });
+        }
+    } worker;
+    worker.Resume();
+    // The call reaches the GUI thread as a posted event, served by the event loop.
+    while (!worker.Finished())
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+    worker.WaitFor();
+    EXPECT_EQ(worker.ranOn, QThread::currentThreadId());
+}
+
+TEST(QtFilter, TurnsTheFormsFiltersIntoQtFilters)
+{
+    EXPECT_EQ(view::QtFilter("Image File *.IMG|*.IMG"), "Image File *.IMG (*.IMG)");
+    EXPECT_EQ(view::QtFilter("All File Format(*.*)|*.*|Text|*.txt;*.ini"),
+              "All File Format(*.*) (*.*);;Text (*.txt *.ini)");
+    EXPECT_EQ(view::QtFilter(""), "");
+}

@@ -1,0 +1,48 @@
+#pragma once
+// The Qt widgets of a form model. Every control of the model gets a widget of its kind,
+// with the control's name as object name and the control's bounds as geometry; one
+// binder per control kind copies the model into the widget and the operator's input back
+// into the model (which runs the handlers). Model changes may come from any thread: they
+// reach the widgets through queued calls on the GUI thread.
+#include "toolkit/Controls.h"
+
+#include <QColor>
+#include <QWidget>
+
+#include <memory>
+#include <vector>
+
+namespace view {
+
+// A control colour as Qt shows it; system colours (high bit set) give `systemText`.
+QColor ToQColor(toolkit::TColor color, const QColor& systemText = QColor(Qt::black));
+
+class FormView : public QWidget {
+    Q_OBJECT
+public:
+    // Builds the widgets of form's controls inside this widget (sized like the form).
+    explicit FormView(toolkit::TForm& form, QWidget* parent = nullptr);
+    ~FormView() override;
+
+    toolkit::TForm& form() const { return form_; }
+    // The widget shown for a control name (null when none).
+    QWidget* widgetFor(const std::string& name) const;
+
+signals:
+    // The form's caption changed (the window title follows it).
+    void captionChanged(const QString& caption);
+
+private:
+    struct Binding;
+    void build(toolkit::TWinControl& parent, QWidget* parentWidget);
+    QWidget* make(toolkit::TControl& control, QWidget* parentWidget);
+    void bind(toolkit::TControl& control, QWidget* widget);
+    void apply(toolkit::TControl& control, QWidget* widget, toolkit::Prop what);
+
+    toolkit::TForm& form_;
+    std::shared_ptr<bool> alive_;
+    std::vector<std::pair<toolkit::TControl*, toolkit::ObserverId>> observers_;
+    toolkit::ObserverId formObserver_ = 0;
+};
+
+} // namespace view
