@@ -203,6 +203,7 @@ void TThread::Synchronize(const std::function<void()>& fn)
             task->fn = fn;
             s.queue.push_back(task);
             dispatcher = s.dispatcher;
+            s.cv.notify_all();  // a UI thread inside WaitFor serves it at once
         }
     }
     if (!dispatcher) {
