@@ -137,8 +137,17 @@ int Run(int argc, char** argv)
                      "[--screenshot FILE] [--time-limit SECONDS]\n";
         return 2;
     }
-    if (!options.station.empty())
-        platform::SetProgramDir(QDir(QString::fromStdString(options.station)).absolutePath().toStdString());
+    if (!options.station.empty()) {
+        QDir station(QString::fromStdString(options.station));
+        if (!station.exists()) {
+            std::cerr << "mptool: the station folder " << options.station << " does not exist\n";
+            return 2;
+        }
+        platform::SetProgramDir(station.absolutePath().toStdString());
+    }
+    // Every path of the program goes through the program folder; the working directory
+    // follows it too, so outside tools started from here see the same folder.
+    QDir::setCurrent(QString::fromStdString(platform::ProgramDir()));
 
     toolkit::Application->SetTitle("6205 Vorpane v2.0");
     InitLanguageStrings();

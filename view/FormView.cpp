@@ -1,5 +1,8 @@
 #include "view/FormView.h"
 
+#include "toolkit/Dialogs.h"
+#include "toolkit/TThread.h"
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFrame>
@@ -20,6 +23,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <exception>
 
 using namespace toolkit;
 
@@ -38,6 +42,18 @@ QString Q(const std::string& s) { return QString::fromUtf8(s.data(), static_cast
 std::string S(const QString& s) { return s.toUtf8().toStdString(); }
 bool Is(const TControl& c, const char* kind) { return std::strcmp(c.ClassName(), kind) == 0; }
 
+// A handler's exception is shown with the program's title and a stop icon; the window
+// stays, as the class library's own exception box left it.
+template <class F>
+void Guard(F fn)
+{
+    try {
+        fn();
+    } catch (const std::exception& e) {
+        TheDialogs().MessageBox(e.what(), Application ? Application->Title() : std::string(), MB_OK | MB_ICONERROR);
+    }
+}
+
 void SetTextColor(QWidget* w, TColor color)
 {
     QPalette p = w->palette();
@@ -48,100 +64,264 @@ void SetTextColor(QWidget* w, TColor color)
     w->setPalette(p);
 }
 
+// One binder per control kind: how its widget is made (with the operator's input wired
+// back into the model) and how the model's state is copied into it.
+struct Binder {
+    const char* kind;
+    QWidget* (*create)(TControl& c, QWidget* parent);
+    void (*refresh)(TControl& c, QWidget* w);
+};
+
+void RefreshText(TControl& c, QWidget* w)
+{
+    auto* label = static_cast<QLabel*>(w);
+    label->setText(Q(c.Caption()));
+    SetTextColor(w, c.Font()->Color());
+}
+
+const Binder kBinders[] = {
+    {"TPageControl",
+     [](TControl& c, QWidget* parent) -> QWidget* {
+         auto* tabs = new QTabWidget(parent);
+         QObject::connect(tabs, &QTabWidget::currentChanged, tabs, [&c](int index) {
+             auto& model = static_cast<TPageControl&>(c);
+             if (index >= 0 && model.ActivePageIndex() != index) {
+                 model.SetActivePageIndex(index);
+                 if (model.OnChange)
+                     model.OnChange(&model);
+             }
+         });
+         return tabs;
+     },
+     [](TControl& c, QWidget* w) {
+         auto& pc = static_cast<TPageControl&>(c);
+         auto* tabs = static_cast<QTabWidget*>(w);
+         for (int i = 0; i < pc.PageCount() && i < tabs->count(); ++i) {
+             tabs->setTabText(i, Q(pc.Pages(i)->Caption()));
+             tabs->setTabVisible(i, pc.Pages(i)->TabVisible());
+         }
+         if (pc.ActivePageIndex() >= 0 && pc.ActivePageIndex() < tabs->count())
+             tabs->setCurrentIndex(pc.ActivePageIndex());
+     }},
+    {"TTabSheet",
+     [](TControl& c, QWidget* parent) -> QWidget* {
+         auto* page = new QWidget;
+         if (auto* tabs = qobject_cast<QTabWidget*>(parent))
+             tabs->addTab(page, Q(c.Caption()));
+         else
+             page->setParent(parent);
+         return page;
+     },
+     [](TControl& c, QWidget* w) {
+         if (auto* tabs = qobject_cast<QTabWidget*>(w->parentWidget() ? w->parentWidget()->parentWidget() : nullptr)) {
+             int i = tabs->indexOf(w);
+             if (i >= 0)
+                 tabs->setTabText(i, Q(c.Caption()));
+         }
+     }},
+    {"TGroupBox", [](TControl&, QWidget* parent) -> QWidget* { return new QGroupBox(parent); },
+     [](TControl& c, QWidget* w) { static_cast<QGroupBox*>(w)->setTitle(Q(c.Caption())); }},
+    {"TPanel",
+     [](TControl&, QWidget* parent) -> QWidget* {
+         auto* f = new QFrame(parent);
+         f->setFrameShape(QFrame::StyledPanel);
+         return f;
+     },
+     [](TControl&, QWidget*) {}},
+    {"TCheckBox",
+     [](TControl& c, QWidget* parent) -> QWidget* {
+         auto* b = new QCheckBox(parent);
+         QObject::connect(b, &QCheckBox::clicked, b, [&c] { Guard([&] { c.UserClick(); }); });
+         return b;
+     },
+     [](TControl& c, QWidget* w) {
+         auto* b = static_cast<QCheckBox*>(w);
+         b->setText(Q(c.Caption()));
+         b->setChecked(static_cast<TCheckBox&>(c).Checked());
+         SetTextColor(w, c.Font()->Color());
+     }},
+    {"TRadioButton",
+     [](TControl& c, QWidget* parent) -> QWidget* {
+         auto* b = new QRadioButton(parent);
+         // The model keeps the group exclusive; it may also leave every radio unchecked,
+         // which Qt's auto-exclusive buttons cannot show.
+         b->setAutoExclusive(false);
+         QObject::connect(b, &QRadioButton::clicked, b, [&c] { Guard([&] { c.UserClick(); }); });
+         return b;
+     },
+     [](TControl& c, QWidget* w) {
+         auto* b = static_cast<QRadioButton*>(w);
+         b->setText(Q(c.Caption()));
+         b->setChecked(static_cast<TRadioButton&>(c).Checked());
+     }},
+    {"TButton",
+     [](TControl& c, QWidget* parent) -> QWidget* {
+         auto* b = new QPushButton(parent);
+         QObject::connect(b, &QPushButton::clicked, b, [&c] { Guard([&] { c.UserClick(); }); });
+         return b;
+     },
+     [](TControl& c, QWidget* w) { static_cast<QPushButton*>(w)->setText(Q(c.Caption())); }},
+    {"TEdit",
+     [](TControl& c, QWidget* parent) -> QWidget* {
+         auto* e = new QLineEdit(parent);
+         QObject::connect(e, &QLineEdit::textEdited, e, [&c](const QString& t) {
+             Guard([&] { static_cast<TEdit&>(c).UserSetText(S(t)); });
+         });
+         return e;
+     },
+     [](TControl& c, QWidget* w) {
+         auto& m = static_cast<TEdit&>(c);
+         auto* e = static_cast<QLineEdit*>(w);
+         QString text = Q(m.Text());
+         if (e->text() != text)
+             e->setText(text);
+         e->setReadOnly(m.ReadOnly());
+         e->setMaxLength(m.MaxLength() > 0 ? m.MaxLength() : 32767);
+     }},
+    {"TComboBox",
+     [](TControl& c, QWidget* parent) -> QWidget* {
+         auto* b = new QComboBox(parent);
+         QObject::connect(b, QOverload<int>::of(&QComboBox::activated), b,
+                          [&c](int i) { Guard([&] { static_cast<TComboBox&>(c).UserSelect(i); }); });
+         return b;
+     },
+     [](TControl& c, QWidget* w) {
+         auto& m = static_cast<TComboBox&>(c);
+         auto* b = static_cast<QComboBox*>(w);
+         QStringList items;
+         for (const auto& s : m.Items()->ToVector())
+             items << Q(s);
+         QStringList shown;
+         for (int i = 0; i < b->count(); ++i)
+             shown << b->itemText(i);
+         if (shown != items) {
+             b->clear();
+             b->addItems(items);
+         }
+         b->setCurrentIndex(m.ItemIndex());
+     }},
+    {"TListBox",
+     [](TControl& c, QWidget* parent) -> QWidget* {
+         auto* l = new QListWidget(parent);
+         QObject::connect(l, &QListWidget::itemSelectionChanged, l, [&c, l] {
+             auto& m = static_cast<TListBox&>(c);
+             for (int i = 0; i < l->count(); ++i)
+                 if (m.Selected(i) != l->item(i)->isSelected())
+                     m.SetSelected(i, l->item(i)->isSelected());
+         });
+         return l;
+     },
+     [](TControl& c, QWidget* w) {
+         auto& m = static_cast<TListBox&>(c);
+         auto* l = static_cast<QListWidget*>(w);
+         l->setSelectionMode(m.MultiSelect() ? QAbstractItemView::ExtendedSelection : QAbstractItemView::SingleSelection);
+         std::vector<std::string> items = m.Items()->ToVector();
+         bool same = l->count() == static_cast<int>(items.size());
+         for (int i = 0; same && i < l->count(); ++i)
+             same = l->item(i)->text() == Q(items[i]);
+         if (!same) {
+             l->clear();
+             for (const auto& s : items)
+                 l->addItem(Q(s));
+         }
+         for (int i = 0; i < l->count(); ++i)
+             l->item(i)->setSelected(m.Selected(i));
+     }},
+    {"TGauge",
+     [](TControl&, QWidget* parent) -> QWidget* {
+         auto* bar = new QProgressBar(parent);
+         bar->setTextVisible(true);
+         return bar;
+     },
+     [](TControl& c, QWidget* w) {
+         auto& g = static_cast<TGauge&>(c);
+         auto* bar = static_cast<QProgressBar*>(w);
+         bar->setRange(g.MinValue(), g.MaxValue());
+         bar->setValue(g.Progress());
+         QString style = QString("QProgressBar { border: 1px solid gray; text-align: center; }"
+                                 "QProgressBar::chunk { background-color: %1; }")
+                             .arg(ToQColor(g.ForeColor()).name());
+         if (bar->styleSheet() != style)
+             bar->setStyleSheet(style);
+     }},
+    {"TTrackBar",
+     [](TControl& c, QWidget* parent) -> QWidget* {
+         auto* s = new QSlider(Qt::Horizontal, parent);
+         s->setTickPosition(QSlider::TicksBelow);
+         QObject::connect(s, &QSlider::valueChanged, s,
+                          [&c](int v) { Guard([&] { static_cast<TTrackBar&>(c).SetPosition(v); }); });
+         return s;
+     },
+     [](TControl& c, QWidget* w) {
+         auto& t = static_cast<TTrackBar&>(c);
+         auto* s = static_cast<QSlider*>(w);
+         s->setRange(t.Min(), t.Max());
+         s->setValue(t.Position());
+         s->setTickInterval(t.Frequency());
+     }},
+    {"TUpDown",
+     [](TControl& c, QWidget* parent) -> QWidget* {
+         auto* s = new QSpinBox(parent);
+         QObject::connect(s, QOverload<int>::of(&QSpinBox::valueChanged), s, [&c](int v) {
+             auto& u = static_cast<TUpDown&>(c);
+             if (v != u.Position())
+                 Guard([&] { u.UserStep(v - u.Position()); });
+         });
+         return s;
+     },
+     [](TControl& c, QWidget* w) {
+         auto& u = static_cast<TUpDown&>(c);
+         auto* s = static_cast<QSpinBox*>(w);
+         s->setRange(u.Min(), u.Max());
+         s->setValue(u.Position());
+     }},
+    {"TImage", [](TControl&, QWidget* parent) -> QWidget* { return new QLabel(parent); },
+     [](TControl& c, QWidget* w) {
+         auto* label = static_cast<QLabel*>(w);
+         label->setPixmap(QPixmap(Q(static_cast<TImage&>(c).Picture())));
+         label->setScaledContents(true);
+     }},
+    {"TLabel",
+     [](TControl&, QWidget* parent) -> QWidget* {
+         auto* l = new QLabel(parent);
+         l->setTextFormat(Qt::PlainText);
+         return l;
+     },
+     RefreshText},
+    {"TStaticText",
+     [](TControl&, QWidget* parent) -> QWidget* {
+         auto* l = new QLabel(parent);
+         l->setTextFormat(Qt::PlainText);
+         return l;
+     },
+     RefreshText},
+};
+
+// A kind without a binder of its own (a nested form ...) still gets a plain container.
+const Binder kContainer = {"", [](TControl&, QWidget* parent) -> QWidget* { return new QWidget(parent); },
+                           [](TControl&, QWidget*) {}};
+
+const Binder& BinderFor(const TControl& c)
+{
+    for (const auto& b : kBinders)
+        if (Is(c, b.kind))
+            return b;
+    return kContainer;
+}
+
 // Copies the whole state of a control into its widget. Runs on the GUI thread; signals
 // are blocked so that copying the model never reads as the operator's input.
 void Refresh(TControl& c, QWidget* w)
 {
     QSignalBlocker block(w);
     w->setEnabled(c.Enabled());
-    if (!Is(c, "TTabSheet") && !Is(c, "TForm"))
+    bool page = Is(c, "TTabSheet");
+    if (!page) {
         w->setVisible(c.Visible());
-    if (!Is(c, "TTabSheet") && !Is(c, "TForm") && c.Width() > 0)
-        w->setGeometry(c.Left(), c.Top(), c.Width(), c.Height());
-    const QString caption = Q(c.Caption());
-    if (auto* box = qobject_cast<QGroupBox*>(w)) {
-        box->setTitle(caption);
-    } else if (auto* check = qobject_cast<QCheckBox*>(w)) {
-        check->setText(caption);
-        check->setChecked(static_cast<TCheckBox&>(c).Checked());
-        SetTextColor(w, c.Font()->Color());
-    } else if (auto* radio = qobject_cast<QRadioButton*>(w)) {
-        radio->setText(caption);
-        // Radios of one group may all be unchecked in the model; Qt's auto-exclusive
-        // buttons cannot show that, so exclusivity is left to the model.
-        radio->setAutoExclusive(false);
-        radio->setChecked(static_cast<TRadioButton&>(c).Checked());
-    } else if (auto* button = qobject_cast<QPushButton*>(w)) {
-        button->setText(caption);
-    } else if (auto* edit = qobject_cast<QLineEdit*>(w)) {
-        auto& e = static_cast<TEdit&>(c);
-        QString text = Q(e.Text());
-        if (edit->text() != text)
-            edit->setText(text);
-        edit->setReadOnly(e.ReadOnly());
-        edit->setMaxLength(e.MaxLength() > 0 ? e.MaxLength() : 32767);
-    } else if (auto* combo = qobject_cast<QComboBox*>(w)) {
-        auto& m = static_cast<TComboBox&>(c);
-        QStringList items;
-        for (const auto& s : m.Items()->ToVector())
-            items << Q(s);
-        QStringList shown;
-        for (int i = 0; i < combo->count(); ++i)
-            shown << combo->itemText(i);
-        if (shown != items) {
-            combo->clear();
-            combo->addItems(items);
-        }
-        combo->setCurrentIndex(m.ItemIndex());
-    } else if (auto* list = qobject_cast<QListWidget*>(w)) {
-        auto& m = static_cast<TListBox&>(c);
-        list->setSelectionMode(m.MultiSelect() ? QAbstractItemView::ExtendedSelection
-                                               : QAbstractItemView::SingleSelection);
-        std::vector<std::string> items = m.Items()->ToVector();
-        bool same = list->count() == static_cast<int>(items.size());
-        for (int i = 0; same && i < list->count(); ++i)
-            same = list->item(i)->text() == Q(items[i]);
-        if (!same) {
-            list->clear();
-            for (const auto& s : items)
-                list->addItem(Q(s));
-        }
-        for (int i = 0; i < list->count(); ++i)
-            list->item(i)->setSelected(m.Selected(i));
-    } else if (auto* bar = qobject_cast<QProgressBar*>(w)) {
-        auto& g = static_cast<TGauge&>(c);
-        bar->setRange(g.MinValue(), g.MaxValue());
-        bar->setValue(g.Progress());
-        QColor fore = ToQColor(g.ForeColor());
-        bar->setStyleSheet(QString("QProgressBar { border: 1px solid gray; text-align: center; }"
-                                   "QProgressBar::chunk { background-color: %1; }").arg(fore.name()));
-    } else if (auto* slider = qobject_cast<QSlider*>(w)) {
-        auto& t = static_cast<TTrackBar&>(c);
-        slider->setRange(t.Min(), t.Max());
-        slider->setValue(t.Position());
-        slider->setTickInterval(t.Frequency());
-    } else if (auto* spin = qobject_cast<QSpinBox*>(w)) {
-        auto& u = static_cast<TUpDown&>(c);
-        spin->setRange(u.Min(), u.Max());
-        spin->setValue(u.Position());
-    } else if (auto* tabs = qobject_cast<QTabWidget*>(w)) {
-        auto& pc = static_cast<TPageControl&>(c);
-        for (int i = 0; i < pc.PageCount() && i < tabs->count(); ++i) {
-            tabs->setTabText(i, Q(pc.Pages(i)->Caption()));
-            tabs->setTabVisible(i, pc.Pages(i)->TabVisible());
-        }
-        if (pc.ActivePageIndex() >= 0 && pc.ActivePageIndex() < tabs->count())
-            tabs->setCurrentIndex(pc.ActivePageIndex());
-    } else if (auto* label = qobject_cast<QLabel*>(w)) {
-        if (Is(c, "TImage")) {
-            QPixmap pixmap(Q(static_cast<TImage&>(c).Picture()));
-            label->setPixmap(pixmap);
-            label->setScaledContents(true);
-        } else {
-            label->setText(caption);
-            SetTextColor(w, c.Font()->Color());
-        }
+        if (c.Width() > 0)
+            w->setGeometry(c.Left(), c.Top(), c.Width(), c.Height());
     }
+    BinderFor(c).refresh(c, w);
 }
 
 } // namespace
@@ -192,85 +372,7 @@ void FormView::build(TWinControl& parent, QWidget* parentWidget)
 
 QWidget* FormView::make(TControl& c, QWidget* parentWidget)
 {
-    QWidget* w = nullptr;
-    if (auto* tabs = qobject_cast<QTabWidget*>(parentWidget)) {
-        // A page of a page control.
-        w = new QWidget;
-        tabs->addTab(w, Q(c.Caption()));
-    } else if (Is(c, "TPageControl")) {
-        auto* tabs = new QTabWidget(parentWidget);
-        QObject::connect(tabs, &QTabWidget::currentChanged, tabs, [&c](int index) {
-            auto& model = static_cast<TPageControl&>(c);
-            if (index >= 0 && model.ActivePageIndex() != index) {
-                model.SetActivePageIndex(index);
-                if (model.OnChange)
-                    model.OnChange(&model);
-            }
-        });
-        w = tabs;
-    } else if (Is(c, "TGroupBox")) {
-        w = new QGroupBox(parentWidget);
-    } else if (Is(c, "TPanel")) {
-        auto* f = new QFrame(parentWidget);
-        f->setFrameShape(QFrame::StyledPanel);
-        w = f;
-    } else if (Is(c, "TCheckBox")) {
-        auto* b = new QCheckBox(parentWidget);
-        QObject::connect(b, &QCheckBox::clicked, b, [&c] { c.UserClick(); });
-        w = b;
-    } else if (Is(c, "TRadioButton")) {
-        auto* b = new QRadioButton(parentWidget);
-        QObject::connect(b, &QRadioButton::clicked, b, [&c] { c.UserClick(); });
-        w = b;
-    } else if (Is(c, "TButton")) {
-        auto* b = new QPushButton(parentWidget);
-        QObject::connect(b, &QPushButton::clicked, b, [&c] { c.UserClick(); });
-        w = b;
-    } else if (Is(c, "TEdit")) {
-        auto* e = new QLineEdit(parentWidget);
-        QObject::connect(e, &QLineEdit::textEdited, e, [&c](const QString& t) { static_cast<TEdit&>(c).UserSetText(S(t)); });
-        w = e;
-    } else if (Is(c, "TComboBox")) {
-        auto* b = new QComboBox(parentWidget);
-        QObject::connect(b, QOverload<int>::of(&QComboBox::activated), b,
-                         [&c](int i) { static_cast<TComboBox&>(c).UserSelect(i); });
-        w = b;
-    } else if (Is(c, "TListBox")) {
-        auto* l = new QListWidget(parentWidget);
-        QObject::connect(l, &QListWidget::itemSelectionChanged, l, [&c, l] {
-            auto& m = static_cast<TListBox&>(c);
-            for (int i = 0; i < l->count(); ++i)
-                if (m.Selected(i) != l->item(i)->isSelected())
-                    m.SetSelected(i, l->item(i)->isSelected());
-        });
-        w = l;
-    } else if (Is(c, "TGauge")) {
-        auto* bar = new QProgressBar(parentWidget);
-        bar->setTextVisible(true);
-        w = bar;
-    } else if (Is(c, "TTrackBar")) {
-        auto* s = new QSlider(Qt::Horizontal, parentWidget);
-        s->setTickPosition(QSlider::TicksBelow);
-        QObject::connect(s, &QSlider::valueChanged, s, [&c](int v) { static_cast<TTrackBar&>(c).SetPosition(v); });
-        w = s;
-    } else if (Is(c, "TUpDown")) {
-        auto* s = new QSpinBox(parentWidget);
-        QObject::connect(s, QOverload<int>::of(&QSpinBox::valueChanged), s, [&c](int v) {
-            auto& u = static_cast<TUpDown&>(c);
-            if (v != u.Position())
-                u.UserStep(v - u.Position());
-        });
-        w = s;
-    } else if (Is(c, "TImage")) {
-        w = new QLabel(parentWidget);
-    } else if (Is(c, "TLabel") || Is(c, "TStaticText")) {
-        auto* l = new QLabel(parentWidget);
-        l->setTextFormat(Qt::PlainText);
-        w = l;
-    } else {
-        // An unknown kind (a nested form, ...) still gets a plain container.
-        w = new QWidget(parentWidget);
-    }
+    QWidget* w = BinderFor(c).create(c, parentWidget);
     w->setObjectName(Q(c.Name()));
     return w;
 }
@@ -298,6 +400,5 @@ void FormView::bind(TControl& c, QWidget* w)
     observers_.emplace_back(&c, id);
 }
 
-void FormView::apply(TControl& c, QWidget* w, Prop) { Refresh(c, w); }
 
 } // namespace view

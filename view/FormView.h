@@ -33,11 +33,9 @@ signals:
     void captionChanged(const QString& caption);
 
 private:
-    struct Binding;
     void build(toolkit::TWinControl& parent, QWidget* parentWidget);
     QWidget* make(toolkit::TControl& control, QWidget* parentWidget);
     void bind(toolkit::TControl& control, QWidget* widget);
-    void apply(toolkit::TControl& control, QWidget* widget, toolkit::Prop what);
 
     toolkit::TForm& form_;
     std::shared_ptr<bool> alive_;

@@ -166,3 +166,16 @@ TEST(QtFilter, TurnsTheFormsFiltersIntoQtFilters)
               "All File Format(*.*) (*.*);;Text (*.txt *.ini)");
     EXPECT_EQ(view::QtFilter(""), "");
 }
+
+TEST_F(View, HandlerExceptionIsShownAndTheWindowStays)
+{
+    Application->SetTitle("6205 Vorpane v2.0");
+    form->btnSetup->OnClick = [](TControl*) { throw std::runtime_error("Unable to write to x"); };
+    find<QPushButton>("btnSetup")->click();
+    auto boxes = dialogs.Messages();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "Unable to write to x");
+    EXPECT_EQ(boxes[0].caption, "6205 Vorpane v2.0");
+    EXPECT_EQ(boxes[0].flags, MB_OK | MB_ICONERROR);
+    EXPECT_NE(find<QPushButton>("btnSetup"), nullptr);
+}
