@@ -1,0 +1,290 @@
+#include "platform/TextCodec.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <iconv.h>
+#include <vector>
+
+namespace platform {
+
+namespace {
+
+constexpr char32_t kReplacement = 0xFFFD;
+
+void appendUtf8(std::string& out, char32_t c)
+{
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+// Decodes one UTF-8 character at pos; returns its length in bytes (0 when invalid: the
+// caller takes one byte as bad).
+size_t nextUtf8(std::string_view s, size_t pos, char32_t& c)
+{
+    auto b = [&](size_t i) { return static_cast<unsigned char>(s[i]); };
+    unsigned char lead = b(pos);
+    size_t len;
+    char32_t min;
+    if (lead < 0x80) {
+        c = lead;
+        return 1;
+    } else if ((lead & 0xE0) == 0xC0) {
+        len = 2, c = lead & 0x1F, min = 0x80;
+    } else if ((lead & 0xF0) == 0xE0) {
+        len = 3, c = lead & 0x0F, min = 0x800;
+    } else if ((lead & 0xF8) == 0xF0) {
+        len = 4, c = lead & 0x07, min = 0x10000;
+    } else {
+        return 0;
+    }
+    if (pos + len > s.size())
+        return 0;
+    for (size_t i = 1; i < len; ++i) {
+        if ((b(pos + i) & 0xC0) != 0x80)
+            return 0;
+        c = (c << 6) | (b(pos + i) & 0x3F);
+    }
+    if (c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
+        return 0;
+    return len;
+}
+
+std::string utf16ToUtf8(std::string_view bytes, bool littleEndian)
+{
+    std::string out;
+    out.reserve(bytes.size());
+    auto unit = [&](size_t i) -> char16_t {
+        auto lo = static_cast<unsigned char>(bytes[littleEndian ? i : i + 1]);
+        auto hi = static_cast<unsigned char>(bytes[littleEndian ? i + 1 : i]);
+        return static_cast<char16_t>(lo | (hi << 8));
+    };
+    size_t n = bytes.size() / 2;
+    for (size_t k = 0; k < n; ++k) {
+        char16_t u = unit(2 * k);
+        if (u >= 0xD800 && u <= 0xDBFF && k + 1 < n) {
+            char16_t v = unit(2 * (k + 1));
+            if (v >= 0xDC00 && v <= 0xDFFF) {
+                appendUtf8(out, 0x10000 + ((static_cast<char32_t>(u) - 0xD800) << 10) + (v - 0xDC00));
+                ++k;
+                continue;
+            }
+        }
+        appendUtf8(out, (u >= 0xD800 && u <= 0xDFFF) ? kReplacement : u);
+    }
+    if (bytes.size() % 2)
+        appendUtf8(out, kReplacement);
+    return out;
+}
+
+const char* iconvName(CodePage cp)
+{
+    switch (cp) {
+    case CodePage::Big5:
+        return "CP950";
+    case CodePage::Gbk:
+        return "GBK";
+    default:
+        return "UTF-8";
+    }
+}
+
+iconv_t openIconv(const char* to, const char* from)
+{
+    iconv_t cd = iconv_open(to, from);
+    if (cd == reinterpret_cast<iconv_t>(-1) && std::string_view(from) == "CP950")
+        cd = iconv_open(to, "BIG5");
+    if (cd == reinterpret_cast<iconv_t>(-1) && std::string_view(to) == "CP950")
+        cd = iconv_open("BIG5", from);
+    return cd;
+}
+
+// Converts with iconv; on a bad input sequence calls onBad(out, skipLength) and goes on.
+// skip: how many input bytes a bad sequence consumes.
+template <class OnBad, class Skip>
+std::string convert(std::string_view in, const char* to, const char* from, OnBad onBad, Skip skip)
+{
+    std::string out;
+    iconv_t cd = openIconv(to, from);
+    if (cd == reinterpret_cast<iconv_t>(-1)) {
+        // No converter on this system: keep the ASCII part, mark the rest.
+        for (char ch : in)
+            if (static_cast<unsigned char>(ch) < 0x80)
+                out += ch;
+            else
+                onBad(out);
+        return out;
+    }
+    std::vector<char> buf(4096);
+    char* inPtr = const_cast<char*>(in.data());
+    size_t inLeft = in.size();
+    while (inLeft > 0) {
+        char* outPtr = buf.data();
+        size_t outLeft = buf.size();
+        size_t r = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft);
+        out.append(buf.data(), static_cast<size_t>(outPtr - buf.data()));
+        if (r != static_cast<size_t>(-1))
+            continue;
+        if (errno == E2BIG)
+            continue;
+        // EILSEQ, or EINVAL for an incomplete sequence at the end.
+        onBad(out);
+        size_t n = std::min(inLeft, skip(std::string_view(inPtr, inLeft)));
+        inPtr += n;
+        inLeft -= n;
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    }
+    char* outPtr = buf.data();
+    size_t outLeft = buf.size();
+    iconv(cd, nullptr, nullptr, &outPtr, &outLeft);
+    out.append(buf.data(), static_cast<size_t>(outPtr - buf.data()));
+    iconv_close(cd);
+    return out;
+}
+
+} // namespace
+
+CodePage CodePageOfLanguage(unsigned languageIndex)
+{
+    switch (languageIndex) {
+    case 1:
+        return CodePage::Big5;
+    case 2:
+        return CodePage::Gbk;
+    default:
+        return CodePage::Utf8;
+    }
+}
+
+bool IsValidUtf8(std::string_view text)
+{
+    char32_t c;
+    for (size_t pos = 0; pos < text.size();) {
+        size_t n = nextUtf8(text, pos, c);
+        if (n == 0)
+            return false;
+        pos += n;
+    }
+    return true;
+}
+
+std::string SanitizeUtf8(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    char32_t c;
+    for (size_t pos = 0; pos < text.size();) {
+        size_t n = nextUtf8(text, pos, c);
+        if (n == 0) {
+            appendUtf8(out, kReplacement);
+            ++pos;
+        } else {
+            out.append(text.substr(pos, n));
+            pos += n;
+        }
+    }
+    return out;
+}
+
+size_t Utf16Length(std::string_view utf8)
+{
+    size_t units = 0;
+    char32_t c;
+    for (size_t pos = 0; pos < utf8.size();) {
+        size_t n = nextUtf8(utf8, pos, c);
+        units += (n != 0 && c >= 0x10000) ? 2 : 1;
+        pos += n ? n : 1;
+    }
+    return units;
+}
+
+std::string DecodeToUtf8(std::string_view bytes, CodePage from)
+{
+    if (from == CodePage::Utf8)
+        return SanitizeUtf8(bytes);
+    // A bad double-byte pair is dropped one byte at a time, so an ASCII byte that
+    // follows a stray lead byte survives.
+    return convert(
+        bytes, "UTF-8", iconvName(from), [](std::string& out) { appendUtf8(out, kReplacement); },
+        [](std::string_view) { return size_t{1}; });
+}
+
+std::string EncodeFromUtf8(std::string_view utf8, CodePage to)
+{
+    if (to == CodePage::Utf8)
+        return SanitizeUtf8(utf8);
+    std::string clean = SanitizeUtf8(utf8);
+    // A character the code page lacks is skipped whole and written as '?'.
+    return convert(
+        clean, iconvName(to), "UTF-8", [](std::string& out) { out += '?'; },
+        [](std::string_view rest) {
+            char32_t c;
+            size_t n = nextUtf8(rest, 0, c);
+            return n ? n : size_t{1};
+        });
+}
+
+std::string Utf16LeToUtf8(std::string_view bytes)
+{
+    return utf16ToUtf8(bytes, true);
+}
+
+std::string Utf16BeToUtf8(std::string_view bytes)
+{
+    return utf16ToUtf8(bytes, false);
+}
+
+std::string Utf8ToUtf16Le(std::string_view utf8, bool withByteOrderMark)
+{
+    std::string out;
+    out.reserve(utf8.size() * 2 + 2);
+    auto put = [&](char16_t u) {
+        out += static_cast<char>(u & 0xFF);
+        out += static_cast<char>(u >> 8);
+    };
+    if (withByteOrderMark)
+        put(0xFEFF);
+    char32_t c;
+    for (size_t pos = 0; pos < utf8.size();) {
+        size_t n = nextUtf8(utf8, pos, c);
+        if (n == 0) {
+            c = kReplacement;
+            n = 1;
+        }
+        pos += n;
+        if (c >= 0x10000) {
+            c -= 0x10000;
+            put(static_cast<char16_t>(0xD800 + (c >> 10)));
+            put(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
+        } else {
+            put(static_cast<char16_t>(c));
+        }
+    }
+    return out;
+}
+
+std::string DecodeTextWithByteOrderMark(std::string_view bytes)
+{
+    if (bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE')
+        return Utf16LeToUtf8(bytes.substr(2));
+    if (bytes.size() >= 2 && bytes[0] == '\xFE' && bytes[1] == '\xFF')
+        return Utf16BeToUtf8(bytes.substr(2));
+    if (bytes.substr(0, 3) == "\xEF\xBB\xBF")
+        return std::string(bytes.substr(3));
+    return std::string(bytes);
+}
+
+} // namespace platform

@@ -1,0 +1,73 @@
+#include "platform/TextCodec.h"
+
+#include <gtest/gtest.h>
+
+using namespace platform;
+
+namespace {
+const std::string kWarning = "\xE8\xAD\xA6\xE5\x91\x8A";  // 警告
+const std::string kReplacement = "\xEF\xBF\xBD";
+} // namespace
+
+TEST(Codec, Big5AndGbkDecodeToTheSameCharacters)
+{
+    EXPECT_EQ(DecodeToUtf8("\xC4\xB5\xA7\x69", CodePage::Big5), kWarning);
+    EXPECT_EQ(DecodeToUtf8("\xBE\xAF\xB8\xE6", CodePage::Gbk), kWarning);
+    EXPECT_EQ(EncodeFromUtf8(kWarning, CodePage::Big5), "\xC4\xB5\xA7\x69");
+    EXPECT_EQ(EncodeFromUtf8(kWarning, CodePage::Gbk), "\xBE\xAF\xB8\xE6");
+    EXPECT_EQ(DecodeToUtf8("Level 1", CodePage::Big5), "Level 1");
+    EXPECT_EQ(CodePageOfLanguage(1), CodePage::Big5);
+    EXPECT_EQ(CodePageOfLanguage(2), CodePage::Gbk);
+    EXPECT_EQ(CodePageOfLanguage(7), CodePage::Utf8);
+}
+
+TEST(Codec, InvalidBytesBecomeReplacementsAndTheRestSurvives)
+{
+    struct Case {
+        std::string bytes;
+        CodePage cp;
+        std::string expected;
+    } cases[] = {
+        {"\xC4", CodePage::Big5, kReplacement},                                 // cut at the end
+        {"A\xC4\n", CodePage::Big5, "A" + kReplacement + "\n"},                  // lead byte + line end
+        {"\xFF\xFFok", CodePage::Gbk, kReplacement + kReplacement + "ok"},
+        {"\xBE\xAF\xB8", CodePage::Gbk, "\xE8\xAD\xA6" + kReplacement},
+        {"\xC3\x28", CodePage::Utf8, kReplacement + "("},
+        {"\xED\xA0\x80", CodePage::Utf8, kReplacement + kReplacement + kReplacement},  // surrogate
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(DecodeToUtf8(c.bytes, c.cp), c.expected);
+    EXPECT_EQ(EncodeFromUtf8("a\xF0\x9F\x98\x80" "b", CodePage::Big5), "a?b") << "no such character";
+    EXPECT_EQ(EncodeFromUtf8("x\xFFy", CodePage::Gbk), "x?y");
+    std::string noise;
+    for (int i = 0; i < 4096; ++i)
+        noise += static_cast<char>((i * 7919) & 0xFF);
+    EXPECT_TRUE(IsValidUtf8(DecodeToUtf8(noise, CodePage::Big5)));
+    EXPECT_TRUE(IsValidUtf8(DecodeToUtf8(noise, CodePage::Gbk)));
+    EXPECT_TRUE(IsValidUtf8(SanitizeUtf8(noise)));
+}
+
+TEST(Codec, Utf16LittleEndianWithMarkRoundTrips)
+{
+    std::string text = "C:/music/" + kWarning + " \xF0\x9F\x8E\xB5.mp3";
+    std::string bytes = Utf8ToUtf16Le(text, true);
+    ASSERT_GE(bytes.size(), 2u);
+    EXPECT_EQ(bytes.substr(0, 2), "\xFF\xFE");
+    EXPECT_EQ(DecodeTextWithByteOrderMark(bytes), text);
+    EXPECT_EQ(Utf16LeToUtf8(bytes.substr(2)), text);
+    EXPECT_EQ(Utf8ToUtf16Le("A\r\n"), std::string("A\0\r\0\n\0", 6));
+    EXPECT_EQ(Utf16Length(text), 9u + 2u + 1u + 2u + 4u);
+}
+
+TEST(Codec, ByteOrderMarksChooseTheEncoding)
+{
+    EXPECT_EQ(DecodeTextWithByteOrderMark(std::string("\xFE\xFF\x8B\x66", 4)), "\xE8\xAD\xA6");
+    EXPECT_EQ(DecodeTextWithByteOrderMark("\xEF\xBB\xBFplain"), "plain");
+    EXPECT_EQ(DecodeTextWithByteOrderMark("plain"), "plain");
+    EXPECT_EQ(DecodeTextWithByteOrderMark("\xFF\xFE"), "");
+    EXPECT_EQ(DecodeTextWithByteOrderMark(""), "");
+    // Broken UTF-16: odd length, lone surrogates.
+    EXPECT_EQ(Utf16LeToUtf8(std::string("A\0B", 3)), "A" + kReplacement);
+    EXPECT_EQ(Utf16LeToUtf8(std::string("\x00\xD8" "A\0", 4)), kReplacement + "A");
+    EXPECT_EQ(Utf16LeToUtf8(std::string("\x00\xDC", 2)), kReplacement);
+}
