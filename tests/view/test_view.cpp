@@ -1,6 +1,7 @@
 // The Qt view of the main window (QT_QPA_PLATFORM=offscreen): the widgets and their names,
 // model changes from worker threads, the operator's input, the UI-thread dispatcher.
 #include "platform/ProgramDir.h"
+#include "platform/SingleInstance.h"
 #include "support/TempDir.h"
 #include "toolkit/Dialogs.h"
 #include "toolkit/TThread.h"
@@ -178,4 +179,17 @@ TEST_F(View, HandlerExceptionIsShownAndTheWindowStays)
     EXPECT_EQ(boxes[0].caption, "6205 Vorpane v2.0");
     EXPECT_EQ(boxes[0].flags, MB_OK | MB_ICONERROR);
     EXPECT_NE(find<QPushButton>("btnSetup"), nullptr);
+}
+
+TEST_F(View, SecondStartAsksTheWindowToComeToTheFront)
+{
+    ASSERT_NE(form->hInstanceMutex, nullptr);
+    int raised = 0;
+    form->OnRaiseRequest = [&] { ++raised; };
+    platform::SingleInstance second("MP3 Tool", dir.path());
+    ASSERT_TRUE(second.CheckPreviousInstance());
+    // The request arrives on the window's socket notifier; wait for that event only.
+    for (int i = 0; i < 50 && raised == 0; ++i)
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+    EXPECT_EQ(raised, 1);
 }
