@@ -379,3 +379,16 @@ TEST_F(FixedPort, LoaderFailureLeavesThePanelUnclaimedAndTheDeviceCounted)
     deliver();
     EXPECT_EQ(form->iDeviceCount, 1) << "no panel held it, so the removal changes nothing";
 }
+
+TEST_F(FixedPort, FailedPortQueryTakesTheFirstFreePanelWithoutABinding)
+{
+    plug(3);
+    clearLog();
+    plug(100); // the port program finds no identity for it
+    EXPECT_EQ(log(), (std::vector<std::string>{"E:<--", "E:1", "Serial_num = 100", "E:Get port fail <1>!!"}));
+    EXPECT_EQ(form->DeviceSlots[1].drive, 'E');
+    EXPECT_EQ(status(1), "running");
+    EXPECT_EQ(form->PortSlotTaken[1], 0);
+    EXPECT_EQ(form->PortSlotDrive[1], 0);
+    EXPECT_EQ(form->DeviceSlots[1].textF->Caption(), "ID:" + sim::FlashIdText(sim::Nand128M()));
+}
