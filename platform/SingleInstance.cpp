@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstddef>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
@@ -62,10 +63,15 @@ bool SingleInstance::CheckPreviousInstance()
         return false;
     int fd = open(lockPath_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) {
-        // A folder we cannot write to gives no lock; the program still runs rather than
-        // refusing every start.
-        return false;
+        // A program folder we cannot write to: the lock goes to the runtime folder,
+        // still named after this program folder.
+        const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+        std::string folder = runtime && *runtime ? runtime : "/tmp";
+        lockPath_ = folder + "/mptool-" + std::to_string(std::hash<std::string>{}(lockPath_)) + "-" + name_ + ".lock";
+        fd = open(lockPath_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     }
+    if (fd < 0)
+        return false; // no lock at all: the program runs rather than refusing every start
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         close(fd);
         askToRaise(socketName_);

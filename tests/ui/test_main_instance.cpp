@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 using platform::SingleInstance;
 
 TEST(SingleInstance, SecondStartFindsTheFirstAndAsksItToRaiseItsWindow)
@@ -38,4 +40,18 @@ TEST(SingleInstance, OtherFoldersAndOtherNamesDoNotMeet)
     EXPECT_FALSE(two.CheckPreviousInstance());
     EXPECT_FALSE(other.CheckPreviousInstance());
     EXPECT_EQ(one.takeRaiseRequests(), 0);
+}
+
+TEST(SingleInstance, UnwritableProgramFolderLocksInTheRuntimeFolder)
+{
+    testsupport::TempDir runtime, station;
+    setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), 1);
+    const std::string missing = station.path() + "/not-there";
+    SingleInstance first("MP3 Tool", missing);
+    SingleInstance second("MP3 Tool", missing);
+    EXPECT_FALSE(first.CheckPreviousInstance());
+    EXPECT_EQ(first.lockPath().rfind(runtime.path() + "/mptool-", 0), 0u) << first.lockPath();
+    EXPECT_TRUE(second.CheckPreviousInstance());
+    EXPECT_EQ(first.takeRaiseRequests(), 1);
+    unsetenv("XDG_RUNTIME_DIR");
 }
