@@ -16,10 +16,12 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QThread>
+#include <QTimer>
 
 #include <cstdlib>
 #include <thread>
@@ -192,4 +194,50 @@ TEST_F(View, SecondStartAsksTheWindowToComeToTheFront)
     for (int i = 0; i < 50 && raised == 0; ++i)
         QApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
     EXPECT_EQ(raised, 1);
+}
+
+namespace {
+// Presses a button of the next message box that opens, and records what it showed.
+struct BoxAnswer {
+    QString title, text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    void pressWhenShown(QMessageBox::StandardButton button)
+    {
+        QTimer::singleShot(0, [this, button] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box) {
+                pressWhenShown(button);  // not open yet: look again on the next turn
+                return;
+            }
+            title = box->windowTitle();
+            text = box->text();
+            icon = box->icon();
+            box->button(button)->click();
+        });
+    }
+};
+} // namespace
+
+TEST(QtDialogsService, MessageBoxAnswersWithThePlatformIdsAlsoFromAWorker)
+{
+    App();
+    view::QtDialogs dialogs;
+    BoxAnswer answer;
+    answer.pressWhenShown(QMessageBox::No);
+    EXPECT_EQ(dialogs.MessageBox("Go on?", "Warning", MB_YESNO | MB_ICONWARNING), IDNO);
+    EXPECT_EQ(answer.title, "Warning");
+    EXPECT_EQ(answer.text, "Go on?");
+    EXPECT_EQ(answer.icon, QMessageBox::Warning);
+
+    // From a production thread: shown on the GUI thread, the worker waits for the answer.
+    BoxAnswer second;
+    second.pressWhenShown(QMessageBox::Ok);
+    std::atomic<int> id{0};
+    std::thread worker([&] { id = dialogs.MessageBox("\xE5\xA4\xB1\xE8\xB4\xA5", "Status", MB_OK | MB_ICONERROR); });
+    while (id == 0)
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+    worker.join();
+    EXPECT_EQ(id, IDOK);
+    EXPECT_EQ(second.text, QString::fromUtf8("\xE5\xA4\xB1\xE8\xB4\xA5"));
+    EXPECT_EQ(second.icon, QMessageBox::Critical);
 }
