@@ -360,13 +360,27 @@ QWidget* FormView::widgetFor(const std::string& name) const
 
 void FormView::build(TWinControl& parent, QWidget* parentWidget)
 {
+    // Controls that a form leaves without bounds are stacked top to bottom rather than
+    // piled up in the corner, so every one of them stays reachable.
+    int y = qobject_cast<QGroupBox*>(parentWidget) ? 20 : 8;
     for (TControl* child : parent.Controls()) {
         QWidget* w = make(*child, parentWidget);
         if (!w)
             continue;
         bind(*child, w);
-        if (auto* win = dynamic_cast<TWinControl*>(child))
+        auto* win = dynamic_cast<TWinControl*>(child);
+        if (win)
             build(*win, w);
+        if (child->Width() <= 0 && !Is(*child, "TTabSheet")) {
+            if (win && !w->children().isEmpty()) {
+                QRect inner = w->childrenRect();
+                w->resize(inner.right() + 9, inner.bottom() + 9);
+            } else {
+                w->adjustSize();
+            }
+            w->move(8, y);
+            y += w->height() + 4;
+        }
     }
 }
 

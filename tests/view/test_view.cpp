@@ -241,3 +241,23 @@ TEST(QtDialogsService, MessageBoxAnswersWithThePlatformIdsAlsoFromAWorker)
     EXPECT_EQ(second.text, QString::fromUtf8("\xE5\xA4\xB1\xE8\xB4\xA5"));
     EXPECT_EQ(second.icon, QMessageBox::Critical);
 }
+
+TEST(FormViewLayout, ControlsWithoutBoundsAreStackedNotPiledUp)
+{
+    App();
+    TForm form("frmPlain");
+    form.SetBounds(0, 0, 300, 200);
+    auto* group = form.Make<TGroupBox>("grpA");
+    group->Make<TCheckBox>("chkA")->SetCaption("A");
+    group->Make<TCheckBox>("chkB")->SetCaption("B");
+    form.Make<TButton>("btnOk")->SetCaption("OK");
+    view::FormView view(form);
+    QWidget* a = view.widgetFor("chkA");
+    QWidget* b = view.widgetFor("chkB");
+    QWidget* g = view.widgetFor("grpA");
+    QWidget* ok = view.widgetFor("btnOk");
+    ASSERT_TRUE(a && b && g && ok);
+    EXPECT_GT(b->y(), a->y());
+    EXPECT_GE(g->height(), b->y() + b->height());
+    EXPECT_GT(ok->y(), g->y() + g->height() - 1);
+}
