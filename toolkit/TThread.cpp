@@ -142,7 +142,12 @@ void TThread::Resume()
         std::lock_guard lock(state().mutex);
         ++state().active;
     }
-    thread_ = std::thread([this] { run(); });
+    // The new thread must not finish (and free itself) before thread_ is assigned.
+    std::lock_guard start(startMutex_);
+    thread_ = std::thread([this] {
+        { std::lock_guard wait(startMutex_); }
+        run();
+    });
 }
 
 void TThread::run()
@@ -161,16 +166,16 @@ void TThread::run()
         }
     }
     bool freeIt = freeOnTerminate_;
-    {
-        SyncState& s = state();
-        std::lock_guard lock(s.mutex);
-        finished_ = true;
-        --s.active;
-        s.cv.notify_all();
-    }
-    // From here on a waiting owner may delete us: touch nothing.
+    // A freed thread is gone before it stops counting as active, so whoever waits for
+    // all threads never sees one still being destroyed.
     if (freeIt)
         delete this;
+    SyncState& s = state();
+    std::lock_guard lock(s.mutex);
+    if (!freeIt)
+        finished_ = true;  // from here on a waiting owner may delete us: touch nothing
+    --s.active;
+    s.cv.notify_all();
 }
 
 int TThread::WaitFor()

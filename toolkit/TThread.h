@@ -13,6 +13,7 @@
 // derived part is gone, so Execute must not be running.
 #include <atomic>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -63,6 +64,7 @@ protected:
 private:
     void run();
     std::thread thread_;
+    std::mutex startMutex_;
     std::atomic<bool> started_{false};
     std::atomic<bool> freeOnTerminate_{false};
     std::atomic<bool> terminated_{false};
