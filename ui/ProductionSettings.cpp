@@ -1,12 +1,10 @@
 #include "ui/ProductionSettings.h"
 
-#include "platform/AtomicFile.h"
 #include "platform/IniFile.h"
 #include "platform/ProgramDir.h"
 #include "ui/MessageCatalogue.h"
 #include "ui/main.h"
 
-#include <filesystem>
 
 namespace {
 
@@ -145,7 +143,7 @@ void TForm1::SaveSettings(const std::string& path)
 
     // All keys go to disk in one atomic replacement: a failed write leaves the previous
     // file whole and raises the error before anything else is changed.
-    platform::MakeDirs(std::filesystem::path(file).parent_path().string());
+    // The folder is not created: a station without misc/ reports the failed write.
     ini.UpdateFileOrThrow(true);
 
     ResetFirmwareMultiplier(0);

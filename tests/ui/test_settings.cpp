@@ -69,6 +69,7 @@ protected:
     {
         platform::SetProgramDir(dir.path());
         SetDialogs(&dialogs);
+        std::filesystem::create_directories(dir.file("misc"));  // every station has one
         form = std::make_unique<TForm1>();
     }
     void TearDown() override
@@ -375,10 +376,10 @@ TEST_F(Settings, AFailedSaveRaisesTheErrorAndLeavesTheOldFileWhole)
     EXPECT_EQ(static_cast<uint8_t>(dir.read("fw/program.bin")[0x97FF]), 3) << "nothing after the failure runs";
 }
 
-TEST_F(Settings, SaveCreatesTheMiscFolderWhenMissing)
+TEST_F(Settings, AMissingMiscFolderIsReportedNotCreated)
 {
+    std::filesystem::remove_all(dir.file("misc"));
     form->LoadSettings(kPrefer);
-    ASSERT_FALSE(std::filesystem::exists(dir.file("misc")));
-    form->SaveSettings(kPrefer);
-    EXPECT_EQ(prefer(), kDefaultFile);
+    EXPECT_THROW(form->SaveSettings(kPrefer), platform::IniFileError);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("misc")));
 }
