@@ -6,69 +6,13 @@
 #include "device/HostUtil.h"
 #include "platform/IniFile.h"
 #include "platform/ProgramDir.h"
+#include "platform/TextCodec.h"
 #include "toolkit/TThread.h"
 #include "ui/ProductionSettings.h"
 #include "ui/main.h"
 
 #include <cctype>
-#include <cerrno>
 #include <cstdlib>
-#include <iconv.h>
-
-namespace {
-
-// Turns a value read from lang.ini into UTF-8. Bytes that do not decode become U+FFFD,
-// so a damaged line shows as such instead of cutting the text short.
-std::string Decode(const std::string& bytes, const char* codePage)
-{
-    iconv_t cd = iconv_open("UTF-8", codePage);
-    if (cd == reinterpret_cast<iconv_t>(-1))
-        return bytes;
-    std::string out;
-    char buffer[256];
-    char* in = const_cast<char*>(bytes.data());
-    size_t inLeft = bytes.size();
-    while (inLeft > 0) {
-        char* o = buffer;
-        size_t outLeft = sizeof buffer;
-        size_t r = iconv(cd, &in, &inLeft, &o, &outLeft);
-        out.append(buffer, o);
-        if (r == static_cast<size_t>(-1) && errno != E2BIG) {
-            out += "\xEF\xBF\xBD";
-            ++in;
-            --inLeft;
-            iconv(cd, nullptr, nullptr, nullptr, nullptr);
-        }
-    }
-    iconv_close(cd);
-    return out;
-}
-
-bool IsUtf8(const std::string& bytes)
-{
-    iconv_t cd = iconv_open("UTF-8", "UTF-8");
-    if (cd == reinterpret_cast<iconv_t>(-1))
-        return false;
-    std::string out(bytes.size() + 4, '\0');
-    char* in = const_cast<char*>(bytes.data());
-    size_t inLeft = bytes.size();
-    char* o = out.data();
-    size_t outLeft = out.size();
-    const bool ok = iconv(cd, &in, &inLeft, &o, &outLeft) != static_cast<size_t>(-1);
-    iconv_close(cd);
-    return ok;
-}
-
-// The English section holds the text of the station's ANSI code page: UTF-8 on our
-// stations, Windows-1252 in files brought over from the original ones.
-std::string DecodeSectionValue(const std::string& bytes, const LanguageSection& section)
-{
-    if (section.languageIndex == kLanguageEnglish && IsUtf8(bytes))
-        return bytes;
-    return Decode(bytes, section.codePage);
-}
-
-} // namespace
 
 LanguageChoice LanguageChoiceFromValue(int storedValue)
 {
@@ -119,20 +63,23 @@ uint16_t LangIdForChoice(LanguageChoice choice)
 LanguageSection SectionForLangId(uint16_t langId)
 {
     if (langId == kLangIdSimplifiedChinese)
-        return {"Chinese (PRC)", kLanguageSimplifiedChinese, "GBK"};
+        return {"Chinese (PRC)", kLanguageSimplifiedChinese};
     if (langId == kLangIdTraditionalChinese)
-        return {"Chinese (Taiwan)", kLanguageTraditionalChinese, "CP950"};
-    return {"English", kLanguageEnglish, "CP1252"};
+        return {"Chinese (Taiwan)", kLanguageTraditionalChinese};
+    return {"English", kLanguageEnglish};
 }
 
 void LoadLanguageStrings(const std::string& iniPath, const LanguageSection& section)
 {
     const platform::IniFile ini(iniPath);
+    // Big5 and GBK in the Chinese sections, the system code page (UTF-8) in English;
+    // bytes that do not decode show as U+FFFD.
+    const platform::CodePage codePage = platform::CodePageOfLanguage(section.languageIndex);
     for (UiString* s : KeyedUiStrings()) {
         // Only a key that is present replaces the text (an empty value empties it);
         // the current text stays otherwise, not the built-in English.
         if (ini.ValueExists(section.section, s->key()))
-            s->set(DecodeSectionValue(ini.ReadString(section.section, s->key(), ""), section));
+            s->set(platform::DecodeToUtf8(ini.ReadString(section.section, s->key(), ""), codePage));
     }
     BlankingCheckSetupStr = BlankingCheckStr + SettingMsg;
 }

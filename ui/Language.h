@@ -42,14 +42,13 @@ uint16_t LangIdForChoice(LanguageChoice choice);
 // 1028 choose the Chinese sections; every other id, other Chinese ones included, English.
 struct LanguageSection {
     const char* section;     // "English", "Chinese (Taiwan)", "Chinese (PRC)"
-    unsigned languageIndex;  // 0, 1, 2
-    const char* codePage;    // how the section's bytes are stored: "CP1252", "CP950", "GBK"
+    unsigned languageIndex;  // 0, 1, 2; also names the section's code page
 };
 LanguageSection SectionForLangId(uint16_t langId);
 
 // Replaces the keyed user-interface strings from `section` of the INI file at `iniPath`,
-// each read with its current text as default and decoded from the section's code page to
-// UTF-8; then composes BlankingCheckSetupStr from BlankingCheckStr and SettingMsg. A
+// each read with its current text as default and decoded from the section's code page
+// (Big5, GBK, or UTF-8 for English) to UTF-8; then composes BlankingCheckSetupStr from BlankingCheckStr and SettingMsg. A
 // missing file, section or key leaves the text as it was; a key with an empty value
 // empties it.
 void LoadLanguageStrings(const std::string& iniPath, const LanguageSection& section);

@@ -2,6 +2,8 @@
 // station operators know, the stored Big5/GBK bytes, and lookups outside the table.
 #include "ui/MessageCatalogue.h"
 
+#include "platform/TextCodec.h"
+
 #include <gtest/gtest.h>
 #include <iconv.h>
 
@@ -262,6 +264,15 @@ TEST(MessageCatalogue, EveryChineseTextDecodesToItsUtf8Form)
         EXPECT_FALSE(gbk.empty());
         EXPECT_EQ(Decode(big5, "CP950"), MessageCatalogue(r, kLanguageTraditionalChinese));
         EXPECT_EQ(Decode(gbk, "GBK"), MessageCatalogue(r, kLanguageSimplifiedChinese));
+        // The program's own codec agrees both ways.
+        EXPECT_EQ(platform::DecodeToUtf8(big5, platform::CodePage::Big5),
+                  MessageCatalogue(r, kLanguageTraditionalChinese));
+        EXPECT_EQ(platform::DecodeToUtf8(gbk, platform::CodePage::Gbk),
+                  MessageCatalogue(r, kLanguageSimplifiedChinese));
+        EXPECT_EQ(platform::EncodeFromUtf8(MessageCatalogue(r, kLanguageTraditionalChinese),
+                                           platform::CodePage::Big5), big5);
+        EXPECT_EQ(platform::EncodeFromUtf8(MessageCatalogue(r, kLanguageSimplifiedChinese),
+                                           platform::CodePage::Gbk), gbk);
         for (unsigned lang = 0; lang < kLanguageCount; ++lang) {
             const std::string text = MessageCatalogueBytes(r, lang);
             EXPECT_EQ(text.find('\r'), std::string::npos);

@@ -185,9 +185,9 @@ TEST_F(Language, SectionAndKeyNamesIgnoreCaseAndBadBytesShowAsSuch)
              "[English]\nFailMsg=fa\351l\nStatusMsg=\346\227\245\n");
     LoadLanguageStrings(iniPath(), SectionForLangId(1028));
     EXPECT_EQ(TitleStr.get(), "失敗\xEF\xBF\xBD");
-    // The English section: UTF-8 as it is, other bytes as Windows-1252.
+    // The English section is in the system code page, UTF-8.
     LoadLanguageStrings(iniPath(), SectionForLangId(1033));
-    EXPECT_EQ(FailMsg.get(), "faél");
+    EXPECT_EQ(FailMsg.get(), "fa\xEF\xBF\xBDl");
     EXPECT_EQ(StatusMsg.get(), "日");
 }
 
