@@ -2,7 +2,7 @@
 // Choosing the language of the user interface: the language id from the radio buttons or
 // the system locale, the lang.ini section and LanguageIndex it selects, reloading the
 // user-interface strings from that section, and the captions composed from them.
-// TForm1::ApplyLanguage and TForm1::TntRdoLangAutoClick are built from these pieces.
+// TForm1::ApplyLanguage and TForm1::TntRdoLangAutoClick (defined here) are built on them.
 
 #include <cstdint>
 #include <string>
