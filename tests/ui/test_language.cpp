@@ -134,8 +134,9 @@ TEST_F(Language, NoFileKeepsTheBuiltInTexts)
     for (uint16_t id : {kLangIdEnglish, kLangIdTraditionalChinese, kLangIdSimplifiedChinese}) {
         LoadLanguageStrings(iniPath(), SectionForLangId(id));
         for (UiString* s : AllUiStrings()) {
-            if (s != &BlankingCheckSetupStr)
+            if (s != &BlankingCheckSetupStr) {
                 EXPECT_EQ(s->get(), s->builtIn());
+            }
         }
         EXPECT_EQ(BlankingCheckSetupStr.get(), "Blanking CheckSetting");
         EXPECT_EQ(MainWindowCaption("FSM Ver.x.x"),
