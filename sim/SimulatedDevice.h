@@ -9,6 +9,23 @@
 // In ROM state only INQUIRY, the upload commands, EF 81 and EF 82 (which then does not
 // answer "6205") are served; every other command fails.
 //
+// The flash, as the device answers for it:
+// - EF 93 operation 2 erases the block and writes the pattern word (with its data mode),
+//   1 reads back against what the block holds (another pattern or mode, or an erased block,
+//   reads every page with 255 bit errors), 3 does both. Only pages of the page table (EE 9B,
+//   all pages after a reset) are read, and with page skip k one page is read and k passed
+//   over. Per page the reply is 255 - bit errors (0xFF for pages not read); per block 0xFF
+//   when no page read has more bit errors than the ECC threshold, else the worst page's
+//   byte. Factory-bad blocks answer 0.
+// - EF 94 erases the block; it fails on factory-bad and erase-failing blocks.
+// - EE 95 pages are kept. EF 80 answers the first 512 bytes of the configuration record
+//   (the first written page of the lowest block whose page starts with "6205"), zeros when
+//   there is none; EF 98 answers the pages written after it in its block, or, without a
+//   record, the factory bitmap (usable blocks not marked bad).
+// - EF 73 sizes the user disk: good blocks (EF 98's bitmap) x pages in use x page size,
+//   less the system area (record byte 161 x 4 MiB, else 4 MiB), less the hidden part
+//   (record byte 162 / 256 of the rest; 255: all but a 4 MiB public part).
+//
 // Command codes: vendor commands are named by their first two bytes (0xEF93, 0xEE7B),
 // standard SCSI commands by their opcode (0x12, 0x25, 0x28, 0x2A, 0x1B).
 #include "platform/ScsiTransport.h"
