@@ -54,7 +54,8 @@ public:
     std::vector<char> letters() const;
     const std::string& diskFolder() const { return diskFolder_; }
 
-    // Blocks until every event queued by devices so far has been delivered.
+    // Blocks until every event queued by devices so far has been delivered. Not to be
+    // called from the volume callback itself.
     void waitForEvents();
 
 private:
