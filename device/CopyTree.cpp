@@ -1,5 +1,4 @@
 // Copying a host folder onto a drive, as the production fills a freshly formatted disk.
-#include "device/DrivePath.h"
 #include "device/HostUtil.h"
 #include "platform/ProgramDir.h"
 #include "platform/VolumeTools.h"

@@ -1,7 +1,6 @@
 #include "device/HostUtil.h"
 
 #include "device/Commands.h"
-#include "device/DrivePath.h"
 #include "platform/AtomicFile.h"
 #include "platform/DriveMap.h"
 #include "platform/PortIdentity.h"

@@ -9,6 +9,7 @@
 #include "platform/DeviceHandle.h"
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -18,6 +19,23 @@ inline constexpr const char* kProductionRegistryKey = "SoftWare\\KOV6125\\MPTool
 // Time limits of the outside tools, in milliseconds.
 inline constexpr uint32_t kDiskCheckTimeLimitMs = 15000; // the disk checker
 inline constexpr uint32_t kPortIdentityTimeLimitMs = 10000;
+
+// --- Drive paths ---------------------------------------------------------------------------
+
+namespace hostutil {
+
+struct DrivePath {
+    char letter = 0;
+    std::string inside; // "/Music/a.mp3", "/" for the root
+};
+
+// "E", "e:", "E:\Music\a.mp3" -> letter (upper-cased) and the path inside the drive;
+// nullopt when no letter leads.
+std::optional<DrivePath> ParseDrivePath(const std::string& text);
+// The device node or disk file bound to the letter; "" when none.
+std::string VolumeOf(char letter);
+
+} // namespace hostutil
 
 // --- Event log ---------------------------------------------------------------------------
 
