@@ -189,6 +189,7 @@ private:
 
 TEST_F(MainWindow, ClosingWhileThreadsRunDoesNotDisturbThem)
 {
+    ASSERT_TRUE(std::filesystem::create_directories(dir.file("misc")));
     open();
     form->HideFileList.Add("/h");
     std::atomic<bool> stop{false};
