@@ -65,8 +65,9 @@ TEST(VolumeTools, FormatsEachFatFlagAsTheToolsJudgeIt)
         EXPECT_TRUE(run({"fsck.fat", "-n", disk}).succeeded());
         std::string info = run({"minfo", "-i", disk, "::"}).output;
         EXPECT_EQ(field(info, "disk type=\""), std::string(c.type) + "   \"");
-        if (*c.clusterSectors)
+        if (*c.clusterSectors) {
             EXPECT_EQ(field(info, "cluster size: "), std::string(c.clusterSectors) + " sectors");
+        }
         EXPECT_TRUE(IsFatVolume(disk));
     }
 }
