@@ -52,8 +52,8 @@ void AppendLog(const std::string& text);
 bool FormatDrive(const std::string& drive, bool quick, uint32_t fatFlag);
 
 // Sets the volume label (stored upper-case, as FAT keeps it); "" removes the label.
-// False for a label FAT cannot hold (over 11 bytes, or one of *?.,;:/\|+=<>[]" or a
-// control character) and when the tool fails.
+// False for a label FAT cannot hold (over 11 bytes, a leading space, a control character,
+// a byte past ASCII, or one of *?.,;:/\|+=<>[]") and when the tool fails.
 bool SetDriveVolumeLabel(const std::string& drive, const std::string& label);
 
 // The volume label, or "" when there is none ("NO NAME") or it cannot be read.

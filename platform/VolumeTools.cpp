@@ -184,7 +184,8 @@ std::optional<std::string> FatLabelText(const std::string& label)
     std::string text = label;
     for (char& c : text) {
         auto u = static_cast<unsigned char>(c);
-        if (u < 0x20 || u == 0x7F || kForbidden.find(c) != std::string::npos)
+        // Bytes past ASCII would need the volume's DOS code page, which fatlabel refuses.
+        if (u < 0x20 || u >= 0x7F || kForbidden.find(c) != std::string::npos)
             return std::nullopt;
         if (c >= 'a' && c <= 'z')
             c = static_cast<char>(c - 'a' + 'A');

@@ -35,7 +35,8 @@ ToolOutcome FormatVolume(const std::string& volume, uint32_t fatFlag, bool quick
                          std::optional<uint32_t> timeLimitMs = std::nullopt);
 
 // The label as FAT stores it: ASCII letters upper-cased. nullopt when FAT cannot hold it
-// (over 11 bytes, a leading space, a control character or one of *?.,;:/\|+=<>[]").
+// (over 11 bytes, a leading space, a control character, a byte past ASCII or one of
+// *?.,;:/\|+=<>[]").
 std::optional<std::string> FatLabelText(const std::string& label);
 
 // Writes the label ("" removes it).

@@ -196,7 +196,7 @@ TEST_F(HostUtil, FormatLabelAndCheckADrive)
     EXPECT_EQ(GetDriveVolumeLabel('E'), "") << "NO NAME reads as no label";
     ASSERT_TRUE(SetDriveVolumeLabel("E", "Mp3 Player"));
     EXPECT_EQ(GetDriveVolumeLabel('E'), "MP3 PLAYER");
-    for (const char* bad : {"TOO LONG A LABEL", "A*B", "A.B", " LEAD", "TAB\tX", "Q?", "A\"B", "A/B"})
+    for (const char* bad : {"TOO LONG A LABEL", "A*B", "A.B", " LEAD", "TAB\tX", "Q?", "A\"B", "A/B", "\u00c4B"})
         EXPECT_FALSE(SetDriveVolumeLabel("E:", bad)) << bad;
     EXPECT_EQ(GetDriveVolumeLabel('E'), "MP3 PLAYER") << "a refused label changes nothing";
     ASSERT_TRUE(SetDriveVolumeLabel("E:\\", "ABCDEFGHIJK"));
