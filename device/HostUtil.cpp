@@ -107,6 +107,8 @@ bool FormatDrive(const std::string& drive, bool quick, uint32_t fatFlag)
     reportToolFailure("format", drive, out);
     if (out.timedOut)
         toolkit::TheDialogs().MessageBox("Error timeout", "MP3 Tool", toolkit::MB_OK);
+    else if (out.waitFailed)
+        toolkit::TheDialogs().MessageBox("Error Format", "MP3 Tool", toolkit::MB_OK);
     return out.ok;
 }
 

@@ -78,6 +78,11 @@ ToolOutcome runTool(const std::string& tool, std::vector<std::string> args, uint
         return failure(r.error);
     if (r.timedOut)
         return failure(tool + " ran past its time limit and was stopped", true);
+    if (!r.error.empty()) {
+        ToolOutcome out = failure(tool + ": " + r.error);
+        out.waitFailed = true;
+        return out;
+    }
     std::string why = r.errorOutput.empty() ? r.output : r.errorOutput;
     while (!why.empty() && (why.back() == '\n' || why.back() == '\r'))
         why.pop_back();

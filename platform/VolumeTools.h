@@ -25,6 +25,7 @@ VolumeToolConfig GetVolumeToolConfig();
 struct ToolOutcome {
     bool ok = false;
     bool timedOut = false;
+    bool waitFailed = false; // the tool's end could not be waited for (it was stopped)
     std::string message; // what went wrong, for logs; "" when ok
 };
 
