@@ -419,6 +419,22 @@ int TForm1::btnSetupClick(TControl*)
 
 void TForm1::Dispatch(const TMessage& message)
 {
-    if (message.Msg == WM_DEVICECHANGE)
-        OnDeviceChange(message);
+    if (message.Msg != WM_DEVICECHANGE)
+        return;
+    // A message box shown while a device is handled runs the event loop, which may bring
+    // the next volume event. It waits until the current one is done, so that a panel
+    // chosen before the box is never given to a second device meanwhile.
+    pendingDeviceMessages_.push_back(message);
+    if (dispatchingDevices_)
+        return;
+    dispatchingDevices_ = true;
+    struct Reset {
+        bool& flag;
+        ~Reset() { flag = false; }
+    } reset{dispatchingDevices_};
+    while (!pendingDeviceMessages_.empty()) {
+        TMessage next = pendingDeviceMessages_.front();
+        pendingDeviceMessages_.pop_front();
+        OnDeviceChange(next);
+    }
 }

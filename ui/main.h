@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -194,7 +195,8 @@ public:
     void FormPaint();
     void FormClose(toolkit::TControl* Sender);
     int btnSetupClick(toolkit::TControl* Sender);
-    // Routes WM_DEVICECHANGE to OnDeviceChange; other messages are not handled here.
+    // Routes WM_DEVICECHANGE to OnDeviceChange, one message after the other; other
+    // messages are not handled here.
     void Dispatch(const TMessage& message);
     // True when another instance runs; it has been asked to raise its window.
     bool CheckPreviousInstance(toolkit::TForm* form);
@@ -257,6 +259,8 @@ private:
 
     bool terminateRequested_ = false;
     bool painted_ = false;
+    std::deque<TMessage> pendingDeviceMessages_;
+    bool dispatchingDevices_ = false;
 };
 
 // The one main window (null until created).

@@ -392,3 +392,41 @@ TEST_F(FixedPort, FailedPortQueryTakesTheFirstFreePanelWithoutABinding)
     EXPECT_EQ(form->PortSlotDrive[1], 0);
     EXPECT_EQ(form->DeviceSlots[1].textF->Caption(), "ID:" + sim::FlashIdText(sim::Nand128M()));
 }
+
+namespace {
+// Message boxes run the event loop: a volume event may come in while one is open.
+class ReentrantDialogs : public ScriptedDialogs {
+public:
+    std::function<void()> whileOpen;
+    int MessageBox(const std::string& text, const std::string& caption, uint32_t flags) override
+    {
+        if (auto fn = std::exchange(whileOpen, nullptr))
+            fn();
+        return ScriptedDialogs::MessageBox(text, caption, flags);
+    }
+};
+} // namespace
+
+TEST_F(FixedPort, EventArrivingWhileABoxIsOpenWaitsForTheCurrentDevice)
+{
+    ReentrantDialogs reentrant;
+    SetDialogs(&reentrant);
+    for (uint8_t port = 1; port <= 8; ++port)
+        plug(port);
+    for (char letter = 'D'; letter <= 'K'; ++letter)
+        bus->unplug(letter);
+    deliver();
+    started.clear();
+
+    bus->plug(sim::Nand128M(), 9); // no port slot left: "Over 8 device!"
+    reentrant.whileOpen = [this] {
+        bus->plug(sim::Nand128M(), 1); // port 1 owns panel 1
+        deliver();
+    };
+    deliver();
+    SetDialogs(&dialogs);
+
+    EXPECT_EQ(form->DeviceSlots[0].drive, 'D');
+    EXPECT_EQ(form->DeviceSlots[1].drive, 'E') << "panel 1 was taken; the second device gets the next one";
+    EXPECT_EQ(started, (std::vector<std::pair<char, int>>{{'D', 0}, {'E', 1}}));
+}
