@@ -72,8 +72,11 @@ ToolOutcome runTool(const std::string& tool, std::vector<std::string> args, uint
     ProcessResult r = RunProcess(args, options);
     if (output)
         *output = r.output;
-    if (r.succeeded())
-        return {true, false, ""};
+    if (r.succeeded()) {
+        ToolOutcome done;
+        done.ok = true;
+        return done;
+    }
     if (!r.started)
         return failure(r.error);
     if (r.timedOut)
