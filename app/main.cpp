@@ -32,12 +32,16 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <iostream>
 #include <memory>
 #include <string>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -99,6 +103,17 @@ public:
     std::optional<std::string> SaveFile(const toolkit::FileDialogOptions&) override { return std::nullopt; }
     std::optional<std::string> ChooseFolder(const std::string&, const std::string&) override { return std::nullopt; }
 };
+
+// SIGINT and SIGTERM close the window as the operator would, so the lists and settings
+// are saved; the handler only writes a byte that the GUI thread reads.
+int g_signalPipe[2] = {-1, -1};
+
+void OnTerminationSignal(int)
+{
+    char byte = 1;
+    ssize_t ignored = write(g_signalPipe[1], &byte, 1);
+    (void)ignored;
+}
 
 // A volume event handed to the window on the GUI thread.
 void PostVolumeEvent(TForm1* form, bool arrival, uint32_t mask)
@@ -191,6 +206,19 @@ int Run(int argc, char** argv)
     }
 
     window.start();
+
+    if (pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
+        auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &window);
+        QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window, &app] {
+            char byte;
+            while (read(g_signalPipe[0], &byte, 1) > 0) {
+            }
+            window.close();
+            app.quit();
+        });
+        std::signal(SIGINT, OnTerminationSignal);
+        std::signal(SIGTERM, OnTerminationSignal);
+    }
 
     if (bus) {
         QTimer::singleShot(300, &window, [&bus, &options] {
