@@ -130,7 +130,7 @@ bool FatVolume::Format(uint32_t sectorCount, uint32_t sectorSize, std::string* e
     std::memset(b, 0, sectorSize);
     if (fat32) {
         PutU32(b, 0x0FFFFFF8);
-        PutU32(b + 4, 0x0FFFFFFF);
+        PutU32(b + 4, 0xFFFFFFFF);
         PutU32(b + 8, kFat32EndOfChain);
     } else {
         PutU16(b, 0xFFF8);

@@ -57,21 +57,22 @@ int SectorStore::AddChunk(uint32_t first) {
     }
     // The data block stays untouched: an absent sector is zeroed when first read, so
     // memory is only committed for the sectors in use.
-    if (!c.present) {
+    // A row kept from a volume with larger sectors has a map too small for this one.
+    if (!c.present || c.presentSize < sectorsPerChunk_) {
         c.present.reset(new (std::nothrow) uint8_t[sectorsPerChunk_]);
+        c.presentSize = c.present ? sectorsPerChunk_ : 0;
         if (!c.present)
             return -1;
     }
     std::memset(c.present.get(), 0, sectorsPerChunk_);
 
     uint64_t last = std::min<uint64_t>(uint64_t(first) + sectorsPerChunk_ - 1, 0xFFFFFFFFu);
-    // Clip at the first row (in table order) whose range holds the new last sector.
-    for (uint32_t r = 0; r < chunkCount_; ++r) {
-        if (rows_[r].first <= last && last <= rows_[r].last) {
-            last = uint64_t(rows_[r].first) - 1;
-            break;
-        }
-    }
+    // Clip at the first row (in table order) whose range holds the new last sector: the
+    // index names exactly that row, the earliest one serving the sector. `first` itself
+    // is served by no row, so that row starts after it.
+    uint32_t clipRow;
+    if (Find(uint32_t(last), clipRow))
+        last = uint64_t(rows_[clipRow].first) - 1;
     c.first = first;
     c.last = uint32_t(last);
     const uint32_t row = chunkCount_++;
@@ -145,6 +146,7 @@ void SectorStore::Release() {
     for (Chunk& c : rows_) {
         c.data.reset();
         c.present.reset();
+        c.presentSize = 0;
         c.first = c.last = 0xFFFFFFFFu;
     }
     rows_.clear();

@@ -23,6 +23,7 @@ public:
     struct Chunk {
         std::unique_ptr<uint8_t[]> data;     // sectorsPerChunk x sectorSize bytes
         std::unique_ptr<uint8_t[]> present;  // one byte per sector: 1 = present
+        uint32_t presentSize = 0;             // bytes allocated for `present`
         uint32_t first = 0xFFFFFFFFu;
         uint32_t last = 0xFFFFFFFFu;
     };

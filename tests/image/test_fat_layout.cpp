@@ -253,3 +253,103 @@ TEST_F(FatVolumeTest, MountRejectsAJumpWithoutNop) {
 }
 
 } // namespace
+
+namespace {
+
+void Put16(std::vector<uint8_t>& b, size_t at, uint32_t v) {
+    b[at] = uint8_t(v);
+    b[at + 1] = uint8_t(v >> 8);
+}
+void Put32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
+    Put16(b, at, v);
+    Put16(b, at + 2, v >> 16);
+}
+
+// The boot sector and the first sector of each FAT, byte for byte, built here from the
+// field table: every byte not listed is zero. On top of the table, the extended boot
+// record (drive 0x80, signature 0x29, a serial, the label) lets tools read the label.
+TEST(FatFormat, BootSectorAndFatStartByteForByte) {
+    struct Case {
+        uint32_t mb, s;
+        bool fat32;
+        uint32_t spc, fatSize;
+    };
+    for (const Case c : {Case{128, 512, false, 8, 128}, Case{128, 1024, false, 4, 64},
+                         Case{4096, 512, true, 32, 2048}, Case{8192, 1024, true, 16, 2047}}) {
+        SCOPED_TRACE(std::to_string(c.mb) + " MB/" + std::to_string(c.s));
+        image::SectorStore store(1 << 20, 1024);
+        image::FatVolume volume(store);
+        const uint32_t total = uint32_t((uint64_t(c.mb) << 20) / c.s);
+        ASSERT_TRUE(volume.CreateVolume(total, c.s));
+        std::vector<uint8_t> got(c.s), want(c.s, 0);
+        ASSERT_TRUE(store.ReadSector(0, got.data()));
+
+        const uint8_t jump[] = {0xEB, 0x00, 0x90, 'K', 'O', 'V', '6', '1', 'x', '5', 0};
+        std::copy(std::begin(jump), std::end(jump), want.begin());
+        Put16(want, 11, c.s);
+        want[13] = uint8_t(c.spc);
+        Put16(want, 14, c.fat32 ? 32 : 1);
+        want[16] = 2;
+        Put16(want, 17, c.fat32 ? 0 : 512);
+        want[21] = 0xF8;
+        Put32(want, 32, total);
+        const size_t ext = c.fat32 ? 64 : 36;
+        if (c.fat32) {
+            Put32(want, 36, c.fatSize);
+            Put32(want, 44, 2);
+            Put16(want, 48, 1);
+            Put16(want, 50, 6);
+            std::memcpy(&want[82], "FAT32   ", 8);
+        } else {
+            Put16(want, 22, c.fatSize);
+            std::memcpy(&want[54], "FAT16   ", 8);
+        }
+        want[ext] = 0x80;
+        want[ext + 2] = 0x29;
+        std::copy(got.begin() + ext + 3, got.begin() + ext + 7, want.begin() + ext + 3);  // serial
+        std::memcpy(&want[ext + 7], "NO NAME    ", 11);
+        std::fill(want.begin() + 90, want.begin() + 510, 0xFF);
+        want[510] = 0x55;
+        want[511] = 0xAA;
+        EXPECT_EQ(got, want);
+        if (c.fat32) {
+            std::vector<uint8_t> backup(c.s);
+            ASSERT_TRUE(store.ReadSector(6, backup.data()));
+            EXPECT_EQ(backup, want) << "the backup boot sector the boot sector announces";
+        }
+
+        // First FAT sector: entry 0 the media byte; FAT16 entry 1 all ones; FAT32 entry 1
+        // all ones and the root cluster 2 one cluster long.
+        std::vector<uint8_t> fatWant(c.s, 0);
+        const std::vector<uint8_t> start =
+            c.fat32 ? std::vector<uint8_t>{0xF8, 0xFF, 0xFF, 0x0F, 0xFF, 0xFF, 0xFF, 0xFF, 0xF8, 0xFF, 0xFF, 0x0F}
+                    : std::vector<uint8_t>{0xF8, 0xFF, 0xFF, 0xFF};
+        std::copy(start.begin(), start.end(), fatWant.begin());
+        const uint32_t reserved = c.fat32 ? 32 : 1;
+        for (uint32_t fat = 0; fat < 2; ++fat) {
+            ASSERT_TRUE(store.ReadSector(reserved + fat * c.fatSize, got.data()));
+            EXPECT_EQ(got, fatWant) << "FAT " << fat;
+        }
+    }
+}
+
+// The formatter and the mount agree on every offered size: the mounted type and cluster
+// count are the layout's, and the largest FAT16 size stays FAT16.
+TEST(FatFormat, EveryOfferedSizeMountsAsLaidOut) {
+    for (uint32_t mb = 128; mb <= 8192; mb += 32) {
+        for (uint32_t s : {512u, 1024u}) {
+            const uint32_t total = uint32_t((uint64_t(mb) << 20) / s);
+            FatLayout l;
+            ASSERT_TRUE(image::ComputeFatLayout(total, s, l)) << mb;
+            image::SectorStore store(1 << 20, 64);
+            image::FatVolume volume(store);
+            ASSERT_TRUE(volume.CreateVolume(total, s)) << mb << " MB/" << s;
+            ASSERT_EQ(volume.type, l.type) << mb << " MB/" << s;
+            ASSERT_EQ(volume.clusterCount, l.clusterCount) << mb << " MB/" << s;
+            ASSERT_EQ(volume.dataStart, l.dataStart) << mb << " MB/" << s;
+            ASSERT_EQ(l.type, mb < 2048 ? FatType::Fat16 : FatType::Fat32) << mb << " MB/" << s;
+        }
+    }
+}
+
+} // namespace

@@ -31,9 +31,11 @@ TEST(ImageFile, HeaderRecordsAndOffsetsByteForByte) {
 
     SectorStore v0(2048, 16);  // 4 sectors of 512 per chunk
     ASSERT_TRUE(v0.Init(512));
-    ASSERT_TRUE(v0.WriteSector(5, (const uint8_t*)Sector(512, 0xA5).data()));  // row 1: 5..8
+    // Rows in the order first touched: the file follows them, not the sector numbers.
+    ASSERT_TRUE(v0.WriteSector(9, (const uint8_t*)Sector(512, 0xA9).data()));  // row 1: 9..12
+    ASSERT_TRUE(v0.WriteSector(5, (const uint8_t*)Sector(512, 0xA5).data()));  // row 2: 5..8
     ASSERT_TRUE(v0.WriteSector(1, (const uint8_t*)Sector(512, 0xA1).data()));  // row 0
-    ASSERT_TRUE(v0.WriteSector(9, (const uint8_t*)Sector(512, 0xA9).data()));  // row 2: 9..12
+    ASSERT_TRUE(v0.WriteSector(6, (const uint8_t*)Sector(512, 0xA6).data()));  // row 2
     std::string scratch(512, 0);
     ASSERT_TRUE(v0.ReadSector(3, (uint8_t*)scratch.data()));                 // read: saved as zeros
     std::string error;
@@ -51,16 +53,16 @@ TEST(ImageFile, HeaderRecordsAndOffsetsByteForByte) {
     Put32(entries, 128);
     Put32(entries, 512);
     Put32(entries, 512);
-    Put32(entries, 4);
+    Put32(entries, 5);
     Put32(entries, 0);
-    const uint32_t offset1 = 512 + 4 * (4 + 512);
+    const uint32_t offset1 = 512 + 5 * (4 + 512);
     Put32(entries, 1024);
     Put32(entries, offset1);
     Put32(entries, 2);
     header.replace(12, entries.size(), entries);
 
     std::string expected = header;
-    for (auto [n, v] : {std::pair{1u, 0xA1}, {3u, 0x00}, {5u, 0xA5}, {9u, 0xA9}}) {
+    for (auto [n, v] : {std::pair{1u, 0xA1}, {3u, 0x00}, {9u, 0xA9}, {5u, 0xA5}, {6u, 0xA6}}) {
         Put32(expected, n);
         expected += Sector(512, uint8_t(v));
     }

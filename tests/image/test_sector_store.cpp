@@ -3,6 +3,7 @@
 // read as zeros and become present, and the row limit makes reads and writes fail.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <vector>
 
 #include "image/SectorStore.h"
@@ -113,6 +114,54 @@ TEST(SectorStore, ReleaseEmptiesTheStore) {
     EXPECT_EQ(store.chunkCount(), 0u);
     EXPECT_FALSE(store.WriteSector(0, data.data()));
     EXPECT_FALSE(SectorStore(1000, 4).Init(512)) << "sectors must divide the chunk";
+}
+
+} // namespace
+
+namespace {
+
+// A store saved (not released) for 1024-byte sectors keeps its rows; set up again for
+// 512-byte sectors, each row needs a presence map twice as long.
+TEST(SectorStore, RowsKeptFromLargerSectorsServeSmallerOnes) {
+    SectorStore store(8192, 4);  // 8 sectors of 1024, or 16 of 512, per chunk
+    ASSERT_TRUE(store.Init(1024));
+    const auto big = Filled(1024, 3);
+    ASSERT_TRUE(store.WriteSector(20, big.data()));
+    store.EndInitialised();  // as a save leaves it
+    ASSERT_TRUE(store.Init(512));
+    EXPECT_EQ(store.sectorsPerChunk(), 16u);
+    const auto small = Filled(512, 4);
+    ASSERT_TRUE(store.WriteSector(15, small.data()));
+    ASSERT_TRUE(store.WriteSector(40, small.data()));
+    EXPECT_EQ(store.chunk(1).first, 40u);
+    EXPECT_EQ(store.chunk(1).present[0], 1);
+    EXPECT_EQ(store.chunk(0).present[15], 1);
+    std::vector<uint8_t> out(512);
+    ASSERT_TRUE(store.ReadSector(41, out.data()));
+    EXPECT_EQ(out, Filled(512, 0)) << "a reused row reads as zeros where nothing was written";
+}
+
+// Many rows, touched in an order that defeats any "last row found" shortcut: a walk over
+// every row for every sector would take minutes here, an index a fraction of a second.
+TEST(SectorStore, LookupDoesNotWalkEveryRow) {
+    constexpr uint32_t kRows = 40000;
+    SectorStore store(512, kRows);  // one sector per chunk: one row per sector
+    ASSERT_TRUE(store.Init(512));
+    std::vector<uint8_t> sector(512);
+    const auto start = std::chrono::steady_clock::now();
+    for (uint32_t i = 1; i < kRows; ++i)
+        ASSERT_TRUE(store.WriteSector(i * 3, sector.data()));
+    ASSERT_EQ(store.chunkCount(), kRows);
+    uint32_t x = 12345, row, index;
+    for (int n = 0; n < 400000; ++n) {
+        x = x * 1103515245u + 12345u;
+        const uint32_t s = ((x >> 8) % (kRows - 1) + 1) * 3;
+        ASSERT_TRUE(store.Locate(s, row, index));
+        ASSERT_EQ(row, s / 3);
+    }
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_LT(seconds, 5.0);
+    EXPECT_EQ(store.chunkCount(), kRows) << "locating served sectors adds nothing";
 }
 
 } // namespace
