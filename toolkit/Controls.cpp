@@ -390,9 +390,8 @@ int TComboBox::ItemIndex() const { return get(itemIndex_); }
 
 void TComboBox::SetItemIndex(int index)
 {
-    std::lock_guard lock(mutex_);
-    if (index < 0 || index >= static_cast<int>(items_.items_.size()))
-        index = -1;
+    // Kept as given, even without an item there: a value stored in a file loads back as
+    // it was saved. Text() and the view treat an index with no item as no selection.
     change(itemIndex_, index, Prop::ItemIndex);
 }
 
@@ -413,6 +412,8 @@ void TComboBox::Items_::changed(Edit edit, int index)
 {
     int& sel = owner_.itemIndex_;
     int old = sel;
+    // Only a selected item moves with the edits; an index with no item stays as it is.
+    const int count = static_cast<int>(items_.size());
     switch (edit) {
     case Edit::Cleared:
     case Edit::Assigned:
@@ -421,11 +422,11 @@ void TComboBox::Items_::changed(Edit edit, int index)
     case Edit::Deleted:
         if (sel == index)
             sel = -1;
-        else if (sel > index)
+        else if (sel > index && sel <= count)
             --sel;
         break;
     case Edit::Inserted:
-        if (sel >= index)
+        if (sel >= index && sel < count - 1)
             ++sel;
         break;
     default:

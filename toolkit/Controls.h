@@ -381,8 +381,10 @@ private:
     TEditCharCase charCase_ = TEditCharCase::Normal;
 };
 
-// A drop-down list. ItemIndex is -1 or a valid item index: setting a value out of range
-// leaves no selection, as the platform's list control does.
+// A drop-down list. ItemIndex is -1 when nothing is selected. An index set from code is
+// kept as given, even one with no item (a value read from a file stays as stored); such an
+// index selects nothing: Text() is "" and the view shows no item. Whoever uses ItemIndex
+// to look something up bounds it.
 class TComboBox : public TControl {
 public:
     TComboBox(TWinControl* parent, std::string name);

@@ -57,7 +57,7 @@ void TForm1::LoadSettings(const std::string& path)
     checkFrom(ini, "ISO upgrade", 0, chkISOupgrade);
     checkFrom(ini, "Manual Upgrade", 0, CheckManuupgrade);
     checkFrom(ini, "System Area check", 0, SystemAreachk);
-    // An index the list does not have leaves no selection.
+    // Kept as stored even when the list has no such item (it then selects nothing).
     if (SystemAreaComBo)
         SystemAreaComBo->SetItemIndex(ini.ReadInteger(S, "System Area Size", 0));
     if (LabelEdit)

@@ -1,6 +1,7 @@
 #include "toolkit/Controls.h"
 
 #include <gtest/gtest.h>
+#include <cstdint>
 #include <thread>
 
 using namespace toolkit;
@@ -115,7 +116,7 @@ TEST(RadioButton, ConcurrentChecksLeaveExactlyOneChecked)
     EXPECT_EQ(a.Checked() + b.Checked() + c.Checked(), 1);
 }
 
-TEST(ComboBox, IndexIsMinusOneOrAValidItem)
+TEST(ComboBox, IndexIsKeptAsSetAndSelectsOnlyAnItemThatExists)
 {
     TComboBox combo(nullptr, "SystemAreaComBo");
     EXPECT_EQ(combo.ItemIndex(), -1);
@@ -123,12 +124,12 @@ TEST(ComboBox, IndexIsMinusOneOrAValidItem)
     for (int i = 1; i <= 32; ++i)
         combo.Items()->Add(std::to_string(i * 4) + "MB");
     struct Case {
-        int set, expected;
+        int set;
         const char* text;
-    } cases[] = {{0, 0, "4MB"}, {31, 31, "128MB"}, {32, -1, ""}, {40, -1, ""}, {-1, -1, ""}, {-7, -1, ""}};
+    } cases[] = {{0, "4MB"}, {31, "128MB"}, {32, ""}, {40, ""}, {-1, ""}, {-7, ""}, {INT32_MAX, ""}, {INT32_MIN, ""}};
     for (const auto& c : cases) {
         combo.SetItemIndex(c.set);
-        EXPECT_EQ(combo.ItemIndex(), c.expected) << c.set;
+        EXPECT_EQ(combo.ItemIndex(), c.set) << "kept as set";
         EXPECT_EQ(combo.Text(), c.text) << c.set;
     }
     EXPECT_EQ(combo.Items()->Strings(40), "") << "reads past the end are empty";
@@ -137,9 +138,17 @@ TEST(ComboBox, IndexIsMinusOneOrAValidItem)
     combo.SetItemIndex(5);
     combo.Items()->Delete(2);
     EXPECT_EQ(combo.ItemIndex(), 4) << "the same item stays selected";
-    combo.Items()->Delete(4);
+    combo.Items()->Insert(0, "0MB");
+    EXPECT_EQ(combo.ItemIndex(), 5);
+    EXPECT_EQ(combo.Text(), "24MB") << "the same item stays selected";
+    combo.Items()->Delete(5);
     EXPECT_EQ(combo.ItemIndex(), -1);
+    combo.SetItemIndex(40);
+    combo.Items()->Delete(0);
+    combo.Items()->Insert(0, "0MB");
+    EXPECT_EQ(combo.ItemIndex(), 40) << "an index with no item does not move";
     combo.Items()->Clear();
+    EXPECT_EQ(combo.ItemIndex(), -1);
     EXPECT_EQ(combo.Items()->Count(), 0);
 
     int changes = 0, clicks = 0;

@@ -3,7 +3,10 @@
 #include "toolkit/TThread.h"
 
 #include <gtest/gtest.h>
+#include <chrono>
 #include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <deque>
 
 using namespace toolkit;
@@ -29,12 +32,47 @@ private:
     std::atomic<bool>* destroyed_;
 };
 
-// A stand-in for the GUI event loop: posted calls wait in a queue until pumped.
+// Ends the test program when a test outlives its limit: a thread test that deadlocks
+// fails at once with its name instead of hanging the run. A real-time limit, but nothing
+// waits for it when the test passes.
+class HangGuard {
+public:
+    explicit HangGuard(std::chrono::seconds limit = std::chrono::seconds(30))
+        : watcher_([this, limit] {
+              std::unique_lock lock(m_);
+              if (!cv_.wait_for(lock, limit, [this] { return done_; })) {
+                  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+                  std::fprintf(stderr, "%s.%s is stuck: a thread wait never ended\n",
+                               info ? info->test_suite_name() : "?", info ? info->name() : "?");
+                  std::abort();
+              }
+          })
+    {
+    }
+    ~HangGuard()
+    {
+        {
+            std::lock_guard lock(m_);
+            done_ = true;
+        }
+        cv_.notify_all();
+        watcher_.join();
+    }
+
+private:
+    std::mutex m_;
+    std::condition_variable cv_;
+    bool done_ = false;
+    std::thread watcher_;
+};
+
+// A stand-in for the GUI event loop: posted calls wait in a queue until pumped. It is the
+// dispatcher while it lives, so a failed test never leaves a dangling one behind.
 struct FakeEventLoop {
     std::mutex m;
     std::condition_variable cv;
     std::deque<std::function<void()>> posted;
-    void install()
+    FakeEventLoop()
     {
         SetUiDispatcher([this](std::function<void()> fn) {
             std::lock_guard lock(m);
@@ -42,19 +80,28 @@ struct FakeEventLoop {
             cv.notify_all();
         });
     }
-    // Runs posted calls until `count` have run.
-    void pump(int count)
+    ~FakeEventLoop() { SetUiDispatcher(nullptr); }
+    // Runs posted calls until `count` have run; false when none came within the limit.
+    bool pump(int count)
     {
         for (int done = 0; done < count; ++done) {
             std::function<void()> fn;
             {
                 std::unique_lock lock(m);
-                cv.wait(lock, [&] { return !posted.empty(); });
+                if (!cv.wait_for(lock, std::chrono::seconds(10), [&] { return !posted.empty(); }))
+                    return false;
                 fn = std::move(posted.front());
                 posted.pop_front();
             }
             fn();
         }
+        return true;
+    }
+    // Waits until something has been posted (not run).
+    bool waitPosted()
+    {
+        std::unique_lock lock(m);
+        return cv.wait_for(lock, std::chrono::seconds(10), [&] { return !posted.empty(); });
     }
 };
 
@@ -62,6 +109,7 @@ struct FakeEventLoop {
 
 TEST(TThread, StartsOnResumeAndReportsThroughWaitFor)
 {
+    HangGuard guard;
     bool ran = false;
     std::atomic<bool> destroyed{false};
     {
@@ -83,6 +131,7 @@ TEST(TThread, StartsOnResumeAndReportsThroughWaitFor)
 
 TEST(TThread, FreeOnTerminateDeletesItselfAfterOnTerminate)
 {
+    HangGuard guard;
     std::atomic<bool> destroyed{false};
     int terminated = 0;
     auto* t = new LambdaThread([](LambdaThread&) {}, &destroyed);
@@ -96,6 +145,7 @@ TEST(TThread, FreeOnTerminateDeletesItselfAfterOnTerminate)
 
 TEST(TThread, ExceptionInExecuteIsKeptNotFatal)
 {
+    HangGuard guard;
     LambdaThread t([](LambdaThread&) { throw std::runtime_error("device gone"); });
     t.Resume();
     t.WaitFor();
@@ -104,6 +154,7 @@ TEST(TThread, ExceptionInExecuteIsKeptNotFatal)
 
 TEST(TThread, TerminateIsSeenByExecute)
 {
+    HangGuard guard;
     std::atomic<bool> go{false};
     LambdaThread t([&](LambdaThread& self) {
         while (!go)
@@ -116,8 +167,26 @@ TEST(TThread, TerminateIsSeenByExecute)
     EXPECT_EQ(t.WaitFor(), 1);
 }
 
+TEST(TThread, NeverStartedOrWaitingForItselfReturnsAtOnce)
+{
+    HangGuard guard;
+    {
+        LambdaThread idle([](LambdaThread&) {});
+        EXPECT_EQ(idle.WaitFor(), 0);
+    }  // destroyed without ever running
+    LambdaThread* self = nullptr;
+    LambdaThread t([&](LambdaThread& me) {
+        me.SetReturnValue(3);
+        me.SetReturnValue(me.WaitFor() + 1);  // a thread cannot wait for itself
+    });
+    self = &t;
+    t.Resume();
+    EXPECT_EQ(self->WaitFor(), 4);
+}
+
 TEST(Synchronize, RunsInlineWithoutADispatcher)
 {
+    HangGuard guard;
     std::thread::id where;
     LambdaThread t([&](LambdaThread&) { TThread::Synchronize([&] { where = std::this_thread::get_id(); }); });
     t.Resume();
@@ -129,8 +198,8 @@ TEST(Synchronize, RunsInlineWithoutADispatcher)
 
 TEST(Synchronize, RunsOnTheUiThreadAndWaitsThere)
 {
+    HangGuard guard;
     FakeEventLoop loop;
-    loop.install();
     std::vector<std::thread::id> where;
     std::atomic<int> after{0};
     LambdaThread t([&](LambdaThread&) {
@@ -144,18 +213,16 @@ TEST(Synchronize, RunsOnTheUiThreadAndWaitsThere)
         EXPECT_FALSE(IsUiThread());
     });
     t.Resume();
-    loop.pump(1);
-    loop.pump(1);
+    EXPECT_TRUE(loop.pump(2));
     t.WaitFor();
     EXPECT_EQ(where, std::vector<std::thread::id>{std::this_thread::get_id()});
     EXPECT_EQ(after, 2);
-    SetUiDispatcher(nullptr);
 }
 
 TEST(Synchronize, WaitForOnTheUiThreadServesTheWorkerInsteadOfDeadlocking)
 {
+    HangGuard guard;
     FakeEventLoop loop;
-    loop.install();
     int value = 0;
     LambdaThread t([&](LambdaThread&) {
         for (int i = 0; i < 5; ++i)
@@ -165,29 +232,75 @@ TEST(Synchronize, WaitForOnTheUiThreadServesTheWorkerInsteadOfDeadlocking)
     t.WaitFor();  // the posted wake-ups are never pumped
     EXPECT_EQ(value, 5);
     Application->ProcessMessages();
-    SetUiDispatcher(nullptr);
+}
+
+// Eight workers synchronizing at once, one of them waiting inside its call for another
+// worker that synchronizes too: the UI thread serves them all, in whatever order they
+// come, and loses none.
+TEST(Synchronize, EightWorkersAndANestedWaitAllComeThrough)
+{
+    HangGuard guard;
+    FakeEventLoop loop;
+    constexpr int kWorkers = 8, kCalls = 200;
+    int total = 0;  // touched only on the UI thread
+    std::vector<std::unique_ptr<LambdaThread>> workers;
+    for (int w = 0; w < kWorkers; ++w)
+        workers.push_back(std::make_unique<LambdaThread>([&](LambdaThread&) {
+            for (int i = 0; i < kCalls; ++i)
+                TThread::Synchronize([&] { ++total; });
+        }));
+    LambdaThread inner([&](LambdaThread&) { TThread::Synchronize([&] { total += 1000; }); });
+    LambdaThread outer([&](LambdaThread&) {
+        TThread::Synchronize([&] {
+            inner.Resume();
+            inner.WaitFor();  // on the UI thread: serves the inner worker meanwhile
+        });
+    });
+    for (auto& w : workers)
+        w->Resume();
+    outer.Resume();
+    TThread::WaitForAll();
+    EXPECT_EQ(total, kWorkers * kCalls + 1000);
+    EXPECT_EQ(TThread::ActiveCount(), 0);
 }
 
 TEST(Synchronize, RemovingTheDispatcherReleasesWaitingWorkers)
 {
-    FakeEventLoop loop;
-    loop.install();
+    HangGuard guard;
     std::atomic<bool> ran{false};
-    LambdaThread t([&](LambdaThread&) { TThread::Synchronize([&] { ran = true; }); });
-    t.Resume();
     {
-        std::unique_lock lock(loop.m);
-        loop.cv.wait(lock, [&] { return !loop.posted.empty(); });
+        FakeEventLoop loop;
+        LambdaThread t([&](LambdaThread&) { TThread::Synchronize([&] { ran = true; }); });
+        t.Resume();
+        ASSERT_TRUE(loop.waitPosted());
+        SetUiDispatcher(nullptr);
+        t.WaitFor();
+        EXPECT_TRUE(ran);
     }
-    SetUiDispatcher(nullptr);
-    t.WaitFor();
-    EXPECT_TRUE(ran);
+    // Workers that synchronize while the dispatcher goes away run inline or are run by
+    // the removal; none is left waiting.
+    for (int round = 0; round < 20; ++round) {
+        std::atomic<int> calls{0};
+        FakeEventLoop loop;
+        std::vector<std::unique_ptr<LambdaThread>> workers;
+        for (int w = 0; w < 4; ++w)
+            workers.push_back(std::make_unique<LambdaThread>([&](LambdaThread&) {
+                for (int i = 0; i < 50; ++i)
+                    TThread::Synchronize([&] { ++calls; });
+            }));
+        for (auto& w : workers)
+            w->Resume();
+        SetUiDispatcher(nullptr);
+        for (auto& w : workers)
+            w->WaitFor();
+        EXPECT_EQ(calls, 200);
+    }
 }
 
 TEST(Application, ProcessMessagesIsANoOpOffTheUiThread)
 {
+    HangGuard guard;
     FakeEventLoop loop;
-    loop.install();
     int pumped = 0;
     Application->SetEventPump([&] { ++pumped; });
     std::thread worker([] { Application->ProcessMessages(); });
@@ -196,7 +309,6 @@ TEST(Application, ProcessMessagesIsANoOpOffTheUiThread)
     Application->ProcessMessages();
     EXPECT_EQ(pumped, 1);
     Application->SetEventPump(nullptr);
-    SetUiDispatcher(nullptr);
 }
 
 TEST(Dialogs, HeadlessAnswersNeverBlockAndPickTheSafeButton)

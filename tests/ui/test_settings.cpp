@@ -217,18 +217,21 @@ TEST_F(Settings, OutOfRangeValuesLoadAsStoredAndTheComboStaysBounded)
     EXPECT_EQ(form->iPageSkip, 1000);
     EXPECT_EQ(form->iEccLevel, -3);
     EXPECT_EQ(form->SystemAreaComBo->Items()->Count(), kSystemAreaSizes);
-    EXPECT_EQ(form->SystemAreaComBo->ItemIndex(), -1) << "the list has no item 40";
-    EXPECT_EQ(form->SystemAreaComBo->Text(), "");
+    EXPECT_EQ(form->SystemAreaComBo->ItemIndex(), 40) << "loads as stored";
+    EXPECT_EQ(form->SystemAreaComBo->Text(), "") << "but selects no item: the list has 32";
 
     form->SaveSettings(kPrefer);
     platform::IniFile saved(dir.file("misc/prefer.ini"));
-    EXPECT_EQ(saved.ReadInteger("MP_Setting", "System Area Size", 0), -1);
+    EXPECT_EQ(saved.ReadInteger("MP_Setting", "System Area Size", 0), 40) << "saved back as it was";
     EXPECT_EQ(saved.ReadInteger("MP_Setting", "PageModeSel", 0), 9);
 
     loadFrom("System Area Size=31\r\n");
     EXPECT_EQ(form->SystemAreaComBo->Text(), "128MB");
     loadFrom("System Area Size=-1\r\n");
     EXPECT_EQ(form->SystemAreaComBo->ItemIndex(), -1) << "no selection loads back as none";
+    EXPECT_EQ(form->SystemAreaComBo->Text(), "");
+    form->SaveSettings(kPrefer);
+    EXPECT_EQ(platform::IniFile(dir.file("misc/prefer.ini")).ReadInteger("MP_Setting", "System Area Size", 0), -1);
 }
 
 TEST_F(Settings, SavingErasesTheOldListSectionsAndKeepsEverythingElse)
