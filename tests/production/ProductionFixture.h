@@ -16,6 +16,12 @@
 
 namespace prodtest {
 
+// The big-endian 32-bit value of a command block field.
+inline uint32_t Be32(const uint8_t* p)
+{
+    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+}
+
 class FakeWindow : public production::WindowLink {
 public:
     int eccLevel = 2;

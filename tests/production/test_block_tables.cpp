@@ -16,11 +16,6 @@ using testsupport::ScriptedAnswer;
 
 namespace {
 
-uint32_t Be32(const uint8_t* p)
-{
-    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
-}
-
 class TableTest : public ThreadTest {
 protected:
     void SetUp() override
@@ -149,6 +144,17 @@ TEST_F(TableTest, BadBlockRateCountsOnlyTheUsableArea)
         uint32_t rate = 12345;
         ASSERT_EQ(ReadBadBlockBitmap(*thread, rate), 1);
         EXPECT_EQ(rate, c.rate) << c.bad;
+    }
+}
+
+TEST_F(TableTest, BadBlockRateWithNoUsableBlocksIsZero)
+{
+    SetGeometry(1, 16, 0); // every block reserved
+    for (uint8_t byte : {uint8_t(0xFF), uint8_t(0x00)}) {
+        answer = [byte](const RecordedCall&) { return ScriptedAnswer{{byte, byte}, true}; };
+        uint32_t rate = 7;
+        ASSERT_EQ(ReadBadBlockBitmap(*thread, rate), 1);
+        EXPECT_EQ(rate, 0u) << int(byte);
     }
 }
 

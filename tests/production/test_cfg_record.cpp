@@ -16,11 +16,6 @@ using testsupport::ScriptedAnswer;
 
 namespace {
 
-uint32_t Be32(const uint8_t* p)
-{
-    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
-}
-
 struct PageWrite {
     uint32_t page;
     uint8_t mode;
@@ -123,6 +118,23 @@ TEST_F(CfgTest, RecordBytesAfterCompletion)
     EXPECT_EQ(CfgChecksum(r), sum & 0xFFFF);
     EXPECT_EQ(thread->iBadBlocks, 4u);
 
+    // Nothing else moved: the description file's bytes with the completed positions.
+    std::string expected = MakeRecord(RecordFields{});
+    for (size_t i = 0; i < 16; ++i)
+        expected[2 + 4 * i] = 'X';
+    expected[82] = 1;
+    expected[137] = 1;
+    std::memcpy(expected.data() + 138, firstGood, 16);
+    expected[161] = 3;
+    expected[162] = 0;
+    std::memcpy(expected.data() + 163, "0000\0\0\0\0\0", 9);
+    uint16_t expectedSum = 0;
+    for (size_t i = 82; i <= 254; ++i)
+        expectedSum = uint16_t(expectedSum + uint8_t(expected[i]));
+    expected[80] = char(expectedSum >> 8);
+    expected[81] = char(expectedSum & 0xFF);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(r), 512), expected);
+
     // The record goes to the first used page of blocks 1 and 4, the bitmap to the next.
     const auto writes = PageWrites();
     ASSERT_EQ(writes.size(), 4u);
@@ -184,6 +196,7 @@ TEST_F(CfgTest, SparsePageTablePlacesRecordAndBitmapOnUsedPages)
     for (uint32_t p : {3u, 10u, 11u, 40u})
         thread->PageTable[p] = 0xFF;
     ASSERT_EQ(WriteCfg(*thread, 0), 1);
+    EXPECT_EQ(thread->CfgImage[82], 2);
     EXPECT_EQ(thread->CfgImage[137], 3);
     std::vector<uint32_t> pages;
     for (const auto& w : PageWrites())

@@ -136,6 +136,11 @@ TEST_F(FirmwareTest, BondingDecisionsInOrder)
         {"chip ID above 15", "ID", 0x03, 0x10, 0, "Chip bonding ID check fail16"},
         {"equal", "ID", 0x05, 0x05, 1, ""},
         {"different", "ID", 0x03, 0x05, 0, "SDK bonding ID not match 3"},
+        // Each decision before the later ones.
+        {"any firmware before a bad chip ID", "ID", 0xFF, 0x20, 1, ""},
+        {"chip accepting any before a missing SDK ID", "XX", 0x00, 0x0F, 1, ""},
+        {"missing SDK ID before a bad chip ID", "ID", 0x00, 0x00, 0, "SDK bonding ID check fail 0"},
+        {"bad chip ID before equality", "ID", 0x10, 0x10, 0, "Chip bonding ID check fail16"},
     };
     for (const auto& c : cases) {
         thread->sProgramFile = Add("program.bin", ProgramBytes(0xAA, 2, c.tag, c.sdk));

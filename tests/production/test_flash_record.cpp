@@ -124,6 +124,25 @@ TEST_F(FlashLookupTest, NoMatchUsesTheDefaultSection)
     EXPECT_EQ(thread->sFlashTypeName, "Generic NAND x 2");
 }
 
+TEST_F(FlashLookupTest, UnmatchedFlashIsDescribedByTheFileCalledDefault)
+{
+    // The file without extension is never a candidate, even with the device's own ID.
+    RecordFields generic = WithId(0xEC, 0xD3, 0x51, 0x95, 0x58);
+    generic.name = "Generic";
+    generic.pagesLog2 = 7;
+    dir.write("flash/DEFAULT", MakeRecord(generic));
+    Description("other.txt", WithId(0xAD, 0xF1, 0x80, 0x1D, 0x00));
+    FlashIni("[other.txt]\r\n1=Hynix\r\n[DEFAULT]\r\n1=Any NAND\r\n2=Any NAND pair\r\n");
+
+    const std::string name = Find(2);
+    ASSERT_EQ(name, "DEFAULT");
+    EXPECT_EQ(thread->sFlashTypeName, "Any NAND pair");
+    EXPECT_EQ(ReadRecordName(".\\flash\\" + name), "Generic");
+    thread->iChipCount = 2;
+    ASSERT_EQ(LoadFlashRecord(*thread, platform::ProgramDir() + "/flash/" + name), 1);
+    EXPECT_EQ(thread->iPagesPerBlock, 128u);
+}
+
 TEST_F(FlashLookupTest, MissingFlashIniGivesDefaultTypeName)
 {
     Description("k9.txt", WithId(0xEC, 0xD3, 0x51, 0x95, 0x58));

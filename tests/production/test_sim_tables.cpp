@@ -225,6 +225,12 @@ TEST_F(SimTablesTest, FlashWithoutDescriptionUsesTheDefaultFile)
 {
     sim::FlashProfile profile = sim::Nand128M();
     profile.flashId = {0x11, 0x22, 0x33, 0x44, 0x55};
+    // The station's description of last resort: a file called DEFAULT, no extension.
+    const std::vector<uint8_t> record = sim::FlashRecordFor(sim::Nand128M(), false);
+    ASSERT_TRUE(platform::WriteFileAtomic(station.file("flash/DEFAULT"),
+                                          std::string(record.begin(), record.end())));
+    ASSERT_TRUE(platform::WriteFileAtomic(station.file("flash/flash.ini"),
+                                          "[DEFAULT]\r\n1=Any NAND\r\n"));
     ProductThread& t = Plug(profile);
     uint8_t id[5] = {};
     ASSERT_TRUE(cmd_bReadFlashId(t.hDevice, id));
@@ -232,11 +238,22 @@ TEST_F(SimTablesTest, FlashWithoutDescriptionUsesTheDefaultFile)
     t.iFlashId = uint32_t(id[3]) << 24 | uint32_t(id[2]) << 16 | uint32_t(id[1]) << 8 | id[0];
     EXPECT_EQ(t.bFlashMaker, 0x11);
     EXPECT_EQ(t.iFlashId, 0x22334455u);
-    EXPECT_EQ(FindFlashRecordFile(t, t.iFlashId, t.bFlashMaker, 1), "DEFAULT");
-    // No file called DEFAULT in the kit's flash folder: sending and loading both fail.
-    EXPECT_FALSE(SendFsmFile(t.hDevice, station.file("flash/DEFAULT")));
-    t.iChipCount = 1;
-    EXPECT_EQ(LoadFlashRecordStage(t, station.file("flash/DEFAULT")), 0);
+    t.iChipCount = cmd_GetChipCount(t.hDevice);
+    ASSERT_EQ(t.iChipCount, 1u);
+    const std::string name = FindFlashRecordFile(t, t.iFlashId, t.bFlashMaker, t.iChipCount);
+    EXPECT_EQ(name, "DEFAULT");
+    EXPECT_EQ(t.sFlashTypeName, "Any NAND");
+    EXPECT_EQ(ReadRecordName(".\\flash\\" + name), "DEFAULT");
+    const std::string path = platform::ProgramDir() + "/flash/" + name;
+    EXPECT_TRUE(SendFsmFile(t.hDevice, path));
+    ASSERT_EQ(LoadFlashRecordStage(t, path), 1);
+    EXPECT_EQ(t.iPagesPerBlock, 64u);
+
+    // Without that file neither sending nor loading succeeds, and the run stops at Parse CFG.
+    std::filesystem::remove(station.file("flash/DEFAULT"));
+    EXPECT_FALSE(SendFsmFile(t.hDevice, path));
+    EXPECT_EQ(LoadFlashRecordStage(t, path), 0);
+    EXPECT_EQ(status.Caption(), "Parse CFGfail");
 }
 
 } // namespace
