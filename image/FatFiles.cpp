@@ -3,18 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
+#include "image/LittleEndian.h"
+
 namespace image {
 namespace {
-
-void PutU16(uint8_t* p, uint32_t v) {
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-}
-void PutU32(uint8_t* p, uint32_t v) {
-    PutU16(p, v);
-    PutU16(p + 2, v >> 16);
-}
-uint32_t GetU16(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8; }
 
 constexpr size_t kUnitsPerPiece = 13;
 // Where the 13 units of a long-name piece lie within its 32 bytes.

@@ -3,19 +3,10 @@
 #include <cstring>
 #include <vector>
 
+#include "image/LittleEndian.h"
+
 namespace image {
 namespace {
-
-void PutU16(uint8_t* p, uint32_t v) {
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-}
-void PutU32(uint8_t* p, uint32_t v) {
-    PutU16(p, v);
-    PutU16(p + 2, v >> 16);
-}
-uint32_t GetU16(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8; }
-uint32_t GetU32(const uint8_t* p) { return GetU16(p) | GetU16(p + 2) << 16; }
 
 // Boot-sector fields.
 constexpr uint32_t kBpbBytesPerSector = 11;
@@ -306,12 +297,10 @@ bool FatVolume::SetEntry(uint32_t cluster, uint32_t value) {
     return WriteFatSector(sector, buffer_);
 }
 
-bool FatVolume::AllocCluster(uint32_t& cluster) {
-    if (!mounted())
-        return false;
-    const uint32_t lastCluster = clusterCount + 1;
+template <class Visit>
+bool FatVolume::ScanFat(uint32_t from, Visit visit) {
     uint32_t loaded = 0xFFFFFFFFu;
-    for (uint32_t c = nextFreeHint < 2 ? 2 : nextFreeHint; c <= lastCluster; ++c) {
+    for (uint32_t c = from; c <= clusterCount + 1; ++c) {
         uint32_t sector, offset;
         EntryPlace(c, sector, offset);
         if (sector != loaded) {
@@ -319,18 +308,36 @@ bool FatVolume::AllocCluster(uint32_t& cluster) {
                 return false;
             loaded = sector;
         }
-        if (GetRaw(buffer_, offset) != 0)
-            continue;
-        PutRaw(buffer_, offset, EndOfChain());
-        if (!WriteFatSector(sector, buffer_))
-            return false;
-        nextFreeHint = c;
-        cluster = c;
-        return true;
+        if (visit(c, sector, offset))
+            break;
     }
-    nextFreeHint = lastCluster + 1;
-    errorCode = kFatErrNoCluster;
-    return false;
+    return true;
+}
+
+bool FatVolume::AllocCluster(uint32_t& cluster) {
+    if (!mounted())
+        return false;
+    uint32_t found = 0, foundSector = 0;
+    const bool read = ScanFat(nextFreeHint < 2 ? 2 : nextFreeHint, [&](uint32_t c, uint32_t sector, uint32_t offset) {
+        if (GetRaw(buffer_, offset) != 0)
+            return false;
+        PutRaw(buffer_, offset, EndOfChain());
+        found = c;
+        foundSector = sector;
+        return true;
+    });
+    if (!read)
+        return false;
+    if (found == 0) {
+        nextFreeHint = clusterCount + 2;
+        errorCode = kFatErrNoCluster;
+        return false;
+    }
+    if (!WriteFatSector(foundSector, buffer_))
+        return false;
+    nextFreeHint = found;
+    cluster = found;
+    return true;
 }
 
 bool FatVolume::FreeChain(uint32_t c) {
@@ -392,19 +399,11 @@ bool FatVolume::CountFreeClusters(uint32_t& count) {
     if (!mounted())
         return false;
     count = 0;
-    uint32_t loaded = 0xFFFFFFFFu;
-    for (uint32_t c = 2; c <= clusterCount + 1; ++c) {
-        uint32_t sector, offset;
-        EntryPlace(c, sector, offset);
-        if (sector != loaded) {
-            if (!store_.ReadSector(sector, buffer_))
-                return false;
-            loaded = sector;
-        }
+    return ScanFat(2, [&](uint32_t, uint32_t, uint32_t offset) {
         if (GetRaw(buffer_, offset) == 0)
             ++count;
-    }
-    return true;
+        return false;
+    });
 }
 
 bool FatVolume::Flush() {

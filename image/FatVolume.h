@@ -96,6 +96,11 @@ private:
     // Writes a first-FAT sector and its twin in every other FAT.
     bool WriteFatSector(uint32_t sector, const uint8_t* buffer);
     bool WriteBootSector(const uint8_t* buffer);
+    // Visits the first FAT's entries from cluster `from` to the last cluster, reading each
+    // FAT sector once into the sector buffer; visit(cluster, sector, offset) returns true
+    // to stop there. False when a FAT sector cannot be read.
+    template <class Visit>
+    bool ScanFat(uint32_t from, Visit visit);
 
     SectorStore& store_;
     uint8_t buffer_[kMaxSectorSize] = {};

@@ -6,15 +6,10 @@
 #include <memory>
 #include <vector>
 
+#include "image/LittleEndian.h"
+
 namespace image {
 namespace {
-
-void PutU32(uint8_t* p, uint32_t v) {
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-    p[2] = uint8_t(v >> 16);
-    p[3] = uint8_t(v >> 24);
-}
 
 struct FileCloser {
     void operator()(FILE* f) const {

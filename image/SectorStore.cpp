@@ -108,29 +108,27 @@ bool SectorStore::Locate(uint32_t sector, uint32_t& row, uint32_t& index) {
     return true;
 }
 
-bool SectorStore::WriteSectors(uint32_t first, uint32_t count, const uint8_t* source) {
+template <class Use>
+bool SectorStore::EachSector(uint32_t first, uint32_t count, Use use) {
     for (uint64_t s = first; s < uint64_t(first) + count; ++s) {
-        if (s > 0xFFFFFFFFu)
-            return false;
         uint32_t row, index;
-        if (!Locate(uint32_t(s), row, index))
+        if (s > 0xFFFFFFFFu || !Locate(uint32_t(s), row, index))
             return false;
-        Chunk& c = rows_[row];
-        std::memcpy(c.data.get() + size_t(index) * sectorSize_, source, sectorSize_);
-        c.present[index] = 1;
-        source += sectorSize_;
+        use(rows_[row], index);
     }
     return true;
 }
 
+bool SectorStore::WriteSectors(uint32_t first, uint32_t count, const uint8_t* source) {
+    return EachSector(first, count, [&](Chunk& c, uint32_t index) {
+        std::memcpy(c.data.get() + size_t(index) * sectorSize_, source, sectorSize_);
+        c.present[index] = 1;
+        source += sectorSize_;
+    });
+}
+
 bool SectorStore::ReadSectors(uint32_t first, uint32_t count, uint8_t* destination) {
-    for (uint64_t s = first; s < uint64_t(first) + count; ++s) {
-        if (s > 0xFFFFFFFFu)
-            return false;
-        uint32_t row, index;
-        if (!Locate(uint32_t(s), row, index))
-            return false;
-        Chunk& c = rows_[row];
+    return EachSector(first, count, [&](Chunk& c, uint32_t index) {
         uint8_t* stored = c.data.get() + size_t(index) * sectorSize_;
         if (!c.present[index]) {
             std::memset(stored, 0, sectorSize_);
@@ -138,8 +136,7 @@ bool SectorStore::ReadSectors(uint32_t first, uint32_t count, uint8_t* destinati
         }
         std::memcpy(destination, stored, sectorSize_);
         destination += sectorSize_;
-    }
-    return true;
+    });
 }
 
 void SectorStore::Release() {

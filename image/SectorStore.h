@@ -65,6 +65,10 @@ private:
         uint32_t row;
     };
     bool Find(uint32_t sector, uint32_t& row) const;
+    // Calls use(chunk, index) for each sector first .. first + count - 1 in turn; false as
+    // soon as one cannot be located (the sectors before it are done).
+    template <class Use>
+    bool EachSector(uint32_t first, uint32_t count, Use use);
 
     uint32_t chunkBytes_;
     uint32_t maxChunks_;
