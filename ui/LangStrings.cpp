@@ -1,5 +1,6 @@
 #include "ui/LangStrings.h"
 
+#include <algorithm>
 #include <utility>
 
 UiString::UiString(const char* key, const char* builtIn)
@@ -183,82 +184,17 @@ const std::array<UiString*, kKeyedUiStringCount>& KeyedUiStrings()
 
 const std::array<UiString*, kUiStringCount>& AllUiStrings()
 {
-    static const std::array<UiString*, kUiStringCount> strings = {
-        &TitleStr,
-        &PageStr,
-        &DeviceStr,
-        &LabelStr,
-        &SysPreCopyStr,
-        &FormatStr,
-        &AddFileStr,
-        &RemoveStr,
-        &LogStr,
-        &SelectFileStr,
-        &StatusMsg,
-        &SuccessMsg,
-        &FailMsg,
-        &ExceedLimitMsg,
-        &BadBlockStr,
-        &TotalMsg,
-        &WaitDeviceMsg,
-        &CopyFileMsg,
-        &ChkdskMsg,
-        &SettingMsg,
-        &FILEWriteStr,
-        &BlankingCheckStr,
-        &RealBlankingCheckStr,
-        &ProgramWriteStr,
-        &ProgramWriteEndStr,
-        &ProgramWriteSetupStr,
-        &PreferWriteStr,
-        &PreferWriteEndStr,
-        &PreferWriteSetupStr,
-        &ISOWriteStr,
-        &ISOWriteEndStr,
-        &ISOWriteSetupStr,
-        &PassWriteStr,
-        &PassWriteEndStr,
-        &PassWriteSetupStr,
-        &StringReset,
-        &FSMWrite,
-        &VirtualCDROMStr,
-        &FlashBrandStr,
-        &FlashSerialStr,
-        &FlashEraseStr,
-        &MenuUpgradeStr,
-        &MenuUpgradeStartStr,
-        &DevicePluginStr,
-        &BarFixedStr,
-        &SystemAreaSizeStr,
-        &SetLabelStr,
-        &FlashCheckStr,
-        &FwParityCheckStr,
-        &FwUpgradeStr,
-        &FixSystemAreaSizeStr,
-        &FixUsbIOPortStr,
-        &UnresetMsg,
-        &HubPortExeccdStr,
-        &SDKBidErrorStr,
-        &ChipBidErrorStr,
-        &SDKBidNoMatchStr,
-        &ApplyStr,
-        &CancelStr,
-        &FactorSetStr,
-        &ModuleNoStr,
-        &AdvanceStr,
-        &ProcessStatusStr,
-        &BadBlockWarningStr,
-        &ChangeDiskStr,
-        &HiddenDiskStr,
-        &CheckFlashIDStr,
-        &FSMLoadStr,
-        &BlankingCheckSetupStr,
-        &ProgramWriteRetryStr,
-        &PreferWriteRetryStr,
-        &TelbookWriteSetupStr,
-        &TelbookWriteEndStr,
-        &TelbookWriteStr,
-    };
+    static const std::array<UiString*, kUiStringCount> strings = [] {
+        std::array<UiString*, kUiStringCount> all{};
+        const auto& keyed = KeyedUiStrings();
+        std::copy(keyed.begin(), keyed.end(), all.begin());
+        const std::array<UiString*, kUiStringCount - kKeyedUiStringCount> unkeyed = {
+            &CheckFlashIDStr,      &FSMLoadStr,          &BlankingCheckSetupStr, &ProgramWriteRetryStr,
+            &PreferWriteRetryStr,  &TelbookWriteSetupStr, &TelbookWriteEndStr,   &TelbookWriteStr,
+        };
+        std::copy(unkeyed.begin(), unkeyed.end(), all.begin() + kKeyedUiStringCount);
+        return all;
+    }();
     return strings;
 }
 

@@ -47,24 +47,105 @@ TEST_F(UiStrings, SeventyFourStringsSixtySixKeyedByTheirOwnNames)
         EXPECT_EQ(s->key(), nullptr) << s->builtIn();
 }
 
-TEST_F(UiStrings, BuiltInTexts)
+// Every string in its place: the keyed ones in the order they are read from lang.ini,
+// each keyed by its own name, then the eight without a key; each with its English text.
+TEST_F(UiStrings, EveryStringInOrderWithItsKeyAndBuiltInText)
 {
-    struct { const UiString& s; const char* text; } cases[] = {
-        {TitleStr, "MP3 Mass Production Tool"},
-        {SysPreCopyStr, "System files and Pre-copy files:"},
-        {WaitDeviceMsg, "Waiting device..."},
-        {RealBlankingCheckStr, "Blanking Check"},
-        {PassWriteStr, "PASS Write Setup"},
-        {MenuUpgradeStr, "Menual Upgrade Mode"},
-        {UnresetMsg, "Unresetted device"},
-        {HubPortExeccdStr, "Exceed USB Port limitation"},
-        {ProcessStatusStr, "Processing Status"},
-        {BlankingCheckSetupStr, "Blanking Check Setup"},
-        {CheckFlashIDStr, "Check FLASHID"},
-        {TelbookWriteStr, "Telbook Writing"},
+    struct Row {
+        const UiString* string;
+        const char* key;
+        const char* text;
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(c.s.get(), c.text);
+    const Row rows[] = {
+        {&TitleStr, "TitleStr", "MP3 Mass Production Tool"},
+        {&PageStr, "PageStr", "Mass Production"},
+        {&DeviceStr, "DeviceStr", "Device"},
+        {&LabelStr, "LabelStr", "Label"},
+        {&SysPreCopyStr, "SysPreCopyStr", "System files and Pre-copy files:"},
+        {&FormatStr, "FormatStr", "Format"},
+        {&AddFileStr, "AddFileStr", "Add files"},
+        {&RemoveStr, "RemoveStr", "Remove"},
+        {&LogStr, "LogStr", "Log"},
+        {&SelectFileStr, "SelectFileStr", "Select files"},
+        {&StatusMsg, "StatusMsg", "Status"},
+        {&SuccessMsg, "SuccessMsg", "successful"},
+        {&FailMsg, "FailMsg", "fail"},
+        {&ExceedLimitMsg, "ExceedLimitMsg", "Exceed the device limit!"},
+        {&BadBlockStr, "BadBlockStr", "Bad Block Check"},
+        {&TotalMsg, "TotalMsg", "Total"},
+        {&WaitDeviceMsg, "WaitDeviceMsg", "Waiting device..."},
+        {&CopyFileMsg, "CopyFileMsg", "Copy Files"},
+        {&ChkdskMsg, "ChkdskMsg", "Check Disk"},
+        {&SettingMsg, "SettingMsg", "Setting"},
+        {&FILEWriteStr, "FILEWriteStr", "FILE Writing"},
+        {&BlankingCheckStr, "BlankingCheckStr", "Blanking Check"},
+        {&RealBlankingCheckStr, "RealBlankingCheckStr", "Blanking Check"},
+        {&ProgramWriteStr, "ProgramWriteStr", "Program Writing"},
+        {&ProgramWriteEndStr, "ProgramWriteEndStr", "Program Write End"},
+        {&ProgramWriteSetupStr, "ProgramWriteSetupStr", "Program Write Setup"},
+        {&PreferWriteStr, "PreferWriteStr", "Prefer Writing"},
+        {&PreferWriteEndStr, "PreferWriteEndStr", "Prefer Write End"},
+        {&PreferWriteSetupStr, "PreferWriteSetupStr", "Prefer Write Setup"},
+        {&ISOWriteStr, "ISOWriteStr", "ISO Writing"},
+        {&ISOWriteEndStr, "ISOWriteEndStr", "ISO Write End"},
+        {&ISOWriteSetupStr, "ISOWriteSetupStr", "ISO Write Setup"},
+        {&PassWriteStr, "PassWriteStr", "PASS Write Setup"},
+        {&PassWriteEndStr, "PassWriteEndStr", "PASS Write End"},
+        {&PassWriteSetupStr, "PassWriteSetupStr", "PASS Write Setup"},
+        {&StringReset, "StringReset", "Reset"},
+        {&FSMWrite, "FSMWrite", "FSM Writing"},
+        {&VirtualCDROMStr, "VirtualCDROMStr", "Virtual CDROM"},
+        {&FlashBrandStr, "FlashBrandStr", "Flash Brand"},
+        {&FlashSerialStr, "FlashSerialStr", "Flash Serial"},
+        {&FlashEraseStr, "FlashEraseStr", "Erase Flash"},
+        {&MenuUpgradeStr, "MenuUpgradeStr", "Menual Upgrade Mode"},
+        {&MenuUpgradeStartStr, "MenuUpgradeStartStr", "Start Upgrade"},
+        {&DevicePluginStr, "DevicePluginStr", "device plugin"},
+        {&BarFixedStr, "BarFixedStr", "Bar Fixed"},
+        {&SystemAreaSizeStr, "SystemAreaSizeStr", "System Area Size"},
+        {&SetLabelStr, "SetLabelStr", "Set Volume Label"},
+        {&FlashCheckStr, "FlashCheckStr", "Flash Check"},
+        {&FwParityCheckStr, "FwParityCheckStr", "FW Parity Check"},
+        {&FwUpgradeStr, "FwUpgradeStr", "Firmware Upgrade"},
+        {&FixSystemAreaSizeStr, "FixSystemAreaSizeStr", "Fix System Area Size"},
+        {&FixUsbIOPortStr, "FixUsbIOPortStr", "Fix Usb IO"},
+        {&UnresetMsg, "UnresetMsg", "Unresetted device"},
+        {&HubPortExeccdStr, "HubPortExeccdStr", "Exceed USB Port limitation"},
+        {&SDKBidErrorStr, "SDKBidErrorStr", "SDK bonding ID check fail"},
+        {&ChipBidErrorStr, "ChipBidErrorStr", "Chip bonding ID check fail"},
+        {&SDKBidNoMatchStr, "SDKBidNoMatchStr", "SDK bonding ID not match"},
+        {&ApplyStr, "ApplyStr", "Apply"},
+        {&CancelStr, "CancelStr", "Cancel"},
+        {&FactorSetStr, "FactorSetStr", "Factory Setting"},
+        {&ModuleNoStr, "ModuleNoStr", "Flash Module No"},
+        {&AdvanceStr, "AdvanceStr", "Advance"},
+        {&ProcessStatusStr, "ProcessStatusStr", "Processing Status"},
+        {&BadBlockWarningStr, "BadBlockWarningStr", "Please do blanking check"},
+        {&ChangeDiskStr, "ChangeDiskStr", "Change to Hidden disk"},
+        {&HiddenDiskStr, "HiddenDiskStr", "Hidden disk"},
+        {&CheckFlashIDStr, nullptr, "Check FLASHID"},
+        {&FSMLoadStr, nullptr, "FSM Load"},
+        {&BlankingCheckSetupStr, nullptr, "Blanking Check Setup"},
+        {&ProgramWriteRetryStr, nullptr, "Program Writing Retry"},
+        {&PreferWriteRetryStr, nullptr, "Prefer Writing Retry"},
+        {&TelbookWriteSetupStr, nullptr, "Telbook Write Setup"},
+        {&TelbookWriteEndStr, nullptr, "Telbook Write End"},
+        {&TelbookWriteStr, nullptr, "Telbook Writing"},
+    };
+    ASSERT_EQ(std::size(rows), AllUiStrings().size());
+    for (size_t i = 0; i < std::size(rows); ++i) {
+        const Row& r = rows[i];
+        SCOPED_TRACE(r.text);
+        EXPECT_EQ(AllUiStrings()[i], r.string) << "position " << i;
+        if (i < kKeyedUiStringCount)
+            EXPECT_EQ(KeyedUiStrings()[i], r.string) << "position " << i;
+        if (r.key)
+            EXPECT_STREQ(r.string->key(), r.key);
+        else
+            EXPECT_EQ(r.string->key(), nullptr);
+        EXPECT_STREQ(r.string->builtIn(), r.text);
+        EXPECT_EQ(r.string->get(), r.text);
+    }
 }
 
 TEST_F(UiStrings, JoinsAndReplacement)
