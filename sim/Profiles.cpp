@@ -36,6 +36,45 @@ FlashProfile Nand1G()
     return p;
 }
 
+FlashProfile Nand64MSmallPage()
+{
+    FlashProfile p;
+    p.name = "SIM NAND 64M SP";
+    p.flashId = {0x5A, 0x76, 0x10, 0x2A, 0x00};
+    p.chips = 1;
+    p.blocksPerChip = 4096;
+    p.usableBlocksPerChip = 4000;
+    p.pagesPerBlock = 32;
+    p.pageSize = 512;
+    p.writeParameter = 0x00;
+    p.firmwareFlag = 0;
+    p.factoryBadBlocks = {9, 2222};
+    return p;
+}
+
+FlashProfile NandUnlisted()
+{
+    FlashProfile p;
+    p.name = "SIM NAND UNLISTED";
+    p.flashId = {0x5A, 0xDA, 0x10, 0x95, 0x44};
+    p.chips = 1;
+    p.blocksPerChip = 1024;
+    p.usableBlocksPerChip = 1000;
+    p.pagesPerBlock = 64;
+    p.pageSize = 2048;
+    p.writeParameter = 0x01;
+    p.factoryBadBlocks = {40};
+    return p;
+}
+
+FlashProfile DefaultRecordProfile()
+{
+    FlashProfile p = NandUnlisted();
+    p.name = "";
+    p.flashId = {};
+    return p;
+}
+
 FlashProfile SpiNor4M()
 {
     FlashProfile p;
@@ -49,7 +88,7 @@ FlashProfile SpiNor4M()
 
 std::vector<FlashProfile> KitNandProfiles()
 {
-    return {Nand128M(), Nand1G()};
+    return {Nand128M(), Nand1G(), Nand64MSmallPage()};
 }
 
 std::string FlashIdText(const FlashProfile& profile)

@@ -12,10 +12,19 @@ namespace sim {
 FlashProfile Nand128M();
 // 2 chips x 2048 blocks (2000 usable) x 128 pages x 2048 bytes.
 FlashProfile Nand1G();
+// Small pages: 1 chip x 4096 blocks (4000 usable) x 32 pages x 512 bytes. Its record's
+// firmware flag is 0, so it takes the kit's small-page firmware (flag bit clear) and
+// never the large-page one.
+FlashProfile Nand64MSmallPage();
+// A flash no record of the kit names: its run takes the kit's DEFAULT record, which
+// describes this geometry (1 chip x 1024 blocks (1000 usable) x 64 pages x 2048 bytes).
+FlashProfile NandUnlisted();
 // A 4 MB SPI NOR flash.
 FlashProfile SpiNor4M();
-// The NAND types with a description record in the kit.
+// The NAND types with a description record flash/<flash id>.txt in the kit.
 std::vector<FlashProfile> KitNandProfiles();
+// The geometry the kit's flash/DEFAULT record describes (flash ID zero, no stored name).
+FlashProfile DefaultRecordProfile();
 
 // The flash ID as the kit names its record files: ten upper-case hex digits, maker first.
 std::string FlashIdText(const FlashProfile& profile);

@@ -21,6 +21,7 @@ constexpr size_t kLogLimit = 200000;                  // entries before the olde
 constexpr uint64_t kSystemAreaUnit = 4ull << 20;      // 4 MiB
 constexpr uint64_t kPublicAreaBytes = 4ull << 20;     // user disk left in a whole-hidden split
 constexpr uint32_t kRecordBytes = 512;
+constexpr uint32_t kDescriptionPiece = 2048;
 constexpr uint32_t kSpiProgramOffset = 65536;
 
 uint32_t be32(const uint8_t* p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]; }
@@ -455,14 +456,21 @@ private:
         return true;
     }
 
+    // A description arrives in full pieces and ends with a shorter one (an empty one when
+    // its size is a multiple of the piece); the 512-byte device information block comes
+    // as one piece. The record is the first 512 bytes, zero beyond what was sent.
     bool writeDescription(const Request& r)
     {
-        if (!wantsOut(r))
+        if (!wantsOut(r) || r.length > kDescriptionPiece)
             return false;
-        d_.descriptionBuffer.insert(d_.descriptionBuffer.end(), r.buffer, r.buffer + r.length);
-        while (d_.descriptionBuffer.size() >= kRecordBytes) {
-            d_.description.assign(d_.descriptionBuffer.begin(), d_.descriptionBuffer.begin() + kRecordBytes);
-            d_.descriptionBuffer.erase(d_.descriptionBuffer.begin(), d_.descriptionBuffer.begin() + kRecordBytes);
+        if (d_.descriptionBuffer.size() < kRecordBytes) {
+            const size_t keep = std::min<size_t>(r.length, kRecordBytes - d_.descriptionBuffer.size());
+            d_.descriptionBuffer.insert(d_.descriptionBuffer.end(), r.buffer, r.buffer + keep);
+        }
+        if (r.length < kDescriptionPiece) {
+            d_.description = std::move(d_.descriptionBuffer);
+            d_.description.resize(kRecordBytes, 0);
+            d_.descriptionBuffer.clear();
         }
         return true;
     }
@@ -528,8 +536,10 @@ private:
                 std::memset(pageEcc, 0xFF, ppb);
             return 0xFF;
         }
+        // A verify compares with the block's last pattern word; the data mode only says how
+        // the word is laid out, so a verify in another mode still finds the word.
         const auto& held = d_.blocks[b];
-        const bool matches = held.patterned && held.pattern == pattern && held.dataMode == dataMode;
+        const bool matches = held.patterned && held.pattern == pattern;
         bool bad = false;
         uint8_t worst = 0xFF;
         for (uint32_t p = 0; p < ppb; ++p) {
@@ -625,8 +635,16 @@ private:
         return true;
     }
 
-    // The configuration record the tool wrote: the first page of its block that starts
-    // with the chip tag, in the lowest block holding one.
+    // The chip tag "6205"; the tool may have marked byte 2 with 'X' (a record written
+    // without a firmware upgrade), which leaves the record the device's own.
+    static bool isRecord(const std::vector<uint8_t>& page)
+    {
+        return page.size() >= 4 && page[0] == '6' && page[1] == '2' && (page[2] == '0' || page[2] == 'X') &&
+               page[3] == '5';
+    }
+
+    // The configuration record the tool wrote: the first page of its block that carries
+    // the chip tag, in the lowest block holding one.
     std::map<uint32_t, std::vector<uint8_t>>::const_iterator findRecord() const
     {
         uint32_t lastBlock = UINT32_MAX;
@@ -635,7 +653,7 @@ private:
             if (b == lastBlock)
                 continue; // only a block's first written page can hold the record
             lastBlock = b;
-            if (it->second.size() >= 4 && std::memcmp(it->second.data(), "6205", 4) == 0)
+            if (isRecord(it->second))
                 return it;
         }
         return d_.pages.end();

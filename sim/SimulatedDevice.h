@@ -11,7 +11,7 @@
 //
 // The flash, as the device answers for it:
 // - EF 93 operation 2 erases the block and writes the pattern word (with its data mode),
-//   1 reads back against what the block holds (another pattern or mode, or an erased block,
+//   1 reads back against the block's last pattern word (another word, or an erased block,
 //   reads every page with 255 bit errors), 3 does both. Only pages of the page table (EE 9B,
 //   all pages after a reset) are read, and with page skip k one page is read and k passed
 //   over. Per page the reply is 255 - bit errors (0xFF for pages not read); per block 0xFF
@@ -19,8 +19,8 @@
 //   byte. Factory-bad blocks answer 0.
 // - EF 94 erases the block; it fails on factory-bad and erase-failing blocks.
 // - EE 95 pages are kept. EF 80 answers the first 512 bytes of the configuration record
-//   (the first written page of the lowest block whose page starts with "6205"), zeros when
-//   there is none; EF 98 answers the pages written after it in its block, or, without a
+//   (the first written page of the lowest block whose page starts with "6205", or "62X5"
+//   when the tool marked it), zeros when there is none; EF 98 answers the pages written after it in its block, or, without a
 //   record, the factory bitmap (usable blocks not marked bad).
 // - EF 73 sizes the user disk: good blocks (EF 98's bitmap) x pages in use x page size,
 //   less the system area (record byte 161 x 4 MiB, else 4 MiB), less the hidden part
@@ -177,7 +177,7 @@ public:
     // --- what the device holds ---
     State state() const;
     std::vector<uint8_t> loaderImage() const;            // the last uploaded loader
-    std::vector<uint8_t> flashDescription() const;       // the last 512-byte record by EE 71
+    std::vector<uint8_t> flashDescription() const;       // the last record by EE 71 (512 bytes)
     std::vector<uint8_t> pageTable() const;               // the last EE 9B table
     std::vector<uint8_t> storedPage(uint32_t page) const; // EE 95 data (empty when none)
     std::vector<StreamRecord> streams() const;

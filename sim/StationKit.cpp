@@ -208,14 +208,17 @@ Bytes loader()
     return b;
 }
 
-Bytes firmware()
+// A program file: sdkType 2 for pages above 512 bytes, 1 for pages of 512 bytes. The
+// byte after 'U' is 0xAA (firmware flag bit set) for flash records with a non-zero
+// firmware flag, 0x8A (bit clear) for records whose flag is 0.
+Bytes firmware(uint8_t sdkType, bool flagSet, uint32_t seed)
 {
     Bytes b(kFirmwareBytes, 0);
-    Filler f(0x46574152u);
+    Filler f(seed);
     f.fill(b, 0, b.size());
     put(b, 0, "6205");
     b[4] = 0;
-    b[kFirmwareSdkTypeOffset] = 2; // built for pages larger than 512 bytes
+    b[kFirmwareSdkTypeOffset] = sdkType;
     const uint32_t units = kFirmwareBytes / 512;
     b[kFirmwareCodeSizeOffset] = uint8_t(units >> 8);
     b[kFirmwareCodeSizeOffset + 1] = uint8_t(units);
@@ -223,8 +226,18 @@ Bytes firmware()
     b[kFirmwareBondingTagOffset + 2] = 0;
     b[kFirmwareBondingIdOffset] = 0xFF; // any chip
     b[kFirmwareModuleBlockOffset] = 'U';
-    b[kFirmwareModuleBlockOffset + 1] = 0xAA;
+    b[kFirmwareModuleBlockOffset + 1] = flagSet ? 0xAA : uint8_t(0xAA & ~kFirmwareFlagBit);
     b[kFirmwareModuleBlockOffset + 2] = 0; // module number
+    return b;
+}
+
+// The image the encrypted-disk mode sends as it is.
+Bytes passImage()
+{
+    Bytes b(16384, 0);
+    Filler f(0x50415353u);
+    f.fill(b, 512, b.size());
+    put(b, 0, "PASS6205SIM");
     return b;
 }
 
@@ -342,12 +355,18 @@ bool WriteStationKit(const std::string& folder, std::string* error)
         flashIni += "\r\n";
         first = false;
     }
+    // Unknown flashes: a record without flash ID or name; flash.ini names the type.
+    if (!writeFile(folder, kKitDefaultRecord, FlashRecordFor(DefaultRecordProfile(), false), error))
+        return false;
+    flashIni += "[DEFAULT]\r\n1=GENERIC NAND\r\n\r\n";
     std::string lang;
     if (!langIni(lang, error))
         return false;
     bool ok = writeFile(folder, kKitFlashIni, flashIni, error) &&
               writeFile(folder, kKitLoader, loader(), error) &&
-              writeFile(folder, kKitFirmware, firmware(), error) &&
+              writeFile(folder, kKitFirmware, firmware(2, true, 0x46574152u), error) &&
+              writeFile(folder, kKitFirmwareSmallPage, firmware(1, false, 0x46573531u), error) &&
+              writeFile(folder, kKitPassImage, passImage(), error) &&
               writeFile(folder, kKitPrefer, preferData(), error) &&
               writeFile(folder, kKitTelbook, telbook(), error) &&
               writeFile(folder, kKitLang, lang, error) &&

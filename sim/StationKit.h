@@ -12,7 +12,8 @@ namespace sim {
 
 // File names inside the kit folder.
 inline constexpr const char* kKitLoader = "misc/FSM01.BIN";
-inline constexpr const char* kKitFirmware = "program.bin";
+inline constexpr const char* kKitFirmware = "program.bin";            // pages above 512 bytes
+inline constexpr const char* kKitFirmwareSmallPage = "program_sp.bin"; // pages of 512 bytes
 inline constexpr const char* kKitPrefer = "prefer.dat";
 inline constexpr const char* kKitTelbook = "telbook.dat";
 inline constexpr const char* kKitLang = "misc/lang.ini";
@@ -20,16 +21,21 @@ inline constexpr const char* kKitSuccessBmp = "misc/success.bmp";
 inline constexpr const char* kKitFailBmp = "misc/fail.bmp";
 inline constexpr const char* kKitUsbDos = "misc/usbdos";
 inline constexpr const char* kKitFlashIni = "flash/flash.ini";
+// The description of every flash that no record file names.
+inline constexpr const char* kKitDefaultRecord = "flash/DEFAULT";
+// Sent unchanged to the device in the encrypted-disk mode.
+inline constexpr const char* kKitPassImage = "misc/PASS.IMG";
 // The version text the kit's loader carries at offset 8192.
 inline constexpr const char* kKitLoaderVersion = "FSM Ver.1.05 SIM";
 
-// Firmware layout positions the kit's program file fills in.
+// Firmware layout positions the kit's program files fill in.
 inline constexpr uint32_t kFirmwareBytes = 98304;
 inline constexpr uint32_t kFirmwareSdkTypeOffset = 5;
 inline constexpr uint32_t kFirmwareCodeSizeOffset = 16;   // u16 big-endian, 512-byte units
 inline constexpr uint32_t kFirmwareBondingTagOffset = 2044; // "ID"
 inline constexpr uint32_t kFirmwareBondingIdOffset = 2047;
-inline constexpr uint32_t kFirmwareModuleBlockOffset = 38909; // 'U', 0xAA, module number
+inline constexpr uint32_t kFirmwareModuleBlockOffset = 38909; // 'U', flags, module number
+inline constexpr uint8_t kFirmwareFlagBit = 0x20;                // in the byte after 'U'
 
 // The 512-byte flash description record of a NAND profile, as the kit's
 // flash/<flash id>.txt holds it. storeName puts the profile's name in bytes 480-511

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <latch>
 #include <mutex>
 #include <thread>
 
@@ -156,21 +157,33 @@ TEST_F(SimBusTest, EightDevicesFromEightThreads)
     profile.factoryBadBlocks = {7};
     profile.pageFaults.clear();
     std::vector<std::shared_ptr<SimulatedDevice>> devices;
-    for (int i = 0; i < kDevices; ++i)
+    for (int i = 0; i < kDevices; ++i) {
         devices.push_back(station.bus().plug(profile, uint8_t(i + 1)));
+        devices.back()->setLatency(sim::Latency::RealisticNand()); // slept on the fake clock
+    }
     std::vector<std::string> failures(kDevices);
+    // Every session is held at two points until all eight have reached it, so the
+    // sessions overlap: all uploads are done before any scan starts.
+    std::latch started(kDevices), uploaded(kDevices);
 
     std::vector<std::thread> threads;
     for (int i = 0; i < kDevices; ++i) {
         threads.emplace_back([&, i] {
+            started.arrive_and_wait();
             HANDLE h = platform::OpenDrive(char('D' + i));
-            if (h == INVALID_HANDLE_VALUE) {
+            bool opened = h != INVALID_HANDLE_VALUE;
+            bool loaded = opened && UploadLoader(*h->transport, SampleLoader());
+            uploaded.arrive_and_wait();
+            if (!opened) {
                 failures[i] = "open";
                 return;
             }
             auto& t = *h->transport;
-            auto fail = [&](const char* what) { failures[i] = what; };
-            if (!UploadLoader(t, SampleLoader()))
+            auto fail = [&](const char* what) {
+                failures[i] = what;
+                platform::CloseDrive(h);
+            };
+            if (!loaded)
                 return fail("upload");
             if (In(t, Cdb({0xEF, 0x9A}, 6), 1)[0] != (0x80 | (i + 1)))
                 return fail("port");
@@ -196,6 +209,9 @@ TEST_F(SimBusTest, EightDevicesFromEightThreads)
         EXPECT_EQ(failures[i], "") << "device " << i;
         EXPECT_EQ(devices[i]->streams().at(0).data, Pattern(10000, uint8_t(i)));
     }
+    const auto& ms = sim::Latency::RealisticNand().ms;
+    EXPECT_GE(station.clock().sleptMs(),
+              uint64_t(kDevices) * (120 * ms[size_t(sim::CommandKind::Scan)] + ms[size_t(sim::CommandKind::StartDisk)]));
 }
 
 } // namespace

@@ -102,7 +102,8 @@ TEST_F(SimNand, VerifyReadsTheBlocksLastPattern)
     EXPECT_EQ(verdict(0, P, 2, /*op*/ 2), 0xFF);  // write pass reports the write
     EXPECT_EQ(verdict(0, P, 2, 1), 0xFF);          // same pattern reads back
     EXPECT_EQ(verdict(0, NotP, 2, 1), 0x00);       // another pattern reads bad
-    EXPECT_EQ(verdict(0, P, 2, 1, /*mode*/ 4), 0x00); // another data mode too
+    EXPECT_EQ(verdict(0, P, 2, 1, /*mode*/ 1), 0xFF); // the word, not the mode, decides
+    EXPECT_EQ(verdict(0, NotP, 2, 1, 1), 0x00);
     EXPECT_EQ(verdict(1, P, 2, 1), 0x00);          // never written
     EXPECT_EQ(verdict(5, P, 2, 2), 0x00);          // factory bad fails its write
     // A write pass of the ~P-sensitive block with ~P, verified with ~P, reads its errors.
@@ -264,13 +265,59 @@ TEST_F(SimNand, SecondRunReadsTheTablesTheFirstRunWrote)
     EXPECT_EQ(In(dev, Cdb({0xEF, 0x80}, 10), 512, 10).data, Bytes(512, 0));
 }
 
-TEST_F(SimNand, DescriptionRecordIsKeptAsSent)
+TEST_F(SimNand, RecordMarkedByTheToolIsStillTheDevicesOwn)
 {
-    Bytes rec = Pattern(512, 9);
-    ASSERT_TRUE(Out(dev, Cdb({0xEE, 0x71}, 6), Bytes(rec.begin(), rec.begin() + 300)));
+    // Written without a firmware upgrade, the record carries 'X' marks, byte 2 among them.
+    Bytes rec = record(1, 0);
+    for (size_t i = 2; i <= 62; i += 4)
+        rec[i] = 'X';
+    Bytes bitmap(2048, 0);
+    bitmap[0] = 0xC0;
+    ASSERT_TRUE(CheckBlock(dev, 0));
+    ASSERT_TRUE(WritePage(dev, 0, rec));
+    ASSERT_TRUE(WritePage(dev, 1, bitmap));
+    Reply info = In(dev, Cdb({0xEF, 0x80}, 10), 512, 10);
+    ASSERT_TRUE(info.ok);
+    EXPECT_EQ(info.data, Bytes(rec.begin(), rec.begin() + 512)); // "62X5": the host judges it
+    Reply bits = In(dev, Cdb({0xEF, 0x98}, 10).u32(2, 16), 16, 30);
+    ASSERT_TRUE(bits.ok);
+    EXPECT_EQ(bits[0], 0xC0);
+    EXPECT_EQ(bits[1], 0x00);
+    // Any other tag is data, not a record.
+    Bytes other = rec;
+    other[2] = 'Y';
+    ASSERT_TRUE(CheckBlock(dev, 0));
+    ASSERT_TRUE(WritePage(dev, 0, other));
+    EXPECT_EQ(In(dev, Cdb({0xEF, 0x80}, 10), 512, 10).data, Bytes(512, 0));
+}
+
+TEST_F(SimNand, DescriptionEndsWithItsShortPiece)
+{
+    // A 2100-byte file: a full piece, then the rest; the record is its first 512 bytes.
+    Bytes file = Pattern(2100, 9);
+    ASSERT_TRUE(Out(dev, Cdb({0xEE, 0x71}, 6), Bytes(file.begin(), file.begin() + 2048)));
     EXPECT_TRUE(dev.flashDescription().empty());
-    ASSERT_TRUE(Out(dev, Cdb({0xEE, 0x71}, 6), Bytes(rec.begin() + 300, rec.end())));
-    EXPECT_EQ(dev.flashDescription(), rec);
+    ASSERT_TRUE(Out(dev, Cdb({0xEE, 0x71}, 6), Bytes(file.begin() + 2048, file.end())));
+    EXPECT_EQ(dev.flashDescription(), Bytes(file.begin(), file.begin() + 512));
+
+    // A 200-byte file is one short piece; the rest of the record is zero.
+    Bytes small = Pattern(200, 4);
+    ASSERT_TRUE(Out(dev, Cdb({0xEE, 0x71}, 6), small));
+    Bytes expected = small;
+    expected.resize(512, 0);
+    EXPECT_EQ(dev.flashDescription(), expected);
+
+    // The 512-byte device information block comes alone and replaces it whole.
+    Bytes info = Pattern(512, 5);
+    ASSERT_TRUE(Out(dev, Cdb({0xEE, 0x71}, 6), info));
+    EXPECT_EQ(dev.flashDescription(), info);
+
+    // A 2048-byte file ends with an empty piece; a piece above 2048 bytes is refused.
+    ASSERT_TRUE(Out(dev, Cdb({0xEE, 0x71}, 6), Bytes(2048, 0x61)));
+    EXPECT_EQ(dev.flashDescription(), info);
+    ASSERT_TRUE(Out(dev, Cdb({0xEE, 0x71}, 6), Bytes{}));
+    EXPECT_EQ(dev.flashDescription(), Bytes(512, 0x61));
+    EXPECT_FALSE(Out(dev, Cdb({0xEE, 0x71}, 6), Bytes(2049, 1)));
 }
 
 } // namespace
