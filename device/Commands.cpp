@@ -69,9 +69,8 @@ Reply buffered(HANDLE handle, const CommandBlock& cdb, uint32_t replyLength,
                uint32_t timeoutSeconds)
 {
     Reply reply;
-    // Without data the request goes out as no-data: SG_IO wants no direction for length 0.
-    Direction direction = replyLength > 0 ? Direction::In : Direction::None;
-    reply.ok = send(handle, cdb, direction, reply.bytes, replyLength, timeoutSeconds);
+    // Every buffered request is marked data-in, also those that move no data (reset, stop).
+    reply.ok = send(handle, cdb, Direction::In, reply.bytes, replyLength, timeoutSeconds);
     if (!reply.ok)
         std::memset(reply.bytes, 0, sizeof reply.bytes);
     return reply;

@@ -75,8 +75,9 @@ const std::vector<Row>& commandTable()
          Direction::In, 8, 12, Form::Transfer},
         {"IsChipModeByDrive", [](HANDLE) { return cmd_bIsChipModeByDrive(kLetter); },
          block({0xEF, 0x82}), 6, Direction::In, 4, 12, Form::ModelMatch, true},
+        // No data, yet marked data-in like every buffered request.
         {"ResetByDrive", [](HANDLE) { return cmd_bResetByDrive(kLetter); }, block({0xEF, 0x81}), 6,
-         Direction::None, 0, 12, Form::Transfer, true},
+         Direction::In, 0, 12, Form::Transfer, true},
         {"Inquiry", [](HANDLE) { return cmd_bInquiry(kLetter); }, block({0x12}), 6, Direction::In, 36,
          12, Form::AlwaysOne, true},
         {"FwUploadBegin", [](HANDLE h) { return cmd_bFwUploadBegin(h, 0x00012345); },
@@ -141,7 +142,7 @@ const std::vector<Row>& commandTable()
         {"Read10", [](HANDLE h) { return cmd_bRead10(h, g_data, 2048, 0x10, 3); },
          block({0x28, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x00, 0x03, 0x00}), 10, Direction::In,
          6144, 12, Form::Transfer},
-        {"StopUnit", [](HANDLE h) { return cmd_bStopUnit(h); }, block({0x1B}), 6, Direction::None, 0,
+        {"StopUnit", [](HANDLE h) { return cmd_bStopUnit(h); }, block({0x1B}), 6, Direction::In, 0,
          12, Form::Transfer},
     };
     return rows;
@@ -150,20 +151,6 @@ const std::vector<Row>& commandTable()
 // A recording device bound to kLetter and opened as a handle, for one test.
 class CommandTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        transport = std::make_shared<RecordingTransport>();
-        auto t = transport;
-        platform::DriveMap::global().bind(
-            kLetter, platform::DriveBinding{[t] { return std::shared_ptr<platform::ScsiTransport>(t); },
-                                            {}, "recording"});
-        handle = platform::OpenTransport(transport, kLetter);
-    }
-    void TearDown() override
-    {
-        platform::CloseDrive(handle);
-        platform::DriveMap::global().release(kLetter);
-    }
     // Runs a call against a fresh script: one answer, then the recorded calls.
     int run(const std::function<int(HANDLE)>& call, ScriptedAnswer answer)
     {
@@ -171,8 +158,9 @@ protected:
         return call(handle);
     }
 
-    std::shared_ptr<RecordingTransport> transport;
-    HANDLE handle = INVALID_HANDLE_VALUE;
+    testsupport::RecordingDrive drive{kLetter};
+    const std::shared_ptr<RecordingTransport>& transport = drive.transport;
+    const HANDLE handle = drive.handle;
 };
 
 class CommandTableTest : public CommandTest, public ::testing::WithParamInterface<Row> {};
@@ -247,6 +235,26 @@ TEST_P(CommandTableTest, GivesZeroWithoutADevice)
 
 INSTANTIATE_TEST_SUITE_P(EveryCommand, CommandTableTest, ::testing::ValuesIn(commandTable()),
                          [](const ::testing::TestParamInfo<Row>& info) { return std::string(info.param.name); });
+
+TEST_F(CommandTest, DirectReadsLandInTheCallersBuffer)
+{
+    const std::vector<std::function<int(uint8_t*)>> reads = {
+        [this](uint8_t* b) { return cmd_bReadInfoSector(handle, b); },
+        [this](uint8_t* b) { return cmd_bRead99(handle, b); },
+        [this](uint8_t* b) { return cmd_bReadBlockBitmap(handle, b, 1024); },
+        [this](uint8_t* b) { return cmd_bReadArea(handle, 0, 8, b); },
+        [this](uint8_t* b) { return cmd_bReadPage(handle, 0, 1, b, 2048, 0); },
+        [this](uint8_t* b) { return cmd_bRead10(handle, b, 512, 0, 1); },
+    };
+    for (size_t i = 0; i < reads.size(); ++i) {
+        std::vector<uint8_t> buffer(2048, 0);
+        transport->push({{0xA5, 0x5A, 0x3C}, true});
+        EXPECT_EQ(reads[i](buffer.data()), 1) << i;
+        EXPECT_THAT(std::vector<uint8_t>(buffer.begin(), buffer.begin() + 4),
+                    ::testing::ElementsAre(0xA5, 0x5A, 0x3C, 0x00))
+            << i;
+    }
+}
 
 TEST_F(CommandTest, FlashIdIsStoredReversedAlsoAfterAFailedTransfer)
 {

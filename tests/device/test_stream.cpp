@@ -1,6 +1,5 @@
 #include "device/Commands.h"
 #include "device/Stream.h"
-#include "platform/DriveMap.h"
 #include "platform/ProgramDir.h"
 #include "support/RecordingTransport.h"
 #include "support/TempDir.h"
@@ -32,18 +31,7 @@ protected:
     void SetUp() override
     {
         platform::SetProgramDir(dir.path());
-        transport = std::make_shared<RecordingTransport>();
         transport->setFallback({{0x01}, true});
-        auto t = transport;
-        platform::DriveMap::global().bind(
-            kLetter, platform::DriveBinding{[t] { return std::shared_ptr<platform::ScsiTransport>(t); },
-                                            {}, "recording"});
-        handle = platform::OpenTransport(transport, kLetter);
-    }
-    void TearDown() override
-    {
-        platform::CloseDrive(handle);
-        platform::DriveMap::global().release(kLetter);
     }
 
     std::vector<uint32_t> pieceLengths() const
@@ -60,12 +48,12 @@ protected:
             s.append(c.data.begin(), c.data.end());
         return s;
     }
-    // The drive's transport is held only by the test and the binding: no handle left open.
-    bool noHandleLeftOpen() const { return transport.use_count() == 2 + 1; }
+    bool noHandleLeftOpen() const { return drive.noLetterHandleOpen(); }
 
     testsupport::TempDir dir;
-    std::shared_ptr<RecordingTransport> transport;
-    HANDLE handle = INVALID_HANDLE_VALUE;
+    testsupport::RecordingDrive drive{kLetter};
+    const std::shared_ptr<RecordingTransport>& transport = drive.transport;
+    const HANDLE handle = drive.handle;
 };
 
 // ---- piece streams ----
@@ -179,6 +167,21 @@ TEST_F(StreamTest, WriteSetupNeverAnnouncesAFileThatCannotBeOpened)
     EXPECT_EQ(transport->callCount(), 0u);
 }
 
+TEST_F(StreamTest, WriteSetupAnnouncesSizesPast2GiBAndRefusesThosePast32Bits)
+{
+    // Sparse files: nothing is written to disk.
+    dir.write("big/3g.iso", "");
+    dir.write("big/4g.iso", "");
+    std::filesystem::resize_file(dir.file("big/3g.iso"), 0xC0000000ull);
+    std::filesystem::resize_file(dir.file("big/4g.iso"), 0x100000000ull);
+    EXPECT_TRUE(SendWriteSetup(handle, "big\\3g.iso"));
+    EXPECT_FALSE(SendWriteSetup(handle, "big\\4g.iso")) << "would be announced as 0 bytes";
+    ASSERT_EQ(transport->callCount(), 1u);
+    auto c = transport->calls().at(0);
+    EXPECT_THAT(std::vector<uint8_t>(c.cdb.begin(), c.cdb.begin() + 6),
+                ::testing::ElementsAre(0xEF, 0x7A, 0xC0, 0x00, 0x00, 0x00));
+}
+
 struct SumCase {
     std::string content;
     uint16_t sum;
@@ -211,7 +214,9 @@ TEST_F(StreamTest, ChecksumFollowsTheTransferResultOnly)
     transport->push({{0x01}, false});
     EXPECT_FALSE(SendFileChecksum(handle, "f.bin"));
     EXPECT_FALSE(SendFileChecksum(handle, "none.bin"));
-    EXPECT_EQ(transport->callCount(), 2u) << "no sum is sent for a missing file";
+    std::filesystem::create_directories(dir.file("folder"));
+    EXPECT_FALSE(SendFileChecksum(handle, "folder"));
+    EXPECT_EQ(transport->callCount(), 2u) << "no sum is sent for a file that cannot be read";
 }
 
 // ---- loader upload ----

@@ -1,5 +1,7 @@
 #include "support/RecordingTransport.h"
 
+#include "platform/DriveMap.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -72,6 +74,22 @@ size_t RecordingTransport::callCount() const
 {
     std::lock_guard<std::mutex> lock(mutex_);
     return calls_.size();
+}
+
+RecordingDrive::RecordingDrive(char letter_)
+    : letter(letter_), transport(std::make_shared<RecordingTransport>())
+{
+    auto t = transport;
+    platform::DriveMap::global().bind(
+        letter, platform::DriveBinding{[t] { return std::shared_ptr<platform::ScsiTransport>(t); },
+                                       {}, "recording"});
+    handle = platform::OpenTransport(transport, letter);
+}
+
+RecordingDrive::~RecordingDrive()
+{
+    platform::CloseDrive(handle);
+    platform::DriveMap::global().release(letter);
 }
 
 } // namespace testsupport

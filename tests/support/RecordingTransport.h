@@ -1,12 +1,14 @@
 #pragma once
 // A transport that records every command and answers with scripted reply bytes and a
 // scripted success flag: the command layer's tests check exactly what goes to the device.
+#include "platform/DeviceHandle.h"
 #include "platform/ScsiTransport.h"
 
 #include <array>
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -49,6 +51,26 @@ private:
     std::deque<ScriptedAnswer> answers_;
     ScriptedAnswer fallback_;
     std::function<ScriptedAnswer(const RecordedCall&)> responder_;
+};
+
+// A recording device bound to a drive letter, with a handle open on it, for one test. The
+// letter is released and the handle closed when it goes.
+class RecordingDrive {
+public:
+    explicit RecordingDrive(char letter);
+    ~RecordingDrive();
+    RecordingDrive(const RecordingDrive&) = delete;
+    RecordingDrive& operator=(const RecordingDrive&) = delete;
+
+    // True when no handle opened by letter is left open (only ours and the binding's remain).
+    bool noLetterHandleOpen() const { return transport.use_count() == kOwnUsers; }
+
+    const char letter;
+    const std::shared_ptr<RecordingTransport> transport;
+    HANDLE handle = INVALID_HANDLE_VALUE;
+
+private:
+    static constexpr long kOwnUsers = 3; // this object, the binding, the handle
 };
 
 } // namespace testsupport
