@@ -88,7 +88,16 @@ struct RecordFields {
 };
 std::string MakeRecord(const RecordFields& fields);
 
-class ThreadTest : public ::testing::Test {
+// The controls of one device panel that a thread writes.
+struct PanelControls {
+    toolkit::TStaticText status{nullptr, "D1infoStr"};
+    toolkit::TStaticText textF{nullptr, "TextF1"};
+    toolkit::TStaticText textP{nullptr, "TextP1"};
+    toolkit::TGauge gauge{nullptr, "ProgressBar1"};
+    toolkit::TImage image{nullptr, "infoImage1"};
+};
+
+class ThreadTest : public ::testing::Test, protected PanelControls {
 protected:
     void SetUp() override;
     void TearDown() override;
@@ -100,11 +109,6 @@ protected:
 
     testsupport::TempDir dir;
     FakeWindow window;
-    toolkit::TStaticText status{nullptr, "D1infoStr"};
-    toolkit::TStaticText textF{nullptr, "TextF1"};
-    toolkit::TStaticText textP{nullptr, "TextP1"};
-    toolkit::TGauge gauge{nullptr, "ProgressBar1"};
-    toolkit::TImage image{nullptr, "infoImage1"};
     std::unique_ptr<ProductThread> thread;
 };
 

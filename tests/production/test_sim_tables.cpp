@@ -20,7 +20,7 @@ using namespace prodtest;
 
 namespace {
 
-class SimTablesTest : public ::testing::Test {
+class SimTablesTest : public ::testing::Test, protected PanelControls {
 protected:
     void SetUp() override
     {
@@ -53,13 +53,18 @@ protected:
         return *threads.back();
     }
     // The flash identification and description steps of a run, up to the loaded record.
-    std::string Identify(ProductThread& t)
+    // The flash ID and chip count as the sequence keeps them.
+    static void ReadId(ProductThread& t)
     {
         uint8_t id[5] = {};
         EXPECT_TRUE(cmd_bReadFlashId(t.hDevice, id));
         t.bFlashMaker = id[4];
         t.iFlashId = uint32_t(id[3]) << 24 | uint32_t(id[2]) << 16 | uint32_t(id[1]) << 8 | id[0];
         t.iChipCount = cmd_GetChipCount(t.hDevice);
+    }
+    std::string Identify(ProductThread& t)
+    {
+        ReadId(t);
         const std::string name = FindFlashRecordFile(t, t.iFlashId, t.bFlashMaker, t.iChipCount);
         const std::string stored = ReadRecordName(".\\flash\\" + name);
         if (stored != "DEFAULT")
@@ -71,11 +76,6 @@ protected:
 
     testsupport::SimStation station;
     FakeWindow window;
-    toolkit::TStaticText status{nullptr, "D1infoStr"};
-    toolkit::TStaticText textF{nullptr, "TextF1"};
-    toolkit::TStaticText textP{nullptr, "TextP1"};
-    toolkit::TGauge gauge{nullptr, "ProgressBar1"};
-    toolkit::TImage image{nullptr, "infoImage1"};
     std::shared_ptr<sim::SimulatedDevice> device;
     char letter = 0;
     std::vector<std::unique_ptr<ProductThread>> threads;
@@ -232,13 +232,9 @@ TEST_F(SimTablesTest, FlashWithoutDescriptionUsesTheDefaultFile)
     ASSERT_TRUE(platform::WriteFileAtomic(station.file("flash/flash.ini"),
                                           "[DEFAULT]\r\n1=Any NAND\r\n"));
     ProductThread& t = Plug(profile);
-    uint8_t id[5] = {};
-    ASSERT_TRUE(cmd_bReadFlashId(t.hDevice, id));
-    t.bFlashMaker = id[4];
-    t.iFlashId = uint32_t(id[3]) << 24 | uint32_t(id[2]) << 16 | uint32_t(id[1]) << 8 | id[0];
+    ReadId(t);
     EXPECT_EQ(t.bFlashMaker, 0x11);
     EXPECT_EQ(t.iFlashId, 0x22334455u);
-    t.iChipCount = cmd_GetChipCount(t.hDevice);
     ASSERT_EQ(t.iChipCount, 1u);
     const std::string name = FindFlashRecordFile(t, t.iFlashId, t.bFlashMaker, t.iChipCount);
     EXPECT_EQ(name, "DEFAULT");
