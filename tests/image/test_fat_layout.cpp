@@ -330,6 +330,10 @@ TEST(FatFormat, BootSectorAndFatStartByteForByte) {
             ASSERT_TRUE(store.ReadSector(reserved + fat * c.fatSize, got.data()));
             EXPECT_EQ(got, fatWant) << "FAT " << fat;
         }
+        // Every cluster is free but the FAT32 root.
+        uint32_t freeCount = 0;
+        ASSERT_TRUE(volume.CountFreeClusters(freeCount));
+        EXPECT_EQ(freeCount, volume.clusterCount - (c.fat32 ? 1 : 0));
     }
 }
 

@@ -40,6 +40,10 @@ TEST(ImageFile, HeaderRecordsAndOffsetsByteForByte) {
     ASSERT_TRUE(v0.ReadSector(3, (uint8_t*)scratch.data()));                 // read: saved as zeros
     std::string error;
     ASSERT_TRUE(image::SaveImageFile(v0, path, 0, 128, &error)) << error;
+    EXPECT_FALSE(v0.initialised());
+    for (uint32_t r = 0; r < v0.chunkCount(); ++r)
+        for (uint32_t i = 0; i < v0.sectorsPerChunk(); ++i)
+            ASSERT_EQ(v0.chunk(r).present[i], 0) << r << "/" << i;
 
     SectorStore v1(4096, 16);
     ASSERT_TRUE(v1.Init(1024));
