@@ -231,24 +231,20 @@ Bytes firmware(uint8_t sdkType, bool flagSet, uint32_t seed)
     return b;
 }
 
-// The image the encrypted-disk mode sends as it is.
-Bytes passImage()
+// A data file: a tag, a zero gap up to headerBytes, then repeatable filler.
+Bytes dataFile(size_t size, size_t headerBytes, const char* tag, uint32_t seed)
 {
-    Bytes b(16384, 0);
-    Filler f(0x50415353u);
-    f.fill(b, 512, b.size());
-    put(b, 0, "PASS6205SIM");
+    Bytes b(size, 0);
+    Filler f(seed);
+    f.fill(b, headerBytes, b.size());
+    put(b, 0, tag);
     return b;
 }
 
-Bytes preferData()
-{
-    Bytes b(8192, 0);
-    Filler f(0x50524546u);
-    f.fill(b, 16, b.size());
-    put(b, 0, "PREF6205SIM");
-    return b;
-}
+// The image the encrypted-disk mode sends as it is.
+Bytes passImage() { return dataFile(16384, 512, "PASS6205SIM", 0x50415353u); }
+
+Bytes preferData() { return dataFile(8192, 16, "PREF6205SIM", 0x50524546u); }
 
 std::string telbook()
 {
