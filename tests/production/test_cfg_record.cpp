@@ -338,3 +338,42 @@ TEST_F(CfgTest, DegradedRunWritesTheCfgLog)
 }
 
 } // namespace
+
+namespace {
+
+// Geometry at the limits of what the tables hold: every table step stays inside the
+// thread's buffers (the sanitizer build checks the accesses).
+TEST_F(CfgTest, BoundaryGeometriesRunEveryTableStepInsideTheirBuffers)
+{
+    const struct {
+        const char* what;
+        uint32_t chips;
+        uint8_t pagesLog2, pageLog2, blocksLog2, bitmapPages;
+        uint16_t usable;
+        int written;
+    } cases[] = {
+        {"512 pages of 8192 bytes, 65536 blocks", 4, 9, 13, 14, 1, 16384, 1},
+        {"32 pages of 512 bytes, 16 bitmap pages", 1, 5, 9, 16, 16, 65535, 1},
+        {"one block in all", 1, 5, 9, 0, 1, 1, 0},
+    };
+    for (const auto& c : cases) {
+        RecordFields fields;
+        fields.pagesLog2 = c.pagesLog2;
+        fields.pageLog2 = c.pageLog2;
+        fields.blocksLog2 = c.blocksLog2;
+        fields.bitmapPages = c.bitmapPages;
+        fields.usableBlocks = c.usable;
+        dir.write("flash/edge.txt", MakeRecord(fields));
+        thread->iChipCount = c.chips;
+        ASSERT_EQ(LoadFlashRecord(*thread, dir.file("flash/edge.txt")), 1) << c.what;
+        ASSERT_TRUE(thread->AllocateBlockTable()) << c.what;
+        uint32_t rate = 0;
+        ReadBadBlockBitmap(*thread, rate);
+        ASSERT_EQ(ScanBadBlocks(*thread, 5, 5), 1) << c.what;
+        EXPECT_EQ(WriteCfg(*thread, 0), c.written) << c.what;
+        EXPECT_EQ(FinishBadBlockTable(*thread, 0), c.written) << c.what;
+        EXPECT_EQ(WriteBadBlockLog(*thread, "edge.txt"), 1) << c.what;
+    }
+}
+
+} // namespace
