@@ -25,9 +25,20 @@ void RecordingTransport::setResponder(std::function<ScriptedAnswer(const Recorde
     responder_ = std::move(responder);
 }
 
+void RecordingTransport::setCallLimit(size_t limit)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    callLimit_ = limit;
+}
+
 bool RecordingTransport::execute(const uint8_t* cdb, int cdbLength, platform::Direction direction,
                                  uint8_t* buffer, uint32_t length, uint32_t timeoutSeconds)
 {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (callLimit_ != 0 && calls_.size() >= callLimit_)
+            return false;
+    }
     RecordedCall call;
     int n = std::clamp(cdbLength, 0, 16);
     std::memcpy(call.cdb.data(), cdb, static_cast<size_t>(n));

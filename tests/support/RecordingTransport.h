@@ -38,6 +38,9 @@ public:
     void setFallback(ScriptedAnswer answer);
     // Decides the answer from the call instead (takes precedence over queued answers).
     void setResponder(std::function<ScriptedAnswer(const RecordedCall&)> responder);
+    // Calls past this many fail and are not recorded, so that a runaway loop ends with a
+    // failure instead of hanging the test (0: no limit).
+    void setCallLimit(size_t limit);
 
     bool execute(const uint8_t* cdb, int cdbLength, platform::Direction direction,
                  uint8_t* buffer, uint32_t length, uint32_t timeoutSeconds) override;
@@ -51,6 +54,7 @@ private:
     std::deque<ScriptedAnswer> answers_;
     ScriptedAnswer fallback_;
     std::function<ScriptedAnswer(const RecordedCall&)> responder_;
+    size_t callLimit_ = 0;
 };
 
 // A recording device bound to a drive letter, with a handle open on it, for one test. The
