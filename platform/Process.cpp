@@ -108,15 +108,21 @@ std::vector<std::string> buildEnvironment(const ProcessOptions& options)
     return env;
 }
 
-bool waitExited(pid_t pid, int options, int& status)
+enum class Wait { Ended, Running, Lost };
+
+// Lost: the child can no longer be waited for, typically because something else in this
+// process reaped it (SIGCHLD ignored); its end and exit status are then unknown.
+Wait waitExited(pid_t pid, int options, int& status)
 {
     for (;;) {
         pid_t r = ::waitpid(pid, &status, options);
         if (r == pid)
-            return true;
-        if (r < 0 && errno == EINTR)
+            return Wait::Ended;
+        if (r == 0)
+            return Wait::Running;
+        if (errno == EINTR)
             continue;
-        return false;
+        return Wait::Lost;
     }
 }
 
@@ -287,8 +293,13 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOpti
                 errRead.reset();
         }
         bool mayHaveEnded = !pidFd.valid() || (n > 0 && pidIndex >= 0 && fds[pidIndex].revents);
-        if (mayHaveEnded && waitExited(pid, WNOHANG, status)) {
-            recordStatus(status, result);
+        Wait state = mayHaveEnded ? waitExited(pid, WNOHANG, status) : Wait::Running;
+        if (state != Wait::Running) {
+            if (state == Wait::Ended)
+                recordStatus(status, result);
+            else
+                result.error = errnoText("cannot wait for " + argv[0], errno);
+            // A lost child's process id may already belong to another process: no kill.
             drain(outRead, result.output);
             drain(errRead, result.errorOutput);
             return result;
@@ -301,7 +312,7 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOpti
     result.timedOut = result.error.empty();
     ::kill(-pid, SIGKILL);
     ::kill(pid, SIGKILL);
-    if (waitExited(pid, 0, status))
+    if (waitExited(pid, 0, status) == Wait::Ended)
         recordStatus(status, result);
     drain(outRead, result.output);
     drain(errRead, result.errorOutput);

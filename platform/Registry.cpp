@@ -75,22 +75,10 @@ bool WriteString(const std::string& key, const std::string& name, const std::str
     return ini.UpdateFile(true);
 }
 
-std::optional<int32_t> ReadInteger(const std::string& key, const std::string& name)
-{
-    if (!validKey(key) || !validName(name))
-        return std::nullopt;
-    std::lock_guard<std::mutex> lock(g_mutex);
-    IniFile ini(FilePath());
-    openKey(ini, key);
-    if (!ini.ValueExists(key, name))
-        return std::nullopt;
-    int32_t value = 0;
-    if (!IniFile::ParseInteger(ini.ReadString(key, name, ""), value))
-        return std::nullopt;
-    return value;
-}
+namespace {
 
-std::optional<std::string> ReadString(const std::string& key, const std::string& name)
+// The value's text as the file holds it, after opening (and so creating) its key.
+std::optional<std::string> readValue(const std::string& key, const std::string& name)
 {
     if (!validKey(key) || !validName(name))
         return std::nullopt;
@@ -100,6 +88,22 @@ std::optional<std::string> ReadString(const std::string& key, const std::string&
     if (!ini.ValueExists(key, name))
         return std::nullopt;
     return ini.ReadString(key, name, "");
+}
+
+} // namespace
+
+std::optional<int32_t> ReadInteger(const std::string& key, const std::string& name)
+{
+    std::optional<std::string> text = readValue(key, name);
+    int32_t value = 0;
+    if (!text || !IniFile::ParseInteger(*text, value))
+        return std::nullopt;
+    return value;
+}
+
+std::optional<std::string> ReadString(const std::string& key, const std::string& name)
+{
+    return readValue(key, name);
 }
 
 } // namespace platform::registry

@@ -180,39 +180,63 @@ ToolOutcome FormatVolume(const std::string& volume, uint32_t fatFlag, bool quick
     }
     if (!quick)
         args.push_back("-c");
+    // The drive map names the node to format; a whole-disk node that once held a
+    // partition table is formatted whole, as the device's single volume.
+    args.push_back("-I");
     args.push_back(volume);
     return runTool("mkfs.fat", args, timeLimitMs.value_or(GetVolumeToolConfig().formatTimeMs), stdinPath);
 }
 
-std::optional<std::string> FatLabelText(const std::string& label)
+namespace {
+
+// Why FAT cannot hold the label, or "" when it can.
+std::string labelProblem(const std::string& label)
 {
     static const std::string kForbidden = "*?.,;:/\\|+=<>[]\"";
-    if (label.size() > 11 || (!label.empty() && label[0] == ' '))
+    if (label.size() > 11)
+        return "it is longer than 11 bytes";
+    if (!label.empty() && label[0] == ' ')
+        return "it starts with a blank";
+    for (char c : label) {
+        auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7F)
+            return "it holds a control character";
+        // Bytes past ASCII would need the volume's DOS code page: fatlabel refuses them
+        // and mlabel stores '_' for each double-byte character.
+        if (u > 0x7F)
+            return "only ASCII characters are supported in volume labels";
+        if (kForbidden.find(c) != std::string::npos)
+            return std::string("FAT labels cannot hold '") + c + "'";
+    }
+    return "";
+}
+
+} // namespace
+
+std::optional<std::string> FatLabelText(const std::string& label)
+{
+    if (!labelProblem(label).empty())
         return std::nullopt;
     std::string text = label;
-    for (char& c : text) {
-        auto u = static_cast<unsigned char>(c);
-        // Bytes past ASCII would need the volume's DOS code page, which fatlabel refuses.
-        if (u < 0x20 || u >= 0x7F || kForbidden.find(c) != std::string::npos)
-            return std::nullopt;
+    for (char& c : text)
         if (c >= 'a' && c <= 'z')
             c = static_cast<char>(c - 'a' + 'A');
-    }
     return text;
 }
 
 ToolOutcome WriteVolumeLabel(const std::string& volume, const std::string& label)
 {
-    auto text = FatLabelText(label);
-    if (!text)
-        return failure("a FAT volume cannot hold the label \"" + label + "\"");
+    std::string problem = labelProblem(label);
+    if (!problem.empty())
+        return failure("the label \"" + label + "\" is refused: " + problem);
     std::string why;
     if (!volumeThere(volume, why))
         return failure(why);
+    std::string text = *FatLabelText(label);
     uint32_t limit = GetVolumeToolConfig().toolTimeMs;
-    if (text->empty())
+    if (text.empty())
         return runTool("fatlabel", {"-r", volume}, limit);
-    return runTool("fatlabel", {volume, *text}, limit);
+    return runTool("fatlabel", {volume, text}, limit);
 }
 
 std::optional<std::string> ReadVolumeLabel(const std::string& volume)

@@ -11,6 +11,7 @@
 
 #include <array>
 #include <chrono>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
@@ -264,6 +265,24 @@ TEST_F(HostUtil, ToolsPastTheirLimitAreKilled)
     EXPECT_FALSE(CheckDriveVolume("E", 100));
     EXPECT_TRUE(toolGone());
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
+}
+
+TEST_F(HostUtil, FormatWhoseEndCannotBeReadShowsErrorFormat)
+{
+    platform::VolumeToolConfig config;
+    config.searchPath = fakeTool("mkfs.fat", "exit 0");
+    platform::SetVolumeToolConfig(config);
+    // With SIGCHLD ignored the system reaps the tool itself: its exit code is lost.
+    struct sigaction ignore {}, old {};
+    ignore.sa_handler = SIG_IGN;
+    ASSERT_EQ(::sigaction(SIGCHLD, &ignore, &old), 0);
+    bool formatted = FormatDrive("E", true, 0);
+    ::sigaction(SIGCHLD, &old, nullptr);
+    EXPECT_FALSE(formatted);
+    auto messages = dialogs.Messages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, "Error Format");
+    EXPECT_EQ(messages[0].flags, toolkit::MB_OK);
 }
 
 TEST_F(HostUtil, RegistryHelpers)

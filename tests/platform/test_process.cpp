@@ -174,3 +174,19 @@ TEST(Process, FindProgramSearchesOnlyTheGivenFolders)
     EXPECT_EQ(FindProgram("plain", dir.path()), "") << "not executable";
     EXPECT_EQ(FindProgram("sh", dir.path()), "");
 }
+
+TEST(Process, AChildReapedElsewhereEndsTheWaitWithAReason)
+{
+    // With SIGCHLD ignored the system reaps children itself, so their end cannot be read.
+    struct sigaction ignore {}, old {};
+    ignore.sa_handler = SIG_IGN;
+    ASSERT_EQ(::sigaction(SIGCHLD, &ignore, &old), 0);
+    auto start = std::chrono::steady_clock::now();
+    auto r = RunProcess({"true"}, captured(1500));
+    ::sigaction(SIGCHLD, &old, nullptr);
+    EXPECT_TRUE(r.started);
+    EXPECT_FALSE(r.timedOut) << "the wait ends when the child does";
+    EXPECT_FALSE(r.succeeded());
+    EXPECT_NE(r.error.find("cannot wait for true"), std::string::npos) << r.error;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
+}

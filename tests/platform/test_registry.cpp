@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
+#include <sys/resource.h>
 #include <thread>
 
 using namespace platform;
@@ -78,7 +80,7 @@ TEST_F(Registry, NamesTheFileCannotHoldAndAnUnwritableFileAreRefused)
 
 TEST_F(Registry, WritersOnManyThreadsLoseNothingAndLeaveNoHalfFile)
 {
-    constexpr int kThreads = 8, kValues = 25;
+    constexpr int kThreads = 8, kValues = 10;
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t)
         threads.emplace_back([t] {
@@ -96,4 +98,31 @@ TEST_F(Registry, WritersOnManyThreadsLoseNothingAndLeaveNoHalfFile)
     for (auto& e : std::filesystem::directory_iterator(dir.path()))
         (void)e, ++files;
     EXPECT_EQ(files, 1) << "only registry.ini, no temporary files";
+}
+
+TEST_F(Registry, AFailedRewriteLeavesThePreviousFileWhole)
+{
+    ASSERT_TRUE(registry::WriteInteger(kKey, "BlocksPerChip", 4096));
+    ASSERT_TRUE(registry::WriteString(kKey, "Note", "kept"));
+    const std::string before = dir.read("registry.ini");
+
+    // The disk fills up mid-write: no file may grow past its present size.
+    rlimit old{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit tight = old;
+    tight.rlim_cur = before.size();
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &tight), 0);
+    bool written = registry::WriteString(kKey, "Long", std::string(200, 'x'));
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+
+    EXPECT_FALSE(written);
+    EXPECT_EQ(dir.read("registry.ini"), before);
+    EXPECT_EQ(registry::ReadInteger(kKey, "BlocksPerChip"), 4096);
+    EXPECT_EQ(registry::ReadString(kKey, "Note"), "kept");
+    int files = 0;
+    for (auto& e : std::filesystem::directory_iterator(dir.path()))
+        (void)e, ++files;
+    EXPECT_EQ(files, 1) << "no temporary file left behind";
 }

@@ -92,3 +92,28 @@ TEST(VolumeTools, FormatFailuresCarryTheirReason)
     SetVolumeToolConfig({});
     EXPECT_EQ(out.message, "mkfs.fat not found");
 }
+
+TEST(VolumeTools, RefusedLabelsSayWhyAndChangeNothing)
+{
+    testsupport::TempDir dir;
+    std::string disk = makeDisk(dir, 8);
+    ASSERT_TRUE(FormatVolume(disk, 0, true).ok);
+    ASSERT_TRUE(WriteVolumeLabel(disk, "my_audio").ok);
+    struct Case {
+        const char* label;
+        const char* reason;
+    } cases[] = {
+        {"TWELVE BYTES", "longer than 11 bytes"},
+        {"\u4e2d\u6587", "only ASCII characters"}, // a Chinese label: 6 bytes of UTF-8
+        {"A*B", "'*'"},
+        {"A]B", "']'"},
+        {" LEAD", "starts with a blank"},
+        {"A\tB", "control character"},
+    };
+    for (const auto& c : cases) {
+        auto out = WriteVolumeLabel(disk, c.label);
+        EXPECT_FALSE(out.ok) << c.label;
+        EXPECT_NE(out.message.find(c.reason), std::string::npos) << out.message;
+    }
+    EXPECT_EQ(ReadVolumeLabel(disk), "MY_AUDIO");
+}
