@@ -274,7 +274,9 @@ bool FatVolume::WriteFatSector(uint32_t sector, const uint8_t* buffer) {
 }
 
 int FatVolume::NextCluster(uint32_t& c) {
-    if (!mounted())
+    // A cluster outside the volume has no entry; reading one would touch (and save) a
+    // sector past the FAT.
+    if (!mounted() || c < 2 || c > clusterCount + 1)
         return 3;
     uint32_t sector, offset;
     EntryPlace(c, sector, offset);

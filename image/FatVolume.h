@@ -8,7 +8,7 @@
 #include <string>
 
 #include "image/FatLayout.h"
-#include "image/SectorStore.h"
+#include "image/RamDisk.h"
 
 namespace image {
 
@@ -28,7 +28,7 @@ enum FatError : uint8_t {
 
 class FatVolume {
 public:
-    explicit FatVolume(SectorStore& store) : store_(store) {}
+    explicit FatVolume(RamDisk& store) : store_(store) {}
 
     // Sets up the store for `sectorCount` sectors of `sectorSize` bytes, formats and
     // mounts. `error` says why when false.
@@ -39,7 +39,8 @@ public:
     bool ReadPartitionEntry(uint8_t index, uint32_t& start);
 
     // 0: `c` now holds the next cluster; 1: the entry is free; 2: end of chain (raw value
-    // left in `c`); 3: not mounted or the FAT could not be read.
+    // left in `c`); 3: not mounted, `c` not a cluster of the volume, or the FAT could not
+    // be read.
     int NextCluster(uint32_t& c);
     bool SetEntry(uint32_t cluster, uint32_t value);
     // A free cluster, marked end of chain, searched upward from the next-free hint.
@@ -68,7 +69,7 @@ public:
     bool WriteSectors(uint32_t first, uint32_t count, const uint8_t* buffer) {
         return store_.WriteSectors(first, count, buffer);
     }
-    SectorStore& store() { return store_; }
+    RamDisk& store() { return store_; }
 
     // Mounted geometry.
     uint16_t bytesPerSector = 0;
@@ -102,7 +103,7 @@ private:
     template <class Visit>
     bool ScanFat(uint32_t from, Visit visit);
 
-    SectorStore& store_;
+    RamDisk& store_;
     uint8_t buffer_[kMaxSectorSize] = {};
 };
 

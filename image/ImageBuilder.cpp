@@ -254,7 +254,7 @@ ImageBuildResult BuildImage(const ImageBuildRequest& request, const ImageBuildOp
     for (uint32_t v = 0; v < 2; ++v) {
         const uint32_t sectorSize = kImageSectorSizes[v];
         const uint32_t sectors = uint32_t(uint64_t(mb) * 1048576u / sectorSize);
-        SectorStore store(options.chunkBytes, options.maxChunks);
+        RamDisk store(options.chunkBytes, options.maxChunks);
         FatVolume volume(store);
         std::string error;
         if (!volume.CreateVolume(sectors, sectorSize, &error))

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "image/SectorStore.h"
+#include "image/RamDisk.h"
 
 namespace image {
 
@@ -44,8 +44,8 @@ struct ImageBuildResult {
 };
 
 struct ImageBuildOptions {
-    uint32_t chunkBytes = SectorStore::kDefaultChunkBytes;
-    uint32_t maxChunks = SectorStore::kDefaultMaxChunks;
+    uint32_t chunkBytes = RamDisk::kDefaultChunkBytes;
+    uint32_t maxChunks = RamDisk::kDefaultMaxChunks;
     // Runs regularly (per file block, per folder entry, per saved chunk) so a window can
     // keep painting during a long build.
     std::function<void()> pump;

@@ -18,9 +18,9 @@ struct FileCloser {
     }
 };
 
-void ClearMarks(SectorStore& store) {
+void ClearMarks(RamDisk& store) {
     for (uint32_t r = 0; r < store.chunkCount(); ++r) {
-        SectorStore::Chunk& c = store.chunk(r);
+        RamDiskChunk& c = store.chunk(r);
         if (c.present)
             std::memset(c.present.get(), 0, store.sectorsPerChunk());
     }
@@ -35,10 +35,10 @@ bool Fail(std::string* error, const std::string& text) {
 
 } // namespace
 
-bool SaveImageFile(SectorStore& store, const std::string& path, uint32_t volumeIndex,
+bool SaveImageFile(RamDisk& store, const std::string& path, uint32_t volumeIndex,
                    uint32_t diskSizeMB, std::string* error, const std::function<void()>& progress) {
     struct MarksGuard {
-        SectorStore& s;
+        RamDisk& s;
         ~MarksGuard() { ClearMarks(s); }
     } guard{store};
 
@@ -79,7 +79,7 @@ bool SaveImageFile(SectorStore& store, const std::string& path, uint32_t volumeI
     for (uint32_t r = 0; r < store.chunkCount(); ++r) {
         if (progress)
             progress();
-        SectorStore::Chunk& c = store.chunk(r);
+        RamDiskChunk& c = store.chunk(r);
         for (uint32_t i = 0; i < store.sectorsPerChunk(); ++i) {
             if (!c.present[i])
                 continue;

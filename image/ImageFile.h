@@ -11,7 +11,7 @@
 #include <functional>
 #include <string>
 
-#include "image/SectorStore.h"
+#include "image/RamDisk.h"
 
 namespace image {
 
@@ -33,7 +33,7 @@ struct ImageVolumeEntry {
 // (or empties) the file and writes the header; volume 1 appends to an existing file.
 // Every presence mark is cleared and the store's initialised state ends, whatever the
 // result. `progress`, when set, runs once per chunk so a caller's window stays alive.
-bool SaveImageFile(SectorStore& store, const std::string& path, uint32_t volumeIndex,
+bool SaveImageFile(RamDisk& store, const std::string& path, uint32_t volumeIndex,
                    uint32_t diskSizeMB, std::string* error = nullptr,
                    const std::function<void()>& progress = {});
 

@@ -10,14 +10,14 @@ namespace {
 
 using image::FatFiles;
 using image::FatVolume;
-using image::SectorStore;
+using image::RamDisk;
 
 uint32_t U16(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8; }
 uint32_t U32(const uint8_t* p) { return U16(p) | U16(p + 2) << 16; }
 
 class FatFilesTest : public ::testing::Test {
 protected:
-    SectorStore store{64 * 1024, 1u << 16};
+    RamDisk store{64 * 1024, 1u << 16};
     FatVolume volume{store};
     FatFiles files{volume};
 

@@ -134,7 +134,7 @@ TEST(FatLayout, EqualsMkfsForEveryOfferedSize) {
 
 class FatVolumeTest : public ::testing::Test {
 protected:
-    image::SectorStore store{64 * 1024, 1u << 16};
+    image::RamDisk store{64 * 1024, 1u << 16};
     image::FatVolume volume{store};
     std::vector<uint8_t> sector = std::vector<uint8_t>(4096);
 
@@ -187,6 +187,12 @@ TEST_F(FatVolumeTest, Fat32RootFsInfoAndBackup) {
     EXPECT_EQ(volume.NextCluster(c), 2);  // the root is one cluster long
     c = 3;
     EXPECT_EQ(volume.NextCluster(c), 1);
+    const uint32_t storedChunks = store.chunkCount();
+    for (uint32_t outside : {0u, 1u, volume.clusterCount + 2, 0x0FFFFFF0u}) {
+        c = outside;
+        EXPECT_EQ(volume.NextCluster(c), 3) << outside;
+    }
+    EXPECT_EQ(store.chunkCount(), storedChunks) << "nothing read past the FAT";
     ASSERT_TRUE(volume.AllocCluster(c));
     EXPECT_EQ(c, 3u);
     std::vector<uint8_t> boot(512), backup(512);
@@ -277,7 +283,7 @@ TEST(FatFormat, BootSectorAndFatStartByteForByte) {
     for (const Case c : {Case{128, 512, false, 8, 128}, Case{128, 1024, false, 4, 64},
                          Case{4096, 512, true, 32, 2048}, Case{8192, 1024, true, 16, 2047}}) {
         SCOPED_TRACE(std::to_string(c.mb) + " MB/" + std::to_string(c.s));
-        image::SectorStore store(1 << 20, 1024);
+        image::RamDisk store(1 << 20, 1024);
         image::FatVolume volume(store);
         const uint32_t total = uint32_t((uint64_t(c.mb) << 20) / c.s);
         ASSERT_TRUE(volume.CreateVolume(total, c.s));
@@ -345,7 +351,7 @@ TEST(FatFormat, EveryOfferedSizeMountsAsLaidOut) {
             const uint32_t total = uint32_t((uint64_t(mb) << 20) / s);
             FatLayout l;
             ASSERT_TRUE(image::ComputeFatLayout(total, s, l)) << mb;
-            image::SectorStore store(1 << 20, 64);
+            image::RamDisk store(1 << 20, 64);
             image::FatVolume volume(store);
             ASSERT_TRUE(volume.CreateVolume(total, s)) << mb << " MB/" << s;
             ASSERT_EQ(volume.type, l.type) << mb << " MB/" << s;

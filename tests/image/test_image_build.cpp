@@ -347,7 +347,7 @@ TEST_F(ImageBuild, StoreThatCannotGrowFailsClearly) {
 
 // Positions past 4 GiB: a file placed in the last clusters of an 8 GiB volume.
 TEST_F(ImageBuild, FileBeyondFourGiB) {
-    image::SectorStore store(1 << 20, 1u << 14);
+    image::RamDisk store(1 << 20, 1u << 14);
     image::FatVolume volume(store);
     std::string error;
     ASSERT_TRUE(volume.CreateVolume(uint32_t((8192ull << 20) / 512), 512, &error)) << error;

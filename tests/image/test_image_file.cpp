@@ -10,7 +10,7 @@
 
 namespace {
 
-using image::SectorStore;
+using image::RamDisk;
 
 void Put32(std::string& s, uint32_t v) {
     for (int i = 0; i < 4; ++i)
@@ -29,7 +29,7 @@ TEST(ImageFile, HeaderRecordsAndOffsetsByteForByte) {
     testsupport::TempDir tmp;
     const std::string path = tmp.file("x.IMG");
 
-    SectorStore v0(2048, 16);  // 4 sectors of 512 per chunk
+    RamDisk v0(2048, 16);  // 4 sectors of 512 per chunk
     ASSERT_TRUE(v0.Init(512));
     // Rows in the order first touched: the file follows them, not the sector numbers.
     ASSERT_TRUE(v0.WriteSector(9, (const uint8_t*)Sector(512, 0xA9).data()));  // row 1: 9..12
@@ -45,7 +45,7 @@ TEST(ImageFile, HeaderRecordsAndOffsetsByteForByte) {
         for (uint32_t i = 0; i < v0.sectorsPerChunk(); ++i)
             ASSERT_EQ(v0.chunk(r).present[i], 0) << r << "/" << i;
 
-    SectorStore v1(4096, 16);
+    RamDisk v1(4096, 16);
     ASSERT_TRUE(v1.Init(1024));
     ASSERT_TRUE(v1.WriteSector(7, (const uint8_t*)Sector(1024, 0xB7).data()));  // row 1: 7..10
     ASSERT_TRUE(v1.WriteSector(0, (const uint8_t*)Sector(1024, 0xB0).data()));
@@ -80,7 +80,7 @@ TEST(ImageFile, HeaderRecordsAndOffsetsByteForByte) {
 
 TEST(ImageFile, SavingClearsMarksAndEndsTheVolume) {
     testsupport::TempDir tmp;
-    SectorStore store(2048, 4);
+    RamDisk store(2048, 4);
     ASSERT_TRUE(store.Init(512));
     ASSERT_TRUE(store.WriteSector(2, (const uint8_t*)Sector(512, 1).data()));
     // Volume 1 needs the file volume 0 created: fails, but still clears and ends.
@@ -94,7 +94,7 @@ TEST(ImageFile, EmptyVolumeAndReplacedFile) {
     testsupport::TempDir tmp;
     const std::string path = tmp.file("e.IMG");
     tmp.write("e.IMG", std::string(5000, 'x'));
-    SectorStore store(2048, 4);
+    RamDisk store(2048, 4);
     ASSERT_TRUE(store.Init(512));
     ASSERT_TRUE(image::SaveImageFile(store, path, 0, 256));
     const std::string bytes = ReadAll(path);
@@ -106,7 +106,7 @@ TEST(ImageFile, EmptyVolumeAndReplacedFile) {
     EXPECT_EQ(uint8_t(bytes[21]), 2);  // first record at 512
     EXPECT_EQ(bytes.substr(24, 4), std::string(4, '\0'));
 
-    SectorStore other(2048, 4);
+    RamDisk other(2048, 4);
     ASSERT_TRUE(other.Init(512));
     std::string error;
     EXPECT_FALSE(image::SaveImageFile(other, path, 2, 256, &error));

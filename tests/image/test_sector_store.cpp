@@ -6,16 +6,16 @@
 #include <chrono>
 #include <vector>
 
-#include "image/SectorStore.h"
+#include "image/RamDisk.h"
 
 namespace {
 
-using image::SectorStore;
+using image::RamDisk;
 
 std::vector<uint8_t> Filled(uint32_t size, uint8_t value) { return std::vector<uint8_t>(size, value); }
 
-TEST(SectorStore, SecondInitKeepsTheFirstSectorSize) {
-    SectorStore store;
+TEST(RamDisk, SecondInitKeepsTheFirstSectorSize) {
+    RamDisk store;
     ASSERT_TRUE(store.Init(512));
     EXPECT_TRUE(store.Init(1024));
     EXPECT_EQ(store.sectorSize(), 512u);
@@ -26,8 +26,8 @@ TEST(SectorStore, SecondInitKeepsTheFirstSectorSize) {
     EXPECT_EQ(store.sectorsPerChunk(), 8192u);
 }
 
-TEST(SectorStore, ChunksStartWhereFirstTouchedAndEndBeforeLaterRanges) {
-    SectorStore store;  // 8 MiB chunks: 16384 sectors of 512 bytes
+TEST(RamDisk, ChunksStartWhereFirstTouchedAndEndBeforeLaterRanges) {
+    RamDisk store;  // 8 MiB chunks: 16384 sectors of 512 bytes
     ASSERT_TRUE(store.Init(512));
     const auto data = Filled(512, 0x11);
     ASSERT_TRUE(store.WriteSector(16384, data.data()));
@@ -58,8 +58,8 @@ TEST(SectorStore, ChunksStartWhereFirstTouchedAndEndBeforeLaterRanges) {
     EXPECT_EQ(store.chunkCount(), 5u) << "locating served sectors adds nothing";
 }
 
-TEST(SectorStore, AbsentSectorsReadAsZerosAndBecomePresent) {
-    SectorStore store(4096, 8);
+TEST(RamDisk, AbsentSectorsReadAsZerosAndBecomePresent) {
+    RamDisk store(4096, 8);
     ASSERT_TRUE(store.Init(512));
     std::vector<uint8_t> out = Filled(1024, 0xEE);
     ASSERT_TRUE(store.ReadSectors(7, 2, out.data()));  // crosses into a second chunk
@@ -79,8 +79,8 @@ TEST(SectorStore, AbsentSectorsReadAsZerosAndBecomePresent) {
     EXPECT_EQ(back, in);
 }
 
-TEST(SectorStore, RowLimitFailsTheAccessAndKeepsEarlierSectors) {
-    SectorStore store(2048, 2);  // 4 sectors per chunk, two rows
+TEST(RamDisk, RowLimitFailsTheAccessAndKeepsEarlierSectors) {
+    RamDisk store(2048, 2);  // 4 sectors per chunk, two rows
     ASSERT_TRUE(store.Init(512));
     std::vector<uint8_t> in(512 * 6, 0x5A);
     // Sectors 2..3 land in row 0, 4..7 in row 1; sector 8 needs a third row.
@@ -93,8 +93,8 @@ TEST(SectorStore, RowLimitFailsTheAccessAndKeepsEarlierSectors) {
     EXPECT_FALSE(store.WriteSector(0xFFFFFFFFu, in.data()));
 }
 
-TEST(SectorStore, LastChunkEndsAtTheLastSectorNumber) {
-    SectorStore store(4096, 4);
+TEST(RamDisk, LastChunkEndsAtTheLastSectorNumber) {
+    RamDisk store(4096, 4);
     ASSERT_TRUE(store.Init(512));
     const auto data = Filled(512, 1);
     ASSERT_TRUE(store.WriteSector(0xFFFFFFFDu, data.data()));
@@ -104,8 +104,8 @@ TEST(SectorStore, LastChunkEndsAtTheLastSectorNumber) {
     EXPECT_FALSE(store.WriteSectors(0xFFFFFFFFu, 2, std::vector<uint8_t>(1024).data()));
 }
 
-TEST(SectorStore, ReleaseEmptiesTheStore) {
-    SectorStore store(4096, 4);
+TEST(RamDisk, ReleaseEmptiesTheStore) {
+    RamDisk store(4096, 4);
     ASSERT_TRUE(store.Init(512));
     const auto data = Filled(512, 1);
     ASSERT_TRUE(store.WriteSector(40, data.data()));
@@ -113,7 +113,7 @@ TEST(SectorStore, ReleaseEmptiesTheStore) {
     EXPECT_FALSE(store.initialised());
     EXPECT_EQ(store.chunkCount(), 0u);
     EXPECT_FALSE(store.WriteSector(0, data.data()));
-    EXPECT_FALSE(SectorStore(1000, 4).Init(512)) << "sectors must divide the chunk";
+    EXPECT_FALSE(RamDisk(1000, 4).Init(512)) << "sectors must divide the chunk";
 }
 
 } // namespace
@@ -122,8 +122,8 @@ namespace {
 
 // A store saved (not released) for 1024-byte sectors keeps its rows; set up again for
 // 512-byte sectors, each row needs a presence map twice as long.
-TEST(SectorStore, RowsKeptFromLargerSectorsServeSmallerOnes) {
-    SectorStore store(8192, 4);  // 8 sectors of 1024, or 16 of 512, per chunk
+TEST(RamDisk, RowsKeptFromLargerSectorsServeSmallerOnes) {
+    RamDisk store(8192, 4);  // 8 sectors of 1024, or 16 of 512, per chunk
     ASSERT_TRUE(store.Init(1024));
     const auto big = Filled(1024, 3);
     ASSERT_TRUE(store.WriteSector(20, big.data()));
@@ -143,9 +143,9 @@ TEST(SectorStore, RowsKeptFromLargerSectorsServeSmallerOnes) {
 
 // Many rows, touched in an order that defeats any "last row found" shortcut: a walk over
 // every row for every sector would take minutes here, an index a fraction of a second.
-TEST(SectorStore, LookupDoesNotWalkEveryRow) {
+TEST(RamDisk, LookupDoesNotWalkEveryRow) {
     constexpr uint32_t kRows = 40000;
-    SectorStore store(512, kRows);  // one sector per chunk: one row per sector
+    RamDisk store(512, kRows);  // one sector per chunk: one row per sector
     ASSERT_TRUE(store.Init(512));
     std::vector<uint8_t> sector(512);
     const auto start = std::chrono::steady_clock::now();

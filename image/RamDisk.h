@@ -1,8 +1,8 @@
 #pragma once
-// The image builder's only medium: a sparse, growing set of sectors held in fixed-size
-// chunks, with one presence byte per sector recording which sectors were ever written or
-// read. Only present sectors end up in the image file, so a volume of several GiB costs
-// just the sectors the builder touched.
+// The sector store, the image builder's only medium: a sparse, growing set of sectors
+// held in fixed-size chunks, with one presence byte per sector recording which sectors
+// were ever written or read. Only present sectors end up in the image file, so a volume
+// of several GiB costs just the sectors the builder touched.
 //
 // Chunks are added on demand at the first sector touched outside every existing range.
 // When a new chunk's range would run into a later-starting chunk, it ends just before it;
@@ -15,21 +15,24 @@
 
 namespace image {
 
-class SectorStore {
+// One row of the chunk table. A released row has no blocks and first = last = 0xFFFFFFFF.
+struct RamDiskChunk {
+    std::unique_ptr<uint8_t[]> data;     // sectorsPerChunk x sectorSize bytes
+    std::unique_ptr<uint8_t[]> present;  // one byte per sector: 1 = present
+    uint32_t presentSize = 0;             // bytes allocated for `present`
+    uint32_t first = 0xFFFFFFFFu;
+    uint32_t last = 0xFFFFFFFFu;
+};
+
+class RamDisk {
 public:
     static constexpr uint32_t kDefaultChunkBytes = 8u * 1024u * 1024u;
     static constexpr uint32_t kDefaultMaxChunks = 1024;
 
-    struct Chunk {
-        std::unique_ptr<uint8_t[]> data;     // sectorsPerChunk x sectorSize bytes
-        std::unique_ptr<uint8_t[]> present;  // one byte per sector: 1 = present
-        uint32_t presentSize = 0;             // bytes allocated for `present`
-        uint32_t first = 0xFFFFFFFFu;
-        uint32_t last = 0xFFFFFFFFu;
-    };
+    using Chunk = RamDiskChunk;
 
-    explicit SectorStore(uint32_t chunkBytes = kDefaultChunkBytes,
-                         uint32_t maxChunks = kDefaultMaxChunks);
+    explicit RamDisk(uint32_t chunkBytes = kDefaultChunkBytes,
+                     uint32_t maxChunks = kDefaultMaxChunks);
 
     // Sets up an empty store with chunk 0 at sector 0. Does nothing (and keeps the old
     // sector size) while the store is already initialised. False only for a sector size

@@ -1,4 +1,4 @@
-#include "image/SectorStore.h"
+#include "image/RamDisk.h"
 
 #include <algorithm>
 #include <cstring>
@@ -6,10 +6,10 @@
 
 namespace image {
 
-SectorStore::SectorStore(uint32_t chunkBytes, uint32_t maxChunks)
+RamDisk::RamDisk(uint32_t chunkBytes, uint32_t maxChunks)
     : chunkBytes_(chunkBytes), maxChunks_(maxChunks) {}
 
-bool SectorStore::Init(uint32_t sectorSize) {
+bool RamDisk::Init(uint32_t sectorSize) {
     if (initialised_)
         return true;
     if (sectorSize == 0 || chunkBytes_ < sectorSize || chunkBytes_ % sectorSize != 0)
@@ -25,7 +25,7 @@ bool SectorStore::Init(uint32_t sectorSize) {
     return true;
 }
 
-bool SectorStore::Find(uint32_t sector, uint32_t& row) const {
+bool RamDisk::Find(uint32_t sector, uint32_t& row) const {
     if (sector >= hitFirst_ && sector <= hitEnd_) {
         row = hitRow_;
         return true;
@@ -43,7 +43,7 @@ bool SectorStore::Find(uint32_t sector, uint32_t& row) const {
     return true;
 }
 
-int SectorStore::AddChunk(uint32_t first) {
+int RamDisk::AddChunk(uint32_t first) {
     uint32_t existing;
     if (chunkCount_ >= maxChunks_ || Find(first, existing))
         return -1;
@@ -95,7 +95,7 @@ int SectorStore::AddChunk(uint32_t first) {
     return int(row);
 }
 
-bool SectorStore::Locate(uint32_t sector, uint32_t& row, uint32_t& index) {
+bool RamDisk::Locate(uint32_t sector, uint32_t& row, uint32_t& index) {
     if (!initialised_)
         return false;
     if (!Find(sector, row)) {
@@ -109,7 +109,7 @@ bool SectorStore::Locate(uint32_t sector, uint32_t& row, uint32_t& index) {
 }
 
 template <class Use>
-bool SectorStore::EachSector(uint32_t first, uint32_t count, Use use) {
+bool RamDisk::EachSector(uint32_t first, uint32_t count, Use use) {
     for (uint64_t s = first; s < uint64_t(first) + count; ++s) {
         uint32_t row, index;
         if (s > 0xFFFFFFFFu || !Locate(uint32_t(s), row, index))
@@ -119,7 +119,7 @@ bool SectorStore::EachSector(uint32_t first, uint32_t count, Use use) {
     return true;
 }
 
-bool SectorStore::WriteSectors(uint32_t first, uint32_t count, const uint8_t* source) {
+bool RamDisk::WriteSectors(uint32_t first, uint32_t count, const uint8_t* source) {
     return EachSector(first, count, [&](Chunk& c, uint32_t index) {
         std::memcpy(c.data.get() + size_t(index) * sectorSize_, source, sectorSize_);
         c.present[index] = 1;
@@ -127,7 +127,7 @@ bool SectorStore::WriteSectors(uint32_t first, uint32_t count, const uint8_t* so
     });
 }
 
-bool SectorStore::ReadSectors(uint32_t first, uint32_t count, uint8_t* destination) {
+bool RamDisk::ReadSectors(uint32_t first, uint32_t count, uint8_t* destination) {
     return EachSector(first, count, [&](Chunk& c, uint32_t index) {
         uint8_t* stored = c.data.get() + size_t(index) * sectorSize_;
         if (!c.present[index]) {
@@ -139,7 +139,7 @@ bool SectorStore::ReadSectors(uint32_t first, uint32_t count, uint8_t* destinati
     });
 }
 
-void SectorStore::Release() {
+void RamDisk::Release() {
     for (Chunk& c : rows_) {
         c.data.reset();
         c.present.reset();
