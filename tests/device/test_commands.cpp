@@ -227,6 +227,11 @@ TEST_P(CommandTableTest, GivesZeroWithoutADevice)
     if (row.byLetter) {
         platform::DriveMap::global().release(kLetter);
         EXPECT_EQ(row.call(INVALID_HANDLE_VALUE), 0);
+        // A letter whose device no longer opens (gone, no permission).
+        platform::DriveMap::global().bind(
+            kLetter, platform::DriveBinding{[] { return std::shared_ptr<platform::ScsiTransport>(); },
+                                            {}, "gone"});
+        EXPECT_EQ(row.call(INVALID_HANDLE_VALUE), 0);
     } else {
         EXPECT_EQ(row.call(INVALID_HANDLE_VALUE), 0);
     }
