@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "image/ImageFile.h"
 #include "platform/AtomicFile.h"
@@ -112,6 +114,40 @@ TEST(ImageFile, EmptyVolumeAndReplacedFile) {
     EXPECT_FALSE(image::SaveImageFile(other, path, 2, 256, &error));
     EXPECT_NE(error, "");
     EXPECT_FALSE(image::SaveImageFile(other, path, 0, 256)) << "the store is no longer initialised";
+}
+
+} // namespace
+
+namespace {
+
+// A write the disk refuses fails the save, even when it only shows at the final flush.
+TEST(ImageFile, RefusedWritesFailTheSave) {
+    RamDisk store(2048, 4);
+    ASSERT_TRUE(store.Init(512));
+    ASSERT_TRUE(store.WriteSector(1, (const uint8_t*)Sector(512, 7).data()));
+    std::string error;
+    EXPECT_FALSE(image::SaveImageFile(store, "/dev/full", 0, 128, &error));
+    EXPECT_NE(error, "");
+}
+
+// The volume entry stores the first record's offset in 32 bits: volume 1 cannot start
+// past 4 GiB, and nothing is appended when it would.
+TEST(ImageFile, SecondVolumePastFourGiBIsRefused) {
+    testsupport::TempDir tmp;
+    const std::string path = tmp.file("big.IMG");
+    RamDisk v0(2048, 4);
+    ASSERT_TRUE(v0.Init(512));
+    ASSERT_TRUE(image::SaveImageFile(v0, path, 0, 8192));
+    ASSERT_EQ(::truncate(path.c_str(), off_t(4ull << 30) + 512), 0);
+    RamDisk v1(4096, 4);
+    ASSERT_TRUE(v1.Init(1024));
+    ASSERT_TRUE(v1.WriteSector(0, (const uint8_t*)Sector(1024, 1).data()));
+    std::string error;
+    EXPECT_FALSE(image::SaveImageFile(v1, path, 1, 8192, &error));
+    EXPECT_NE(error.find("4 GiB"), std::string::npos) << error;
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(uint64_t(st.st_size), (4ull << 30) + 512);
 }
 
 } // namespace
