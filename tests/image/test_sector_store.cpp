@@ -91,6 +91,16 @@ TEST(RamDisk, RowLimitFailsTheAccessAndKeepsEarlierSectors) {
     EXPECT_EQ(out, Filled(512, 0x5A));
     EXPECT_FALSE(store.ReadSector(100, out.data()));
     EXPECT_FALSE(store.WriteSector(0xFFFFFFFFu, in.data()));
+
+    // The table holds 1024 rows unless told otherwise.
+    RamDisk table(512);
+    ASSERT_TRUE(table.Init(512));
+    for (uint32_t s = 1; s < 1024; ++s)
+        ASSERT_TRUE(table.WriteSector(s, in.data())) << s;
+    EXPECT_EQ(table.chunkCount(), 1024u);
+    EXPECT_FALSE(table.WriteSector(1024, in.data()));
+    EXPECT_FALSE(table.ReadSector(5000, out.data()));
+    EXPECT_EQ(table.chunkCount(), 1024u);
 }
 
 TEST(RamDisk, LastChunkEndsAtTheLastSectorNumber) {
