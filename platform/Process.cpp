@@ -1,6 +1,8 @@
 #include "platform/Process.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -46,6 +48,12 @@ std::string errnoText(const std::string& what, int err)
     return what + ": " + std::strerror(err);
 }
 
+void appendCapped(std::string& into, const char* data, size_t size)
+{
+    size_t room = into.size() < kMaxCaptured ? kMaxCaptured - into.size() : 0;
+    into.append(data, std::min(room, size));
+}
+
 // Reads what a pipe holds now into 'into' (kept up to the cap). Returns false at end of
 // file or on an error, when the pipe is done.
 bool readSome(int fd, std::string& into)
@@ -54,8 +62,7 @@ bool readSome(int fd, std::string& into)
     for (;;) {
         ssize_t n = ::read(fd, buf, sizeof buf);
         if (n > 0) {
-            size_t room = into.size() < kMaxCaptured ? kMaxCaptured - into.size() : 0;
-            into.append(buf, std::min(room, static_cast<size_t>(n)));
+            appendCapped(into, buf, static_cast<size_t>(n));
             return true;
         }
         if (n == 0)
@@ -79,8 +86,7 @@ void drain(Fd& fd, std::string& into)
     for (;;) {
         ssize_t n = ::read(fd.get(), buf, sizeof buf);
         if (n > 0) {
-            size_t room = into.size() < kMaxCaptured ? kMaxCaptured - into.size() : 0;
-            into.append(buf, std::min(room, static_cast<size_t>(n)));
+            appendCapped(into, buf, static_cast<size_t>(n));
             continue;
         }
         if (n < 0 && errno == EINTR)
@@ -276,7 +282,7 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOpti
         int waitMs = -1;
         if (options.timeoutMs > 0) {
             auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
-            waitMs = static_cast<int>(std::max<long long>(0, left));
+            waitMs = static_cast<int>(std::clamp<long long>(left, 0, INT_MAX));
         }
         // Without a process descriptor the child's end is found by polling now and then.
         if (!pidFd.valid() && (waitMs < 0 || waitMs > 10))

@@ -187,9 +187,18 @@ TEST_F(HostUtil, SerialDigitsFollowTheProgramsNumber)
 
 TEST_F(HostUtil, FormatLabelAndCheckADrive)
 {
-    ASSERT_TRUE(FormatDrive("E", true, 255));
-    EXPECT_TRUE(fsckClean(disk));
-    EXPECT_EQ(minfo(disk, "cluster size: "), "16 sectors");
+    // Each FAT flag, as the format runner receives it.
+    struct Flag {
+        uint32_t fatFlag;
+        const char* type;
+    } flags[] = {{1, "FAT32   \""}, {0, "FAT16   \""}, {255, "FAT16   \""}};
+    for (const auto& f : flags) {
+        SCOPED_TRACE(f.fatFlag);
+        ASSERT_TRUE(FormatDrive("E", true, f.fatFlag));
+        EXPECT_TRUE(fsckClean(disk));
+        EXPECT_EQ(minfo(disk, "disk type=\""), f.type);
+    }
+    EXPECT_EQ(minfo(disk, "cluster size: "), "16 sectors") << "8192-byte clusters for flag 255";
     EXPECT_TRUE(DriveFreeSpaceReadable("E"));
     EXPECT_TRUE(CheckDriveVolume("E"));
     EXPECT_TRUE(dialogs.Messages().empty());

@@ -190,3 +190,10 @@ TEST(Process, AChildReapedElsewhereEndsTheWaitWithAReason)
     EXPECT_NE(r.error.find("cannot wait for true"), std::string::npos) << r.error;
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
 }
+
+TEST(Process, ACaptureKeepsAtMostOneMebibyteAndTheChildStillEnds)
+{
+    auto r = RunProcess({"head", "-c", "3000000", "/dev/zero"}, captured(5000));
+    ASSERT_TRUE(r.succeeded()) << r.error;
+    EXPECT_EQ(r.output.size(), 1u << 20);
+}
