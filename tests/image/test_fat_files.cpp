@@ -113,6 +113,32 @@ TEST_F(FatFilesTest, LongNamePieces) {
     EXPECT_EQ(Units(first), u"abcdefghijklm");
     EXPECT_EQ(last[13], first[13]);
     EXPECT_EQ(U16(&last[26]), 0u);
+
+    // 26 units: two full pieces. 255 units: twenty pieces, the last holding 8 units.
+    const std::string twentySix = "abcdefghijklmnopqrstuvwxyz";
+    std::string longest;
+    for (int i = 0; i < 255; ++i)
+        longest.push_back(char('A' + i % 26));
+    ASSERT_TRUE(files.FileClose(Make({twentySix})));
+    ASSERT_TRUE(files.FileClose(Make({longest})));
+    EXPECT_EQ(Slot(0, 5)[0], 0x42);
+    EXPECT_EQ(Units(Slot(0, 5)), u"nopqrstuvwxyz");
+    EXPECT_EQ(Slot(0, 6)[0], 0x01);
+    EXPECT_EQ(Units(Slot(0, 6)), u"abcdefghijklm");
+    EXPECT_EQ(Slot(0, 7)[11], 0x00) << "the short entry follows";
+    EXPECT_EQ(Slot(0, 8)[0], 0x40 | 20);
+    std::u16string tail(longest.begin() + 19 * 13, longest.end());
+    ASSERT_EQ(tail.size(), 8u);
+    tail.push_back(0);
+    tail.append(4, char16_t(0xFFFF));
+    EXPECT_EQ(Units(Slot(0, 8)), tail);
+    for (uint32_t n = 19; n >= 1; --n) {
+        const auto piece = Slot(0, 8 + 20 - n);
+        ASSERT_EQ(piece[0], n);
+        EXPECT_EQ(Units(piece), std::u16string(longest.begin() + (n - 1) * 13, longest.begin() + n * 13)) << n;
+    }
+    EXPECT_EQ(Slot(0, 28)[11], 0x00);
+    EXPECT_EQ(Slot(0, 29)[0], 0x00) << "end of the root";
 }
 
 TEST_F(FatFilesTest, SurrogatePairsAndCjkAreStoredAsUtf16) {

@@ -144,7 +144,8 @@ TEST_F(ImageBuild, LongShortAndUnusualNames) {
         "abcdefgh.txt",                      // 12 units, a plain 8.3 name
         "abcdefghi.txt",                     // 13
         "abcdefghij.txt",                    // 14
-        "abcdefghijklmnopqrstuvw.txt",       // 26
+        "abcdefghijklmnopqrstuv.txt",        // 26: two full pieces, no terminator
+        "abcdefghijklmnopqrstuvw.txt",       // 27
         std::string(251, 'n') + ".txt",      // 255
         "readme.txt", "MixedCase.Txt", "a.b.c.d.txt", "archive.tar.gz",
         " leading blank.txt", "x+y=z;w.txt", "many   blanks  .txt",
