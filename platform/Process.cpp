@@ -183,11 +183,16 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOpti
     }
 
     const std::string inputPath = options.stdinPath.empty() ? "/dev/null" : options.stdinPath;
-    Fd input(::open(inputPath.c_str(), O_RDONLY | O_CLOEXEC));
+    // Opened without waiting, so that a pipe nobody writes to cannot hold us here; the
+    // child then reads it as empty.
+    Fd input(::open(inputPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!input.valid()) {
         result.error = errnoText("cannot open " + inputPath, errno);
         return result;
     }
+    int inputFlags = ::fcntl(input.get(), F_GETFL);
+    if (inputFlags >= 0)
+        ::fcntl(input.get(), F_SETFL, inputFlags & ~O_NONBLOCK);
     int outPipe[2] = {-1, -1};
     int errPipe[2] = {-1, -1};
     if (options.captureOutput) {

@@ -242,8 +242,10 @@ TEST_F(HostUtil, DriveToolsFailCleanlyWhenTheVolumeOrToolIsGone)
     EXPECT_FALSE(CheckDriveVolume("E"));
 
     config.searchPath = fakeTool("mkfs.fat", "exit 1");
+    fakeTool("fsck.fat", "exit 1");
     platform::SetVolumeToolConfig(config);
     EXPECT_FALSE(FormatDrive("E", true, 0));
+    EXPECT_FALSE(CheckDriveVolume("E")) << "a checker that found errors";
     EXPECT_TRUE(dialogs.Messages().empty()) << "a failing tool shows nothing";
 }
 

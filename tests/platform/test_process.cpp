@@ -5,7 +5,9 @@
 
 #include <chrono>
 #include <csignal>
+#include <fcntl.h>
 #include <fstream>
+#include <future>
 #include <poll.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -89,6 +91,22 @@ TEST(Process, FeedsStandardInputFromAFileAndSetsEnvironmentAndFolder)
     r = RunProcess({"sh", "-c", "echo \"$MPTOOL_PROBE\"; echo \"$PATH\"; pwd"}, o);
     ASSERT_TRUE(r.succeeded());
     EXPECT_EQ(r.output, "x y\n/usr/bin:/bin\n" + dir.path() + "\n");
+
+    // A named pipe that nobody writes to is an empty input, not a wait.
+    ASSERT_EQ(::mkfifo(dir.file("pipe").c_str(), 0600), 0);
+    o = captured(2000);
+    o.stdinPath = dir.file("pipe");
+    std::promise<ProcessResult> done;
+    auto finished = done.get_future();
+    std::thread runner([&] { done.set_value(RunProcess({"cat"}, o)); });
+    bool returned = finished.wait_for(std::chrono::seconds(3)) == std::future_status::ready;
+    if (!returned) // a writer releases the runner, so that the test ends either way
+        ::close(::open(dir.file("pipe").c_str(), O_WRONLY | O_NONBLOCK));
+    runner.join();
+    EXPECT_TRUE(returned) << "opening the input waited for a writer";
+    r = finished.get();
+    EXPECT_TRUE(r.succeeded()) << r.error;
+    EXPECT_EQ(r.output, "");
 
     o.stdinPath = dir.file("missing.txt");
     r = RunProcess({"cat"}, o);
