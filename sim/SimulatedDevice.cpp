@@ -1,6 +1,7 @@
 #include "sim/SimulatedDevice.h"
 
 #include "platform/Clock.h"
+#include "sim/FreshVolume.h"
 
 #include <algorithm>
 #include <cstring>
@@ -210,9 +211,11 @@ uint16_t byteSum(const std::vector<uint8_t>& bytes)
     return uint16_t(sum);
 }
 
-bool resizeDiskFile(const std::string& path, uint64_t bytes)
+// fresh: set when the disk was made anew (all zero).
+bool resizeDiskFile(const std::string& path, uint64_t bytes, bool& fresh)
 {
     struct stat st {};
+    fresh = false;
     int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0)
         return false;
@@ -220,9 +223,21 @@ bool resizeDiskFile(const std::string& path, uint64_t bytes)
     if (::fstat(fd, &st) != 0 || uint64_t(st.st_size) != bytes) {
         // A disk of another size starts empty, as after a new low-level format.
         ok = ::ftruncate(fd, 0) == 0 && ::ftruncate(fd, off_t(bytes)) == 0;
+        fresh = ok;
     }
     ::close(fd);
     return ok;
+}
+
+// A new disk too small for the tool to format gets an empty FAT volume from the device.
+bool prepareDisk(const std::string& path, uint64_t bytes, uint32_t sectorSize, uint32_t serial)
+{
+    bool fresh = false;
+    if (!resizeDiskFile(path, bytes, fresh))
+        return false;
+    if (fresh && bytes <= kSelfFormattedDiskBytes)
+        return WriteFreshFatVolume(path, bytes / sectorSize, sectorSize, serial);
+    return true;
 }
 
 bool diskIo(const std::string& path, bool write, uint8_t* buffer, uint64_t offset, uint32_t length)
@@ -849,6 +864,15 @@ private:
         return s;
     }
 
+    // A volume serial number that stays the same for a device and disk.
+    uint32_t volumeSerial(uint8_t disk) const
+    {
+        uint32_t h = 2166136261u;
+        for (char c : dev_.id())
+            h = (h ^ uint8_t(c)) * 16777619u;
+        return (h ^ disk) * 16777619u;
+    }
+
     bool startDisk(const Request& r)
     {
         if (!wantsIn(r, 1))
@@ -861,7 +885,7 @@ private:
         if (s.user == 0)
             return status(r, false);
         std::string path = d_.folder + "/" + dev_.id() + "-user.img";
-        if (!resizeDiskFile(path, s.user))
+        if (!prepareDisk(path, s.user, p_.sectorSize, volumeSerial(0x55)))
             return status(r, false);
         d_.userPath = path;
         d_.userSectors = s.user / p_.sectorSize;
@@ -881,7 +905,7 @@ private:
         if (s.hidden == 0)
             return status(r, false);
         std::string path = d_.folder + "/" + dev_.id() + "-hidden.img";
-        if (!resizeDiskFile(path, s.hidden))
+        if (!prepareDisk(path, s.hidden, p_.sectorSize, volumeSerial(0x48)))
             return status(r, false);
         d_.hiddenPath = path;
         d_.hiddenSectors = s.hidden / p_.sectorSize;

@@ -24,7 +24,9 @@
 //   record, the factory bitmap (usable blocks not marked bad).
 // - EF 73 sizes the user disk: good blocks (EF 98's bitmap) x pages in use x page size,
 //   less the system area (record byte 161 x 4 MiB, else 4 MiB), less the hidden part
-//   (record byte 162 / 256 of the rest; 255: all but a 4 MiB public part).
+//   (record byte 162 / 256 of the rest; 255: all but a 4 MiB public part). A disk made
+//   anew that is too small for the tool to format (32 MiB at most) comes with an empty
+//   FAT volume; larger ones start blank.
 //
 // Command codes: vendor commands are named by their first two bytes (0xEF93, 0xEE7B),
 // standard SCSI commands by their opcode (0x12, 0x25, 0x28, 0x2A, 0x1B).

@@ -1,5 +1,6 @@
 // The user and hidden disks of the simulated controller, checked with the real FAT tools.
 #include "RawCommands.h"
+#include "sim/FreshVolume.h"
 #include "sim/Profiles.h"
 #include "support/TempDir.h"
 
@@ -8,6 +9,7 @@
 #include <cstdio>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 using namespace simtest;
 using sim::SimulatedDevice;
@@ -174,8 +176,64 @@ TEST_F(SimDisks, WholeDiskHiddenLeavesASmallPublicPart)
     writeRecord(1, 255);
     ASSERT_TRUE(startDisk());
     EXPECT_EQ(sectors(), (4u << 20) / 512);
+    // Too small for the tool to format: the device formatted it, so only its label is set.
+    const std::string user = dev.userDiskPath();
+    ToolResult r = tool("fsck.fat -n '" + user + "'");
+    EXPECT_EQ(r.status, 0) << r.output;
+    r = tool("mlabel -i '" + user + "' ::PUBLIC");
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_NE(tool("mlabel -s -i '" + user + "' ::").output.find("PUBLIC"), std::string::npos);
     ASSERT_TRUE(hiddenDisk());
     EXPECT_EQ(sectors(), (800ull * 64 * 2048 - (4u << 20) - (4u << 20)) / 512);
+    EXPECT_NE(tool("fsck.fat -n '" + dev.hiddenDiskPath() + "'").status, 0); // large: blank
+
+    // Started again at the same size, the disk keeps what is on it.
+    ASSERT_TRUE(NoData(dev, Cdb({0xEF, 0x81}, 6)));
+    ASSERT_TRUE(UploadLoader(dev, SampleLoader()));
+    ASSERT_TRUE(startDisk());
+    EXPECT_NE(tool("mlabel -s -i '" + user + "' ::").output.find("PUBLIC"), std::string::npos);
+}
+
+// The volume the device lays down on a small new disk, for the sizes and sector sizes it
+// meets; the FAT type follows from the cluster count as the FAT tools count it.
+TEST(SimFreshVolume, SmallDisksPassTheChecker)
+{
+    struct Case {
+        uint64_t sectors;
+        uint32_t sectorSize;
+        const char* type;
+    } cases[] = {
+        {128, 512, "FAT12"},           // 64 KiB
+        {4096, 512, "FAT12"},          // 2 MiB
+        {8192, 512, "FAT16"},          // 4 MiB: 1-sector clusters are too many for FAT12
+        {32768, 512, "FAT16"},         // 16 MiB
+        {65536, 512, "FAT16"},         // 32 MiB, the largest disk the tool leaves alone
+        {16384, 1024, "FAT16"},        // 16 MiB of 1024-byte sectors
+        {65536 + 77, 512, "FAT16"},    // a size that is no multiple of a track
+    };
+    testsupport::TempDir dir;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.sectors) + " x " + std::to_string(c.sectorSize));
+        const std::string path = dir.file("v.img");
+        std::remove(path.c_str());
+        dir.write("v.img", "");
+        ASSERT_EQ(truncate(path.c_str(), off_t(c.sectors * c.sectorSize)), 0);
+        ASSERT_TRUE(sim::WriteFreshFatVolume(path, c.sectors, c.sectorSize, 0x12345678));
+        ToolResult r = tool("fsck.fat -n -v '" + path + "'");
+        EXPECT_EQ(r.status, 0) << r.output;
+        Bytes boot(64);
+        FILE* f = std::fopen(path.c_str(), "rb");
+        ASSERT_TRUE(f);
+        ASSERT_EQ(std::fread(boot.data(), 1, boot.size(), f), boot.size());
+        std::fclose(f);
+        EXPECT_EQ(std::string(boot.begin() + 54, boot.begin() + 59), c.type);
+        r = tool("minfo -i '" + path + "' ::");
+        EXPECT_EQ(r.status, 0) << r.output;
+    }
+    // Too small to hold a FAT, the root folder and one cluster; odd sector sizes.
+    EXPECT_FALSE(sim::WriteFreshFatVolume(dir.file("v.img"), 4, 512, 1));
+    EXPECT_FALSE(sim::WriteFreshFatVolume(dir.file("v.img"), 8192, 520, 1));
+    EXPECT_FALSE(sim::WriteFreshFatVolume(dir.file("missing/v.img"), 8192, 512, 1));
 }
 
 } // namespace
