@@ -116,7 +116,12 @@ uint32_t CalcSystemAreaBlocks(ProductThread& thread)
     const uint32_t computed = units > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(units);
 
     if (window.SystemAreaChecked()) {
-        const int userMb = (window.SystemAreaIndex() + 1) * 4;
+        // The index comes from prefer.ini as stored; one outside the 32 sizes counts as
+        // no selection rather than an unlisted (or overflowing) size.
+        int index = window.SystemAreaIndex();
+        if (index < 0 || index > 31)
+            index = -1;
+        const int userMb = (index + 1) * 4;
         std::snprintf(label, sizeof label, "%s: %dMB", SystemAreaSizeStr.get().c_str(), userMb);
         window.SetSystemAreaLabel(label);
         const uint32_t user = userMb > 0 ? static_cast<uint32_t>(userMb / 4) : 0;

@@ -331,6 +331,20 @@ TEST_F(ThreadTest, FixedSystemAreaSize)
     EXPECT_EQ(window.warnings, (std::vector<std::string>{"Warning: The system area size you set is too small!"}));
 }
 
+TEST_F(ThreadTest, FixedSystemAreaIndexOutsideTheListCountsAsNoSelection)
+{
+    SetGeometry(1, 1024, 1000, 64, 2048);
+    window.systemArea = true;
+    for (int index : {32, 40, 2147483647, -5}) {
+        window.systemAreaIndex = index;
+        EXPECT_EQ(CalcSystemAreaBlocks(*thread), 0u) << index;
+        EXPECT_EQ(window.labels.back(), "System Area Size: 0MB") << index;
+    }
+    window.systemAreaIndex = 31; // the last listed size
+    EXPECT_EQ(CalcSystemAreaBlocks(*thread), 32u);
+    EXPECT_EQ(window.labels.back(), "System Area Size: 128MB");
+}
+
 // ---- page-table queries ----
 
 TEST_F(ThreadTest, PageTableQueries)
