@@ -19,17 +19,6 @@ namespace {
 
 std::string Letter(char x) { return std::string(1, x); }
 
-// "ID:" + the five flash ID bytes as ten upper-case hex digits, in the order the device
-// sent them (the buffer holds them reversed, so read it as a little-endian number).
-std::string FlashIdText(const uint8_t id[8])
-{
-    uint32_t low = id[0] | (id[1] << 8) | (id[2] << 16) | (static_cast<uint32_t>(id[3]) << 24);
-    uint32_t high = id[4] | (id[5] << 8) | (id[6] << 16) | (static_cast<uint32_t>(id[7]) << 24);
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "ID:%02X%08X", high, low);
-    return buf;
-}
-
 } // namespace
 
 namespace ui {
@@ -39,7 +28,16 @@ std::string PortIdentity(int hundreds, int tens, int units)
     return " Port:" + std::to_string(hundreds) + "-" + std::to_string(tens) + "-" + std::to_string(units);
 }
 
-std::string FormatFlashId(const uint8_t id[8]) { return FlashIdText(id); }
+std::string FormatFlashId(const uint8_t id[8])
+{
+    // The buffer holds the bytes reversed: read it as a little-endian number, high word
+    // (the maker byte) first.
+    uint32_t low = id[0] | (id[1] << 8) | (id[2] << 16) | (static_cast<uint32_t>(id[3]) << 24);
+    uint32_t high = id[4] | (id[5] << 8) | (id[6] << 16) | (static_cast<uint32_t>(id[7]) << 24);
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "ID:%02X%08X", high, low);
+    return buf;
+}
 
 } // namespace ui
 
@@ -173,7 +171,7 @@ void TForm1::arrive(char x)
             // 12.6 Flash ID.
             uint8_t id[8] = {};
             if (cmd_bReadFlashIdByDrive(x, id))
-                DeviceSlots[p].textF->SetCaption(FlashIdText(id));
+                DeviceSlots[p].textF->SetCaption(ui::FormatFlashId(id));
         }
         started = true;
     }
