@@ -10,10 +10,12 @@
 #include "sim/StationKit.h"
 #include "support/TempDir.h"
 #include "toolkit/Dialogs.h"
+#include "toolkit/TThread.h"
 #include "ui/main.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <deque>
 #include <mutex>
 
@@ -429,4 +431,24 @@ TEST_F(FixedPort, EventArrivingWhileABoxIsOpenWaitsForTheCurrentDevice)
     EXPECT_EQ(form->DeviceSlots[0].drive, 'D');
     EXPECT_EQ(form->DeviceSlots[1].drive, 'E') << "panel 1 was taken; the second device gets the next one";
     EXPECT_EQ(started, (std::vector<std::pair<char, int>>{{'D', 0}, {'E', 1}}));
+}
+
+TEST_F(Arrival, StartedThreadWorksOnItsOwnPanelAndEndsWithAResult)
+{
+    form->StartThread = nullptr; // the real production thread
+    form->LabelEdit->SetText("DEMO");
+    plug();
+    plug();
+    TThread::WaitForAll();
+    auto lines = log();
+    for (char drive : {'D', 'E'}) {
+        bool ended = std::find(lines.begin(), lines.end(), std::string(1, drive) + " success!") != lines.end() ||
+                     std::find(lines.begin(), lines.end(), std::string(1, drive) + " fail!") != lines.end();
+        EXPECT_TRUE(ended) << drive;
+    }
+    for (int slot : {0, 1}) {
+        TColor c = color(slot);
+        EXPECT_TRUE(c == clRed || c == clBlue) << slot << " shows a result";
+    }
+    EXPECT_EQ(status(2), "Waiting device...") << "no other panel is touched";
 }
