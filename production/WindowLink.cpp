@@ -36,6 +36,14 @@ public:
     {
         return Form1 ? Form1->TntSelectFileList2->Items()->ToVector() : std::vector<std::string>{};
     }
+    std::vector<std::string> HideFileList() override
+    {
+        return Form1 ? Form1->HideFileList.ToVector() : std::vector<std::string>{};
+    }
+    std::vector<std::string> SpiFileList() override
+    {
+        return Form1 ? Form1->SpiFileList.ToVector() : std::vector<std::string>{};
+    }
     void SetProgramIndex(int index) override
     {
         if (Form1)

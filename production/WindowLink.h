@@ -34,6 +34,9 @@ public:
     virtual uint64_t TelbookSize() = 0;
     virtual uint64_t IsoSize() = 0;
     virtual std::vector<std::string> CopyList() = 0; // TntSelectFileList2 items, in order
+    // Hidden-disk and SPI file lists (misc/hideseting.ini, misc/spiseting.ini), in order.
+    virtual std::vector<std::string> HideFileList() { return {}; }
+    virtual std::vector<std::string> SpiFileList() { return {}; }
     virtual void SetProgramIndex(int index) = 0;     // iProgramIndex
 
     virtual unsigned LanguageIndex() = 0;            // the window's LanguageIndex
