@@ -1,9 +1,11 @@
 #include "production/WindowLink.h"
 
 #include "toolkit/Dialogs.h"
+#include "toolkit/TThread.h"
 #include "ui/main.h"
 
 #include <atomic>
+#include <mutex>
 
 namespace production {
 
@@ -60,6 +62,82 @@ public:
         toolkit::TheDialogs().MessageBox(text, caption, toolkit::MB_OK | toolkit::MB_ICONWARNING);
     }
     std::string PageModeName(int mode, unsigned) override { return DefaultPageModeName(mode); }
+
+    bool BlankCheckChecked() override { return Form1 && Form1->chkBlankCheck->Checked(); }
+    bool ClearFlashChecked() override { return Form1 && Form1->chkClearFlash->Checked(); }
+    bool IsoUpgradeEnabled() override { return !Form1 || Form1->chkISOupgrade->Enabled(); }
+    bool ParityCheckChecked() override { return Form1 && Form1->chkParityCheck->Checked(); }
+    bool NorCheckChecked() override { return Form1 && Form1->chknor->Checked(); }
+    bool FormatChecked() override { return Form1 && Form1->chkFormat->Checked(); }
+    bool Fat32Checked() override { return Form1 && Form1->chkFAT32->Checked(); }
+    std::string VolumeLabelText() override { return Form1 ? Form1->LabelEdit->Text() : std::string(); }
+    int ProgramIndex() override { return Form1 ? Form1->iProgramIndex.load() : -1; }
+    int PreferIndex() override { return Form1 ? Form1->iPreferIndex.load() : -1; }
+    int IsoIndex() override { return Form1 ? Form1->iIsoIndex.load() : -1; }
+    int TelbookIndex() override { return Form1 ? Form1->iTelbookIndex.load() : -1; }
+    uint32_t SdkType() override { return Form1 ? Form1->iSdkType.load() : 0; }
+    int FlashModuleNo() override { return Form1 ? Form1->iFlashModuleNo : 0; }
+    int BadThreshold() override { return Form1 ? Form1->iBadThreshold : 0; }
+    int ScanLevel() override { return Form1 ? Form1->iScanLevel : 0; }
+    int Pattern() override { return Form1 ? Form1->Pattern : 0; }
+    int PageSkip() override { return Form1 ? Form1->iPageSkip : 0; }
+    int PageModeSel() override { return Form1 ? Form1->PageModeSel : 0; }
+    int ReadTimes() override { return Form1 ? Form1->iReadTimes : 0; }
+    bool FastBlankCheck() override { return Form1 && Form1->bFastBlankCheck; }
+    std::string HideDiskLabel() override { return Form1 ? Form1->sHideDiskLabel : std::string(); }
+    bool UseImgFile() override { return Form1 && Form1->bUseImgFile; }
+    std::string ImageFile() override { return Form1 ? Form1->ImageFile : std::string(); }
+    bool SaveSpiImage() override { return Form1 && Form1->SaveSpiImage; }
+    bool NonFileSystem() override { return Form1 && Form1->bNonFileSystem; }
+
+    char PanelDrive(int slot) override
+    {
+        if (!Form1 || slot < 0 || slot >= kDeviceSlots)
+            return 0;
+        return Form1->DeviceSlots[slot].drive.load();
+    }
+    void RunStarted() override
+    {
+        if (!Form1)
+            return;
+        std::lock_guard lock(Form1->CountersLock);
+        Form1->iRunningThreads += 1;
+        Form1->grpFileList->SetEnabled(false);
+        Form1->grpMPSetting->SetEnabled(false);
+    }
+    void RunEnded() override
+    {
+        if (!Form1)
+            return;
+        std::lock_guard lock(Form1->CountersLock);
+        if (--Form1->iRunningThreads <= 0) {
+            Form1->iRunningThreads = 0;
+            Form1->grpFileList->SetEnabled(true);
+            Form1->grpMPSetting->SetEnabled(true);
+        }
+    }
+    void CountResult(uint32_t result) override
+    {
+        if (!Form1)
+            return;
+        std::lock_guard lock(Form1->CountersLock);
+        Form1->iTotalCount += 1;
+        Form1->iSuccessCount += static_cast<int32_t>(result);
+        Form1->iFailCount = Form1->iTotalCount - Form1->iSuccessCount;
+        Form1->TotalStr->SetCaption(std::to_string(Form1->iTotalCount.load()));
+        Form1->SuccessStr->SetCaption(std::to_string(Form1->iSuccessCount.load()));
+        Form1->FailStr->SetCaption(std::to_string(Form1->iFailCount.load()));
+    }
+    void SetDiskSizeLabel(const std::string& caption) override
+    {
+        if (Form1)
+            Form1->lblsiosize->SetCaption(caption);
+    }
+    void ProcessMessages() override
+    {
+        if (toolkit::Application)
+            toolkit::Application->ProcessMessages();
+    }
 };
 
 MainWindow g_main;

@@ -45,6 +45,52 @@ public:
 
     // Page-mode name (0..7) in a language.
     virtual std::string PageModeName(int mode, unsigned languageIndex) = 0;
+
+    // ---- read by the production sequence (defaults: a fresh station with nothing set) ----
+    // Option boxes of the main window.
+    virtual bool BlankCheckChecked() { return false; }   // chkBlankCheck
+    virtual bool ClearFlashChecked() { return false; }   // chkClearFlash
+    virtual bool IsoUpgradeEnabled() { return true; }    // chkISOupgrade->Enabled
+    virtual bool ParityCheckChecked() { return false; }  // chkParityCheck
+    virtual bool NorCheckChecked() { return false; }     // chknor
+    virtual bool FormatChecked() { return false; }       // chkFormat
+    virtual bool Fat32Checked() { return false; }        // chkFAT32
+    virtual std::string VolumeLabelText() { return ""; } // LabelEdit text
+    // Copy-list positions of the classified files (-1 none) and the firmware's SDK type.
+    virtual int ProgramIndex() { return -1; }
+    virtual int PreferIndex() { return -1; }
+    virtual int IsoIndex() { return -1; }
+    virtual int TelbookIndex() { return -1; }
+    virtual uint32_t SdkType() { return 0; }
+    // Further production settings.
+    virtual int FlashModuleNo() { return 0; }            // iFlashModuleNo
+    virtual int BadThreshold() { return 0; }             // iBadThreshold, percent
+    virtual int ScanLevel() { return 0; }                // iScanLevel
+    virtual int Pattern() { return 0; }                  // Pattern
+    virtual int PageSkip() { return 0; }                 // iPageSkip
+    virtual int PageModeSel() { return 0; }              // PageModeSel
+    virtual int ReadTimes() { return 0; }                // iReadTimes
+    virtual bool FastBlankCheck() { return false; }      // bFastBlankCheck
+    virtual std::string HideDiskLabel() { return ""; }   // sHideDiskLabel
+    virtual bool UseImgFile() { return false; }          // bUseImgFile
+    virtual std::string ImageFile() { return ""; }
+    virtual bool SaveSpiImage() { return false; }
+    virtual bool NonFileSystem() { return false; }       // bNonFileSystem
+
+    // ---- written by the production threads (the shared ones without lost updates) ----
+    // The drive letter of a panel's DeviceSlot; 0 once the device was removed.
+    virtual char PanelDrive(int slot) { (void)slot; return 0; }
+    // iRunningThreads += 1 and the file-list and settings groups disabled.
+    virtual void RunStarted() {}
+    // iRunningThreads -= 1; at 0 (never below) both groups enabled again.
+    virtual void RunEnded() {}
+    // The totals after one run: total + 1, success + result (0 or 1), fail = total -
+    // success, then the three captions.
+    virtual void CountResult(uint32_t result) { (void)result; }
+    // The disk-size label lblsiosize.
+    virtual void SetDiskSizeLabel(const std::string& caption) { (void)caption; }
+    // Lets the user-interface thread handle what is waiting (nothing from a worker).
+    virtual void ProcessMessages() {}
 };
 
 // The window the engine talks to: the main window Form1 unless another is set (before
