@@ -21,8 +21,6 @@ struct BlankingSettings {
 // The settings of the main window; the special-scan flag is the thread's bSpecialScan,
 // which the sequence copies from the settings before the check.
 BlankingSettings ReadBlankingSettings(const ProductThread& thread);
-// Settings that ReadBlankingSettings hands out instead of the window's (null: the window's).
-void SetBlankingSettingsOverride(const BlankingSettings* settings);
 
 // Runs the check with the window's settings; the gauge moves from stepFrom to stepTo.
 // 1: the block table is filled. 0: the device failed, the status text says why.
