@@ -1,0 +1,278 @@
+// The SPI device's areas: audio files written to its hidden area behind 8 KiB headers, and
+// the read-back of its program and prefer areas.
+#include "production/DataAreas.h"
+
+#include "device/Commands.h"
+#include "device/Stream.h"
+#include "platform/AtomicFile.h"
+#include "platform/Clock.h"
+#include "platform/ProgramDir.h"
+#include "production/DataAreasIo.h"
+#include "production/WindowLink.h"
+#include "production/ppthread.h"
+#include "ui/LangStrings.h"
+#include "ui/MessageCatalogue.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+namespace dataareas {
+
+namespace {
+
+constexpr int kRowSpiWrite = 79;     // "SPI hidden files write "
+constexpr int kRowSpiReadError = 81; // "SPI read error!"
+constexpr int kRowCheckData = 93;    // "Check Data "
+constexpr uint32_t kReadBytes = kSpiUnitsPerRead * kSpiUnitSize;
+// cmd_bReadArea addresses 256-byte units with a 16-bit index.
+constexpr uint64_t kMaxUnits = uint64_t(std::numeric_limits<uint16_t>::max()) + 1;
+
+std::string Row(const ProductThread& thread, int row)
+{
+    return MessageCatalogue(row, thread.iLanguageIndex);
+}
+
+void Fail(ProductThread& thread, const std::string& caption)
+{
+    thread.SetStatus(caption);
+    thread.SetStatusColor(toolkit::clRed);
+}
+
+// The extension of the path's file name, lower-cased, with its dot ("" when none).
+std::string LowerExtension(const std::string& path)
+{
+    size_t slash = path.find_last_of("/\\:");
+    size_t dot = path.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
+        return "";
+    std::string ext = path.substr(dot);
+    std::transform(ext.begin(), ext.end(), ext.begin(),
+                   [](unsigned char c) { return char(std::tolower(c)); });
+    return ext;
+}
+
+void PutBe32(uint8_t* p, uint32_t v)
+{
+    p[0] = uint8_t(v >> 24);
+    p[1] = uint8_t(v >> 16);
+    p[2] = uint8_t(v >> 8);
+    p[3] = uint8_t(v);
+}
+
+// Reads `units` 256-byte units from unit 0 on, 8 per command, into the output.
+bool ReadSpiUnits(ProductThread& thread, uint64_t units, OutputFile& out)
+{
+    if (units > kMaxUnits) {
+        Fail(thread, Row(thread, kRowSpiReadError));
+        return false;
+    }
+    uint8_t buffer[kReadBytes];
+    for (uint64_t u = 0; u < units; u += kSpiUnitsPerRead) {
+        if (!cmd_bReadArea(thread.hDevice, uint16_t(u), uint16_t(kSpiUnitsPerRead), buffer)) {
+            Fail(thread, Row(thread, kRowSpiReadError));
+            return false;
+        }
+        if (!out.write(buffer, sizeof buffer)) {
+            Fail(thread, "Write file fail!");
+            return false;
+        }
+    }
+    if (!out.commit()) {
+        Fail(thread, "Write file fail!");
+        return false;
+    }
+    return true;
+}
+
+std::string LogPath(const std::string& name)
+{
+    return ".\\log\\" + name;
+}
+
+// Compares length bytes of a at offsetA with b at offsetB; false on a difference or when
+// either file is too short.
+bool SameBytes(BinaryFile& a, uint64_t offsetA, BinaryFile& b, uint64_t offsetB, uint64_t length)
+{
+    uint8_t x[8192], y[8192];
+    while (length > 0) {
+        size_t n = size_t(std::min<uint64_t>(length, sizeof x));
+        if (!a.readAt(offsetA, x, n) || !b.readAt(offsetB, y, n) || std::memcmp(x, y, n) != 0)
+            return false;
+        offsetA += n;
+        offsetB += n;
+        length -= n;
+    }
+    return true;
+}
+
+} // namespace
+
+bool MakeSpiHeader(uint32_t listIndex, const std::string& path, uint64_t size, uint8_t* header)
+{
+    const std::string ext = LowerExtension(path);
+    uint8_t type;
+    if (ext == ".wma" || ext == ".wav")
+        type = kSpiTypeWave;
+    else if (ext == ".mp3")
+        type = kSpiTypeMp3;
+    else
+        return false;
+    if (size > std::numeric_limits<uint32_t>::max())
+        return false;
+    std::memset(header, 0, kSpiPieceSize);
+    std::memcpy(header, "6105", 4);
+    header[4] = uint8_t(type | ((listIndex + 3) & 63));
+    PutBe32(header + 5, uint32_t(size));
+    return true;
+}
+
+uint64_t SpiProgramAreaSize(uint64_t programSize)
+{
+    return (programSize + kSpiAreaAlign - 1) / kSpiAreaAlign * kSpiAreaAlign;
+}
+
+int WriteSpiHiddenFiles(ProductThread& thread, const std::vector<std::string>& spiFiles)
+{
+    for (size_t i = 0; i < spiFiles.size(); ++i) {
+        platform::Sleep(100);
+        const std::string stage = Row(thread, kRowSpiWrite);
+        thread.SetStatus(stage + " " + std::to_string(i));
+        thread.SetStatusColor(toolkit::clBtnText);
+        const std::string failed = stage + FailMsg.get();
+
+        const std::string& path = spiFiles[i];
+        const std::string ext = LowerExtension(path);
+        if (!IsExistingFile(path) || (ext != ".wma" && ext != ".wav" && ext != ".mp3"))
+            continue;
+
+        BinaryFile in(path, "rb");
+        auto size = in.size();
+        // The announced size (file + 2048) and the header's size field are 32-bit.
+        uint8_t header[kSpiPieceSize];
+        if (!in.isOpen() || !size || *size > std::numeric_limits<uint32_t>::max() - 2048 ||
+            !MakeSpiHeader(uint32_t(i), path, *size, header)) {
+            Fail(thread, failed);
+            return 0;
+        }
+        if (!cmd_bWriteSetup(thread.hDevice, uint32_t(*size + 2048)) ||
+            !cmd_bWriteData(thread.hDevice, header, kSpiPieceSize)) {
+            Fail(thread, failed);
+            return 0;
+        }
+        // Pieces until end of file: a size that is a multiple of 8192 ends with an empty one.
+        std::vector<uint8_t> piece(kSpiPieceSize);
+        uint64_t sent = 0;
+        while (!std::feof(in.get())) {
+            size_t n = std::fread(piece.data(), 1, piece.size(), in.get());
+            sent += n;
+            // A read error never reaches end of file; a file that grew would overrun the
+            // announced size.
+            if (std::ferror(in.get()) || sent > *size ||
+                !cmd_bWriteData(thread.hDevice, piece.data(), uint32_t(n))) {
+                Fail(thread, failed);
+                return 0;
+            }
+        }
+        in.close();
+        if (sent != *size || !SendWriteEnd(thread.hDevice)) {
+            Fail(thread, failed);
+            return 0;
+        }
+    }
+    return 1;
+}
+
+} // namespace dataareas
+
+using namespace dataareas;
+
+int WriteSpiHiddenFiles(ProductThread& thread)
+{
+    return dataareas::WriteSpiHiddenFiles(thread, production::Window().SpiFileList());
+}
+
+int DumpSpiProgramArea(ProductThread& thread, const std::string& programPath,
+                       const std::string& name, const std::string& preferPath)
+{
+    platform::MakeDirs(platform::ProgramPath(".\\log"));
+    OutputFile out(LogPath(name));
+    if (!out.isOpen()) {
+        Fail(thread, "Open file fail!");
+        return 0;
+    }
+    BinaryFile program(programPath, "rb");
+    auto programSize = program.size();
+    if (!programSize) {
+        Fail(thread, "Open program file fail!");
+        return 0;
+    }
+    BinaryFile prefer(preferPath, "rb");
+    auto preferSize = prefer.size();
+    if (!preferSize) {
+        Fail(thread, "Open perfer file fail!");
+        return 0;
+    }
+    const uint64_t units =
+        (SpiProgramAreaSize(*programSize) + kSpiAreaAlign + *preferSize) / kSpiUnitSize;
+    return ReadSpiUnits(thread, units, out) ? 1 : 0;
+}
+
+int CompareSpiDump(ProductThread& thread, const std::string&, const std::string& name,
+                   const std::string& preferPath)
+{
+    const std::string mismatch = Row(thread, kRowCheckData) + FailMsg.get();
+    BinaryFile dump(LogPath(name), "rb");
+    if (!dump.size()) {
+        Fail(thread, "Open file fail!");
+        return 0;
+    }
+    BinaryFile program(thread.sProgramFile, "rb");
+    auto programSize = program.size();
+    if (!programSize) {
+        Fail(thread, "Open program file fail!");
+        return 0;
+    }
+    BinaryFile prefer(preferPath, "rb");
+    auto preferSize = prefer.size();
+    if (!preferSize) {
+        Fail(thread, "Open perfer file fail!");
+        return 0;
+    }
+    // The program's body is compared for (size - 64 KiB) bytes: a program shorter than
+    // that has nothing defined to compare and is refused.
+    if (*programSize < kSpiAreaAlign) {
+        Fail(thread, mismatch);
+        return 0;
+    }
+    const uint64_t r = SpiProgramAreaSize(*programSize);
+    // The prefer body's first 2048 bytes, or as many as the file has.
+    const uint64_t preferBody =
+        std::min<uint64_t>(2048, *preferSize > kSpiBodyOffset ? *preferSize - kSpiBodyOffset : 0);
+    if (!SameBytes(program, 0, dump, 0, 4) ||
+        !SameBytes(program, kSpiBodyOffset, dump, kSpiAreaAlign, *programSize - kSpiAreaAlign) ||
+        !SameBytes(prefer, kSpiBodyOffset, dump, r + kSpiAreaAlign, preferBody)) {
+        Fail(thread, mismatch);
+        return 0;
+    }
+    return 1;
+}
+
+int DumpSpiFlash(ProductThread& thread, const std::string& outputPath)
+{
+    OutputFile out(outputPath);
+    if (!out.isOpen()) {
+        Fail(thread, "Open file fail!");
+        return 0;
+    }
+    BinaryFile program(thread.sProgramFile, "rb");
+    auto programSize = program.size();
+    if (!programSize) {
+        Fail(thread, "Open file fail!");
+        return 0;
+    }
+    const uint64_t units = (SpiProgramAreaSize(*programSize) + 2 * kSpiAreaAlign) / kSpiUnitSize;
+    return ReadSpiUnits(thread, units, out) ? 1 : 0;
+}
