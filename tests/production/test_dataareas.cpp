@@ -358,6 +358,21 @@ TEST_F(DataAreasTest, SignedAreaRefusals)
     EXPECT_EQ(dataareas::WriteSignedFileArea(*thread, list), 1);
 }
 
+// The entry's size and the SPI stream's announced size are 32-bit: larger files are refused
+// before anything is sent, not written with a wrapped size.
+TEST_F(DataAreasTest, FilesBeyondThe32BitSizeFieldsAreRefused)
+{
+    dir.write("h/big.wav", "");
+    std::filesystem::resize_file(dir.file("h/big.wav"), (uint64_t(1) << 32) - 2048 + 1);
+    EXPECT_EQ(dataareas::WriteSpiHiddenFiles(*thread, {dir.file("h/big.wav")}), 0);
+    EXPECT_EQ(status.Caption(), "SPI hidden files write " + FailMsg.get());
+    std::filesystem::resize_file(dir.file("h/big.wav"), uint64_t(1) << 32);
+    EXPECT_EQ(dataareas::WriteSignedFileArea(*thread, {dir.file("h/big.wav")}), 0);
+    EXPECT_TRUE(CallsOf(0x2A).empty());
+    EXPECT_TRUE(CallsOf(0xEF).empty());
+    EXPECT_TRUE(CallsOf(0xEE).empty());
+}
+
 TEST_F(DataAreasTest, SignedAreaWriteFailureStopsBeforeTheHeader)
 {
     dir.write("h/a.bin", Pattern(2000));
