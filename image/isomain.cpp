@@ -107,6 +107,7 @@ void TfrmIsoMain::TTimer::Poll()
 
 TfrmIsoMain::TfrmIsoMain(TWinControl* owner) : TForm("frmIsoMain", owner)
 {
+    frmIsoMain = this;
     buildControls();
     OnShow = [this](TControl* s) { FormShow(s); };
     OnClose = [this](TControl* s) { FormClose(s); };

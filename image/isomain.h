@@ -47,7 +47,7 @@ public:
         std::vector<std::string> Files;     // every chosen file (open)
     };
 
-    // Builds the controls, then runs FormCreate.
+    // Builds the controls, then runs FormCreate; becomes the global frmIsoMain.
     explicit TfrmIsoMain(toolkit::TWinControl* owner = nullptr);
     ~TfrmIsoMain() override;
 
@@ -72,8 +72,8 @@ public:
     // ---- fields ----
     unsigned LanguageIndex = 0;  // copy of the main window's, taken at every show
 
-    // The settings dialog's image-file edit, set by whoever creates the forms; a created
-    // image's path is written into it (null: nowhere).
+    // The settings dialog's image-file edit; a created image's path is written into it
+    // (null: nowhere). The settings dialog sets it before ShowModal.
     toolkit::TEdit* SettingImgFileEdit = nullptr;
     // The path of the last image this dialog created ("" when none).
     const std::string& CreatedImagePath() const { return createdImagePath_; }

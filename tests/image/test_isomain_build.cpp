@@ -206,3 +206,53 @@ TEST_F(IsoDialogBuild, BoxesUseTheDialogsLanguage)
         EXPECT_NE(boxes[1].caption, "Success");
     }
 }
+
+TEST_F(IsoDialogBuild, EmptyLabelGivesAVolumeWithoutLabel)
+{
+    host.write("a.mp3", "a");
+    TfrmIsoMain& f = Create();
+    f.edtDiskLabel->UserSetText("");
+    f.tbarHideDiskRatio->SetPosition(4);
+    f.TntlstHideFiles->Items()->Add(host.file("a.mp3"));
+    dialogs.QueueSaveFile(host.file("x.IMG"));
+    f.btnCreateImg->UserClick();
+    ASSERT_EQ(dialogs.Messages().size(), 1u);
+    ASSERT_EQ(dialogs.Messages()[0].caption, "Success") << f.LastBuildError();
+    for (uint32_t v = 0; v < 2; ++v) {
+        const std::string raw = host.file("vol" + std::to_string(v) + ".raw");
+        std::string error;
+        ASSERT_TRUE(imagetest::ExtractVolume(host.file("x.IMG"), v, raw, error)) << error;
+        EXPECT_EQ(imagetest::FsckComplaints(raw), "");
+        const auto r = imagetest::Run({"mlabel", "-i", raw, "-s", "::"});
+        EXPECT_NE(r.output.find("has no label"), std::string::npos) << r.output;
+    }
+}
+
+// As the settings dialog uses it: point it at the image-file edit, show it modally, the
+// operator creates an image and closes it; the list is saved at the close.
+TEST_F(IsoDialogBuild, ShownFromTheSettingsDialogItPutsTheCreatedImageIntoItsEdit)
+{
+    host.write("a.mp3", "a");
+    TfrmIsoMain& f = Create();
+    ASSERT_EQ(frmIsoMain, &f);
+    TEdit edtImgFile(nullptr, "edtImgFile");
+    frmIsoMain->SettingImgFileEdit = &edtImgFile;
+    dialogs.QueueOpenFiles({host.file("a.mp3")});
+    dialogs.QueueSaveFile(host.file("made.IMG"));
+    dialogs.onShowModal = [&](TForm& shown) {
+        auto& iso = static_cast<TfrmIsoMain&>(shown);
+        iso.btnAddFile->UserClick();
+        iso.tbarHideDiskRatio->SetPosition(4);
+        iso.btnCreateImg->UserClick();
+        shown.DoClose();
+        return int(mrCancel);
+    };
+    frmIsoMain->ShowModal();
+    EXPECT_EQ(edtImgFile.Text(), host.file("made.IMG"));
+    EXPECT_EQ(frmIsoMain->CreatedImagePath(), host.file("made.IMG"));
+    EXPECT_TRUE(fs::is_regular_file(host.file("made.IMG")));
+    EXPECT_EQ(program.read("misc/isoseting.ini").size(), 2 + 2 * (host.file("a.mp3").size() + 2));
+
+    form.reset();
+    EXPECT_EQ(frmIsoMain, nullptr);
+}
