@@ -3,6 +3,7 @@
 #include "toolkit/Dialogs.h"
 #include "toolkit/TThread.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFrame>
@@ -56,11 +57,16 @@ void Guard(F fn)
 
 void SetTextColor(QWidget* w, TColor color)
 {
+    // Only the active and inactive groups take the control's colour; a disabled control
+    // keeps the style's grey and gets its colour back when it is enabled again.
+    const QPalette standard = QApplication::palette(w);
     QPalette p = w->palette();
-    QColor base = w->parentWidget() ? w->parentWidget()->palette().color(QPalette::WindowText) : QColor(Qt::black);
-    p.setColor(QPalette::WindowText, ToQColor(color, base));
-    p.setColor(QPalette::ButtonText, ToQColor(color, base));
-    p.setColor(QPalette::Text, ToQColor(color, base));
+    for (auto group : {QPalette::Active, QPalette::Inactive}) {
+        for (auto role : {QPalette::WindowText, QPalette::ButtonText, QPalette::Text}) {
+            QColor base = standard.color(group, role);
+            p.setColor(group, role, ToQColor(color, base));
+        }
+    }
     w->setPalette(p);
 }
 

@@ -261,3 +261,17 @@ TEST(FormViewLayout, ControlsWithoutBoundsAreStackedNotPiledUp)
     EXPECT_GE(g->height(), b->y() + b->height());
     EXPECT_GT(ok->y(), g->y() + g->height() - 1);
 }
+
+TEST_F(View, ColourSetWhileDisabledShowsOnceEnabledAgain)
+{
+    form->grpFileList->SetEnabled(false);
+    form->labSystemArea->SetCaption("System Area Size: 8MB");
+    form->labSystemArea->Font()->SetColor(clWindowText);
+    QApplication::processEvents();
+    form->grpFileList->SetEnabled(true);
+    QApplication::processEvents();
+    auto* label = find<QLabel>("labSystemArea");
+    EXPECT_TRUE(label->isEnabled());
+    EXPECT_EQ(label->palette().color(QPalette::Active, QPalette::WindowText),
+              QApplication::palette(label).color(QPalette::Active, QPalette::WindowText));
+}
