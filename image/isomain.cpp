@@ -1,7 +1,5 @@
 #include "image/isomain.h"
 
-#include <cerrno>
-#include <cstring>
 #include <sys/stat.h>
 
 #include "device/HostUtil.h"

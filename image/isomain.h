@@ -13,6 +13,7 @@
 // disabled and the build lets pending window messages through, so the window repaints
 // and the busy bar moves.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
