@@ -1,0 +1,261 @@
+// The blanking check's frame: the stop rule, progress and status texts, the blinking, the
+// failure texts and the settings it reads.
+#include "test_blanking_fixture.h"
+
+using namespace blanktest;
+
+namespace {
+
+BlankingSettings Level(uint32_t level, uint32_t readTimes = 0)
+{
+    BlankingSettings s;
+    s.scanLevel = level;
+    s.readTimes = readTimes;
+    s.pattern = 0x1234;
+    return s;
+}
+
+// ---- "Too many bad block" ----
+
+class StopRule : public RecordingScanTest {
+protected:
+    void SetUp() override
+    {
+        RecordingScanTest::SetUp();
+        Geometry(1, 1024, 1000, 64);
+        verdict = [this](uint32_t block, uint8_t) -> uint8_t {
+            return goodBlocks.count(block) ? 0xFF : 0x00;
+        };
+    }
+    size_t Scans() const
+    {
+        size_t n = 0;
+        for (const auto& c : Commands())
+            n += c.opcode == 0x93;
+        return n;
+    }
+    std::set<uint32_t> goodBlocks;
+};
+
+TEST_F(StopRule, NoGoodBlockStopsWhenThePagesPassTheLevelsLimit)
+{
+    // With 64 pages a block: 49024 / 64 = 766, so Level 1 stops after block 767; the other
+    // levels (16000 / 64 = 250) after block 251 of the pass with the limit.
+    const struct {
+        const char* name;
+        BlankingSettings settings;
+        size_t scans;
+    } cases[] = {
+        {"Level 1", Level(0), 768},
+        {"Level 2: all marked in pass 1, skipped in pass 2", Level(1), 1000},
+        {"Level 3: stops in pass 2", Level(2), 1000 + 252},
+        {"Level 4", Level(3), 1000},
+        {"Level 5: first step only", Level(4), 252},
+        {"Level 6: pass A and B run whole", Level(5, 0), 1000 + 1000 + 252},
+        {"Level 6 read twice", Level(5, 2), 252},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const size_t before = Scans();
+        status.SetCaption("");
+        EXPECT_EQ(BlankingCheck(*thread, 5, 305, c.settings), 0);
+        EXPECT_EQ(status.Caption(), "Too many bad block");
+        EXPECT_EQ(Scans() - before, c.scans);
+    }
+}
+
+TEST_F(StopRule, Level7AndTheOverrideNeverStop)
+{
+    EXPECT_EQ(BlankingCheck(*thread, 5, 305, Level(6)), 1);
+    EXPECT_EQ(Scans(), 2000u);
+    EXPECT_EQ(Table(), std::vector<uint8_t>(1024, 0));
+
+    thread->bBlocksPerChipOverride = 1;
+    EXPECT_EQ(BlankingCheck(*thread, 5, 305, Level(0)), 1);
+    EXPECT_EQ(Scans(), 3000u);
+}
+
+TEST_F(StopRule, OneGoodBlockBeforeTheLimitKeepsTheScanGoing)
+{
+    goodBlocks = {700};
+    EXPECT_EQ(BlankingCheck(*thread, 5, 305, Level(0)), 1);
+    EXPECT_EQ(Scans(), 1000u);
+    std::vector<uint8_t> expected(1024, 0);
+    expected[700] = 0xFF;
+    EXPECT_EQ(Table(), expected);
+}
+
+TEST_F(StopRule, Level3ForgetsEarlierGoodBlocksBeforeItsLastPass)
+{
+    // Block 0 reads good until it was erased in pass 3; nothing reads good in pass 4.
+    verdict = [this](uint32_t block, uint8_t) -> uint8_t {
+        return block == 0 && Commands().size() <= 2000 ? 0xFF : 0x00;
+    };
+    EXPECT_EQ(BlankingCheck(*thread, 5, 305, Level(2)), 0);
+    EXPECT_EQ(status.Caption(), "Too many bad block");
+    EXPECT_EQ(Scans(), 1000u + 1000u + 252u);
+}
+
+// ---- progress, status text and colour ----
+
+class Progress : public RecordingScanTest {
+protected:
+    void SetUp() override
+    {
+        RecordingScanTest::SetUp();
+        bad = {2, 9}; // running indexes 2 and 7 of 12
+    }
+};
+
+TEST_F(Progress, SinglePassLevelShowsEveryFifthBlock)
+{
+    // Twelve blocks: the last text and gauge are those of block 10; the gauge then jumps to
+    // the end of its range. Three blinks (blocks 0, 5, 10) leave the colour red.
+    thread->SetStatusColor(toolkit::clBlue);
+    ASSERT_EQ(BlankingCheck(*thread, 5, 305, Level(4)), 1);
+    EXPECT_EQ(status.Caption(), "Blanking Check 10/12 Bad: 2");
+    EXPECT_EQ(status.Font()->Color(), toolkit::clRed);
+    EXPECT_EQ(gauge.Progress(), 305);
+
+    // Failing on the last block: the gauge stands at 5 + 300 x 10 / 12.
+    failAt = drive.transport->callCount() + 12 + 10;
+    count = drive.transport->callCount();
+    EXPECT_EQ(BlankingCheck(*thread, 5, 305, Level(4)), 0);
+    EXPECT_EQ(status.Caption(), "Blanking Checkfail");
+    EXPECT_EQ(gauge.Progress(), 255);
+}
+
+TEST_F(Progress, MultiPassLevelMovesAQuarterOfTheRangePerPass)
+{
+    // Level 2: pass 1 reaches 5 + (300 x 10 / 4) / 12 = 67 at block 10; pass 2 starts there.
+    // Its last command fails: the text stays as pass 2 showed it.
+    failAt = 12 + 10;
+    EXPECT_EQ(BlankingCheck(*thread, 5, 305, Level(1)), 0);
+    EXPECT_EQ(status.Caption(), "Blanking Check(2)10/12 Bad: 2");
+    EXPECT_EQ(gauge.Progress(), 67 + 62);
+}
+
+TEST_F(Progress, Level3LastPassesShowBadOverTotal)
+{
+    ASSERT_EQ(BlankingCheck(*thread, 5, 305, Level(2)), 1);
+    EXPECT_EQ(status.Caption(), "Blanking Check(4)2/12");
+}
+
+TEST_F(Progress, SetupTextAndColourWhenNoLevelRuns)
+{
+    thread->SetStatusColor(toolkit::clRed);
+    ASSERT_EQ(BlankingCheck(*thread, 7, 99, Level(9)), 1);
+    EXPECT_EQ(status.Caption(), "Blanking Check Setup...");
+    EXPECT_EQ(status.Font()->Color(), toolkit::clBtnText);
+    EXPECT_EQ(gauge.Progress(), 99);
+}
+
+TEST_F(Progress, Level1LetsTheWindowWorkAfterEveryBlock)
+{
+    struct CountingWindow : prodtest::FakeWindow {
+        int processed = 0;
+        void ProcessMessages() override { ++processed; }
+    } counting;
+    production::SetWindowLink(&counting);
+    ASSERT_EQ(BlankingCheck(*thread, 5, 305, Level(0)), 1);
+    EXPECT_EQ(counting.processed, 12);
+    ASSERT_EQ(BlankingCheck(*thread, 5, 305, Level(1)), 1);
+    EXPECT_EQ(counting.processed, 12);
+    production::SetWindowLink(&window);
+}
+
+// ---- failing commands ----
+
+TEST_F(Progress, FailureTextsNameTheCheckOnlyWhereTheyShould)
+{
+    const struct {
+        const char* name;
+        BlankingSettings settings;
+        uint32_t failAt;
+        const char* caption;
+    } cases[] = {
+        {"Level 1", Level(0), 3, "Blanking Checkfail"},
+        {"Level 5, first step", Level(4), 1, "Blanking Checkfail"},
+        {"Level 6, first pattern", Level(5), 1, "Blanking Check Setup..."},
+        {"Level 6, second pattern", Level(5), 2, "Blanking Checkfail"},
+        {"Level 6, pass B", Level(5), 12 + 10 + 1, "Blanking Check10/12 Bad: 2"},
+        {"Level 2, pass 1", Level(1), 1, "Blanking Check Setup..."},
+        {"Level 7, pass 2", Level(6), 13, "Blanking Check(1) 10/12 Bad: 0"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        count = 0;
+        failAt = c.failAt;
+        status.SetCaption("");
+        EXPECT_EQ(BlankingCheck(*thread, 5, 305, c.settings), 0);
+        EXPECT_EQ(status.Caption(), c.caption);
+    }
+}
+
+TEST_F(Progress, BlockCheckFailureOfTheFastCheckIsABadBlockNotAFailure)
+{
+    Geometry(1, 512, 260, 32);
+    bad = {257};
+    BlankingSettings s = Level(0);
+    s.fastCheck = true;
+    ASSERT_EQ(BlankingCheck(*thread, 5, 305, s), 1);
+    EXPECT_EQ(status.Caption(), "Blanking Check 255/260 Bad: 0");
+    EXPECT_EQ(thread->pBlockTable[257], 0);
+    EXPECT_EQ(thread->pBlockTable[258], 0xFF);
+}
+
+TEST_F(Progress, UnsoundGeometryOrMissingTableIsRefused)
+{
+    thread->FreeBlockTable();
+    EXPECT_EQ(BlankingCheck(*thread, 5, 305, Level(0)), 0);
+    EXPECT_EQ(status.Caption(), "Blanking Checkfail");
+    Geometry(2, 8, 6, 32);
+    thread->iPagesPerBlock = 1024; // more page bytes than a scan reply holds
+    EXPECT_EQ(BlankingCheck(*thread, 5, 305, Level(0)), 0);
+    EXPECT_TRUE(Commands().empty());
+}
+
+// ---- settings ----
+
+TEST_F(Progress, SettingsComeFromTheWindowAndTheThread)
+{
+    struct SettingsWindow : prodtest::FakeWindow {
+        int ScanLevel() override { return 6; }
+        int Pattern() override { return 0x5AA5; }
+        int PageSkip() override { return 2; }
+        int PageModeSel() override { return 7; }
+        int ReadTimes() override { return 3; }
+        bool FastBlankCheck() override { return true; }
+    } settingsWindow;
+    production::SetWindowLink(&settingsWindow);
+    thread->bSpecialScan = 1;
+    const BlankingSettings s = ReadBlankingSettings(*thread);
+    EXPECT_EQ(s.scanLevel, 6u);
+    EXPECT_EQ(s.pattern, 0x5AA5u);
+    EXPECT_EQ(s.pageSkip, 2u);
+    EXPECT_EQ(s.pageMode, 7u);
+    EXPECT_EQ(s.readTimes, 3u);
+    EXPECT_TRUE(s.fastCheck);
+    EXPECT_TRUE(s.specialScan);
+
+    // The window's Level 7 runs through the short form.
+    thread->bSpecialScan = 0;
+    ASSERT_EQ(BlankingCheck(*thread, 5, 305), 1);
+    const auto sent = Commands();
+    ASSERT_EQ(sent.size(), 24u);
+    EXPECT_EQ(sent[0], Scan(0, 0xAA55, 4, 2, 2, 4));
+    production::SetWindowLink(&window);
+}
+
+TEST_F(Progress, NegativeSettingsRunNoLevel)
+{
+    struct OddWindow : prodtest::FakeWindow {
+        int ScanLevel() override { return -1; }
+    } odd;
+    production::SetWindowLink(&odd);
+    EXPECT_EQ(BlankingCheck(*thread, 5, 305), 1);
+    EXPECT_TRUE(Commands().empty());
+    production::SetWindowLink(&window);
+}
+
+} // namespace
