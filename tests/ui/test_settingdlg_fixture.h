@@ -1,0 +1,60 @@
+#pragma once
+// A program folder, scripted dialogs, the main window, the settings dialog and the
+// password dialog wired to each other, for the settings dialog's tests.
+#include "device/HostUtil.h"
+#include "platform/ProgramDir.h"
+#include "support/TempDir.h"
+#include "toolkit/Dialogs.h"
+#include "ui/SettingDlg.h"
+#include "ui/Unit2.h"
+#include "ui/main.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+
+class SettingDlgTest : public ::testing::Test {
+public:  // the table-driven cases reach the fixture from outside
+    void SetUp() override
+    {
+        platform::SetProgramDir(dir.path());
+        toolkit::SetDialogs(&dialogs);
+        std::filesystem::create_directories(dir.file("misc"));
+        form = std::make_unique<TForm1>();
+        // The settings a station starts with when prefer.ini holds nothing.
+        form->LoadSettings(".\\misc\\prefer.ini");
+        dialog = std::make_unique<TfrmSetting>();
+        password = std::make_unique<TForm2>();
+        dialog->MainWindow = form.get();
+        dialog->PasswordDialog = password.get();
+        password->MainWindow = form.get();
+        password->SettingDialog = dialog.get();
+        dialogs.Clear();
+    }
+    void TearDown() override
+    {
+        password.reset();
+        dialog.reset();
+        form.reset();
+        toolkit::SetDialogs(nullptr);
+    }
+    void allowFastBlankCheck(int value = 1)
+    {
+        RegWriteInteger(ui::kFastBlankKey, ui::kFastBlankValue, value);
+    }
+    void show() { dialog->DoShow(); }
+    // Writes a file of `bytes` bytes and returns its path.
+    std::string makeFile(const std::string& relative, size_t bytes = 16)
+    {
+        dir.write(relative, std::string(bytes, 'x'));
+        return dir.file(relative);
+    }
+    ProductionSettings& s() { return *form; }
+
+    testsupport::TempDir dir;
+    toolkit::ScriptedDialogs dialogs;
+    std::unique_ptr<TForm1> form;
+    std::unique_ptr<TfrmSetting> dialog;
+    std::unique_ptr<TForm2> password;
+};

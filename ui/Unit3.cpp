@@ -1,0 +1,28 @@
+#include "ui/Unit3.h"
+
+using namespace toolkit;
+
+TForm3* Form3 = nullptr;
+
+TForm3::TForm3(TWinControl* owner) : TForm("Form3", owner)
+{
+    SetCaption("Processing");
+    SetBounds(0, 0, 341, 124);
+    Label1 = Make<TLabel>("Label1");
+    Label1->SetBounds(64, 24, 158, 24);
+    Label1->SetCaption("Wating....................");
+    OnShow = [this](TControl* s) { FormShow(s); };
+    if (!Form3)
+        Form3 = this;
+}
+
+TForm3::~TForm3()
+{
+    if (Form3 == this)
+        Form3 = nullptr;
+}
+
+void TForm3::FormShow(TControl*)
+{
+    Label1->SetCaption("Wating......");
+}
