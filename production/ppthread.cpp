@@ -2,10 +2,12 @@
 
 #include "device/HostUtil.h"
 #include "production/FlashRecord.h"
+#include "production/Sequence.h"
 #include "production/WindowLink.h"
 #include "ui/LangStrings.h"
 
 #include <cstring>
+#include <exception>
 
 ProductThread::ProductThread(char drive, int slot, toolkit::TStaticText* status,
                              toolkit::TGauge* gauge, toolkit::TImage* image,
@@ -82,12 +84,28 @@ void ProductThread::FreeBlockTable()
     iBlockTableEntries = 0;
 }
 
-// The production sequence runs here; until it is in place a run ends as a failure.
+void ProductThread::UpdateTotals()
+{
+    production::Window().CountResult(iResult == 1 ? 1 : 0);
+}
+
+// The production sequence, once; the thread frees itself afterwards.
 void ProductThread::Execute()
 {
+    production::SequenceState run;
     iResult = 0;
-    SetStatusColor(toolkit::clRed);
-    SetStatus(FailMsg.get());
-    AppendLog(sDrive + " fail!");
-    FreeBlockTable();
+    bool ok = false;
+    try {
+        ok = production::IdentifyAndTables(*this, run) && production::FirmwareAndDisk(*this, run);
+    } catch (const std::exception&) {
+        // Out of memory or a broken file system call: the device fails, the counters and
+        // the panel still get their end of the run.
+        production::Fail(*this, run, FailMsg.get());
+        ok = false;
+    }
+    if (ok)
+        production::SuccessPath(*this, run);
+    else
+        production::FailurePath(*this, run);
+    production::CommonEnd(*this, run);
 }

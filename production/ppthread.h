@@ -29,6 +29,9 @@ public:
     void SetStep(uint32_t step);
     // Runs on the user-interface thread: the gauge's progress := iStep.
     void UpdateGauge();
+    // Counts this run in the main window's totals (total, success += iResult, fail) and
+    // shows them; once at the end of every run.
+    void UpdateTotals();
     // Status caption of the panel, written from the worker thread.
     void SetStatus(const std::string& caption);
     std::string Status() const;
