@@ -172,7 +172,7 @@ TEST_P(FieldRoundTrip, ShowCopiesInApplyCopiesBack)
 INSTANTIATE_TEST_SUITE_P(EveryField, FieldRoundTrip, ::testing::ValuesIn(kFieldCases),
                          [](const auto& info) { return std::string(info.param.field); });
 
-TEST_F(SettingDlgTest, ListsHoldThePartsEntriesInEachLanguage)
+TEST_F(SettingDlgTest, ListsHoldTheirEntriesInEachLanguage)
 {
     for (unsigned lang : {0u, 1u, 2u}) {
         SCOPED_TRACE(lang);
