@@ -74,17 +74,6 @@ TEST(PageMatrix, UsableSizeCountsMarkedRowsTimesPages)
     EXPECT_EQ(page.UsableSize(marks.data(), 120), 12000u);
 }
 
-TEST(PageMatrix, MaskMarksTheFirstEntriesOfAnOrder)
-{
-    const auto values = Filled(1, 6, 255);
-    CMyPage page(1, 6, 2, values.data());
-    const std::vector<PageColumnCount> order = {{4, 1}, {1, 1}, {5, 1}, {0, 1}, {2, 1}, {3, 1}};
-    uint8_t mask[6];
-    page.MakeMask(order, 3, mask);
-    EXPECT_EQ((std::vector<uint8_t>(mask, mask + 6)),
-              (std::vector<uint8_t>{0, 0xFF, 0, 0, 0xFF, 0xFF}));
-}
-
 TEST(PageMatrix, ExchangeSortOrdersAreNotStable)
 {
     // Columns 1, 2, 3 within the threshold in 5, 5 and 7 of 7 rows: entries 1-3 end as
@@ -183,17 +172,6 @@ TEST_F(PageMatrixLogTest, NothingUsableFallsBackToOrderA)
     SelectPageTable(page, table.data());
     for (uint32_t c = 0; c < 128; ++c)
         EXPECT_EQ(table[c], c < 120 ? 0xFF : 0x00) << c;
-}
-
-TEST_F(PageMatrixLogTest, LogIsRewrittenOnEveryCall)
-{
-    const auto values = Filled(1, 16, 255);
-    CMyPage page(1, 16, 2, values.data());
-    uint8_t table[16];
-    SelectPageTable(page, table);
-    SelectPageTable(page, table);
-    EXPECT_EQ(Log(), "=========pages:size:which_page_info========\r\n"
-                     "16:16:0\r\n16:16:1\r\n8:8:0\r\n8:8:1\r\n");
 }
 
 TEST(PageMatrix, LogFolderThatCannotBeMadeDoesNotStopTheChoice)

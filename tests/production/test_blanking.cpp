@@ -247,15 +247,4 @@ TEST_F(Progress, SettingsComeFromTheWindowAndTheThread)
     production::SetWindowLink(&window);
 }
 
-TEST_F(Progress, NegativeSettingsRunNoLevel)
-{
-    struct OddWindow : prodtest::FakeWindow {
-        int ScanLevel() override { return -1; }
-    } odd;
-    production::SetWindowLink(&odd);
-    EXPECT_EQ(BlankingCheck(*thread, 5, 305), 1);
-    EXPECT_TRUE(Commands().empty());
-    production::SetWindowLink(&window);
-}
-
 } // namespace

@@ -184,18 +184,6 @@ TEST_F(DetectionRecorded, FewerThanSixteenBlocksCannotBeSampled)
     EXPECT_TRUE(Commands().empty());
 }
 
-TEST_F(DetectionRecorded, HeldPageEccTableIsReleased)
-{
-    Geometry(1, 16, 16, 32);
-    thread->pPageEccTable = std::make_unique<uint8_t[]>(16 * 32);
-    EXPECT_EQ(DetectPageMode(*thread), 6);
-    EXPECT_EQ(thread->pPageEccTable, nullptr);
-    // Sixteen blocks: every sample is its own block.
-    const auto sent = Commands();
-    for (uint32_t i = 0; i < 16; ++i)
-        EXPECT_EQ(sent[1 + i].block, i);
-}
-
 // ---- logs ----
 
 class TableLogs : public prodtest::ThreadTest {
