@@ -1,6 +1,7 @@
 #include "ui/SettingDlg.h"
 
 #include "device/HostUtil.h"
+#include "image/isomain.h"
 #include "platform/ProgramDir.h"
 #include "toolkit/Dialogs.h"
 #include "ui/MessageCatalogue.h"
@@ -898,7 +899,10 @@ void TfrmSetting::btnLoadConfigClick(TControl*)
     ui::LoadMpConfig(*this, files.front());
 }
 
-void ShowGlobalImageDialog(TfrmSetting&)
+void ShowGlobalImageDialog(TfrmSetting& dialog)
 {
-    // The image dialog is not part of this build yet.
+    if (!frmIsoMain)
+        return;
+    frmIsoMain->SettingImgFileEdit = dialog.edtImgFile;
+    frmIsoMain->ShowModal();
 }

@@ -4,6 +4,8 @@
 
 #include "ui/MessageCatalogue.h"
 
+#include "image/isomain.h"
+
 #include <fstream>
 #include <functional>
 
@@ -716,4 +718,23 @@ TEST_F(SettingDlgTest, FastBlankCheckWarnsThenAsksForThePassword)
     EXPECT_FALSE(dialog->chkFastBlkChk->Checked());
     ASSERT_EQ(dialogs.Messages().size(), 2u);
     EXPECT_EQ(dialogs.Messages()[1].text, "Password Error! Pls input correct Password");
+}
+
+TEST_F(SettingDlgTest, CreateButtonOpensTheImageDialogForTheImageEdit)
+{
+    show();
+    dialog->btnShowImgTool->Click();  // no image dialog: nothing happens
+    EXPECT_TRUE(dialogs.Log().empty());
+
+    auto images = std::make_unique<TfrmIsoMain>();
+    ASSERT_EQ(frmIsoMain, images.get());
+    dialogs.onShowModal = [&](TForm& f) {
+        EXPECT_EQ(&f, images.get());
+        // What the image dialog does after a successful build.
+        images->SettingImgFileEdit->SetText(dir.file("made.img"));
+        return mrOk;
+    };
+    dialog->btnShowImgTool->Click();
+    EXPECT_EQ(images->SettingImgFileEdit, dialog->edtImgFile);
+    EXPECT_EQ(dialog->edtImgFile->Text(), dir.file("made.img"));
 }
