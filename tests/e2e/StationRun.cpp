@@ -182,4 +182,32 @@ void StationRun::BreakFormatTool()
     platform::SetVolumeToolConfig(config);
 }
 
+void StationRun::RecordPanel()
+{
+    form->ProgressBar1->AddObserver([this](toolkit::TControl& control, toolkit::Prop what) {
+        if (what != toolkit::Prop::Progress)
+            return;
+        std::lock_guard lock(panelMutex_);
+        steps_.push_back(static_cast<toolkit::TGauge&>(control).Progress());
+    });
+    form->D1infoStr->AddObserver([this](toolkit::TControl& control, toolkit::Prop what) {
+        if (what != toolkit::Prop::Caption)
+            return;
+        std::lock_guard lock(panelMutex_);
+        captions_.push_back(control.Caption());
+    });
+}
+
+std::vector<int> StationRun::Steps()
+{
+    std::lock_guard lock(panelMutex_);
+    return steps_;
+}
+
+std::vector<std::string> StationRun::Captions()
+{
+    std::lock_guard lock(panelMutex_);
+    return captions_;
+}
+
 } // namespace e2e

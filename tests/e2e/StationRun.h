@@ -61,6 +61,10 @@ protected:
 
     // The format tool found first in the search path is one that always fails.
     void BreakFormatTool();
+    // From now on every gauge step and status caption of panel 0, in order.
+    void RecordPanel();
+    std::vector<int> Steps();
+    std::vector<std::string> Captions();
 
     std::unique_ptr<testsupport::SimStation> station;
     toolkit::ScriptedDialogs dialogs;
@@ -71,6 +75,9 @@ private:
     std::mutex eventsMutex_;
     std::deque<std::pair<bool, uint32_t>> events_;
     bool direct_ = false;
+    std::mutex panelMutex_;
+    std::vector<int> steps_;
+    std::vector<std::string> captions_;
     platform::VolumeToolConfig savedTools_;
 };
 
