@@ -873,11 +873,14 @@ FileDialogOptions mpFileOptions(const char* filter)
     return options;
 }
 
-// The dialogs add the default extension to a name typed without one.
-std::string withDefaultExtension(std::string path)
+// The dialogs add the default extension to a name typed without one; a relative name
+// is taken in the program folder, never the process's current folder.
+std::string chosenMpPath(std::string path, bool addExtension)
 {
-    if (std::filesystem::path(path).extension().empty())
+    if (addExtension && std::filesystem::path(path).extension().empty())
         path += ".mp";
+    if (std::filesystem::path(path).is_relative())
+        path = platform::ProgramPath(path);
     return path;
 }
 
@@ -888,7 +891,7 @@ void TfrmSetting::btnSaveConfigClick(TControl*)
     std::optional<std::string> file = TheDialogs().SaveFile(mpFileOptions("MP file(*.mp)|*.mp"));
     if (!file || file->empty())
         return;
-    ui::SaveMpConfig(*this, withDefaultExtension(*file));
+    ui::SaveMpConfig(*this, chosenMpPath(*file, true));
 }
 
 void TfrmSetting::btnLoadConfigClick(TControl*)
@@ -896,7 +899,7 @@ void TfrmSetting::btnLoadConfigClick(TControl*)
     std::vector<std::string> files = TheDialogs().OpenFiles(mpFileOptions("MP File(*.mp)|*.mp"));
     if (files.empty())
         return;
-    ui::LoadMpConfig(*this, files.front());
+    ui::LoadMpConfig(*this, chosenMpPath(files.front(), false));
 }
 
 void ShowGlobalImageDialog(TfrmSetting& dialog)

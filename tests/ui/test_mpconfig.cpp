@@ -206,4 +206,9 @@ TEST_F(MpConfigTest, ButtonsAskForTheFileInTheProgramFolder)
     ASSERT_EQ(dialogs.Log().size(), 1u);
     EXPECT_EQ(dialogs.Log()[0].kind, ScriptedDialogs::Asked::Open);
     EXPECT_EQ(dialogs.Log()[0].caption, "MP File(*.mp)|*.mp");
+
+    // A bare name lands in the program folder, not the current one.
+    dialogs.QueueSaveFile(std::string("line2"));
+    dialog->btnSaveConfig->Click();
+    EXPECT_TRUE(std::filesystem::exists(dir.file("line2.mp")));
 }
