@@ -18,7 +18,11 @@
 #include "sim/SimBus.h"
 #include "toolkit/Dialogs.h"
 #include "toolkit/TThread.h"
+#include "image/isomain.h"
 #include "ui/LangStrings.h"
+#include "ui/SettingDlg.h"
+#include "ui/Unit2.h"
+#include "ui/Unit3.h"
 #include "ui/main.h"
 #include "view/MainWindow.h"
 #include "view/QtDialogs.h"
@@ -178,6 +182,13 @@ int Run(int argc, char** argv)
         std::cerr << "mptool already runs for " << platform::ProgramDir() << "\n";
         return 0;
     }
+
+    // The other forms, created hidden in their order; each is its own global.
+    auto setting = std::make_unique<TfrmSetting>();
+    auto isoMain = std::make_unique<TfrmIsoMain>();
+    auto form2 = std::make_unique<TForm2>();
+    auto form3 = std::make_unique<TForm3>();
+    form->SettingForm = setting.get();
 
     view::MainWindow window(*form);
 

@@ -317,9 +317,20 @@ const Binder& BinderFor(const TControl& c)
 
 // Copies the whole state of a control into its widget. Runs on the GUI thread; signals
 // are blocked so that copying the model never reads as the operator's input.
+// A control of a kind the view does not know and that holds no others (a timer ...)
+// has nothing to show.
+bool NonVisual(const TControl& c)
+{
+    return &BinderFor(c) == &kContainer && !dynamic_cast<const TWinControl*>(&c);
+}
+
 void Refresh(TControl& c, QWidget* w)
 {
     QSignalBlocker block(w);
+    if (NonVisual(c)) {
+        w->setVisible(false);
+        return;
+    }
     w->setEnabled(c.Enabled());
     bool page = Is(c, "TTabSheet");
     if (!page) {
@@ -377,7 +388,7 @@ void FormView::build(TWinControl& parent, QWidget* parentWidget)
         auto* win = dynamic_cast<TWinControl*>(child);
         if (win)
             build(*win, w);
-        if (child->Width() <= 0 && !Is(*child, "TTabSheet")) {
+        if (child->Width() <= 0 && !Is(*child, "TTabSheet") && !NonVisual(*child)) {
             if (win && !w->children().isEmpty()) {
                 QRect inner = w->childrenRect();
                 w->resize(inner.right() + 9, inner.bottom() + 9);

@@ -5,6 +5,7 @@
 #include "support/TempDir.h"
 #include "toolkit/Dialogs.h"
 #include "toolkit/TThread.h"
+#include "ui/SettingDlg.h"
 #include "ui/main.h"
 #include "view/MainWindow.h"
 #include "view/QtDialogs.h"
@@ -274,4 +275,46 @@ TEST_F(View, ColourSetWhileDisabledShowsOnceEnabledAgain)
     EXPECT_TRUE(label->isEnabled());
     EXPECT_EQ(label->palette().color(QPalette::Active, QPalette::WindowText),
               QApplication::palette(label).color(QPalette::Active, QPalette::WindowText));
+}
+
+TEST(FormViewLayout, ControlsOfUnknownKindWithoutChildrenAreNotShown)
+{
+    App();
+    struct TTimer : TControl {
+        using TControl::TControl;
+        const char* ClassName() const override { return "TTimer"; }
+    };
+    TForm form("frmTimer");
+    form.SetBounds(0, 0, 200, 100);
+    form.Make<TTimer>("Timer1");
+    form.Make<TButton>("btnOk")->SetCaption("OK");
+    view::FormView view(form);
+    view.show();
+    ASSERT_NE(view.widgetFor("Timer1"), nullptr);
+    EXPECT_FALSE(view.widgetFor("Timer1")->isVisible());
+    EXPECT_EQ(view.widgetFor("btnOk")->y(), 8) << "the timer takes no room";
+}
+
+TEST_F(View, SetupButtonShowsTheSettingsDialogModally)
+{
+    TfrmSetting setting;
+    form->SettingForm = &setting;
+    view::QtDialogs qt;
+    SetDialogs(&qt);
+    bool sawDialog = false;
+    std::function<void()> look;
+    look = [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        auto* cancel = modal ? modal->findChild<QPushButton*>("btnCancel") : nullptr;
+        if (!cancel) {
+            QTimer::singleShot(0, look);
+            return;
+        }
+        sawDialog = modal->findChild<QTabWidget*>("pgeSetting") != nullptr;
+        cancel->click();
+    };
+    QTimer::singleShot(0, look);
+    EXPECT_EQ(form->btnSetupClick(form->btnSetup), mrCancel);
+    SetDialogs(&dialogs);
+    EXPECT_TRUE(sawDialog);
 }
