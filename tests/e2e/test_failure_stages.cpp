@@ -9,6 +9,7 @@
 #include "toolkit/TThread.h"
 
 #include <filesystem>
+#include <ostream>
 
 using namespace e2e;
 
@@ -25,6 +26,8 @@ struct FaultCase {
     bool unknownFlash = false;
     bool removeDefaultRecord = false;
 };
+
+void PrintTo(const FaultCase& c, std::ostream* os) { *os << c.name; }
 
 class FailureStage : public StationRun, public ::testing::WithParamInterface<FaultCase> {};
 

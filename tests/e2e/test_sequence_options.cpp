@@ -334,6 +334,7 @@ struct RateCase {
     int threshold;
     const char* status;
 };
+void PrintTo(const RateCase& c, std::ostream* os) { *os << "threshold " << c.threshold; }
 class OwnTable : public Sequence, public ::testing::WithParamInterface<RateCase> {};
 
 TEST_P(OwnTable, BadBlockRateAgainstTheThreshold)
