@@ -1,62 +1,45 @@
 #pragma once
-// Raw command blocks for talking to the simulated device in tests, built here byte by
-// byte so the device is checked on its own, not through the host's command functions.
+// Raw command blocks for the simulated device, built byte by byte so the device is
+// checked on its own, not through the host's command functions.
 #include "platform/ScsiTransport.h"
+#include "sim/Profiles.h"
 #include "sim/SimulatedDevice.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <initializer_list>
-#include <string>
+#include <numeric>
 #include <vector>
 
 namespace simtest {
 
 using platform::Direction;
+using sim::SimulatedDevice;
 using Bytes = std::vector<uint8_t>;
 
 struct Cdb {
     uint8_t b[16] = {};
-    int length = 6;
-    Cdb(std::initializer_list<uint8_t> bytes, int len) : length(len)
-    {
-        int i = 0;
-        for (uint8_t v : bytes)
-            b[i++] = v;
-    }
-    Cdb& u32(int at, uint32_t v)
-    {
-        b[at] = uint8_t(v >> 24);
-        b[at + 1] = uint8_t(v >> 16);
-        b[at + 2] = uint8_t(v >> 8);
-        b[at + 3] = uint8_t(v);
-        return *this;
-    }
-    Cdb& u16(int at, uint32_t v)
-    {
-        b[at] = uint8_t(v >> 8);
-        b[at + 1] = uint8_t(v);
-        return *this;
-    }
-    Cdb& set(int at, uint8_t v)
-    {
-        b[at] = v;
-        return *this;
-    }
+    int length;
+    Cdb(std::initializer_list<uint8_t> bytes, int len = 6) : length(len) { std::copy(bytes.begin(), bytes.end(), b); }
+    Cdb& u32(int at, uint32_t v) { return u16(at, v >> 16).u16(at + 2, v); }
+    Cdb& u16(int at, uint32_t v) { return set(at, uint8_t(v >> 8)).set(at + 1, uint8_t(v)); }
+    Cdb& set(int at, uint8_t v) { b[at] = v; return *this; }
 };
 
 struct Reply {
     bool ok = false;
     Bytes data;
     uint8_t operator[](size_t i) const { return data.at(i); }
-    // The "status" result form: transfer succeeded and bit 0 of reply byte 0 is set.
+    // Transfer succeeded and bit 0 of reply byte 0 is set.
     bool status() const { return ok && !data.empty() && (data[0] & 1); }
 };
 
 inline Reply In(platform::ScsiTransport& t, const Cdb& cdb, uint32_t length, uint32_t timeout = 12)
 {
-    Reply r;
-    r.data.assign(length, 0xCC);
+    Reply r{false, Bytes(length, 0xCC)};
     r.ok = t.execute(cdb.b, cdb.length, Direction::In, length ? r.data.data() : nullptr, length, timeout);
     return r;
 }
@@ -72,43 +55,35 @@ inline bool NoData(platform::ScsiTransport& t, const Cdb& cdb)
     return t.execute(cdb.b, cdb.length, Direction::In, nullptr, 0, 12);
 }
 
-inline uint16_t ByteSum(const Bytes& b)
-{
-    uint32_t s = 0;
-    for (uint8_t v : b)
-        s += v;
-    return uint16_t(s);
-}
+inline uint16_t ByteSum(const Bytes& b) { return uint16_t(std::accumulate(b.begin(), b.end(), 0u)); }
+inline Bytes Slice(const Bytes& b, size_t from, size_t to) { return Bytes(b.begin() + from, b.begin() + to); }
 
 // EF 77 size, EE 78 pieces of 2048 bytes, EF 79 byte sum. False at the first failure.
 inline bool UploadLoader(platform::ScsiTransport& t, const Bytes& image, uint16_t sumDelta = 0)
 {
-    if (!In(t, Cdb({0xEF, 0x77}, 6).u32(2, uint32_t(image.size())), 1).ok)
+    if (!In(t, Cdb({0xEF, 0x77}).u32(2, uint32_t(image.size())), 1).ok)
         return false;
-    for (size_t off = 0; off < image.size(); off += 2048) {
-        size_t n = std::min<size_t>(2048, image.size() - off);
-        if (!Out(t, Cdb({0xEE, 0x78}, 6), Bytes(image.begin() + off, image.begin() + off + n)))
+    for (size_t off = 0; off < image.size(); off += 2048)
+        if (!Out(t, Cdb({0xEE, 0x78}), Slice(image, off, std::min(image.size(), off + 2048))))
             return false;
-    }
-    return In(t, Cdb({0xEF, 0x79}, 6).u16(2, uint16_t(ByteSum(image) + sumDelta)), 1).ok;
+    return In(t, Cdb({0xEF, 0x79}).u16(2, uint16_t(ByteSum(image) + sumDelta)), 1).ok;
 }
 
-inline Bytes SampleLoader()
+inline Bytes Pattern(size_t n, uint8_t seed)
 {
-    Bytes b(5000);
-    for (size_t i = 0; i < b.size(); ++i)
-        b[i] = uint8_t(i * 7 + 3);
+    Bytes b(n);
+    for (size_t i = 0; i < n; ++i)
+        b[i] = uint8_t(seed + i * 13 + (i >> 8));
     return b;
 }
+
+inline Bytes SampleLoader() { return Pattern(5000, 3); }
 
 // EF 93, the scan command.
 struct Scan {
     uint32_t block = 0;
     uint16_t pattern = 0xAA55;
-    uint8_t dataMode = 2;
-    uint8_t op = 3;
-    uint8_t skip = 0;
-    uint8_t ecc = 2;
+    uint8_t dataMode = 2, op = 3, skip = 0, ecc = 2;
     bool perPage = false;
     uint16_t count = 1;
 };
@@ -131,53 +106,47 @@ inline bool WritePage(platform::ScsiTransport& t, uint32_t page, const Bytes& da
     return Out(t, Cdb({0xEE, 0x95}, 10).u32(2, page).set(7, 0x01).set(8, mode), data, 10);
 }
 
-inline bool SendPageTable(platform::ScsiTransport& t, const Bytes& table)
-{
-    return Out(t, Cdb({0xEE, 0x9B}, 6), table, 10);
-}
+inline bool SendPageTable(platform::ScsiTransport& t, const Bytes& table) { return Out(t, Cdb({0xEE, 0x9B}), table, 10); }
 
-// EF 7A size, EE 7B pieces, EF 7C; true when the end command's status is set.
+// EF 7A size, EE 7B pieces (a short or empty one ends), EF 7C; true when the end's status is set.
 inline bool Stream(platform::ScsiTransport& t, const Bytes& data, size_t piece = 2048)
 {
-    if (!In(t, Cdb({0xEF, 0x7A}, 6).u32(2, uint32_t(data.size())), 1).status())
+    if (!In(t, Cdb({0xEF, 0x7A}).u32(2, uint32_t(data.size())), 1).status())
         return false;
-    size_t off = 0;
-    do {
-        size_t n = std::min(piece, data.size() - off);
-        if (!Out(t, Cdb({0xEE, 0x7B}, 6), Bytes(data.begin() + off, data.begin() + off + n), 60))
+    for (size_t off = 0, n = piece; n == piece; off += n) {
+        n = std::min(piece, data.size() - off);
+        if (!Out(t, Cdb({0xEE, 0x7B}), Slice(data, off, off + n), 60))
             return false;
-        off += n;
-        if (n < piece)
-            break;
-    } while (true);
-    return In(t, Cdb({0xEF, 0x7C}, 6), 1).status();
+    }
+    return In(t, Cdb({0xEF, 0x7C}), 1).status();
 }
 
-inline Bytes Pattern(size_t n, uint8_t seed)
-{
-    Bytes b(n);
-    for (size_t i = 0; i < n; ++i)
-        b[i] = uint8_t(seed + i * 13 + (i >> 8));
-    return b;
-}
-
-// Disk commands.
 inline bool ReadCapacity(platform::ScsiTransport& t, uint32_t& lastLba, uint32_t& blockLength)
 {
-    Reply r = In(t, Cdb({0x25}, 6), 8);
+    Reply r = In(t, Cdb({0x25}), 8);
     lastLba = uint32_t(r[0]) << 24 | uint32_t(r[1]) << 16 | uint32_t(r[2]) << 8 | r[3];
     blockLength = uint32_t(r[4]) << 24 | uint32_t(r[5]) << 16 | uint32_t(r[6]) << 8 | r[7];
     return r.ok;
 }
 
-inline bool Write10(platform::ScsiTransport& t, uint32_t lba, const Bytes& data, uint32_t sector = 512)
+inline bool Write10(platform::ScsiTransport& t, uint32_t lba, const Bytes& data)
 {
-    return Out(t, Cdb({0x2A}, 10).u32(2, lba).u16(7, uint32_t(data.size() / sector)), data);
+    return Out(t, Cdb({0x2A}, 10).u32(2, lba).u16(7, uint32_t(data.size() / 512)), data);
 }
 
-inline Reply Read10(platform::ScsiTransport& t, uint32_t lba, uint16_t count, uint32_t sector = 512)
+inline Reply Read10(platform::ScsiTransport& t, uint32_t lba, uint16_t count)
 {
-    return In(t, Cdb({0x28}, 10).u32(2, lba).u16(7, count), count * sector);
+    return In(t, Cdb({0x28}, 10).u32(2, lba).u16(7, count), count * 512u);
 }
+
+// A device with the loader uploaded, its disk files in a temporary folder.
+class LoadedDevice : public ::testing::Test {
+protected:
+    explicit LoadedDevice(sim::FlashProfile profile = sim::Nand128M(), uint8_t port = 0)
+        : dev(std::move(profile), dir.path(), "t0", port) {}
+    void SetUp() override { ASSERT_TRUE(UploadLoader(dev, SampleLoader())); }
+    testsupport::TempDir dir;
+    SimulatedDevice dev;
+};
 
 } // namespace simtest
