@@ -174,7 +174,7 @@ void StationRun::BreakFormatTool()
     const std::string bin = station->file("brokenbin");
     std::filesystem::create_directories(bin);
     const std::string tool = bin + "/mkfs.fat";
-    std::ofstream(tool) << "#!/bin/sh\necho 'mkfs.fat: refusing' >&2\nexit 1\n";
+    std::ofstream(tool) << "#!/bin/sh\necho x >> '" << bin << "/calls'\necho 'mkfs.fat: refusing' >&2\nexit 1\n";
     std::filesystem::permissions(tool, std::filesystem::perms::owner_all);
     platform::VolumeToolConfig config = savedTools_;
     const char* path = std::getenv("PATH");
@@ -196,6 +196,15 @@ void StationRun::RecordPanel()
         std::lock_guard lock(panelMutex_);
         captions_.push_back(control.Caption());
     });
+}
+
+int StationRun::FormatToolCalls() const
+{
+    std::ifstream in(station->file("brokenbin/calls"));
+    int lines = 0;
+    for (std::string line; std::getline(in, line);)
+        ++lines;
+    return lines;
 }
 
 std::vector<int> StationRun::Steps()

@@ -61,6 +61,8 @@ protected:
 
     // The format tool found first in the search path is one that always fails.
     void BreakFormatTool();
+    // How often the broken format tool ran.
+    int FormatToolCalls() const;
     // From now on every gauge step and status caption of panel 0, in order.
     void RecordPanel();
     std::vector<int> Steps();

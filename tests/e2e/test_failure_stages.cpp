@@ -96,6 +96,7 @@ TEST_F(FailureDetail, FormatIsTriedFourTimesAndThePanelKeepsTheFailure)
     auto device = Plug(sim::Nand128M());
     WaitForRuns();
     EXPECT_EQ(Status(0), "Format fail");
+    EXPECT_EQ(FormatToolCalls(), 4);
     // The device stays plugged: its failure stays shown until it is removed.
     EXPECT_EQ(form->DeviceSlots[0].drive, 'D');
     EXPECT_TRUE(form->ProgressBar1->Visible());
@@ -153,6 +154,24 @@ TEST_F(FailureDetail, DeviceGoneAtOpenStillCounts)
     EXPECT_EQ(form->TotalStr->Caption(), "1");
     EXPECT_EQ(form->FailStr->Caption(), "1");
     EXPECT_EQ(form->iRunningThreads, 0);
+    form->DeviceSlots[0].drive = 0;
+}
+
+TEST_F(FailureDetail, PanelTakenByAnotherDeviceWaitsForItInsteadOfShowingTheFailure)
+{
+    // Drive D failed after its panel went to the device on E.
+    form->DeviceSlots[0].drive = 'E';
+    form->ProgressBar1->SetVisible(true);
+    auto& s = form->DeviceSlots[0];
+    auto* thread = new ProductThread('D', 0, s.status, s.gauge, s.image, "", s.textF, s.textP);
+    thread->Resume();
+    toolkit::TThread::WaitForAll();
+    EXPECT_EQ(Status(0), "Waiting device...");
+    EXPECT_EQ(Color(0), toolkit::clBtnText);
+    EXPECT_FALSE(form->infoImage1->Visible()) << "the other device's panel gets no failure picture";
+    EXPECT_TRUE(form->ProgressBar1->Visible()) << "a panel that holds a drive is not reset";
+    EXPECT_TRUE(LogHas("D fail!"));
+    EXPECT_EQ(form->FailStr->Caption(), "1");
     form->DeviceSlots[0].drive = 0;
 }
 

@@ -182,6 +182,7 @@ TEST_F(Sequence, SmallDiskIsLabelledButNotFormatted)
     EXPECT_TRUE(std::regex_match(form->TextF1->Caption(), std::regex("16MB, [0-9]+Sec")))
         << form->TextF1->Caption();
     EXPECT_THAT(VolumeLabelOf(device->userDiskPath()).output, HasSubstr("MY_AUDIO"));
+    EXPECT_EQ(FormatToolCalls(), 0);
 }
 
 TEST_F(Sequence, ReadableDiskWithItsLabelIsNeitherFormattedNorRelabelled)
