@@ -530,6 +530,9 @@ void TfrmSetting::FormShow(TControl*)
     for (int i = 0; i < kPageModes; ++i)
         cboPageMode->Items()->Add(PageModeName(i, languageIndex_));
     SelectItem(cboPageMode, s.PageModeSel);
+    // The special scan box shows the stored choice too; left as it was, an Apply made
+    // for any other change would silently switch a loaded special scan off.
+    chkPageScan->SetChecked(s.PageMode);
     if (customLevel) {
         cboPageMode->SetEnabled(false);
         chkPageScan->SetEnabled(false);

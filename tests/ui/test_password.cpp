@@ -188,13 +188,3 @@ TEST(WaitingNotice, CreatedHiddenAndCaptionedOnShow)
     notice.DoShow();
     EXPECT_EQ(notice.Label1->Caption(), "Wating......");
 }
-
-TEST(WaitingNotice, GlobalPointerFollowsTheFirstInstance)
-{
-    {
-        TForm3 first;
-        TForm3 second;
-        EXPECT_EQ(Form3, &first);
-    }
-    EXPECT_EQ(Form3, nullptr);
-}

@@ -68,10 +68,14 @@ const FieldCase kFieldCases[] = {
      [](auto& t) { t.dialog->UpDownBadThreshold->UserStep(+1); },
      [](auto& t) { EXPECT_EQ(t.s().iBadThreshold, 31); }},
     {"PageMode",
-     [](auto&) {},
-     [](auto& t) { EXPECT_TRUE(t.dialog->chkPageScan->Enabled()); },
+     [](auto& t) { t.s().PageMode = true; },
+     [](auto& t) {
+         EXPECT_TRUE(t.dialog->chkPageScan->Checked());
+         EXPECT_TRUE(t.dialog->chkPageScan->Enabled());
+         EXPECT_TRUE(t.dialog->cboPageMode->Enabled());
+     },
      [](auto& t) { t.dialog->chkPageScan->UserClick(); },
-     [](auto& t) { EXPECT_TRUE(t.s().PageMode); }},
+     [](auto& t) { EXPECT_FALSE(t.s().PageMode); }},
     {"PageModeSel",
      [](auto& t) { t.s().PageModeSel = 7; },
      [](auto& t) { EXPECT_EQ(t.dialog->cboPageMode->Text(), "Auto Detection"); },
@@ -612,6 +616,22 @@ TEST_F(SettingDlgTest, NonFileSystemDisablesLabelAndFolders)
     dialog->chkNonFS->UserClick();
     EXPECT_TRUE(dialog->edtDiskLabel->Enabled());
     EXPECT_TRUE(dialog->btnAddDir->Enabled());
+}
+
+TEST_F(SettingDlgTest, StoredSpecialScanSurvivesAnApplyForAnotherChange)
+{
+    s().PageMode = true;
+    s().PageModeSel = 3;
+    show();
+    dialog->cboECC->UserSelect(1);
+    dialog->btnApply->Click();
+    EXPECT_TRUE(s().PageMode);
+    EXPECT_EQ(s().PageModeSel, 3);
+    // At the custom level the box stays ticked but cannot be changed.
+    s().iScanLevel = 5;
+    show();
+    EXPECT_TRUE(dialog->chkPageScan->Checked());
+    EXPECT_FALSE(dialog->chkPageScan->Enabled());
 }
 
 TEST_F(SettingDlgTest, CancelLeavesTheSettingsAndTheNextShowingReloads)
