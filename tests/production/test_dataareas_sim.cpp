@@ -1,6 +1,5 @@
 // The data areas against the simulated controller: the SPI read-back of what the program
-// and prefer streams left in the SPI flash, the saved flash image, and the image and the
-// signed file area on a disk.
+// and prefer streams left in the SPI flash, the saved flash image, and the image on a disk.
 #include "ProductionFixture.h"
 
 #include "device/Commands.h"
@@ -65,7 +64,6 @@ protected:
     {
         program = Bytes(programSize, 1);
         prefer = Bytes(preferSize, 2);
-        station.bus(); // the station's folder is the program folder
         std::ofstream(station.file("p.bin"), std::ios::binary) << program;
         std::ofstream(station.file("pref.dat"), std::ios::binary) << prefer;
         for (const char* f : {"p.bin", "pref.dat"}) {
@@ -202,25 +200,6 @@ TEST_F(DataAreasSimTest, SpiAreaBeyondTheReadIndexIsRefusedWithoutReading)
     EXPECT_EQ(device->countOf(0xEF9D), 0u);
 }
 
-TEST_F(DataAreasSimTest, SpiHiddenFilesReachTheDeviceAsStreams)
-{
-    Plug(sim::SpiNor4M());
-    std::ofstream(station.file("a.mp3"), std::ios::binary) << Bytes(9000, 4);
-    struct Window : FakeWindow {
-        std::vector<std::string> SpiFileList() override { return {"a.mp3", "gone.wav"}; }
-    } spiWindow;
-    production::SetWindowLink(&spiWindow);
-    EXPECT_EQ(WriteSpiHiddenFiles(*thread), 1);
-    production::SetWindowLink(&window);
-    auto streams = device->streams();
-    ASSERT_EQ(streams.size(), 1u);
-    EXPECT_EQ(streams[0].announced, 9000u + 2048);
-    EXPECT_EQ(streams[0].received, 8192u + 9000);
-    EXPECT_EQ(streams[0].pieces, 3u);
-    EXPECT_TRUE(streams[0].ended);
-    EXPECT_EQ(streams[0].data[4], 0x83);
-}
-
 TEST_F(DataAreasSimTest, ImageLandsOnTheDiskFromLbaZero)
 {
     Plug(sim::Nand128M());
@@ -237,27 +216,6 @@ TEST_F(DataAreasSimTest, ImageLandsOnTheDiskFromLbaZero)
 
     ASSERT_EQ(EjectDevice(*thread, thread->hDevice), 1);
     EXPECT_EQ(device->countOf(0x1B), 1u);
-}
-
-TEST_F(DataAreasSimTest, SignedAreaLandsOnTheDisk)
-{
-    Plug(sim::Nand128M());
-    ASSERT_TRUE(StartDisk(thread->hDevice));
-    const std::string a = Bytes(1000, 5), c = Bytes(512, 6);
-    std::ofstream(station.file("a.bin"), std::ios::binary) << a;
-    std::ofstream(station.file("c.bin"), std::ios::binary) << c;
-    ASSERT_EQ(dataareas::WriteSignedFileArea(*thread, {"a.bin", "missing.bin", "c.bin"}), 1);
-    const std::string disk = ReadFile(device->currentDiskPath(), 0, 4 * 512);
-    ASSERT_EQ(disk.size(), 4u * 512);
-    EXPECT_EQ(disk.substr(0, 12), "KOV6125X2947");
-    EXPECT_EQ(disk[12], 3);
-    EXPECT_EQ(disk.substr(512, 1000), a);
-    EXPECT_EQ(disk.substr(3 * 512, 512), c);
-    // Entry 2: {2, 3, 512, 0}.
-    const uint8_t* e = reinterpret_cast<const uint8_t*>(disk.data()) + 16 + 32;
-    EXPECT_EQ(e[0], 2);
-    EXPECT_EQ(e[4], 3);
-    EXPECT_EQ(e[8] | e[9] << 8, 512);
 }
 
 } // namespace
