@@ -33,8 +33,9 @@ struct Reply {
     bool ok = false;
     Bytes data;
     uint8_t operator[](size_t i) const { return data.at(i); }
-    // Transfer succeeded and bit 0 of reply byte 0 is set.
+    // Transfer succeeded and bit 0 of reply byte 0 is set; refused: carried, bit 0 clear.
     bool status() const { return ok && !data.empty() && (data[0] & 1); }
+    bool refused() const { return ok && !data.empty() && !(data[0] & 1); }
 };
 
 inline Reply In(platform::ScsiTransport& t, const Cdb& cdb, uint32_t length, uint32_t timeout = 12)
@@ -48,11 +49,6 @@ inline bool Out(platform::ScsiTransport& t, const Cdb& cdb, Bytes data, uint32_t
 {
     return t.execute(cdb.b, cdb.length, Direction::Out, data.empty() ? nullptr : data.data(),
                      uint32_t(data.size()), timeout);
-}
-
-inline bool NoData(platform::ScsiTransport& t, const Cdb& cdb)
-{
-    return t.execute(cdb.b, cdb.length, Direction::In, nullptr, 0, 12);
 }
 
 inline uint16_t ByteSum(const Bytes& b) { return uint16_t(std::accumulate(b.begin(), b.end(), 0u)); }
@@ -78,7 +74,6 @@ inline Bytes Pattern(size_t n, uint8_t seed)
 }
 
 inline Bytes SampleLoader() { return Pattern(5000, 3); }
-
 // EF 93, the scan command.
 struct Scan {
     uint32_t block = 0;
@@ -106,8 +101,6 @@ inline bool WritePage(platform::ScsiTransport& t, uint32_t page, const Bytes& da
     return Out(t, Cdb({0xEE, 0x95}, 10).u32(2, page).set(7, 0x01).set(8, mode), data, 10);
 }
 
-inline bool SendPageTable(platform::ScsiTransport& t, const Bytes& table) { return Out(t, Cdb({0xEE, 0x9B}), table, 10); }
-
 // EF 7A size, EE 7B pieces (a short or empty one ends), EF 7C; true when the end's status is set.
 inline bool Stream(platform::ScsiTransport& t, const Bytes& data, size_t piece = 2048)
 {
@@ -119,14 +112,6 @@ inline bool Stream(platform::ScsiTransport& t, const Bytes& data, size_t piece =
             return false;
     }
     return In(t, Cdb({0xEF, 0x7C}), 1).status();
-}
-
-inline bool ReadCapacity(platform::ScsiTransport& t, uint32_t& lastLba, uint32_t& blockLength)
-{
-    Reply r = In(t, Cdb({0x25}), 8);
-    lastLba = uint32_t(r[0]) << 24 | uint32_t(r[1]) << 16 | uint32_t(r[2]) << 8 | r[3];
-    blockLength = uint32_t(r[4]) << 24 | uint32_t(r[5]) << 16 | uint32_t(r[6]) << 8 | r[7];
-    return r.ok;
 }
 
 inline bool Write10(platform::ScsiTransport& t, uint32_t lba, const Bytes& data)

@@ -99,11 +99,11 @@ TEST_F(SimBusTest, ResetAndInjectedUnplugRaiseVolumeEvents)
     auto dev = bus().plug(sim::Nand128M());
     takeEvents();
     ASSERT_TRUE(UploadLoader(*dev, SampleLoader()));
-    ASSERT_TRUE(NoData(*dev, Cdb({0xEF, 0x81})));
+    ASSERT_TRUE(In(*dev, Cdb({0xEF, 0x81}), 0).ok);
     EXPECT_EQ(takeEvents(), (Events{{false, bit('D')}, {true, bit('D')}}));
     EXPECT_EQ(bus().letterOf(dev), 'D');
     bus().setReenumerateOnReset(false);
-    ASSERT_TRUE(NoData(*dev, Cdb({0xEF, 0x81})));
+    ASSERT_TRUE(In(*dev, Cdb({0xEF, 0x81}), 0).ok);
     EXPECT_TRUE(takeEvents().empty());
 
     dev->unplugAfter(1);

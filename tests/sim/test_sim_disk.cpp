@@ -50,20 +50,17 @@ protected:
         ASSERT_TRUE(WritePage(dev, 0, rec));
         ASSERT_TRUE(WritePage(dev, 1, bits));
     }
-    uint64_t sectors()
+    uint64_t sectors() // READ CAPACITY: last block, block length
     {
-        uint32_t last = 0, length = 0;
-        EXPECT_TRUE(ReadCapacity(dev, last, length));
-        EXPECT_EQ(length, 512u);
-        return uint64_t(last) + 1;
+        Reply r = In(dev, Cdb({0x25}), 8);
+        EXPECT_TRUE(r.ok && Slice(r.data, 4, 8) == (Bytes{0, 0, 2, 0}));
+        return (uint64_t(r[0]) << 24 | r[1] << 16 | r[2] << 8 | r[3]) + 1;
     }
 };
 
-TEST_F(SimDisks, UserDiskIsSizedFromGoodBlocksPagesAndSystemArea)
+TEST_F(SimDisks, UserDiskIsSizedFromGoodBlocksPagesAndSystemAreaAndServesSectors)
 {
-    uint32_t last = 1, length = 1;
-    EXPECT_FALSE(ReadCapacity(dev, last, length)); // no disk before EF 73
-    EXPECT_EQ(last, 0u);
+    EXPECT_FALSE(In(dev, Cdb({0x25}), 8).ok); // no disk before EF 73
     EXPECT_FALSE(Read10(dev, 0, 1).ok);
     EXPECT_EQ(dev.currentDiskPath(), "");
     EXPECT_FALSE(hiddenDisk()); // the user disk comes first
@@ -77,19 +74,6 @@ TEST_F(SimDisks, UserDiskIsSizedFromGoodBlocksPagesAndSystemArea)
     EXPECT_EQ(uint64_t(st.st_size), sectors() * 512);
     EXPECT_LT(uint64_t(st.st_blocks) * 512, 1u << 20); // sparse
 
-    // With a record: 800 good blocks, half the pages, 2 units of system area, a quarter hidden.
-    writeRecord(2, 64);
-    Bytes half(64, 0);
-    std::fill_n(half.begin(), 32, 0xFF);
-    ASSERT_TRUE(SendPageTable(dev, half));
-    ASSERT_TRUE(startDisk());
-    uint64_t data = 800ull * 32 * 2048 - (8u << 20);
-    EXPECT_EQ(sectors(), (data - data * 64 / 256) / 512);
-}
-
-TEST_F(SimDisks, ReadWriteAndStartStop)
-{
-    ASSERT_TRUE(startDisk());
     Bytes data = Pattern(512 * 64, 3);
     ASSERT_TRUE(Write10(dev, 100, data));
     EXPECT_EQ(Read10(dev, 100, 64).data, data);
@@ -98,10 +82,19 @@ TEST_F(SimDisks, ReadWriteAndStartStop)
     EXPECT_FALSE(Read10(dev, n - 1, 2).ok); // past the end
     EXPECT_TRUE(Read10(dev, n - 1, 1).ok);
     EXPECT_FALSE(In(dev, Cdb({0x28}, 10).u16(7, 2), 512).ok); // length mismatch
-    EXPECT_TRUE(NoData(dev, Cdb({0x1B})));                    // stopped: not ready
+    EXPECT_TRUE(In(dev, Cdb({0x1B}), 0).ok);                    // stopped: not ready
     EXPECT_FALSE(Read10(dev, 0, 1).ok);
-    EXPECT_TRUE(NoData(dev, Cdb({0x1B}).set(4, 0x01)));
+    EXPECT_TRUE(In(dev, Cdb({0x1B}).set(4, 0x01), 0).ok);
     EXPECT_TRUE(Read10(dev, 0, 1).ok);
+
+    // With a record: 800 good blocks, half the pages, 2 units of system area, a quarter hidden.
+    writeRecord(2, 64);
+    Bytes half(64, 0);
+    std::fill_n(half.begin(), 32, 0xFF);
+    ASSERT_TRUE(Out(dev, Cdb({0xEE, 0x9B}), half));
+    ASSERT_TRUE(startDisk());
+    uint64_t rest = 800ull * 32 * 2048 - (8u << 20);
+    EXPECT_EQ(sectors(), (rest - rest * 64 / 256) / 512);
 }
 
 TEST_F(SimDisks, FatToolsWorkOnTheDiskFiles)
@@ -139,19 +132,18 @@ TEST_F(SimDisks, HiddenDiskFromTheRecordsRatio)
     ASSERT_EQ(r.status, 0) << r.output;
     EXPECT_TRUE(fsckClean(dev.hiddenDiskPath()));
     EXPECT_FALSE(fsckClean(dev.userDiskPath())); // not touched
-    ASSERT_TRUE(NoData(dev, Cdb({0xEF, 0x81}))); // a reset brings the user disk back
+    ASSERT_TRUE(In(dev, Cdb({0xEF, 0x81}), 0).ok); // a reset brings the user disk back
     EXPECT_EQ(dev.currentDisk(), SimulatedDevice::Disk::User);
-}
 
-TEST_F(SimDisks, WholeDiskHiddenLeavesASmallPublicPart)
-{
+    // A whole-disk ratio leaves a small public part.
+    ASSERT_TRUE(UploadLoader(dev, SampleLoader()));
     writeRecord(1, 255);
     ASSERT_TRUE(startDisk());
     EXPECT_EQ(sectors(), (4u << 20) / 512);
     // Too small for the tool to format: the device formatted it, so only its label is set.
     const std::string user = dev.userDiskPath();
     EXPECT_TRUE(fsckClean(user));
-    ToolResult r = tool("mlabel -i '" + user + "' ::PUBLIC");
+    r = tool("mlabel -i '" + user + "' ::PUBLIC");
     EXPECT_EQ(r.status, 0) << r.output;
     EXPECT_NE(label(user).find("PUBLIC"), std::string::npos);
     ASSERT_TRUE(hiddenDisk());
@@ -159,7 +151,7 @@ TEST_F(SimDisks, WholeDiskHiddenLeavesASmallPublicPart)
     EXPECT_FALSE(fsckClean(dev.hiddenDiskPath())); // large: left blank
 
     // Started again at the same size, the disk keeps what is on it.
-    ASSERT_TRUE(NoData(dev, Cdb({0xEF, 0x81})));
+    ASSERT_TRUE(In(dev, Cdb({0xEF, 0x81}), 0).ok);
     ASSERT_TRUE(UploadLoader(dev, SampleLoader()));
     ASSERT_TRUE(startDisk());
     EXPECT_NE(label(user).find("PUBLIC"), std::string::npos);

@@ -60,7 +60,7 @@ protected:
         Bytes t(kPages);
         for (uint32_t p = 0; p < kPages; ++p)
             t[p] = used(p) ? 0xFF : 0x00;
-        ASSERT_TRUE(SendPageTable(dev, t));
+        ASSERT_TRUE(Out(dev, Cdb({0xEE, 0x9B}), t));
     }
     Bytes info() { return In(dev, Cdb({0xEF, 0x80}, 10), 512, 10).data; }
     Bytes bitmap() { return In(dev, Cdb({0xEF, 0x98}, 10).u32(2, 16), 16, 30).data; } // 128 blocks
@@ -94,11 +94,7 @@ TEST_F(SimNand, PerBlockVerdictsOfOnePassScans)
     for (const auto& c : cases)
         EXPECT_EQ(verdict(c.block, c.pattern, c.ecc, 3, 2, c.skip), c.expected) << c.what;
 
-    Scan several;
-    several.block = 4;
-    several.count = 3;
-    several.pattern = P;
-    EXPECT_EQ(RunScan(dev, several, kPages).data, (Bytes{0x01, 0xFF, 0x00, 0xFF}));
+    EXPECT_EQ(RunScan(dev, Scan{.block = 4, .pattern = P, .count = 3}, kPages).data, (Bytes{0x01, 0xFF, 0x00, 0xFF}));
 }
 
 TEST_F(SimNand, VerifyReadsTheBlocksLastPattern)
@@ -113,18 +109,22 @@ TEST_F(SimNand, VerifyReadsTheBlocksLastPattern)
     EXPECT_EQ(verdict(11, NotP, 2, 2), 0xFF);
     EXPECT_EQ(verdict(11, NotP, 2, 1), 0xFA);
     EXPECT_EQ(verdict(11, P, 2, 1), 0x00);
+    // The block check erases good blocks and fails broken ones.
+    EXPECT_EQ(In(dev, Cdb({0xEF, 0x94}, 10).u32(2, 0).u16(6, 1), 1).data, Bytes{0x01});
+    EXPECT_EQ(verdict(0, P, 2, 1), 0x00); // erased: the pattern is gone
+    for (uint32_t broken : {5u, 30u, 128u}) // factory bad, cannot be erased, out of range
+        EXPECT_FALSE(CheckBlock(dev, broken)) << broken;
 }
 
 TEST_F(SimNand, PerPageRepliesCarryBitErrorsAndIgnoreTheThreshold)
 {
-    Bytes row = pages(10, P, 2);
-    ASSERT_EQ(row.size(), kPages);
-    for (uint32_t p = 0; p < kPages; ++p)
-        EXPECT_EQ(row[p], p == 3 ? 0xFC : 0xFF) << p;
+    Bytes row(kPages, 0xFF);
+    row[3] = 0xFC;
+    EXPECT_EQ(pages(10, P, 2), row);
     EXPECT_EQ(pages(10, P, 200), row);
-    row = pages(20, P);
     for (uint32_t p = 0; p < kPages; ++p)
-        EXPECT_EQ(row[p], p % 2 ? 0xFB : 0xFF) << p;
+        row[p] = p % 2 ? 0xFB : 0xFF;
+    EXPECT_EQ(pages(20, P), row);
     EXPECT_EQ(pages(5, P), Bytes(kPages, 0x00));
 }
 
@@ -137,22 +137,15 @@ TEST_F(SimNand, PageTableLimitsWhatIsRead)
     EXPECT_EQ(verdict(21, P), 0xFF);
     EXPECT_EQ(verdict(10, P), 0xFC); // page 3 is in the first half
     EXPECT_EQ(dev.pageTable()[kPages - 1], 0x00);
-    ASSERT_TRUE(NoData(dev, Cdb({0xEF, 0x81}))); // held in RAM: a reset forgets it
+    ASSERT_TRUE(In(dev, Cdb({0xEF, 0x81}), 0).ok); // held in RAM: a reset forgets it
     EXPECT_EQ(dev.pageTable(), Bytes(kPages, 0xFF));
 }
 
 TEST_F(SimNand, MalformedScansAreRefused)
 {
-    Scan s;
-    s.block = 128; // beyond 2 x 64 blocks
-    Reply r = RunScan(dev, s, kPages);
-    EXPECT_TRUE(r.ok);
-    EXPECT_FALSE(r.status());
-    for (auto change : {+[](Scan& s) { s.op = 0; }, +[](Scan& s) { s.op = 4; }, +[](Scan& s) { s.dataMode = 3; }}) {
-        s = Scan{};
-        change(s);
+    EXPECT_TRUE(RunScan(dev, Scan{.block = 128}, kPages).refused()); // beyond 2 x 64 blocks
+    for (const Scan& s : {Scan{.dataMode = 3}, Scan{.op = 0}, Scan{.op = 4}})
         EXPECT_FALSE(RunScan(dev, s, kPages).status());
-    }
     // A transfer length other than the reply's is not carried out.
     Cdb c({0xEF, 0x93}, 16);
     c.set(10, 2).set(11, 3).u16(6, 1);
@@ -160,28 +153,14 @@ TEST_F(SimNand, MalformedScansAreRefused)
     EXPECT_FALSE(In(dev, c.set(14, 1), 2).ok);
 }
 
-TEST_F(SimNand, BlockCheckErasesGoodBlocksAndFailsBrokenOnes)
-{
-    EXPECT_TRUE(CheckBlock(dev, 0));
-    EXPECT_EQ(In(dev, Cdb({0xEF, 0x94}, 10).u32(2, 0).u16(6, 1), 1).data, Bytes{0x01});
-    for (uint32_t broken : {5u, 30u, 128u}) // factory bad, cannot be erased, out of range
-        EXPECT_FALSE(CheckBlock(dev, broken)) << broken;
-    ASSERT_EQ(verdict(2, P, 2, 2), 0xFF);
-    ASSERT_TRUE(CheckBlock(dev, 2));
-    EXPECT_EQ(verdict(2, P, 2, 1), 0x00); // erased: the pattern is gone
-}
-
-TEST_F(SimNand, FreshDeviceHasNoRecordAndTheFactoryBitmap)
-{
-    EXPECT_EQ(info(), Bytes(512, 0));
-    Bytes bits = bitmap();
-    for (uint32_t i = 0; i < 128; ++i)
-        EXPECT_EQ((bits[i / 8] >> (7 - i % 8)) & 1, i % 64 < 60 && i != 5 && i != 64 + 7) << i;
-    EXPECT_FALSE(In(dev, Cdb({0xEF, 0x98}, 10).u32(2, 16), 8, 30).ok); // length mismatch
-}
-
 TEST_F(SimNand, SecondRunReadsTheTablesTheFirstRunWrote)
 {
+    EXPECT_EQ(info(), Bytes(512, 0)); // fresh: no record, the factory bitmap
+    Bytes factory = bitmap();
+    for (uint32_t i = 0; i < 128; ++i)
+        EXPECT_EQ((factory[i / 8] >> (7 - i % 8)) & 1, i % 64 < 60 && i != 5 && i != 64 + 7) << i;
+    EXPECT_FALSE(In(dev, Cdb({0xEF, 0x98}, 10).u32(2, 16), 8, 30).ok); // length mismatch
+
     Bytes rec = record(1, 0), bits(2048, 0);
     bits[0] = 0xF0;
     bits[1] = 0x0F;

@@ -7,7 +7,6 @@
 
 #include <cstdio>
 #include <fstream>
-#include <iconv.h>
 #include <map>
 #include <sstream>
 #include <sys/stat.h>
@@ -19,6 +18,7 @@ using Bytes = std::vector<uint8_t>;
 struct Ini {
     std::map<std::string, std::map<std::string, std::string>> values; // raw value bytes
     std::map<std::string, std::vector<std::string>> keys;              // in file order
+    std::map<std::string, std::string> joined;                         // "key=value|" in file order
 };
 
 Ini parseIni(const std::string& text)
@@ -34,21 +34,10 @@ Ini parseIni(const std::string& text)
         } else if (auto eq = line.find('='); eq != std::string::npos) {
             out.values[section][line.substr(0, eq)] = line.substr(eq + 1);
             out.keys[section].push_back(line.substr(0, eq));
+            out.joined[section] += line + "|";
         }
     }
     return out;
-}
-
-std::string decode(std::string in, const char* codePage)
-{
-    iconv_t cd = iconv_open("UTF-8", codePage);
-    std::string out(in.size() * 4 + 4, '\0');
-    char *src = in.data(), *dst = out.data();
-    size_t srcLeft = in.size(), dstLeft = out.size();
-    size_t r = iconv(cd, &src, &srcLeft, &dst, &dstLeft);
-    iconv_close(cd);
-    out.resize(out.size() - dstLeft);
-    return r == size_t(-1) ? "<invalid>" : out;
 }
 
 uint32_t be16(const Bytes& b, size_t at) { return uint32_t(b.at(at)) << 8 | b.at(at + 1); }
@@ -85,14 +74,22 @@ protected:
     testsupport::TempDir dir;
 };
 
+// Each record with the field positions the tool reads; the lookup finds each simulated
+// flash's own record and no other; exactly one program file fits each record: the flag bit
+// at 38910 agrees with record byte 220, byte 38911 equals byte 218, the SDK type the page size.
 TEST_F(StationKitFiles, FlashRecordsDescribeTheSimulatedFlashes)
 {
     Ini ini = parseIni(dir.read(sim::kKitFlashIni));
-    bool first = true, smallPage = false, largePage = false, twoChips = false;
-    for (const auto& p : sim::KitNandProfiles()) {
-        SCOPED_TRACE(p.name);
-        const std::string name = sim::FlashIdText(p) + ".txt";
-        Bytes r = record(p);
+    auto profiles = sim::KitNandProfiles(), devices = profiles;
+    profiles.push_back(sim::DefaultRecordProfile());
+    devices.push_back(sim::NandUnlisted()); // served by DEFAULT, never matched by ID
+    const Bytes firmware[] = {bytes(sim::kKitFirmware), bytes(sim::kKitFirmwareSmallPage)};
+    bool smallPage = false, largePage = false, twoChips = false;
+    for (size_t i = 0; i < profiles.size(); ++i) {
+        const auto& p = profiles[i];
+        const std::string name = i + 1 < profiles.size() ? sim::FlashIdText(p) + ".txt" : "DEFAULT";
+        SCOPED_TRACE(name);
+        Bytes r = bytes("flash/" + name);
         ASSERT_EQ(r.size(), 512u);
         EXPECT_EQ(std::string(r.begin(), r.begin() + 4), "6205");
         EXPECT_EQ(1u << r[83], p.sectorSize);
@@ -104,36 +101,28 @@ TEST_F(StationKitFiles, FlashRecordsDescribeTheSimulatedFlashes)
         EXPECT_EQ(be16(r, 216), p.usableBlocksPerChip);
         EXPECT_EQ(r[218], p.moduleNumber);
         EXPECT_EQ(r[220], p.firmwareFlag);
-        // The bitmap fits the configuration image.
-        uint32_t bitmapPages = (r[137] - 1u) * p.chips + 1;
+        uint32_t bitmapPages = (r[137] - 1u) * p.chips + 1; // fits the configuration image
         EXPECT_GE(bitmapPages * p.pageSize * 8, p.totalBlocks());
         EXPECT_LE(bitmapPages * p.pageSize, 8192u);
-        EXPECT_EQ(std::string(reinterpret_cast<const char*>(r.data() + 480)), first ? p.name : "");
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(r.data() + 480)), i == 0 ? p.name : "");
         EXPECT_FALSE(ini.values[name]["1"].empty());
-        first = false;
         smallPage |= p.pageSize == 512;
         largePage |= p.pageSize > 512 && p.chips == 1;
         twoChips |= p.chips == 2;
-        // Each simulated flash finds its own record and no other.
-        for (const auto& q : sim::KitNandProfiles())
-            EXPECT_EQ(matches(id40(record(q).data() + 155), id40(p.flashId.data())), p.name == q.name) << q.name;
+        for (const auto& q : devices)
+            EXPECT_EQ(matches(id40(r.data() + 155), id40(q.flashId.data())), p.name == q.name) << q.name;
+        int fitting = 0;
+        for (const Bytes& fw : firmware) {
+            ASSERT_EQ(fw.size(), sim::kFirmwareBytes);
+            if (bool(fw[38910] & 0x20) == (r[220] != 0) && fw[38911] == r[218]) {
+                EXPECT_EQ(fw[5], p.pageSize <= 512 ? 1 : 2);
+                ++fitting;
+            }
+        }
+        EXPECT_EQ(fitting, 1);
     }
     EXPECT_TRUE(smallPage && largePage && twoChips);
     EXPECT_EQ(ini.values["5AD3819558.txt"]["2"], "SIM NAND 1G");
-
-    // The DEFAULT record serves flashes that no file names; it is never matched by ID.
-    Bytes r = bytes(sim::kKitDefaultRecord);
-    ASSERT_EQ(r.size(), 512u);
-    EXPECT_EQ(std::string(r.begin(), r.begin() + 4), "6205");
-    EXPECT_EQ(id40(r.data() + 155), 0u);
-    EXPECT_EQ(r[480], 0); // the name comes from flash.ini
-    const sim::FlashProfile unlisted = sim::NandUnlisted();
-    EXPECT_EQ(1u << r[84], unlisted.pageSize);
-    EXPECT_EQ(1u << r[87], unlisted.pagesPerBlock);
-    EXPECT_EQ(1u << r[90], unlisted.blocksPerChip);
-    EXPECT_EQ(be16(r, 216), unlisted.usableBlocksPerChip);
-    for (const auto& p : sim::KitNandProfiles())
-        EXPECT_FALSE(matches(id40(record(p).data() + 155), id40(unlisted.flashId.data()))) << p.name;
     EXPECT_EQ(ini.values["DEFAULT"]["1"], "GENERIC NAND");
 }
 
@@ -161,75 +150,43 @@ TEST_F(StationKitFiles, FirmwareFieldsSitAtTheirOffsets)
     }
 }
 
-// The program-file choice: the flag bit at 38910 agrees with record byte 220, byte 38911
-// equals record byte 218; then the SDK type must fit the page size.
-TEST_F(StationKitFiles, EveryRecordHasExactlyOneFittingFirmware)
-{
-    std::vector<Bytes> records{bytes(sim::kKitDefaultRecord)};
-    for (const auto& p : sim::KitNandProfiles())
-        records.push_back(record(p));
-    for (const auto& r : records) {
-        const uint32_t pageSize = 1u << r[84];
-        int fitting = 0;
-        for (const char* name : {sim::kKitFirmware, sim::kKitFirmwareSmallPage}) {
-            Bytes fw = bytes(name);
-            ASSERT_EQ(fw.size(), sim::kFirmwareBytes);
-            if (bool(fw[38910] & 0x20) != (r[220] != 0) || fw[38911] != r[218])
-                continue;
-            EXPECT_TRUE(fw[5] == (pageSize <= 512 ? 1 : 2)) << name << " chosen for pages of " << pageSize;
-            ++fitting;
-        }
-        EXPECT_EQ(fitting, 1) << "record for pages of " << pageSize;
-    }
-}
-
-// The keyed interface strings with their built-in English texts, in the window's order.
 TEST_F(StationKitFiles, LanguageFileHasTheKeyedStringsInThreeCodePages)
 {
-    static const char* const kKeyed[66][2] = {
-        {"TitleStr", "MP3 Mass Production Tool"}, {"PageStr", "Mass Production"}, {"DeviceStr", "Device"},
-        {"LabelStr", "Label"}, {"SysPreCopyStr", "System files and Pre-copy files:"}, {"FormatStr", "Format"},
-        {"AddFileStr", "Add files"}, {"RemoveStr", "Remove"}, {"LogStr", "Log"}, {"SelectFileStr", "Select files"},
-        {"StatusMsg", "Status"}, {"SuccessMsg", "successful"}, {"FailMsg", "fail"},
-        {"ExceedLimitMsg", "Exceed the device limit!"}, {"BadBlockStr", "Bad Block Check"}, {"TotalMsg", "Total"},
-        {"WaitDeviceMsg", "Waiting device..."}, {"CopyFileMsg", "Copy Files"}, {"ChkdskMsg", "Check Disk"},
-        {"SettingMsg", "Setting"}, {"FILEWriteStr", "FILE Writing"}, {"BlankingCheckStr", "Blanking Check"},
-        {"RealBlankingCheckStr", "Blanking Check"}, {"ProgramWriteStr", "Program Writing"},
-        {"ProgramWriteEndStr", "Program Write End"}, {"ProgramWriteSetupStr", "Program Write Setup"},
-        {"PreferWriteStr", "Prefer Writing"}, {"PreferWriteEndStr", "Prefer Write End"},
-        {"PreferWriteSetupStr", "Prefer Write Setup"}, {"ISOWriteStr", "ISO Writing"},
-        {"ISOWriteEndStr", "ISO Write End"}, {"ISOWriteSetupStr", "ISO Write Setup"},
-        {"PassWriteStr", "PASS Write Setup"}, {"PassWriteEndStr", "PASS Write End"},
-        {"PassWriteSetupStr", "PASS Write Setup"}, {"StringReset", "Reset"}, {"FSMWrite", "FSM Writing"},
-        {"VirtualCDROMStr", "Virtual CDROM"}, {"FlashBrandStr", "Flash Brand"}, {"FlashSerialStr", "Flash Serial"},
-        {"FlashEraseStr", "Erase Flash"}, {"MenuUpgradeStr", "Menual Upgrade Mode"},
-        {"MenuUpgradeStartStr", "Start Upgrade"}, {"DevicePluginStr", "device plugin"}, {"BarFixedStr", "Bar Fixed"},
-        {"SystemAreaSizeStr", "System Area Size"}, {"SetLabelStr", "Set Volume Label"},
-        {"FlashCheckStr", "Flash Check"}, {"FwParityCheckStr", "FW Parity Check"},
-        {"FwUpgradeStr", "Firmware Upgrade"}, {"FixSystemAreaSizeStr", "Fix System Area Size"},
-        {"FixUsbIOPortStr", "Fix Usb IO"}, {"UnresetMsg", "Unresetted device"},
-        {"HubPortExeccdStr", "Exceed USB Port limitation"}, {"SDKBidErrorStr", "SDK bonding ID check fail"},
-        {"ChipBidErrorStr", "Chip bonding ID check fail"}, {"SDKBidNoMatchStr", "SDK bonding ID not match"},
-        {"ApplyStr", "Apply"}, {"CancelStr", "Cancel"}, {"FactorSetStr", "Factory Setting"},
-        {"ModuleNoStr", "Flash Module No"}, {"AdvanceStr", "Advance"}, {"ProcessStatusStr", "Processing Status"},
-        {"BadBlockWarningStr", "Please do blanking check"}, {"ChangeDiskStr", "Change to Hidden disk"},
-        {"HiddenDiskStr", "Hidden disk"},
-    };
+    // The keyed interface strings with their built-in English texts, in the window's order.
+    const std::string english =
+        "TitleStr=MP3 Mass Production Tool|PageStr=Mass Production|DeviceStr=Device|LabelStr=Label|"
+        "SysPreCopyStr=System files and Pre-copy files:|FormatStr=Format|AddFileStr=Add files|RemoveStr=Remove|"
+        "LogStr=Log|SelectFileStr=Select files|StatusMsg=Status|SuccessMsg=successful|FailMsg=fail|"
+        "ExceedLimitMsg=Exceed the device limit!|BadBlockStr=Bad Block Check|TotalMsg=Total|"
+        "WaitDeviceMsg=Waiting device...|CopyFileMsg=Copy Files|ChkdskMsg=Check Disk|SettingMsg=Setting|"
+        "FILEWriteStr=FILE Writing|BlankingCheckStr=Blanking Check|RealBlankingCheckStr=Blanking Check|"
+        "ProgramWriteStr=Program Writing|ProgramWriteEndStr=Program Write End|"
+        "ProgramWriteSetupStr=Program Write Setup|PreferWriteStr=Prefer Writing|"
+        "PreferWriteEndStr=Prefer Write End|PreferWriteSetupStr=Prefer Write Setup|ISOWriteStr=ISO Writing|"
+        "ISOWriteEndStr=ISO Write End|ISOWriteSetupStr=ISO Write Setup|PassWriteStr=PASS Write Setup|"
+        "PassWriteEndStr=PASS Write End|PassWriteSetupStr=PASS Write Setup|StringReset=Reset|"
+        "FSMWrite=FSM Writing|VirtualCDROMStr=Virtual CDROM|FlashBrandStr=Flash Brand|"
+        "FlashSerialStr=Flash Serial|FlashEraseStr=Erase Flash|MenuUpgradeStr=Menual Upgrade Mode|"
+        "MenuUpgradeStartStr=Start Upgrade|DevicePluginStr=device plugin|BarFixedStr=Bar Fixed|"
+        "SystemAreaSizeStr=System Area Size|SetLabelStr=Set Volume Label|FlashCheckStr=Flash Check|"
+        "FwParityCheckStr=FW Parity Check|FwUpgradeStr=Firmware Upgrade|"
+        "FixSystemAreaSizeStr=Fix System Area Size|FixUsbIOPortStr=Fix Usb IO|UnresetMsg=Unresetted device|"
+        "HubPortExeccdStr=Exceed USB Port limitation|SDKBidErrorStr=SDK bonding ID check fail|"
+        "ChipBidErrorStr=Chip bonding ID check fail|SDKBidNoMatchStr=SDK bonding ID not match|ApplyStr=Apply|"
+        "CancelStr=Cancel|FactorSetStr=Factory Setting|ModuleNoStr=Flash Module No|AdvanceStr=Advance|"
+        "ProcessStatusStr=Processing Status|BadBlockWarningStr=Please do blanking check|"
+        "ChangeDiskStr=Change to Hidden disk|HiddenDiskStr=Hidden disk|";
     Ini ini = parseIni(dir.read(sim::kKitLang));
     ASSERT_EQ(ini.keys.size(), 3u);
-    std::vector<std::string> expected;
-    for (const auto& k : kKeyed) {
-        expected.push_back(k[0]);
-        EXPECT_EQ(ini.values["English"][k[0]], k[1]) << k[0];
-    }
-    for (const char* s : {"Chinese (PRC)", "Chinese (Taiwan)", "English"})
-        EXPECT_EQ(ini.keys[s], expected) << s;
+    EXPECT_EQ(ini.joined["English"], english);
+    EXPECT_EQ(ini.keys["Chinese (PRC)"], ini.keys["English"]);
+    EXPECT_EQ(ini.keys["Chinese (Taiwan)"], ini.keys["English"]);
     auto& prc = ini.values["Chinese (PRC)"];
     auto& taiwan = ini.values["Chinese (Taiwan)"];
-    EXPECT_EQ(prc["FailMsg"], "\xCA\xA7\xB0\xDC"); // GBK bytes of 失败, not UTF-8
-    EXPECT_EQ(decode(taiwan["FailMsg"], "BIG5"), "失敗");
-    EXPECT_EQ(decode(prc["HiddenDiskStr"], "GBK"), "隐藏盘");
-    EXPECT_EQ(decode(taiwan["HiddenDiskStr"], "BIG5"), "隱藏碟");
+    EXPECT_EQ(prc["FailMsg"], "\xCA\xA7\xB0\xDC");                  // 失败 in GBK
+    EXPECT_EQ(taiwan["FailMsg"], "\xA5\xA2\xB1\xD1");               // 失敗 in Big5
+    EXPECT_EQ(prc["HiddenDiskStr"], "\xD2\xFE\xB2\xD8\xC5\xCC");    // 隐藏盘 in GBK
+    EXPECT_EQ(taiwan["HiddenDiskStr"], "\xC1\xF4\xC2\xC3\xBA\xD0"); // 隱藏碟 in Big5
 }
 
 TEST_F(StationKitFiles, LoaderPicturesDataFilesAndPortScript)
