@@ -1,3 +1,4 @@
+// Host utilities on real disk files, judged by the real dosfstools and mtools.
 #include "device/HostUtil.h"
 #include "platform/DriveMap.h"
 #include "platform/Process.h"
@@ -12,42 +13,43 @@
 #include <array>
 #include <chrono>
 #include <csignal>
-#include <cstring>
-#include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
+namespace fs = std::filesystem;
+using Strings = std::vector<std::string>;
+
 namespace {
 
-std::string minfo(const std::string& disk, const std::string& key)
+platform::ProcessResult run(Strings argv)
 {
     platform::ProcessOptions o;
     o.captureOutput = true;
     o.timeoutMs = 20000;
-    o.environment = {{"MTOOLS_SKIP_CHECK", "1"}};
-    std::string text = platform::RunProcess({"minfo", "-i", disk, "::"}, o).output;
+    o.environment = {{"MTOOLS_SKIP_CHECK", "1"}, {"LC_ALL", "C.UTF-8"}};
+    argv[0] = platform::FindProgram(argv[0], "/usr/sbin:/sbin:/usr/bin:/bin");
+    return platform::RunProcess(argv, o);
+}
+
+std::string minfo(const std::string& disk, const std::string& key)
+{
+    std::string text = run({"minfo", "-i", disk, "::"}).output;
     auto at = text.find(key);
     return at == std::string::npos ? "" : text.substr(at + key.size(), text.find('\n', at) - at - key.size());
 }
 
-bool fsckClean(const std::string& disk)
-{
-    platform::ProcessOptions o;
-    o.captureOutput = true;
-    o.timeoutMs = 20000;
-    return platform::RunProcess({platform::FindProgram("fsck.fat", "/usr/sbin:/sbin:/usr/bin"), "-n", disk}, o).succeeded();
-}
-
-// A program folder with drive E bound to a sparse disk file, and scripted dialogs.
+// A program folder with drive E bound to a sparse 64 MiB disk file, and scripted dialogs.
 class HostUtil : public ::testing::Test {
 protected:
     void SetUp() override
     {
         platform::SetProgramDir(dir.path());
         toolkit::SetDialogs(&dialogs);
-        disk = makeDisk("disk.img", 64);
+        disk = dir.file("disk.img");
+        dir.write("disk.img", "");
+        fs::resize_file(disk, 64 << 20);
         bindE(disk);
     }
     void TearDown() override
@@ -56,30 +58,28 @@ protected:
         platform::SetVolumeToolConfig({});
         toolkit::SetDialogs(nullptr);
     }
-    std::string makeDisk(const std::string& name, uint64_t mib)
-    {
-        std::string path = dir.file(name);
-        int fd = ::open(path.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0644);
-        EXPECT_EQ(::ftruncate(fd, static_cast<off_t>(mib << 20)), 0);
-        ::close(fd);
-        return path;
-    }
     void bindE(const std::string& volume)
     {
         platform::DriveMap::global().bind('E', {{}, [volume] { return volume; }, "test disk"});
     }
-    // A stand-in tool for outcomes the real ones rarely give; returns its folder.
-    std::string fakeTool(const std::string& name, const std::string& body)
+    bool fsckClean() { return run({"fsck.fat", "-n", disk}).succeeded(); }
+    // Puts a stand-in tool for outcomes the real ones rarely give on the tools' path.
+    void fakeTool(const std::string& name, const std::string& body, uint32_t formatTimeMs = 0)
     {
         dir.write("bin/" + name, "#!/bin/sh\n" + body + "\n");
         ::chmod(dir.file("bin/" + name).c_str(), 0755);
-        return dir.file("bin");
+        platform::VolumeToolConfig config;
+        config.searchPath = dir.file("bin");
+        if (formatTimeMs)
+            config.formatTimeMs = formatTimeMs;
+        platform::SetVolumeToolConfig(config);
     }
     // The stand-in tool that wrote its process id has ended.
     bool toolGone()
     {
         int pid = std::atoi(dir.read("pid").c_str());
-        return pid > 0 && !std::filesystem::exists("/proc/" + std::to_string(pid) + "/exe");
+        ::unlink(dir.file("pid").c_str());
+        return pid > 0 && !fs::exists("/proc/" + std::to_string(pid) + "/exe");
     }
     testsupport::TempDir dir;
     toolkit::ScriptedDialogs dialogs;
@@ -90,32 +90,28 @@ protected:
 
 TEST_F(HostUtil, EventLogKeepsEveryLineWholeFromEightThreads)
 {
-    constexpr int kThreads = 8, kLines = 1000;
+    auto line = [](int t, int i) { return "thread " + std::to_string(t) + " line " + std::to_string(i) + " " +
+                                          std::string(40, char('a' + t)); };
     std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t)
-        threads.emplace_back([t] {
-            for (int i = 0; i < kLines; ++i)
-                AppendLog("thread " + std::to_string(t) + " line " + std::to_string(i) + " " + std::string(40, 'a' + t));
+    for (int t = 0; t < 8; ++t)
+        threads.emplace_back([t, line] {
+            for (int i = 0; i < 1000; ++i)
+                AppendLog(line(t, i));
         });
     for (auto& th : threads)
         th.join();
 
     std::string log = dir.read("log/1.txt");
-    int next[kThreads] = {};
-    size_t count = 0, pos = 0;
-    while (pos < log.size()) {
-        size_t end = log.find("\r\n", pos);
+    int next[8] = {}, count = 0;
+    for (size_t pos = 0, end; pos < log.size(); pos = end + 2, ++count) {
+        end = log.find("\r\n", pos);
         ASSERT_NE(end, std::string::npos) << "a line without its CR LF";
-        std::string line = log.substr(pos, end - pos);
-        int t = -1, i = -1;
-        ASSERT_EQ(std::sscanf(line.c_str(), "thread %d line %d", &t, &i), 2) << line;
-        ASSERT_TRUE(t >= 0 && t < kThreads);
-        EXPECT_EQ(i, next[t]++) << "each thread's lines in call order";
-        EXPECT_EQ(line, "thread " + std::to_string(t) + " line " + std::to_string(i) + " " + std::string(40, 'a' + t));
-        pos = end + 2;
-        ++count;
+        int t = -1;
+        ASSERT_EQ(std::sscanf(log.c_str() + pos, "thread %d", &t), 1);
+        ASSERT_TRUE(t >= 0 && t < 8);
+        EXPECT_EQ(log.substr(pos, end - pos), line(t, next[t]++)) << "each thread's lines whole, in call order";
     }
-    EXPECT_EQ(count, static_cast<size_t>(kThreads * kLines));
+    EXPECT_EQ(count, 8000);
 }
 
 TEST_F(HostUtil, EventLogLineRules)
@@ -144,38 +140,29 @@ TEST_F(HostUtil, SerialDigitsFollowTheProgramsNumber)
         std::array<uint8_t, 3> digits; // 9 = left untouched
         const char* arg;               // what the program got; "" = not run
     } cases[] = {
-        {0x85, "123", 123, {1, 2, 3}, "5"},
-        {0x01, "1234", 1234, {12, 3, 4}, "1"},
-        {0x7F, "5", 5, {0, 0, 5}, "127"},
-        {0x02, "200", -1, {9, 9, 9}, "2"},
-        {0x02, "0", -1, {9, 9, 9}, "2"},
-        {0x03, "", -1, {9, 9, 9}, "3"},      // prints nothing and exits 0: no identity
+        {0x85, "123", 123, {1, 2, 3}, "5"},  {0x01, "1234", 1234, {12, 3, 4}, "1"},
+        {0x7F, "5", 5, {0, 0, 5}, "127"},    {0x02, "200", -1, {9, 9, 9}, "2"},
+        {0x02, "0", -1, {9, 9, 9}, "2"},     {0x03, "", -1, {9, 9, 9}, "3"}, // prints nothing, exits 0
         {0x80, "123", 123, {1, 2, 3}, "0"},  // the low seven bits are 0, still asked
-        {0x00, "123", 0, {9, 9, 9}, ""},   // no port number: nothing asked, nothing logged
+        {0x00, "123", 0, {9, 9, 9}, ""},     // no port number: nothing asked, nothing logged
     };
+    auto transport = std::make_shared<testsupport::RecordingTransport>();
+    HANDLE h = platform::OpenTransport(transport, 'E');
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.port) + " -> " + c.answer);
         dir.write("misc/answer", c.answer);
         ::unlink(dir.file("misc/args").c_str());
         ::unlink(dir.file("log/1.txt").c_str());
-        auto transport = std::make_shared<testsupport::RecordingTransport>();
         transport->setFallback({{c.port}, true});
-        HANDLE h = platform::OpenTransport(transport, 'E');
-        uint8_t d[3] = {9, 9, 9};
-        int r = GetSerialDigits(h, &d[0], &d[1], &d[2]);
-        platform::CloseDrive(h);
-        EXPECT_EQ(r, c.result);
-        EXPECT_EQ(d[0], c.digits[0]);
-        EXPECT_EQ(d[1], c.digits[1]);
-        EXPECT_EQ(d[2], c.digits[2]);
+        std::array<uint8_t, 3> d = {9, 9, 9};
+        EXPECT_EQ(GetSerialDigits(h, &d[0], &d[1], &d[2]), c.result);
+        EXPECT_EQ(d, c.digits);
         EXPECT_EQ(dir.read("misc/args"), *c.arg ? std::string(c.arg) + "\n" : "");
         EXPECT_EQ(dir.read("log/1.txt"), *c.arg ? "Serial_num = " + std::string(c.arg) + "\r\n" : "");
     }
 
     // A failed port query counts as port number 0; a missing program as no identity.
-    auto transport = std::make_shared<testsupport::RecordingTransport>();
     transport->setFallback({{0x85}, false});
-    HANDLE h = platform::OpenTransport(transport, 'E');
     EXPECT_EQ(GetSerialDigits(h, nullptr, nullptr, nullptr), 0);
     EXPECT_EQ(GetSerialDigits(INVALID_HANDLE_VALUE, nullptr, nullptr, nullptr), 0);
     transport->setFallback({{0x85}, true});
@@ -187,16 +174,12 @@ TEST_F(HostUtil, SerialDigitsFollowTheProgramsNumber)
 
 TEST_F(HostUtil, FormatLabelAndCheckADrive)
 {
-    // Each FAT flag, as the format runner receives it.
-    struct Flag {
-        uint32_t fatFlag;
-        const char* type;
-    } flags[] = {{1, "FAT32   \""}, {0, "FAT16   \""}, {255, "FAT16   \""}};
-    for (const auto& f : flags) {
-        SCOPED_TRACE(f.fatFlag);
-        ASSERT_TRUE(FormatDrive("E", true, f.fatFlag));
-        EXPECT_TRUE(fsckClean(disk));
-        EXPECT_EQ(minfo(disk, "disk type=\""), f.type);
+    const std::pair<uint32_t, const char*> flags[] = {{1, "FAT32   \""}, {0, "FAT16   \""}, {255, "FAT16   \""}};
+    for (const auto& [flag, type] : flags) {
+        SCOPED_TRACE(flag);
+        ASSERT_TRUE(FormatDrive("E", true, flag));
+        EXPECT_TRUE(fsckClean());
+        EXPECT_EQ(minfo(disk, "disk type=\""), type);
     }
     EXPECT_EQ(minfo(disk, "cluster size: "), "16 sectors") << "8192-byte clusters for flag 255";
     EXPECT_TRUE(DriveFreeSpaceReadable("E"));
@@ -213,7 +196,7 @@ TEST_F(HostUtil, FormatLabelAndCheckADrive)
     EXPECT_EQ(GetDriveVolumeLabel('E'), "ABCDEFGHIJK");
     ASSERT_TRUE(SetDriveVolumeLabel("E", ""));
     EXPECT_EQ(GetDriveVolumeLabel('E'), "");
-    EXPECT_TRUE(fsckClean(disk));
+    EXPECT_TRUE(fsckClean());
 
     EXPECT_EQ(GetDriveVolumeLabel('F'), "") << "no drive F";
     EXPECT_FALSE(SetDriveVolumeLabel("F", "X"));
@@ -225,8 +208,7 @@ TEST_F(HostUtil, FormatLabelAndCheckADrive)
 TEST_F(HostUtil, DriveToolsFailCleanlyWhenTheVolumeOrToolIsGone)
 {
     ASSERT_TRUE(FormatDrive("E", true, 0));
-    // The device went away: its node is gone.
-    bindE(dir.file("unplugged.img"));
+    bindE(dir.file("unplugged.img")); // the device went away: its node is gone
     EXPECT_FALSE(FormatDrive("E", true, 0));
     EXPECT_EQ(GetDriveVolumeLabel('E'), "");
     EXPECT_FALSE(SetDriveVolumeLabel("E", "X"));
@@ -241,64 +223,47 @@ TEST_F(HostUtil, DriveToolsFailCleanlyWhenTheVolumeOrToolIsGone)
     EXPECT_EQ(GetDriveVolumeLabel('E'), "");
     EXPECT_FALSE(CheckDriveVolume("E"));
 
-    config.searchPath = fakeTool("mkfs.fat", "exit 1");
     fakeTool("fsck.fat", "exit 1");
-    platform::SetVolumeToolConfig(config);
+    fakeTool("mkfs.fat", "exit 1");
     EXPECT_FALSE(FormatDrive("E", true, 0));
     EXPECT_FALSE(CheckDriveVolume("E")) << "a checker that found errors";
     EXPECT_TRUE(dialogs.Messages().empty()) << "a failing tool shows nothing";
 }
 
-TEST_F(HostUtil, ToolsPastTheirLimitAreKilled)
+TEST_F(HostUtil, ToolsPastTheirLimitAreKilledAndALostEndShowsErrorFormat)
 {
-    // The answers file goes to the format tool's standard input.
     dir.write("misc/response.txt", "\r\n");
-    platform::VolumeToolConfig config;
-    config.searchPath = fakeTool("mkfs.fat", "read answer || exit 3\nexit 0");
-    platform::SetVolumeToolConfig(config);
-    EXPECT_TRUE(FormatDrive("E", true, 1));
+    fakeTool("mkfs.fat", "read answer || exit 3\nexit 0");
+    EXPECT_TRUE(FormatDrive("E", true, 1)) << "the answers file goes to the tool's standard input";
 
-    config.searchPath = fakeTool("mkfs.fat", "echo $$ > \"" + dir.file("pid") + "\"\nsleep 30");
-    config.formatTimeMs = 150;
-    platform::SetVolumeToolConfig(config);
+    fakeTool("mkfs.fat", "echo $$ > \"" + dir.file("pid") + "\"\nsleep 30", 150);
     auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(FormatDrive("E", true, 1));
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
-    auto messages = dialogs.Messages();
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0].text, "Error timeout");
-    EXPECT_EQ(messages[0].flags, toolkit::MB_OK);
     EXPECT_TRUE(toolGone());
-
-    ::unlink(dir.file("pid").c_str());
-    config.searchPath = fakeTool("fsck.fat", "echo $$ > \"" + dir.file("pid") + "\"\nsleep 30");
-    platform::SetVolumeToolConfig(config);
+    fakeTool("fsck.fat", "echo $$ > \"" + dir.file("pid") + "\"\nsleep 30");
     EXPECT_FALSE(CheckDriveVolume("E", 100));
     EXPECT_TRUE(toolGone());
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
-}
 
-TEST_F(HostUtil, FormatWhoseEndCannotBeReadShowsErrorFormat)
-{
-    platform::VolumeToolConfig config;
-    config.searchPath = fakeTool("mkfs.fat", "exit 0");
-    platform::SetVolumeToolConfig(config);
     // With SIGCHLD ignored the system reaps the tool itself: its exit code is lost.
+    fakeTool("mkfs.fat", "exit 0");
     struct sigaction ignore {}, old {};
     ignore.sa_handler = SIG_IGN;
     ASSERT_EQ(::sigaction(SIGCHLD, &ignore, &old), 0);
     bool formatted = FormatDrive("E", true, 0);
     ::sigaction(SIGCHLD, &old, nullptr);
     EXPECT_FALSE(formatted);
+
     auto messages = dialogs.Messages();
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0].text, "Error Format");
-    EXPECT_EQ(messages[0].flags, toolkit::MB_OK);
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[0].text, "Error timeout");
+    EXPECT_EQ(messages[1].text, "Error Format");
+    EXPECT_EQ(messages[0].flags | messages[1].flags, toolkit::MB_OK);
 }
 
 TEST_F(HostUtil, RegistryHelpers)
 {
-    EXPECT_EQ(RegReadInt("LogBiTable", 0), 0);
     EXPECT_EQ(RegReadInt("BlocksPerChip", 77), 77);
     EXPECT_NE(dir.read("registry.ini").find("[SoftWare\\KOV6125\\MPTool]"), std::string::npos)
         << "a read leaves the key created";
@@ -313,24 +278,17 @@ TEST_F(HostUtil, RegistryHelpers)
     EXPECT_EQ(RegReadInteger(lang, "LanguageID", 0), 3);
     EXPECT_EQ(RegReadInteger(lang, "AddDir", -1), -1) << "a string is no integer";
 
-    // Another program folder holds another registry.
     testsupport::TempDir other;
     platform::SetProgramDir(other.path());
-    EXPECT_EQ(RegReadInt("BlocksPerChip", 5), 5);
+    EXPECT_EQ(RegReadInt("BlocksPerChip", 5), 5) << "another program folder holds another registry";
 }
 
 TEST(SetBit, MostSignificantBitFirstAndBounded)
 {
     std::array<uint8_t, 4> bitmap{};
-    EXPECT_TRUE(SetBit(bitmap, 0, true));
-    EXPECT_EQ(bitmap[0], 0x80);
-    EXPECT_TRUE(SetBit(bitmap, 9, true));
-    EXPECT_EQ(bitmap[1], 0x40);
-    EXPECT_TRUE(SetBit(bitmap, 8, true));
+    for (int bit : {0, 9, 8, 31})
+        EXPECT_TRUE(SetBit(bitmap, bit, true));
     EXPECT_TRUE(SetBit(bitmap, 9, false));
-    EXPECT_EQ(bitmap[1], 0x80) << "only bit 9 cleared";
-    EXPECT_TRUE(SetBit(bitmap, 31, true));
-    EXPECT_EQ(bitmap[3], 0x01);
     EXPECT_FALSE(SetBit(bitmap, 32, true));
     EXPECT_FALSE(SetBit(bitmap, -1, true));
     EXPECT_EQ(bitmap, (std::array<uint8_t, 4>{0x80, 0x80, 0x00, 0x01}));
@@ -342,7 +300,6 @@ TEST_F(HostUtil, SelectDirectoryThroughTheDialogs)
     dialogs.QueueFolder(std::nullopt);
     EXPECT_FALSE(SelectDirectory("", "Select Directory", path));
     EXPECT_EQ(path, "");
-
     dialogs.QueueFolder(std::string("/home/op/Music"));
     EXPECT_TRUE(SelectDirectory(dir.path(), "Select Directory", path));
     EXPECT_EQ(path, "/home/op/Music");
@@ -354,4 +311,114 @@ TEST_F(HostUtil, SelectDirectoryThroughTheDialogs)
     EXPECT_EQ(log[1].text, "Select Directory");
     EXPECT_EQ(log[1].caption, dir.path()) << "an existing folder is preselected";
     EXPECT_EQ(log[2].caption, "") << "a missing one is not";
+}
+
+// Folder trees copied onto the formatted disk, read back with mtools.
+class CopyTreeTest : public HostUtil {
+protected:
+    void SetUp() override
+    {
+        HostUtil::SetUp();
+        ASSERT_TRUE(platform::FormatVolume(disk, 0, true).ok);
+    }
+    // The volume's entries of one folder in directory order (folders end in '/').
+    Strings listing(const std::string& folder)
+    {
+        std::string out = run({"mdir", "-i", disk, "-b", "::" + folder}).output;
+        Strings names;
+        for (size_t pos = 0, end; pos < out.size(); pos = end + 1) {
+            end = out.find('\n', pos);
+            std::string line = out.substr(pos, end - pos);
+            names.push_back(line.substr(line.rfind('/', line.size() - 2) + 1));
+        }
+        return names;
+    }
+    std::string cat(const std::string& path) { return run({"mcopy", "-i", disk, "::" + path, "-"}).output; }
+    // The whole volume read back into a host folder must equal the source, hidden entries left out.
+    void expectCopyOf(const std::string& source, const std::string& onVolume)
+    {
+        std::string out = dir.file("readback");
+        fs::remove_all(out);
+        fs::create_directories(out);
+        EXPECT_TRUE(run({"mcopy", "-i", disk, "-s", "-n", "::/", out}).succeeded());
+        auto diff = run({"diff", "-r", "-x", ".*", "-x", "link to top", source, out + onVolume});
+        EXPECT_TRUE(diff.succeeded()) << diff.output << diff.errorOutput;
+        EXPECT_FALSE(fs::exists(out + onVolume + "/.hidden.txt"));
+        EXPECT_FALSE(fs::exists(out + onVolume + "/link to top")) << "linked folders are not entered";
+    }
+    testsupport::TempDir host;
+};
+
+TEST_F(CopyTreeTest, CopiesTheTreeFilesFirstSortedWithoutCaseHiddenSkipped)
+{
+    for (const char* name : {"c.txt", "B.txt", "a.txt", "beta/deep/x.bin", "\u00dcn\u00ef \u6b4c.mp3", "Alpha/one.txt",
+                             "empty/.keep", ".hidden.txt", ".config/settings"})
+        host.write(std::string("A/") + name, name);
+    host.write("A/Long file name.mp3", std::string(70000, 'x'));
+    host.write("elsewhere/loop.txt", "outside");
+    fs::create_directory_symlink(host.path(), host.file("A/link to top"));
+    fs::create_symlink(host.file("elsewhere/loop.txt"), host.file("A/linked file.txt"));
+
+    ASSERT_TRUE(CopyTree(host.file("A"), "E:\\"));
+    EXPECT_EQ(listing("/A"), (Strings{"a.txt", "B.txt", "c.txt", "linked file.txt", "Long file name.mp3",
+                                      "\u00dcn\u00ef \u6b4c.mp3", "Alpha/", "beta/", "empty/"}));
+    EXPECT_EQ(listing("/A/empty"), Strings{}) << "a folder of hidden entries arrives empty";
+    expectCopyOf(host.file("A"), "/A");
+    EXPECT_TRUE(fsckClean());
+}
+
+TEST_F(CopyTreeTest, ReusesAnExistingTargetAndOverwritesItsFiles)
+{
+    // Brackets are pattern characters to mtools; here they are plain names.
+    host.write("Music [live]/song [1].mp3", "first");
+    host.write("Music [live]/Set [2]/x.mp3", "x");
+    ASSERT_TRUE(CopyTree(host.file("Music [live]"), "E:\\"));
+    host.write("Music [live]/song [1].mp3", "second take");
+    host.write("Music [live]/new.mp3", "new");
+    ASSERT_TRUE(CopyTree(host.file("Music [live]"), "E:"));
+    EXPECT_EQ(cat("/Music [[]live]/song [[]1].mp3"), "second take");
+    EXPECT_EQ(listing("/"), Strings{"Music [live]/"});
+    expectCopyOf(host.file("Music [live]"), "/Music [live]");
+}
+
+TEST_F(CopyTreeTest, TrailingSeparatorCopiesTheContentsStraightIn)
+{
+    host.write("Top/x.txt", "x");
+    host.write("Top/Sub/y.txt", "y");
+    ASSERT_TRUE(platform::MakeVolumeFolder(disk, "/Dest").ok);
+    ASSERT_TRUE(CopyTree(host.file("Top") + "/", "E:\\Dest"));
+    EXPECT_EQ(listing("/Dest"), (Strings{"x.txt", "Sub/"}));
+    EXPECT_EQ(cat("/Dest/Sub/y.txt"), "y");
+    ASSERT_TRUE(CopyTree(host.file("Top/Sub") + "/", "E:\\"));
+    EXPECT_EQ(listing("/"), (Strings{"Dest/", "y.txt"}));
+}
+
+TEST_F(CopyTreeTest, FailuresStopTheCopyAndKeepWhatWasCopied)
+{
+    host.write("Only hidden/.a", "a");
+    ASSERT_TRUE(CopyTree(host.file("Only hidden"), "E:\\"));
+    EXPECT_EQ(listing("/Only hidden"), Strings{});
+    EXPECT_FALSE(CopyTree(host.file("no such folder"), "E:\\")) << "a source that cannot be read is no success";
+    EXPECT_EQ(listing("/"), Strings{"Only hidden/"});
+    EXPECT_FALSE(CopyTree(host.file("Only hidden"), "E:\\Missing\\Parent")) << "one level is made, not more";
+    EXPECT_FALSE(CopyTree(host.file("Only hidden"), "Q:\\")) << "no drive Q";
+    EXPECT_FALSE(CopyTree(host.file("Only hidden"), ""));
+
+    host.write("Broken/1.txt", "one");
+    fs::create_symlink(host.file("nowhere"), host.file("Broken/2 dangling.txt"));
+    host.write("Broken/3.txt", "three");
+    EXPECT_FALSE(CopyTree(host.file("Broken"), "E:\\"));
+    EXPECT_EQ(listing("/Broken"), Strings{"1.txt"});
+
+    host.write("prefer.dat", "prefs");
+    EXPECT_TRUE(CopyFileToDrive(host.file("prefer.dat"), "E:\\prefer.dat"));
+    host.write("prefer.dat", "prefs 2");
+    EXPECT_TRUE(CopyFileToDrive(host.file("prefer.dat"), "E:/prefer.dat"));
+    EXPECT_EQ(cat("/prefer.dat"), "prefs 2");
+    EXPECT_FALSE(CopyFileToDrive(host.file("missing.dat"), "E:\\x.dat"));
+    EXPECT_FALSE(CopyFileToDrive(host.file("prefer.dat"), "Q:\\x.dat"));
+    EXPECT_FALSE(CopyFileToDrive(host.file("prefer.dat"), "nonsense"));
+
+    fs::remove(disk); // the volume vanished
+    EXPECT_FALSE(CopyTree(host.file("Only hidden"), "E:\\"));
 }

@@ -11,8 +11,8 @@
 
 using platform::Direction;
 using testsupport::RecordedCall;
-using testsupport::RecordingTransport;
 using testsupport::ScriptedAnswer;
+using ::testing::ElementsAre;
 
 namespace {
 
@@ -26,6 +26,8 @@ std::string bytesOf(size_t n, int seed = 0)
     return s;
 }
 
+std::vector<uint8_t> head(const RecordedCall& c, size_t n) { return {c.cdb.begin(), c.cdb.begin() + n}; }
+
 class StreamTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -34,14 +36,6 @@ protected:
         transport->setFallback({{0x01}, true});
         transport->setCallLimit(1000); // a stream that never ends fails instead of hanging
     }
-
-    std::vector<uint32_t> pieceLengths() const
-    {
-        std::vector<uint32_t> lengths;
-        for (const auto& c : transport->calls())
-            lengths.push_back(c.length);
-        return lengths;
-    }
     std::string sentBytes() const
     {
         std::string s;
@@ -49,15 +43,12 @@ protected:
             s.append(c.data.begin(), c.data.end());
         return s;
     }
-    bool noHandleLeftOpen() const { return drive.noLetterHandleOpen(); }
 
     testsupport::TempDir dir;
     testsupport::RecordingDrive drive{kLetter};
-    const std::shared_ptr<RecordingTransport>& transport = drive.transport;
+    const std::shared_ptr<testsupport::RecordingTransport>& transport = drive.transport;
     const HANDLE handle = drive.handle;
 };
-
-// ---- piece streams ----
 
 struct Streamer {
     const char* name;
@@ -65,11 +56,7 @@ struct Streamer {
     uint8_t op0, op1;
     uint32_t timeout;
 };
-
-void PrintTo(const Streamer& s, std::ostream* os)
-{
-    *os << s.name;
-}
+void PrintTo(const Streamer& s, std::ostream* os) { *os << s.name; }
 
 const Streamer kStreamers[] = {
     {"Firmware", SendFirmwareFile, 0xEE, 0x78, 12},
@@ -78,251 +65,156 @@ const Streamer kStreamers[] = {
     {"Data", SendDataFile, 0xEE, 0x7B, 60},
 };
 
-struct PieceCase {
-    size_t fileSize;
-    std::vector<uint32_t> pieces;
-};
-
-class PieceTest : public StreamTest,
-                  public ::testing::WithParamInterface<std::tuple<Streamer, PieceCase>> {};
+class PieceTest : public StreamTest, public ::testing::WithParamInterface<Streamer> {};
 
 TEST_P(PieceTest, SendsTheFileIn2048BytePiecesEndingAtEndOfFile)
 {
-    const auto& [streamer, pc] = GetParam();
-    std::string content = bytesOf(pc.fileSize);
-    dir.write("flash/file.bin", content);
-    EXPECT_TRUE(streamer.send(handle, "flash\\file.bin"));
-    EXPECT_EQ(pieceLengths(), pc.pieces);
-    EXPECT_EQ(sentBytes(), content);
-    for (const RecordedCall& c : transport->calls()) {
-        EXPECT_EQ(c.cdb[0], streamer.op0);
-        EXPECT_EQ(c.cdb[1], streamer.op1);
-        EXPECT_EQ(c.direction, Direction::Out);
-        EXPECT_EQ(c.timeoutSeconds, streamer.timeout);
+    const Streamer& s = GetParam();
+    const std::pair<size_t, std::vector<uint32_t>> cases[] = {
+        {5000, {2048, 2048, 904}}, {4096, {2048, 2048, 0}}, {0, {0}}, {2048, {2048, 0}}};
+    for (const auto& [size, pieces] : cases) {
+        SCOPED_TRACE(size);
+        testsupport::RecordingDrive fresh{'R'};
+        fresh.transport->setCallLimit(1000);
+        const std::string content = bytesOf(size, int(size));
+        dir.write("flash/file.bin", content);
+        EXPECT_TRUE(s.send(fresh.handle, "flash\\file.bin"));
+        std::vector<uint32_t> lengths;
+        std::string sent;
+        for (const RecordedCall& c : fresh.transport->calls()) {
+            lengths.push_back(c.length);
+            sent.append(c.data.begin(), c.data.end());
+            EXPECT_THAT(head(c, 2), ElementsAre(s.op0, s.op1));
+            EXPECT_EQ(c.direction, Direction::Out);
+            EXPECT_EQ(c.timeoutSeconds, s.timeout);
+        }
+        EXPECT_EQ(lengths, pieces);
+        EXPECT_EQ(sent, content);
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Sizes, PieceTest,
-    ::testing::Combine(::testing::ValuesIn(kStreamers),
-                       ::testing::Values(PieceCase{5000, {2048, 2048, 904}},
-                                         PieceCase{4096, {2048, 2048, 0}},
-                                         PieceCase{0, {0}}, PieceCase{1, {1}},
-                                         PieceCase{2048, {2048, 0}})),
-    [](const auto& info) {
-        return std::string(std::get<0>(info.param).name) + "_" +
-               std::to_string(std::get<1>(info.param).fileSize);
-    });
-
-class StreamFailureTest : public StreamTest, public ::testing::WithParamInterface<Streamer> {};
-
-TEST_P(StreamFailureTest, StopsAtTheFirstFailingPiece)
+TEST_P(PieceTest, FailsAtTheFirstFailingPieceAndNeverSendsEmptyPiecesForever)
 {
     dir.write("file.bin", bytesOf(10000));
     transport->push({{}, true});
     transport->push({{}, false});
     EXPECT_FALSE(GetParam().send(handle, dir.file("file.bin")));
     EXPECT_EQ(transport->callCount(), 2u);
-}
 
-TEST_P(StreamFailureTest, FailsAtOnceForAFileThatDoesNotOpen)
-{
     EXPECT_FALSE(GetParam().send(handle, "missing.bin"));
-    EXPECT_EQ(transport->callCount(), 0u);
-}
-
-TEST_P(StreamFailureTest, EndsWithFailureOnAReadError)
-{
-    // A folder opens but every read fails: the stream must not send empty pieces forever.
+    // A folder opens but every read fails.
     std::filesystem::create_directories(dir.file("folder"));
     EXPECT_FALSE(GetParam().send(handle, "folder"));
-    EXPECT_EQ(transport->callCount(), 0u);
+    EXPECT_EQ(transport->callCount(), 2u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Streams, StreamFailureTest, ::testing::ValuesIn(kStreamers),
+INSTANTIATE_TEST_SUITE_P(Streams, PieceTest, ::testing::ValuesIn(kStreamers),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// ---- size announcement and byte sum ----
-
-TEST_F(StreamTest, WriteSetupAnnouncesTheFileSize)
+TEST_F(StreamTest, WriteSetupAnnouncesTheFileSizeAndNeverAnUnreadableFile)
 {
     dir.write("misc/prefer.dat", bytesOf(5000));
     EXPECT_TRUE(SendWriteSetup(handle, ".\\misc\\prefer.dat"));
-    auto c = transport->calls().at(0);
-    EXPECT_THAT(std::vector<uint8_t>(c.cdb.begin(), c.cdb.begin() + 6),
-                ::testing::ElementsAre(0xEF, 0x7A, 0x00, 0x00, 0x13, 0x88));
-
+    EXPECT_THAT(head(transport->calls().at(0), 6), ElementsAre(0xEF, 0x7A, 0x00, 0x00, 0x13, 0x88));
     transport->push({{0xFE}, true});
     EXPECT_FALSE(SendWriteSetup(handle, ".\\misc\\prefer.dat")) << "status bit 0 clear";
-}
 
-TEST_F(StreamTest, WriteSetupNeverAnnouncesAFileThatCannotBeOpened)
-{
-    EXPECT_FALSE(SendWriteSetup(handle, "misc\\nothing.dat"));
-    std::filesystem::create_directories(dir.file("misc/folder"));
-    EXPECT_FALSE(SendWriteSetup(handle, "misc\\folder"));
-    EXPECT_EQ(transport->callCount(), 0u);
-}
-
-TEST_F(StreamTest, WriteSetupAnnouncesSizesPast2GiBAndRefusesThosePast32Bits)
-{
-    // Sparse files: nothing is written to disk.
+    // Sparse files past 2 GiB; one past 32 bits would be announced as 0 bytes.
     dir.write("big/3g.iso", "");
     dir.write("big/4g.iso", "");
     std::filesystem::resize_file(dir.file("big/3g.iso"), 0xC0000000ull);
     std::filesystem::resize_file(dir.file("big/4g.iso"), 0x100000000ull);
     EXPECT_TRUE(SendWriteSetup(handle, "big\\3g.iso"));
-    EXPECT_FALSE(SendWriteSetup(handle, "big\\4g.iso")) << "would be announced as 0 bytes";
-    ASSERT_EQ(transport->callCount(), 1u);
-    auto c = transport->calls().at(0);
-    EXPECT_THAT(std::vector<uint8_t>(c.cdb.begin(), c.cdb.begin() + 6),
-                ::testing::ElementsAre(0xEF, 0x7A, 0xC0, 0x00, 0x00, 0x00));
+    EXPECT_THAT(head(transport->calls().at(2), 6), ElementsAre(0xEF, 0x7A, 0xC0, 0x00, 0x00, 0x00));
+    EXPECT_FALSE(SendWriteSetup(handle, "big\\4g.iso"));
+    EXPECT_FALSE(SendWriteSetup(handle, "misc\\nothing.dat"));
+    std::filesystem::create_directories(dir.file("misc/folder"));
+    EXPECT_FALSE(SendWriteSetup(handle, "misc\\folder"));
+    EXPECT_EQ(transport->callCount(), 3u);
 }
 
-struct SumCase {
-    std::string content;
-    uint16_t sum;
-};
-
-class ChecksumTest : public StreamTest, public ::testing::WithParamInterface<SumCase> {};
-
-TEST_P(ChecksumTest, SendsTheByteSumModulo65536)
+TEST_F(StreamTest, ChecksumSendsTheByteSumAndFollowsTheTransferResultOnly)
 {
-    dir.write("f.bin", GetParam().content);
-    EXPECT_EQ(FileByteSum(dir.file("f.bin")), GetParam().sum);
-    EXPECT_TRUE(SendFileChecksum(handle, "f.bin"));
-    auto c = transport->calls().at(0);
-    EXPECT_EQ(c.cdb[0], 0xEF);
-    EXPECT_EQ(c.cdb[1], 0x79);
-    EXPECT_EQ(c.cdb[2], GetParam().sum >> 8);
-    EXPECT_EQ(c.cdb[3], GetParam().sum & 0xFF);
-}
-
-INSTANTIATE_TEST_SUITE_P(Sums, ChecksumTest,
-                         ::testing::Values(SumCase{"abc", 0x0126},
-                                           SumCase{std::string(300, '\xFF'), 0x2AD4},
-                                           SumCase{"", 0}));
-
-TEST_F(StreamTest, ChecksumFollowsTheTransferResultOnly)
-{
-    dir.write("f.bin", "abc");
-    transport->push({{0x00}, true});
-    EXPECT_TRUE(SendFileChecksum(handle, "f.bin")) << "a transfer result, not a status";
+    const std::pair<std::string, uint16_t> sums[] = {{"abc", 0x0126}, {std::string(300, '\xFF'), 0x2AD4}, {"", 0}};
+    for (const auto& [content, sum] : sums) {
+        dir.write("f.bin", content);
+        EXPECT_EQ(FileByteSum(dir.file("f.bin")), sum);
+        transport->push({{0x00}, true}); // a transfer result, not a status
+        EXPECT_TRUE(SendFileChecksum(handle, "f.bin"));
+        EXPECT_THAT(head(transport->calls().back(), 4), ElementsAre(0xEF, 0x79, sum >> 8, sum & 0xFF));
+    }
     transport->push({{0x01}, false});
     EXPECT_FALSE(SendFileChecksum(handle, "f.bin"));
     EXPECT_FALSE(SendFileChecksum(handle, "none.bin"));
     std::filesystem::create_directories(dir.file("folder"));
     EXPECT_FALSE(SendFileChecksum(handle, "folder"));
-    EXPECT_EQ(transport->callCount(), 2u) << "no sum is sent for a file that cannot be read";
+    EXPECT_EQ(transport->callCount(), 4u) << "no sum is sent for a file that cannot be read";
 }
-
-// ---- loader upload ----
 
 TEST_F(StreamTest, UploadFirmwareSendsSizePiecesAndSumThenCloses)
 {
     dir.write("misc/FSM01.BIN", bytesOf(3000, 3));
-    auto size = FileSizeOf("misc\\FSM01.BIN");
-    ASSERT_EQ(size, 3000u);
+    ASSERT_EQ(FileSizeOf("misc\\FSM01.BIN"), 3000u);
     EXPECT_TRUE(UploadFirmware(kLetter, 3000, ".\\misc\\FSM01.BIN"));
     auto calls = transport->calls();
     ASSERT_EQ(calls.size(), 4u);
-    EXPECT_THAT(std::vector<uint8_t>(calls[0].cdb.begin(), calls[0].cdb.begin() + 6),
-                ::testing::ElementsAre(0xEF, 0x77, 0x00, 0x00, 0x0B, 0xB8));
+    EXPECT_THAT(head(calls[0], 6), ElementsAre(0xEF, 0x77, 0x00, 0x00, 0x0B, 0xB8));
     EXPECT_EQ(calls[1].opcode(), 0x78);
     EXPECT_EQ(calls[1].length, 2048u);
     EXPECT_EQ(calls[2].opcode(), 0x78);
     EXPECT_EQ(calls[2].length, 952u);
-    EXPECT_EQ(calls[3].opcode(), 0x79);
     EXPECT_EQ(sentBytes(), bytesOf(3000, 3));
     uint16_t sum = *FileByteSum(dir.file("misc/FSM01.BIN"));
-    EXPECT_EQ(calls[3].cdb[2], sum >> 8);
-    EXPECT_EQ(calls[3].cdb[3], sum & 0xFF);
-    EXPECT_TRUE(noHandleLeftOpen());
+    EXPECT_THAT(head(calls[3], 4), ElementsAre(0xEF, 0x79, sum >> 8, sum & 0xFF));
+    EXPECT_TRUE(drive.noLetterHandleOpen());
 }
 
-struct UploadFailure {
-    const char* name;
-    size_t failingCall; // 0-based index of the call that fails
-    size_t callsMade;
-};
-
-class UploadFailureTest : public StreamTest, public ::testing::WithParamInterface<UploadFailure> {};
-
-TEST_P(UploadFailureTest, StopsAtTheFailingStepAndClosesTheDrive)
+TEST_F(StreamTest, UploadFirmwareStopsAtEachFailingStepAndClosesTheDrive)
 {
     dir.write("misc/FSM01.BIN", bytesOf(3000));
-    const size_t failing = GetParam().failingCall;
-    transport->setResponder([this, failing](const RecordedCall&) {
-        return ScriptedAnswer{{0x01}, transport->callCount() != failing};
-    });
-    EXPECT_FALSE(UploadFirmware(kLetter, 3000, "misc\\FSM01.BIN"));
-    EXPECT_EQ(transport->callCount(), GetParam().callsMade);
-    EXPECT_TRUE(noHandleLeftOpen());
-}
-
-INSTANTIATE_TEST_SUITE_P(Steps, UploadFailureTest,
-                         ::testing::Values(UploadFailure{"Begin", 0, 1},
-                                           UploadFailure{"FirstPiece", 1, 2},
-                                           UploadFailure{"LastPiece", 2, 3},
-                                           UploadFailure{"Checksum", 3, 4}),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(StreamTest, UploadFirmwareSendsNothingWithoutDriveOrFile)
-{
-    dir.write("misc/FSM01.BIN", "x");
-    EXPECT_FALSE(UploadFirmware('Q', 1, "misc\\FSM01.BIN"));
+    for (size_t failing : {0, 1, 2, 3}) { // begin, first piece, last piece, checksum
+        testsupport::RecordingDrive fresh{'U'};
+        auto* t = fresh.transport.get();
+        t->setResponder([t, failing](const RecordedCall&) {
+            return ScriptedAnswer{{0x01}, t->callCount() != failing};
+        });
+        EXPECT_FALSE(UploadFirmware('U', 3000, "misc\\FSM01.BIN")) << failing;
+        EXPECT_EQ(t->callCount(), failing + 1);
+        EXPECT_TRUE(fresh.noLetterHandleOpen());
+    }
+    EXPECT_FALSE(UploadFirmware('Q', 1, "misc\\FSM01.BIN")) << "no drive Q";
     EXPECT_FALSE(UploadFirmware(kLetter, 0xFFFFFFFF, "misc\\gone.BIN"));
     EXPECT_EQ(transport->callCount(), 0u);
-    EXPECT_TRUE(noHandleLeftOpen());
+    EXPECT_TRUE(drive.noLetterHandleOpen());
 }
 
-// ---- one-line wrappers ----
-
-struct Wrapper {
-    const char* name;
-    bool (*call)(HANDLE);
-    uint8_t opcode;
-};
-
-class WrapperTest : public StreamTest, public ::testing::WithParamInterface<Wrapper> {};
-
-TEST_P(WrapperTest, SucceedsOnlyWithStatusBitZeroSet)
+TEST_F(StreamTest, WrappersSucceedOnlyWithStatusBitZeroSet)
 {
-    transport->push({{0x01}, true});
-    transport->push({{0xFE}, true});
-    transport->push({{0x01}, false});
-    EXPECT_TRUE(GetParam().call(handle));
-    EXPECT_FALSE(GetParam().call(handle));
-    EXPECT_FALSE(GetParam().call(handle));
-    EXPECT_EQ(transport->calls().at(0).opcode(), GetParam().opcode);
-}
+    const std::pair<bool (*)(HANDLE), uint8_t> wrappers[] = {
+        {SendWriteEnd, 0x7C}, {StartDisk, 0x73}, {CheckSpiBadBlocks, 0x72}, {ChangeToHiddenDisk, 0x92}};
+    for (const auto& [call, opcode] : wrappers) {
+        transport->push({{0x01}, true});
+        transport->push({{0xFE}, true});
+        transport->push({{0x01}, false});
+        EXPECT_TRUE(call(handle));
+        EXPECT_FALSE(call(handle));
+        EXPECT_FALSE(call(handle));
+        EXPECT_EQ(transport->calls().back().opcode(), opcode);
+    }
 
-INSTANTIATE_TEST_SUITE_P(Commands, WrapperTest,
-                         ::testing::Values(Wrapper{"WriteEnd", SendWriteEnd, 0x7C},
-                                           Wrapper{"StartDisk", StartDisk, 0x73},
-                                           Wrapper{"SpiBadBlocks", CheckSpiBadBlocks, 0x72},
-                                           Wrapper{"HiddenDisk", ChangeToHiddenDisk, 0x92}),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(StreamTest, ParityCheckAndDeviceFlag)
-{
     transport->push({{0x03, 0x00}, true});
     EXPECT_EQ(CheckFirmwareParity(handle), 1);
     transport->push({{0x02, 0x00}, true});
     EXPECT_EQ(CheckFirmwareParity(handle), 0);
-
+    EXPECT_EQ(transport->calls().back().opcode(), 0x87);
     transport->push({{0x5A}, true});
     EXPECT_EQ(ReadDeviceFlag(handle), 0x5A);
     transport->push({{0x5A}, false});
     EXPECT_EQ(ReadDeviceFlag(handle), 0) << "whatever the device would have answered";
-    auto calls = transport->calls();
-    ASSERT_EQ(calls.size(), 4u);
-    EXPECT_EQ(calls[0].opcode(), 0x87);
-    EXPECT_EQ(calls[2].opcode(), 0x8B);
+    EXPECT_EQ(transport->calls().back().opcode(), 0x8B);
 }
 
-// ---- flash ID of a flash description file ----
-
+// A flash description record with the id at byte 155.
 std::string recordWithId(size_t size, std::initializer_list<uint8_t> id)
 {
     std::string r = bytesOf(size, 1);
@@ -335,23 +227,18 @@ std::string recordWithId(size_t size, std::initializer_list<uint8_t> id)
 
 TEST_F(StreamTest, ReadsTheBigEndianFlashIdOfADescriptionFile)
 {
-    dir.write("flash/a.txt", recordWithId(512, {0x01, 0x02, 0x03, 0x04, 0x05}));
+    dir.write("flash/a.txt", recordWithId(512, {1, 2, 3, 4, 5}));
     EXPECT_EQ(ReadFileBigEndianValue(5, "flash\\a.txt"), 0x0102030405ull);
     EXPECT_EQ(ReadFileBigEndianValue(4, "flash\\a.txt"), 0x01020304ull);
     EXPECT_EQ(ReadFileBigEndianValue(3, "flash\\a.txt"), 0u);
-
-    dir.write("flash/neg.txt", recordWithId(512, {0x98, 0x02, 0x03, 0x04, 0x05}));
+    dir.write("flash/neg.txt", recordWithId(512, {0x98, 2, 3, 4, 5}));
     EXPECT_EQ(ReadFileBigEndianValue(4, "flash\\neg.txt"), 0xFFFFFFFF98020304ull) << "sign-extended";
     EXPECT_EQ(ReadFileBigEndianValue(5, "flash\\neg.txt"), 0x9802030405ull);
-}
 
-TEST_F(StreamTest, ShortOrMissingDescriptionFilesGiveZeroOrZeroPadding)
-{
     dir.write("flash/short.txt", std::string(127, '\x11'));
     EXPECT_EQ(ReadFileBigEndianValue(5, "flash\\short.txt"), 0u);
     EXPECT_EQ(ReadFileBigEndianValue(5, "flash\\none.txt"), 0u);
-    // 157 bytes: the id's last two bytes lie past the end and count as 0.
-    dir.write("flash/cut.txt", recordWithId(157, {0xAB, 0xCD}));
+    dir.write("flash/cut.txt", recordWithId(157, {0xAB, 0xCD})); // the id's last bytes past the end count as 0
     EXPECT_EQ(ReadFileBigEndianValue(5, "flash\\cut.txt"), 0xABCD000000ull);
     dir.write("flash/min.txt", std::string(128, '\x11'));
     EXPECT_EQ(ReadFileBigEndianValue(5, "flash\\min.txt"), 0u);

@@ -1,3 +1,4 @@
+#include "platform/PortIdentity.h"
 #include "platform/Process.h"
 #include "support/TempDir.h"
 
@@ -11,10 +12,12 @@
 #include <poll.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
-#include <unistd.h>
 #include <thread>
+#include <unistd.h>
 
 using namespace platform;
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
 
 namespace {
 
@@ -29,16 +32,7 @@ bool processGone(int pid)
     return close != std::string::npos && close + 2 < line.size() && line[close + 2] == 'Z';
 }
 
-ProcessOptions captured(uint32_t timeoutMs = 0)
-{
-    ProcessOptions o;
-    o.captureOutput = true;
-    o.timeoutMs = timeoutMs;
-    return o;
-}
-
-// For a process that is not our child: waits (without sleeping) until its end is
-// visible, since a kill is delivered a moment after kill() returns.
+// For a process that is not our child: a kill is delivered a moment after kill() returns.
 bool endsWithin(int pid, int ms)
 {
     int fd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
@@ -48,6 +42,14 @@ bool endsWithin(int pid, int ms)
     bool ended = ::poll(&p, 1, ms) == 1;
     ::close(fd);
     return ended;
+}
+
+ProcessOptions captured(uint32_t timeoutMs = 0)
+{
+    ProcessOptions o;
+    o.captureOutput = true;
+    o.timeoutMs = timeoutMs;
+    return o;
 }
 
 } // namespace
@@ -62,12 +64,18 @@ TEST(Process, PassesArgumentsLiterallyAndCapturesOutputAndStatus)
     EXPECT_TRUE(r.started);
     EXPECT_FALSE(r.succeeded());
     EXPECT_EQ(r.exitCode, 3);
-    EXPECT_EQ(r.output, "out\n");
-    EXPECT_EQ(r.errorOutput, "err\n");
+    EXPECT_EQ(r.output + r.errorOutput, "out\nerr\n");
 
     r = RunProcess({"sh", "-c", "kill -TERM $$"}, captured());
     EXPECT_FALSE(r.succeeded());
     EXPECT_EQ(r.signal, SIGTERM);
+
+    for (const auto& argv : std::vector<std::vector<std::string>>{{"mptool-no-such-program"}, {"/nonexistent/tool"}, {}}) {
+        r = RunProcess(argv, captured());
+        EXPECT_FALSE(r.started);
+        EXPECT_FALSE(r.succeeded());
+        EXPECT_NE(r.error.find(argv.empty() ? "" : argv[0]), std::string::npos) << r.error;
+    }
 }
 
 TEST(Process, FeedsStandardInputFromAFileAndSetsEnvironmentAndFolder)
@@ -76,21 +84,14 @@ TEST(Process, FeedsStandardInputFromAFileAndSetsEnvironmentAndFolder)
     dir.write("answers.txt", "y\r\nline two\n");
     ProcessOptions o = captured();
     o.stdinPath = dir.file("answers.txt");
-    auto r = RunProcess({"cat"}, o);
-    ASSERT_TRUE(r.succeeded()) << r.error;
-    EXPECT_EQ(r.output, "y\r\nline two\n");
-
-    // Without an input file the child reads an empty standard input, never ours.
-    r = RunProcess({"cat"}, captured());
-    ASSERT_TRUE(r.succeeded());
-    EXPECT_EQ(r.output, "");
+    EXPECT_EQ(RunProcess({"cat"}, o).output, "y\r\nline two\n");
+    EXPECT_EQ(RunProcess({"cat"}, captured()).output, "") << "never our own standard input";
 
     o = captured();
     o.environment = {{"MPTOOL_PROBE", "x y"}, {"PATH", "/usr/bin:/bin"}};
     o.workingDir = dir.path();
-    r = RunProcess({"sh", "-c", "echo \"$MPTOOL_PROBE\"; echo \"$PATH\"; pwd"}, o);
-    ASSERT_TRUE(r.succeeded());
-    EXPECT_EQ(r.output, "x y\n/usr/bin:/bin\n" + dir.path() + "\n");
+    EXPECT_EQ(RunProcess({"sh", "-c", "echo \"$MPTOOL_PROBE\"; echo \"$PATH\"; pwd"}, o).output,
+              "x y\n/usr/bin:/bin\n" + dir.path() + "\n");
 
     // A named pipe that nobody writes to is an empty input, not a wait.
     ASSERT_EQ(::mkfifo(dir.file("pipe").c_str(), 0600), 0);
@@ -104,7 +105,7 @@ TEST(Process, FeedsStandardInputFromAFileAndSetsEnvironmentAndFolder)
         ::close(::open(dir.file("pipe").c_str(), O_WRONLY | O_NONBLOCK));
     runner.join();
     EXPECT_TRUE(returned) << "opening the input waited for a writer";
-    r = finished.get();
+    auto r = finished.get();
     EXPECT_TRUE(r.succeeded()) << r.error;
     EXPECT_EQ(r.output, "");
 
@@ -114,45 +115,29 @@ TEST(Process, FeedsStandardInputFromAFileAndSetsEnvironmentAndFolder)
     EXPECT_NE(r.error.find("missing.txt"), std::string::npos);
 }
 
-TEST(Process, MissingProgramIsAClearFailure)
+TEST(Process, TimeLimitKillsTheChildAndItsGroupAndNoGrandchildHoldsTheWait)
 {
-    auto r = RunProcess({"mptool-no-such-program"}, captured());
-    EXPECT_FALSE(r.started);
-    EXPECT_FALSE(r.succeeded());
-    EXPECT_NE(r.error.find("mptool-no-such-program"), std::string::npos);
-
-    r = RunProcess({"/nonexistent/folder/tool"});
-    EXPECT_FALSE(r.started);
-    r = RunProcess({});
-    EXPECT_FALSE(r.started);
-}
-
-TEST(Process, TimeLimitKillsTheChildAndItsGroupOnly)
-{
-    auto start = std::chrono::steady_clock::now();
+    auto start = Clock::now();
     auto r = RunProcess({"sleep", "30"}, captured(100));
     EXPECT_TRUE(r.started);
     EXPECT_TRUE(r.timedOut);
     EXPECT_FALSE(r.succeeded());
     EXPECT_TRUE(processGone(r.pid));
 
-    // What the child started goes with it.
     r = RunProcess({"sh", "-c", "sleep 30 & echo $!; wait"}, captured(200));
     EXPECT_TRUE(r.timedOut);
     int grandchild = std::atoi(r.output.c_str());
     ASSERT_GT(grandchild, 0);
     EXPECT_TRUE(processGone(r.pid));
-    EXPECT_TRUE(endsWithin(grandchild, 1000));
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
-}
+    EXPECT_TRUE(endsWithin(grandchild, 1000)) << "what the child started goes with it";
+    EXPECT_LT(Clock::now() - start, milliseconds(1500));
 
-TEST(Process, ReturnsWhenTheChildEndsEvenIfAGrandchildHoldsItsOutput)
-{
-    auto start = std::chrono::steady_clock::now();
-    auto r = RunProcess({"sh", "-c", "sleep 30 & echo $!"}, captured(5000));
+    // The child ends while a grandchild still holds its output.
+    start = Clock::now();
+    r = RunProcess({"sh", "-c", "sleep 30 & echo $!"}, captured(5000));
     ASSERT_TRUE(r.succeeded());
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
-    int grandchild = std::atoi(r.output.c_str());
+    EXPECT_LT(Clock::now() - start, milliseconds(1000));
+    grandchild = std::atoi(r.output.c_str());
     ASSERT_GT(grandchild, 0);
     ::kill(grandchild, SIGKILL);
 }
@@ -160,25 +145,22 @@ TEST(Process, ReturnsWhenTheChildEndsEvenIfAGrandchildHoldsItsOutput)
 TEST(Process, ManyThreadsRunTheirOwnChildren)
 {
     constexpr int kThreads = 8;
-    std::string outputs[kThreads];
-    bool ok[kThreads] = {};
+    std::string outputs[kThreads], expected[kThreads];
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t)
-        threads.emplace_back([t, &outputs, &ok] {
+        threads.emplace_back([t, &outputs] {
             for (int i = 0; i < 5; ++i) {
-                auto r = RunProcess({"sh", "-c", "echo $0-$1; exit $0", std::to_string(t), std::to_string(i)}, captured(5000));
-                ok[t] = r.started && r.exitCode == t;
-                outputs[t] += r.output;
+                auto r = RunProcess({"sh", "-c", "echo $0-$1; exit $0", std::to_string(t), std::to_string(i)},
+                                    captured(5000));
+                outputs[t] += r.output + (r.started && r.exitCode == t ? "" : "!");
             }
         });
     for (auto& th : threads)
         th.join();
     for (int t = 0; t < kThreads; ++t) {
-        EXPECT_TRUE(ok[t]);
-        std::string expected;
         for (int i = 0; i < 5; ++i)
-            expected += std::to_string(t) + "-" + std::to_string(i) + "\n";
-        EXPECT_EQ(outputs[t], expected);
+            expected[t] += std::to_string(t) + "-" + std::to_string(i) + "\n";
+        EXPECT_EQ(outputs[t], expected[t]);
     }
 }
 
@@ -199,14 +181,14 @@ TEST(Process, AChildReapedElsewhereEndsTheWaitWithAReason)
     struct sigaction ignore {}, old {};
     ignore.sa_handler = SIG_IGN;
     ASSERT_EQ(::sigaction(SIGCHLD, &ignore, &old), 0);
-    auto start = std::chrono::steady_clock::now();
+    auto start = Clock::now();
     auto r = RunProcess({"true"}, captured(1500));
     ::sigaction(SIGCHLD, &old, nullptr);
     EXPECT_TRUE(r.started);
     EXPECT_FALSE(r.timedOut) << "the wait ends when the child does";
     EXPECT_FALSE(r.succeeded());
     EXPECT_NE(r.error.find("cannot wait for true"), std::string::npos) << r.error;
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
+    EXPECT_LT(Clock::now() - start, milliseconds(1000));
 }
 
 TEST(Process, ACaptureKeepsAtMostOneMebibyteAndTheChildStillEnds)
@@ -214,4 +196,29 @@ TEST(Process, ACaptureKeepsAtMostOneMebibyteAndTheChildStillEnds)
     auto r = RunProcess({"head", "-c", "3000000", "/dev/zero"}, captured(5000));
     ASSERT_TRUE(r.succeeded()) << r.error;
     EXPECT_EQ(r.output.size(), 1u << 20);
+}
+
+TEST(PortIdentity, NumberFromOutputElseExitStatusAndNothingPastTheLimit)
+{
+    testsupport::TempDir dir;
+    auto script = [&](const std::string& body) {
+        dir.write("usbdos", "#!/bin/sh\n" + body + "\n");
+        ::chmod(dir.file("usbdos").c_str(), 0755);
+        return dir.file("usbdos");
+    };
+    const std::pair<const char*, uint32_t> cases[] = {
+        {"echo 123", 123}, {"printf ' 1234\\r\\n'", 1234}, {"echo 2147483647", 2147483647u},
+        {"echo 2147483648", 0}, {"echo 12x", 0}, {"echo -5", 0},
+        {"exit 45", 45},     // prints nothing: the exit status counts
+        {"echo; exit 7", 7}, // blank output is nothing printed
+        {"echo \"$1\"", 5},  // the argument arrives as given
+        {"kill -KILL $$", 0},
+    };
+    for (const auto& [body, expected] : cases)
+        EXPECT_EQ(RunPortIdentityProgram(script(body), 5, 5000), expected) << body;
+    EXPECT_EQ(RunPortIdentityProgram(dir.file("missing"), 5, 5000), 0u);
+
+    auto start = Clock::now();
+    EXPECT_EQ(RunPortIdentityProgram(script("echo 123; sleep 30"), 1, 100), 0u);
+    EXPECT_LT(Clock::now() - start, milliseconds(1000));
 }

@@ -12,29 +12,25 @@ using platform::SgIoTransport;
 
 namespace {
 
-// What the backend handed to the ioctl, copied while the pointers are still valid.
-struct SeenHeader {
-    sg_io_hdr_t header;
-    std::vector<uint8_t> cdb;
-};
-
 // How the fake kernel finishes one request.
 struct Outcome {
     int rc = 0;
-    unsigned short host = 0;
-    unsigned short driver = 0;
+    unsigned short host = 0, driver = 0;
     unsigned char status = 0;
     std::vector<uint8_t> sense;
 };
 
+// Records what the backend handed to the ioctl while the pointers are still valid.
 struct FakeKernel {
-    std::vector<Outcome> outcomes; // one per call; the last repeats
-    std::vector<SeenHeader> seen;
+    std::vector<Outcome> outcomes{Outcome{0, 0, 0, 0, {}}}; // one per call; the last repeats
+    std::vector<sg_io_hdr_t> seen;
+    std::vector<std::vector<uint8_t>> cdbs;
 
-    SgIoTransport::Ioctl ioctl()
+    SgIoTransport transport()
     {
-        return [this](int, sg_io_hdr_t* h) {
-            seen.push_back({*h, std::vector<uint8_t>(h->cmdp, h->cmdp + h->cmd_len)});
+        return SgIoTransport(-1, [this](int, sg_io_hdr_t* h) {
+            seen.push_back(*h);
+            cdbs.emplace_back(h->cmdp, h->cmdp + h->cmd_len);
             const Outcome& o = outcomes.at(std::min(seen.size(), outcomes.size()) - 1);
             if (o.rc != 0) {
                 errno = EIO;
@@ -48,70 +44,47 @@ struct FakeKernel {
                 std::memcpy(h->sbp, o.sense.data(), n);
             h->sb_len_wr = static_cast<unsigned char>(n);
             return 0;
-        };
+        });
     }
 };
-
-std::vector<uint8_t> fixedSense(uint8_t key)
-{
-    std::vector<uint8_t> s(18, 0);
-    s[0] = 0x70;
-    s[2] = key;
-    s[7] = 10;
-    return s;
-}
-
-std::vector<uint8_t> descriptorSense(uint8_t key)
-{
-    return {0x72, key, 0x29, 0x00, 0, 0, 0, 0};
-}
 
 TEST(SgIoTransport, BuildsTheHeaderFromTheRequest)
 {
     struct Case {
         Direction direction;
-        uint32_t length;
+        uint32_t length, timeout;
         int expectedDirection;
-    };
-    const Case cases[] = {
-        {Direction::In, 5, SG_DXFER_FROM_DEV},
-        {Direction::Out, 2048, SG_DXFER_TO_DEV},
-        {Direction::None, 0, SG_DXFER_NONE},
-        {Direction::In, 0, SG_DXFER_NONE},
+        unsigned expectedMs;
+    } cases[] = {
+        {Direction::In, 5, 12, SG_DXFER_FROM_DEV, 12000},
+        {Direction::Out, 2048, 300, SG_DXFER_TO_DEV, 300000},
+        {Direction::None, 0, 12, SG_DXFER_NONE, 12000},
+        {Direction::In, 0, 0xFFFFFFFF, SG_DXFER_NONE, 0xFFFFFFFF}, // no wrap
     };
     for (const Case& c : cases) {
         FakeKernel kernel;
-        kernel.outcomes = {{}};
-        SgIoTransport transport(-1, kernel.ioctl());
+        auto transport = kernel.transport();
         const uint8_t cdb[10] = {0xEE, 0x95, 1, 2, 3, 4, 0, 1, 0x5A, 0};
         std::vector<uint8_t> data(4096);
-        EXPECT_TRUE(transport.execute(cdb, 10, c.direction, data.data(), c.length, 12));
+        EXPECT_TRUE(transport.execute(cdb, 10, c.direction, data.data(), c.length, c.timeout));
         ASSERT_EQ(kernel.seen.size(), 1u);
-        const sg_io_hdr_t& h = kernel.seen[0].header;
+        const sg_io_hdr_t& h = kernel.seen[0];
         EXPECT_EQ(h.interface_id, 'S');
         EXPECT_EQ(h.dxfer_direction, c.expectedDirection);
         EXPECT_EQ(h.dxfer_len, c.length);
         EXPECT_EQ(h.dxferp, c.length ? data.data() : nullptr);
         EXPECT_EQ(h.cmd_len, 10);
-        EXPECT_EQ(kernel.seen[0].cdb, std::vector<uint8_t>(cdb, cdb + 10));
+        EXPECT_EQ(kernel.cdbs[0], std::vector<uint8_t>(cdb, cdb + 10));
         EXPECT_EQ(h.mx_sb_len, SgIoTransport::kSenseLength);
         EXPECT_NE(h.sbp, nullptr);
-        EXPECT_EQ(h.timeout, 12000u) << "milliseconds";
+        EXPECT_EQ(h.timeout, c.expectedMs);
     }
 }
 
-TEST(SgIoTransport, TimeoutsAreMillisecondsWithoutWrapping)
-{
-    FakeKernel kernel;
-    kernel.outcomes = {{}};
-    SgIoTransport transport(-1, kernel.ioctl());
-    const uint8_t cdb[6] = {0xEF, 0x72};
-    uint8_t reply[1];
-    transport.execute(cdb, 6, Direction::In, reply, 1, 300);
-    transport.execute(cdb, 6, Direction::In, reply, 1, 0xFFFFFFFF);
-    EXPECT_EQ(kernel.seen.at(0).header.timeout, 300000u);
-    EXPECT_EQ(kernel.seen.at(1).header.timeout, 0xFFFFFFFFu);
-}
+std::vector<uint8_t> fixedSense(uint8_t key) { return {0x70, 0, key, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}; }
+std::vector<uint8_t> descriptorSense(uint8_t key) { return {0x72, key, 0x29, 0, 0, 0, 0, 0}; }
+constexpr unsigned char kCheck = 0x02, kBusy = 0x08, kReservation = 0x18;
+constexpr unsigned short kSense = 0x08; // driver status: sense data present
 
 struct ResultCase {
     const char* name;
@@ -126,53 +99,48 @@ TEST_P(SgIoResultTest, MapsTheKernelsAnswerToTheResult)
 {
     FakeKernel kernel;
     kernel.outcomes = GetParam().outcomes;
-    SgIoTransport transport(-1, kernel.ioctl());
+    auto transport = kernel.transport();
     const uint8_t cdb[6] = {0xEF, 0x7C};
     uint8_t reply[1] = {};
     EXPECT_EQ(transport.execute(cdb, 6, Direction::In, reply, 1, 12), GetParam().success);
     EXPECT_EQ(kernel.seen.size(), GetParam().calls);
 }
 
-constexpr unsigned char kGood = 0x00, kCheck = 0x02, kBusy = 0x08, kReservation = 0x18;
-
 Outcome answer(int rc, unsigned short host = 0, unsigned short driver = 0, unsigned char status = 0,
                std::vector<uint8_t> sense = {})
 {
     return Outcome{rc, host, driver, status, std::move(sense)};
 }
+const Outcome kUnitAttention = answer(0, 0, kSense, kCheck, fixedSense(0x06));
 
 INSTANTIATE_TEST_SUITE_P(
     Outcomes, SgIoResultTest,
     ::testing::Values(
-        ResultCase{"Good", {answer(0)}, true, 1},
-        ResultCase{"IoctlFails", {answer(-1)}, false, 1},
+        ResultCase{"Good", {answer(0)}, true, 1}, ResultCase{"IoctlFails", {answer(-1)}, false, 1},
         ResultCase{"HostNoConnect", {answer(0, 0x01)}, false, 1},
         ResultCase{"HostTimeout", {answer(0, 0x03)}, false, 1},
         ResultCase{"DriverTimeout", {answer(0, 0, 0x06)}, false, 1},
         ResultCase{"DriverError", {answer(0, 0, 0x04)}, false, 1},
         ResultCase{"DriverSuggestionOnlyIsFine", {answer(0, 0, 0x10)}, true, 1},
-        ResultCase{"SenseWithGoodStatus", {answer(0, 0, 0x08, kGood, fixedSense(0x01))}, true, 1},
-        ResultCase{"CheckConditionMediumError", {answer(0, 0, 0x08, kCheck, fixedSense(0x03))}, false, 1},
-        ResultCase{"CheckConditionIllegalRequest", {answer(0, 0, 0x08, kCheck, fixedSense(0x05))}, false, 1},
+        ResultCase{"SenseWithGoodStatus", {answer(0, 0, kSense, 0, fixedSense(0x01))}, true, 1},
+        ResultCase{"CheckConditionMediumError", {answer(0, 0, kSense, kCheck, fixedSense(0x03))}, false, 1},
+        ResultCase{"CheckConditionIllegalRequest", {answer(0, 0, kSense, kCheck, fixedSense(0x05))}, false, 1},
         ResultCase{"CheckConditionWithoutSense", {answer(0, 0, 0, kCheck)}, false, 1},
         ResultCase{"Busy", {answer(0, 0, 0, kBusy)}, false, 1},
         ResultCase{"ReservationConflict", {answer(0, 0, 0, kReservation)}, false, 1},
-        ResultCase{"UnitAttentionThenGood", {answer(0, 0, 0x08, kCheck, fixedSense(0x06)), answer(0)}, true, 2},
+        ResultCase{"UnitAttentionThenGood", {kUnitAttention, answer(0)}, true, 2},
         ResultCase{"UnitAttentionDescriptorThenGood",
-                   {answer(0, 0, 0x08, kCheck, descriptorSense(0x06)), answer(0)}, true, 2},
-        ResultCase{"UnitAttentionTwice", {answer(0, 0, 0x08, kCheck, fixedSense(0x06))}, false, 2},
-        ResultCase{"UnitAttentionThenIoctlFails",
-                   {answer(0, 0, 0x08, kCheck, fixedSense(0x06)), answer(-1)}, false, 2},
-        ResultCase{"UnitAttentionButHostError", {answer(0, 0x07, 0x08, kCheck, fixedSense(0x06))}, false, 1}),
+                   {answer(0, 0, kSense, kCheck, descriptorSense(0x06)), answer(0)}, true, 2},
+        ResultCase{"UnitAttentionTwice", {kUnitAttention}, false, 2},
+        ResultCase{"UnitAttentionThenIoctlFails", {kUnitAttention, answer(-1)}, false, 2},
+        ResultCase{"UnitAttentionButHostError", {answer(0, 0x07, kSense, kCheck, fixedSense(0x06))}, false, 1}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(SgIoTransport, RefusesMalformedRequestsWithoutCallingTheKernel)
 {
     FakeKernel kernel;
-    kernel.outcomes = {{}};
-    SgIoTransport transport(-1, kernel.ioctl());
-    uint8_t cdb[17] = {0x12};
-    uint8_t data[8];
+    auto transport = kernel.transport();
+    uint8_t cdb[17] = {0x12}, data[8];
     EXPECT_FALSE(transport.execute(cdb, 17, Direction::In, data, 8, 12));
     EXPECT_FALSE(transport.execute(cdb, 0, Direction::In, data, 8, 12));
     EXPECT_FALSE(transport.execute(nullptr, 6, Direction::In, data, 8, 12));
@@ -186,13 +154,10 @@ TEST(SgIoTransport, OpenGivesNothingForANodeThatDoesNotExist)
     testsupport::TempDir dir;
     EXPECT_EQ(SgIoTransport::open(dir.file("no-such-sg")), nullptr);
     dir.write("node", "");
-    auto transport = SgIoTransport::open(dir.file("node"), [](int fd, sg_io_hdr_t*) {
-        return fd >= 0 ? 0 : -1;
-    });
+    auto transport = SgIoTransport::open(dir.file("node"), [](int fd, sg_io_hdr_t*) { return fd >= 0 ? 0 : -1; });
     ASSERT_NE(transport, nullptr);
     const uint8_t cdb[6] = {0x00};
-    EXPECT_TRUE(transport->execute(cdb, 6, Direction::None, nullptr, 0, 1))
-        << "the opened descriptor reaches the ioctl";
+    EXPECT_TRUE(transport->execute(cdb, 6, Direction::None, nullptr, 0, 1)) << "the opened descriptor reaches the ioctl";
 }
 
 } // namespace
