@@ -1,95 +1,56 @@
 #include "ImageTestTools.h"
 
-#include <cerrno>
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <filesystem>
-#include <spawn.h>
-#include <sys/stat.h>
+#include <fstream>
+#include <sstream>
 #include <sys/wait.h>
-#include <unistd.h>
-#include <vector>
 
-extern char** environ;
+namespace fs = std::filesystem;
 
 namespace imagetest {
 namespace {
 
-uint32_t GetU32(const uint8_t* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+uint32_t U32(const char* p) {
+    const auto* b = reinterpret_cast<const uint8_t*>(p);
+    return uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
 }
 
 } // namespace
 
 ToolRun Run(const std::vector<std::string>& argv) {
-    ToolRun result;
-    int pipeFds[2];
-    if (::pipe2(pipeFds, O_CLOEXEC) != 0)
-        return result;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 2);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    std::vector<char*> args;
-    for (const std::string& a : argv)
-        args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    std::vector<std::string> env;
-    for (char** e = environ; *e; ++e)
-        if (std::strncmp(*e, "MTOOLS_SKIP_CHECK=", 18) != 0 && std::strncmp(*e, "LD_PRELOAD=", 11) != 0)
-            env.push_back(*e);
-    env.push_back("MTOOLS_SKIP_CHECK=1");
-    std::vector<char*> envp;
-    for (std::string& e : env)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
-    pid_t pid;
-    const int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(pipeFds[1]);
-    if (rc != 0) {
-        ::close(pipeFds[0]);
-        result.output = "cannot start " + argv[0];
-        return result;
+    std::string cmd = "env -u LD_PRELOAD MTOOLS_SKIP_CHECK=1";
+    for (const std::string& a : argv) {
+        cmd += " '";
+        for (char c : a)
+            cmd += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        cmd += "'";
     }
+    ToolRun r;
+    FILE* p = ::popen((cmd + " </dev/null 2>&1").c_str(), "re");
+    if (!p)
+        return r;
     char buf[4096];
-    for (;;) {
-        const ssize_t n = ::read(pipeFds[0], buf, sizeof buf);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        result.output.append(buf, size_t(n));
-    }
-    ::close(pipeFds[0]);
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return result;
+    for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;)
+        r.output.append(buf, n);
+    const int status = ::pclose(p);
+    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return r;
 }
 
-bool ReadImageHeader(const std::string& imagePath, ImageContents& contents, std::string& error) {
-    FILE* f = std::fopen(imagePath.c_str(), "rb");
-    if (!f) {
-        error = "cannot open " + imagePath;
+bool ReadImageHeader(const std::string& imagePath, ImageContents& c, std::string& error) {
+    char h[512] = {};
+    std::ifstream in(imagePath, std::ios::binary);
+    if (!in.read(h, sizeof h) || std::memcmp(h, "61X5 IMG\0", 9) != 0) {
+        error = "no image header in " + imagePath;
         return false;
     }
-    uint8_t h[512];
-    const bool ok = std::fread(h, 1, sizeof h, f) == sizeof h;
-    std::fclose(f);
-    if (!ok || std::memcmp(h, "61X5 IMG\0", 9) != 0) {
-        error = "no image header";
-        return false;
-    }
-    contents.diskSizeMB = GetU32(h + 12);
-    for (int v = 0; v < 2; ++v) {
-        contents.volumes[v].sectorSize = GetU32(h + 16 + 16 * v);
-        contents.volumes[v].firstRecordOffset = GetU32(h + 20 + 16 * v);
-        contents.volumes[v].recordCount = GetU32(h + 24 + 16 * v);
-    }
+    c.diskSizeMB = U32(h + 12);
+    for (int v = 0; v < 2; ++v)
+        c.volumes[v] = {U32(h + 16 + 16 * v), U32(h + 20 + 16 * v), U32(h + 24 + 16 * v)};
     return true;
 }
 
@@ -97,84 +58,72 @@ bool ExtractVolume(const std::string& imagePath, uint32_t index, const std::stri
     ImageContents c;
     if (!ReadImageHeader(imagePath, c, error))
         return false;
-    const ImageVolume& v = c.volumes[index];
+    const auto& v = c.volumes[index];
     if (v.sectorSize != 512u << index) {
         error = "volume " + std::to_string(index) + " has sector size " + std::to_string(v.sectorSize);
         return false;
     }
-    const uint64_t volumeBytes = uint64_t(c.diskSizeMB) << 20;
-    const uint64_t sectors = volumeBytes / v.sectorSize;
-    FILE* in = std::fopen(imagePath.c_str(), "rb");
-    const int out = ::open(rawPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    bool ok = in && out >= 0 && ::ftruncate(out, off_t(volumeBytes)) == 0 &&
-              fseeko(in, v.firstRecordOffset, SEEK_SET) == 0;
-    std::vector<uint8_t> record(4 + v.sectorSize);
-    for (uint32_t r = 0; ok && r < v.recordCount; ++r) {
-        if (std::fread(record.data(), 1, record.size(), in) != record.size()) {
-            error = "record " + std::to_string(r) + " is cut short";
-            ok = false;
-            break;
+    std::ofstream(rawPath, std::ios::binary | std::ios::trunc);
+    fs::resize_file(rawPath, uint64_t(c.diskSizeMB) << 20);
+    const uint64_t sectors = (uint64_t(c.diskSizeMB) << 20) / v.sectorSize;
+    std::ifstream in(imagePath, std::ios::binary);
+    std::fstream out(rawPath, std::ios::binary | std::ios::in | std::ios::out);
+    in.seekg(v.firstRecordOffset);
+    std::string record(4 + v.sectorSize, '\0');
+    for (uint32_t r = 0; r < v.recordCount; ++r) {
+        if (!in.read(record.data(), std::streamsize(record.size())) || U32(record.data()) >= sectors) {
+            error = "record " + std::to_string(r) + " is cut short or lies past the volume";
+            return false;
         }
-        const uint32_t sector = GetU32(record.data());
-        if (sector >= sectors) {
-            error = "record " + std::to_string(r) + " names sector " + std::to_string(sector) + " past the volume";
-            ok = false;
-            break;
-        }
-        if (::pwrite(out, record.data() + 4, v.sectorSize, off_t(uint64_t(sector) * v.sectorSize)) !=
-            ssize_t(v.sectorSize)) {
-            error = "cannot write " + rawPath;
-            ok = false;
-        }
+        out.seekp(std::streamoff(uint64_t(U32(record.data())) * v.sectorSize));
+        out.write(record.data() + 4, v.sectorSize);
     }
-    if (in)
-        std::fclose(in);
-    if (out >= 0)
-        ::close(out);
-    if (!ok && error.empty())
-        error = "cannot extract volume " + std::to_string(index);
-    return ok;
+    if (!out.flush())
+        error = "cannot write " + rawPath;
+    return bool(out);
 }
 
 void WritePatternFile(const std::string& path, uint64_t size, uint32_t seed) {
-    FILE* f = std::fopen(path.c_str(), "wb");
-    std::vector<uint8_t> block(65536);
+    std::ofstream f(path, std::ios::binary);
+    std::string block(65536, '\0');
     uint32_t x = seed * 2654435761u + 1;
-    for (uint64_t done = 0; done < size;) {
-        const size_t n = size_t(std::min<uint64_t>(block.size(), size - done));
-        for (size_t i = 0; i < n; ++i) {
-            x = x * 1103515245u + 12345u;
-            block[i] = uint8_t(x >> 16);
-        }
-        std::fwrite(block.data(), 1, n, f);
-        done += n;
+    for (uint64_t done = 0; done < size; done += block.size()) {
+        block.resize(size_t(std::min<uint64_t>(block.size(), size - done)));
+        for (char& b : block)
+            b = char((x = x * 1103515245u + 12345u) >> 16);
+        f.write(block.data(), std::streamsize(block.size()));
     }
-    std::fclose(f);
-}
-
-void MakeDirs(const std::string& path) {
-    std::filesystem::create_directories(path);
 }
 
 std::string FsckComplaints(const std::string& rawPath) {
     const ToolRun r = Run({"fsck.fat", "-n", rawPath});
-    // A clean volume gives the version line, the summary line, and exit code 0.
+    // A clean volume gives only the version line and the summary, and exit code 0.
+    std::istringstream in(r.output);
     std::string lines;
-    size_t start = 0;
-    while (start < r.output.size()) {
-        size_t end = r.output.find('\n', start);
-        if (end == std::string::npos)
-            end = r.output.size();
-        const std::string line = r.output.substr(start, end - start);
-        start = end + 1;
-        if (line.rfind("fsck.fat ", 0) == 0 || line.find(" files, ") != std::string::npos ||
-            line.find("Checking we can access") != std::string::npos || line.empty())
-            continue;
-        lines += line + "\n";
-    }
-    if (r.exitCode != 0 && lines.empty())
-        lines = "exit code " + std::to_string(r.exitCode) + "\n" + r.output;
-    return lines;
+    for (std::string line; std::getline(in, line);)
+        if (!line.empty() && line.rfind("fsck.fat ", 0) != 0 && line.find(" files, ") == std::string::npos &&
+            line.find("Checking we can access") == std::string::npos)
+            lines += line + "\n";
+    return r.exitCode != 0 && lines.empty() ? "exit code " + std::to_string(r.exitCode) + "\n" + r.output : lines;
 }
+
+std::string CheckVolume(const std::string& image, uint32_t v, const std::string& work) {
+    const std::string raw = work + "/vol" + std::to_string(v) + ".raw", back = work + "/back" + std::to_string(v);
+    std::string error;
+    EXPECT_TRUE(ExtractVolume(image, v, raw, error)) << error;
+    EXPECT_EQ(FsckComplaints(raw), "") << "volume " << v;
+    fs::remove_all(back);
+    fs::create_directories(back);
+    const ToolRun r = Run({"mcopy", "-i", raw, "-s", "-n", "-Q", "::/", back});
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    return back;
+}
+
+void ExpectSameTree(const std::string& expected, const std::string& actual) {
+    const ToolRun r = Run({"diff", "-r", expected, actual});
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+}
+
+std::string LabelOf(const std::string& rawPath) { return Run({"mlabel", "-i", rawPath, "-s", "::"}).output; }
 
 } // namespace imagetest

@@ -1,6 +1,6 @@
 #pragma once
-// Helpers for judging built images with the real dosfstools and mtools: run a tool,
-// unpack each volume of an image file into a raw volume file, build host trees.
+// Judging built images with the real dosfstools and mtools: run a tool, unpack a volume
+// of an image file into a raw volume file, check it, read it back.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -11,34 +11,31 @@ struct ToolRun {
     int exitCode = -1;
     std::string output;  // standard output and standard error together
 };
-
-// Runs a program from an argument list (no shell), with MTOOLS_SKIP_CHECK=1.
+// Runs a program from an argument list (quoted, never interpreted), with MTOOLS_SKIP_CHECK=1.
 ToolRun Run(const std::vector<std::string>& argv);
-
-struct ImageVolume {
-    uint32_t sectorSize = 0;
-    uint32_t firstRecordOffset = 0;
-    uint32_t recordCount = 0;
-};
 
 struct ImageContents {
     uint32_t diskSizeMB = 0;
-    ImageVolume volumes[2];
+    struct {
+        uint32_t sectorSize = 0, firstRecordOffset = 0, recordCount = 0;
+    } volumes[2];
 };
-
-// Reads and checks the header; false with a reason.
 bool ReadImageHeader(const std::string& imagePath, ImageContents& contents, std::string& error);
 
-// Writes volume `index` of an image file into a sparse raw file of the volume's full
-// size (disk size in MB x 1 MiB), each record at its sector. False with a reason when the
-// header or a record is malformed (record past the volume end, file too short).
+// Writes volume `index` into a sparse raw file of the volume's full size, each record at
+// its sector; false with a reason when a record is malformed or past the volume end.
 bool ExtractVolume(const std::string& imagePath, uint32_t index, const std::string& rawPath, std::string& error);
 
-// Writes a file of `size` bytes with a pattern that depends on `seed` and the offset.
+// A file of `size` bytes whose pattern depends on `seed` and the offset.
 void WritePatternFile(const std::string& path, uint64_t size, uint32_t seed);
-void MakeDirs(const std::string& path);
 
-// fsck.fat -n on a raw volume; the output when it complains, empty when clean.
+// fsck.fat -n on a raw volume: its complaints, empty when clean.
 std::string FsckComplaints(const std::string& rawPath);
+
+// Unpacks volume v of `image` into work/vol<v>.raw, expects fsck.fat to find nothing, and
+// copies the volume back with mcopy -s into a fresh work/back<v>, which it returns.
+std::string CheckVolume(const std::string& image, uint32_t v, const std::string& work);
+void ExpectSameTree(const std::string& expected, const std::string& actual);
+std::string LabelOf(const std::string& rawPath);  // mlabel -s output
 
 } // namespace imagetest

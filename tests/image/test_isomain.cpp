@@ -1,10 +1,17 @@
-// The image dialog without building: its form, the options file misc/ImgTool.ini, the
-// size choices, the list and its file misc/isoseting.ini, captions, the busy state.
-#include "test_isomain.h"
+// The image dialog: its form, misc/ImgTool.ini and the size choices, the list and its
+// file misc/isoseting.ini, captions, the busy state, and building through it: a confirmed
+// name gives an image whose two volumes pass fsck.fat; each failure shows its box.
+#include <gtest/gtest.h>
 
 #include <filesystem>
 
-#include "platform/TextCodec.h"
+#include "ImageTestTools.h"
+#include "image/isomain.h"
+#include "platform/Clock.h"
+#include "platform/ProgramDir.h"
+#include "support/TempDir.h"
+#include "toolkit/Dialogs.h"
+#include "toolkit/TThread.h"
 #include "ui/MessageCatalogue.h"
 #include "ui/main.h"
 
@@ -13,290 +20,90 @@ using namespace toolkit;
 
 namespace {
 
-// Path-list bytes written by hand: FF FE, then each entry in UTF-16 LE followed by CR LF.
-std::string ListBytes(const std::vector<std::u16string>& entries)
-{
+// FF FE, then each entry in UTF-16 LE followed by CR LF.
+std::string ListBytes(const std::vector<std::u16string>& entries) {
     std::string out = "\xFF\xFE";
-    for (const auto& e : entries) {
-        for (char16_t u : e + u"\r\n") {
-            out += char(u & 0xFF);
-            out += char(u >> 8);
-        }
-    }
+    for (const auto& e : entries)
+        for (char16_t u : e + u"\r\n")
+            out += {char(u & 0xFF), char(u >> 8)};
     return out;
 }
+std::u16string U16(const std::string& ascii) { return std::u16string(ascii.begin(), ascii.end()); }
 
-std::u16string Ascii16(const std::string& s) { return std::u16string(s.begin(), s.end()); }
-
-int CountOf(const std::string& text, const std::string& what)
-{
-    int n = 0;
-    for (size_t pos = 0; (pos = text.find(what, pos)) != std::string::npos; pos += what.size())
-        ++n;
-    return n;
-}
-
-} // namespace
-
-// ---- the form ----
-
-TEST_F(IsoDialogTest, FormHoldsItsControlsWithTheirDesignSettings)
-{
-    TfrmIsoMain& f = Create();
-    EXPECT_EQ(f.Caption(), "IMG tool");
-    EXPECT_EQ(f.lblDiskLabel->Caption(), "Disk Label");
-    EXPECT_EQ(f.lblDiskSize->Caption(), "Disk Size(MB)");
-    EXPECT_EQ(f.Label1->Caption(), "MB");
-    EXPECT_EQ(f.grpHiddenFiles->Caption(), "Hidden Files");
-    EXPECT_EQ(f.btnAddFile->Caption(), "Add Files");
-    EXPECT_EQ(f.btnAddDir->Caption(), "Add Dir");
-    EXPECT_EQ(f.btnRemove->Caption(), "Remove");
-    EXPECT_EQ(f.btnCreateImg->Caption(), "Create Image");
-
-    EXPECT_EQ(f.edtDiskLabel->CharCase(), TEditCharCase::UpperCase);
-    EXPECT_EQ(f.edtDiskLabel->MaxLength(), 8);
-    EXPECT_TRUE(f.edtDiskSize->ReadOnly());
-    EXPECT_EQ(f.tbarHideDiskRatio->Min(), 4);
-    EXPECT_EQ(f.tbarHideDiskRatio->Max(), 256);
-    EXPECT_EQ(f.tbarHideDiskRatio->Frequency(), 10);
-    EXPECT_TRUE(f.TntlstHideFiles->MultiSelect());
-    EXPECT_EQ(f.TntlstHideFiles->Parent(), f.grpHiddenFiles);
-    EXPECT_EQ(f.ProgressBar1->MinValue(), 0);
-    EXPECT_EQ(f.ProgressBar1->MaxValue(), 100);
-    EXPECT_FALSE(f.ProgressBar1->Visible());
-    EXPECT_FALSE(f.Timer1->Enabled());
-    EXPECT_EQ(f.fsDlg.Options.filter, "Image File *.IMG|*.IMG");
-    EXPECT_EQ(f.fsDlg.Options.defaultExt, "IMG");
-    EXPECT_TRUE(f.TntfoDlg.Options.multiSelect);
-    EXPECT_EQ(f.FindControl("Timer1"), f.Timer1);
-}
-
-// ---- misc/ImgTool.ini and the size choices ----
-
-TEST_F(IsoDialogTest, MissingOptionsFileGivesPassWdAnd256MB)
-{
-    TfrmIsoMain& f = Create();
-    EXPECT_EQ(f.edtDiskLabel->Text(), "PASS WD");
-    EXPECT_EQ(f.tbarHideDiskRatio->Position(), 8);
-    EXPECT_EQ(f.edtDiskSize->Text(), "256");
-    EXPECT_TRUE(List().empty());
-}
-
-TEST_F(IsoDialogTest, StoredSizeStepGivesTheOfferedSize)
-{
-    // Sizes are offered from 128 MB to 8192 MB in steps of 32 MB; a stored step outside
-    // the track bar's range lands on its nearest end, an unreadable one on the default.
-    struct Row {
-        const char* stored;
-        int position;
-        const char* megabytes;
-    } rows[] = {
-        {"4", 4, "128"},      {"8", 8, "256"},       {"32", 32, "1024"},  {"64", 64, "2048"},
-        {"256", 256, "8192"}, {"0x10", 16, "512"},   {"3", 4, "128"},     {"0", 4, "128"},
-        {"-7", 4, "128"},     {"257", 256, "8192"},  {"big", 8, "256"},   {"", 8, "256"},
-    };
-    for (const Row& r : rows) {
-        program.write("misc/ImgTool.ini", std::string("[DISK]\r\nDiskSize=") + r.stored + "\r\n");
-        TfrmIsoMain& f = Create();
-        EXPECT_EQ(f.tbarHideDiskRatio->Position(), r.position) << r.stored;
-        EXPECT_EQ(f.edtDiskSize->Text(), r.megabytes) << r.stored;
+class IsoDialogTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        platform::SetProgramDir(program.path());
+        platform::SetClock(&clock);
+        toolkit::SetDialogs(&dialogs);
     }
-}
+    void TearDown() override {
+        form.reset();
+        Application->SetEventPump(nullptr);
+        toolkit::SetDialogs(nullptr);
+        platform::SetClock(nullptr);
+    }
+    TfrmIsoMain& Create() {
+        form = std::make_unique<TfrmIsoMain>();
+        form->SettingImgFileEdit = &imgFile;
+        return *form;
+    }
+    std::vector<std::string> List() const { return form->TntlstHideFiles->Items()->ToVector(); }
+    void ExpectOneBox(const std::string& text, const char* caption, uint32_t flags) {
+        const auto boxes = dialogs.Messages();
+        ASSERT_EQ(boxes.size(), 1u) << (form ? form->LastBuildError() : "");
+        EXPECT_EQ(boxes[0].text, text);
+        EXPECT_EQ(boxes[0].caption, caption ? caption : boxes[0].caption);
+        EXPECT_EQ(boxes[0].flags, flags);
+    }
+    // Both volumes pass fsck.fat, read back as `expected` and show `label`.
+    void ExpectImageHolds(const std::string& image, uint32_t mb, const std::string& expected, const std::string& label) {
+        imagetest::ImageContents c;
+        std::string error;
+        ASSERT_TRUE(imagetest::ReadImageHeader(image, c, error)) << error;
+        EXPECT_EQ(c.diskSizeMB, mb);
+        for (uint32_t v = 0; v < 2; ++v) {
+            imagetest::ExpectSameTree(expected, imagetest::CheckVolume(image, v, host.path()));
+            const std::string shown = imagetest::LabelOf(host.file("vol" + std::to_string(v) + ".raw"));
+            EXPECT_NE(shown.find(label), std::string::npos) << shown;
+        }
+    }
 
-TEST_F(IsoDialogTest, OptionsAreReadWithoutRegardToCase)
-{
-    program.write("misc/ImgTool.ini", "[disk]\r\nlabel=MUSIC\r\ndisksize=16\r\n");
+    testsupport::TempDir program;  // the program folder: misc/isoseting.ini, misc/ImgTool.ini
+    testsupport::TempDir host;     // the operator's files
+    platform::FakeClock clock;
+    ScriptedDialogs dialogs;
+    TEdit imgFile{nullptr, "edtImgFile"};  // the settings dialog's edit
+    std::unique_ptr<TfrmIsoMain> form;
+};
+
+TEST_F(IsoDialogTest, FormAndCaptionsInEachLanguage) {
     TfrmIsoMain& f = Create();
-    EXPECT_EQ(f.edtDiskLabel->Text(), "MUSIC");
-    EXPECT_EQ(f.edtDiskSize->Text(), "512");
-}
+    const struct {
+        TControl* control;
+        const char* design;
+        int row;
+        const char* english;
+    } rows[] = {{&f, "IMG tool", 68, "Create Image"},          {f.lblDiskLabel, "Disk Label", 24, "Disk Label"},
+                {f.lblDiskSize, "Disk Size(MB)", 67, "Image Disk Size:"}, {f.grpHiddenFiles, "Hidden Files", 20, "Hidden Files"},
+                {f.btnCreateImg, "Create Image", 68, "Create Image"}, {f.btnAddFile, "Add Files", 21, "Add Files"},
+                {f.btnAddDir, "Add Dir", 22, "Add Dir"},         {f.btnRemove, "Remove", 23, "Remove"}};
+    for (const auto& r : rows)
+        EXPECT_EQ(r.control->Caption(), r.design) << r.control->Name();
+    EXPECT_EQ(f.edtDiskLabel->MaxLength(), 8);
+    EXPECT_EQ(f.fsDlg.Options.filter + "/" + f.fsDlg.Options.defaultExt, "Image File *.IMG|*.IMG/IMG");
 
-TEST_F(IsoDialogTest, CloseWritesLabelSizeAndTheListIntoOneDiskSection)
-{
-    program.write("misc/ImgTool.ini",
-                  "[DISK]\r\nLabel=OLD\r\nDiskSize=8\r\n"
-                  "[HIDE_FILES]\r\nfiles0=/gone/a\r\nfiles1=/gone/b\r\nfiles2=/gone/c\r\n"
-                  "[Other]\r\nkeep=1\r\n");
-    host.write("a.mp3", "a");
-    host.write("D/x.txt", "x");
-    TfrmIsoMain& f = Create();
-    f.TntlstHideFiles->Items()->Add(host.file("a.mp3"));
-    f.TntlstHideFiles->Items()->Add(host.file("D"));
-    f.edtDiskLabel->UserSetText("new one");
-    f.tbarHideDiskRatio->SetPosition(12);
-    f.FormClose(&f);
-
-    const std::string text = program.read("misc/ImgTool.ini");
-    EXPECT_EQ(CountOf(text, "["), 3) << text;
-    EXPECT_NE(text.find("Label=NEW ONE\r\n"), std::string::npos) << text;
-    EXPECT_NE(text.find("DiskSize=12\r\n"), std::string::npos) << text;
-    EXPECT_NE(text.find("[HIDE_FILES]\r\nfiles0=" + host.file("a.mp3") + "\r\nfiles1=" + host.file("D") + "\r\n"),
-              std::string::npos)
-        << text;
-    EXPECT_EQ(text.find("files2"), std::string::npos) << "the old section is erased: " << text;
-    EXPECT_NE(text.find("[Other]\r\nkeep=1"), std::string::npos) << text;
-    EXPECT_TRUE(dialogs.Messages().empty());
-
-    // A new creation reads back what was saved.
-    TfrmIsoMain& again = Create();
-    EXPECT_EQ(again.edtDiskLabel->Text(), "NEW ONE");
-    EXPECT_EQ(again.edtDiskSize->Text(), "384");
-    EXPECT_EQ(List(), (std::vector<std::string>{host.file("a.mp3"), host.file("D")}));
-}
-
-TEST_F(IsoDialogTest, CloseMakesTheMiscFolderWhenMissing)
-{
-    TfrmIsoMain& f = Create();
-    f.FormClose(&f);
-    EXPECT_TRUE(fs::is_regular_file(program.file("misc/ImgTool.ini")));
-    EXPECT_EQ(program.read("misc/isoseting.ini"), "\xFF\xFE");
-    EXPECT_TRUE(dialogs.Messages().empty());
-}
-
-TEST_F(IsoDialogTest, MiscFolderThatCannotBeMadeIsReportedAndNothingIsWritten)
-{
-    program.write("misc", "a file where the folder should be");
-    TfrmIsoMain& f = Create();
-    f.FormClose(&f);
-    const auto boxes = dialogs.Messages();
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text, "Create misc dir fail!");
-    EXPECT_EQ(boxes[0].caption, "ERROR");
-    EXPECT_EQ(boxes[0].flags, MB_OK | MB_ICONERROR);
-    EXPECT_EQ(program.read("misc"), "a file where the folder should be");
-}
-
-TEST_F(IsoDialogTest, RefusedWritesAreReportedTogether)
-{
-    // Folders standing where the two files should go make both writes fail.
-    fs::create_directories(program.file("misc/isoseting.ini"));
-    fs::create_directories(program.file("misc/ImgTool.ini"));
-    TfrmIsoMain& f = Create();
-    f.TntlstHideFiles->Items()->Add("/x");
-    f.FormClose(&f);
-    const auto boxes = dialogs.Messages();
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text, "Unable to write to " + TfrmIsoMain::ListFilePath() + "\nUnable to write to " +
-                                 TfrmIsoMain::OptionsFilePath());
-    EXPECT_EQ(boxes[0].flags, MB_OK | MB_ICONERROR);
-    EXPECT_TRUE(fs::is_directory(program.file("misc/ImgTool.ini")));
-}
-
-// ---- the list and misc/isoseting.ini ----
-
-TEST_F(IsoDialogTest, ListFileIsLoadedAndEntriesThatNoLongerExistAreDropped)
-{
-    host.write("a.mp3", "a");
-    host.write("D/x.txt", "x");
-    host.write("歌曲.mp3", "b");
-    // Two missing entries in a row, one at the end, and an empty one.
-    const std::vector<std::u16string> entries = {
-        Ascii16(host.file("a.mp3")),  Ascii16(host.file("gone1")), Ascii16(host.file("gone2")),
-        Ascii16(host.file("D")),      u"",                         Ascii16(host.file("")) + u"歌曲.mp3",
-        Ascii16(host.file("gone3")),
-    };
-    program.write("misc/isoseting.ini", ListBytes(entries));
-    Create();
-    EXPECT_EQ(List(), (std::vector<std::string>{host.file("a.mp3"), host.file("D"), host.file("歌曲.mp3")}));
-}
-
-TEST_F(IsoDialogTest, ListFileIsWrittenAsUtf16WithMarkAndRoundTrips)
-{
-    host.write("a.mp3", "a");
-    host.write("資料夾/x.txt", "x");
-    host.write("😀.txt", "e");  // beyond U+FFFF: a surrogate pair in the file
-    TfrmIsoMain& f = Create();
-    f.TntlstHideFiles->Items()->Add(host.file("a.mp3"));
-    f.TntlstHideFiles->Items()->Add(host.file("資料夾"));
-    f.TntlstHideFiles->Items()->Add(host.file("😀.txt"));
-    f.FormClose(&f);
-    EXPECT_EQ(program.read("misc/isoseting.ini"),
-              ListBytes({Ascii16(host.file("a.mp3")), Ascii16(host.file("")) + u"資料夾",
-                         Ascii16(host.file("")) + u"😀.txt"}));
-    const std::vector<std::string> saved = List();
-    Create();
-    EXPECT_EQ(List(), saved);
-}
-
-TEST_F(IsoDialogTest, AddFilesAppendsTheChosenFilesInTheDialogsOrder)
-{
-    TfrmIsoMain& f = Create();
-    f.TntlstHideFiles->Items()->Add("/first");
-    dialogs.QueueOpenFiles({"/b/two.mp3", "/a/one.mp3"});
-    f.btnAddFile->UserClick();
-    EXPECT_EQ(List(), (std::vector<std::string>{"/first", "/b/two.mp3", "/a/one.mp3"}));
-    ASSERT_EQ(dialogs.Log().size(), 1u);
-    EXPECT_EQ(dialogs.Log()[0].flags, 1u) << "several files at once";
-
-    f.btnAddFile->UserClick();  // cancelled
-    EXPECT_EQ(List().size(), 3u);
-}
-
-TEST_F(IsoDialogTest, AddDirAppendsTheChosenFolder)
-{
-    TfrmIsoMain& f = Create();
-    dialogs.QueueFolder(host.path());
-    f.btnAddDir->UserClick();
-    EXPECT_EQ(List(), (std::vector<std::string>{host.path()}));
-    ASSERT_EQ(dialogs.Log().size(), 1u);
-    EXPECT_EQ(dialogs.Log()[0].text, "Select Directory");
-    EXPECT_EQ(dialogs.Log()[0].caption, "") << "no initial folder";
-
-    dialogs.QueueFolder(std::nullopt);
-    f.btnAddDir->UserClick();
-    EXPECT_EQ(List().size(), 1u);
-}
-
-TEST_F(IsoDialogTest, RemoveDeletesEverySelectedEntry)
-{
-    TfrmIsoMain& f = Create();
-    f.TntlstHideFiles->Items()->Assign({"/0", "/1", "/2", "/3", "/4"});
-    f.btnRemove->UserClick();  // nothing selected
-    EXPECT_EQ(List().size(), 5u);
-    f.TntlstHideFiles->SetSelected(0, true);
-    f.TntlstHideFiles->SetSelected(2, true);
-    f.TntlstHideFiles->SetSelected(4, true);
-    f.btnRemove->UserClick();
-    EXPECT_EQ(List(), (std::vector<std::string>{"/1", "/3"}));
-    f.TntlstHideFiles->SelectAll();
-    f.btnRemove->UserClick();
-    EXPECT_TRUE(List().empty());
-}
-
-// ---- captions ----
-
-TEST_F(IsoDialogTest, CaptionsComeFromTheCatalogueInTheDialogsLanguage)
-{
-    TfrmIsoMain& f = Create();
-    f.SetCaptions();
-    EXPECT_EQ(f.Caption(), "Create Image");
-    EXPECT_EQ(f.lblDiskLabel->Caption(), "Disk Label");
-    EXPECT_EQ(f.lblDiskSize->Caption(), "Image Disk Size:");
-    EXPECT_EQ(f.grpHiddenFiles->Caption(), "Hidden Files");
-    EXPECT_EQ(f.btnCreateImg->Caption(), "Create Image");
-    EXPECT_EQ(f.btnAddFile->Caption(), "Add Files");
-    EXPECT_EQ(f.btnAddDir->Caption(), "Add Dir");
-    EXPECT_EQ(f.btnRemove->Caption(), "Remove");
-    EXPECT_EQ(f.Label1->Caption(), "MB") << "not captioned from the catalogue";
-
-    for (unsigned lang : {kLanguageTraditionalChinese, kLanguageSimplifiedChinese}) {
+    for (unsigned lang : {kLanguageEnglish, kLanguageTraditionalChinese, kLanguageSimplifiedChinese}) {
         f.LanguageIndex = lang;
         f.SetCaptions();
-        EXPECT_EQ(f.Caption(), MessageCatalogue(68, lang));
-        EXPECT_EQ(f.lblDiskLabel->Caption(), MessageCatalogue(24, lang));
-        EXPECT_EQ(f.lblDiskSize->Caption(), MessageCatalogue(67, lang));
-        EXPECT_EQ(f.grpHiddenFiles->Caption(), MessageCatalogue(20, lang));
-        EXPECT_EQ(f.btnCreateImg->Caption(), MessageCatalogue(68, lang));
-        EXPECT_EQ(f.btnAddFile->Caption(), MessageCatalogue(21, lang));
-        EXPECT_EQ(f.btnAddDir->Caption(), MessageCatalogue(22, lang));
-        EXPECT_EQ(f.btnRemove->Caption(), MessageCatalogue(23, lang));
-        EXPECT_NE(f.btnRemove->Caption(), "Remove");
+        for (const auto& r : rows) {
+            EXPECT_EQ(r.control->Caption(), MessageCatalogue(r.row, lang)) << r.control->Name();
+            if (lang == kLanguageEnglish)
+                EXPECT_EQ(r.control->Caption(), r.english);
+        }
+        EXPECT_EQ(f.Label1->Caption(), "MB") << "not captioned from the catalogue";
     }
-}
-
-TEST_F(IsoDialogTest, EveryShowTakesTheMainWindowsLanguage)
-{
-    TfrmIsoMain& f = Create();
+    // Every show takes the main window's language.
     auto main = std::make_unique<TForm1>();
     main->LanguageIndex = kLanguageSimplifiedChinese;
     dialogs.onShowModal = [&](TForm& shown) {
@@ -304,81 +111,288 @@ TEST_F(IsoDialogTest, EveryShowTakesTheMainWindowsLanguage)
         return int(mrOk);
     };
     EXPECT_EQ(f.ShowModal(), mrOk);
-    EXPECT_EQ(f.LanguageIndex, kLanguageSimplifiedChinese);
     EXPECT_EQ(f.btnAddDir->Caption(), MessageCatalogue(22, kLanguageSimplifiedChinese));
-
     main->LanguageIndex = kLanguageEnglish;
     f.ShowModal();
     EXPECT_EQ(f.btnAddDir->Caption(), "Add Dir");
-    main.reset();
 }
 
-// ---- busy state ----
-
-TEST_F(IsoDialogTest, BusyDisablesTheInputsAndShowsTheRunningBar)
-{
-    TfrmIsoMain& f = Create();
-    std::vector<TControl*> inputs = {f.btnCreateImg, f.btnAddDir, f.btnAddFile, f.btnRemove,
-                                     f.tbarHideDiskRatio, f.edtDiskLabel};
-    f.ProgressBar1->SetProgress(30);
-    f.SetBusy(false);
-    for (TControl* c : inputs)
-        EXPECT_FALSE(c->Enabled()) << c->Name();
-    EXPECT_TRUE(f.TntlstHideFiles->Enabled()) << "the list itself stays as it is";
-    EXPECT_TRUE(f.ProgressBar1->Visible());
-    EXPECT_TRUE(f.Timer1->Enabled());
-    f.SetBusy(true);
-    for (TControl* c : inputs)
-        EXPECT_TRUE(c->Enabled()) << c->Name();
-    EXPECT_FALSE(f.ProgressBar1->Visible());
-    EXPECT_FALSE(f.Timer1->Enabled());
-    EXPECT_EQ(f.ProgressBar1->Progress(), 30) << "the position is not reset";
+TEST_F(IsoDialogTest, StoredOptionsGiveLabelAndOfferedSize) {
+    // Sizes run from 128 to 8192 MB in steps of 32; a step outside the track bar's range
+    // lands on its nearest end, an unreadable one on the default 8.
+    const struct {
+        const char* ini;
+        int position;
+        const char* megabytes;
+        const char* label;
+    } rows[] = {
+        {nullptr, 8, "256", "PASS WD"},   {"[DISK]\r\nDiskSize=4", 4, "128", "PASS WD"},
+        {"[DISK]\r\nDiskSize=64", 64, "2048", "PASS WD"},  {"[DISK]\r\nDiskSize=256", 256, "8192", "PASS WD"},
+        {"[DISK]\r\nDiskSize=0x10", 16, "512", "PASS WD"}, {"[DISK]\r\nDiskSize=3", 4, "128", "PASS WD"},
+        {"[DISK]\r\nDiskSize=-7", 4, "128", "PASS WD"},   {"[DISK]\r\nDiskSize=257", 256, "8192", "PASS WD"},
+        {"[DISK]\r\nDiskSize=big", 8, "256", "PASS WD"},  {"[DISK]\r\nDiskSize=", 8, "256", "PASS WD"},
+        {"[disk]\r\nlabel=MUSIC\r\ndisksize=16", 16, "512", "MUSIC"},
+    };
+    for (const auto& r : rows) {
+        if (r.ini)
+            program.write("misc/ImgTool.ini", r.ini);
+        TfrmIsoMain& f = Create();
+        EXPECT_EQ(f.tbarHideDiskRatio->Position(), r.position) << (r.ini ? r.ini : "none");
+        EXPECT_EQ(f.edtDiskSize->Text(), r.megabytes) << (r.ini ? r.ini : "none");
+        EXPECT_EQ(f.edtDiskLabel->Text(), r.label);
+        EXPECT_TRUE(List().empty());
+    }
 }
 
-TEST_F(IsoDialogTest, TimerMovesTheBarInTensFromTheMessagePumpWhileBusy)
-{
+// Entries that no longer exist are dropped at creation (two in a row, one at the end, an
+// empty one); the close writes the list, label and size, and they read back.
+TEST_F(IsoDialogTest, ListAndOptionsAreLoadedPrunedSavedAndReadBack) {
+    program.write("misc/ImgTool.ini", "[DISK]\r\nLabel=OLD\r\nDiskSize=8\r\n"
+                                      "[HIDE_FILES]\r\nfiles0=/gone/a\r\nfiles1=/gone/b\r\nfiles2=/gone/c\r\n"
+                                      "[Other]\r\nkeep=1\r\n");
+    host.write("a.mp3", "a");
+    host.write("資料夾/x.txt", "x");
+    host.write("😀.txt", "e");  // beyond U+FFFF: a surrogate pair in the list file
+    const std::vector<std::u16string> kept = {U16(host.file("a.mp3")), U16(host.file("")) + u"資料夾",
+                                              U16(host.file("")) + u"😀.txt"};
+    program.write("misc/isoseting.ini", ListBytes({kept[0], U16(host.file("gone1")), U16(host.file("gone2")), kept[1],
+                                                   u"", kept[2], U16(host.file("gone3"))}));
     TfrmIsoMain& f = Create();
-    f.PumpMessages();
+    EXPECT_EQ(List(), (std::vector<std::string>{host.file("a.mp3"), host.file("資料夾"), host.file("😀.txt")}));
+    f.edtDiskLabel->UserSetText("new one");
+    f.tbarHideDiskRatio->SetPosition(12);
+    f.FormClose(&f);
+    EXPECT_TRUE(dialogs.Messages().empty());
+    EXPECT_EQ(program.read("misc/isoseting.ini"), ListBytes(kept));
+    const std::string text = program.read("misc/ImgTool.ini");
+    for (const std::string part : {"Label=NEW ONE\r\n", "DiskSize=12\r\n", "[Other]\r\nkeep=1"})
+        EXPECT_NE(text.find(part), std::string::npos) << part << " in\n" << text;
+    EXPECT_NE(text.find("[HIDE_FILES]\r\nfiles0=" + host.file("a.mp3") + "\r\nfiles1="), std::string::npos) << text;
+    EXPECT_EQ(text.find("/gone/"), std::string::npos) << "the old section is erased: " << text;
+    EXPECT_EQ(std::count(text.begin(), text.end(), '['), 3) << "one DISK section: " << text;
+
+    const std::vector<std::string> saved = List();
+    TfrmIsoMain& again = Create();
+    EXPECT_EQ(again.edtDiskLabel->Text(), "NEW ONE");
+    EXPECT_EQ(again.edtDiskSize->Text(), "384");
+    EXPECT_EQ(List(), saved);
+}
+
+TEST_F(IsoDialogTest, MiscFolderIsMadeAtCloseOrItsFailureShown) {
+    program.write("misc", "a file where the folder should be");
+    TfrmIsoMain& f = Create();
+    f.FormClose(&f);
+    ExpectOneBox("Create misc dir fail!", "ERROR", MB_OK | MB_ICONERROR);
+    EXPECT_EQ(program.read("misc"), "a file where the folder should be");
+
+    dialogs.Clear();
+    fs::remove(program.file("misc"));
+    f.FormClose(&f);
+    EXPECT_TRUE(fs::is_regular_file(program.file("misc/ImgTool.ini")));
+    EXPECT_EQ(program.read("misc/isoseting.ini"), "\xFF\xFE");
+    EXPECT_TRUE(dialogs.Messages().empty());
+
+    // Folders standing where the two files go make both writes fail, reported together.
+    fs::remove(program.file("misc/isoseting.ini"));
+    fs::remove(program.file("misc/ImgTool.ini"));
+    fs::create_directories(program.file("misc/isoseting.ini"));
+    fs::create_directories(program.file("misc/ImgTool.ini"));
+    f.FormClose(&f);
+    ExpectOneBox("Unable to write to " + TfrmIsoMain::ListFilePath() + "\nUnable to write to " +
+                     TfrmIsoMain::OptionsFilePath(),
+                 nullptr, MB_OK | MB_ICONERROR);
+}
+
+TEST_F(IsoDialogTest, AddFilesAddDirAndRemove) {
+    TfrmIsoMain& f = Create();
+    f.TntlstHideFiles->Items()->Add("/first");
+    dialogs.QueueOpenFiles({"/b/two.mp3", "/a/one.mp3"});
+    f.btnAddFile->UserClick();
+    f.btnAddFile->UserClick();  // cancelled
+    dialogs.QueueFolder(host.path());
+    f.btnAddDir->UserClick();
+    dialogs.QueueFolder(std::nullopt);
+    f.btnAddDir->UserClick();
+    EXPECT_EQ(List(), (std::vector<std::string>{"/first", "/b/two.mp3", "/a/one.mp3", host.path()}));
+    const auto log = dialogs.Log();
+    ASSERT_EQ(log.size(), 4u);
+    EXPECT_EQ(log[0].flags, 1u) << "several files at once";
+    EXPECT_EQ(log[2].text, "Select Directory");
+    EXPECT_EQ(log[2].caption, "") << "no initial folder";
+
+    f.TntlstHideFiles->Items()->Add("/4");
+    f.btnRemove->UserClick();  // nothing selected
+    EXPECT_EQ(List().size(), 5u);
+    for (int i : {0, 2, 4})
+        f.TntlstHideFiles->SetSelected(i, true);
+    f.btnRemove->UserClick();
+    EXPECT_EQ(List(), (std::vector<std::string>{"/b/two.mp3", host.path()}));
+    f.TntlstHideFiles->SelectAll();
+    f.btnRemove->UserClick();
+    EXPECT_TRUE(List().empty());
+}
+
+TEST_F(IsoDialogTest, BusyStateAndTheTimer) {
+    TfrmIsoMain& f = Create();
     clock.advance(5000);
     f.PumpMessages();
     EXPECT_EQ(f.ProgressBar1->Progress(), 0) << "stopped while idle";
-
-    for (int e : {10, 20, 30, 40, 50, 60, 70, 80, 90, 0}) {
+    for (int e : {10, 20, 30, 40, 50, 60, 70, 80, 90, 0, 10, 20, 30}) {
         f.Timer1Timer(f.Timer1);
         ASSERT_EQ(f.ProgressBar1->Progress(), e);
     }
-
     f.SetBusy(false);
+    EXPECT_FALSE(f.btnRemove->Enabled() || f.btnAddDir->Enabled() || f.btnAddFile->Enabled());
+    EXPECT_TRUE(f.TntlstHideFiles->Enabled()) << "the list itself stays as it is";
     clock.advance(f.Timer1->Interval() - 1);
     f.PumpMessages();
-    EXPECT_EQ(f.ProgressBar1->Progress(), 0);
+    EXPECT_EQ(f.ProgressBar1->Progress(), 30);
     clock.advance(1);
     f.PumpMessages();
-    EXPECT_EQ(f.ProgressBar1->Progress(), 10);
     f.PumpMessages();
-    EXPECT_EQ(f.ProgressBar1->Progress(), 10);
+    EXPECT_EQ(f.ProgressBar1->Progress(), 40);
     clock.advance(10 * f.Timer1->Interval());
     f.PumpMessages();
-    EXPECT_EQ(f.ProgressBar1->Progress(), 20) << "late ticks do not pile up";
+    EXPECT_EQ(f.ProgressBar1->Progress(), 50) << "late ticks do not pile up";
+    f.SetBusy(true);
+    EXPECT_TRUE(f.btnRemove->Enabled() && f.btnAddDir->Enabled() && f.btnAddFile->Enabled());
+    EXPECT_EQ(f.ProgressBar1->Progress(), 50) << "the position is not reset";
 }
 
-TEST_F(IsoDialogTest, CancellingTheSaveDialogChangesNothing)
-{
-    host.write("a.mp3", "a");
+TEST_F(IsoDialogTest, ConfirmedNameBuildsBothVolumesAndHandsThePathBack) {
+    // Listed: a file, a hidden file, a folder holding a hidden file and a subfolder.
+    for (const std::string root : {"src", "expected"}) {
+        fs::create_directories(host.file(root + "/D/S"));
+        for (auto [name, size] : {std::pair{"song.mp3", 70000}, {".top", 10}, {"D/a.txt", 512}, {"D/b.bin", 3000},
+                                  {"D/S/c.dat", 1025}})
+            imagetest::WritePatternFile(host.file(root + "/" + name), uint64_t(size), uint32_t(size));
+    }
+    imagetest::WritePatternFile(host.file("src/D/.secret"), 100, 6);
     TfrmIsoMain& f = Create();
-    TEdit imgFile(nullptr, "edtImgFile");
-    imgFile.SetText("/old.IMG");
-    f.SettingImgFileEdit = &imgFile;
-    f.TntlstHideFiles->Items()->Add(host.file("a.mp3"));
-    f.btnCreateImg->UserClick();  // no answer queued: cancelled
-    const auto log = dialogs.Log();
-    ASSERT_EQ(log.size(), 1u);
-    EXPECT_EQ(log[0].kind, ScriptedDialogs::Asked::Save);
-    EXPECT_EQ(log[0].caption, "Image File *.IMG|*.IMG");
-    EXPECT_TRUE(f.btnCreateImg->Enabled());
-    EXPECT_TRUE(f.edtDiskLabel->Enabled());
-    EXPECT_FALSE(f.ProgressBar1->Visible());
-    EXPECT_EQ(imgFile.Text(), "/old.IMG");
-    EXPECT_EQ(f.CreatedImagePath(), "");
-    EXPECT_EQ(std::distance(fs::directory_iterator(host.path()), fs::directory_iterator()), 1);
+    f.TntlstHideFiles->Items()->Assign({host.file("src/song.mp3"), host.file("src/.top"), host.file("src/D")});
+    f.edtDiskLabel->UserSetText("music 1");
+    f.tbarHideDiskRatio->SetPosition(4);
+    fs::create_directories(host.file("out"));
+    dialogs.QueueSaveFile(host.file("out/disk"));  // typed without extension
+
+    int pumps = 0, busyPumps = 0, maxProgress = 0;
+    Application->SetEventPump([&] {
+        ++pumps;
+        busyPumps += !f.btnCreateImg->Enabled() && !f.edtDiskLabel->Enabled() && !f.tbarHideDiskRatio->Enabled() &&
+                     f.ProgressBar1->Visible();
+        maxProgress = std::max(maxProgress, f.ProgressBar1->Progress());
+        clock.advance(400);
+        f.btnCreateImg->Click();  // a click that gets through while busy starts nothing
+    });
+    f.btnCreateImg->UserClick();
+    Application->SetEventPump(nullptr);
+
+    const std::string image = host.file("out/disk.IMG");
+    ExpectOneBox("Create ImageSuccess", "Success", MB_OK | MB_ICONINFORMATION);
+    EXPECT_EQ(dialogs.Log().size(), 2u) << "one save dialog, one box";
+    EXPECT_EQ(imgFile.Text(), image);
+    EXPECT_EQ(f.CreatedImagePath(), image);
+    EXPECT_GT(pumps, 0);
+    EXPECT_EQ(busyPumps, pumps);
+    EXPECT_GT(maxProgress, 0);
+    EXPECT_TRUE(f.btnCreateImg->Enabled() && f.edtDiskLabel->Enabled());
+    EXPECT_FALSE(f.ProgressBar1->Visible() || f.Timer1->Enabled());
+    ExpectImageHolds(image, 128, host.file("expected"), "Volume label is MUSIC 1");
 }
+
+TEST_F(IsoDialogTest, DefaultSizeEmptyLabelAndEmptyListGiveAnEmptyUnlabelledImage) {
+    TfrmIsoMain& f = Create();  // no ImgTool.ini: 256 MB
+    f.edtDiskLabel->UserSetText("");
+    fs::create_directories(host.file("expected"));
+    dialogs.QueueSaveFile(host.file("empty.IMG"));
+    f.btnCreateImg->UserClick();
+    ExpectOneBox("Create ImageSuccess", "Success", MB_OK | MB_ICONINFORMATION);
+    ExpectImageHolds(host.file("empty.IMG"), 256, host.file("expected"), "has no label");
+}
+
+TEST_F(IsoDialogTest, CancelOrFailureChangesNothingAndShowsItsBox) {
+    host.write("a.mp3", "a");
+    const struct {
+        const char* what;
+        std::vector<std::string> list;
+        const char* label;
+        std::optional<std::string> target;
+        const char* box;
+    } rows[] = {
+        {"save dialog cancelled", {host.file("a.mp3")}, "PASS", std::nullopt, nullptr},
+        {"a listed entry vanished", {host.file("a.mp3"), host.file("gone.mp3")}, "PASS", "x.IMG", "Init Image DiskFail"},
+        {"no volume label", {host.file("a.mp3")}, "A*B", "x.IMG", "Init Image DiskFail"},
+        {"no such folder", {host.file("a.mp3")}, "PASS", "no/such/x.IMG", "Image outputFail"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        dialogs.Clear();
+        TfrmIsoMain& f = Create();
+        imgFile.SetText("/old.IMG");
+        f.TntlstHideFiles->Items()->Assign(r.list);
+        f.edtDiskLabel->UserSetText(r.label);
+        f.tbarHideDiskRatio->SetPosition(4);
+        dialogs.QueueSaveFile(r.target ? std::optional(host.file(*r.target)) : std::nullopt);
+        f.btnCreateImg->UserClick();
+        ASSERT_EQ(dialogs.Log()[0].kind, ScriptedDialogs::Asked::Save);
+        EXPECT_EQ(dialogs.Log()[0].caption, "Image File *.IMG|*.IMG");
+        if (r.box)
+            ExpectOneBox(r.box, "Fail", MB_OK | MB_ICONERROR);
+        else
+            EXPECT_TRUE(dialogs.Messages().empty());
+        EXPECT_EQ(imgFile.Text(), "/old.IMG");
+        EXPECT_EQ(f.CreatedImagePath(), "");
+        EXPECT_TRUE(f.btnCreateImg->Enabled() && f.edtDiskLabel->Enabled() && !f.ProgressBar1->Visible());
+        EXPECT_EQ(std::distance(fs::directory_iterator(host.path()), fs::directory_iterator()), 1)
+            << "no half-written image is left behind";
+    }
+    EXPECT_NE(form->LastBuildError(), "");
+}
+
+TEST_F(IsoDialogTest, BoxesUseTheDialogsLanguage) {
+    host.write("a.mp3", "a");
+    for (unsigned lang : {kLanguageTraditionalChinese, kLanguageSimplifiedChinese}) {
+        dialogs.Clear();
+        TfrmIsoMain& f = Create();
+        f.LanguageIndex = lang;
+        f.TntlstHideFiles->Items()->Add(host.file("a.mp3"));
+        f.tbarHideDiskRatio->SetPosition(4);
+        dialogs.QueueSaveFile(host.file("missing/x.IMG"));
+        f.btnCreateImg->UserClick();
+        dialogs.QueueSaveFile(host.file(std::to_string(lang) + ".IMG"));
+        f.btnCreateImg->UserClick();
+        const auto boxes = dialogs.Messages();
+        ASSERT_EQ(boxes.size(), 2u);
+        EXPECT_EQ(boxes[0].text, std::string(MessageCatalogue(74, lang)) + MessageCatalogue(71, lang));
+        EXPECT_EQ(boxes[0].caption, MessageCatalogue(71, lang));
+        EXPECT_EQ(boxes[1].text, std::string(MessageCatalogue(68, lang)) + MessageCatalogue(70, lang));
+        EXPECT_EQ(boxes[1].caption, MessageCatalogue(70, lang));
+        EXPECT_NE(boxes[1].caption, "Success");
+    }
+}
+
+// As the settings dialog uses it: shown modally, the operator adds a file, creates an
+// image and closes it; the image lands in the edit and the list is saved at the close.
+TEST_F(IsoDialogTest, ShownFromTheSettingsDialogItPutsTheCreatedImageIntoItsEdit) {
+    host.write("a.mp3", "a");
+    Create();
+    ASSERT_EQ(frmIsoMain, form.get());
+    dialogs.QueueOpenFiles({host.file("a.mp3")});
+    dialogs.QueueSaveFile(host.file("made.IMG"));
+    dialogs.onShowModal = [&](TForm& shown) {
+        auto& iso = static_cast<TfrmIsoMain&>(shown);
+        iso.btnAddFile->UserClick();
+        iso.tbarHideDiskRatio->SetPosition(4);
+        iso.btnCreateImg->UserClick();
+        shown.DoClose();
+        return int(mrCancel);
+    };
+    frmIsoMain->ShowModal();
+    EXPECT_EQ(imgFile.Text(), host.file("made.IMG"));
+    EXPECT_TRUE(fs::is_regular_file(host.file("made.IMG")));
+    EXPECT_EQ(program.read("misc/isoseting.ini"), ListBytes({U16(host.file("a.mp3"))}));
+    form.reset();
+    EXPECT_EQ(frmIsoMain, nullptr);
+}
+
+} // namespace

@@ -1,6 +1,5 @@
-// The sparse sector store: chunks start at the first sector touched outside every range,
-// end before a later-starting range, the earliest row serves a sector, absent sectors
-// read as zeros and become present, and the row limit makes reads and writes fail.
+// The sparse sector store: where chunks start and end, which row serves a sector, absent
+// sectors, the row limit, and a lookup that stays fast with many rows.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -11,70 +10,60 @@
 namespace {
 
 using image::RamDisk;
+using Bytes = std::vector<uint8_t>;
 
-std::vector<uint8_t> Filled(uint32_t size, uint8_t value) { return std::vector<uint8_t>(size, value); }
-
-TEST(RamDisk, SecondInitKeepsTheFirstSectorSize) {
+TEST(RamDisk, InitReleaseAndChunkSize) {
     RamDisk store;
     ASSERT_TRUE(store.Init(512));
     EXPECT_TRUE(store.Init(1024));
-    EXPECT_EQ(store.sectorSize(), 512u);
+    EXPECT_EQ(store.sectorSize(), 512u) << "a second Init keeps the first sector size";
     EXPECT_EQ(store.sectorsPerChunk(), 16384u);
-    EXPECT_EQ(store.chunkCount(), 1u);
+    ASSERT_TRUE(store.WriteSector(40, Bytes(512, 1).data()));
     store.Release();
+    EXPECT_FALSE(store.initialised());
+    EXPECT_EQ(store.chunkCount(), 0u);
+    EXPECT_FALSE(store.WriteSector(0, Bytes(512).data()));
     ASSERT_TRUE(store.Init(1024));
     EXPECT_EQ(store.sectorsPerChunk(), 8192u);
+    EXPECT_FALSE(RamDisk(1000, 4).Init(512)) << "sectors must divide the chunk";
 }
 
 TEST(RamDisk, ChunksStartWhereFirstTouchedAndEndBeforeLaterRanges) {
-    RamDisk store;  // 8 MiB chunks: 16384 sectors of 512 bytes
+    RamDisk store;  // 16384 sectors of 512 bytes per chunk
     ASSERT_TRUE(store.Init(512));
-    const auto data = Filled(512, 0x11);
-    ASSERT_TRUE(store.WriteSector(16384, data.data()));
-    ASSERT_TRUE(store.WriteSector(100000, data.data()));
-    ASSERT_EQ(store.chunkCount(), 3u);
-    EXPECT_EQ(store.chunk(1).first, 16384u);
-    EXPECT_EQ(store.chunk(1).last, 32767u);
-    EXPECT_EQ(store.chunk(2).first, 100000u);
-    EXPECT_EQ(store.chunk(2).last, 116383u);
-    // Below an existing range: ends just before it.
-    ASSERT_TRUE(store.WriteSector(90000, data.data()));
-    EXPECT_EQ(store.chunk(3).first, 90000u);
-    EXPECT_EQ(store.chunk(3).last, 99999u);
-    // Its range would hold the clipped row [90000, 99999] whole: that row keeps serving
-    // its sectors, the new row the ones before and (if any) after.
-    ASSERT_TRUE(store.WriteSector(85000, data.data()));
-    EXPECT_EQ(store.chunk(4).first, 85000u);
-    EXPECT_EQ(store.chunk(4).last, 99999u);
-    uint32_t row, index;
-    ASSERT_TRUE(store.Locate(95000, row, index));
-    EXPECT_EQ(row, 3u);
-    EXPECT_EQ(index, 5000u);
-    ASSERT_TRUE(store.Locate(89999, row, index));
-    EXPECT_EQ(row, 4u);
-    EXPECT_EQ(index, 4999u);
-    ASSERT_TRUE(store.Locate(116383, row, index));
-    EXPECT_EQ(row, 2u);
+    const Bytes data(512, 0x11);
+    for (uint32_t s : {16384u, 100000u, 90000u, 85000u})
+        ASSERT_TRUE(store.WriteSector(s, data.data()));
+    const std::pair<uint32_t, uint32_t> ranges[] = {
+        {0, 16383}, {16384, 32767}, {100000, 116383}, {90000, 99999}, {85000, 99999}};
+    ASSERT_EQ(store.chunkCount(), 5u);
+    for (uint32_t r = 0; r < 5; ++r)
+        EXPECT_EQ(std::make_pair(store.chunk(r).first, store.chunk(r).last), ranges[r]) << r;
+    // The earlier row keeps serving its sectors; the later one only those before it.
+    const uint32_t located[][3] = {{95000, 3, 5000}, {89999, 4, 4999}, {116383, 2, 16383}};
+    for (auto [sector, row, index] : located) {
+        uint32_t gotRow, gotIndex;
+        ASSERT_TRUE(store.Locate(sector, gotRow, gotIndex));
+        EXPECT_EQ(gotRow, row) << sector;
+        EXPECT_EQ(gotIndex, index) << sector;
+    }
     EXPECT_EQ(store.chunkCount(), 5u) << "locating served sectors adds nothing";
 }
 
 TEST(RamDisk, AbsentSectorsReadAsZerosAndBecomePresent) {
     RamDisk store(4096, 8);
     ASSERT_TRUE(store.Init(512));
-    std::vector<uint8_t> out = Filled(1024, 0xEE);
+    Bytes out(1024, 0xEE);
     ASSERT_TRUE(store.ReadSectors(7, 2, out.data()));  // crosses into a second chunk
-    EXPECT_EQ(out, Filled(1024, 0));
+    EXPECT_EQ(out, Bytes(1024, 0));
     ASSERT_EQ(store.chunkCount(), 2u);
-    EXPECT_EQ(store.chunk(0).present[7], 1);
     EXPECT_EQ(store.chunk(1).first, 8u);
-    EXPECT_EQ(store.chunk(1).present[0], 1);
+    EXPECT_EQ(store.chunk(0).present[7] + store.chunk(1).present[0], 2);
     EXPECT_EQ(store.chunk(0).present[6], 0);
-
-    std::vector<uint8_t> in(1536);
+    Bytes in(1536), back(1536);
     for (size_t i = 0; i < in.size(); ++i)
         in[i] = uint8_t(i * 7);
     ASSERT_TRUE(store.WriteSectors(6, 3, in.data()));
-    std::vector<uint8_t> back(1536);
     ASSERT_TRUE(store.ReadSectors(6, 3, back.data()));
     EXPECT_EQ(back, in);
 }
@@ -82,22 +71,18 @@ TEST(RamDisk, AbsentSectorsReadAsZerosAndBecomePresent) {
 TEST(RamDisk, RowLimitFailsTheAccessAndKeepsEarlierSectors) {
     RamDisk store(2048, 2);  // 4 sectors per chunk, two rows
     ASSERT_TRUE(store.Init(512));
-    std::vector<uint8_t> in(512 * 6, 0x5A);
-    // Sectors 2..3 land in row 0, 4..7 in row 1; sector 8 needs a third row.
-    EXPECT_FALSE(store.WriteSectors(2, 7, in.data()));
+    const Bytes in(512 * 6, 0x5A);
+    EXPECT_FALSE(store.WriteSectors(2, 7, in.data()));  // sector 8 needs a third row
     EXPECT_EQ(store.chunkCount(), 2u);
-    std::vector<uint8_t> out(512);
+    Bytes out(512);
     ASSERT_TRUE(store.ReadSector(7, out.data()));
-    EXPECT_EQ(out, Filled(512, 0x5A));
+    EXPECT_EQ(out, Bytes(512, 0x5A));
     EXPECT_FALSE(store.ReadSector(100, out.data()));
-    EXPECT_FALSE(store.WriteSector(0xFFFFFFFFu, in.data()));
 
-    // The table holds 1024 rows unless told otherwise.
-    RamDisk table(512);
+    RamDisk table(512);  // 1024 rows unless told otherwise
     ASSERT_TRUE(table.Init(512));
     for (uint32_t s = 1; s < 1024; ++s)
         ASSERT_TRUE(table.WriteSector(s, in.data())) << s;
-    EXPECT_EQ(table.chunkCount(), 1024u);
     EXPECT_FALSE(table.WriteSector(1024, in.data()));
     EXPECT_FALSE(table.ReadSector(5000, out.data()));
     EXPECT_EQ(table.chunkCount(), 1024u);
@@ -106,62 +91,43 @@ TEST(RamDisk, RowLimitFailsTheAccessAndKeepsEarlierSectors) {
 TEST(RamDisk, LastChunkEndsAtTheLastSectorNumber) {
     RamDisk store(4096, 4);
     ASSERT_TRUE(store.Init(512));
-    const auto data = Filled(512, 1);
+    const Bytes data(1024, 1);
     ASSERT_TRUE(store.WriteSector(0xFFFFFFFDu, data.data()));
     EXPECT_EQ(store.chunk(1).last, 0xFFFFFFFFu);
     ASSERT_TRUE(store.WriteSector(0xFFFFFFFFu, data.data()));
     EXPECT_EQ(store.chunkCount(), 2u);
-    EXPECT_FALSE(store.WriteSectors(0xFFFFFFFFu, 2, std::vector<uint8_t>(1024).data()));
+    EXPECT_FALSE(store.WriteSectors(0xFFFFFFFFu, 2, data.data()));
 }
 
-TEST(RamDisk, ReleaseEmptiesTheStore) {
-    RamDisk store(4096, 4);
-    ASSERT_TRUE(store.Init(512));
-    const auto data = Filled(512, 1);
-    ASSERT_TRUE(store.WriteSector(40, data.data()));
-    store.Release();
-    EXPECT_FALSE(store.initialised());
-    EXPECT_EQ(store.chunkCount(), 0u);
-    EXPECT_FALSE(store.WriteSector(0, data.data()));
-    EXPECT_FALSE(RamDisk(1000, 4).Init(512)) << "sectors must divide the chunk";
-}
-
-} // namespace
-
-namespace {
-
-// A store saved (not released) for 1024-byte sectors keeps its rows; set up again for
-// 512-byte sectors, each row needs a presence map twice as long.
+// Rows kept from a save with 1024-byte sectors serve 512-byte sectors afterwards: each
+// needs a presence map twice as long.
 TEST(RamDisk, RowsKeptFromLargerSectorsServeSmallerOnes) {
-    RamDisk store(8192, 4);  // 8 sectors of 1024, or 16 of 512, per chunk
+    RamDisk store(8192, 4);
     ASSERT_TRUE(store.Init(1024));
-    const auto big = Filled(1024, 3);
-    ASSERT_TRUE(store.WriteSector(20, big.data()));
+    ASSERT_TRUE(store.WriteSector(20, Bytes(1024, 3).data()));
     store.EndInitialised();  // as a save leaves it
     ASSERT_TRUE(store.Init(512));
     EXPECT_EQ(store.sectorsPerChunk(), 16u);
-    const auto small = Filled(512, 4);
+    const Bytes small(512, 4);
     ASSERT_TRUE(store.WriteSector(15, small.data()));
     ASSERT_TRUE(store.WriteSector(40, small.data()));
     EXPECT_EQ(store.chunk(1).first, 40u);
-    EXPECT_EQ(store.chunk(1).present[0], 1);
     EXPECT_EQ(store.chunk(0).present[15], 1);
-    std::vector<uint8_t> out(512);
+    Bytes out(512);
     ASSERT_TRUE(store.ReadSector(41, out.data()));
-    EXPECT_EQ(out, Filled(512, 0)) << "a reused row reads as zeros where nothing was written";
+    EXPECT_EQ(out, Bytes(512, 0)) << "a reused row reads as zeros where nothing was written";
 }
 
-// Many rows, touched in an order that defeats any "last row found" shortcut: a walk over
-// every row for every sector would take minutes here, an index a fraction of a second.
+// Rows touched in an order that defeats a "last row found" shortcut: walking every row
+// for every sector would take minutes here.
 TEST(RamDisk, LookupDoesNotWalkEveryRow) {
     constexpr uint32_t kRows = 40000;
-    RamDisk store(512, kRows);  // one sector per chunk: one row per sector
+    RamDisk store(512, kRows);  // one row per sector
     ASSERT_TRUE(store.Init(512));
-    std::vector<uint8_t> sector(512);
+    const Bytes sector(512);
     const auto start = std::chrono::steady_clock::now();
     for (uint32_t i = 1; i < kRows; ++i)
         ASSERT_TRUE(store.WriteSector(i * 3, sector.data()));
-    ASSERT_EQ(store.chunkCount(), kRows);
     uint32_t x = 12345, row, index;
     for (int n = 0; n < 400000; ++n) {
         x = x * 1103515245u + 12345u;
@@ -169,9 +135,8 @@ TEST(RamDisk, LookupDoesNotWalkEveryRow) {
         ASSERT_TRUE(store.Locate(s, row, index));
         ASSERT_EQ(row, s / 3);
     }
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    EXPECT_LT(seconds, 5.0);
-    EXPECT_EQ(store.chunkCount(), kRows) << "locating served sectors adds nothing";
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 5.0);
+    EXPECT_EQ(store.chunkCount(), kRows);
 }
 
 } // namespace
