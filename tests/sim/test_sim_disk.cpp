@@ -58,7 +58,7 @@ protected:
     }
 };
 
-TEST_F(SimDisks, UserDiskIsSizedFromGoodBlocksPagesAndSystemAreaAndServesSectors)
+TEST_F(SimDisks, UserDiskIsSizedFromTheTablesAndServesSectorsAndTheFatTools)
 {
     EXPECT_FALSE(In(dev, Cdb({0x25}), 8).ok); // no disk before EF 73
     EXPECT_FALSE(Read10(dev, 0, 1).ok);
@@ -87,6 +87,19 @@ TEST_F(SimDisks, UserDiskIsSizedFromGoodBlocksPagesAndSystemAreaAndServesSectors
     EXPECT_TRUE(In(dev, Cdb({0x1B}).set(4, 0x01), 0).ok);
     EXPECT_TRUE(Read10(dev, 0, 1).ok);
 
+    // mkfs.fat, fsck.fat and mtools work on the disk file; the device sees what they wrote.
+    const std::string user = dev.userDiskPath();
+    ToolResult r = tool("mkfs.fat -F 16 -n SIMDISK '" + user + "'");
+    ASSERT_EQ(r.status, 0) << r.output;
+    EXPECT_TRUE(fsckClean(user));
+    EXPECT_EQ(Slice(Read10(dev, 0, 1).data, 510, 512), (Bytes{0x55, 0xAA}));
+    dir.write("hello.txt", "hello from the station\n");
+    r = tool("mcopy -i '" + user + "' '" + dir.file("hello.txt") + "' ::/HELLO.TXT");
+    ASSERT_EQ(r.status, 0) << r.output;
+    EXPECT_EQ(tool("mtype -i '" + user + "' ::/HELLO.TXT").output, "hello from the station\n");
+    EXPECT_NE(label(user).find("SIMDISK"), std::string::npos);
+    EXPECT_TRUE(fsckClean(user));
+
     // With a record: 800 good blocks, half the pages, 2 units of system area, a quarter hidden.
     writeRecord(2, 64);
     Bytes half(64, 0);
@@ -95,24 +108,6 @@ TEST_F(SimDisks, UserDiskIsSizedFromGoodBlocksPagesAndSystemAreaAndServesSectors
     ASSERT_TRUE(startDisk());
     uint64_t rest = 800ull * 32 * 2048 - (8u << 20);
     EXPECT_EQ(sectors(), (rest - rest * 64 / 256) / 512);
-}
-
-TEST_F(SimDisks, FatToolsWorkOnTheDiskFiles)
-{
-    ASSERT_TRUE(startDisk());
-    const std::string user = dev.userDiskPath();
-    ToolResult r = tool("mkfs.fat -F 16 -n SIMDISK '" + user + "'");
-    ASSERT_EQ(r.status, 0) << r.output;
-    EXPECT_TRUE(fsckClean(user));
-    Reply boot = Read10(dev, 0, 1); // the device sees what the tool wrote
-    EXPECT_EQ(Slice(boot.data, 510, 512), (Bytes{0x55, 0xAA}));
-
-    dir.write("hello.txt", "hello from the station\n");
-    r = tool("mcopy -i '" + user + "' '" + dir.file("hello.txt") + "' ::/HELLO.TXT");
-    ASSERT_EQ(r.status, 0) << r.output;
-    EXPECT_EQ(tool("mtype -i '" + user + "' ::/HELLO.TXT").output, "hello from the station\n");
-    EXPECT_NE(label(user).find("SIMDISK"), std::string::npos);
-    EXPECT_TRUE(fsckClean(user));
 }
 
 TEST_F(SimDisks, HiddenDiskFromTheRecordsRatio)

@@ -183,23 +183,18 @@ TEST_F(SimNand, SecondRunReadsTheTablesTheFirstRunWrote)
     EXPECT_EQ(info(), Slice(rec, 0, 512));
     ASSERT_EQ(verdict(2, P, 2, 2), 0xFF); // a scan write wipes the last copy
     EXPECT_EQ(info(), Bytes(512, 0));
-}
 
-TEST_F(SimNand, RecordMarkedByTheToolIsStillTheDevicesOwn)
-{
-    // Written without a firmware upgrade, the record carries 'X' marks, byte 2 among them.
-    Bytes rec = record(1, 0), bits(2048, 0);
+    // Written without a firmware upgrade, the record carries 'X' marks, byte 2 among them:
+    // the device still serves it ("62X5"; the host judges it). Any other tag is data.
     for (size_t i = 2; i <= 62; i += 4)
         rec[i] = 'X';
-    bits[0] = 0xC0;
-    ASSERT_TRUE(CheckBlock(dev, 0));
-    ASSERT_TRUE(WritePage(dev, 0, rec));
-    ASSERT_TRUE(WritePage(dev, 1, bits));
-    EXPECT_EQ(info(), Slice(rec, 0, 512)); // "62X5": the host judges it
-    EXPECT_EQ(Slice(bitmap(), 0, 2), (Bytes{0xC0, 0x00}));
-    rec[2] = 'Y'; // any other tag is data, not a record
-    ASSERT_TRUE(CheckBlock(dev, 0));
-    ASSERT_TRUE(WritePage(dev, 0, rec));
+    ASSERT_TRUE(WritePage(dev, 3 * kPages, rec));
+    ASSERT_TRUE(WritePage(dev, 3 * kPages + 1, Bytes(2048, 0xC0)));
+    EXPECT_EQ(info(), Slice(rec, 0, 512));
+    EXPECT_EQ(bitmap(), Bytes(16, 0xC0));
+    rec[2] = 'Y';
+    ASSERT_TRUE(CheckBlock(dev, 3));
+    ASSERT_TRUE(WritePage(dev, 3 * kPages, rec));
     EXPECT_EQ(info(), Bytes(512, 0));
 }
 
