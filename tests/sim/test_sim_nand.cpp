@@ -66,7 +66,7 @@ protected:
     Bytes bitmap() { return In(dev, Cdb({0xEF, 0x98}, 10).u32(2, 16), 16, 30).data; } // 128 blocks
 };
 
-TEST_F(SimNand, PerBlockVerdictsOfOnePassScans)
+TEST_F(SimNand, PerBlockVerdictsAndMalformedScans)
 {
     const struct {
         const char* what;
@@ -95,6 +95,15 @@ TEST_F(SimNand, PerBlockVerdictsOfOnePassScans)
         EXPECT_EQ(verdict(c.block, c.pattern, c.ecc, 3, 2, c.skip), c.expected) << c.what;
 
     EXPECT_EQ(RunScan(dev, Scan{.block = 4, .pattern = P, .count = 3}, kPages).data, (Bytes{0x01, 0xFF, 0x00, 0xFF}));
+    // Malformed scans are refused.
+    EXPECT_TRUE(RunScan(dev, Scan{.block = 128}, kPages).refused()); // beyond 2 x 64 blocks
+    for (const Scan& s : {Scan{.dataMode = 3}, Scan{.op = 0}, Scan{.op = 4}})
+        EXPECT_FALSE(RunScan(dev, s, kPages).status());
+    // A transfer length other than the reply's is not carried out.
+    Cdb c({0xEF, 0x93}, 16);
+    c.set(10, 2).set(11, 3).u16(6, 1);
+    EXPECT_FALSE(In(dev, c, 3).ok);
+    EXPECT_FALSE(In(dev, c.set(14, 1), 2).ok);
 }
 
 TEST_F(SimNand, VerifyReadsTheBlocksLastPattern)
@@ -116,7 +125,7 @@ TEST_F(SimNand, VerifyReadsTheBlocksLastPattern)
         EXPECT_FALSE(CheckBlock(dev, broken)) << broken;
 }
 
-TEST_F(SimNand, PerPageRepliesCarryBitErrorsAndIgnoreTheThreshold)
+TEST_F(SimNand, PerPageRepliesCarryBitErrorsAndFollowThePageTable)
 {
     Bytes row(kPages, 0xFF);
     row[3] = 0xFC;
@@ -126,10 +135,7 @@ TEST_F(SimNand, PerPageRepliesCarryBitErrorsAndIgnoreTheThreshold)
         row[p] = p % 2 ? 0xFB : 0xFF;
     EXPECT_EQ(pages(20, P), row);
     EXPECT_EQ(pages(5, P), Bytes(kPages, 0x00));
-}
-
-TEST_F(SimNand, PageTableLimitsWhatIsRead)
-{
+    // The page table limits what is read.
     pageTable([](uint32_t p) { return p % 2 == 0; });
     EXPECT_EQ(verdict(20, P), 0xFF);
     EXPECT_EQ(pages(20, P), Bytes(kPages, 0xFF)); // unused pages are not read
@@ -139,18 +145,6 @@ TEST_F(SimNand, PageTableLimitsWhatIsRead)
     EXPECT_EQ(dev.pageTable()[kPages - 1], 0x00);
     ASSERT_TRUE(In(dev, Cdb({0xEF, 0x81}), 0).ok); // held in RAM: a reset forgets it
     EXPECT_EQ(dev.pageTable(), Bytes(kPages, 0xFF));
-}
-
-TEST_F(SimNand, MalformedScansAreRefused)
-{
-    EXPECT_TRUE(RunScan(dev, Scan{.block = 128}, kPages).refused()); // beyond 2 x 64 blocks
-    for (const Scan& s : {Scan{.dataMode = 3}, Scan{.op = 0}, Scan{.op = 4}})
-        EXPECT_FALSE(RunScan(dev, s, kPages).status());
-    // A transfer length other than the reply's is not carried out.
-    Cdb c({0xEF, 0x93}, 16);
-    c.set(10, 2).set(11, 3).u16(6, 1);
-    EXPECT_FALSE(In(dev, c, 3).ok);
-    EXPECT_FALSE(In(dev, c.set(14, 1), 2).ok);
 }
 
 TEST_F(SimNand, SecondRunReadsTheTablesTheFirstRunWrote)
