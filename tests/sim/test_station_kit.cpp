@@ -65,11 +65,7 @@ protected:
         std::string error;
         ASSERT_TRUE(sim::WriteStationKit(dir.path(), &error)) << error;
     }
-    Bytes bytes(const std::string& name) const
-    {
-        std::string s = dir.read(name);
-        return Bytes(s.begin(), s.end());
-    }
+    Bytes bytes(const std::string& name) const { std::string s = dir.read(name); return {s.begin(), s.end()}; }
     Bytes record(const sim::FlashProfile& p) const { return bytes("flash/" + sim::FlashIdText(p) + ".txt"); }
     testsupport::TempDir dir;
 };
@@ -126,26 +122,6 @@ TEST_F(StationKitFiles, FlashRecordsDescribeTheSimulatedFlashes)
     EXPECT_EQ(ini.values["DEFAULT"]["1"], "GENERIC NAND");
 }
 
-TEST_F(StationKitFiles, FirmwareFieldsSitAtTheirOffsets)
-{
-    const struct {
-        const char* name;
-        uint8_t sdkType;   // 2: pages above 512 bytes, 1: pages of 512 bytes
-        uint8_t flagsByte; // after 'U'; bit 0x20 is the firmware flag
-    } cases[] = {{sim::kKitFirmware, 2, 0xAA}, {sim::kKitFirmwareSmallPage, 1, 0x8A}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        EXPECT_NE(std::string(c.name).find("program"), std::string::npos);
-        Bytes b = bytes(c.name);
-        ASSERT_EQ(b.size(), sim::kFirmwareBytes);
-        EXPECT_EQ(std::string(b.begin(), b.begin() + 4), "6205");
-        EXPECT_EQ(b[5], c.sdkType);
-        EXPECT_EQ(be16(b, 16) * 512, b.size());
-        EXPECT_TRUE(b[2044] == 'I' && b[2045] == 'D' && b[2047] == 0xFF); // bonding ID tag and byte
-        EXPECT_EQ(Bytes(b.begin() + 38909, b.begin() + 38912), (Bytes{'U', c.flagsByte, 0}));
-    }
-}
-
 TEST_F(StationKitFiles, LanguageFileHasTheKeyedStringsInThreeCodePages)
 {
     // The keyed interface strings with their built-in English texts, in the window's order.
@@ -185,8 +161,25 @@ TEST_F(StationKitFiles, LanguageFileHasTheKeyedStringsInThreeCodePages)
     EXPECT_EQ(taiwan["HiddenDiskStr"], "\xC1\xF4\xC2\xC3\xBA\xD0"); // 隱藏碟 in Big5
 }
 
-TEST_F(StationKitFiles, LoaderPicturesDataFilesAndPortScript)
+TEST_F(StationKitFiles, ProgramFilesLoaderPicturesDataFilesAndPortScript)
 {
+    const struct {
+        const char* name;
+        uint8_t sdkType;   // 2: pages above 512 bytes, 1: pages of 512 bytes
+        uint8_t flagsByte; // after 'U'; bit 0x20 is the firmware flag
+    } cases[] = {{sim::kKitFirmware, 2, 0xAA}, {sim::kKitFirmwareSmallPage, 1, 0x8A}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_NE(std::string(c.name).find("program"), std::string::npos);
+        Bytes b = bytes(c.name);
+        ASSERT_EQ(b.size(), sim::kFirmwareBytes);
+        EXPECT_EQ(std::string(b.begin(), b.begin() + 4), "6205");
+        EXPECT_EQ(b[5], c.sdkType);
+        EXPECT_EQ(be16(b, 16) * 512, b.size());
+        EXPECT_TRUE(b[2044] == 'I' && b[2045] == 'D' && b[2047] == 0xFF); // bonding ID tag and byte
+        EXPECT_EQ(Bytes(b.begin() + 38909, b.begin() + 38912), (Bytes{'U', c.flagsByte, 0}));
+    }
+
     Bytes loader = bytes(sim::kKitLoader);
     ASSERT_GT(loader.size(), 8192u + 255);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(loader.data() + 8192)), sim::kKitLoaderVersion);
