@@ -1,6 +1,7 @@
 #include "ui/CopyList.h"
 
 #include "platform/AtomicFile.h"
+#include "platform/TextCodec.h"
 
 #include <cstdint>
 #include <fstream>
@@ -8,138 +9,38 @@
 
 namespace ui {
 
-namespace {
-
-void appendUtf8(std::string& out, char32_t c)
-{
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
-// Decodes UTF-8; a byte that starts no valid sequence stands for itself (Latin-1), so
-// 8-bit text that is not UTF-8 is kept rather than dropped.
-std::u32string decodeUtf8(std::string_view s)
-{
-    std::u32string out;
-    size_t i = 0;
-    while (i < s.size()) {
-        unsigned char b = static_cast<unsigned char>(s[i]);
-        int extra = b < 0x80 ? 0 : (b & 0xE0) == 0xC0 ? 1 : (b & 0xF0) == 0xE0 ? 2 : (b & 0xF8) == 0xF0 ? 3 : -1;
-        char32_t c = extra == 0 ? b : extra == 1 ? (b & 0x1F) : extra == 2 ? (b & 0x0F) : (b & 0x07);
-        bool ok = extra >= 0 && i + static_cast<size_t>(extra) < s.size();
-        for (int k = 1; ok && k <= extra; ++k) {
-            unsigned char t = static_cast<unsigned char>(s[i + k]);
-            if ((t & 0xC0) != 0x80)
-                ok = false;
-            else
-                c = (c << 6) | (t & 0x3F);
-        }
-        if (!ok) {
-            out += static_cast<char32_t>(b);
-            ++i;
-            continue;
-        }
-        out += c;
-        i += static_cast<size_t>(extra) + 1;
-    }
-    return out;
-}
-
-std::u32string decodeUtf16(std::string_view s, bool bigEndian)
-{
-    std::u32string out;
-    auto unit = [&](size_t i) -> char16_t {
-        auto a = static_cast<unsigned char>(s[i]), b = static_cast<unsigned char>(s[i + 1]);
-        return static_cast<char16_t>(bigEndian ? (a << 8) | b : (b << 8) | a);
-    };
-    size_t n = s.size() / 2 * 2; // a dangling last byte carries no character
-    for (size_t i = 0; i < n; i += 2) {
-        char16_t u = unit(i);
-        if (u >= 0xD800 && u <= 0xDBFF && i + 2 < n) {
-            char16_t v = unit(i + 2);
-            if (v >= 0xDC00 && v <= 0xDFFF) {
-                out += static_cast<char32_t>(0x10000 + ((u - 0xD800) << 10) + (v - 0xDC00));
-                i += 2;
-                continue;
-            }
-        }
-        out += (u >= 0xD800 && u <= 0xDFFF) ? U'\uFFFD' : static_cast<char32_t>(u);
-    }
-    return out;
-}
-
-void appendUtf16Le(std::string& out, char32_t c)
-{
-    auto put = [&](char16_t u) {
-        out += static_cast<char>(u & 0xFF);
-        out += static_cast<char>(u >> 8);
-    };
-    if (c >= 0x10000) {
-        c -= 0x10000;
-        put(static_cast<char16_t>(0xD800 + (c >> 10)));
-        put(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
-    } else {
-        put(static_cast<char16_t>(c));
-    }
-}
-
-} // namespace
-
 std::string PathListFile::Encode(const std::vector<std::string>& entries)
 {
     std::string out("\xFF\xFE", 2);
-    for (const auto& e : entries) {
-        for (char32_t c : decodeUtf8(e))
-            appendUtf16Le(out, c);
-        appendUtf16Le(out, U'\r');
-        appendUtf16Le(out, U'\n');
-    }
+    for (const auto& e : entries)
+        out += platform::Utf8ToUtf16Le(e + "\r\n");
     return out;
 }
 
 std::vector<std::string> PathListFile::Decode(std::string_view bytes)
 {
-    std::u32string text;
-    if (bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE')
-        text = decodeUtf16(bytes.substr(2), false);
-    else if (bytes.size() >= 2 && bytes[0] == '\xFE' && bytes[1] == '\xFF')
-        text = decodeUtf16(bytes.substr(2), true);
-    else if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF")
-        text = decodeUtf8(bytes.substr(3));
-    else
-        text = decodeUtf8(bytes); // the system code page is UTF-8 here
-
+    const std::string text = platform::DecodeTextWithByteOrderMark(bytes);
     std::vector<std::string> entries;
-    std::string current;
-    bool pending = false; // characters since the last line break
-    for (size_t i = 0; i < text.size(); ++i) {
-        char32_t c = text[i];
-        if (c == U'\r' || c == U'\n' || c == U'\u2028') {
-            if (c == U'\r' && i + 1 < text.size() && text[i + 1] == U'\n')
-                ++i;
-            entries.push_back(current);
-            current.clear();
-            pending = false;
+    size_t start = 0;
+    for (size_t i = 0; i < text.size();) {
+        size_t breakLength = 0;
+        if (text[i] == '\r')
+            breakLength = i + 1 < text.size() && text[i + 1] == '\n' ? 2 : 1;
+        else if (text[i] == '\n')
+            breakLength = 1;
+        else if (text.compare(i, 3, "\xE2\x80\xA8") == 0) // U+2028 LINE SEPARATOR
+            breakLength = 3;
+        if (breakLength == 0) {
+            ++i;
             continue;
         }
-        appendUtf8(current, c);
-        pending = true;
+        entries.push_back(text.substr(start, i - start));
+        i += breakLength;
+        start = i;
     }
-    if (pending)
-        entries.push_back(current);
+    // A break at the very end makes no empty last entry.
+    if (start < text.size())
+        entries.push_back(text.substr(start));
     return entries;
 }
 
@@ -156,14 +57,6 @@ bool PathListFile::Load(const std::string& path, std::vector<std::string>& entri
 bool PathListFile::Save(const std::string& path, const std::vector<std::string>& entries)
 {
     return platform::WriteFileAtomic(path, Encode(entries));
-}
-
-size_t Utf16Length(std::string_view utf8)
-{
-    size_t n = 0;
-    for (char32_t c : decodeUtf8(utf8))
-        n += c >= 0x10000 ? 2 : 1;
-    return n;
 }
 
 bool PathListEntryExists(const std::string& entry)
@@ -316,7 +209,7 @@ void TForm1::AddFilesBtnClick(TControl*)
     std::string tooLong;
     for (const auto& path : chosen) {
         TntSelectFileList2->Items()->Add(path);
-        if (ui::Utf16Length(path) >= 129)
+        if (platform::Utf16Length(path) >= 129)
             tooLong += "\n" + path;
     }
     if (!tooLong.empty()) {

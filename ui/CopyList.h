@@ -23,9 +23,6 @@ struct PathListFile {
     static bool Save(const std::string& path, const std::vector<std::string>& entries);
 };
 
-// Length of a UTF-8 text in UTF-16 code units (the unit the path-length rule counts).
-size_t Utf16Length(std::string_view utf8);
-
 // True when the entry names an existing folder or a file that opens for reading.
 bool PathListEntryExists(const std::string& entry);
 

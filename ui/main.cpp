@@ -8,9 +8,9 @@
 #include "ui/CopyList.h"
 #include "ui/LangStrings.h"
 #include "ui/MessageCatalogue.h"
+#include "ui/SettingDlg.h"
 
 #include <cstdio>
-#include <filesystem>
 #include <stdexcept>
 #include <sys/stat.h>
 
@@ -368,13 +368,9 @@ void TForm1::FormPaint()
     painted_ = true;
     if (eDeviceFeature == 0 || !bUseImgFile)
         return;
-    std::error_code ec;
-    if (!ImageFile.empty() && std::filesystem::is_regular_file(ImageFile, ec)) {
-        auto size = std::filesystem::file_size(ImageFile, ec);
-        (void)size;
-        if (!ec)
-            return;
-    }
+    uint64_t size = 0;
+    if (FileExists(ImageFile) && GetImgFileSize(ImageFile, size))
+        return;
     ImageFile.clear();
     unsigned lang = LanguageIndex;
     TheDialogs().MessageBox(MessageCatalogue(65, lang), MessageCatalogue(27, lang), MB_OK | MB_ICONWARNING);

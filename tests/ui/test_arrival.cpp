@@ -10,27 +10,20 @@
 #include "sim/StationKit.h"
 #include "support/TempDir.h"
 #include "toolkit/Dialogs.h"
-#include "toolkit/TThread.h"
 #include "ui/main.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <deque>
 #include <mutex>
 
 using namespace toolkit;
+using Lines = std::vector<std::string>;
+using Starts = std::vector<std::pair<char, int>>;
 
 namespace {
 
-std::vector<std::string> SplitLines(const std::string& text)
-{
-    std::vector<std::string> lines;
-    size_t start = 0;
-    for (size_t pos; (pos = text.find("\r\n", start)) != std::string::npos; start = pos + 2)
-        lines.push_back(text.substr(start, pos - start));
-    return lines;
-}
+uint32_t Mask(char letter) { return 1u << (letter - 'A'); }
 
 class Arrival : public ::testing::Test {
 protected:
@@ -51,14 +44,14 @@ protected:
         form = std::make_unique<TForm1>();
         form->StartThread = [this](char drive, int slot) {
             started.emplace_back(drive, slot);
+            statusAtStart.push_back(status(slot));
             form->DeviceSlots[slot].status->SetCaption("running");
         };
         form->FormShow(form.get());
         form->chkUsbPort->SetChecked(false);
         form->CheckManuupgrade->SetChecked(false);
-        std::remove(dir.file("log/1.txt").c_str());
+        clearLog();
     }
-
     void TearDown() override
     {
         bus.reset();
@@ -84,34 +77,64 @@ protected:
             send(e.first, e.second);
         }
     }
-
+    void dropEvents()
+    {
+        bus->waitForEvents();
+        std::lock_guard lock(eventsMutex);
+        events.clear();
+    }
     void send(bool arrival, uint32_t mask)
     {
         form->Dispatch({WM_DEVICECHANGE, arrival ? DBT_DEVICEARRIVAL : DBT_DEVICEREMOVECOMPLETE,
                         DBT_DEVTYP_VOLUME, mask});
     }
-    static uint32_t Mask(char letter) { return 1u << (letter - 'A'); }
-
-    std::shared_ptr<sim::SimulatedDevice> plug(uint8_t port = 0)
+    std::shared_ptr<sim::SimulatedDevice> plug(uint8_t port = 0, uint16_t failingCommand = 0)
     {
         auto device = bus->plug(sim::Nand128M(), port);
+        if (failingCommand)
+            device->failCommand(failingCommand, 1, sim::FaultKind::Transport);
         deliver();
         return device;
     }
+    void unplugAll(char from, char to)
+    {
+        for (char letter = from; letter <= to; ++letter)
+            bus->unplug(letter);
+        deliver();
+    }
 
-    std::vector<std::string> log() { return SplitLines(dir.read("log/1.txt")); }
+    Lines log()
+    {
+        Lines lines;
+        std::string text = dir.read("log/1.txt");
+        size_t start = 0;
+        for (size_t pos; (pos = text.find("\r\n", start)) != std::string::npos; start = pos + 2)
+            lines.push_back(text.substr(start, pos - start));
+        return lines;
+    }
     void clearLog() { std::remove(dir.file("log/1.txt").c_str()); }
     std::string status(int slot) { return form->DeviceSlots[slot].status->Caption(); }
     TColor color(int slot) { return form->DeviceSlots[slot].status->Font()->Color(); }
+    char drive(int slot) { return form->DeviceSlots[slot].drive; }
 
     testsupport::TempDir dir;
     platform::FakeClock clock;
     ScriptedDialogs dialogs;
     std::unique_ptr<sim::SimBus> bus;
     std::unique_ptr<TForm1> form;
-    std::vector<std::pair<char, int>> started;
+    Starts started;
+    Lines statusAtStart;
     std::mutex eventsMutex;
     std::deque<std::pair<bool, uint32_t>> events;
+};
+
+class FixedPort : public Arrival {
+protected:
+    void SetUp() override
+    {
+        Arrival::SetUp();
+        form->chkUsbPort->SetChecked(true);
+    }
 };
 
 } // namespace
@@ -120,16 +143,19 @@ TEST_F(Arrival, TwoLettersInOneNotificationAreHandledLowestFirst)
 {
     auto d = bus->plug(sim::Nand128M());
     auto e = bus->plug(sim::Nand128M());
-    {
-        std::lock_guard lock(eventsMutex);
-        events.clear();
-    }
+    dropEvents();
+    // Other events, other device types and other messages change nothing.
+    form->Dispatch({WM_DEVICECHANGE, 0x8001, DBT_DEVTYP_VOLUME, Mask('D')});
+    form->Dispatch({WM_DEVICECHANGE, DBT_DEVICEARRIVAL, 3, Mask('D')});
+    form->Dispatch({0x0010, DBT_DEVICEARRIVAL, DBT_DEVTYP_VOLUME, Mask('D')});
+    EXPECT_EQ(dir.read("log/1.txt"), "");
     send(true, Mask('E') | Mask('D'));
 
-    EXPECT_EQ(log(), (std::vector<std::string>{"D:<--", "D:0", "E:<--", "E:1"}));
-    EXPECT_EQ(started, (std::vector<std::pair<char, int>>{{'D', 0}, {'E', 1}}));
-    EXPECT_EQ(form->DeviceSlots[0].drive, 'D');
-    EXPECT_EQ(form->DeviceSlots[1].drive, 'E');
+    EXPECT_EQ(log(), (Lines{"D:<--", "D:0", "E:<--", "E:1"}));
+    EXPECT_EQ(started, (Starts{{'D', 0}, {'E', 1}}));
+    EXPECT_EQ(statusAtStart, (Lines{"FSM Writing", "FSM Writing"}));
+    EXPECT_EQ(color(0), clWindowText);
+    EXPECT_EQ(drive(1), 'E');
     EXPECT_TRUE(form->ProgressBar1->Visible());
     EXPECT_EQ(d->state(), sim::SimulatedDevice::State::Loader);
     EXPECT_EQ(e->state(), sim::SimulatedDevice::State::Loader);
@@ -138,42 +164,21 @@ TEST_F(Arrival, TwoLettersInOneNotificationAreHandledLowestFirst)
     EXPECT_EQ(clock.sleptMs(), 200u) << "100 ms before each loader upload";
 }
 
-TEST_F(Arrival, PanelShowsTheLoaderStageWhileTheUploadRuns)
-{
-    form->StartThread = [](char, int) {};
-    plug();
-    EXPECT_EQ(status(0), "FSM Writing");
-    EXPECT_EQ(color(0), clWindowText);
-}
-
-TEST_F(Arrival, DeviceRunningTheLoaderIsResetAndComesBackAsANewArrival)
+TEST_F(Arrival, LoaderDeviceIsResetAKnownDriveAndAFailedInquiryAreSkipped)
 {
     auto device = plug();
     clearLog();
-    send(true, Mask('D'));
-    EXPECT_EQ(log(), (std::vector<std::string>{"D:<--", "D:-> reset"}));
+    send(true, Mask('D')); // D runs the loader now
     EXPECT_EQ(device->countOf(0xEF81), 1u);
-    EXPECT_EQ(form->iDeviceCount, 1);
-
-    // The reset device leaves and comes back: its panel is freed and given again.
-    deliver();
-    EXPECT_EQ(log(), (std::vector<std::string>{"D:<--", "D:-> reset", "D: -->", "D:<--", "D:0"}));
-    EXPECT_EQ(started.size(), 2u);
-    EXPECT_EQ(form->iDeviceCount, 1);
-}
-
-TEST_F(Arrival, KnownDriveAndFailedInquiryAreSkipped)
-{
-    auto device = plug();
+    deliver();             // it leaves and comes back as a new arrival
     device->failCommand(0xEF82, 1, sim::FaultKind::Transport); // no loader answer this time
-    clearLog();
     send(true, Mask('D'));
-
-    // A letter whose device does not open at all: INQUIRY fails.
     platform::DriveMap::global().bind('F', {[] { return std::shared_ptr<platform::ScsiTransport>(); }, {}, "gone"});
     send(true, Mask('F'));
-    EXPECT_EQ(log(), (std::vector<std::string>{"D:<--", "D: exists continue", "F:<--", "F:cmd_bInquiry fail continue"}));
-    EXPECT_EQ(started.size(), 1u);
+
+    EXPECT_EQ(log(), (Lines{"D:<--", "D:-> reset", "D: -->", "D:<--", "D:0", "D:<--", "D: exists continue", "F:<--",
+                            "F:cmd_bInquiry fail continue"}));
+    EXPECT_EQ(started.size(), 2u);
     EXPECT_EQ(form->iDeviceCount, 1);
     EXPECT_EQ(form->FirstFreeSlot(), 1);
 }
@@ -182,10 +187,9 @@ TEST_F(Arrival, NinthDeviceGetsTheLimitBoxAndNothingElse)
 {
     for (int i = 0; i < 8; ++i)
         plug();
-    ASSERT_EQ(form->FirstFreeSlot(), 8);
     clearLog();
     auto ninth = plug();
-    EXPECT_EQ(log(), (std::vector<std::string>{"L:<--", "L:8"}));
+    EXPECT_EQ(log(), (Lines{"L:<--", "L:8"}));
     auto boxes = dialogs.Messages();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text, "Exceed the device limit!");
@@ -196,22 +200,24 @@ TEST_F(Arrival, NinthDeviceGetsTheLimitBoxAndNothingElse)
     EXPECT_EQ(started.size(), 8u);
 }
 
-TEST_F(Arrival, LoaderFailureInNormalModeKeepsThePanelAndCountsTheDevice)
+TEST_F(Arrival, LoaderFailureKeepsThePanelInNormalModeOnly)
 {
-    auto device = bus->plug(sim::Nand128M());
-    device->failCommand(0xEF77, 1, sim::FaultKind::Transport);
-    deliver();
-    EXPECT_EQ(status(0), "FSM Loadfail");
-    EXPECT_EQ(color(0), clRed);
-    EXPECT_EQ(form->DeviceSlots[0].drive, 'D');
-    EXPECT_TRUE(started.empty());
-    EXPECT_EQ(form->iDeviceCount, 1);
-
-    bus->unplug('D');
-    deliver();
-    EXPECT_EQ(form->iDeviceCount, 0);
-    EXPECT_EQ(status(0), "Waiting device...");
-    EXPECT_EQ(color(0), clWindowText);
+    for (bool fixedPort : {false, true}) {
+        SCOPED_TRACE(fixedPort);
+        form->chkUsbPort->SetChecked(fixedPort);
+        plug(3, 0xEF77);
+        EXPECT_EQ(status(0), "FSM Loadfail");
+        EXPECT_EQ(color(0), clRed);
+        EXPECT_EQ(drive(0), fixedPort ? 0 : 'D');
+        EXPECT_TRUE(started.empty());
+        EXPECT_EQ(form->iDeviceCount, 1);
+        bus->unplug('D');
+        deliver();
+        // A panel that never held the drive: the removal changes nothing, it stays counted.
+        EXPECT_EQ(form->iDeviceCount, fixedPort ? 1 : 0);
+        EXPECT_EQ(status(0), fixedPort ? "FSM Loadfail" : "Waiting device...");
+        form->iDeviceCount = 0;
+    }
 }
 
 TEST_F(Arrival, RemovalResetsThePanelAndTheLastRemovalClearsEveryImage)
@@ -222,14 +228,15 @@ TEST_F(Arrival, RemovalResetsThePanelAndTheLastRemovalClearsEveryImage)
         form->DeviceSlots[i].image->SetVisible(true);
         form->DeviceSlots[i].textF->SetCaption("ID:x");
     }
-    form->DeviceSlots[0].textP->SetCaption(" Port:1-0-3");
-    form->DeviceSlots[0].gauge->SetProgress(50);
-    form->DeviceSlots[0].status->Font()->SetColor(clBlue);
+    form->TextP1->SetCaption(" Port:1-0-3");
+    form->ProgressBar1->SetProgress(50);
+    form->D1infoStr->Font()->SetColor(clBlue);
     clearLog();
 
+    send(false, Mask('G')); // held by no panel: only logged
     bus->unplug('D');
     deliver();
-    EXPECT_EQ(log(), std::vector<std::string>{"D: -->"});
+    EXPECT_EQ(log(), (Lines{"G: -->", "D: -->"}));
     const DeviceSlot& s = form->DeviceSlots[0];
     EXPECT_EQ(s.drive, 0);
     EXPECT_EQ(s.status->Caption(), "Waiting device...");
@@ -239,8 +246,7 @@ TEST_F(Arrival, RemovalResetsThePanelAndTheLastRemovalClearsEveryImage)
     EXPECT_FALSE(s.image->Visible());
     EXPECT_EQ(s.textP->Caption(), "");
     EXPECT_EQ(s.textF->Caption(), "");
-    EXPECT_TRUE(form->DeviceSlots[1].image->Visible()) << "other panels keep their result";
-    EXPECT_TRUE(form->DeviceSlots[5].image->Visible());
+    EXPECT_TRUE(form->infoImage2->Visible() && form->infoImage6->Visible()) << "other panels keep their result";
     EXPECT_FALSE(form->CheckManuupgrade->Enabled()) << "panel 2 still busy";
 
     bus->unplug('E');
@@ -251,30 +257,6 @@ TEST_F(Arrival, RemovalResetsThePanelAndTheLastRemovalClearsEveryImage)
         EXPECT_EQ(form->DeviceSlots[i].textF->Caption(), "") << i;
     }
     EXPECT_TRUE(form->CheckManuupgrade->Enabled());
-}
-
-TEST_F(Arrival, RemovalOfAnUnknownLetterIsOnlyLogged)
-{
-    plug();
-    clearLog();
-    send(false, Mask('G'));
-    EXPECT_EQ(log(), std::vector<std::string>{"G: -->"});
-    EXPECT_EQ(form->iDeviceCount, 1);
-    EXPECT_EQ(form->DeviceSlots[0].drive, 'D');
-}
-
-TEST_F(Arrival, OtherDeviceEventsChangeNothing)
-{
-    bus->plug(sim::Nand128M());
-    {
-        std::lock_guard lock(eventsMutex);
-        events.clear();
-    }
-    form->Dispatch({WM_DEVICECHANGE, 0x8001, DBT_DEVTYP_VOLUME, Mask('D')});
-    form->Dispatch({WM_DEVICECHANGE, DBT_DEVICEARRIVAL, 3, Mask('D')});
-    form->Dispatch({0x0010, DBT_DEVICEARRIVAL, DBT_DEVTYP_VOLUME, Mask('D')});
-    EXPECT_EQ(dir.read("log/1.txt"), "");
-    EXPECT_EQ(form->iDeviceCount, 0);
 }
 
 TEST_F(Arrival, ManualModeWaitsForTheStartButton)
@@ -288,7 +270,7 @@ TEST_F(Arrival, ManualModeWaitsForTheStartButton)
     EXPECT_TRUE(started.empty());
 
     form->Upgradebtn->Click();
-    EXPECT_EQ(started, (std::vector<std::pair<char, int>>{{'D', 0}, {'E', 1}}));
+    EXPECT_EQ(started, (Starts{{'D', 0}, {'E', 1}}));
     form->Upgradebtn->Click(); // the started panels show their stage now
     EXPECT_EQ(started.size(), 2u);
 
@@ -296,49 +278,26 @@ TEST_F(Arrival, ManualModeWaitsForTheStartButton)
     EXPECT_FALSE(form->Upgradebtn->Enabled());
 }
 
-// ---- fixed USB-port panels ----
-
-class FixedPort : public Arrival {
-protected:
-    void SetUp() override
-    {
-        Arrival::SetUp();
-        form->chkUsbPort->SetChecked(true);
-    }
-};
-
-TEST_F(FixedPort, FirstDeviceBindsPanelOneAndNewPortsTakeTheNextPanels)
+TEST_F(FixedPort, FirstDeviceBindsPanelOneAndAReplugReturnsToItsPanel)
 {
-    auto device = plug(3);
-    EXPECT_EQ(log(), (std::vector<std::string>{"D:<--", "D:0", "Serial_num = 3"}));
+    plug(3);
+    EXPECT_EQ(log(), (Lines{"D:<--", "D:0", "Serial_num = 3"}));
     EXPECT_EQ(form->PortSlotId[0], " Port:1-0-3");
     EXPECT_EQ(form->PortSlotTaken[0], 1);
     EXPECT_EQ(form->PortSlotDrive[0], 'D');
-    EXPECT_EQ(form->DeviceSlots[0].textF->Caption(), "ID:" + sim::FlashIdText(sim::Nand128M()));
-    EXPECT_EQ(started, (std::vector<std::pair<char, int>>{{'D', 0}}));
-
-    form->StartThread = [](char, int) {};
+    EXPECT_EQ(form->TextF1->Caption(), "ID:" + sim::FlashIdText(sim::Nand128M()));
     plug(5);
     EXPECT_EQ(form->PortSlotId[1], " Port:1-0-5");
-    EXPECT_EQ(form->DeviceSlots[1].drive, 'E');
-    EXPECT_EQ(status(1), "FSM Writingsuccessful");
+    EXPECT_EQ(statusAtStart, (Lines{"FSM Writingsuccessful", "FSM Writingsuccessful"}));
     EXPECT_EQ(form->iDeviceCount, 2);
-}
 
-TEST_F(FixedPort, ReplugOnTheSamePortReturnsToItsPanel)
-{
-    plug(3);
-    plug(5);
-    bus->unplug('D');
-    bus->unplug('E');
-    deliver();
+    unplugAll('D', 'E');
     EXPECT_EQ(form->PortSlotDrive[1], 0);
     EXPECT_EQ(form->PortSlotTaken[1], 1) << "the binding lasts";
-
     plug(5); // panel 1 is free, yet port 5 belongs to panel 2
-    EXPECT_EQ(form->DeviceSlots[1].drive, 'D');
-    EXPECT_EQ(form->DeviceSlots[0].drive, 0);
-    EXPECT_EQ(started.back(), std::make_pair('D', 1));
+    EXPECT_EQ(drive(1), 'D');
+    EXPECT_EQ(drive(0), 0);
+    EXPECT_EQ(started, (Starts{{'D', 0}, {'E', 1}, {'D', 1}}));
 }
 
 TEST_F(FixedPort, BusyPanelIsNeverGivenASecondDevice)
@@ -347,39 +306,9 @@ TEST_F(FixedPort, BusyPanelIsNeverGivenASecondDevice)
     plug(0);
     plug(0);
     EXPECT_EQ(form->PortSlotId[0], " Port:0-0-0");
-    EXPECT_EQ(form->DeviceSlots[0].drive, 'D');
-    EXPECT_EQ(form->DeviceSlots[1].drive, 'E');
-    EXPECT_EQ(started, (std::vector<std::pair<char, int>>{{'D', 0}, {'E', 1}}));
+    EXPECT_EQ(started, (Starts{{'D', 0}, {'E', 1}}));
     EXPECT_EQ(form->PortSlotTaken[1], 0) << "the second device is not bound";
-}
-
-TEST_F(FixedPort, NinthPortGetsTheFirstFreePanelAfterTheMessage)
-{
-    for (uint8_t port = 1; port <= 8; ++port)
-        plug(port);
-    for (char letter = 'D'; letter <= 'K'; ++letter)
-        bus->unplug(letter);
-    deliver();
-    dialogs.Clear();
-    plug(9);
-    auto boxes = dialogs.Messages();
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text, "Over 8 device!");
-    EXPECT_EQ(form->DeviceSlots[0].drive, 'D');
-    EXPECT_EQ(form->PortSlotDrive[0], 0);
-}
-
-TEST_F(FixedPort, LoaderFailureLeavesThePanelUnclaimedAndTheDeviceCounted)
-{
-    auto device = bus->plug(sim::Nand128M(), 3);
-    device->failCommand(0xEF77, 1, sim::FaultKind::Transport);
-    deliver();
-    EXPECT_EQ(status(0), "FSM Loadfail");
-    EXPECT_EQ(form->DeviceSlots[0].drive, 0);
-    EXPECT_EQ(form->iDeviceCount, 1);
-    bus->unplug('D');
-    deliver();
-    EXPECT_EQ(form->iDeviceCount, 1) << "no panel held it, so the removal changes nothing";
+    EXPECT_EQ(log().back(), "E:port panel busy Port:0-0-0");
 }
 
 TEST_F(FixedPort, FailedPortQueryTakesTheFirstFreePanelWithoutABinding)
@@ -387,12 +316,12 @@ TEST_F(FixedPort, FailedPortQueryTakesTheFirstFreePanelWithoutABinding)
     plug(3);
     clearLog();
     plug(100); // the port program finds no identity for it
-    EXPECT_EQ(log(), (std::vector<std::string>{"E:<--", "E:1", "Serial_num = 100", "E:Get port fail <1>!!"}));
-    EXPECT_EQ(form->DeviceSlots[1].drive, 'E');
+    EXPECT_EQ(log(), (Lines{"E:<--", "E:1", "Serial_num = 100", "E:Get port fail <1>!!"}));
+    EXPECT_EQ(drive(1), 'E');
     EXPECT_EQ(status(1), "running");
     EXPECT_EQ(form->PortSlotTaken[1], 0);
     EXPECT_EQ(form->PortSlotDrive[1], 0);
-    EXPECT_EQ(form->DeviceSlots[1].textF->Caption(), "ID:" + sim::FlashIdText(sim::Nand128M()));
+    EXPECT_EQ(form->TextF2->Caption(), "ID:" + sim::FlashIdText(sim::Nand128M()));
 }
 
 namespace {
@@ -409,15 +338,13 @@ public:
 };
 } // namespace
 
-TEST_F(FixedPort, EventArrivingWhileABoxIsOpenWaitsForTheCurrentDevice)
+TEST_F(FixedPort, NinthPortGetsTheFirstFreePanelAndEventsDuringTheBoxWait)
 {
     ReentrantDialogs reentrant;
     SetDialogs(&reentrant);
     for (uint8_t port = 1; port <= 8; ++port)
         plug(port);
-    for (char letter = 'D'; letter <= 'K'; ++letter)
-        bus->unplug(letter);
-    deliver();
+    unplugAll('D', 'K');
     started.clear();
 
     bus->plug(sim::Nand128M(), 9); // no port slot left: "Over 8 device!"
@@ -428,27 +355,11 @@ TEST_F(FixedPort, EventArrivingWhileABoxIsOpenWaitsForTheCurrentDevice)
     deliver();
     SetDialogs(&dialogs);
 
-    EXPECT_EQ(form->DeviceSlots[0].drive, 'D');
-    EXPECT_EQ(form->DeviceSlots[1].drive, 'E') << "panel 1 was taken; the second device gets the next one";
-    EXPECT_EQ(started, (std::vector<std::pair<char, int>>{{'D', 0}, {'E', 1}}));
-}
-
-TEST_F(Arrival, StartedThreadWorksOnItsOwnPanelAndEndsWithAResult)
-{
-    form->StartThread = nullptr; // the real production thread
-    form->LabelEdit->SetText("DEMO");
-    plug();
-    plug();
-    TThread::WaitForAll();
-    auto lines = log();
-    for (char drive : {'D', 'E'}) {
-        bool ended = std::find(lines.begin(), lines.end(), std::string(1, drive) + " success!") != lines.end() ||
-                     std::find(lines.begin(), lines.end(), std::string(1, drive) + " fail!") != lines.end();
-        EXPECT_TRUE(ended) << drive;
-    }
-    for (int slot : {0, 1}) {
-        TColor c = color(slot);
-        EXPECT_TRUE(c == clRed || c == clBlue) << slot << " shows a result";
-    }
-    EXPECT_EQ(status(2), "Waiting device...") << "no other panel is touched";
+    auto boxes = reentrant.Messages();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "Over 8 device!");
+    EXPECT_EQ(drive(0), 'D');
+    EXPECT_EQ(form->PortSlotDrive[0], 0);
+    EXPECT_EQ(drive(1), 'E') << "panel 1 was taken; the second device gets the next one";
+    EXPECT_EQ(started, (Starts{{'D', 0}, {'E', 1}}));
 }

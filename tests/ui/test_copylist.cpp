@@ -1,6 +1,7 @@
 // The copy list of the main window: classification, the system-area label, the path
 // length rule, removal, the firmware module number and the loader version text.
 #include "platform/ProgramDir.h"
+#include "platform/Registry.h"
 #include "support/TempDir.h"
 #include "toolkit/Dialogs.h"
 #include "ui/CopyList.h"
@@ -9,20 +10,18 @@
 #include <gtest/gtest.h>
 
 using namespace toolkit;
+using Names = std::vector<std::string>;
 
 namespace {
 
-// A firmware-like file: "6205", SDK type at byte 5, 'U' 0xAA module at 0x97FD.
+// A firmware-like file: chip tag, SDK type at byte 5, 'U' 0xAA module at 0x97FD.
 std::string Firmware(size_t size, uint8_t sdk, int module = -1, const char* tag = "6205")
 {
     std::string bytes(std::max<size_t>(size, 0x9800), '\0');
     bytes.replace(0, 4, tag);
     bytes[5] = static_cast<char>(sdk);
-    if (module >= 0) {
-        bytes[0x97FD] = 'U';
-        bytes[0x97FE] = static_cast<char>(0xAA);
-        bytes[0x97FF] = static_cast<char>(module);
-    }
+    if (module >= 0)
+        bytes.replace(0x97FD, 3, {'U', '\xAA', static_cast<char>(module)});
     bytes.resize(std::max<size_t>(size, module >= 0 ? 0x9800 : 6));
     return bytes;
 }
@@ -40,9 +39,9 @@ protected:
         form.reset();
         SetDialogs(nullptr);
     }
-    void setList(const std::vector<std::string>& names)
+    void setList(const Names& names)
     {
-        std::vector<std::string> paths;
+        Names paths;
         for (const auto& n : names)
             paths.push_back(dir.file(n));
         form->TntSelectFileList2->Items()->Assign(paths);
@@ -68,40 +67,39 @@ TEST_F(CopyList, ClassifiesFirmwarePreferImageAndPhoneBookFiles)
     dir.write("prefer.dat.dir/readme.txt", "x"); // the folder part is not searched
 
     struct Case {
-        std::vector<std::string> names;
+        Names names;
         int program, prefer, iso, telbook;
-        uint64_t firmwareSize;
+        uint64_t firmware, preferSize, isoSize, telbookSize;
         uint32_t sdk;
     } cases[] = {
-        {{}, -1, -1, -1, -1, 0, 0},
+        {{}, -1, -1, -1, -1, 0, 0, 0, 0, 0},
         // Only a new firmware: no program index, yet its size and type count.
-        {{"a_new.bin"}, -1, -1, -1, -1, 1000, 7},
+        {{"a_new.bin"}, -1, -1, -1, -1, 1000, 0, 0, 0, 7},
         // The old step runs after the plain one.
-        {{"x_old.bin", "y.bin"}, 1, -1, -1, -1, 2000, 3},
+        {{"x_old.bin", "y.bin"}, 1, -1, -1, -1, 2000, 0, 0, 0, 3},
         {{"y.bin", "sub/MyPrefer.DAT.bak", "image.iso", "TelBook.dat", "prefer.dat.dir/readme.txt"},
-         0, 1, 2, 3, 3000, 4},
+         0, 1, 2, 3, 3000, 600, 700, 80, 4},
         // A listed file that is gone gives size 0, never another file's figures.
-        {{"y.bin", "gone.bin"}, 1, -1, -1, -1, 0, 4},
+        {{"y.bin", "gone.bin"}, 1, -1, -1, -1, 0, 0, 0, 0, 4},
     };
     for (const auto& c : cases) {
-        setList(c.names);
         SCOPED_TRACE(c.names.empty() ? std::string("empty") : c.names[0]);
+        setList(c.names);
         EXPECT_EQ(form->iProgramIndex, c.program);
         EXPECT_EQ(form->iPreferIndex, c.prefer);
         EXPECT_EQ(form->iIsoIndex, c.iso);
         EXPECT_EQ(form->iTelbookIndex, c.telbook);
-        EXPECT_EQ(form->iFirmwareSize, c.firmwareSize);
+        EXPECT_EQ(form->iFirmwareSize, c.firmware);
+        EXPECT_EQ(form->iPreferSize, c.preferSize);
+        EXPECT_EQ(form->iIsoSize, c.isoSize);
+        EXPECT_EQ(form->iTelbookSize, c.telbookSize);
         EXPECT_EQ(form->iSdkType, c.sdk);
     }
-    setList({"y.bin", "sub/MyPrefer.DAT.bak", "image.iso", "TelBook.dat"});
-    EXPECT_EQ(form->iPreferSize, 600u);
-    EXPECT_EQ(form->iIsoSize, 700u);
-    EXPECT_EQ(form->iTelbookSize, 80u);
-
     // Removing the prefer file clears its figures at once.
+    setList(cases[3].names);
     form->TntSelectFileList2->SetSelected(1, true);
     form->RemoveBtn->Click();
-    EXPECT_EQ(form->TntSelectFileList2->Items()->Count(), 3);
+    EXPECT_EQ(form->TntSelectFileList2->Items()->Count(), 4);
     EXPECT_EQ(form->iPreferIndex, -1);
     EXPECT_EQ(form->iPreferSize, 0u);
     EXPECT_EQ(form->iIsoIndex, 1);
@@ -109,19 +107,26 @@ TEST_F(CopyList, ClassifiesFirmwarePreferImageAndPhoneBookFiles)
 
 TEST_F(CopyList, SystemAreaLabel)
 {
-    EXPECT_EQ(ui::SystemAreaMegabytes(0, 0, 0, false), 4u);
-    EXPECT_EQ(ui::SystemAreaMegabytes(300 * 1024, 0, 0, false), 4u);
-    EXPECT_EQ(ui::SystemAreaMegabytes(1600 * 1024, 600 * 1024, 0, false), 8u);
-    EXPECT_EQ(ui::SystemAreaMegabytes(0, 0, 5 * 1024 * 1024, false), 4u);
-    EXPECT_EQ(ui::SystemAreaMegabytes(0, 0, 5 * 1024 * 1024, true), 12u);
-    // Sizes past 4 GiB do not wrap.
-    EXPECT_EQ(ui::SystemAreaMegabytes(0, 0, 5ull << 30, true), 10244u);
+    struct {
+        uint64_t firmware, prefer, iso;
+        bool withIso;
+        uint32_t mb;
+    } cases[] = {
+        {0, 0, 0, false, 4},
+        {300 * 1024, 0, 0, false, 4},
+        {1600 * 1024, 600 * 1024, 0, false, 8},
+        {0, 0, 5 << 20, false, 4},
+        {0, 0, 5 << 20, true, 12},
+        {0, 0, 5ull << 30, true, 10244}, // past 4 GiB: no wrap
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ui::SystemAreaMegabytes(c.firmware, c.prefer, c.iso, c.withIso), c.mb) << c.firmware << " " << c.iso;
 
     setList({});
     EXPECT_EQ(label(), "System Area Size: 4MB");
     dir.write("fw.bin", Firmware(1600 * 1024, 1));
     dir.write("prefer.dat", std::string(600 * 1024, 'p'));
-    dir.write("image.iso", std::string(5 * 1024 * 1024, 'i'));
+    dir.write("image.iso", std::string(5 << 20, 'i'));
     setList({"fw.bin", "prefer.dat", "image.iso"});
     EXPECT_EQ(label(), "System Area Size: 8MB");
     form->chkISOupgrade->SetChecked(true);
@@ -134,12 +139,13 @@ TEST_F(CopyList, PathsOfMoreThan128UnitsAreKeptWithAWarning)
 {
     const std::string ok = "/" + std::string(127, 'a');
     const std::string tooLong = "/" + std::string(128, 'b');
-    // 128 units although 3 bytes each in UTF-8.
-    const std::string wide = "/" + [] { std::string s; for (int i = 0; i < 127; ++i) s += "\xE4\xB8\xAD"; return s; }();
+    std::string wide = "/"; // 128 units although 3 bytes each in UTF-8
+    for (int i = 0; i < 127; ++i)
+        wide += "\xE4\xB8\xAD";
     dialogs.QueueOpenFiles({ok, wide, tooLong});
     form->AddFilesBtn->Click();
 
-    EXPECT_EQ(form->TntSelectFileList2->Items()->ToVector(), (std::vector<std::string>{ok, wide, tooLong}));
+    EXPECT_EQ(form->TntSelectFileList2->Items()->ToVector(), (Names{ok, wide, tooLong}));
     auto log = dialogs.Log();
     ASSERT_EQ(log.size(), 2u);
     EXPECT_EQ(log[0].kind, ScriptedDialogs::Asked::Open);
@@ -148,18 +154,23 @@ TEST_F(CopyList, PathsOfMoreThan128UnitsAreKeptWithAWarning)
     EXPECT_EQ(log[1].caption, "Warning");
     EXPECT_EQ(log[1].flags, MB_OK | MB_ICONERROR);
 
-    // Cancelling adds nothing and still rescans.
+    // Only 128 units: no box. Cancelling adds nothing.
     dialogs.Clear();
+    dialogs.QueueOpenFiles({ok});
     form->AddFilesBtn->Click();
-    EXPECT_EQ(form->TntSelectFileList2->Items()->Count(), 3);
-    EXPECT_EQ(dialogs.Messages().size(), 0u);
+    form->AddFilesBtn->Click();
+    EXPECT_EQ(form->TntSelectFileList2->Items()->Count(), 4);
+    EXPECT_TRUE(dialogs.Messages().empty());
 }
 
-TEST_F(CopyList, AddedFolderIsListedAndRemembered)
+TEST_F(CopyList, AddedFolderIsListedAndRememberedWithoutARescan)
 {
-    dialogs.QueueFolder(dir.path());
+    dir.write("prefer.dat", "p");
+    dialogs.QueueFolder(dir.file("prefer.dat"));
     form->btnAddDir->Click();
-    EXPECT_EQ(form->TntSelectFileList2->Items()->ToVector(), std::vector<std::string>{dir.path()});
+    EXPECT_EQ(form->TntSelectFileList2->Items()->ToVector(), Names{dir.file("prefer.dat")});
+    EXPECT_EQ(platform::registry::ReadString("SoftWare\\KOV6125\\Vornagel28", "AddDir"), dir.file("prefer.dat"));
+    EXPECT_EQ(form->iPreferIndex, -1);
     dialogs.QueueFolder(std::nullopt);
     form->btnAddDir->Click();
     EXPECT_EQ(form->TntSelectFileList2->Items()->Count(), 1);
@@ -175,51 +186,45 @@ TEST_F(CopyList, ModuleNumberIsReadAndWrittenInTheFirstFirmwareFile)
     EXPECT_EQ(form->iFlashModuleNo, 9) << "the first .bin decides the read";
 
     EXPECT_TRUE(form->WriteFirmwareMultiplier(0x105));
-    EXPECT_EQ(static_cast<uint8_t>(dir.read("fw.BIN")[0x97FF]), 5);
+    EXPECT_EQ(dir.read("fw.BIN").substr(0x97FD), "U\xAA\x05");
     EXPECT_EQ(static_cast<uint8_t>(dir.read("other.bin")[0x97FF]), 9);
     EXPECT_TRUE(form->ResetFirmwareMultiplier(0));
     EXPECT_EQ(dir.read("fw.BIN")[0x97FF], 0);
     EXPECT_TRUE(dialogs.Messages().empty());
 
-    EXPECT_FALSE(form->WriteFirmwareMultiplier(-1));
-    ASSERT_EQ(dialogs.Messages().size(), 1u);
-    EXPECT_EQ(dialogs.Messages()[0].text, "nonlegal mulitplier");
-    EXPECT_EQ(dialogs.Messages()[0].caption, "MP Tool");
-
     // A "6205" file without the markers decides with false; no firmware gives the box.
+    EXPECT_FALSE(form->WriteFirmwareMultiplier(-1));
     dir.write("nomark.bin", Firmware(0x9800, 1));
     setList({"nomark.bin", "fw.BIN"});
     EXPECT_FALSE(form->WriteFirmwareMultiplier(1));
-    EXPECT_EQ(dialogs.Messages().size(), 1u);
     setList({"notes.txt"});
     EXPECT_FALSE(form->ReadFirmwareMultiplier());
     EXPECT_FALSE(form->ResetFirmwareMultiplier(0));
-    ASSERT_EQ(dialogs.Messages().size(), 2u);
-    EXPECT_EQ(dialogs.Messages()[1].text, "Firmware file not found");
-    EXPECT_EQ(dialogs.Messages()[1].flags, MB_OK | MB_ICONERROR);
+    auto boxes = dialogs.Messages();
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[0].text, "nonlegal mulitplier");
+    EXPECT_EQ(boxes[0].caption, "MP Tool");
+    EXPECT_EQ(boxes[1].text, "Firmware file not found");
+    EXPECT_EQ(boxes[1].caption, "MP Tool");
+    EXPECT_EQ(boxes[1].flags, MB_OK | MB_ICONERROR);
 }
 
 TEST_F(CopyList, LoaderVersionText)
 {
-    auto loader = [&](const std::string& text) {
-        std::string bytes(8192, '\0');
-        dir.write("misc/FSM01.BIN", bytes + text);
-    };
     uint32_t size = 77;
     EXPECT_EQ(form->GetFsmVersion(size), "FSM Ver.x.x");
     EXPECT_EQ(size, 77u) << "no file: size unchanged";
-
-    loader(std::string("FSM Ver.1.2") + '\0' + "rest");
-    EXPECT_EQ(form->GetFsmVersion(size), "FSM Ver.1.2");
-    EXPECT_EQ(size, 8192u + 16);
-
-    loader("FSM" + std::string(300, 'x'));
-    EXPECT_EQ(form->GetFsmVersion(size), "FSM" + std::string(252, 'x')) << "cut at 255";
-
-    loader("XSM Ver.1.2");
-    EXPECT_EQ(form->GetFsmVersion(size), "FSM Ver.x.x");
-    loader("FS");
-    EXPECT_EQ(form->GetFsmVersion(size), "FSM Ver.x.x");
+    const std::pair<std::string, std::string> cases[] = {
+        {std::string("FSM Ver.1.2\0rest", 16), "FSM Ver.1.2"},
+        {"FSM" + std::string(300, 'x'), "FSM" + std::string(252, 'x')}, // cut at 255
+        {"XSM Ver.1.2", "FSM Ver.x.x"},
+        {"FS", "FSM Ver.x.x"},
+    };
+    for (const auto& [text, version] : cases) {
+        dir.write("misc/FSM01.BIN", std::string(8192, '\0') + text);
+        EXPECT_EQ(form->GetFsmVersion(size), version);
+        EXPECT_EQ(size, 8192 + text.size());
+    }
 }
 
 TEST_F(CopyList, ClearFlashAndBlankingCheckAreNeverBothSwitchedOnByAClick)
@@ -234,10 +239,10 @@ TEST_F(CopyList, ClearFlashAndBlankingCheckAreNeverBothSwitchedOnByAClick)
 
     form->chkUsbPort->SetChecked(false);
     form->chkUsbPort->UserClick();
-    ASSERT_EQ(dialogs.Messages().size(), 1u);
-    EXPECT_EQ(dialogs.Messages()[0].text, "Please insert the required fixed USB IO port");
-    EXPECT_EQ(dialogs.Messages()[0].caption, "Fix Usb IO Port");
-    EXPECT_EQ(dialogs.Messages()[0].flags, MB_OK);
     form->chkUsbPort->UserClick(); // unchecked: no box
-    EXPECT_EQ(dialogs.Messages().size(), 1u);
+    auto boxes = dialogs.Messages();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "Please insert the required fixed USB IO port");
+    EXPECT_EQ(boxes[0].caption, "Fix Usb IO Port");
+    EXPECT_EQ(boxes[0].flags, MB_OK);
 }

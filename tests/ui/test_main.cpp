@@ -12,9 +12,9 @@
 
 #include <atomic>
 #include <filesystem>
-#include <thread>
 
 using namespace toolkit;
+using Names = std::vector<std::string>;
 
 namespace {
 
@@ -24,6 +24,7 @@ protected:
     {
         platform::SetProgramDir(dir.path());
         SetDialogs(&dialogs);
+        std::filesystem::create_directories(dir.file("misc"));
     }
     void TearDown() override
     {
@@ -32,6 +33,7 @@ protected:
     }
     void open()
     {
+        form.reset();
         form = std::make_unique<TForm1>();
         form->FormShow(form.get());
     }
@@ -60,28 +62,42 @@ TEST_F(MainWindow, CreationSetsRegistryDefaultsAndDropsThePortLog)
     EXPECT_EQ(form->Height(), 606);
     EXPECT_FALSE(form->TerminateRequested());
     EXPECT_EQ(form->SystemAreaComBo->Items()->Count(), 32);
+    EXPECT_EQ(form->SystemAreaComBo->Items()->Strings(0), "4MB");
     EXPECT_EQ(form->SystemAreaComBo->Items()->Strings(31), "128MB");
-    EXPECT_EQ(form->D8infoStr->Caption(), "Wait...");
+    // Design captions of the controls other parts of the program rely on.
+    const std::pair<const char*, const char*> captions[] = {
+        {"chkFormat", "Format"}, {"chkBlankCheck", "Blanking check"}, {"chkISOupgrade", "ISO upgrade"},
+        {"chkFwUpgrade", "FW Upgrade"}, {"chknor", "Nor read check"}, {"chkClearFlash", "Clear Flash"},
+        {"chkFAT32", "FAT32"}, {"SystemAreachk", "Systemareasize"}, {"CheckManuupgrade", "Manuupgrade"},
+        {"Upgradebtn", "Manul Upgrade"}, {"chkUsbPort", "Fix USB IO"}, {"btnSetup", "Setup ..."},
+        {"AddFilesBtn", "Add files..."}, {"RemoveBtn", "Remove"}, {"btnAddDir", "Add Dir"},
+        {"labSystemArea", "System Area Size:"}, {"grpProcessStatus", "Process Status"}, {"StaticText9", "Dev 8:"},
+        {"D8infoStr", "Wait..."}, {"TotalStr", "0"}, {"TntRdoLangAuto", "Auto"}, {"TabSheet4", "Mass Production"},
+    };
+    for (const auto& [name, caption] : captions) {
+        TControl* c = form->FindControl(name);
+        ASSERT_NE(c, nullptr) << name;
+        EXPECT_EQ(c->Caption(), caption) << name;
+    }
+    EXPECT_EQ(form->LabelEdit->Text(), "my_audio");
     EXPECT_FALSE(form->ProgressBar8->Visible());
+    EXPECT_EQ(form->SuccessStr->Font()->Color(), clBlue);
+    EXPECT_EQ(form->FailStr->Font()->Color(), clRed);
 }
 
 TEST_F(MainWindow, ShowingBindsThePanelsAndChoosesTheStoredLanguage)
 {
-    struct Case {
-        int stored;
-        const char* radio;
-        int rewritten;
-    } cases[] = {{-99, "TntRdoLangAuto", 0}, {1, "TntRdoLangEng", 1}, {2, "TntRdoLangSC", 2},
-                 {3, "TntRdoLangTC", 3}, {7, "TntRdoLangAuto", 0}};
-    for (const auto& c : cases) {
-        if (c.stored != -99)
-            RegWriteInteger("SoftWare\\KOV6125\\Vornagel28", "LanguageID", c.stored);
+    const std::pair<int, const char*> cases[] = {
+        {-1, "TntRdoLangAuto"}, {0, "TntRdoLangAuto"}, {1, "TntRdoLangEng"},
+        {2, "TntRdoLangSC"},    {3, "TntRdoLangTC"},   {7, "TntRdoLangAuto"},
+    };
+    for (const auto& [stored, radio] : cases) {
+        if (stored >= 0)
+            RegWriteInteger("SoftWare\\KOV6125\\Vornagel28", "LanguageID", stored);
         open();
-        auto* radio = dynamic_cast<TRadioButton*>(form->FindControl(c.radio));
-        ASSERT_NE(radio, nullptr);
-        EXPECT_TRUE(radio->Checked()) << c.stored;
-        EXPECT_EQ(RegReadInteger("SoftWare\\KOV6125\\Vornagel28", "LanguageID", -1), c.rewritten);
-        form.reset();
+        auto* button = dynamic_cast<TRadioButton*>(form->FindControl(radio));
+        ASSERT_NE(button, nullptr);
+        EXPECT_TRUE(button->Checked()) << stored;
     }
     RegWriteInteger("SoftWare\\KOV6125\\Vornagel28", "LanguageID", 1);
     open();
@@ -100,24 +116,22 @@ TEST_F(MainWindow, ShowingBindsThePanelsAndChoosesTheStoredLanguage)
 
 TEST_F(MainWindow, ListEntriesThatNoLongerExistAreDroppedAtStartUp)
 {
-    dir.write("files/a.bin", "6205");
+    dir.write("files/a.bin", std::string("6205\0\0", 6) + std::string(0x97F7, '\0') + "U\xAA\x07");
     ASSERT_TRUE(std::filesystem::create_directories(dir.file("folder")));
-    ASSERT_TRUE(std::filesystem::create_directories(dir.file("misc")));
     ui::PathListFile::Save(dir.file("misc/seting.ini"),
                            {dir.file("files/a.bin"), dir.file("files/gone.dat"), dir.file("folder"), ""});
     ui::PathListFile::Save(dir.file("misc/hideseting.ini"), {dir.file("gone"), dir.file("files/a.bin")});
     open();
-    EXPECT_EQ(form->TntSelectFileList2->Items()->ToVector(),
-              (std::vector<std::string>{dir.file("files/a.bin"), dir.file("folder")}));
-    EXPECT_EQ(form->HideFileList.ToVector(), std::vector<std::string>{dir.file("files/a.bin")});
+    EXPECT_EQ(form->TntSelectFileList2->Items()->ToVector(), (Names{dir.file("files/a.bin"), dir.file("folder")}));
+    EXPECT_EQ(form->HideFileList.ToVector(), Names{dir.file("files/a.bin")});
     EXPECT_EQ(form->SpiFileList.Count(), 0);
-    EXPECT_EQ(form->iProgramIndex, 0);
+    EXPECT_EQ(form->iProgramIndex, 0) << "classified after loading";
+    EXPECT_EQ(form->iFlashModuleNo, 7) << "module number read from the firmware";
 }
 
 TEST_F(MainWindow, ClosingSavesTheFourFilesEvenWhenOneSaveFails)
 {
     dir.write("files/a.bin", "6205");
-    ASSERT_TRUE(std::filesystem::create_directories(dir.file("misc")));
     open();
     form->TntSelectFileList2->Items()->Add(dir.file("files/a.bin"));
     form->HideFileList.Add("/h");
@@ -127,26 +141,22 @@ TEST_F(MainWindow, ClosingSavesTheFourFilesEvenWhenOneSaveFails)
 
     auto u16 = [](const std::string& s) {
         std::string out;
-        for (char c : s) {
-            out += c;
-            out += '\0';
-        }
+        for (char c : s)
+            out += {c, '\0'};
         return out;
     };
     EXPECT_EQ(dir.read("misc/seting.ini"), "\xFF\xFE" + u16(dir.file("files/a.bin") + "\r\n"));
     EXPECT_EQ(dir.read("misc/hideseting.ini"), "\xFF\xFE" + u16("/h\r\n"));
     EXPECT_EQ(dir.read("misc/spiseting.ini"), "\xFF\xFE");
-    bool reported = false;
-    for (const auto& m : dialogs.Messages())
-        if (m.flags == (MB_OK | MB_ICONERROR) && m.text.find("prefer.ini") != std::string::npos)
-            reported = true;
-    EXPECT_TRUE(reported);
+    auto boxes = dialogs.Messages();
+    ASSERT_FALSE(boxes.empty());
+    EXPECT_EQ(boxes.back().flags, MB_OK | MB_ICONERROR);
+    EXPECT_NE(boxes.back().text.find("prefer.ini"), std::string::npos);
 }
 
 TEST_F(MainWindow, SecondInstanceRaisesTheFirstAndSavesNothing)
 {
     open();
-    ASSERT_FALSE(form->TerminateRequested());
     ASSERT_NE(form->hInstanceMutex, nullptr);
     auto second = std::make_unique<TForm1>();
     EXPECT_TRUE(second->TerminateRequested());
@@ -158,42 +168,31 @@ TEST_F(MainWindow, SecondInstanceRaisesTheFirstAndSavesNothing)
 
     // Closing releases the lock for the next start.
     form->FormClose(form.get());
-    auto third = std::make_unique<TForm1>();
-    EXPECT_FALSE(third->TerminateRequested());
+    EXPECT_FALSE(TForm1().TerminateRequested());
 }
-
-namespace {
-// A worker that keeps writing its panel and the totals, as a production thread does.
-class BusyThread : public TThread {
-public:
-    BusyThread(TForm1& form, int slot, std::atomic<bool>& stop) : form_(form), slot_(slot), stop_(stop) {}
-
-protected:
-    void Execute() override
-    {
-        for (int i = 0; !stop_; ++i) {
-            form_.DeviceSlots[slot_].status->SetCaption("step " + std::to_string(i));
-            form_.DeviceSlots[slot_].gauge->SetProgress(i % 100);
-            std::lock_guard lock(form_.CountersLock);
-            form_.iTotalCount += 1;
-            form_.TotalStr->SetCaption(std::to_string(form_.iTotalCount.load()));
-        }
-    }
-
-private:
-    TForm1& form_;
-    int slot_;
-    std::atomic<bool>& stop_;
-};
-} // namespace
 
 TEST_F(MainWindow, ClosingWhileThreadsRunDoesNotDisturbThem)
 {
-    ASSERT_TRUE(std::filesystem::create_directories(dir.file("misc")));
     open();
     form->HideFileList.Add("/h");
+    // Workers that keep writing their panel and the totals, as production threads do.
+    struct Busy : TThread {
+        TForm1& form;
+        int slot;
+        std::atomic<bool>& stop;
+        Busy(TForm1& f, int s, std::atomic<bool>& st) : form(f), slot(s), stop(st) {}
+        void Execute() override
+        {
+            for (int i = 0; !stop; ++i) {
+                form.DeviceSlots[slot].status->SetCaption("step " + std::to_string(i));
+                form.DeviceSlots[slot].gauge->SetProgress(i % 100);
+                std::lock_guard lock(form.CountersLock);
+                form.TotalStr->SetCaption(std::to_string(++form.iTotalCount));
+            }
+        }
+    };
     std::atomic<bool> stop{false};
-    BusyThread a(*form, 0, stop), b(*form, 1, stop);
+    Busy a(*form, 0, stop), b(*form, 1, stop);
     a.Resume();
     b.Resume();
     form->FormClose(form.get());
@@ -202,44 +201,39 @@ TEST_F(MainWindow, ClosingWhileThreadsRunDoesNotDisturbThem)
     a.WaitFor();
     b.WaitFor();
     EXPECT_EQ(dir.read("misc/hideseting.ini").size(), 2u + 2 * 4);
-    EXPECT_GT(form->iTotalCount, 0);
+    EXPECT_EQ(form->TotalStr->Caption(), std::to_string(form->iTotalCount.load()));
 }
 
 TEST_F(MainWindow, FirstPaintChecksTheImageFileOnlyOnceAndOnlyForSplitDisks)
 {
-    open();
-    form->eDeviceFeature = 0;
-    form->bUseImgFile = true;
-    form->ImageFile = dir.file("none.img");
-    form->FormPaint();
-    EXPECT_TRUE(dialogs.Messages().empty()) << "normal disk: nothing checked";
-
-    form.reset();
-    open();
-    form->eDeviceFeature = 2;
-    form->bUseImgFile = true;
-    form->ImageFile = dir.file("none.img");
+    dir.write("disk.img", "x");
     TForm setting("frmSetting");
     auto* pages = setting.Make<TPageControl>("pgeSetting");
     pages->Make<TTabSheet>("tabFlashSetting");
     pages->Make<TTabSheet>("tabDeviceSetting");
-    form->SettingForm = &setting;
-    form->FormPaint();
-    ASSERT_EQ(dialogs.Messages().size(), 1u);
-    EXPECT_EQ(dialogs.Messages()[0].text, "Image file not exists. Please reassign it.");
-    EXPECT_EQ(dialogs.Messages()[0].caption, "Warning");
-    EXPECT_EQ(dialogs.Messages()[0].flags, MB_OK | MB_ICONWARNING);
-    EXPECT_EQ(form->ImageFile, "");
-    EXPECT_EQ(pages->ActivePageIndex(), 1);
-    form->FormPaint();
-    EXPECT_EQ(dialogs.Messages().size(), 1u);
-
-    form.reset();
-    open();
-    dir.write("disk.img", "x");
-    form->eDeviceFeature = 1;
-    form->bUseImgFile = true;
-    form->ImageFile = dir.file("disk.img");
-    form->FormPaint();
-    EXPECT_EQ(form->ImageFile, dir.file("disk.img"));
+    struct {
+        int feature;
+        const char* image;
+        bool boxShown;
+    } cases[] = {{0, "none.img", false}, {1, "disk.img", false}, {2, "none.img", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.feature);
+        open();
+        dialogs.Clear();
+        form->SettingForm = &setting;
+        form->eDeviceFeature = c.feature;
+        form->bUseImgFile = true;
+        form->ImageFile = dir.file(c.image);
+        form->FormPaint();
+        form->FormPaint();
+        auto boxes = dialogs.Messages();
+        ASSERT_EQ(boxes.size(), c.boxShown ? 1u : 0u);
+        EXPECT_EQ(form->ImageFile, c.boxShown ? "" : dir.file(c.image));
+        if (c.boxShown) {
+            EXPECT_EQ(boxes[0].text, "Image file not exists. Please reassign it.");
+            EXPECT_EQ(boxes[0].caption, "Warning");
+            EXPECT_EQ(boxes[0].flags, MB_OK | MB_ICONWARNING);
+            EXPECT_EQ(pages->ActivePageIndex(), 1);
+        }
+    }
 }
