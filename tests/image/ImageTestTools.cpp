@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -41,42 +40,28 @@ ToolRun Run(const std::vector<std::string>& argv) {
     return r;
 }
 
-bool ReadImageHeader(const std::string& imagePath, ImageContents& c, std::string& error) {
+bool ExtractVolume(const std::string& imagePath, uint32_t index, const std::string& rawPath, std::string& error) {
     char h[512] = {};
     std::ifstream in(imagePath, std::ios::binary);
-    if (!in.read(h, sizeof h) || std::memcmp(h, "61X5 IMG\0", 9) != 0) {
-        error = "no image header in " + imagePath;
+    const char* entry = h + 16 + 16 * index;  // sector size, first record offset, record count
+    if (!in.read(h, sizeof h) || std::string(h, 9) != std::string("61X5 IMG\0", 9) || U32(entry) != 512u << index) {
+        error = "no image header for volume " + std::to_string(index) + " in " + imagePath;
         return false;
     }
-    c.diskSizeMB = U32(h + 12);
-    for (int v = 0; v < 2; ++v)
-        c.volumes[v] = {U32(h + 16 + 16 * v), U32(h + 20 + 16 * v), U32(h + 24 + 16 * v)};
-    return true;
-}
-
-bool ExtractVolume(const std::string& imagePath, uint32_t index, const std::string& rawPath, std::string& error) {
-    ImageContents c;
-    if (!ReadImageHeader(imagePath, c, error))
-        return false;
-    const auto& v = c.volumes[index];
-    if (v.sectorSize != 512u << index) {
-        error = "volume " + std::to_string(index) + " has sector size " + std::to_string(v.sectorSize);
-        return false;
-    }
+    const uint32_t sectorSize = U32(entry);
+    const uint64_t bytes = uint64_t(U32(h + 12)) << 20;
     std::ofstream(rawPath, std::ios::binary | std::ios::trunc);
-    fs::resize_file(rawPath, uint64_t(c.diskSizeMB) << 20);
-    const uint64_t sectors = (uint64_t(c.diskSizeMB) << 20) / v.sectorSize;
-    std::ifstream in(imagePath, std::ios::binary);
+    fs::resize_file(rawPath, bytes);
     std::fstream out(rawPath, std::ios::binary | std::ios::in | std::ios::out);
-    in.seekg(v.firstRecordOffset);
-    std::string record(4 + v.sectorSize, '\0');
-    for (uint32_t r = 0; r < v.recordCount; ++r) {
-        if (!in.read(record.data(), std::streamsize(record.size())) || U32(record.data()) >= sectors) {
+    in.seekg(U32(entry + 4));
+    std::string record(4 + sectorSize, '\0');
+    for (uint32_t r = 0; r < U32(entry + 8); ++r) {
+        if (!in.read(record.data(), std::streamsize(record.size())) || U32(record.data()) >= bytes / sectorSize) {
             error = "record " + std::to_string(r) + " is cut short or lies past the volume";
             return false;
         }
-        out.seekp(std::streamoff(uint64_t(U32(record.data())) * v.sectorSize));
-        out.write(record.data() + 4, v.sectorSize);
+        out.seekp(std::streamoff(uint64_t(U32(record.data())) * sectorSize));
+        out.write(record.data() + 4, sectorSize);
     }
     if (!out.flush())
         error = "cannot write " + rawPath;
@@ -95,23 +80,18 @@ void WritePatternFile(const std::string& path, uint64_t size, uint32_t seed) {
     }
 }
 
-std::string FsckComplaints(const std::string& rawPath) {
-    const ToolRun r = Run({"fsck.fat", "-n", rawPath});
-    // A clean volume gives only the version line and the summary, and exit code 0.
-    std::istringstream in(r.output);
-    std::string lines;
-    for (std::string line; std::getline(in, line);)
-        if (!line.empty() && line.rfind("fsck.fat ", 0) != 0 && line.find(" files, ") == std::string::npos &&
-            line.find("Checking we can access") == std::string::npos)
-            lines += line + "\n";
-    return r.exitCode != 0 && lines.empty() ? "exit code " + std::to_string(r.exitCode) + "\n" + r.output : lines;
-}
-
 std::string CheckVolume(const std::string& image, uint32_t v, const std::string& work) {
     const std::string raw = work + "/vol" + std::to_string(v) + ".raw", back = work + "/back" + std::to_string(v);
-    std::string error;
+    std::string error, complaints;
     EXPECT_TRUE(ExtractVolume(image, v, raw, error)) << error;
-    EXPECT_EQ(FsckComplaints(raw), "") << "volume " << v;
+    // A clean volume gives only the version line and the summary, and exit code 0.
+    const ToolRun fsck = Run({"fsck.fat", "-n", raw});
+    std::istringstream lines(fsck.output);
+    for (std::string line; std::getline(lines, line);)
+        if (!line.empty() && line.rfind("fsck.fat ", 0) != 0 && line.find(" files, ") == std::string::npos &&
+            line.find("Checking we can access") == std::string::npos)
+            complaints += line + "\n";
+    EXPECT_TRUE(fsck.exitCode == 0 && complaints.empty()) << "volume " << v << ":\n" << fsck.output;
     fs::remove_all(back);
     fs::create_directories(back);
     const ToolRun r = Run({"mcopy", "-i", raw, "-s", "-n", "-Q", "::/", back});
@@ -124,6 +104,16 @@ void ExpectSameTree(const std::string& expected, const std::string& actual) {
     EXPECT_EQ(r.exitCode, 0) << r.output;
 }
 
-std::string LabelOf(const std::string& rawPath) { return Run({"mlabel", "-i", rawPath, "-s", "::"}).output; }
+void ExpectImageHolds(const std::string& image, const std::string& work, const std::string& expected,
+                      const std::string& label, uint32_t mb) {
+    char h[16] = {};
+    std::ifstream(image, std::ios::binary).read(h, sizeof h);
+    EXPECT_EQ(U32(h + 12), mb ? mb : U32(h + 12)) << "disk size in MB";
+    for (uint32_t v = 0; v < 2; ++v) {
+        ExpectSameTree(expected, CheckVolume(image, v, work));
+        const std::string shown = Run({"mlabel", "-i", work + "/vol" + std::to_string(v) + ".raw", "-s", "::"}).output;
+        EXPECT_NE(shown.find(label), std::string::npos) << shown;
+    }
+}
 
 } // namespace imagetest

@@ -1,6 +1,5 @@
-// Whole builds judged by dosfstools and mtools: each volume of the image file is unpacked,
-// checked with fsck.fat -n, read back with mcopy, compared with the host tree, and its
-// label read with mlabel.
+// Whole builds judged by dosfstools and mtools: each volume is unpacked, checked with
+// fsck.fat -n, read back with mcopy and compared with the host tree, its label read with mlabel.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -38,40 +37,9 @@ protected:
                          const std::string& label = "PASS WD", const std::string& shown = "Volume label is PASS WD") {
         const auto r = Build(paths, label, mb);
         ASSERT_TRUE(r.ok) << r.error;
-        for (uint32_t v = 0; v < 2; ++v) {
-            imagetest::ExpectSameTree(expected, imagetest::CheckVolume(out, v, tmp.path()));
-            const std::string shownLabel = imagetest::LabelOf(Raw(v));
-            EXPECT_NE(shownLabel.find(shown), std::string::npos) << shownLabel;
-        }
-    }
-    std::string Raw(uint32_t v) const { return tmp.file("vol" + std::to_string(v) + ".raw"); }
-    std::vector<std::string> Leftovers() const {
-        std::vector<std::string> names;
-        for (const auto& e : fs::directory_iterator(tmp.path()))
-            if (e.path().filename() != "src")
-                names.push_back(e.path().filename().string());
-        return names;
+        imagetest::ExpectImageHolds(out, tmp.path(), expected, shown, mb);
     }
 };
-
-TEST_F(ImageBuild, FolderTreeAndTheImageFileLayout) {
-    File("D/a.txt", 10);
-    File("D/b.bin", 5000, 2);
-    File("D/S/c.dat", 70000, 3);
-    BuildAndCompare({Src("D")}, Src(), 256);
-    EXPECT_NE(fs::status(out).permissions() & fs::perms::others_read, fs::perms::none)
-        << "not left private like a temporary file";
-    imagetest::ImageContents c;
-    std::string error, header(512, '\0');
-    ASSERT_TRUE(imagetest::ReadImageHeader(out, c, error)) << error;
-    EXPECT_EQ(c.diskSizeMB, 256u);
-    EXPECT_EQ(c.volumes[0].firstRecordOffset, 512u);
-    EXPECT_EQ(c.volumes[1].firstRecordOffset, 512u + c.volumes[0].recordCount * 516u);
-    EXPECT_EQ(fs::file_size(out), c.volumes[1].firstRecordOffset + uint64_t(c.volumes[1].recordCount) * 1028u);
-    EXPECT_LT(c.volumes[0].recordCount, 1000u) << "only touched sectors are stored";
-    std::ifstream(out, std::ios::binary).read(header.data(), 512);
-    EXPECT_EQ(header.substr(8, 4) + header.substr(28, 4) + header.substr(44), std::string(476, '\0'));
-}
 
 TEST_F(ImageBuild, LongShortAndUnusualNames) {
     const std::vector<std::string> names = {
@@ -96,7 +64,7 @@ TEST_F(ImageBuild, LongShortAndUnusualNames) {
         fs::remove(back + "/__ smile __.txt");
         imagetest::ExpectSameTree(Src("N"), back + "/N");
     }
-    const auto r = imagetest::Run({"mdir", "-i", Raw(0), "::/N"});
+    const auto r = imagetest::Run({"mdir", "-i", tmp.file("vol0.raw"), "::/N"});
     for (const char* alias : {"LONGFI~9 TXT", "LONGF~10 TXT", "LONGF~12 TXT", "README   TXT"})
         EXPECT_NE(r.output.find(alias), std::string::npos) << alias << "\n" << r.output;
 }
@@ -120,6 +88,9 @@ TEST_F(ImageBuild, HiddenEmptyAndDirectlyListedEntries) {
     File("want/.profile", 7);  // a hidden file listed directly is copied
     // Folders appear with their first file: empty and hidden-only ones are left out.
     BuildAndCompare({Src("D"), Src(".profile")}, Src("want"));
+    EXPECT_NE(fs::status(out).permissions() & fs::perms::others_read, fs::perms::none)
+        << "not left private like a temporary file";
+    EXPECT_LT(fs::file_size(out), 1000u * 1028) << "only touched sectors are stored";
 }
 
 TEST_F(ImageBuild, GrowingFoldersDeepTreesAndTheFat16RootFillingUp) {
@@ -200,7 +171,8 @@ TEST_F(ImageBuild, FailuresLeaveThePreviousImageUntouched) {
         EXPECT_NE(r.error.find(needle), std::string::npos) << r.error;
     }
     EXPECT_EQ(tmp.read("out.IMG"), "previous image");
-    EXPECT_EQ(Leftovers(), std::vector<std::string>{"out.IMG"});
+    for (const auto& e : fs::directory_iterator(tmp.path()))
+        EXPECT_TRUE(e.path().filename() == "src" || e.path().filename() == "out.IMG") << e.path();
 }
 
 TEST_F(ImageBuild, ImageSavedIntoAListedFolderIsNotCopiedIntoItself) {
