@@ -222,7 +222,7 @@ TEST_F(HostUtil, FormatLabelAndCheckADrive)
     EXPECT_FALSE(FormatDrive("", true, 0));
 }
 
-TEST_F(HostUtil, DriveToolsFailCleanlyWhenTheVolumeOrToolIsGone)
+TEST_F(HostUtil, DriveToolsFailCleanlyWhenTheVolumeOrToolIsGoneOrPastItsLimit)
 {
     ASSERT_TRUE(FormatDrive("E", true, 0));
     bindE(dir.file("unplugged.img")); // the device went away: its node is gone
@@ -245,10 +245,7 @@ TEST_F(HostUtil, DriveToolsFailCleanlyWhenTheVolumeOrToolIsGone)
     EXPECT_FALSE(FormatDrive("E", true, 0));
     EXPECT_FALSE(CheckDriveVolume("E")) << "a checker that found errors";
     EXPECT_TRUE(dialogs.Messages().empty()) << "a failing tool shows nothing";
-}
 
-TEST_F(HostUtil, ToolsPastTheirLimitAreKilledAndALostEndShowsErrorFormat)
-{
     dir.write("misc/response.txt", "\r\n");
     fakeTool("mkfs.fat", "read answer || exit 3\nexit 0");
     EXPECT_TRUE(FormatDrive("E", true, 1)) << "the answers file goes to the tool's standard input";

@@ -136,7 +136,7 @@ INSTANTIATE_TEST_SUITE_P(
         ResultCase{"UnitAttentionButHostError", {answer(0, 0x07, kSense, kCheck, fixedSense(0x06))}, false, 1}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(SgIoTransport, RefusesMalformedRequestsWithoutCallingTheKernel)
+TEST(SgIoTransport, RefusesMalformedRequestsAndNodesThatDoNotExist)
 {
     FakeKernel kernel;
     auto transport = kernel.transport();
@@ -147,17 +147,13 @@ TEST(SgIoTransport, RefusesMalformedRequestsWithoutCallingTheKernel)
     EXPECT_FALSE(transport.execute(cdb, 6, Direction::In, nullptr, 8, 12));
     EXPECT_FALSE(transport.execute(cdb, 6, Direction::None, data, 8, 12));
     EXPECT_TRUE(kernel.seen.empty());
-}
 
-TEST(SgIoTransport, OpenGivesNothingForANodeThatDoesNotExist)
-{
     testsupport::TempDir dir;
     EXPECT_EQ(SgIoTransport::open(dir.file("no-such-sg")), nullptr);
     dir.write("node", "");
-    auto transport = SgIoTransport::open(dir.file("node"), [](int fd, sg_io_hdr_t*) { return fd >= 0 ? 0 : -1; });
-    ASSERT_NE(transport, nullptr);
-    const uint8_t cdb[6] = {0x00};
-    EXPECT_TRUE(transport->execute(cdb, 6, Direction::None, nullptr, 0, 1)) << "the opened descriptor reaches the ioctl";
+    auto opened = SgIoTransport::open(dir.file("node"), [](int fd, sg_io_hdr_t*) { return fd >= 0 ? 0 : -1; });
+    ASSERT_NE(opened, nullptr);
+    EXPECT_TRUE(opened->execute(cdb, 6, Direction::None, nullptr, 0, 1)) << "the opened descriptor reaches the ioctl";
 }
 
 } // namespace
