@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 
 using platform::Direction;
 using testsupport::RecordedCall;
@@ -190,23 +191,16 @@ TEST_F(StreamTest, UploadFirmwareStopsAtEachFailingStepAndClosesTheDrive)
 
 TEST_F(StreamTest, WrappersSucceedOnlyWithStatusBitZeroSet)
 {
-    const std::pair<bool (*)(HANDLE), uint8_t> wrappers[] = {
-        {SendWriteEnd, 0x7C}, {StartDisk, 0x73}, {CheckSpiBadBlocks, 0x72}, {ChangeToHiddenDisk, 0x92}};
+    const std::pair<std::function<int(HANDLE)>, uint8_t> wrappers[] = {{SendWriteEnd, 0x7C}, {StartDisk, 0x73},
+        {CheckSpiBadBlocks, 0x72}, {ChangeToHiddenDisk, 0x92}, {CheckFirmwareParity, 0x87}};
     for (const auto& [call, opcode] : wrappers) {
-        transport->push({{0x01}, true});
-        transport->push({{0xFE}, true});
-        transport->push({{0x01}, false});
-        EXPECT_TRUE(call(handle));
-        EXPECT_FALSE(call(handle));
-        EXPECT_FALSE(call(handle));
+        for (const ScriptedAnswer& a : {ScriptedAnswer{{0x03, 0}, true}, {{0xFE, 0}, true}, {{0x01, 0}, false}})
+            transport->push(a);
+        EXPECT_EQ(call(handle), 1);
+        EXPECT_EQ(call(handle), 0);
+        EXPECT_EQ(call(handle), 0);
         EXPECT_EQ(transport->calls().back().opcode(), opcode);
     }
-
-    transport->push({{0x03, 0x00}, true});
-    EXPECT_EQ(CheckFirmwareParity(handle), 1);
-    transport->push({{0x02, 0x00}, true});
-    EXPECT_EQ(CheckFirmwareParity(handle), 0);
-    EXPECT_EQ(transport->calls().back().opcode(), 0x87);
     transport->push({{0x5A}, true});
     EXPECT_EQ(ReadDeviceFlag(handle), 0x5A);
     transport->push({{0x5A}, false});
