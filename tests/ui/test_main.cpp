@@ -1,17 +1,19 @@
-// The main window's life: creation, first showing, first paint, closing, one instance.
+// The main window's life: creation, first showing, first paint, closing, and one program
+// per station folder.
 #include "device/HostUtil.h"
 #include "platform/ProgramDir.h"
 #include "platform/SingleInstance.h"
 #include "support/TempDir.h"
 #include "toolkit/Dialogs.h"
-#include "toolkit/TThread.h"
 #include "ui/CopyList.h"
 #include "ui/main.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <filesystem>
+#include <thread>
 
 using namespace toolkit;
 using Names = std::vector<std::string>;
@@ -176,30 +178,21 @@ TEST_F(MainWindow, ClosingWhileThreadsRunDoesNotDisturbThem)
     open();
     form->HideFileList.Add("/h");
     // Workers that keep writing their panel and the totals, as production threads do.
-    struct Busy : TThread {
-        TForm1& form;
-        int slot;
-        std::atomic<bool>& stop;
-        Busy(TForm1& f, int s, std::atomic<bool>& st) : form(f), slot(s), stop(st) {}
-        void Execute() override
-        {
-            for (int i = 0; !stop; ++i) {
-                form.DeviceSlots[slot].status->SetCaption("step " + std::to_string(i));
-                form.DeviceSlots[slot].gauge->SetProgress(i % 100);
-                std::lock_guard lock(form.CountersLock);
-                form.TotalStr->SetCaption(std::to_string(++form.iTotalCount));
-            }
+    std::atomic<bool> stop{false};
+    auto busy = [&](int slot) {
+        for (int i = 0; !stop; ++i) {
+            form->DeviceSlots[slot].status->SetCaption("step " + std::to_string(i));
+            form->DeviceSlots[slot].gauge->SetProgress(i % 100);
+            std::lock_guard lock(form->CountersLock);
+            form->TotalStr->SetCaption(std::to_string(++form->iTotalCount));
         }
     };
-    std::atomic<bool> stop{false};
-    Busy a(*form, 0, stop), b(*form, 1, stop);
-    a.Resume();
-    b.Resume();
+    std::thread a(busy, 0), b(busy, 1);
     form->FormClose(form.get());
     form->FormClose(form.get()); // a second close is harmless
     stop = true;
-    a.WaitFor();
-    b.WaitFor();
+    a.join();
+    b.join();
     EXPECT_EQ(dir.read("misc/hideseting.ini").size(), 2u + 2 * 4);
     EXPECT_EQ(form->TotalStr->Caption(), std::to_string(form->iTotalCount.load()));
 }
@@ -236,4 +229,39 @@ TEST_F(MainWindow, FirstPaintChecksTheImageFileOnlyOnceAndOnlyForSplitDisks)
             EXPECT_EQ(pages->ActivePageIndex(), 1);
         }
     }
+}
+
+TEST(SingleInstance, SecondStartInTheSameFolderFindsTheFirstAndAsksItToRaiseItsWindow)
+{
+    testsupport::TempDir dir, other;
+    platform::SingleInstance first("MP3 Tool", dir.path());
+    ASSERT_FALSE(first.CheckPreviousInstance());
+    EXPECT_TRUE(first.owns());
+    EXPECT_EQ(first.lockPath(), dir.path() + "/MP3 Tool.lock");
+    // Other folders and other names do not meet.
+    EXPECT_FALSE(platform::SingleInstance("MP3 Tool", other.path()).CheckPreviousInstance());
+    EXPECT_FALSE(platform::SingleInstance("Other", dir.path()).CheckPreviousInstance());
+    EXPECT_EQ(first.takeRaiseRequests(), 0);
+
+    platform::SingleInstance second("MP3 Tool", dir.path());
+    EXPECT_TRUE(second.CheckPreviousInstance());
+    EXPECT_FALSE(second.owns());
+    EXPECT_EQ(first.takeRaiseRequests(), 1);
+
+    // Released on close: the next start owns the folder again.
+    first.release();
+    EXPECT_FALSE(platform::SingleInstance("MP3 Tool", dir.path()).CheckPreviousInstance());
+}
+
+TEST(SingleInstance, UnwritableProgramFolderLocksInTheRuntimeFolder)
+{
+    testsupport::TempDir runtime, station;
+    setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), 1);
+    const std::string missing = station.path() + "/not-there";
+    platform::SingleInstance first("MP3 Tool", missing);
+    EXPECT_FALSE(first.CheckPreviousInstance());
+    EXPECT_EQ(first.lockPath().rfind(runtime.path() + "/mptool-", 0), 0u) << first.lockPath();
+    EXPECT_TRUE(platform::SingleInstance("MP3 Tool", missing).CheckPreviousInstance());
+    EXPECT_EQ(first.takeRaiseRequests(), 1);
+    unsetenv("XDG_RUNTIME_DIR");
 }
