@@ -158,72 +158,56 @@ TEST(FatFormat, BootSectorAndFatStartByteForByte) {
     }
 }
 
-class FatVolumeTest : public ::testing::Test {
-protected:
-    image::RamDisk store{64 * 1024, 1u << 16};
-    image::FatVolume volume{store};
-    Bytes sector = Bytes(4096);
-    void Create(uint32_t mb) { ASSERT_TRUE(volume.CreateVolume(Sectors(mb, 512), 512)); }
-};
-
-TEST_F(FatVolumeTest, Fat32FsInfoAndClustersOutsideTheFat) {
-    Create(4096);
+TEST(FatVolume, Fat32FsInfoAndClustersOutsideTheFat) {
+    image::RamDisk store(64 * 1024, 1u << 16);
+    image::FatVolume volume(store);
+    ASSERT_TRUE(volume.CreateVolume(Sectors(4096, 512), 512));
     uint32_t c = 2;
     EXPECT_EQ(volume.NextCluster(c), 2) << "the root is one cluster long";
     const uint32_t storedChunks = store.chunkCount();
-    for (uint32_t outside : {0u, 1u, volume.clusterCount + 2, 0x0FFFFFF0u}) {
-        c = outside;
-        EXPECT_EQ(volume.NextCluster(c), 3) << outside;
-    }
+    for (uint32_t outside : {0u, 1u, volume.clusterCount + 2, 0x0FFFFFF0u})
+        EXPECT_EQ(volume.NextCluster(c = outside), 3) << outside;
     EXPECT_EQ(store.chunkCount(), storedChunks) << "nothing read past the FAT";
-    ASSERT_TRUE(volume.AllocCluster(c));
+    ASSERT_TRUE(volume.AllocCluster(c) && volume.Flush());
     EXPECT_EQ(c, 3u);
-    ASSERT_TRUE(volume.Flush());
-    ASSERT_TRUE(store.ReadSector(1, sector.data()));
-    EXPECT_EQ(U32(&sector[0]), 0x41615252u);
-    EXPECT_EQ(U32(&sector[484]), 0x61417272u);
-    EXPECT_EQ(U32(&sector[488]), 262015u - 2) << "the root and cluster 3 are used";
-    EXPECT_EQ(U32(&sector[508]), 0xAA550000u);
+    Bytes fsInfo(512);
+    ASSERT_TRUE(store.ReadSector(1, fsInfo.data()));
+    EXPECT_EQ(U32(&fsInfo[0]), 0x41615252u);
+    EXPECT_EQ(U32(&fsInfo[484]), 0x61417272u);
+    EXPECT_EQ(U32(&fsInfo[488]), 262015u - 2) << "the root and cluster 3 are used";
+    EXPECT_EQ(U32(&fsInfo[508]), 0xAA550000u);
 }
 
-TEST_F(FatVolumeTest, ChainsGoToBothFatsAndFreeingLowersTheHint) {
-    Create(256);
-    uint32_t a, b, c;
-    ASSERT_TRUE(volume.AllocCluster(a) && volume.AllocCluster(b) && volume.AllocCluster(c));
+TEST(FatVolume, ChainsInBothFatsTheHintTheLastClusterAndTheJump) {
+    image::RamDisk store(64 * 1024, 1u << 16);
+    image::FatVolume volume(store);
+    ASSERT_TRUE(volume.CreateVolume(Sectors(128, 512), 512));
+    uint32_t a, b, c, next;
+    ASSERT_TRUE(volume.AllocCluster(a) && volume.AllocCluster(b) && volume.AllocCluster(c) && volume.SetEntry(a, c));
     EXPECT_EQ(std::vector<uint32_t>({a, b, c}), std::vector<uint32_t>({2, 3, 4}));
-    ASSERT_TRUE(volume.SetEntry(a, c));
-    uint32_t next = a;
-    EXPECT_EQ(volume.NextCluster(next), 0);
+    EXPECT_EQ(volume.NextCluster(next = a), 0);
     EXPECT_EQ(next, c);
-    ASSERT_TRUE(store.ReadSector(volume.fatStart + volume.fatSize, sector.data()));
-    EXPECT_EQ(U16(&sector[4]), c) << "the second FAT holds the same entries";
-    EXPECT_EQ(U16(&sector[8]), 0xFFF8u);
+    Bytes fat2(512);
+    ASSERT_TRUE(store.ReadSector(volume.fatStart + volume.fatSize, fat2.data()));
+    EXPECT_EQ(U16(&fat2[4]) + (U16(&fat2[8]) << 16), c + (0xFFF8u << 16)) << "the second FAT holds the chain";
     ASSERT_TRUE(volume.FreeChain(a));
-    for (uint32_t freed : {a, c}) {
-        next = freed;
-        EXPECT_EQ(volume.NextCluster(next), 1) << freed;
-    }
+    EXPECT_EQ(volume.NextCluster(next = a) + volume.NextCluster(next = c), 2) << "both free";
     EXPECT_EQ(volume.nextFreeHint, c) << "the chain's second cluster lowers the hint";
     ASSERT_TRUE(volume.AllocCluster(next));
     EXPECT_EQ(next, c);
-    ASSERT_TRUE(store.ReadSector(volume.fatStart + volume.fatSize, sector.data()));
-    EXPECT_EQ(U16(&sector[4]), 0u);
-}
+    ASSERT_TRUE(store.ReadSector(volume.fatStart + volume.fatSize, fat2.data()));
+    EXPECT_EQ(U16(&fat2[4]), 0u);
 
-TEST_F(FatVolumeTest, AllocationStopsAtTheLastClusterAndMountWantsTheNop) {
-    Create(128);
     volume.nextFreeHint = volume.clusterCount + 1;
-    uint32_t c;
     ASSERT_TRUE(volume.AllocCluster(c));
-    EXPECT_EQ(c, volume.clusterCount + 1);
+    EXPECT_EQ(c, volume.clusterCount + 1) << "the last cluster is used";
     EXPECT_FALSE(volume.AllocCluster(c));
     EXPECT_EQ(volume.errorCode, image::kFatErrNoCluster);
 
-    ASSERT_TRUE(store.ReadSector(0, sector.data()));
-    sector[2] = 0x91;
-    ASSERT_TRUE(store.WriteSector(0, sector.data()));
-    EXPECT_FALSE(volume.ParseBootSector(0));
-    EXPECT_FALSE(volume.mounted());
+    ASSERT_TRUE(store.ReadSector(0, fat2.data()));
+    fat2[2] = 0x91;  // a jump without its NOP
+    ASSERT_TRUE(store.WriteSector(0, fat2.data()));
+    EXPECT_FALSE(volume.ParseBootSector(0) || volume.mounted());
 }
 
 } // namespace
