@@ -226,10 +226,7 @@ TEST_F(CommandTest, OutputsAreBigEndianValuesAndZeroAfterAFailedTransfer)
     EXPECT_EQ(out, 0);
 }
 
-struct ScanCase {
-    int perPage;
-    uint32_t count, pagesPerBlock, moved;
-};
+struct ScanCase { int perPage; uint32_t count, pagesPerBlock, moved; };
 
 class ScanTest : public CommandTest, public ::testing::WithParamInterface<ScanCase> {};
 

@@ -88,7 +88,7 @@ protected:
 
 } // namespace
 
-TEST_F(HostUtil, EventLogKeepsEveryLineWholeFromEightThreads)
+TEST_F(HostUtil, EventLogKeepsEveryLineWholeFromEightThreadsAndItsLineRules)
 {
     auto line = [](int t, int i) { return "thread " + std::to_string(t) + " line " + std::to_string(i) + " " +
                                           std::string(40, char('a' + t)); };
@@ -112,10 +112,8 @@ TEST_F(HostUtil, EventLogKeepsEveryLineWholeFromEightThreads)
         EXPECT_EQ(log.substr(pos, end - pos), line(t, next[t]++)) << "each thread's lines whole, in call order";
     }
     EXPECT_EQ(count, 8000);
-}
 
-TEST_F(HostUtil, EventLogLineRules)
-{
+    ::unlink(dir.file("log/1.txt").c_str());
     AppendLog("");
     AppendLog(std::string("cut\0here", 8));
     AppendLog("E:<--");
@@ -133,13 +131,9 @@ TEST_F(HostUtil, SerialDigitsFollowTheProgramsNumber)
 {
     dir.write("misc/usbdos", "#!/bin/sh\necho \"$1\" >> \"$(dirname \"$0\")/args\"\ncat \"$(dirname \"$0\")/answer\"\n");
     ::chmod(dir.file("misc/usbdos").c_str(), 0755);
-    struct Case {
-        uint8_t port;
-        const char* answer;
-        int result;
-        std::array<uint8_t, 3> digits; // 9 = left untouched
-        const char* arg;               // what the program got; "" = not run
-    } cases[] = {
+    // Digits 9 are left untouched; arg is what the program got ("" = not run).
+    struct Case { uint8_t port; const char* answer; int result; std::array<uint8_t, 3> digits; const char* arg; };
+    const Case cases[] = {
         {0x85, "123", 123, {1, 2, 3}, "5"},  {0x01, "1234", 1234, {12, 3, 4}, "1"},
         {0x7F, "5", 5, {0, 0, 5}, "127"},    {0x02, "200", -1, {9, 9, 9}, "2"},
         {0x02, "0", -1, {9, 9, 9}, "2"},     {0x03, "", -1, {9, 9, 9}, "3"}, // prints nothing, exits 0
@@ -174,13 +168,8 @@ TEST_F(HostUtil, SerialDigitsFollowTheProgramsNumber)
 
 TEST_F(HostUtil, FormatLabelAndCheckADrive)
 {
-    struct Case {
-        uint32_t flag;
-        uint64_t mib;
-        bool quick;
-        const char* type;
-        const char* clusterSize; // "" = what the tool chose
-    } cases[] = {
+    struct Case { uint32_t flag; uint64_t mib; bool quick; const char* type, *clusterSize; }; // "": the tool's choice
+    const Case cases[] = {
         {1, 64, true, "FAT32", ""}, {7, 64, true, "FAT32", ""}, // any nonzero flag but 255
         {0, 64, true, "FAT16", ""}, {0, 8, false, "FAT12", ""}, // a full format reads the volume first
         {0, 600, true, "FAT16", ""},                            // never FAT32, though the tool would pick it
@@ -310,7 +299,6 @@ TEST_F(HostUtil, SelectDirectoryThroughTheDialogs)
     dialogs.QueueFolder(std::string("/home/op/Music"));
     EXPECT_TRUE(SelectDirectory(dir.path(), "Select Directory", path));
     EXPECT_EQ(path, "/home/op/Music");
-    dialogs.QueueFolder(std::nullopt);
     SelectDirectory(dir.file("not-there"), "Select Directory", path);
     auto log = dialogs.Log();
     ASSERT_EQ(log.size(), 3u);

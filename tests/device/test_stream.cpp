@@ -51,12 +51,7 @@ protected:
     const HANDLE handle = drive.handle;
 };
 
-struct Streamer {
-    const char* name;
-    bool (*send)(HANDLE, const std::string&);
-    uint8_t op0, op1;
-    uint32_t timeout;
-};
+struct Streamer { const char* name; bool (*send)(HANDLE, const std::string&); uint8_t op0, op1; uint32_t timeout; };
 void PrintTo(const Streamer& s, std::ostream* os) { *os << s.name; }
 
 const Streamer kStreamers[] = {

@@ -47,7 +47,7 @@ TEST(Codec, InvalidBytesBecomeReplacementsAndTheRestSurvives)
     EXPECT_TRUE(IsValidUtf8(SanitizeUtf8(noise)));
 }
 
-TEST(Codec, Utf16LittleEndianWithMarkRoundTrips)
+TEST(Codec, Utf16LittleEndianWithMarkRoundTripsAndMarksChooseTheEncoding)
 {
     std::string text = "C:/music/" + kWarning + " \xF0\x9F\x8E\xB5.mp3";
     std::string bytes = Utf8ToUtf16Le(text, true);
@@ -57,10 +57,8 @@ TEST(Codec, Utf16LittleEndianWithMarkRoundTrips)
     EXPECT_EQ(Utf16LeToUtf8(bytes.substr(2)), text);
     EXPECT_EQ(Utf8ToUtf16Le("A\r\n"), std::string("A\0\r\0\n\0", 6));
     EXPECT_EQ(Utf16Length(text), 9u + 2u + 1u + 2u + 4u);
-}
 
-TEST(Codec, ByteOrderMarksChooseTheEncoding)
-{
+    // Byte-order marks choose the encoding.
     EXPECT_EQ(DecodeTextWithByteOrderMark(std::string("\xFE\xFF\x8B\x66", 4)), "\xE8\xAD\xA6");
     EXPECT_EQ(DecodeTextWithByteOrderMark("\xEF\xBB\xBFplain"), "plain");
     EXPECT_EQ(DecodeTextWithByteOrderMark("plain"), "plain");

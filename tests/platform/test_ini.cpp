@@ -29,20 +29,16 @@ TEST(IniRead, NamesIgnoreCaseFirstMatchWinsAndValuesLoseBlanksAndOnePairOfQuotes
 
 TEST(IniRead, IntegersFollowTheProfileRules)
 {
-    struct Case {
-        const char* value;
-        int32_t expected;
-    } cases[] = {
+    const std::pair<const char*, int32_t> cases[] = {
         {"0x1E", 30},     {"0X1e", 30},     {"0x", 7},          {"0", 0},
         {"abc", 7},       {"", 7},          {"12abc", 7},       {"-5", -5},
         {"+8", 8},        {" 42 ", 42},     {"$10", 16},        {"0xFFFFFFFF", -1},
         {"2147483647", 2147483647},         {"2147483648", 7},  {"-2147483648", INT32_MIN},
         {"0x100000000", 7}, {"1.5", 7},     {"0xG1", 7},        {"258", 258},
     };
-    for (const auto& c : cases) {
-        auto ini = IniFile::FromText(std::string("[S]\r\nK=") + c.value + "\r\n");
-        EXPECT_EQ(ini.ReadInteger("S", "K", 7), c.expected) << "value \"" << c.value << "\"";
-    }
+    for (const auto& [value, expected] : cases)
+        EXPECT_EQ(IniFile::FromText(std::string("[S]\r\nK=") + value + "\r\n").ReadInteger("S", "K", 7), expected)
+            << "value \"" << value << "\"";
     auto ini = IniFile::FromText("[S]\r\nT=2\r\nF=0\r\nX=x\r\n");
     EXPECT_TRUE(ini.ReadBool("S", "T", false));
     EXPECT_FALSE(ini.ReadBool("S", "F", true));
@@ -88,7 +84,7 @@ TEST(IniWrite, EraseSectionRemovesEveryCopyAndKeepsTheOthersInOrder)
     EXPECT_EQ(ini.Text(), "[First]\r\na=1\r\n[Mid]\r\n[Last]\r\nc=3\r\n");
 }
 
-TEST(IniFileOnDisk, MissingFileIsEmptyAndSaveCreatesIt)
+TEST(IniFileOnDisk, MissingFileIsEmptySaveCreatesItAndAFailedSaveLeavesTheOldFileWhole)
 {
     testsupport::TempDir dir;
     IniFile ini(dir.file("prefer.ini"));
@@ -99,35 +95,31 @@ TEST(IniFileOnDisk, MissingFileIsEmptyAndSaveCreatesIt)
     ASSERT_TRUE(ini.UpdateFile());
     EXPECT_EQ(dir.read("prefer.ini"), "[S]\r\nK=6\r\n");
     EXPECT_EQ(IniFile(dir.file("prefer.ini")).ReadInteger("s", "k", 0), 6);
-}
 
-TEST(IniFileOnDisk, FailedSaveLeavesThePreviousFileWhole)
-{
-    testsupport::TempDir dir;
     dir.write("misc/prefer.ini", "[S]\r\nK=1\r\n");
-    IniFile ini(dir.file("misc/prefer.ini"));
-    ini.WriteString("S", "K", "a value longer than the limit allows");
+    IniFile old(dir.file("misc/prefer.ini"));
+    old.WriteString("S", "K", "a value longer than the limit allows");
     {
         // Every write past a few bytes fails (for root too, unlike permissions).
         std::signal(SIGXFSZ, SIG_IGN);
-        rlimit old{}, tight{};
-        getrlimit(RLIMIT_FSIZE, &old);
-        tight = {8, old.rlim_max};
+        rlimit saved{}, tight{};
+        getrlimit(RLIMIT_FSIZE, &saved);
+        tight = {8, saved.rlim_max};
         setrlimit(RLIMIT_FSIZE, &tight);
-        EXPECT_FALSE(ini.UpdateFile());
+        EXPECT_FALSE(old.UpdateFile());
         try {
-            ini.UpdateFileOrThrow();
+            old.UpdateFileOrThrow();
             ADD_FAILURE() << "no error raised";
         } catch (const platform::IniFileError& e) {
             EXPECT_EQ(std::string(e.what()), "Unable to write to " + dir.file("misc/prefer.ini"));
         }
-        setrlimit(RLIMIT_FSIZE, &old);
+        setrlimit(RLIMIT_FSIZE, &saved);
     }
     EXPECT_EQ(dir.read("misc/prefer.ini"), "[S]\r\nK=1\r\n");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.file("misc")), {}), 1)
         << "no temporary file is left behind";
-    EXPECT_TRUE(ini.Modified());
-    EXPECT_TRUE(ini.UpdateFile());
+    EXPECT_TRUE(old.Modified());
+    EXPECT_TRUE(old.UpdateFile());
     EXPECT_EQ(dir.read("misc/prefer.ini"), "[S]\r\nK=a value longer than the limit allows\r\n");
 }
 

@@ -147,7 +147,7 @@ TEST(Process, ManyThreadsRunTheirOwnChildren)
         EXPECT_EQ(outputs[t], expected[t]);
 }
 
-TEST(Process, FindProgramSearchesOnlyTheGivenFolders)
+TEST(Process, FindProgramSearchesOnlyTheGivenFoldersAndACaptureKeepsAtMostOneMebibyte)
 {
     testsupport::TempDir dir;
     dir.write("tool", "#!/bin/sh\n");
@@ -156,6 +156,10 @@ TEST(Process, FindProgramSearchesOnlyTheGivenFolders)
     EXPECT_EQ(FindProgram("tool", "/nonexistent::" + dir.path()), dir.file("tool"));
     EXPECT_EQ(FindProgram("plain", dir.path()), "") << "not executable";
     EXPECT_EQ(FindProgram("sh", dir.path()), "");
+
+    auto r = RunProcess({"head", "-c", "3000000", "/dev/zero"}, captured(5000));
+    ASSERT_TRUE(r.succeeded()) << r.error << "the child still ends";
+    EXPECT_EQ(r.output.size(), 1u << 20);
 }
 
 TEST(Process, AChildReapedElsewhereEndsTheWaitWithAReason)
@@ -172,13 +176,6 @@ TEST(Process, AChildReapedElsewhereEndsTheWaitWithAReason)
     EXPECT_FALSE(r.succeeded());
     EXPECT_NE(r.error.find("cannot wait for true"), std::string::npos) << r.error;
     EXPECT_LT(Clock::now() - start, milliseconds(1000));
-}
-
-TEST(Process, ACaptureKeepsAtMostOneMebibyteAndTheChildStillEnds)
-{
-    auto r = RunProcess({"head", "-c", "3000000", "/dev/zero"}, captured(5000));
-    ASSERT_TRUE(r.succeeded()) << r.error;
-    EXPECT_EQ(r.output.size(), 1u << 20);
 }
 
 TEST(PortIdentity, NumberFromOutputElseExitStatusAndNothingPastTheLimit)

@@ -13,12 +13,7 @@ using platform::SgIoTransport;
 namespace {
 
 // How the fake kernel finishes one request.
-struct Outcome {
-    int rc = 0;
-    unsigned short host = 0, driver = 0;
-    unsigned char status = 0;
-    std::vector<uint8_t> sense;
-};
+struct Outcome { int rc; unsigned short host, driver; unsigned char status; std::vector<uint8_t> sense; };
 
 // Records what the backend handed to the ioctl while the pointers are still valid.
 struct FakeKernel {
@@ -50,12 +45,8 @@ struct FakeKernel {
 
 TEST(SgIoTransport, BuildsTheHeaderFromTheRequest)
 {
-    struct Case {
-        Direction direction;
-        uint32_t length, timeout;
-        int expectedDirection;
-        unsigned expectedMs;
-    } cases[] = {
+    struct Case { Direction direction; uint32_t length, timeout; int expectedDirection; unsigned expectedMs; };
+    const Case cases[] = {
         {Direction::In, 5, 12, SG_DXFER_FROM_DEV, 12000},
         {Direction::Out, 2048, 300, SG_DXFER_TO_DEV, 300000},
         {Direction::None, 0, 12, SG_DXFER_NONE, 12000},
@@ -86,12 +77,7 @@ std::vector<uint8_t> descriptorSense(uint8_t key) { return {0x72, key, 0x29, 0, 
 constexpr unsigned char kCheck = 0x02, kBusy = 0x08, kReservation = 0x18;
 constexpr unsigned short kSense = 0x08; // driver status: sense data present
 
-struct ResultCase {
-    const char* name;
-    std::vector<Outcome> outcomes;
-    bool success;
-    size_t calls;
-};
+struct ResultCase { const char* name; std::vector<Outcome> outcomes; bool success; size_t calls; };
 
 class SgIoResultTest : public ::testing::TestWithParam<ResultCase> {};
 
