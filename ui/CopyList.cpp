@@ -102,9 +102,13 @@ std::string Lower(std::string s)
 
 bool Contains(const std::string& s, const char* part) { return s.find(part) != std::string::npos; }
 
-// Size and byte 5 of a file; false when it does not open.
+// Size and byte 5 of a file; false when it does not open. A folder is no file, although
+// the stream library opens one and reports a nonsense length.
 bool ReadSizeAndByte5(const std::string& path, uint64_t& size, int& byte5)
 {
+    struct stat st{};
+    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return false;
     std::ifstream f(path, std::ios::binary | std::ios::ate);
     if (!f.is_open())
         return false;

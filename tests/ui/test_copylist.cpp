@@ -69,6 +69,7 @@ TEST_F(CopyList, ClassifiesFirmwarePreferImageAndPhoneBookFiles)
     dir.write("image.iso", std::string(700, 'i'));
     dir.write("TelBook.dat", std::string(80, 't'));
     dir.write("prefer.dat.dir/readme.txt", "x"); // the folder part is not searched
+    dir.write("isodir/image.iso/readme.txt", "x");
 
     struct Case {
         Names names;
@@ -85,6 +86,8 @@ TEST_F(CopyList, ClassifiesFirmwarePreferImageAndPhoneBookFiles)
          0, 1, 2, 3, 3000, 600, 700, 80, 4},
         // A listed file that is gone gives size 0, never another file's figures.
         {{"y.bin", "gone.bin"}, 1, -1, -1, -1, 0, 0, 0, 0, 4},
+        // A folder that bears a data file's name has no size.
+        {{"y.bin", "isodir/image.iso"}, 0, -1, 1, -1, 3000, 0, 0, 0, 4},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.names.empty() ? std::string("empty") : c.names[0]);
