@@ -1,22 +1,9 @@
-// Whole runs of the production sequence on simulated devices: a device arrives, the main
-// window uploads the loader and starts its thread, and the run ends with a result in the
-// panel, the counters and the event log, and a disk that the FAT tools accept.
+// Whole runs that succeed: a device arrives, the window uploads the loader and starts its
+// thread, and the run ends with a result in the panel, the counters and the event log, and
+// disks that the FAT tools accept.
 #include "StationRun.h"
 
-#include "device/HostUtil.h"
-#include "platform/ProgramDir.h"
-#include "sim/StationKit.h"
-#include "toolkit/TThread.h"
-#include "ui/LangStrings.h"
-
-#include <gmock/gmock.h>
-
-#include <filesystem>
-#include <regex>
-
 using namespace e2e;
-using ::testing::HasSubstr;
-using ::testing::Not;
 
 namespace {
 
@@ -29,11 +16,8 @@ TEST_F(WholeRun, NandDeviceIsProgrammedFormattedLabelledAndFilled)
     MakeFile("extra/UPDATE.BIN", "never copied");
     MakeFile("readme.txt", "hello device\n");
     SetCopyList({"readme.txt", "music", "extra/UPDATE.BIN"});
+    auto device = Run(sim::Nand128M());
 
-    auto device = Plug(sim::Nand128M());
-    WaitForRuns();
-
-    // Panel: success caption in blue, full gauge, result text, success picture.
     EXPECT_EQ(Status(0), "successful");
     EXPECT_EQ(Color(0), toolkit::clBlue);
     EXPECT_EQ(form->ProgressBar1->MaxValue(), 100) << "no blanking check: 0..100";
@@ -45,105 +29,90 @@ TEST_F(WholeRun, NandDeviceIsProgrammedFormattedLabelledAndFilled)
     const uint64_t sectors = device->diskSectors(sim::SimulatedDevice::Disk::User);
     ASSERT_GT(sectors, 0u);
     const std::string mb = std::to_string((sectors - 1) / 2048);
-    EXPECT_TRUE(std::regex_match(form->TextF1->Caption(), std::regex(mb + "MB, [0-9]+Sec")))
-        << form->TextF1->Caption();
-
-    // Counters and the shared groups.
-    EXPECT_EQ(form->TotalStr->Caption(), "1");
-    EXPECT_EQ(form->SuccessStr->Caption(), "1");
-    EXPECT_EQ(form->FailStr->Caption(), "0");
-    EXPECT_EQ(form->iRunningThreads, 0);
-    EXPECT_TRUE(form->grpFileList->Enabled());
-    EXPECT_TRUE(form->grpMPSetting->Enabled());
+    EXPECT_TRUE(Matches(form->TextF1->Caption(), mb + "MB, [0-9]+Sec")) << form->TextF1->Caption();
+    EXPECT_EQ(Counters(), "1/1/0");
+    ExpectIdle();
     EXPECT_EQ(form->lblsiosize->Caption(), mb + "MB");
-
-    // Event log: the port line, then the result.
     EXPECT_TRUE(LogHas("D Port:0-0-0"));
     EXPECT_TRUE(LogHas("D success!"));
 
-    // The device got the description, the CFG block, the loader init, both data streams.
+    // The description, the CFG block, the loader init and both data streams reached the device.
     EXPECT_TRUE(device->fsmInitDone());
     const auto streams = device->streams();
     ASSERT_GE(streams.size(), 2u);
-    EXPECT_TRUE(streams[0].ended);
+    EXPECT_TRUE(streams[0].ended && streams[1].ended);
     EXPECT_EQ(streams[0].received, std::filesystem::file_size(station->file(sim::kKitFirmware)));
-    EXPECT_TRUE(streams[1].ended);
     EXPECT_EQ(streams[1].received, std::filesystem::file_size(station->file(sim::kKitPrefer)));
 
-    // The disk: a clean FAT volume with the label and the copied files only.
+    // A clean FAT volume with the label and the copied files only.
     const std::string disk = device->userDiskPath();
     ASSERT_FALSE(disk.empty());
-    ToolRun check = CheckVolumeFile(disk);
+    const ToolRun check = CheckVolumeFile(disk);
     EXPECT_TRUE(check.ok) << check.output;
-    EXPECT_THAT(VolumeLabelOf(disk).output, HasSubstr("MY_AUDIO"));
-    ToolRun root = ListVolumeFolder(disk);
-    ASSERT_TRUE(root.ok) << root.output;
-    EXPECT_THAT(root.output, HasSubstr("readme.txt"));
-    EXPECT_THAT(root.output, HasSubstr("music"));
-    EXPECT_THAT(root.output, Not(HasSubstr("UPDATE.BIN")));
-    EXPECT_THAT(root.output, Not(HasSubstr("program.bin")));
-    EXPECT_THAT(root.output, Not(HasSubstr("prefer.dat")));
-    ToolRun music = ListVolumeFolder(disk, "::/music/album");
-    EXPECT_THAT(music.output, HasSubstr("track.wav"));
-    EXPECT_EQ(ReadVolumeFile(disk, "readme.txt").output, "hello device\n");
-    EXPECT_EQ(ReadVolumeFile(disk, "music/song one.mp3").output, std::string(70000, 'a'));
+    EXPECT_THAT(VolumeLabelOf(disk), HasSubstr("MY_AUDIO"));
+    const std::string root = ListVolume(disk);
+    for (const char* copied : {"readme.txt", "music"})
+        EXPECT_THAT(root, HasSubstr(copied));
+    for (const char* kept : {"UPDATE.BIN", "program.bin", "prefer.dat"})
+        EXPECT_THAT(root, Not(HasSubstr(kept)));
+    EXPECT_THAT(ListVolume(disk, "::/music/album"), HasSubstr("track.wav"));
+    EXPECT_EQ(ReadVolumeFile(disk, "readme.txt"), "hello device\n");
+    EXPECT_EQ(ReadVolumeFile(disk, "music/song one.mp3"), std::string(70000, 'a'));
 }
 
-TEST_F(WholeRun, DeviceOnAUsbPortShowsItsPortIdentity)
-{
-    Plug(sim::Nand128M(), 3);
-    WaitForRuns();
-    EXPECT_EQ(Status(0), "successful");
-    // The kit's port program gives 103 for port 3: hundreds 1, tens 0, units 3.
-    EXPECT_EQ(form->TextP1->Caption(), "<1-0-3>");
-    EXPECT_TRUE(LogHas("D Port:1-0-3"));
-}
+struct Variant {
+    const char* name;
+    const char* status;
+    const char* result; // pattern of the result text
+    Setup setup = nullptr;
+    sim::FlashProfile (*profile)() = sim::Nand128M;
+    uint8_t port = 0;
+    const char* portText = "<0-0-0>";
+};
+void PrintTo(const Variant& v, std::ostream* os) { *os << v.name; }
+class RunVariant : public StationRun, public ::testing::WithParamInterface<Variant> {};
 
-TEST_F(WholeRun, UnknownFlashUsesTheDefaultDescription)
+TEST_P(RunVariant, EndsWithItsResult)
 {
-    auto device = Plug(sim::NandUnlisted());
-    WaitForRuns();
-    EXPECT_EQ(Status(0), "successful");
-    EXPECT_EQ(device->flashDescription(), sim::FlashRecordFor(sim::DefaultRecordProfile(), false));
-    EXPECT_TRUE(CheckVolumeFile(device->userDiskPath()).ok);
-}
-
-TEST_F(WholeRun, WithoutFirmwareUpgradeTheRunEndsAfterTheTables)
-{
-    form->chkFwUpgrade->SetChecked(false);
-    auto device = Plug(sim::Nand128M());
-    WaitForRuns();
-    EXPECT_EQ(Status(0), "successful");
-    EXPECT_EQ(form->ProgressBar1->Progress(), 100);
-    EXPECT_TRUE(std::regex_match(form->TextF1->Caption(), std::regex("0MB, [0-9]+Sec")))
-        << form->TextF1->Caption();
-    EXPECT_TRUE(device->fsmInitDone());
-    EXPECT_TRUE(device->streams().empty()) << "no firmware, no data";
-    EXPECT_TRUE(device->userDiskPath().empty()) << "the disk was never started";
-}
-
-TEST_F(WholeRun, ClearFlashScanShowsTheBadBlockFigures)
-{
-    form->chkClearFlash->SetChecked(true);
-    Plug(sim::Nand128M());
-    WaitForRuns();
-    EXPECT_EQ(Status(0), "successful");
-    // Factory-bad blocks 3 and 517 of 1 x 1000 usable blocks.
-    EXPECT_TRUE(std::regex_match(form->TextF1->Caption(), std::regex("2/1000, [0-9]+MB, [0-9]+Sec")))
-        << form->TextF1->Caption();
-}
-
-TEST_F(WholeRun, DegradedDeviceSucceedsWithTheDegradeNote)
-{
-    // No shortfall allowed: 998 good of 1024 blocks makes the capacity rule degrade it.
-    form->AllowErrorRate = 0;
-    auto device = Plug(sim::Nand128M());
-    WaitForRuns();
-    EXPECT_EQ(Status(0), "successful(Degrade)");
+    const Variant& v = GetParam();
+    if (v.setup)
+        v.setup(*form, *station);
+    auto device = Run(v.profile(), {}, v.port);
+    EXPECT_EQ(Status(0), v.status);
     EXPECT_EQ(Color(0), toolkit::clBlue);
     EXPECT_TRUE(LogHas("D success!"));
-    EXPECT_TRUE(CheckVolumeFile(device->userDiskPath()).ok);
+    EXPECT_TRUE(Matches(form->TextF1->Caption(), v.result)) << form->TextF1->Caption();
+    EXPECT_EQ(form->TextP1->Caption(), v.portText);
+    EXPECT_TRUE(LogHas("D Port:" + std::string(v.portText).substr(1, 5)));
+    if (!form->chkFwUpgrade->Checked()) {
+        EXPECT_TRUE(device->streams().empty()) << "no firmware, no data";
+        EXPECT_TRUE(device->userDiskPath().empty()) << "the disk was never started";
+    } else {
+        EXPECT_TRUE(CheckVolumeFile(device->userDiskPath()).ok);
+    }
+    if (v.profile == sim::NandUnlisted) {
+        EXPECT_EQ(device->flashDescription(), sim::FlashRecordFor(sim::DefaultRecordProfile(), false));
+    }
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Runs, RunVariant,
+    ::testing::Values(
+        Variant{"OnUsbPort3", "successful", "[0-9]+MB, [0-9]+Sec", nullptr, sim::Nand128M, 3, "<1-0-3>"},
+        Variant{"UnknownFlashTakesTheDefaultDescription", "successful", "[0-9]+MB, [0-9]+Sec", nullptr,
+                sim::NandUnlisted},
+        Variant{"WithoutFirmwareEndsAfterTheTables", "successful", "0MB, [0-9]+Sec",
+                [](TForm1& f, testsupport::SimStation&) { f.chkFwUpgrade->SetChecked(false); }},
+        // Factory-bad blocks 3 and 517 of 1 x 1000 usable blocks.
+        Variant{"ClearFlashShowsTheBadBlocks", "successful", "2/1000, [0-9]+MB, [0-9]+Sec",
+                [](TForm1& f, testsupport::SimStation&) { f.chkClearFlash->SetChecked(true); }},
+        // No shortfall allowed: 998 good of 1024 blocks is degraded.
+        Variant{"Degraded", "successful(Degrade)", "[0-9]+MB, [0-9]+Sec",
+                [](TForm1& f, testsupport::SimStation&) { f.AllowErrorRate = 0; }},
+        Variant{"BadBlockRateAtTheThreshold", "successful", "[0-9]+MB, [0-9]+Sec",
+                [](TForm1& f, testsupport::SimStation&) { f.iBadThreshold = 3; f.AllowErrorRate = 10; },
+                ThirtyBadBlocks}),
+    [](const ::testing::TestParamInfo<Variant>& info) { return std::string(info.param.name); });
 
 TEST_F(WholeRun, HiddenDiskModeLeavesTwoVolumes)
 {
@@ -155,72 +124,56 @@ TEST_F(WholeRun, HiddenDiskModeLeavesTwoVolumes)
     form->iHideDiskRatio = 50;
     form->sHideDiskLabel = "HIDDEN";
     form->HideFileList.Assign({station->file("secret/key.txt"), station->file("secret/docs")});
-
-    auto device = Plug(sim::Nand128M());
-    WaitForRuns();
+    auto device = Run(sim::Nand128M());
     ASSERT_EQ(Status(0), "successful");
     EXPECT_TRUE(LogHas("D success!"));
     EXPECT_EQ(form->ProgressBar1->Progress(), 100);
 
-    const std::string user = device->userDiskPath();
-    const std::string hidden = device->hiddenDiskPath();
-    ASSERT_FALSE(user.empty());
-    ASSERT_FALSE(hidden.empty());
+    const std::string user = device->userDiskPath(), hidden = device->hiddenDiskPath();
+    ASSERT_FALSE(user.empty() || hidden.empty());
     EXPECT_NE(user, hidden);
     for (const std::string& disk : {user, hidden}) {
-        ToolRun check = CheckVolumeFile(disk);
+        const ToolRun check = CheckVolumeFile(disk);
         EXPECT_TRUE(check.ok) << disk << "\n" << check.output;
     }
-    EXPECT_THAT(VolumeLabelOf(user).output, HasSubstr("MY_AUDIO"));
-    EXPECT_THAT(VolumeLabelOf(hidden).output, HasSubstr("HIDDEN"));
-    EXPECT_EQ(ReadVolumeFile(user, "public.txt").output, "for everyone\n");
-    EXPECT_THAT(ListVolumeFolder(user).output, Not(HasSubstr("key.txt")));
-    EXPECT_EQ(ReadVolumeFile(hidden, "key.txt").output, "hidden content\n");
-    EXPECT_EQ(ReadVolumeFile(hidden, "docs/plan.txt").output, "plan\n");
-    EXPECT_THAT(ListVolumeFolder(hidden).output, Not(HasSubstr("public.txt")));
+    EXPECT_THAT(VolumeLabelOf(user), HasSubstr("MY_AUDIO"));
+    EXPECT_THAT(VolumeLabelOf(hidden), HasSubstr("HIDDEN"));
+    EXPECT_EQ(ReadVolumeFile(user, "public.txt"), "for everyone\n");
+    EXPECT_THAT(ListVolume(user), Not(HasSubstr("key.txt")));
+    EXPECT_EQ(ReadVolumeFile(hidden, "key.txt"), "hidden content\n");
+    EXPECT_EQ(ReadVolumeFile(hidden, "docs/plan.txt"), "plan\n");
+    EXPECT_THAT(ListVolume(hidden), Not(HasSubstr("public.txt")));
 }
 
 TEST_F(WholeRun, EightDevicesAtOnceAreCountedExactly)
 {
-    // Two of the eight refuse to start their disk.
     std::vector<std::shared_ptr<sim::SimulatedDevice>> devices;
     for (int i = 0; i < kDeviceSlots; ++i) {
-        auto device = station->bus().plug(sim::Nand128M());
-        ASSERT_TRUE(device);
-        if (i == 2 || i == 5)
-            device->failCommand(0xEF73, 1, sim::FaultKind::StatusClear);
-        devices.push_back(device);
+        devices.push_back(station->bus().plug(sim::Nand128M()));
+        ASSERT_TRUE(devices.back());
+        if (i == 2 || i == 5) // these two refuse to start their disk
+            devices.back()->failCommand(0xEF73, 1, sim::FaultKind::StatusClear);
     }
     Deliver();
     WaitForRuns();
 
-    int success = 0, fail = 0;
+    int success = 0;
     for (int slot = 0; slot < kDeviceSlots; ++slot) {
         const std::string letter(1, form->DeviceSlots[slot].drive.load());
         ASSERT_NE(letter[0], 0) << slot;
-        if (Status(slot) == "successful") {
-            ++success;
-            EXPECT_TRUE(LogHas(letter + " success!"));
-        } else {
-            ++fail;
-            EXPECT_EQ(Status(slot), "Start Diskfail");
-            EXPECT_TRUE(LogHas(letter + " fail!"));
-        }
+        const bool ok = Status(slot) == "successful";
+        success += ok;
+        EXPECT_EQ(Status(slot), ok ? "successful" : "Start Diskfail");
+        EXPECT_TRUE(LogHas(letter + (ok ? " success!" : " fail!")));
     }
     EXPECT_EQ(success, 6);
-    EXPECT_EQ(fail, 2);
     EXPECT_EQ(form->iTotalCount, 8);
     EXPECT_EQ(form->iSuccessCount, 6);
     EXPECT_EQ(form->iFailCount, 2);
-    EXPECT_EQ(form->TotalStr->Caption(), "8");
-    EXPECT_EQ(form->SuccessStr->Caption(), "6");
-    EXPECT_EQ(form->FailStr->Caption(), "2");
-    EXPECT_EQ(form->iRunningThreads, 0);
-    EXPECT_TRUE(form->grpFileList->Enabled());
-    EXPECT_TRUE(form->grpMPSetting->Enabled());
-    for (int i = 0; i < kDeviceSlots; ++i)
-        if (i != 2 && i != 5)
-            EXPECT_TRUE(CheckVolumeFile(devices[i]->userDiskPath()).ok) << i;
+    EXPECT_EQ(Counters(), "8/6/2");
+    ExpectIdle();
+    for (int i : {0, 1, 3, 4, 6, 7})
+        EXPECT_TRUE(CheckVolumeFile(devices[i]->userDiskPath()).ok) << i;
 }
 
 TEST_F(WholeRun, RemovalDuringTheCopyResetsThePanel)
@@ -235,8 +188,7 @@ TEST_F(WholeRun, RemovalDuringTheCopyResetsThePanel)
         if (what == toolkit::Prop::Progress && gauge.Progress() == 80 && !pulled.exchange(true))
             station->bus().unplug('D');
     });
-    Plug(sim::Nand128M());
-    WaitForRuns();
+    Run(sim::Nand128M());
 
     ASSERT_TRUE(pulled);
     EXPECT_EQ(Status(0), "Waiting device...");
@@ -247,8 +199,7 @@ TEST_F(WholeRun, RemovalDuringTheCopyResetsThePanel)
     EXPECT_EQ(form->TextF1->Caption(), "");
     EXPECT_EQ(form->TextP1->Caption(), "");
     EXPECT_TRUE(LogHas("D fail!"));
-    EXPECT_EQ(form->TotalStr->Caption(), "1");
-    EXPECT_EQ(form->FailStr->Caption(), "1");
+    EXPECT_EQ(Counters(), "1/0/1");
     EXPECT_EQ(form->iRunningThreads, 0);
 }
 
