@@ -69,25 +69,18 @@ TEST_F(ImageBuild, LongShortAndUnusualNames) {
         EXPECT_NE(r.output.find(alias), std::string::npos) << alias << "\n" << r.output;
 }
 
-TEST_F(ImageBuild, FoldersDifferingOnlyInCaseAreOneFolderAndAnEmptyLabelIsNone) {
-    File("one/Music/a.mp3", 10, 1);
-    File("two/MUSIC/b.mp3", 20, 2);
-    File("want/Music/a.mp3", 10, 1);
-    File("want/Music/b.mp3", 20, 2);
-    BuildAndCompare({Src("one/Music"), Src("two/MUSIC")}, Src("want"), 128, "", "has no label");
-}
-
-TEST_F(ImageBuild, HiddenEmptyAndDirectlyListedEntries) {
-    File("D/visible.txt", 5);
-    File("D/.hidden", 5);
-    File("D/.hiddendir/x.txt", 5);
-    File("D/onlyhidden/.secret", 5);
+// Folders whose names differ only in case are one folder; hidden entries inside a listed
+// folder are skipped, a hidden file listed directly is copied; folders appear with their
+// first file, so empty and hidden-only ones are left out; an empty label is no label.
+TEST_F(ImageBuild, CaseHiddenEmptyAndDirectlyListedEntries) {
+    for (auto [name, seed] : {std::pair{"one/Music/a.mp3", 1}, {"two/MUSIC/b.mp3", 2}, {"D/visible.txt", 3},
+                              {"D/.hidden", 4}, {"D/.hiddendir/x.txt", 5}, {"D/onlyhidden/.secret", 6},
+                              {".profile", 7}, {"want/Music/a.mp3", 1}, {"want/Music/b.mp3", 2},
+                              {"want/D/visible.txt", 3}, {"want/.profile", 7}})
+        File(name, 10, uint32_t(seed));
     fs::create_directories(Src("D/empty/emptier"));
-    File(".profile", 7);
-    File("want/D/visible.txt", 5);
-    File("want/.profile", 7);  // a hidden file listed directly is copied
-    // Folders appear with their first file: empty and hidden-only ones are left out.
-    BuildAndCompare({Src("D"), Src(".profile")}, Src("want"));
+    BuildAndCompare({Src("one/Music"), Src("two/MUSIC"), Src("D"), Src(".profile")}, Src("want"), 128, "",
+                    "has no label");
     EXPECT_NE(fs::status(out).permissions() & fs::perms::others_read, fs::perms::none)
         << "not left private like a temporary file";
     EXPECT_LT(fs::file_size(out), 1000u * 1028) << "only touched sectors are stored";

@@ -68,14 +68,10 @@ protected:
 TEST_F(IsoDialogTest, FormAndCaptionsInEachLanguage) {
     TfrmIsoMain& f = Create();
     const std::tuple<TControl*, const char*, int, const char*> rows[] = {
-        {&f, "IMG tool", 68, "Create Image"},
-        {f.lblDiskLabel, "Disk Label", 24, "Disk Label"},
-        {f.lblDiskSize, "Disk Size(MB)", 67, "Image Disk Size:"},
-        {f.grpHiddenFiles, "Hidden Files", 20, "Hidden Files"},
-        {f.btnCreateImg, "Create Image", 68, "Create Image"},
-        {f.btnAddFile, "Add Files", 21, "Add Files"},
-        {f.btnAddDir, "Add Dir", 22, "Add Dir"},
-        {f.btnRemove, "Remove", 23, "Remove"}};
+        {&f, "IMG tool", 68, "Create Image"}, {f.lblDiskLabel, "Disk Label", 24, "Disk Label"},
+        {f.lblDiskSize, "Disk Size(MB)", 67, "Image Disk Size:"}, {f.grpHiddenFiles, "Hidden Files", 20, "Hidden Files"},
+        {f.btnCreateImg, "Create Image", 68, "Create Image"}, {f.btnAddFile, "Add Files", 21, "Add Files"},
+        {f.btnAddDir, "Add Dir", 22, "Add Dir"}, {f.btnRemove, "Remove", 23, "Remove"}};
     for (auto [control, design, row, english] : rows)
         EXPECT_EQ(control->Caption(), design) << control->Name();
     EXPECT_EQ(f.edtDiskLabel->MaxLength(), 8);
