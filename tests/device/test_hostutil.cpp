@@ -265,20 +265,6 @@ TEST_F(HostUtil, DriveToolsFailCleanlyWhenTheVolumeOrToolIsGoneOrPastItsLimit)
     EXPECT_EQ(messages[0].flags | messages[1].flags, toolkit::MB_OK);
 }
 
-TEST_F(HostUtil, RegistryHelpers)
-{
-    EXPECT_EQ(RegReadInt("BlocksPerChip", 77), 77);
-    EXPECT_NE(dir.read("registry.ini").find("[SoftWare\\KOV6125\\MPTool]"), std::string::npos)
-        << "a read leaves the key created";
-    ASSERT_TRUE(RegWriteInt("BlocksPerChip", 2048));
-    EXPECT_EQ(RegReadInteger(kProductionRegistryKey, "BlocksPerChip", 0), 2048);
-    ASSERT_TRUE(RegWriteString(kProductionRegistryKey, "AddDir", "/home/op/Music"));
-    EXPECT_EQ(RegReadInteger(kProductionRegistryKey, "AddDir", -1), -1) << "a string is no integer";
-    testsupport::TempDir other;
-    platform::SetProgramDir(other.path());
-    EXPECT_EQ(RegReadInt("BlocksPerChip", 5), 5) << "another program folder holds another registry";
-}
-
 TEST(SetBit, MostSignificantBitFirstAndBounded)
 {
     std::array<uint8_t, 4> bitmap{};
@@ -290,8 +276,19 @@ TEST(SetBit, MostSignificantBitFirstAndBounded)
     EXPECT_EQ(bitmap, (std::array<uint8_t, 4>{0x80, 0x80, 0x00, 0x01}));
 }
 
-TEST_F(HostUtil, SelectDirectoryThroughTheDialogs)
+TEST_F(HostUtil, RegistryHelpersAndSelectDirectoryThroughTheDialogs)
 {
+    EXPECT_EQ(RegReadInt("BlocksPerChip", 77), 77);
+    EXPECT_NE(dir.read("registry.ini").find("[SoftWare\\KOV6125\\MPTool]"), std::string::npos)
+        << "a read leaves the key created";
+    ASSERT_TRUE(RegWriteInt("BlocksPerChip", 2048));
+    EXPECT_EQ(RegReadInteger(kProductionRegistryKey, "BlocksPerChip", 0), 2048);
+    ASSERT_TRUE(RegWriteString(kProductionRegistryKey, "AddDir", "/home/op/Music"));
+    EXPECT_EQ(RegReadInteger(kProductionRegistryKey, "AddDir", -1), -1) << "a string is no integer";
+    testsupport::TempDir other;
+    platform::SetProgramDir(other.path());
+    EXPECT_EQ(RegReadInt("BlocksPerChip", 5), 5) << "another program folder holds another registry";
+
     std::string path = "left over";
     dialogs.QueueFolder(std::nullopt);
     EXPECT_FALSE(SelectDirectory("", "Select Directory", path));
@@ -362,7 +359,7 @@ TEST_F(CopyTreeTest, CopiesTheTreeFilesFirstSortedWithoutCaseHiddenSkipped)
     EXPECT_TRUE(fsckClean());
 }
 
-TEST_F(CopyTreeTest, ReusesAnExistingTargetAndOverwritesItsFiles)
+TEST_F(CopyTreeTest, ReusesAnExistingTargetOverwritesItsFilesAndTheTrailingSeparatorRule)
 {
     // Brackets are pattern characters to mtools; here they are plain names.
     host.write("Music [live]/song [1].mp3", "first");
@@ -374,10 +371,8 @@ TEST_F(CopyTreeTest, ReusesAnExistingTargetAndOverwritesItsFiles)
     EXPECT_EQ(cat("/Music [[]live]/song [[]1].mp3"), "second take");
     EXPECT_EQ(listing("/"), Strings{"Music [live]/"});
     expectCopyOf(host.file("Music [live]"), "/Music [live]");
-}
 
-TEST_F(CopyTreeTest, TrailingSeparatorCopiesTheContentsStraightIn)
-{
+    // A trailing separator copies the contents straight in.
     host.write("Top/x.txt", "x");
     host.write("Top/Sub/y.txt", "y");
     ASSERT_TRUE(platform::MakeVolumeFolder(disk, "/Dest").ok);
@@ -385,7 +380,7 @@ TEST_F(CopyTreeTest, TrailingSeparatorCopiesTheContentsStraightIn)
     EXPECT_EQ(listing("/Dest"), (Strings{"x.txt", "Sub/"}));
     EXPECT_EQ(cat("/Dest/Sub/y.txt"), "y");
     ASSERT_TRUE(CopyTree(host.file("Top/Sub") + "/", "E:\\"));
-    EXPECT_EQ(listing("/"), (Strings{"Dest/", "y.txt"}));
+    EXPECT_EQ(listing("/"), (Strings{"Music [live]/", "Dest/", "y.txt"}));
 }
 
 TEST_F(CopyTreeTest, FailuresStopTheCopyAndKeepWhatWasCopied)
