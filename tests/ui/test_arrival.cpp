@@ -115,8 +115,17 @@ protected:
     }
     void clearLog() { std::remove(dir.file("log/1.txt").c_str()); }
     std::string status(int slot) { return form->DeviceSlots[slot].status->Caption(); }
-    TColor color(int slot) { return form->DeviceSlots[slot].status->Font()->Color(); }
     char drive(int slot) { return form->DeviceSlots[slot].drive; }
+    // A panel in one line: drive|status|colour|gauge shown and position|image|textP|textF.
+    std::string panel(int slot)
+    {
+        const DeviceSlot& s = form->DeviceSlots[slot];
+        TColor c = s.status->Font()->Color();
+        return std::string(1, s.drive ? s.drive.load() : '-') + "|" + s.status->Caption() + "|" +
+               (c == clRed ? "red" : c == clWindowText ? "text" : "other") + "|" + (s.gauge->Visible() ? "gauge " : "") +
+               std::to_string(s.gauge->Progress()) + "|" + (s.image->Visible() ? "image" : "") + "|" +
+               s.textP->Caption() + "|" + s.textF->Caption();
+    }
 
     testsupport::TempDir dir;
     platform::FakeClock clock;
@@ -155,9 +164,8 @@ TEST_F(Arrival, TwoLettersInOneNotificationAreHandledLowestFirst)
     EXPECT_EQ(log(), (Lines{"D:<--", "D:0", "E:<--", "E:1"}));
     EXPECT_EQ(started, (Starts{{'D', 0}, {'E', 1}}));
     EXPECT_EQ(statusAtStart, (Lines{"FSM Writing", "FSM Writing"}));
-    EXPECT_EQ(color(0), clWindowText);
-    EXPECT_EQ(drive(1), 'E');
-    EXPECT_TRUE(form->ProgressBar1->Visible());
+    EXPECT_EQ(panel(0), "D|running|text|gauge 0|||");
+    EXPECT_EQ(panel(1), "E|running|text|gauge 0|||");
     EXPECT_EQ(d->state(), sim::SimulatedDevice::State::Loader);
     EXPECT_EQ(e->state(), sim::SimulatedDevice::State::Loader);
     EXPECT_EQ(form->iDeviceCount, 2);
@@ -207,16 +215,14 @@ TEST_F(Arrival, LoaderFailureKeepsThePanelInNormalModeOnly)
         SCOPED_TRACE(fixedPort);
         form->chkUsbPort->SetChecked(fixedPort);
         plug(3, 0xEF77);
-        EXPECT_EQ(status(0), "FSM Loadfail");
-        EXPECT_EQ(color(0), clRed);
-        EXPECT_EQ(drive(0), fixedPort ? 0 : 'D');
+        EXPECT_EQ(panel(0), fixedPort ? "-|FSM Loadfail|red|0|||" : "D|FSM Loadfail|red|gauge 0|||");
         EXPECT_TRUE(started.empty());
         EXPECT_EQ(form->iDeviceCount, 1);
         bus->unplug('D');
         deliver();
         // A panel that never held the drive: the removal changes nothing, it stays counted.
         EXPECT_EQ(form->iDeviceCount, fixedPort ? 1 : 0);
-        EXPECT_EQ(status(0), fixedPort ? "FSM Loadfail" : "Waiting device...");
+        EXPECT_EQ(panel(0), fixedPort ? "-|FSM Loadfail|red|0|||" : "-|Waiting device...|text|0|||");
         form->iDeviceCount = 0;
     }
 }
@@ -238,15 +244,7 @@ TEST_F(Arrival, RemovalResetsThePanelAndTheLastRemovalClearsEveryImage)
     bus->unplug('D');
     deliver();
     EXPECT_EQ(log(), (Lines{"G: -->", "D: -->"}));
-    const DeviceSlot& s = form->DeviceSlots[0];
-    EXPECT_EQ(s.drive, 0);
-    EXPECT_EQ(s.status->Caption(), "Waiting device...");
-    EXPECT_EQ(s.status->Font()->Color(), clWindowText);
-    EXPECT_FALSE(s.gauge->Visible());
-    EXPECT_EQ(s.gauge->Progress(), 0);
-    EXPECT_FALSE(s.image->Visible());
-    EXPECT_EQ(s.textP->Caption(), "");
-    EXPECT_EQ(s.textF->Caption(), "");
+    EXPECT_EQ(panel(0), "-|Waiting device...|text|0|||");
     EXPECT_TRUE(form->infoImage2->Visible() && form->infoImage6->Visible()) << "other panels keep their result";
     EXPECT_FALSE(form->CheckManuupgrade->Enabled()) << "panel 2 still busy";
 
@@ -318,11 +316,9 @@ TEST_F(FixedPort, FailedPortQueryTakesTheFirstFreePanelWithoutABinding)
     clearLog();
     plug(100); // the port program finds no identity for it
     EXPECT_EQ(log(), (Lines{"E:<--", "E:1", "Serial_num = 100", "E:Get port fail <1>!!"}));
-    EXPECT_EQ(drive(1), 'E');
-    EXPECT_EQ(status(1), "running");
+    EXPECT_EQ(panel(1), "E|running|text|gauge 0|||ID:" + sim::FlashIdText(sim::Nand128M()));
     EXPECT_EQ(form->PortSlotTaken[1], 0);
     EXPECT_EQ(form->PortSlotDrive[1], 0);
-    EXPECT_EQ(form->TextF2->Caption(), "ID:" + sim::FlashIdText(sim::Nand128M()));
 }
 
 namespace {
