@@ -147,10 +147,9 @@ bool AllResultsShown(TForm1& form, int devices)
     return shown >= devices;
 }
 
-int Run(int argc, char** argv)
+int Run(QApplication& app, int argc, char** argv)
 {
     Options options;
-    QApplication app(argc, argv);
     if (!ParseOptions(argc, argv, options)) {
         std::cerr << "usage: mptool [--station DIR] [--simulate N] [--exit-when-done] "
                      "[--screenshot FILE] [--time-limit SECONDS]\n";
@@ -288,10 +287,17 @@ int Run(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
+    QApplication app(argc, argv);
     try {
-        return Run(argc, argv);
+        return Run(app, argc, argv);
     } catch (const std::exception& e) {
+        // The standard exception box: the message, the program's title, a stop icon.
         std::cerr << "6205 Vorpane v2.0: " << e.what() << "\n";
+        bool unattended = false;
+        for (int i = 1; i < argc; ++i)
+            unattended = unattended || std::string(argv[i]) == "--exit-when-done";
+        if (!unattended)
+            QMessageBox::critical(nullptr, "6205 Vorpane v2.0", QString::fromUtf8(e.what()));
         return 0;
     }
 }
