@@ -158,7 +158,9 @@ TEST(FatFormat, BootSectorAndFatStartByteForByte) {
     }
 }
 
-TEST(FatVolume, Fat32FsInfoAndClustersOutsideTheFat) {
+// The FSInfo sector fsck.fat judges in the whole builds; here the FAT32 root chain and
+// cluster numbers outside the FAT, which must not be read past its end.
+TEST(FatVolume, Fat32ClustersOutsideTheFat) {
     image::RamDisk store(64 * 1024, 1u << 16);
     image::FatVolume volume(store);
     ASSERT_TRUE(volume.CreateVolume(Sectors(4096, 512), 512));
@@ -168,14 +170,8 @@ TEST(FatVolume, Fat32FsInfoAndClustersOutsideTheFat) {
     for (uint32_t outside : {0u, 1u, volume.clusterCount + 2, 0x0FFFFFF0u})
         EXPECT_EQ(volume.NextCluster(c = outside), 3) << outside;
     EXPECT_EQ(store.chunkCount(), storedChunks) << "nothing read past the FAT";
-    ASSERT_TRUE(volume.AllocCluster(c) && volume.Flush());
+    ASSERT_TRUE(volume.AllocCluster(c));
     EXPECT_EQ(c, 3u);
-    Bytes fsInfo(512);
-    ASSERT_TRUE(store.ReadSector(1, fsInfo.data()));
-    EXPECT_EQ(U32(&fsInfo[0]), 0x41615252u);
-    EXPECT_EQ(U32(&fsInfo[484]), 0x61417272u);
-    EXPECT_EQ(U32(&fsInfo[488]), 262015u - 2) << "the root and cluster 3 are used";
-    EXPECT_EQ(U32(&fsInfo[508]), 0xAA550000u);
 }
 
 TEST(FatVolume, ChainsInBothFatsTheHintTheLastClusterAndTheJump) {
