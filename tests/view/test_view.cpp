@@ -200,49 +200,38 @@ TEST_F(View, SecondStartAsksTheWindowToComeToTheFront)
 }
 
 namespace {
-// Presses a button of the next message box that opens, and records what it showed.
-struct BoxAnswer {
-    QString title, text;
-    QMessageBox::Icon icon = QMessageBox::NoIcon;
-    void pressWhenShown(QMessageBox::StandardButton button)
-    {
-        QTimer::singleShot(0, [this, button] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (!box) {
-                pressWhenShown(button);  // not open yet: look again on the next turn
-                return;
-            }
-            title = box->windowTitle();
-            text = box->text();
-            icon = box->icon();
-            box->button(button)->click();
-        });
-    }
-};
+// Presses a button of the next message box that opens; records its title, text and icon.
+void PressNextBox(QMessageBox::StandardButton button, QStringList* seen)
+{
+    QTimer::singleShot(0, [=] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box)
+            return PressNextBox(button, seen); // not open yet: look again on the next turn
+        *seen << box->windowTitle() << box->text() << QString::number(box->icon());
+        box->button(button)->click();
+    });
+}
 } // namespace
 
 TEST(QtDialogsService, MessageBoxAnswersWithThePlatformIdsAlsoFromAWorker)
 {
     App();
     view::QtDialogs dialogs;
-    BoxAnswer answer;
-    answer.pressWhenShown(QMessageBox::No);
+    QStringList first, second;
+    PressNextBox(QMessageBox::No, &first);
     EXPECT_EQ(dialogs.MessageBox("Go on?", "Warning", MB_YESNO | MB_ICONWARNING), IDNO);
-    EXPECT_EQ(answer.title, "Warning");
-    EXPECT_EQ(answer.text, "Go on?");
-    EXPECT_EQ(answer.icon, QMessageBox::Warning);
+    EXPECT_EQ(first, (QStringList{"Warning", "Go on?", QString::number(QMessageBox::Warning)}));
 
     // From a production thread: shown on the GUI thread, the worker waits for the answer.
-    BoxAnswer second;
-    second.pressWhenShown(QMessageBox::Ok);
+    PressNextBox(QMessageBox::Ok, &second);
     std::atomic<int> id{0};
     std::thread worker([&] { id = dialogs.MessageBox("\xE5\xA4\xB1\xE8\xB4\xA5", "Status", MB_OK | MB_ICONERROR); });
     while (id == 0)
         QApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
     worker.join();
     EXPECT_EQ(id, IDOK);
-    EXPECT_EQ(second.text, QString::fromUtf8("\xE5\xA4\xB1\xE8\xB4\xA5"));
-    EXPECT_EQ(second.icon, QMessageBox::Critical);
+    EXPECT_EQ(second, (QStringList{"Status", QString::fromUtf8("\xE5\xA4\xB1\xE8\xB4\xA5"),
+                                   QString::number(QMessageBox::Critical)}));
 }
 
 TEST(FormViewLayout, ControlsWithoutBoundsAreStackedAndUnknownKindsTakeNoRoom)
