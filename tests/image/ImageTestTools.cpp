@@ -41,31 +41,29 @@ ToolRun Run(const std::vector<std::string>& argv) {
 }
 
 bool ExtractVolume(const std::string& imagePath, uint32_t index, const std::string& rawPath, std::string& error) {
-    char h[512] = {};
-    std::ifstream in(imagePath, std::ios::binary);
-    const char* entry = h + 16 + 16 * index;  // sector size, first record offset, record count
-    if (!in.read(h, sizeof h) || std::string(h, 9) != std::string("61X5 IMG\0", 9) || U32(entry) != 512u << index) {
+    std::ostringstream whole;
+    whole << std::ifstream(imagePath, std::ios::binary).rdbuf();
+    const std::string img = whole.str();
+    const char* entry = img.data() + 16 + 16 * index;  // sector size, first record offset, record count
+    if (img.size() < 512 || img.compare(0, 9, std::string("61X5 IMG\0", 9)) != 0 || U32(entry) != 512u << index) {
         error = "no image header for volume " + std::to_string(index) + " in " + imagePath;
         return false;
     }
-    const uint32_t sectorSize = U32(entry);
-    const uint64_t bytes = uint64_t(U32(h + 12)) << 20;
+    const uint32_t size = U32(entry);
+    const uint64_t bytes = uint64_t(U32(img.data() + 12)) << 20;
     std::ofstream(rawPath, std::ios::binary | std::ios::trunc);
     fs::resize_file(rawPath, bytes);
     std::fstream out(rawPath, std::ios::binary | std::ios::in | std::ios::out);
-    in.seekg(U32(entry + 4));
-    std::string record(4 + sectorSize, '\0');
-    for (uint32_t r = 0; r < U32(entry + 8); ++r) {
-        if (!in.read(record.data(), std::streamsize(record.size())) || U32(record.data()) >= bytes / sectorSize) {
+    uint64_t at = U32(entry + 4);
+    for (uint32_t r = 0; r < U32(entry + 8); ++r, at += 4 + size) {
+        if (at + 4 + size > img.size() || U32(&img[at]) >= bytes / size) {
             error = "record " + std::to_string(r) + " is cut short or lies past the volume";
             return false;
         }
-        out.seekp(std::streamoff(uint64_t(U32(record.data())) * sectorSize));
-        out.write(record.data() + 4, sectorSize);
+        out.seekp(std::streamoff(uint64_t(U32(&img[at])) * size)).write(&img[at + 4], size);
     }
-    if (!out.flush())
-        error = "cannot write " + rawPath;
-    return bool(out);
+    error = out.flush() ? "" : "cannot write " + rawPath;
+    return error.empty();
 }
 
 void WritePatternFile(const std::string& path, uint64_t size, uint32_t seed) {

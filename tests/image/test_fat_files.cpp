@@ -121,19 +121,15 @@ TEST_F(FatFilesTest, FileInAFolderAndAnEmptyFileOnFat16) {
     // Dates 1 January 2005, every time 0; the folder's cluster.
     for (auto [at, value] : {std::pair{16, 0x3221u}, {18, 0x3221u}, {22, 0u}, {24, 0x3221u}, {26, 2u}})
         EXPECT_EQ(U16(&entry[at]), value) << at;
-    EXPECT_EQ(Name(Slot(2, 0)), ".          ");
-    EXPECT_EQ(U16(&Slot(2, 0)[26]), 2u);
-    EXPECT_EQ(Name(Slot(2, 1)), "..         ");
-    EXPECT_EQ(U16(&Slot(2, 1)[26]), 0u) << "the root is cluster 0";
-    const Bytes file = Slot(2, 3);
-    EXPECT_EQ(Name(file), "A       MP3");
-    EXPECT_EQ(file[11], 0x00);
-    EXPECT_EQ(U16(&file[26]), 3u);
-    EXPECT_EQ(U32(&file[28]), 1u);
-
-    const Bytes empty = Slot(0, 3);
-    EXPECT_EQ(Name(empty), "EMPTY   TXT");
-    EXPECT_EQ(U16(&empty[26]) + U32(&empty[28]), 0u) << "an empty file has cluster 0 and size 0";
+    // Name, attribute, first cluster, size: "." itself, ".." the root as 0, the file; and
+    // the empty file in the root with cluster 0.
+    const std::tuple<uint32_t, uint32_t, const char*, uint8_t, uint32_t, uint32_t> entries[] = {
+        {2, 0, ".          ", 0x10, 2, 0}, {2, 1, "..         ", 0x10, 0, 0}, {2, 3, "A       MP3", 0, 3, 1},
+        {0, 3, "EMPTY   TXT", 0, 0, 0}};
+    for (const auto& [dir, slot, name, attr, cluster, size] : entries) {
+        const Bytes e = Slot(dir, slot);
+        EXPECT_EQ(std::make_tuple(Name(e), e[11], U16(&e[26]), U32(&e[28])), std::make_tuple(name, attr, cluster, size));
+    }
     EXPECT_EQ(Slot(0, 4)[0], 0) << "end of the root";
     uint32_t c = 4;
     EXPECT_EQ(volume.NextCluster(c), 1) << "no cluster was taken for it";

@@ -9,7 +9,6 @@
 
 #include "image/ImageFile.h"
 #include "image/RamDisk.h"
-#include "platform/AtomicFile.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -136,12 +135,6 @@ void Write(RamDisk& store, uint32_t sector, uint8_t value) {
     ASSERT_TRUE(store.WriteSector(sector, std::vector<uint8_t>(store.sectorSize(), value).data()));
 }
 
-std::string ReadAll(const std::string& path) {
-    std::string bytes;
-    platform::ReadWholeFile(path, bytes);
-    return bytes;
-}
-
 TEST(ImageFile, HeaderRecordsAndOffsetsByteForByte) {
     testsupport::TempDir tmp;
     const std::string path = tmp.file("x.IMG");
@@ -169,7 +162,7 @@ TEST(ImageFile, HeaderRecordsAndOffsetsByteForByte) {
     expected.resize(512, '\0');
     for (auto [n, v] : {std::pair{1u, 0xA1}, {3u, 0x00}, {9u, 0xA9}, {5u, 0xA5}, {6u, 0xA6}, {0u, 0xB0}, {7u, 0xB7}})
         expected += Le32(n) + std::string(v >= 0xB0 ? 1024 : 512, char(v));
-    EXPECT_EQ(ReadAll(path), expected);
+    EXPECT_EQ(tmp.read("x.IMG"), expected);
 }
 
 TEST(ImageFile, EmptyVolumeReplacesTheFileAndFailuresStillEndTheVolume) {
@@ -179,7 +172,7 @@ TEST(ImageFile, EmptyVolumeReplacesTheFileAndFailuresStillEndTheVolume) {
     RamDisk store(2048, 4);
     ASSERT_TRUE(store.Init(512));
     ASSERT_TRUE(image::SaveImageFile(store, path, 0, 256));
-    EXPECT_EQ(ReadAll(path), ("61X5 IMG" + std::string(4, '\0') + Le32(256) + Le32(512) + Le32(512))
+    EXPECT_EQ(tmp.read("e.IMG"), ("61X5 IMG" + std::string(4, '\0') + Le32(256) + Le32(512) + Le32(512))
                                  .append(512 - 24, '\0'));
     EXPECT_FALSE(image::SaveImageFile(store, path, 0, 256)) << "the store is no longer initialised";
 
