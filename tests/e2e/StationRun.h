@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <deque>
 #include <filesystem>
@@ -61,20 +62,24 @@ inline ToolRun Tool(std::vector<std::string> argv)
 }
 inline ToolRun CheckVolumeFile(const std::string& disk) { return Tool({"fsck.fat", "-n", disk}); }
 inline std::string ListVolume(const std::string& disk, const std::string& folder = "::/")
-{ return Tool({"mdir", "-b", "-i", disk, folder}).output; }
+{
+    return Tool({"mdir", "-b", "-i", disk, folder}).output;
+}
 inline std::string VolumeLabelOf(const std::string& disk) { return Tool({"mlabel", "-s", "-i", disk, "::"}).output; }
 inline std::string ReadVolumeFile(const std::string& disk, const std::string& file)
-{ return Tool({"mtype", "-i", disk, "::/" + file}).output; }
+{
+    return Tool({"mtype", "-i", disk, "::/" + file}).output;
+}
 
 // True when `wanted` appears in `all` in this order, other entries between allowed.
 inline bool InOrder(const std::vector<std::string>& all, const std::vector<std::string>& wanted)
 {
     auto it = all.begin();
-    for (const std::string& w : wanted)
+    for (const std::string& w : wanted) {
         if ((it = std::find(it, all.end(), w)) == all.end())
             return false;
-        else
-            ++it;
+        ++it;
+    }
     return true;
 }
 inline bool Matches(const std::string& text, const std::string& pattern)
@@ -276,7 +281,7 @@ private:
     }
     std::mutex eventsMutex_;
     std::deque<std::pair<bool, uint32_t>> events_;
-    bool direct_ = false;
+    std::atomic<bool> direct_{false};
     std::mutex panelMutex_;
     std::vector<int> steps_;
     std::vector<std::string> captions_;

@@ -137,12 +137,4 @@ TEST_F(FailureDetail, DeviceGoneAtOpenFailsIntoItsOwnPanelOnly)
     }
 }
 
-TEST_F(FailureDetail, MissingResultPicturesAreNoFailure)
-{
-    std::filesystem::remove(station->file(sim::kKitSuccessBmp));
-    Run(sim::Nand128M());
-    EXPECT_EQ(Status(0), "successful");
-    EXPECT_FALSE(form->infoImage1->Visible());
-}
-
 } // namespace

@@ -84,11 +84,17 @@ TEST_P(RunVariant, EndsWithItsResult)
     EXPECT_TRUE(Matches(form->TextF1->Caption(), v.result)) << form->TextF1->Caption();
     EXPECT_EQ(form->TextP1->Caption(), v.portText);
     EXPECT_TRUE(LogHas("D Port:" + std::string(v.portText).substr(1, 5)));
+    EXPECT_EQ(form->infoImage1->Visible(), std::filesystem::exists(station->file(sim::kKitSuccessBmp)));
+    EXPECT_EQ(FormatToolCalls(*station), 0);
     if (!form->chkFwUpgrade->Checked()) {
         EXPECT_TRUE(device->streams().empty()) << "no firmware, no data";
         EXPECT_TRUE(device->userDiskPath().empty()) << "the disk was never started";
     } else {
         EXPECT_TRUE(CheckVolumeFile(device->userDiskPath()).ok);
+        EXPECT_THAT(VolumeLabelOf(device->userDiskPath()), HasSubstr("MY_AUDIO"));
+    }
+    if (form->bUseImgFile) {
+        EXPECT_THAT(VolumeLabelOf(device->hiddenDiskPath()), HasSubstr("IMAGED"));
     }
     if (v.profile == sim::NandUnlisted) {
         EXPECT_EQ(device->flashDescription(), sim::FlashRecordFor(sim::DefaultRecordProfile(), false));
@@ -111,7 +117,27 @@ INSTANTIATE_TEST_SUITE_P(
                 [](TForm1& f, testsupport::SimStation&) { f.AllowErrorRate = 0; }},
         Variant{"BadBlockRateAtTheThreshold", "successful", "[0-9]+MB, [0-9]+Sec",
                 [](TForm1& f, testsupport::SimStation&) { f.iBadThreshold = 3; f.AllowErrorRate = 10; },
-                ThirtyBadBlocks}),
+                ThirtyBadBlocks},
+        Variant{"MissingResultPictureIsNoFailure", "successful", "[0-9]+MB, [0-9]+Sec",
+                [](TForm1&, testsupport::SimStation& s) { std::filesystem::remove(s.file(sim::kKitSuccessBmp)); }},
+        // A 108 MB system area leaves a 16 MB disk, labelled but not formatted.
+        Variant{"SmallDiskIsNotFormatted", "successful", "16MB, [0-9]+Sec",
+                [](TForm1& f, testsupport::SimStation& s) {
+                    f.SystemAreachk->SetChecked(true);
+                    f.SystemAreaComBo->SetItemIndex(26);
+                    BreakFormatTool(s);
+                }},
+        // The image is written raw onto the hidden disk; its size is the result's.
+        Variant{"HiddenDiskFromAnImageFile", "successful", "4MB, [0-9]+Sec",
+                [](TForm1& f, testsupport::SimStation& s) {
+                    f.eDeviceFeature = 2;
+                    f.iHideDiskRatio = 50;
+                    f.bUseImgFile = true;
+                    f.ImageFile = MakeFile(s, "hidden.img", "");
+                    std::filesystem::resize_file(f.ImageFile, 4u << 20);
+                    ASSERT_TRUE(platform::FormatVolume(f.ImageFile, 0, true).ok);
+                    ASSERT_TRUE(platform::WriteVolumeLabel(f.ImageFile, "IMAGED").ok);
+                }}),
     [](const ::testing::TestParamInfo<Variant>& info) { return std::string(info.param.name); });
 
 TEST_F(WholeRun, HiddenDiskModeLeavesTwoVolumes)
