@@ -1,22 +1,29 @@
 #pragma once
 // Shared pieces of the production tests: a main window whose settings the test sets, a
-// thread with its panel controls in a program folder of its own, and flash records.
+// thread with its panel controls on a recording drive, a thread on a simulated device,
+// and flash records.
 #include "production/WindowLink.h"
 #include "production/ppthread.h"
 #include "platform/ProgramDir.h"
+#include "sim/SimBus.h"
+#include "support/RecordingTransport.h"
+#include "support/SimStation.h"
 #include "support/TempDir.h"
 #include "toolkit/Controls.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 namespace prodtest {
 
-// The big-endian 32-bit value of a command block field.
+using testsupport::RecordedCall;
+using testsupport::ScriptedAnswer;
+
 inline uint32_t Be32(const uint8_t* p)
 {
     return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
@@ -31,16 +38,13 @@ public:
     int allowErrorRate = 2;
     uint8_t dealCapError = 0;
     uint32_t minValidSize = 0;
-    bool fwUpgrade = true;
-    bool isoUpgrade = false;
-    bool systemArea = false;
+    bool fwUpgrade = true, isoUpgrade = false, systemArea = false;
     int systemAreaIndex = 0;
     uint64_t firmwareSize = 0, preferSize = 0, telbookSize = 0, isoSize = 0;
     std::vector<std::string> copyList;
     int programIndex = -2;
     unsigned languageIndex = 0;
-    std::vector<std::string> labels;
-    std::vector<std::string> warnings;
+    std::vector<std::string> labels, warnings;
 
     int EccLevel() override { return eccLevel; }
     bool PageScan() override { return pageScan; }
@@ -74,21 +78,14 @@ public:
 // What a flash description file holds.
 struct RecordFields {
     uint8_t flashId[5] = {0xEC, 0xD3, 0x51, 0x95, 0x58};
-    uint8_t sectorLog2 = 9;         // 512
-    uint8_t pageLog2 = 11;          // 2048
-    uint8_t pagesLog2 = 6;          // 64
-    uint8_t blocksLog2 = 10;        // 1024
-    uint8_t writeParameter = 0x21;
-    uint8_t bitmapPages = 1;
-    uint8_t sysAreaPages = 0;
+    uint8_t sectorLog2 = 9, pageLog2 = 11, pagesLog2 = 6, blocksLog2 = 10;
+    uint8_t writeParameter = 0x21, bitmapPages = 1, sysAreaPages = 0;
     uint16_t usableBlocks = 1000;
-    uint8_t moduleNumber = 0;
-    uint8_t firmwareFlag = 1;
+    uint8_t moduleNumber = 0, firmwareFlag = 1;
     std::string name;
 };
 std::string MakeRecord(const RecordFields& fields);
 
-// The controls of one device panel that a thread writes.
 struct PanelControls {
     toolkit::TStaticText status{nullptr, "D1infoStr"};
     toolkit::TStaticText textF{nullptr, "TextF1"};
@@ -97,19 +94,40 @@ struct PanelControls {
     toolkit::TImage image{nullptr, "infoImage1"};
 };
 
+// A thread in a program folder of its own on a recording drive that answers `answer`
+// (by default every command succeeds with the byte 01).
 class ThreadTest : public ::testing::Test, protected PanelControls {
 protected:
     void SetUp() override;
     void TearDown() override;
-
-    // Sets the geometry fields and a zeroed block table of chips x blocks entries.
     void SetGeometry(uint32_t chips, uint32_t blocksPerChip, uint32_t usable,
                      uint32_t pagesPerBlock = 64, uint32_t pageSize = 2048);
     void MarkAllGood();
+    // The recorded calls whose first two CDB bytes are these (byte1 0: any).
+    std::vector<RecordedCall> CallsOf(uint8_t byte0, uint8_t byte1 = 0) const;
 
     testsupport::TempDir dir;
     FakeWindow window;
+    testsupport::RecordingDrive drive{'R'};
+    std::function<ScriptedAnswer(const RecordedCall&)> answer;
     std::unique_ptr<ProductThread> thread;
+};
+
+// A thread on a simulated device whose loader runs (kit in the station's folder).
+class SimThreadTest : public ::testing::Test, protected PanelControls {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    // Plugs a device; withGeometry copies the profile's geometry into the thread.
+    ProductThread& Plug(const sim::FlashProfile& profile, bool withGeometry = false);
+    ProductThread& NewThread();
+
+    testsupport::SimStation station;
+    FakeWindow window;
+    std::shared_ptr<sim::SimulatedDevice> device;
+    char letter = 0;
+    std::vector<std::unique_ptr<ProductThread>> threads;
+    ProductThread* thread = nullptr;
 };
 
 } // namespace prodtest

@@ -15,32 +15,23 @@ BlankingSettings Level(uint32_t level, uint32_t readTimes = 0)
     return s;
 }
 
-// ---- "Too many bad block" ----
-
+// 1024 blocks (1000 usable) of 64 pages, every block bad unless in `goodBlocks`.
 class StopRule : public RecordingScanTest {
 protected:
     void SetUp() override
     {
         RecordingScanTest::SetUp();
         Geometry(1, 1024, 1000, 64);
-        verdict = [this](uint32_t block, uint8_t) -> uint8_t {
-            return goodBlocks.count(block) ? 0xFF : 0x00;
-        };
+        verdict = [this](uint32_t block, uint8_t) -> uint8_t { return goodBlocks.count(block) ? 0xFF : 0; };
     }
-    size_t Scans() const
-    {
-        size_t n = 0;
-        for (const auto& c : Commands())
-            n += c.opcode == 0x93;
-        return n;
-    }
+    size_t Scans() const { return CallsOf(0xEF, 0x93).size(); }
     std::set<uint32_t> goodBlocks;
 };
 
 TEST_F(StopRule, NoGoodBlockStopsWhenThePagesPassTheLevelsLimit)
 {
-    // With 64 pages a block: 49024 / 64 = 766, so Level 1 stops after block 767; the other
-    // levels (16000 / 64 = 250) after block 251 of the pass with the limit.
+    // 49024 / 64 = 766: Level 1 stops after block 767; the other levels (16000 / 64 = 250)
+    // after block 251 of the pass with the limit.
     const struct {
         const char* name;
         BlankingSettings settings;
@@ -64,22 +55,19 @@ TEST_F(StopRule, NoGoodBlockStopsWhenThePagesPassTheLevelsLimit)
     }
 }
 
-TEST_F(StopRule, Level7AndTheOverrideNeverStop)
+TEST_F(StopRule, Level7TheOverrideAndOneGoodBlockKeepTheScanGoing)
 {
     EXPECT_EQ(BlankingCheck(*thread, 5, 305, Level(6)), 1);
     EXPECT_EQ(Scans(), 2000u);
     EXPECT_EQ(Table(), std::vector<uint8_t>(1024, 0));
-
     thread->bBlocksPerChipOverride = 1;
     EXPECT_EQ(BlankingCheck(*thread, 5, 305, Level(0)), 1);
     EXPECT_EQ(Scans(), 3000u);
-}
 
-TEST_F(StopRule, OneGoodBlockBeforeTheLimitKeepsTheScanGoing)
-{
+    thread->bBlocksPerChipOverride = 0;
     goodBlocks = {700};
     EXPECT_EQ(BlankingCheck(*thread, 5, 305, Level(0)), 1);
-    EXPECT_EQ(Scans(), 1000u);
+    EXPECT_EQ(Scans(), 4000u);
     std::vector<uint8_t> expected(1024, 0);
     expected[700] = 0xFF;
     EXPECT_EQ(Table(), expected);
@@ -88,15 +76,11 @@ TEST_F(StopRule, OneGoodBlockBeforeTheLimitKeepsTheScanGoing)
 TEST_F(StopRule, Level3ForgetsEarlierGoodBlocksBeforeItsLastPass)
 {
     // Block 0 reads good until it was erased in pass 3; nothing reads good in pass 4.
-    verdict = [this](uint32_t block, uint8_t) -> uint8_t {
-        return block == 0 && Commands().size() <= 2000 ? 0xFF : 0x00;
-    };
+    verdict = [this](uint32_t block, uint8_t) -> uint8_t { return block == 0 && count <= 2000 ? 0xFF : 0; };
     EXPECT_EQ(BlankingCheck(*thread, 5, 305, Level(2)), 0);
     EXPECT_EQ(status.Caption(), "Too many bad block");
     EXPECT_EQ(Scans(), 1000u + 1000u + 252u);
 }
-
-// ---- progress, status text and colour ----
 
 class Progress : public RecordingScanTest {
 protected:
@@ -107,7 +91,7 @@ protected:
     }
 };
 
-TEST_F(Progress, SinglePassLevelShowsEveryFifthBlock)
+TEST_F(Progress, TextGaugeAndColourPerLevel)
 {
     // Twelve blocks: the last text and gauge are those of block 10; the gauge then jumps to
     // the end of its range. Three blinks (blocks 0, 5, 10) leave the colour red.
@@ -118,31 +102,22 @@ TEST_F(Progress, SinglePassLevelShowsEveryFifthBlock)
     EXPECT_EQ(gauge.Progress(), 305);
 
     // Failing on the last block: the gauge stands at 5 + 300 x 10 / 12.
-    failAt = drive.transport->callCount() + 12 + 10;
-    count = drive.transport->callCount();
+    failAt = count + 12 + 10;
     EXPECT_EQ(BlankingCheck(*thread, 5, 305, Level(4)), 0);
     EXPECT_EQ(status.Caption(), "Blanking Checkfail");
     EXPECT_EQ(gauge.Progress(), 255);
-}
 
-TEST_F(Progress, MultiPassLevelMovesAQuarterOfTheRangePerPass)
-{
     // Level 2: pass 1 reaches 5 + (300 x 10 / 4) / 12 = 67 at block 10; pass 2 starts there.
-    // Its last command fails: the text stays as pass 2 showed it.
+    count = 0;
     failAt = 12 + 10;
     EXPECT_EQ(BlankingCheck(*thread, 5, 305, Level(1)), 0);
     EXPECT_EQ(status.Caption(), "Blanking Check(2)10/12 Bad: 2");
     EXPECT_EQ(gauge.Progress(), 67 + 62);
-}
 
-TEST_F(Progress, Level3LastPassesShowBadOverTotal)
-{
+    failAt = 0;
     ASSERT_EQ(BlankingCheck(*thread, 5, 305, Level(2)), 1);
     EXPECT_EQ(status.Caption(), "Blanking Check(4)2/12");
-}
 
-TEST_F(Progress, SetupTextAndColourWhenNoLevelRuns)
-{
     thread->SetStatusColor(toolkit::clRed);
     ASSERT_EQ(BlankingCheck(*thread, 7, 99, Level(9)), 1);
     EXPECT_EQ(status.Caption(), "Blanking Check Setup...");
@@ -163,8 +138,6 @@ TEST_F(Progress, Level1LetsTheWindowWorkAfterEveryBlock)
     EXPECT_EQ(counting.processed, 12);
     production::SetWindowLink(&window);
 }
-
-// ---- failing commands ----
 
 TEST_F(Progress, FailureTextsNameTheCheckOnlyWhereTheyShould)
 {
@@ -192,7 +165,7 @@ TEST_F(Progress, FailureTextsNameTheCheckOnlyWhereTheyShould)
     }
 }
 
-TEST_F(Progress, BlockCheckFailureOfTheFastCheckIsABadBlockNotAFailure)
+TEST_F(Progress, FastCheckRefusalIsABadBlockAndUnsoundGeometryIsRefused)
 {
     Geometry(1, 512, 260, 32);
     bad = {257};
@@ -202,20 +175,16 @@ TEST_F(Progress, BlockCheckFailureOfTheFastCheckIsABadBlockNotAFailure)
     EXPECT_EQ(status.Caption(), "Blanking Check 255/260 Bad: 0");
     EXPECT_EQ(thread->pBlockTable[257], 0);
     EXPECT_EQ(thread->pBlockTable[258], 0xFF);
-}
 
-TEST_F(Progress, UnsoundGeometryOrMissingTableIsRefused)
-{
     thread->FreeBlockTable();
+    const size_t before = drive.transport->callCount();
     EXPECT_EQ(BlankingCheck(*thread, 5, 305, Level(0)), 0);
     EXPECT_EQ(status.Caption(), "Blanking Checkfail");
     Geometry(2, 8, 6, 32);
     thread->iPagesPerBlock = 1024; // more page bytes than a scan reply holds
     EXPECT_EQ(BlankingCheck(*thread, 5, 305, Level(0)), 0);
-    EXPECT_TRUE(Commands().empty());
+    EXPECT_EQ(drive.transport->callCount(), before);
 }
-
-// ---- settings ----
 
 TEST_F(Progress, SettingsComeFromTheWindowAndTheThread)
 {
@@ -230,11 +199,8 @@ TEST_F(Progress, SettingsComeFromTheWindowAndTheThread)
     production::SetWindowLink(&settingsWindow);
     thread->bSpecialScan = 1;
     const BlankingSettings s = ReadBlankingSettings(*thread);
-    EXPECT_EQ(s.scanLevel, 6u);
-    EXPECT_EQ(s.pattern, 0x5AA5u);
-    EXPECT_EQ(s.pageSkip, 2u);
-    EXPECT_EQ(s.pageMode, 7u);
-    EXPECT_EQ(s.readTimes, 3u);
+    EXPECT_EQ(std::vector<uint32_t>({s.scanLevel, s.pattern, s.pageSkip, s.pageMode, s.readTimes}),
+              std::vector<uint32_t>({6, 0x5AA5, 2, 7, 3}));
     EXPECT_TRUE(s.fastCheck);
     EXPECT_TRUE(s.specialScan);
 

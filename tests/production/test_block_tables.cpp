@@ -5,66 +5,31 @@
 #include "production/BlockTables.h"
 #include "production/FlashRecord.h"
 #include "production/PageTableQueries.h"
-#include "support/RecordingTransport.h"
 
 #include <cstring>
 
 using namespace prodtest;
-using testsupport::RecordedCall;
-using testsupport::RecordingTransport;
-using testsupport::ScriptedAnswer;
 
 namespace {
 
-class TableTest : public ThreadTest {
-protected:
-    void SetUp() override
-    {
-        ThreadTest::SetUp();
-        transport = std::make_shared<RecordingTransport>();
-        transport->setResponder([this](const RecordedCall& call) { return answer ? answer(call) : ScriptedAnswer{{0x01}, true}; });
-        thread->hDevice = platform::OpenTransport(transport, 'E');
-    }
-    void TearDown() override
-    {
-        platform::CloseDrive(thread->hDevice);
-        ThreadTest::TearDown();
-    }
-    size_t Count(uint8_t opcode) const
-    {
-        size_t n = 0;
-        for (const auto& c : transport->calls())
-            n += c.cdb[1] == opcode;
-        return n;
-    }
+const auto kAllBad = [](const RecordedCall&) { return ScriptedAnswer{{0x00}, true}; };
 
-    std::shared_ptr<RecordingTransport> transport;
-    std::function<ScriptedAnswer(const RecordedCall&)> answer;
-};
-
-// ---- clear-flash scan ----
-
-TEST_F(TableTest, ScanWithNoGoodBlockStopsAfterBlock767At64Pages)
+TEST_F(ThreadTest, ScanWithNoGoodBlockStopsAfterBlock767UnlessOverridden)
 {
     SetGeometry(1, 1024, 1000);
-    answer = [](const RecordedCall&) { return ScriptedAnswer{{0x00}, true}; };
+    answer = kAllBad;
     EXPECT_EQ(ScanBadBlocks(*thread, 5, 5), 0);
-    EXPECT_EQ(Count(0x94), 768u); // n = 766 covers exactly 49024 pages and goes on
+    EXPECT_EQ(CallsOf(0xEF, 0x94).size(), 768u); // n = 766 covers exactly 49024 pages and goes on
     EXPECT_EQ(status.Caption(), "Too many bad block");
     EXPECT_EQ(status.Font()->Color(), toolkit::clRed);
-}
 
-TEST_F(TableTest, ScanWithTheOverrideNeverStops)
-{
-    SetGeometry(1, 1024, 1000);
     thread->bBlocksPerChipOverride = 1;
-    answer = [](const RecordedCall&) { return ScriptedAnswer{{0x00}, true}; };
     EXPECT_EQ(ScanBadBlocks(*thread, 5, 5), 1);
-    EXPECT_EQ(Count(0x94), 1000u);
+    EXPECT_EQ(CallsOf(0xEF, 0x94).size(), 768u + 1000u);
     EXPECT_EQ(thread->iLastBadCount, 1000u);
 }
 
-TEST_F(TableTest, ScanFillsTheTableAndReportsEveryFifthBlock)
+TEST_F(ThreadTest, ScanFillsTheTableAndReportsEveryFifthBlock)
 {
     SetGeometry(2, 8, 6, 64);
     gauge.SetMaxValue(400);
@@ -90,51 +55,48 @@ TEST_F(TableTest, ScanFillsTheTableAndReportsEveryFifthBlock)
                                   0xFF, 0xFF, 0, 0xFF, 0xFF, 0xFF, 0, 0};
     EXPECT_EQ(0, std::memcmp(thread->pBlockTable.get(), expected, 16));
     // n runs over the 12 usable blocks; reports at n = 0, 5, 10 with alternating colours.
-    ASSERT_EQ(shown.size(), 3u);
-    EXPECT_EQ(shown[0], std::make_pair(std::string("Blanking Check 0/12 Bad: 0"), toolkit::clRed));
-    EXPECT_EQ(shown[1], std::make_pair(std::string("Blanking Check 5/12 Bad: 1"), toolkit::clBtnText));
-    EXPECT_EQ(shown[2], std::make_pair(std::string("Blanking Check 10/12 Bad: 2"), toolkit::clRed));
+    using Shown = std::vector<std::pair<std::string, toolkit::TColor>>;
+    EXPECT_EQ(shown, (Shown{{"Blanking Check 0/12 Bad: 0", toolkit::clRed},
+                            {"Blanking Check 5/12 Bad: 1", toolkit::clBtnText},
+                            {"Blanking Check 10/12 Bad: 2", toolkit::clRed}}));
     EXPECT_EQ(steps, (std::vector<int>{5, 5 + 300 * 5 / 12, 5 + 300 * 10 / 12}));
-}
 
-TEST_F(TableTest, ScanWithSpecialScanNamesThePageMode)
-{
     SetGeometry(1, 32, 1);
     window.pageScan = true;
     ASSERT_EQ(ScanBadBlocks(*thread, 5, 5), 1);
     EXPECT_EQ(status.Caption(), "Specific mode 1 0/1 Bad: 0");
 }
 
-// ---- the device's own bitmap and info block ----
-
-TEST_F(TableTest, BitmapBitsAreMostSignificantFirst)
+TEST_F(ThreadTest, BitmapBitsAreMostSignificantFirst)
 {
     SetGeometry(1, 16, 16);
-    answer = [](const RecordedCall& c) {
-        ScriptedAnswer a{{}, true};
-        if (c.cdb[1] == 0x98)
-            a.reply = {0xFF, 0x00};
-        return a;
-    };
+    answer = [](const RecordedCall&) { return ScriptedAnswer{{0xFF, 0x00}, true}; };
     uint32_t rate = 99;
     ASSERT_EQ(ReadBadBlockBitmap(*thread, rate), 1);
-    for (uint32_t i = 0; i < 16; ++i)
-        EXPECT_EQ(thread->pBlockTable[i], i < 8 ? 0xFF : 0) << i;
+    std::vector<uint8_t> expected(16, 0);
+    std::fill(expected.begin(), expected.begin() + 8, 0xFF);
+    EXPECT_EQ(std::vector<uint8_t>(thread->pBlockTable.get(), thread->pBlockTable.get() + 16), expected);
     EXPECT_EQ(rate, 50u);
-    const auto calls = transport->calls();
+    const auto calls = drive.transport->calls();
     ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].opcode(), 0x98);
     EXPECT_EQ(Be32(&calls[0].cdb[2]), 2u); // T / 8 bytes
     EXPECT_EQ(calls[0].length, 2u);
+
+    answer = [](const RecordedCall&) { return ScriptedAnswer{{}, false}; };
+    EXPECT_EQ(ReadBadBlockBitmap(*thread, rate), 0);
 }
 
-TEST_F(TableTest, BadBlockRateCountsOnlyTheUsableArea)
+TEST_F(ThreadTest, BadBlockRateCountsOnlyTheUsableAreaNeverBelowZero)
 {
-    SetGeometry(1, 1024, 1000); // 24 reserved blocks
+    // 1024 blocks, 1000 usable, threshold 20 %: at, above and below; the 24 reserved blocks
+    // never count, even when more of them read bad than usable blocks.
     const struct {
-        uint32_t bad;
-        uint32_t rate;
-    } cases[] = {{0, 0}, {24, 0}, {34, 1}, {214, 19}, {224, 20}, {234, 21}, {1024, 100}};
+        uint32_t usable, bad, rate;
+    } cases[] = {{1000, 0, 0},   {1000, 24, 0},   {1000, 34, 1},   {1000, 214, 19},
+                 {1000, 224, 20}, {1000, 234, 21}, {1000, 1024, 100}, {0, 0, 0}, {0, 1024, 0}};
     for (auto c : cases) {
+        SetGeometry(1, 1024, c.usable);
         answer = [&](const RecordedCall&) {
             ScriptedAnswer a{std::vector<uint8_t>(128, 0xFF), true};
             for (uint32_t i = 0; i < c.bad; ++i)
@@ -143,47 +105,21 @@ TEST_F(TableTest, BadBlockRateCountsOnlyTheUsableArea)
         };
         uint32_t rate = 12345;
         ASSERT_EQ(ReadBadBlockBitmap(*thread, rate), 1);
-        EXPECT_EQ(rate, c.rate) << c.bad;
+        EXPECT_EQ(rate, c.rate) << c.usable << " " << c.bad;
     }
 }
 
-TEST_F(TableTest, BadBlockRateWithNoUsableBlocksIsZero)
-{
-    SetGeometry(1, 16, 0); // every block reserved
-    for (uint8_t byte : {uint8_t(0xFF), uint8_t(0x00)}) {
-        answer = [byte](const RecordedCall&) { return ScriptedAnswer{{byte, byte}, true}; };
-        uint32_t rate = 7;
-        ASSERT_EQ(ReadBadBlockBitmap(*thread, rate), 1);
-        EXPECT_EQ(rate, 0u) << int(byte);
-    }
-}
-
-TEST_F(TableTest, BitmapTransferFailureReturnsZero)
-{
-    SetGeometry(1, 16, 16);
-    answer = [](const RecordedCall&) { return ScriptedAnswer{{}, false}; };
-    uint32_t rate = 7;
-    EXPECT_EQ(ReadBadBlockBitmap(*thread, rate), 0);
-}
-
-TEST_F(TableTest, DeviceInfoValidity)
+TEST_F(ThreadTest, DeviceInfoValidity)
 {
     const struct {
-        const char* what;
         const char* tag;
         uint8_t pageLog2, pagesLog2;
         bool transfer;
         int valid;
     } cases[] = {
-        {"valid", "6205", 11, 6, true, 1},
-        {"smallest", "6205", 9, 5, true, 1},
-        {"largest", "6205", 13, 9, true, 1},
-        {"other tag", "6206", 11, 6, true, 0},
-        {"page 256", "6205", 8, 6, true, 0},
-        {"page 16384", "6205", 14, 6, true, 0},
-        {"16 pages", "6205", 11, 4, true, 0},
-        {"1024 pages", "6205", 11, 10, true, 0},
-        {"no answer", "6205", 11, 6, false, 0},
+        {"6205", 11, 6, true, 1},  {"6205", 9, 5, true, 1},   {"6205", 13, 9, true, 1},
+        {"6206", 11, 6, true, 0},  {"6205", 8, 6, true, 0},   {"6205", 14, 6, true, 0},
+        {"6205", 11, 4, true, 0},  {"6205", 11, 10, true, 0}, {"6205", 11, 6, false, 0},
     };
     for (auto c : cases) {
         answer = [&](const RecordedCall&) {
@@ -195,8 +131,10 @@ TEST_F(TableTest, DeviceInfoValidity)
             return a;
         };
         std::memset(thread->DeviceInfoCopy, 0, 512);
-        EXPECT_EQ(ReadDeviceInfo(*thread), c.valid) << c.what;
-        EXPECT_EQ(thread->bInfoValid, c.valid) << c.what;
+        const std::string what = std::string(c.tag) + " " + std::to_string(c.pageLog2) + " " +
+                                 std::to_string(c.pagesLog2) + " " + std::to_string(c.transfer);
+        EXPECT_EQ(ReadDeviceInfo(*thread), c.valid) << what;
+        EXPECT_EQ(thread->bInfoValid, c.valid) << what;
         if (c.valid) {
             EXPECT_EQ(thread->bInfoByte96, 0x42);
             EXPECT_EQ(0, std::memcmp(thread->DeviceInfoCopy, "6205", 4));
@@ -204,11 +142,9 @@ TEST_F(TableTest, DeviceInfoValidity)
     }
 }
 
-// ---- the capacity rule ----
-
 class CapacityTest : public ThreadTest {
 protected:
-    // 4096 blocks, the first `perGroup` of each 1024-block group good.
+    // `total` blocks, the first `perGroup` of each 1024-block group good.
     void Table(uint32_t total, uint32_t perGroup)
     {
         SetGeometry(1, total, total, 64, 2048);
@@ -217,58 +153,44 @@ protected:
     }
 };
 
-TEST_F(CapacityTest, DegradeTrimsToAboutTheHalvedCount)
+TEST_F(CapacityTest, Cases)
 {
-    Table(4096, 450); // G = 1800: N halves 4096 -> 2048 -> 1024 (1800 >= 1003)
+    const struct {
+        const char* what;
+        uint32_t total, perGroup;
+        uint8_t dealCapError;
+        int result, degraded;
+        uint32_t good;
+        const char* caption;
+    } cases[] = {
+        {"degrade trims", 4096, 450, 0, 1, 1, 450 + 450 + 131, ""},
+        {"show error", 4096, 450, 1, 0, 0, 1800, "Bad Block no Exceed"},
+        {"do not care", 4096, 450, 2, 1, 0, 1800, ""},
+        {"98 % good", 4096, 1004, 0, 1, 0, 4016, ""},
+        {"small flash degrades untrimmed", 512, 100, 0, 1, 1, 100, ""},
+    };
+    for (const auto& c : cases) {
+        Table(c.total, c.perGroup);
+        window.dealCapError = c.dealCapError;
+        status.SetCaption("");
+        thread->bDegraded = 0;
+        EXPECT_EQ(CheckCapacityRule(*thread), c.result) << c.what;
+        EXPECT_EQ(thread->bDegraded, c.degraded) << c.what;
+        EXPECT_EQ(CountGoodBlocks(*thread), c.good) << c.what;
+        EXPECT_EQ(status.Caption(), c.caption) << c.what;
+    }
+    // The trimmed table: G = 1800 halves N 4096 -> 2048 -> 1024; group 2 is cut where the
+    // counter passes 1024 - 14, group 3 cleared whole.
+    Table(4096, 450);
     window.dealCapError = 0;
     ASSERT_EQ(CheckCapacityRule(*thread), 1);
-    EXPECT_EQ(thread->bDegraded, 1);
-    // Groups 0 and 1 keep their 450; in group 2 the counter passes 1024 - 14 at entry 131;
-    // group 3 is cleared whole.
     uint32_t kept[4] = {};
     for (uint32_t i = 0; i < 4096; ++i)
         kept[i / 1024] += thread->pBlockTable[i] == 0xFF;
-    EXPECT_EQ(kept[0], 450u);
-    EXPECT_EQ(kept[1], 450u);
-    EXPECT_EQ(kept[2], 131u);
-    EXPECT_EQ(kept[3], 0u);
+    EXPECT_EQ(std::vector<uint32_t>(kept, kept + 4), (std::vector<uint32_t>{450, 450, 131, 0}));
 }
 
-TEST_F(CapacityTest, ShowErrorFailsAndDoNotCareGoesOn)
-{
-    Table(4096, 450);
-    window.dealCapError = 1;
-    EXPECT_EQ(CheckCapacityRule(*thread), 0);
-    EXPECT_EQ(status.Caption(), "Bad Block no Exceed");
-    EXPECT_EQ(CountGoodBlocks(*thread), 1800u);
-
-    window.dealCapError = 2;
-    status.SetCaption("");
-    EXPECT_EQ(CheckCapacityRule(*thread), 1);
-    EXPECT_EQ(thread->bDegraded, 0);
-    EXPECT_EQ(CountGoodBlocks(*thread), 1800u);
-    EXPECT_EQ(status.Caption(), "");
-}
-
-TEST_F(CapacityTest, EnoughGoodBlocksChangeNothing)
-{
-    Table(4096, 1004); // 4016 >= 98% of 4096 (4014)
-    window.dealCapError = 0;
-    EXPECT_EQ(CheckCapacityRule(*thread), 1);
-    EXPECT_EQ(thread->bDegraded, 0);
-    EXPECT_EQ(CountGoodBlocks(*thread), 4016u);
-}
-
-TEST_F(CapacityTest, SmallFlashDegradesWithoutTrimming)
-{
-    Table(512, 100);
-    window.dealCapError = 0;
-    EXPECT_EQ(CheckCapacityRule(*thread), 1);
-    EXPECT_EQ(thread->bDegraded, 1);
-    EXPECT_EQ(CountGoodBlocks(*thread), 100u);
-}
-
-TEST_F(CapacityTest, ValidSizeBelowTheMinimumFails)
+TEST_F(CapacityTest, MinimumValidSizeAndSpecialScanPages)
 {
     Table(1024, 30); // 4 x 64 x 30 / 2048 = 3 MB
     window.minValidSize = 1;
@@ -277,12 +199,8 @@ TEST_F(CapacityTest, ValidSizeBelowTheMinimumFails)
     EXPECT_EQ(status.Caption(), "Valid Size too smallfail");
     thread->bBlocksPerChipOverride = 1;
     EXPECT_EQ(CheckCapacityRule(*thread), 1);
-}
 
-TEST_F(CapacityTest, SpecialScanWithUnusedPagesDegrades)
-{
     Table(1024, 1024);
-    window.dealCapError = 2;
     thread->bSpecialScan = 1;
     thread->PageTable[63] = 0;
     EXPECT_EQ(CheckCapacityRule(*thread), 1);
@@ -292,8 +210,6 @@ TEST_F(CapacityTest, SpecialScanWithUnusedPagesDegrades)
     EXPECT_EQ(thread->bDegraded, 0);
 }
 
-// ---- system-area size ----
-
 TEST_F(ThreadTest, SystemAreaFromTheCopyListSizes)
 {
     SetGeometry(1, 1024, 1000, 64, 2048); // 128 KiB blocks
@@ -302,17 +218,13 @@ TEST_F(ThreadTest, SystemAreaFromTheCopyListSizes)
     window.isoSize = 5ull << 30; // not counted: ISO upgrade unchecked
     EXPECT_EQ(CalcSystemAreaBlocks(*thread), 1u);
     EXPECT_EQ(window.labels, (std::vector<std::string>{"System Area Size: 32 blocks"}));
-
     window.isoUpgrade = true; // 5 GiB counts: no 32-bit wrap
-    window.labels.clear();
     EXPECT_EQ(CalcSystemAreaBlocks(*thread), 2561u);
-}
 
-TEST_F(ThreadTest, SystemAreaPagesPerBlockSetsTheBlockSize)
-{
-    SetGeometry(1, 1024, 1000, 64, 2048);
-    thread->iSysAreaPagesPerBlock = 32; // 64 KiB blocks
+    window.isoUpgrade = false;
     window.firmwareSize = 1;
+    window.preferSize = 0;
+    thread->iSysAreaPagesPerBlock = 32; // 64 KiB blocks
     EXPECT_EQ(CalcSystemAreaBlocks(*thread), 1u);
     EXPECT_EQ(window.labels.back(), "System Area Size: 64 blocks");
 }
@@ -321,31 +233,25 @@ TEST_F(ThreadTest, FixedSystemAreaSize)
 {
     SetGeometry(1, 1024, 1000, 64, 2048);
     window.systemArea = true;
-    window.systemAreaIndex = 1; // 8 MB
-    EXPECT_EQ(CalcSystemAreaBlocks(*thread), 2u);
-    EXPECT_EQ(window.labels.back(), "System Area Size: 8MB");
-    EXPECT_TRUE(window.warnings.empty());
-
+    const struct {
+        int index;
+        uint32_t blocks;
+        const char* label;
+    } cases[] = {{1, 2, "8MB"},  {31, 32, "128MB"}, {32, 0, "0MB"},
+                 {40, 0, "0MB"}, {2147483647, 0, "0MB"}, {-5, 0, "0MB"}};
+    for (auto c : cases) {
+        window.systemAreaIndex = c.index;
+        EXPECT_EQ(CalcSystemAreaBlocks(*thread), c.blocks) << c.index;
+        EXPECT_EQ(window.labels.back(), std::string("System Area Size: ") + c.label) << c.index;
+        if (c.blocks)
+            EXPECT_TRUE(window.warnings.empty()) << c.index;
+    }
+    window.warnings.clear();
+    window.systemAreaIndex = 1;
     window.firmwareSize = 10 << 20; // needs 24 MB
     EXPECT_EQ(CalcSystemAreaBlocks(*thread), 2u);
     EXPECT_EQ(window.warnings, (std::vector<std::string>{"Warning: The system area size you set is too small!"}));
 }
-
-TEST_F(ThreadTest, FixedSystemAreaIndexOutsideTheListCountsAsNoSelection)
-{
-    SetGeometry(1, 1024, 1000, 64, 2048);
-    window.systemArea = true;
-    for (int index : {32, 40, 2147483647, -5}) {
-        window.systemAreaIndex = index;
-        EXPECT_EQ(CalcSystemAreaBlocks(*thread), 0u) << index;
-        EXPECT_EQ(window.labels.back(), "System Area Size: 0MB") << index;
-    }
-    window.systemAreaIndex = 31; // the last listed size
-    EXPECT_EQ(CalcSystemAreaBlocks(*thread), 32u);
-    EXPECT_EQ(window.labels.back(), "System Area Size: 128MB");
-}
-
-// ---- page-table queries ----
 
 TEST_F(ThreadTest, PageTableQueries)
 {
@@ -366,35 +272,29 @@ TEST_F(ThreadTest, PageTableQueries)
     EXPECT_EQ(page, 17u);
 }
 
-// ---- the bad-block log ----
-
 TEST_F(ThreadTest, BadBlockLogByteForByte)
 {
     SetGeometry(1, 32, 32);
     MarkAllGood();
-    const uint32_t bad[] = {0, 3, 4, 5, 9, 12, 17, 20, 31};
-    for (uint32_t b : bad)
+    for (uint32_t b : {0, 3, 4, 5, 9, 12, 17, 20, 31})
         thread->pBlockTable[b] = 0;
     thread->pBlockTable[9] = 0xFE;
     thread->pBlockTable[31] = 0x3A;
     thread->sFlashTypeName = "K9F1G08 x 2";
     ASSERT_EQ(WriteBadBlockLog(*thread, "0_bi_tab.txt"), 1);
-    const std::string expected =
-        "======================Flash Type: K9F1G08 x 2========================\r\n"
-        "==================bad block list ecc detail==========================\r\n"
-        "0000(0)  0003(0)  0004(0)  0005(0)  0009(FE)  0012(0)  0017(0)  0020(0)  \r\n"
-        "0031(3A)  "
-        "\r\n\r\n=====================================================================\r\n"
-        "Total blocks: 32 \r\n"
-        "Total bad bind blocks: 9 \r\n";
-    EXPECT_EQ(dir.read("log/0_bi_tab.txt"), expected);
+    EXPECT_EQ(dir.read("log/0_bi_tab.txt"),
+              "======================Flash Type: K9F1G08 x 2========================\r\n"
+              "==================bad block list ecc detail==========================\r\n"
+              "0000(0)  0003(0)  0004(0)  0005(0)  0009(FE)  0012(0)  0017(0)  0020(0)  \r\n"
+              "0031(3A)  "
+              "\r\n\r\n=====================================================================\r\n"
+              "Total blocks: 32 \r\n"
+              "Total bad bind blocks: 9 \r\n");
     EXPECT_EQ(thread->iLastBadCount, 9u);
-}
 
-TEST_F(ThreadTest, BadBlockLogWithNoBadBlocksAndATruncatedOldFile)
-{
-    SetGeometry(1, 32, 32);
+    // No bad blocks, and a longer old file is cut to the new text.
     MarkAllGood();
+    thread->sFlashTypeName = "";
     dir.write("log/3_bi_tab_cfg.txt", std::string(5000, 'x'));
     ASSERT_EQ(WriteBadBlockLog(*thread, "3_bi_tab_cfg.txt"), 1);
     EXPECT_EQ(dir.read("log/3_bi_tab_cfg.txt"),

@@ -2,14 +2,10 @@
 #include "ProductionFixture.h"
 
 #include "production/Firmware.h"
-#include "support/RecordingTransport.h"
 
 #include <cstring>
 
 using namespace prodtest;
-using testsupport::RecordedCall;
-using testsupport::RecordingTransport;
-using testsupport::ScriptedAnswer;
 
 namespace {
 
@@ -22,12 +18,12 @@ std::string ProgramBytes(uint8_t flagByte, uint8_t module, std::string bondingTa
     if (size > 2047) {
         f[2044] = bondingTag[0];
         f[2045] = bondingTag[1];
-        f[2047] = static_cast<char>(bondingId);
+        f[2047] = char(bondingId);
     }
     if (size > 38911) {
         f[38909] = 'U';
-        f[38910] = static_cast<char>(flagByte);
-        f[38911] = static_cast<char>(module);
+        f[38910] = char(flagByte);
+        f[38911] = char(module);
     }
     return f;
 }
@@ -37,16 +33,9 @@ protected:
     void SetUp() override
     {
         ThreadTest::SetUp();
-        transport = std::make_shared<RecordingTransport>();
-        transport->setResponder([this](const RecordedCall&) { return ScriptedAnswer{{chipId}, chipAnswers}; });
-        thread->hDevice = platform::OpenTransport(transport, 'E');
+        answer = [this](const RecordedCall&) { return ScriptedAnswer{{chipId}, chipAnswers}; };
         thread->iFirmwareFlag = 1;
         thread->iModuleNumber = 2;
-    }
-    void TearDown() override
-    {
-        platform::CloseDrive(thread->hDevice);
-        ThreadTest::TearDown();
     }
     std::string Add(const std::string& name, const std::string& bytes)
     {
@@ -54,14 +43,12 @@ protected:
         window.copyList.push_back(dir.file("fw/" + name));
         return window.copyList.back();
     }
-    size_t BondingReads() const { return transport->callCount(); }
 
-    std::shared_ptr<RecordingTransport> transport;
     uint8_t chipId = 0x03;
     bool chipAnswers = true;
 };
 
-TEST_F(FirmwareTest, ModuleNumberPicksAmongQualifyingFiles)
+TEST_F(FirmwareTest, ModuleNumberAndFirmwareFlagPickTheFile)
 {
     Add("prefer.dat", "x");
     Add("program1.bin", ProgramBytes(0xAA, 1));
@@ -70,53 +57,35 @@ TEST_F(FirmwareTest, ModuleNumberPicksAmongQualifyingFiles)
     ASSERT_EQ(FindProgramBin(*thread), 1);
     EXPECT_EQ(window.programIndex, 2);
     EXPECT_EQ(thread->sProgramFile, second);
-}
 
-TEST_F(FirmwareTest, FirmwareFlagBitMustAgreeWithTheRecord)
-{
-    Add("program.bin", ProgramBytes(0xAA, 2)); // 0xAA has bit 0x20 set
+    // 0xAA has bit 0x20 set: it must agree with the record's flag.
     thread->iFirmwareFlag = 0;
     EXPECT_EQ(FindProgramBin(*thread), 0);
     EXPECT_EQ(window.programIndex, -1);
     EXPECT_EQ(thread->sProgramFile, "");
-
     const std::string clear = Add("program_b.bin", ProgramBytes(0x8A, 2));
     EXPECT_EQ(FindProgramBin(*thread), 1);
     EXPECT_EQ(thread->sProgramFile, clear);
-    thread->iFirmwareFlag = 1;
-    EXPECT_EQ(FindProgramBin(*thread), 1);
-    EXPECT_EQ(window.programIndex, 0);
 }
 
-TEST_F(FirmwareTest, NameMustHoldProgramInAnyCase)
+TEST_F(FirmwareTest, NameMustHoldProgramInAnyCaseAndTheFileBeLongEnough)
 {
-    Add("firmware.bin", ProgramBytes(0xAA, 2));
-    Add("MyProgramFile", ProgramBytes(0xAA, 2)); // no extension needed
-    EXPECT_EQ(FindProgramBin(*thread), 1);
-    EXPECT_EQ(window.programIndex, 1);
-
-    window.copyList.clear();
-    Add("PROGRAM.BIN", ProgramBytes(0xAA, 2));
-    EXPECT_EQ(FindProgramBin(*thread), 1);
-    EXPECT_EQ(window.programIndex, 0);
-}
-
-TEST_F(FirmwareTest, FolderNameDoesNotCount)
-{
-    dir.write("program/fw.bin", ProgramBytes(0xAA, 2));
+    dir.write("program/fw.bin", ProgramBytes(0xAA, 2)); // the folder name does not count
     window.copyList.push_back(dir.file("program/fw.bin"));
-    EXPECT_EQ(FindProgramBin(*thread), 0);
-}
-
-TEST_F(FirmwareTest, FileTooShortOrMissingNeverQualifies)
-{
-    thread->iModuleNumber = 0;
-    thread->iFirmwareFlag = 0;
-    Add("program_short.bin", ProgramBytes(0, 0, "ID", 3, 38911)); // byte 38911 missing
+    Add("firmware.bin", ProgramBytes(0xAA, 2));
+    Add("program_short.bin", ProgramBytes(0xAA, 2, "ID", 3, 38911)); // byte 38911 missing
     Add("program_tiny.bin", "6205");
     window.copyList.push_back(dir.file("fw/program_gone.bin"));
     EXPECT_EQ(FindProgramBin(*thread), 0);
     EXPECT_EQ(window.programIndex, -1);
+
+    Add("MyProgramFile", ProgramBytes(0xAA, 2)); // no extension needed
+    Add("PROGRAM.BIN", ProgramBytes(0xAA, 2));
+    EXPECT_EQ(FindProgramBin(*thread), 1);
+    EXPECT_EQ(window.programIndex, 5);
+    window.copyList.erase(window.copyList.begin() + 5);
+    EXPECT_EQ(FindProgramBin(*thread), 1);
+    EXPECT_EQ(window.programIndex, 5);
 }
 
 TEST_F(FirmwareTest, BondingDecisionsInOrder)
@@ -151,29 +120,23 @@ TEST_F(FirmwareTest, BondingDecisionsInOrder)
     }
 }
 
-TEST_F(FirmwareTest, UncheckedFirmwareUpgradeNeverAsksTheChip)
+TEST_F(FirmwareTest, BondingReadAndItsFailures)
 {
-    window.fwUpgrade = false;
-    thread->sProgramFile = Add("program.bin", ProgramBytes(0xAA, 2, "ID", 0));
-    EXPECT_EQ(CheckBondingId(*thread), 1);
-    EXPECT_EQ(BondingReads(), 0u);
-}
-
-TEST_F(FirmwareTest, BondingReadSendsEf8bAndAFailedReadCountsAsChipZero)
-{
+    window.fwUpgrade = false; // an unchecked upgrade never asks the chip
     thread->sProgramFile = Add("program.bin", ProgramBytes(0xAA, 2, "ID", 3));
-    chipAnswers = false;
+    EXPECT_EQ(CheckBondingId(*thread), 1);
+    EXPECT_EQ(drive.transport->callCount(), 0u);
+
+    window.fwUpgrade = true;
+    chipAnswers = false; // a failed read counts as chip ID 0
     EXPECT_EQ(CheckBondingId(*thread), 0);
     EXPECT_EQ(status.Caption(), "Chip bonding ID check fail0");
-    const auto calls = transport->calls();
-    ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(calls[0].cdb[0], 0xEF);
-    EXPECT_EQ(calls[0].cdb[1], 0x8B);
-}
+    ASSERT_EQ(drive.transport->callCount(), 1u);
+    EXPECT_EQ(drive.transport->calls()[0].cdb[0], 0xEF);
+    EXPECT_EQ(drive.transport->calls()[0].cdb[1], 0x8B);
 
-TEST_F(FirmwareTest, ShortOrMissingProgramFileHasNoSdkId)
-{
-    thread->sProgramFile = Add("program.bin", std::string(2046, 'I'));
+    chipAnswers = true;
+    thread->sProgramFile = Add("short.bin", std::string(2046, 'I')); // no SDK ID
     EXPECT_EQ(CheckBondingId(*thread), 0);
     EXPECT_EQ(status.Caption(), "SDK bonding ID check fail 0");
     thread->sProgramFile = dir.file("fw/none.bin");

@@ -25,22 +25,19 @@ std::string Hex(const char* format, unsigned value)
     return text;
 }
 
-TEST(PageEccPass, UsedPagesWithinTheThresholdPass)
+TEST(PageMode, PageTestAndChoice)
 {
     const struct {
-        uint8_t table;
-        uint8_t ecc;
+        uint8_t table, ecc;
         int32_t pages;
         uint32_t threshold;
         int expected;
     } cases[] = {
-        {0xFF, 250, 1, 4, 0},  // 5 bit errors on a used page
-        {0x00, 250, 1, 4, 1},  // the same on an unused page
-        {0xFE, 250, 1, 4, 1},  // only 0xFF marks a used page
-        {0xFF, 251, 1, 4, 1},  // exactly the threshold
-        {0xFF, 0, 0, 4, 1},    // no pages
-        {0xFF, 0, -3, 4, 1},
-        {0xFF, 0, 1, 255, 1},
+        {0xFF, 250, 1, 4, 0}, // 5 bit errors on a used page
+        {0x00, 250, 1, 4, 1}, // the same on an unused page
+        {0xFE, 250, 1, 4, 1}, // only 0xFF marks a used page
+        {0xFF, 251, 1, 4, 1}, // exactly the threshold
+        {0xFF, 0, 0, 4, 1},   {0xFF, 0, -3, 4, 1}, {0xFF, 0, 1, 255, 1},
     };
     for (const auto& c : cases)
         EXPECT_EQ(PageEccPass(&c.table, &c.ecc, c.pages, c.threshold), c.expected)
@@ -49,21 +46,13 @@ TEST(PageEccPass, UsedPagesWithinTheThresholdPass)
     const uint8_t row[4] = {255, 0, 255, 240};
     EXPECT_EQ(PageEccPass(table, row, 3, 4), 1); // page 3 lies past the count
     EXPECT_EQ(PageEccPass(table, row, 4, 4), 0);
-}
 
-TEST(ChoosePageMode, FirstStrictMaximumWins)
-{
-    const uint32_t none[7] = {};
-    EXPECT_EQ(ChoosePageMode(none), -1);
-    const uint32_t tie[7] = {1024, 0, 1024, 0, 0, 0, 0};
-    EXPECT_EQ(ChoosePageMode(tie), 0);
-    const uint32_t allPages[7] = {512, 512, 512, 512, 512, 512, 513};
-    EXPECT_EQ(ChoosePageMode(allPages), 6);
-    const uint32_t last[7] = {0, 0, 0, 0, 0, 7, 7};
-    EXPECT_EQ(ChoosePageMode(last), 5);
+    // The first strict maximum wins.
+    const uint32_t counts[4][7] = {{}, {1024, 0, 1024}, {512, 512, 512, 512, 512, 512, 513}, {0, 0, 0, 0, 0, 7, 7}};
+    const int chosen[4] = {-1, 0, 6, 5};
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(ChoosePageMode(counts[i]), chosen[i]) << i;
 }
-
-// ---- detection on the simulated flash ----
 
 class Detection : public SimScanTest {
 protected:
@@ -71,7 +60,7 @@ protected:
     {
         sim::FlashProfile p = SmallNand();
         p.weakPages = std::move(weak);
-        return Plug(p);
+        return Plug(p, true);
     }
     std::vector<uint32_t> SampleBlocks() const
     {
@@ -100,18 +89,17 @@ TEST_F(Detection, WeakPagesPickTheModeThatAvoidsThem)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        station.bus().unplugAll();
-        TearDown();
-        SetUp();
-        ProductThread& t = PlugWeak(c.weak);
-        EXPECT_EQ(DetectPageMode(t), c.mode);
+        EXPECT_EQ(DetectPageMode(PlugWeak(c.weak)), c.mode);
         EXPECT_EQ(status.Caption(), "Mode Detection");
     }
 }
 
-TEST_F(Detection, ReadsSixteenSamplesUnderEachOfTheSevenTables)
+TEST_F(Detection, SixteenSamplesUnderEachOfTheSevenTablesAndTheirLog)
 {
     ProductThread& t = PlugWeak({{sim::WeakPages::Where::OddPages, 10, {}}});
+    t.bLogBiTable = 1;
+    ASSERT_TRUE(platform::MakeDirs(station.file("log")));
+    ASSERT_TRUE(platform::WriteFileAtomic(station.file("log/3_ModeEcc.txt"), "old run\r\n"));
     ASSERT_EQ(DetectPageMode(t), 2);
     const auto sent = Commands();
     ASSERT_EQ(sent.size(), 7u * 17u);
@@ -120,36 +108,19 @@ TEST_F(Detection, ReadsSixteenSamplesUnderEachOfTheSevenTables)
         EXPECT_GE(samples[i], i * 64); // one in each sixteenth of the 1024 blocks
         EXPECT_LT(samples[i], (i + 1) * 64);
     }
-    const int order[7] = {6, 0, 1, 2, 3, 4, 5};
-    for (int pass = 0; pass < 7; ++pass) {
+    std::string expected;
+    int pass = 0;
+    for (int mode : {6, 0, 1, 2, 3, 4, 5}) {
         EXPECT_EQ(sent[pass * 17].opcode, 0x9B);
         for (uint32_t i = 0; i < 16; ++i) {
             const ScanCommand& c = sent[pass * 17 + 1 + i];
             EXPECT_EQ(c, Scan(samples[i], c.pattern, 1, 3, 0, 4, 1));
             EXPECT_LT(c.pattern, 32768);
         }
-    }
-    // The table each pass sent, as the device keeps it: the last one is mode 5's.
-    std::vector<uint8_t> second(32);
-    FillPattern(second.data(), static_cast<uint32_t>(order[6]), 32);
-    EXPECT_EQ(device->pageTable(), second);
-}
-
-TEST_F(Detection, ModeEccLogHoldsSevenModesOfSixteenLines)
-{
-    ProductThread& t = PlugWeak({{sim::WeakPages::Where::OddPages, 10, {}}});
-    t.bLogBiTable = 1;
-    ASSERT_TRUE(platform::MakeDirs(station.file("log")));
-    ASSERT_TRUE(platform::WriteFileAtomic(station.file("log/3_ModeEcc.txt"), "old run\r\n"));
-    ASSERT_EQ(DetectPageMode(t), 2);
-
-    const auto samples = SampleBlocks();
-    std::string expected;
-    for (int mode : {6, 0, 1, 2, 3, 4, 5}) {
-        expected += "Mode " + production::DefaultPageModeName(mode) + "\r\n";
-        expected += std::string(44, '=') + "\r\n";
+        ++pass;
+        expected += "Mode " + production::DefaultPageModeName(mode) + "\r\n" + std::string(44, '=') + "\r\n";
         std::vector<uint8_t> table(32);
-        FillPattern(table.data(), static_cast<uint32_t>(mode), 32);
+        FillPattern(table.data(), uint32_t(mode), 32);
         for (uint32_t block : samples) {
             expected += Hex("%04u:", block);
             for (uint32_t p = 0; p < 32; ++p)
@@ -159,6 +130,9 @@ TEST_F(Detection, ModeEccLogHoldsSevenModesOfSixteenLines)
     }
     EXPECT_EQ(ReadLog(station.file("log/3_ModeEcc.txt")), expected);
     EXPECT_EQ(t.iLastModeEccMode, 5);
+    std::vector<uint8_t> last(32); // the device keeps the last table sent: mode 5's
+    FillPattern(last.data(), 5, 32);
+    EXPECT_EQ(device->pageTable(), last);
 }
 
 TEST_F(Detection, RefusedTableOrFailedReadGivesNoMode)
@@ -175,17 +149,6 @@ TEST_F(Detection, RefusedTableOrFailedReadGivesNoMode)
     EXPECT_EQ(status.Caption(), "Blanking Checkfail");
 }
 
-class DetectionRecorded : public RecordingScanTest {};
-
-TEST_F(DetectionRecorded, FewerThanSixteenBlocksCannotBeSampled)
-{
-    Geometry(1, 15, 15, 32);
-    EXPECT_EQ(DetectPageMode(*thread), -1);
-    EXPECT_TRUE(Commands().empty());
-}
-
-// ---- logs ----
-
 class TableLogs : public prodtest::ThreadTest {
 protected:
     void SetUp() override
@@ -193,34 +156,26 @@ protected:
         ThreadTest::SetUp();
         thread->sFlashTypeName = "K9F1G08";
     }
+    const std::string head = "====Flash Type: K9F1G08==========================\r\n";
 };
 
-TEST_F(TableLogs, PageTableLogForSixtyFourPages)
+TEST_F(TableLogs, PageTableAndEccTableLogsByteForByte)
 {
-    SetGeometry(1, 16, 16, 64);
+    SetGeometry(2, 16, 16, 64);
     FillPattern(thread->PageTable, 2, 64);
     WritePageTableLog(*thread, "0_page_tab.txt");
-    std::string expected = "====Flash Type: K9F1G08==========================\r\n"
-                           "=========page table ========\r\n";
-    for (int line = 0; line < 8; ++line) {
-        if (line > 0)
-            expected += "\r\n";
-        expected += "0xFF 0x00 0xFF 0x00 0xFF 0x00 0xFF 0x00 ";
-    }
-    expected += "\r\nValid Page  32\r\n";
-    EXPECT_EQ(ReadLog(dir.file("log/0_page_tab.txt")), expected);
-}
+    std::string expected = head + "=========page table ========\r\n";
+    for (int line = 0; line < 8; ++line)
+        expected += std::string(line ? "\r\n" : "") + "0xFF 0x00 0xFF 0x00 0xFF 0x00 0xFF 0x00 ";
+    EXPECT_EQ(ReadLog(dir.file("log/0_page_tab.txt")), expected + "\r\nValid Page  32\r\n");
 
-TEST_F(TableLogs, EccTableLogListsTheFirstChip)
-{
     SetGeometry(2, 16, 16, 32);
     thread->pPageEccTable = std::make_unique<uint8_t[]>(2 * 16 * 32);
     for (uint32_t i = 0; i < 2 * 16 * 32; ++i)
-        thread->pPageEccTable[i] = static_cast<uint8_t>(i / 32); // the row number
+        thread->pPageEccTable[i] = uint8_t(i / 32); // the row number
     WriteEccTableLog(*thread, "5_Ecc_Tab.txt");
-    std::string expected = "====Flash Type: K9F1G08==========================\r\n"
-                           "=========page ECC table ========\r\n";
-    for (uint32_t b = 0; b < 16; ++b) {
+    expected = head + "=========page ECC table ========\r\n";
+    for (uint32_t b = 0; b < 16; ++b) { // the first chip only
         expected += Hex("%04u: ", b);
         for (int p = 0; p < 32; ++p)
             expected += Hex("%02X ", b);
@@ -232,8 +187,7 @@ TEST_F(TableLogs, EccTableLogListsTheFirstChip)
 TEST_F(TableLogs, ModeEccLogHeadsEachNewModeAndNeedsTheFolder)
 {
     const uint8_t row[3] = {0xFF, 0x0A, 0x00};
-    // The folder is not made here.
-    EXPECT_EQ(WriteModeEccLog(*thread, 1, 2, 6, 7, row, 3), 0);
+    EXPECT_EQ(WriteModeEccLog(*thread, 1, 2, 6, 7, row, 3), 0); // the folder is not made here
     ASSERT_TRUE(platform::MakeDirs(dir.file("log")));
     thread->iLastModeEccMode = -1;
     EXPECT_EQ(WriteModeEccLog(*thread, 1, 2, 6, 7, row, 3), 1);

@@ -11,45 +11,51 @@ using namespace blanktest;
 
 namespace {
 
-BlankingSettings Special(uint32_t level, uint32_t pageMode)
+BlankingSettings Special(uint32_t level, uint32_t pageMode, uint32_t pageSkip = 1)
 {
     BlankingSettings s;
     s.scanLevel = level;
     s.specialScan = true;
     s.pageMode = pageMode;
-    s.pageSkip = 1;
+    s.pageSkip = pageSkip;
     return s;
 }
 
 std::vector<uint8_t> Pattern(uint32_t mode, uint32_t pages)
 {
     std::vector<uint8_t> table(pages);
-    FillPattern(table.data(), mode, static_cast<int32_t>(pages));
+    FillPattern(table.data(), mode, int32_t(pages));
     return table;
 }
 
-// ---- set-up and exact commands on a recording drive ----
+class SpecialCommands : public RecordingScanTest {
+protected:
+    std::vector<uint8_t> Pages() const { return {thread->PageTable, thread->PageTable + 32}; }
+};
 
-class SpecialCommands : public RecordingScanTest {};
-
-TEST_F(SpecialCommands, SetupFailuresStopBeforeAnyScan)
+TEST_F(SpecialCommands, SetupAndReadFailuresStopAndReleaseTheTable)
 {
     EXPECT_EQ(BlankingCheck(*thread, 5, 305, Special(0, 8)), 0);
     EXPECT_EQ(status.Caption(), "Mode Detectionfail");
     EXPECT_TRUE(Commands().empty());
 
-    // Automatic detection needs 16 blocks to sample; this flash has 15.
-    Geometry(1, 15, 12, 32);
+    Geometry(1, 15, 12, 32); // detection needs 16 blocks to sample
     EXPECT_EQ(BlankingCheck(*thread, 5, 305, Special(0, 7)), 0);
     EXPECT_EQ(status.Caption(), "Mode Detectionfail");
+    EXPECT_TRUE(Commands().empty());
 
     Geometry(2, 8, 6, 32);
     failAt = 1;
     EXPECT_EQ(BlankingCheck(*thread, 5, 305, Special(0, 3)), 0);
     EXPECT_EQ(status.Caption(), "Send Pagetable fail");
     EXPECT_EQ(thread->pPageEccTable, nullptr);
-    ASSERT_EQ(Commands().size(), 1u);
-    EXPECT_EQ(Commands()[0].opcode, 0x9B);
+    EXPECT_EQ(Commands(), std::vector<ScanCommand>{{0x9B}});
+
+    count = 0;
+    failAt = 4;
+    EXPECT_EQ(BlankingCheck(*thread, 5, 305, Special(4, 2)), 0);
+    EXPECT_EQ(status.Caption(), "Blanking Checkfail");
+    EXPECT_EQ(thread->pPageEccTable, nullptr);
 }
 
 TEST_F(SpecialCommands, Level2ReadsEveryPageOfEveryBlockAfterSendingTheTable)
@@ -57,16 +63,11 @@ TEST_F(SpecialCommands, Level2ReadsEveryPageOfEveryBlockAfterSendingTheTable)
     bad = {2};
     // Block 3's page 5 shows 5 bit errors (threshold 4); block 9's page 4 as well, but
     // "Odd pages" does not use page 4.
-    pageValue = [](uint32_t block, uint32_t page, uint8_t) -> uint8_t {
-        if ((block == 3 && page == 5) || (block == 9 && page == 4))
-            return 250;
-        return 0xFF;
+    pageValue = [](uint32_t block, uint32_t page) -> uint8_t {
+        return (block == 3 && page == 5) || (block == 9 && page == 4) ? 250 : 0xFF;
     };
     ASSERT_EQ(BlankingCheck(*thread, 5, 305, Special(1, 3)), 1);
-    const auto calls = drive.transport->calls();
-    ASSERT_EQ(calls[0].opcode(), 0x9B);
-    EXPECT_EQ(calls[0].data, Pattern(3, 32));
-
+    EXPECT_EQ(drive.transport->calls()[0].data, Pattern(3, 32));
     std::vector<ScanCommand> expected = {{0x9B}};
     for (uint32_t a : Usable())
         expected.push_back(Scan(a, 0xAA55, 2, 2, 1, 4)); // pass 1 has no special branch
@@ -76,111 +77,73 @@ TEST_F(SpecialCommands, Level2ReadsEveryPageOfEveryBlockAfterSendingTheTable)
 
     // The closing analysis decides alone: block 2 answered all pages good per page.
     EXPECT_EQ(Table(), ExpectedTable({3}));
-    EXPECT_EQ(std::vector<uint8_t>(thread->PageTable, thread->PageTable + 32), Pattern(3, 32));
+    EXPECT_EQ(Pages(), Pattern(3, 32));
     EXPECT_EQ(thread->PageTable[32], 0xFF); // past the block's pages nothing changes
     EXPECT_EQ(thread->pPageEccTable, nullptr);
     EXPECT_EQ(thread->pPageMatrix, nullptr);
-    // Pass 1 found block 2, the page test block 3.
     EXPECT_EQ(status.Caption(), "Odd pages 10/12 Bad: 2");
 }
 
-TEST_F(SpecialCommands, Level1WithAllPagesSkipsThePageTestAndShowsNoCount)
+TEST_F(SpecialCommands, OtherLevelsCommandsAndTexts)
 {
-    pageValue = [](uint32_t block, uint32_t page, uint8_t) -> uint8_t {
-        return block == 1 && page == 7 ? 200 : 0xFF;
-    };
+    // Level 1 with all pages: no page test count; 32 pages, so every page there is.
+    pageValue = [](uint32_t block, uint32_t page) -> uint8_t { return block == 1 && page == 7 ? 200 : 0xFF; };
     ASSERT_EQ(BlankingCheck(*thread, 5, 305, Special(0, 6)), 1);
     EXPECT_EQ(status.Caption(), "All Pages 10/12 Bad: ?");
-    // 32 pages: the choice marks every page there is (not 120).
-    EXPECT_EQ(std::vector<uint8_t>(thread->PageTable, thread->PageTable + 32),
-              std::vector<uint8_t>(32, 0xFF));
+    EXPECT_EQ(Pages(), std::vector<uint8_t>(32, 0xFF));
     EXPECT_EQ(Table(), ExpectedTable({1}));
     for (const auto& c : Commands())
         if (c.opcode == 0x93)
             EXPECT_EQ(c, Scan(c.block, c.pattern, 1, 3, 1, 4, 1));
-}
 
-TEST_F(SpecialCommands, Level3EndsAfterItsSecondPass)
-{
+    // Level 3 ends after its second pass, which reads per page.
+    pageValue = nullptr;
+    size_t before = drive.transport->callCount();
     ASSERT_EQ(BlankingCheck(*thread, 5, 305, Special(2, 2)), 1);
-    const auto sent = Commands();
-    ASSERT_EQ(sent.size(), 1u + 12u + 12u);
-    for (size_t i = 1; i <= 12; ++i)
-        EXPECT_EQ(sent[i].perPage, 0);
-    for (size_t i = 13; i < sent.size(); ++i)
-        EXPECT_EQ(sent[i], Scan(Usable()[i - 13], sent[i].pattern, 1, 1, 1, 4, 1));
+    auto sent = Commands();
+    ASSERT_EQ(sent.size() - before, 1u + 12u + 12u);
+    for (size_t i = 0; i < 12; ++i) {
+        EXPECT_EQ(sent[before + 1 + i].perPage, 0);
+        EXPECT_EQ(sent[before + 13 + i], Scan(Usable()[i], sent[before + 13 + i].pattern, 1, 1, 1, 4, 1));
+    }
     EXPECT_EQ(Table(), ExpectedTable({}));
-}
 
-TEST_F(SpecialCommands, Level6ReadsTheComplementInTheSpecialScan)
-{
+    // Level 6 reading only reads the complement of its pattern.
     BlankingSettings s = Special(5, 4);
     s.pattern = 0x00F0;
     s.readTimes = 1;
+    before = drive.transport->callCount();
     ASSERT_EQ(BlankingCheck(*thread, 5, 305, s), 1);
-    const auto sent = Commands();
-    ASSERT_EQ(sent.size(), 13u);
-    for (size_t i = 1; i < sent.size(); ++i)
-        EXPECT_EQ(sent[i], Scan(Usable()[i - 1], 0xFF0F, 2, 1, 1, 4, 1));
-}
-
-TEST_F(SpecialCommands, FailedReadReleasesTheTable)
-{
-    failAt = 4;
-    EXPECT_EQ(BlankingCheck(*thread, 5, 305, Special(4, 2)), 0);
-    EXPECT_EQ(status.Caption(), "Blanking Checkfail");
-    EXPECT_EQ(thread->pPageEccTable, nullptr);
+    sent = Commands();
+    ASSERT_EQ(sent.size() - before, 13u);
+    for (size_t i = 0; i < 12; ++i)
+        EXPECT_EQ(sent[before + 1 + i], Scan(Usable()[i], 0xFF0F, 2, 1, 1, 4, 1));
 }
 
 TEST_F(SpecialCommands, NoStopRuleInTheSpecialBranch)
 {
     Geometry(1, 1024, 1000, 64);
-    pageValue = [](uint32_t, uint32_t, uint8_t) -> uint8_t { return 0; };
+    pageValue = [](uint32_t, uint32_t) -> uint8_t { return 0; };
     ASSERT_EQ(BlankingCheck(*thread, 5, 305, Special(0, 0)), 1);
     EXPECT_EQ(Table(), std::vector<uint8_t>(1024, 0));
     EXPECT_EQ(status.Caption(), "Specific mode 1 995/1000 Bad: 996");
 }
 
-TEST_F(SpecialCommands, UsedPagesAtTheThresholdAreGood)
-{
-    pageValue = [](uint32_t, uint32_t, uint8_t) -> uint8_t { return 255 - 4; };
-    ASSERT_EQ(BlankingCheck(*thread, 5, 305, Special(4, 5)), 1);
-    EXPECT_EQ(Table(), ExpectedTable({}));
-    EXPECT_EQ(status.Caption(), "Second Half 10/12 Bad: 0");
-}
-
-// ---- on the simulated flash ----
-
 class SpecialSim : public SimScanTest {
 protected:
-    static sim::FlashProfile OddWeak()
+    void SetUp() override
     {
+        SimScanTest::SetUp();
         sim::FlashProfile p = SmallNand();
         p.factoryBadBlocks = {5, 300};
         p.weakPages = {{sim::WeakPages::Where::OddPages, 10, {}}};
-        return p;
-    }
-    std::vector<uint8_t> Goodness() const
-    {
-        std::vector<uint8_t> t(thread->pBlockTable.get(), thread->pBlockTable.get() + 1024);
-        return t;
-    }
-    std::vector<uint8_t> Expected(const std::set<uint32_t>& badBlocks) const
-    {
-        std::vector<uint8_t> table(1024, 0);
-        for (uint32_t c = 0; c < 2; ++c)
-            for (uint32_t b = 0; b < 400; ++b)
-                table[c * 512 + b] = badBlocks.count(c * 512 + b) ? 0 : 0xFF;
-        return table;
+        Plug(p, true);
     }
 };
 
 TEST_F(SpecialSim, DetectedModeAvoidsWeakPagesAndKeepsTheBlocks)
 {
-    Plug(OddWeak());
-    BlankingSettings s = Special(1, 7);
-    s.pageSkip = 0;
-    ASSERT_EQ(BlankingCheck(*thread, 5, 305, s), 1) << status.Caption();
+    ASSERT_EQ(BlankingCheck(*thread, 5, 305, Special(1, 7, 0)), 1) << status.Caption();
     EXPECT_EQ(std::vector<uint8_t>(thread->PageTable, thread->PageTable + 32), Pattern(2, 32));
     EXPECT_EQ(device->pageTable(), Pattern(2, 32));
     EXPECT_EQ(Goodness(), Expected({5, 300}));
@@ -188,37 +151,19 @@ TEST_F(SpecialSim, DetectedModeAvoidsWeakPagesAndKeepsTheBlocks)
     EXPECT_EQ(status.Caption(), "Even Pages 795/800 Bad: 4");
 }
 
-TEST_F(SpecialSim, AllPagesOnWeakFlashLosesEveryBlock)
-{
-    // Fewer than 120 pages: the choice keeps all 32, weak ones included.
-    Plug(OddWeak());
-    BlankingSettings s = Special(4, 6);
-    s.pageSkip = 0;
-    ASSERT_EQ(BlankingCheck(*thread, 5, 305, s), 1);
-    EXPECT_EQ(Goodness(), std::vector<uint8_t>(1024, 0));
-}
-
 TEST_F(SpecialSim, FastCheckRowsAreTakenAsGood)
 {
-    Plug(OddWeak());
-    BlankingSettings s = Special(0, 3); // odd pages: every block fails its page test
+    BlankingSettings s = Special(0, 3, 0); // odd pages: every block fails its page test
     s.fastCheck = true;
-    s.pageSkip = 0;
     ASSERT_EQ(BlankingCheck(*thread, 5, 305, s), 1);
     std::vector<uint8_t> expected(1024, 0);
-    for (uint32_t a = 256; a < 400; ++a)
-        expected[a] = 0xFF; // 300 too, though the flash has it bad
-    for (uint32_t a = 512; a < 912; ++a)
-        expected[a] = 0xFF;
-    EXPECT_EQ(Goodness(), expected);
-    for (const auto& c : Commands())
-        if (c.opcode == 0x93)
-            EXPECT_LT(c.block, 256u);
+    std::fill(expected.begin() + 256, expected.begin() + 400, 0xFF); // 300 too, though bad
+    std::fill(expected.begin() + 512, expected.begin() + 912, 0xFF);
+    EXPECT_EQ(std::vector<uint8_t>(thread->pBlockTable.get(), thread->pBlockTable.get() + 1024), expected);
 }
 
 TEST_F(SpecialSim, LogsThePageTableAndTheFirstChipsEccRows)
 {
-    Plug(OddWeak());
     thread->bLogBiTable = 1;
     ASSERT_EQ(BlankingCheck(*thread, 5, 305, Special(6, 2)), 1);
     std::string pageLog, eccLog;
@@ -228,23 +173,21 @@ TEST_F(SpecialSim, LogsThePageTableAndTheFirstChipsEccRows)
                                 "=========page table ========\r\n";
     for (int line = 0; line < 4; ++line)
         expectedPages += std::string(line ? "\r\n" : "") + "0xFF 0x00 0xFF 0x00 0xFF 0x00 0xFF 0x00 ";
-    expectedPages += "\r\nValid Page  16\r\n";
-    EXPECT_EQ(pageLog, expectedPages);
+    EXPECT_EQ(pageLog, expectedPages + "\r\nValid Page  16\r\n");
 
     // Rows as read with page skip 1: pages 0, 2, ... read (the table's even pages), the rest
     // reported as not read. Block 5 is factory-bad; reserved blocks were never read.
     const std::string header = "====Flash Type: SCAN NAND==========================\r\n"
                                "=========page ECC table ========\r\n";
-    ASSERT_EQ(eccLog.substr(0, header.size()), header);
+    EXPECT_EQ(eccLog.substr(0, header.size()), header);
     std::string good = "0000: ", broken = "0005: ", unread = "0400: ";
     for (int p = 0; p < 32; ++p) {
         good += "FF ";
         broken += "00 ";
         unread += "00 ";
     }
-    EXPECT_NE(eccLog.find(good + "\r\n"), std::string::npos);
-    EXPECT_NE(eccLog.find(broken + "\r\n"), std::string::npos);
-    EXPECT_NE(eccLog.find(unread + "\r\n"), std::string::npos);
+    for (const auto& row : {good, broken, unread})
+        EXPECT_NE(eccLog.find(row + "\r\n"), std::string::npos) << row;
     EXPECT_EQ(std::count(eccLog.begin(), eccLog.end(), '\n'), 2 + 512);
 }
 

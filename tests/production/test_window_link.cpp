@@ -1,17 +1,10 @@
 // The engine reads its settings from the main window and writes the few things it owns there.
+#include "ProductionFixture.h"
+
 #include "production/BlockTables.h"
 #include "production/Firmware.h"
-#include "production/FlashRecord.h"
-#include "production/WindowLink.h"
-#include "production/ppthread.h"
-#include "platform/ProgramDir.h"
-#include "support/TempDir.h"
 #include "toolkit/Dialogs.h"
 #include "ui/main.h"
-
-#include <gtest/gtest.h>
-
-#include "ProductionFixture.h"
 
 namespace {
 
@@ -23,21 +16,20 @@ protected:
         toolkit::SetDialogs(&dialogs);
         production::SetWindowLink(nullptr);
         form = std::make_unique<TForm1>();
+        auto& s = form->DeviceSlots[0];
+        thread = std::make_unique<ProductThread>('E', 0, s.status, s.gauge, s.image, "", s.textF, s.textP);
     }
     void TearDown() override
     {
+        thread.reset();
         form.reset();
         toolkit::SetDialogs(nullptr);
-    }
-    std::unique_ptr<ProductThread> Thread()
-    {
-        auto& s = form->DeviceSlots[0];
-        return std::make_unique<ProductThread>('E', 0, s.status, s.gauge, s.image, "", s.textF, s.textP);
     }
 
     testsupport::TempDir dir;
     toolkit::ScriptedDialogs dialogs;
     std::unique_ptr<TForm1> form;
+    std::unique_ptr<ProductThread> thread;
 };
 
 TEST_F(MainWindowLink, SettingsAndFiguresComeFromForm1)
@@ -57,12 +49,12 @@ TEST_F(MainWindowLink, SettingsAndFiguresComeFromForm1)
     EXPECT_EQ(w.SystemAreaIndex(), 4);
     EXPECT_EQ(w.IsoSize(), 5ull << 30);
     EXPECT_EQ(w.CopyList(), (std::vector<std::string>{"/a/program.bin", "/a/prefer.dat"}));
-    EXPECT_EQ(Thread()->iLanguageIndex, 2u);
+    auto& s = form->DeviceSlots[0];
+    EXPECT_EQ(ProductThread('E', 0, s.status, s.gauge, s.image, "", s.textF, s.textP).iLanguageIndex, 2u);
 }
 
 TEST_F(MainWindowLink, SystemAreaLabelWarningAndProgramIndexGoToTheWindow)
 {
-    auto thread = Thread();
     thread->iPageSize = 2048;
     thread->iPagesPerBlock = 64;
     form->SystemAreachk->SetChecked(true); // its handler rescans the copy list
