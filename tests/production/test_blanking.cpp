@@ -73,15 +73,6 @@ TEST_F(StopRule, Level7TheOverrideAndOneGoodBlockKeepTheScanGoing)
     EXPECT_EQ(Table(), expected);
 }
 
-TEST_F(StopRule, Level3ForgetsEarlierGoodBlocksBeforeItsLastPass)
-{
-    // Block 0 reads good until it was erased in pass 3; nothing reads good in pass 4.
-    verdict = [this](uint32_t block, uint8_t) -> uint8_t { return block == 0 && count <= 2000 ? 0xFF : 0; };
-    EXPECT_EQ(BlankingCheck(*thread, 5, 305, Level(2)), 0);
-    EXPECT_EQ(status.Caption(), "Too many bad block");
-    EXPECT_EQ(Scans(), 1000u + 1000u + 252u);
-}
-
 class Progress : public RecordingScanTest {
 protected:
     void SetUp() override
@@ -123,20 +114,6 @@ TEST_F(Progress, TextGaugeAndColourPerLevel)
     EXPECT_EQ(status.Caption(), "Blanking Check Setup...");
     EXPECT_EQ(status.Font()->Color(), toolkit::clBtnText);
     EXPECT_EQ(gauge.Progress(), 99);
-}
-
-TEST_F(Progress, Level1LetsTheWindowWorkAfterEveryBlock)
-{
-    struct CountingWindow : prodtest::FakeWindow {
-        int processed = 0;
-        void ProcessMessages() override { ++processed; }
-    } counting;
-    production::SetWindowLink(&counting);
-    ASSERT_EQ(BlankingCheck(*thread, 5, 305, Level(0)), 1);
-    EXPECT_EQ(counting.processed, 12);
-    ASSERT_EQ(BlankingCheck(*thread, 5, 305, Level(1)), 1);
-    EXPECT_EQ(counting.processed, 12);
-    production::SetWindowLink(&window);
 }
 
 TEST_F(Progress, FailureTextsNameTheCheckOnlyWhereTheyShould)

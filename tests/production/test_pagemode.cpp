@@ -72,28 +72,6 @@ protected:
     }
 };
 
-TEST_F(Detection, WeakPagesPickTheModeThatAvoidsThem)
-{
-    using W = sim::WeakPages::Where;
-    const struct {
-        const char* name;
-        std::vector<sim::WeakPages> weak;
-        int mode;
-    } cases[] = {
-        {"odd pages weak: even pages", {{W::OddPages, 10, {}}}, 2},
-        {"even pages weak: odd pages", {{W::EvenPages, 10, {}}}, 3},
-        {"second half weak: first half", {{W::SecondHalf, 10, {}}}, 4},
-        {"nothing weak: all pages", {}, 6},
-        {"everything weak: nothing", {{W::OddPages, 10, {}}, {W::EvenPages, 10, {}}}, -1},
-        {"weak within the threshold: all pages", {{W::OddPages, 4, {}}}, 6},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        EXPECT_EQ(DetectPageMode(PlugWeak(c.weak)), c.mode);
-        EXPECT_EQ(status.Caption(), "Mode Detection");
-    }
-}
-
 TEST_F(Detection, SixteenSamplesUnderEachOfTheSevenTablesAndTheirLog)
 {
     ProductThread& t = PlugWeak({{sim::WeakPages::Where::OddPages, 10, {}}});
