@@ -210,22 +210,12 @@ TEST_F(Threads, RemovingTheDispatcherReleasesWaitingWorkers)
                 TThread::Synchronize([&] { ++calls; });
         });
         SetUiDispatcher(nullptr);
-        for (auto& w : workers)
-            w->WaitFor();
+        TThread::WaitForAll();
         EXPECT_EQ(calls, 200);
     }
 }
 
-TEST(Dialogs, HeadlessAnswersNeverBlockAndPickTheSafeButton)
-{
-    SetDialogs(nullptr);
-    EXPECT_EQ(TheDialogs().MessageBox("t", "c", MB_OK | MB_ICONERROR), IDOK);
-    EXPECT_EQ(TheDialogs().MessageBox("t", "c", MB_OKCANCEL), IDCANCEL);
-    EXPECT_FALSE(TheDialogs().ChooseFolder("Add Dir", "/").has_value());
-    EXPECT_EQ(TForm("frmSetting").ShowModal(), mrCancel);
-}
-
-TEST(Dialogs, ScriptedAnswersAreUsedInOrderAndEverythingAskedIsRecorded)
+TEST(Dialogs, ScriptedAnswersComeInOrderThenTheHeadlessSafeOnes)
 {
     ScriptedDialogs fake;
     SetDialogs(&fake);
@@ -261,5 +251,12 @@ TEST(Dialogs, ScriptedAnswersAreUsedInOrderAndEverythingAskedIsRecorded)
     EXPECT_EQ(log[2].kind, ScriptedDialogs::Asked::Open);
     EXPECT_EQ(log[6].kind, ScriptedDialogs::Asked::Modal);
     EXPECT_EQ(log[6].text, "frmSetting");
+
     SetDialogs(nullptr);
+    fake.onShowModal = nullptr;
+    EXPECT_EQ(TheDialogs().MessageBox("t", "c", MB_OK | MB_ICONERROR), IDOK);
+    EXPECT_EQ(TheDialogs().MessageBox("t", "c", MB_OKCANCEL), IDCANCEL);
+    EXPECT_FALSE(TheDialogs().ChooseFolder("Add Dir", "/").has_value());
+    EXPECT_EQ(form.ShowModal(), mrCancel);
+    EXPECT_EQ(fake.Log().size(), 8u) << "the fake is no longer asked";
 }
