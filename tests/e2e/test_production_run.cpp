@@ -77,9 +77,18 @@ TEST_P(RunVariant, EndsWithItsResult)
     const Variant& v = GetParam();
     if (v.setup)
         v.setup(*form, *station);
+    RecordPanel();
     auto device = Run(v.profile(), {}, v.port);
     EXPECT_EQ(Status(0), v.status);
     EXPECT_EQ(Color(0), toolkit::clBlue);
+    // The blanking check alone scales the gauge to 400 (its steps at B + 5 and B + 75).
+    const bool blanking = form->chkBlankCheck->Checked();
+    EXPECT_EQ(form->ProgressBar1->MaxValue(), blanking ? 400 : 100);
+    EXPECT_EQ(form->ProgressBar1->Progress(), form->ProgressBar1->MaxValue());
+    EXPECT_EQ(device->countOf(0xEF93) > 0, blanking) << "page scans of the blanking check";
+    if (blanking) {
+        EXPECT_THAT(Steps(), ::testing::IsSupersetOf({305, 375}));
+    }
     EXPECT_TRUE(LogHas("D success!"));
     EXPECT_TRUE(Matches(form->TextF1->Caption(), v.result)) << form->TextF1->Caption();
     EXPECT_EQ(form->TextP1->Caption(), v.portText);
@@ -118,6 +127,13 @@ INSTANTIATE_TEST_SUITE_P(
         Variant{"BadBlockRateAtTheThreshold", "successful", "[0-9]+MB, [0-9]+Sec",
                 [](TForm1& f, testsupport::SimStation&) { f.iBadThreshold = 3; f.AllowErrorRate = 10; },
                 ThirtyBadBlocks},
+        // With both scan boxes checked only the blanking check runs.
+        Variant{"BlankingCheck", "successful", "[0-9]+/1000, [0-9]+MB, [0-9]+Sec",
+                [](TForm1& f, testsupport::SimStation&) {
+                    f.chkBlankCheck->SetChecked(true);
+                    f.chkClearFlash->SetChecked(true);
+                    f.iScanLevel = 0;
+                }},
         Variant{"MissingResultPictureIsNoFailure", "successful", "[0-9]+MB, [0-9]+Sec",
                 [](TForm1&, testsupport::SimStation& s) { std::filesystem::remove(s.file(sim::kKitSuccessBmp)); }},
         // A 108 MB system area leaves a 16 MB disk, labelled but not formatted.

@@ -35,26 +35,9 @@ TEST_F(Sequence, PlainRunMovesThroughItsStepsAndCaptions)
         << ::testing::PrintToString(Captions());
 }
 
-TEST_F(Sequence, BlankingCheckScalesTheGaugeToFourHundred)
-{
-    // With both scan boxes checked only the blanking check runs.
-    form->chkBlankCheck->SetChecked(true);
-    form->chkClearFlash->SetChecked(true);
-    form->iScanLevel = 0;
-    RecordPanel();
-    auto device = Run(sim::Nand128M());
-    ASSERT_EQ(Status(0), "successful") << ::testing::PrintToString(Captions());
-    EXPECT_EQ(form->ProgressBar1->MaxValue(), 400);
-    EXPECT_EQ(form->ProgressBar1->Progress(), 400);
-    EXPECT_GT(device->countOf(0xEF93), 0u) << "page scans of the blanking check";
-    EXPECT_THAT(Steps(), ::testing::IsSupersetOf({305, 375})) << "B + 5, B + 75";
-    EXPECT_TRUE(Matches(form->TextF1->Caption(), "[0-9]+/1000, [0-9]+MB, [0-9]+Sec")) << form->TextF1->Caption();
-}
-
 TEST_F(Sequence, DisabledIsoBoxMovesThePreferStepsButTheImageIsStillWritten)
 {
-    MakeFile("cd/image.iso", std::string(6000, 'i'));
-    SetCopyList({"cd/image.iso"});
+    SetCopyList({MakeFile("cd/image.iso", std::string(6000, 'i'))});
     form->chkISOupgrade->SetChecked(true);
     form->chkISOupgrade->SetEnabled(false);
     RecordPanel();
