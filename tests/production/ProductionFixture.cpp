@@ -3,6 +3,7 @@
 #include "device/Stream.h"
 #include "production/FlashRecord.h"
 #include "sim/StationKit.h"
+#include "ui/LangStrings.h"
 
 #include <cstring>
 
@@ -32,6 +33,7 @@ std::string MakeRecord(const RecordFields& f)
 
 void ThreadTest::SetUp()
 {
+    InitLanguageStrings(); // built-in texts whatever an earlier test loaded
     platform::SetProgramDir(dir.path());
     production::SetWindowLink(&window);
     thread = std::make_unique<ProductThread>('E', 0, &status, &gauge, &image, "", &textF, &textP);
@@ -76,6 +78,7 @@ std::vector<RecordedCall> ThreadTest::CallsOf(uint8_t byte0, uint8_t byte1) cons
 
 void SimThreadTest::SetUp()
 {
+    InitLanguageStrings();
     production::SetWindowLink(&window);
     gauge.SetMaxValue(400);
 }

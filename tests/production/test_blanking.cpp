@@ -180,13 +180,6 @@ TEST_F(Progress, SettingsComeFromTheWindowAndTheThread)
               std::vector<uint32_t>({6, 0x5AA5, 2, 7, 3}));
     EXPECT_TRUE(s.fastCheck);
     EXPECT_TRUE(s.specialScan);
-
-    // The window's Level 7 runs through the short form.
-    thread->bSpecialScan = 0;
-    ASSERT_EQ(BlankingCheck(*thread, 5, 305), 1);
-    const auto sent = Commands();
-    ASSERT_EQ(sent.size(), 24u);
-    EXPECT_EQ(sent[0], Scan(0, 0xAA55, 4, 2, 2, 4));
     production::SetWindowLink(&window);
 }
 
