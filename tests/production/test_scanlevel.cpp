@@ -147,6 +147,21 @@ TEST_F(ScanLevelCommands, Level3WritesShuffledThenVerifiesErasesAndRereads)
     EXPECT_EQ(Table(), ExpectedTable(bad));
 }
 
+TEST_F(ScanLevelCommands, Level3LastPassDecides)
+{
+    // Block 4 reads bad once (pass 2), then good: erased with the bad ones in address
+    // order, it ends good.
+    int reads4 = 0;
+    verdict = [&](uint32_t block, uint8_t op) -> uint8_t {
+        return bad.count(block) || (block == 4 && op == 1 && ++reads4 == 1) ? 0 : 0xFF;
+    };
+    ASSERT_EQ(BlankingCheck(*thread, 5, 305, Level(2)), 1);
+    EXPECT_EQ(Table(), ExpectedTable(bad));
+    const auto sent = Commands();
+    EXPECT_EQ(std::vector<ScanCommand>(sent.begin() + 24, sent.begin() + 27),
+              (std::vector<ScanCommand>{Check(2), Check(4), Check(9)}));
+}
+
 TEST_F(ScanLevelCommands, Level4WritesAndVerifiesEachBlockWithOnePattern)
 {
     ASSERT_EQ(BlankingCheck(*thread, 5, 305, Level(3)), 1);
