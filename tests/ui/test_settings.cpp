@@ -108,22 +108,6 @@ TEST_F(Settings, IntegerValuesFollowTheProfileRules)
     EXPECT_TRUE(form->chkFormat->Checked());
 }
 
-TEST_F(Settings, ByteFieldsKeepTheLowByteAndAreWrittenSigned)
-{
-    loadFrom("eDeviceFeature=258\r\nDealCapError=513\r\n");
-    EXPECT_EQ(form->eDeviceFeature, 2);
-    EXPECT_EQ(form->DealCapError, 1);
-
-    loadFrom("eDeviceFeature=-1\r\nDealCapError=200\r\n");
-    EXPECT_EQ(form->eDeviceFeature, 255);
-    form->SaveSettings(kPrefer);
-    EXPECT_EQ(saved().ReadString("MP_Setting", "eDeviceFeature", ""), "-1");
-    EXPECT_EQ(saved().ReadString("MP_Setting", "DealCapError", ""), "-56");
-    form->LoadSettings(kPrefer);
-    EXPECT_EQ(form->eDeviceFeature, 255) << "reads back the same byte";
-    EXPECT_EQ(form->DealCapError, 200);
-}
-
 TEST_F(Settings, DiskModeLabelFollowsModeAndRatio)
 {
     form->LanguageIndex = 0;
@@ -140,19 +124,32 @@ TEST_F(Settings, DiskModeLabelFollowsModeAndRatio)
     EXPECT_EQ(form->eDeviceFeature, 5);
 }
 
+// Values outside their range load as stored and save back the same; the byte fields keep
+// their low byte and are written signed; the combo selects no item past its list.
 TEST_F(Settings, OutOfRangeValuesLoadAsStoredAndTheComboStaysBounded)
 {
-    loadFrom("PageModeSel=9\r\niScanLevel=40\r\niPageSkip=1000\r\niEccLevel=-3\r\nSystem Area Size=40\r\n");
+    loadFrom("eDeviceFeature=258\r\nDealCapError=513\r\n");
+    EXPECT_EQ(form->eDeviceFeature, 2);
+    EXPECT_EQ(form->DealCapError, 1);
+
+    loadFrom("PageModeSel=9\r\niScanLevel=40\r\niPageSkip=1000\r\niEccLevel=-3\r\nSystem Area Size=40\r\n"
+             "eDeviceFeature=-1\r\nDealCapError=200\r\n");
     EXPECT_EQ(form->PageModeSel, 9);
     EXPECT_EQ(form->iScanLevel, 40);
     EXPECT_EQ(form->iPageSkip, 1000);
     EXPECT_EQ(form->iEccLevel, -3);
+    EXPECT_EQ(form->eDeviceFeature, 255);
     EXPECT_EQ(form->SystemAreaComBo->Items()->Count(), kSystemAreaSizes);
     EXPECT_EQ(form->SystemAreaComBo->ItemIndex(), 40) << "loads as stored";
     EXPECT_EQ(form->SystemAreaComBo->Text(), "") << "but selects no item: the list has 32";
     form->SaveSettings(kPrefer);
-    EXPECT_EQ(saved().ReadInteger("MP_Setting", "System Area Size", 0), 40) << "saved back as it was";
-    EXPECT_EQ(saved().ReadInteger("MP_Setting", "PageModeSel", 0), 9);
+    const platform::IniFile file = saved();
+    for (const auto& [key, value] : {std::pair{"System Area Size", "40"}, {"PageModeSel", "9"},
+                                     {"eDeviceFeature", "-1"}, {"DealCapError", "-56"}})
+        EXPECT_EQ(file.ReadString("MP_Setting", key, ""), value) << key;
+    form->LoadSettings(kPrefer);
+    EXPECT_EQ(form->eDeviceFeature, 255) << "reads back the same byte";
+    EXPECT_EQ(form->DealCapError, 200);
 
     loadFrom("System Area Size=31\r\n");
     EXPECT_EQ(form->SystemAreaComBo->Text(), "128MB");
