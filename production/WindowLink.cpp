@@ -2,6 +2,7 @@
 
 #include "toolkit/Dialogs.h"
 #include "toolkit/TThread.h"
+#include "ui/SettingDlg.h"
 #include "ui/main.h"
 
 #include <atomic>
@@ -10,11 +11,6 @@
 namespace production {
 
 namespace {
-
-const char* const kPageModeNames[8] = {
-    "Specific mode 1", "Specific mode 2", "Even Pages", "Odd pages",
-    "First Half",      "Second Half",     "All Pages",  "Auto Detection",
-};
 
 // The main window; before it exists, the settings a fresh station starts with.
 class MainWindow : public WindowLink {
@@ -61,7 +57,10 @@ public:
     {
         toolkit::TheDialogs().MessageBox(text, caption, toolkit::MB_OK | toolkit::MB_ICONWARNING);
     }
-    std::string PageModeName(int mode, unsigned) override { return DefaultPageModeName(mode); }
+    std::string PageModeName(int mode, unsigned languageIndex) override
+    {
+        return ::PageModeName(mode, languageIndex);
+    }
 
     bool BlankCheckChecked() override { return Form1 && Form1->chkBlankCheck->Checked(); }
     bool ClearFlashChecked() override { return Form1 && Form1->chkClearFlash->Checked(); }
@@ -158,7 +157,7 @@ void SetWindowLink(WindowLink* link)
 
 std::string DefaultPageModeName(int mode)
 {
-    return mode >= 0 && mode < 8 ? kPageModeNames[mode] : "";
+    return ::PageModeName(mode, 0);
 }
 
 } // namespace production

@@ -99,7 +99,7 @@ WindowLink& Window();
 // Installs a window (null restores the default). Not for use while threads run.
 void SetWindowLink(WindowLink* link);
 
-// Built-in page-mode names in English ("" outside 0..7).
+// The page-mode names in English ("" outside 0..7), for logs and tests.
 std::string DefaultPageModeName(int mode);
 
 } // namespace production
