@@ -1,6 +1,5 @@
 #pragma once
-// A program folder, scripted dialogs, the main window, the settings dialog and the
-// password dialog wired to each other, for the settings dialog's tests.
+// The settings dialog and the password dialog wired to a main window in a program folder.
 #include "device/HostUtil.h"
 #include "platform/ProgramDir.h"
 #include "support/TempDir.h"
@@ -15,20 +14,18 @@
 #include <memory>
 
 class SettingDlgTest : public ::testing::Test {
-public:  // the table-driven cases reach the fixture from outside
+public:  // table rows reach the fixture from outside
     void SetUp() override
     {
         platform::SetProgramDir(dir.path());
         toolkit::SetDialogs(&dialogs);
         std::filesystem::create_directories(dir.file("misc"));
         form = std::make_unique<TForm1>();
-        // The settings a station starts with when prefer.ini holds nothing.
         form->LoadSettings(".\\misc\\prefer.ini");
         dialog = std::make_unique<TfrmSetting>();
         password = std::make_unique<TForm2>();
-        dialog->MainWindow = form.get();
+        dialog->MainWindow = password->MainWindow = form.get();
         dialog->PasswordDialog = password.get();
-        password->MainWindow = form.get();
         password->SettingDialog = dialog.get();
         dialogs.Clear();
     }
@@ -39,12 +36,8 @@ public:  // the table-driven cases reach the fixture from outside
         form.reset();
         toolkit::SetDialogs(nullptr);
     }
-    void allowFastBlankCheck(int value = 1)
-    {
-        RegWriteInteger(ui::kFastBlankKey, ui::kFastBlankValue, value);
-    }
+    void allowFastBlankCheck(int value = 1) { RegWriteInteger(ui::kFastBlankKey, ui::kFastBlankValue, value); }
     void show() { dialog->DoShow(); }
-    // Writes a file of `bytes` bytes and returns its path.
     std::string makeFile(const std::string& relative, size_t bytes = 16)
     {
         dir.write(relative, std::string(bytes, 'x'));
