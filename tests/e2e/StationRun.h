@@ -42,7 +42,6 @@ inline std::string SearchPath()
     return std::string(path ? path : "/usr/bin:/bin") + ":/usr/local/sbin:/usr/sbin:/sbin";
 }
 
-// What an outside FAT tool said about a disk file.
 struct ToolRun {
     bool ok = false;
     std::string output;
@@ -82,10 +81,7 @@ inline bool InOrder(const std::vector<std::string>& all, const std::vector<std::
     }
     return true;
 }
-inline bool Matches(const std::string& text, const std::string& pattern)
-{
-    return std::regex_match(text, std::regex(pattern));
-}
+inline bool Matches(const std::string& text, const std::string& pattern) { return std::regex_match(text, std::regex(pattern)); }
 
 inline std::string ReadFile(const std::string& path)
 {
@@ -121,9 +117,9 @@ inline int FormatToolCalls(const testsupport::SimStation& station)
 inline sim::FlashProfile ThirtyBadBlocks()
 {
     sim::FlashProfile profile = sim::Nand128M();
-    profile.factoryBadBlocks.clear();
+    profile.factoryBadBlocks.resize(30);
     for (uint32_t b = 0; b < 30; ++b)
-        profile.factoryBadBlocks.push_back(100 + b * 7);
+        profile.factoryBadBlocks[b] = 100 + b * 7;
     profile.pageFaults.clear();
     return profile;
 }

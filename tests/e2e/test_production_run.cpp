@@ -16,43 +16,48 @@ TEST_F(WholeRun, NandDeviceIsProgrammedFormattedLabelledAndFilled)
     MakeFile("extra/UPDATE.BIN", "never copied");
     MakeFile("readme.txt", "hello device\n");
     SetCopyList({"readme.txt", "music", "extra/UPDATE.BIN"});
+    form->chkISOupgrade->SetEnabled(true);
+    RecordPanel();
     auto device = Run(sim::Nand128M());
 
     EXPECT_EQ(Status(0), "successful");
     EXPECT_EQ(Color(0), toolkit::clBlue);
     EXPECT_EQ(form->ProgressBar1->MaxValue(), 100) << "no blanking check: 0..100";
-    EXPECT_EQ(form->ProgressBar1->Progress(), 100);
+    EXPECT_THAT(Steps(), ::testing::ElementsAreArray({2, 5, 10, 17, 20, 21, 25, 30, 35, 75, 80, 85, 95, 100}));
+    EXPECT_TRUE(InOrder(Captions(), {"FILE Writing...", "Bad Block Check...", "Write CFG", "FSM init",
+                                     "Program Write Setup...", "Program Writing...(program.bin)",
+                                     "Program Write End...", "Prefer Write Setup...", "Prefer Writing...",
+                                     "Prefer Write End...", "Start Disk", "FormatFAT16...", "Copy Files...",
+                                     "successful"}))
+        << ::testing::PrintToString(Captions());
     EXPECT_TRUE(form->ProgressBar1->Visible());
-    EXPECT_TRUE(form->infoImage1->Visible());
     EXPECT_EQ(form->infoImage1->Picture(), platform::ProgramPath("misc/success.bmp"));
+    EXPECT_TRUE(form->infoImage1->Visible());
     EXPECT_EQ(form->TextP1->Caption(), "<0-0-0>");
     const uint64_t sectors = device->diskSectors(sim::SimulatedDevice::Disk::User);
     ASSERT_GT(sectors, 0u);
     const std::string mb = std::to_string((sectors - 1) / 2048);
     EXPECT_TRUE(Matches(form->TextF1->Caption(), mb + "MB, [0-9]+Sec")) << form->TextF1->Caption();
+    EXPECT_EQ(form->lblsiosize->Caption(), mb + "MB");
     EXPECT_EQ(Counters(), "1/1/0");
     ExpectIdle();
-    EXPECT_EQ(form->lblsiosize->Caption(), mb + "MB");
     EXPECT_TRUE(LogHas("D Port:0-0-0"));
     EXPECT_TRUE(LogHas("D success!"));
 
-    // The description, the CFG block, the loader init and both data streams reached the device.
     EXPECT_TRUE(device->fsmInitDone());
     const auto streams = device->streams();
-    ASSERT_GE(streams.size(), 2u);
+    ASSERT_EQ(streams.size(), 2u);
     EXPECT_TRUE(streams[0].ended && streams[1].ended);
     EXPECT_EQ(streams[0].received, std::filesystem::file_size(station->file(sim::kKitFirmware)));
     EXPECT_EQ(streams[1].received, std::filesystem::file_size(station->file(sim::kKitPrefer)));
 
     // A clean FAT volume with the label and the copied files only.
     const std::string disk = device->userDiskPath();
-    ASSERT_FALSE(disk.empty());
     const ToolRun check = CheckVolumeFile(disk);
     EXPECT_TRUE(check.ok) << check.output;
     EXPECT_THAT(VolumeLabelOf(disk), HasSubstr("MY_AUDIO"));
     const std::string root = ListVolume(disk);
-    for (const char* copied : {"readme.txt", "music"})
-        EXPECT_THAT(root, HasSubstr(copied));
+    EXPECT_THAT(root, HasSubstr("music"));
     for (const char* kept : {"UPDATE.BIN", "program.bin", "prefer.dat"})
         EXPECT_THAT(root, Not(HasSubstr(kept)));
     EXPECT_THAT(ListVolume(disk, "::/music/album"), HasSubstr("track.wav"));
@@ -64,10 +69,8 @@ struct Variant {
     const char* name;
     const char* status;
     const char* result; // pattern of the result text
-    Setup setup = nullptr;
+    Setup setup;
     sim::FlashProfile (*profile)() = sim::Nand128M;
-    uint8_t port = 0;
-    const char* portText = "<0-0-0>";
 };
 void PrintTo(const Variant& v, std::ostream* os) { *os << v.name; }
 class RunVariant : public StationRun, public ::testing::WithParamInterface<Variant> {};
@@ -75,24 +78,19 @@ class RunVariant : public StationRun, public ::testing::WithParamInterface<Varia
 TEST_P(RunVariant, EndsWithItsResult)
 {
     const Variant& v = GetParam();
-    if (v.setup)
-        v.setup(*form, *station);
+    v.setup(*form, *station);
     RecordPanel();
-    auto device = Run(v.profile(), {}, v.port);
+    auto device = Run(v.profile());
     EXPECT_EQ(Status(0), v.status);
     EXPECT_EQ(Color(0), toolkit::clBlue);
+    EXPECT_TRUE(LogHas("D success!"));
+    EXPECT_TRUE(Matches(form->TextF1->Caption(), v.result)) << form->TextF1->Caption();
     // The blanking check alone scales the gauge to 400 (its steps at B + 5 and B + 75).
     const bool blanking = form->chkBlankCheck->Checked();
     EXPECT_EQ(form->ProgressBar1->MaxValue(), blanking ? 400 : 100);
     EXPECT_EQ(form->ProgressBar1->Progress(), form->ProgressBar1->MaxValue());
     EXPECT_EQ(device->countOf(0xEF93) > 0, blanking) << "page scans of the blanking check";
-    if (blanking) {
-        EXPECT_THAT(Steps(), ::testing::IsSupersetOf({305, 375}));
-    }
-    EXPECT_TRUE(LogHas("D success!"));
-    EXPECT_TRUE(Matches(form->TextF1->Caption(), v.result)) << form->TextF1->Caption();
-    EXPECT_EQ(form->TextP1->Caption(), v.portText);
-    EXPECT_TRUE(LogHas("D Port:" + std::string(v.portText).substr(1, 5)));
+    EXPECT_TRUE(!blanking || ::testing::Value(Steps(), ::testing::IsSupersetOf({305, 375})));
     EXPECT_EQ(form->infoImage1->Visible(), std::filesystem::exists(station->file(sim::kKitSuccessBmp)));
     EXPECT_EQ(FormatToolCalls(*station), 0);
     if (!form->chkFwUpgrade->Checked()) {
@@ -102,57 +100,34 @@ TEST_P(RunVariant, EndsWithItsResult)
         EXPECT_TRUE(CheckVolumeFile(device->userDiskPath()).ok);
         EXPECT_THAT(VolumeLabelOf(device->userDiskPath()), HasSubstr("MY_AUDIO"));
     }
-    if (form->bUseImgFile) {
-        EXPECT_THAT(VolumeLabelOf(device->hiddenDiskPath()), HasSubstr("IMAGED"));
-    }
-    if (v.profile == sim::NandUnlisted) {
-        EXPECT_EQ(device->flashDescription(), sim::FlashRecordFor(sim::DefaultRecordProfile(), false));
-    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Runs, RunVariant,
     ::testing::Values(
-        Variant{"OnUsbPort3", "successful", "[0-9]+MB, [0-9]+Sec", nullptr, sim::Nand128M, 3, "<1-0-3>"},
-        Variant{"UnknownFlashTakesTheDefaultDescription", "successful", "[0-9]+MB, [0-9]+Sec", nullptr,
-                sim::NandUnlisted},
         Variant{"WithoutFirmwareEndsAfterTheTables", "successful", "0MB, [0-9]+Sec",
                 [](TForm1& f, testsupport::SimStation&) { f.chkFwUpgrade->SetChecked(false); }},
         // Factory-bad blocks 3 and 517 of 1 x 1000 usable blocks.
         Variant{"ClearFlashShowsTheBadBlocks", "successful", "2/1000, [0-9]+MB, [0-9]+Sec",
                 [](TForm1& f, testsupport::SimStation&) { f.chkClearFlash->SetChecked(true); }},
-        // No shortfall allowed: 998 good of 1024 blocks is degraded.
-        Variant{"Degraded", "successful(Degrade)", "[0-9]+MB, [0-9]+Sec",
-                [](TForm1& f, testsupport::SimStation&) { f.AllowErrorRate = 0; }},
-        Variant{"BadBlockRateAtTheThreshold", "successful", "[0-9]+MB, [0-9]+Sec",
-                [](TForm1& f, testsupport::SimStation&) { f.iBadThreshold = 3; f.AllowErrorRate = 10; },
+        // A bad-block rate at the threshold passes; no shortfall allowed makes it degraded.
+        Variant{"DegradedAtTheBadBlockThreshold", "successful(Degrade)", "[0-9]+MB, [0-9]+Sec",
+                [](TForm1& f, testsupport::SimStation&) { f.iBadThreshold = 3; f.AllowErrorRate = 0; },
                 ThirtyBadBlocks},
         // With both scan boxes checked only the blanking check runs.
         Variant{"BlankingCheck", "successful", "[0-9]+/1000, [0-9]+MB, [0-9]+Sec",
-                [](TForm1& f, testsupport::SimStation&) {
+                [](TForm1& f, testsupport::SimStation& s) {
                     f.chkBlankCheck->SetChecked(true);
                     f.chkClearFlash->SetChecked(true);
                     f.iScanLevel = 0;
+                    std::filesystem::remove(s.file(sim::kKitSuccessBmp)); // a missing picture is no failure
                 }},
-        Variant{"MissingResultPictureIsNoFailure", "successful", "[0-9]+MB, [0-9]+Sec",
-                [](TForm1&, testsupport::SimStation& s) { std::filesystem::remove(s.file(sim::kKitSuccessBmp)); }},
         // A 108 MB system area leaves a 16 MB disk, labelled but not formatted.
         Variant{"SmallDiskIsNotFormatted", "successful", "16MB, [0-9]+Sec",
                 [](TForm1& f, testsupport::SimStation& s) {
                     f.SystemAreachk->SetChecked(true);
                     f.SystemAreaComBo->SetItemIndex(26);
                     BreakFormatTool(s);
-                }},
-        // The image is written raw onto the hidden disk; its size is the result's.
-        Variant{"HiddenDiskFromAnImageFile", "successful", "4MB, [0-9]+Sec",
-                [](TForm1& f, testsupport::SimStation& s) {
-                    f.eDeviceFeature = 2;
-                    f.iHideDiskRatio = 50;
-                    f.bUseImgFile = true;
-                    f.ImageFile = MakeFile(s, "hidden.img", "");
-                    std::filesystem::resize_file(f.ImageFile, 4u << 20);
-                    ASSERT_TRUE(platform::FormatVolume(f.ImageFile, 0, true).ok);
-                    ASSERT_TRUE(platform::WriteVolumeLabel(f.ImageFile, "IMAGED").ok);
                 }}),
     [](const ::testing::TestParamInfo<Variant>& info) { return std::string(info.param.name); });
 
@@ -168,12 +143,9 @@ TEST_F(WholeRun, HiddenDiskModeLeavesTwoVolumes)
     form->HideFileList.Assign({station->file("secret/key.txt"), station->file("secret/docs")});
     auto device = Run(sim::Nand128M());
     ASSERT_EQ(Status(0), "successful");
-    EXPECT_TRUE(LogHas("D success!"));
-    EXPECT_EQ(form->ProgressBar1->Progress(), 100);
 
     const std::string user = device->userDiskPath(), hidden = device->hiddenDiskPath();
     ASSERT_FALSE(user.empty() || hidden.empty());
-    EXPECT_NE(user, hidden);
     for (const std::string& disk : {user, hidden}) {
         const ToolRun check = CheckVolumeFile(disk);
         EXPECT_TRUE(check.ok) << disk << "\n" << check.output;
@@ -209,9 +181,6 @@ TEST_F(WholeRun, EightDevicesAtOnceAreCountedExactly)
         EXPECT_TRUE(LogHas(letter + (ok ? " success!" : " fail!")));
     }
     EXPECT_EQ(success, 6);
-    EXPECT_EQ(form->iTotalCount, 8);
-    EXPECT_EQ(form->iSuccessCount, 6);
-    EXPECT_EQ(form->iFailCount, 2);
     EXPECT_EQ(Counters(), "8/6/2");
     ExpectIdle();
     for (int i : {0, 1, 3, 4, 6, 7})
