@@ -11,8 +11,8 @@
 
 using platform::Direction;
 using testsupport::ScriptedAnswer;
-using ::testing::ElementsAre;
 using ::testing::Each;
+using Bytes = std::vector<uint8_t>;
 
 namespace {
 
@@ -38,21 +38,18 @@ void PrintTo(const Row& row, std::ostream* os) { *os << row.name; }
 
 #define H(expr) [](HANDLE h) { return int(expr); }
 #define L(expr) [](HANDLE) { return int(expr); }
+// clang-format off
 const std::vector<Row> kCommands = {
     {"ReadFlashIdByDrive", L(cmd_bReadFlashIdByDrive(kLetter, g_out)), {0xEF, 0x70}, 6, In, 5, 12, Transfer, true},
     {"ReadFlashId", H(cmd_bReadFlashId(h, g_out)), {0xEF, 0x70}, 6, In, 5, 12, Transfer},
-    {"ReadPages", H(cmd_bReadPages(h, 0x01020304, 1, 0xAA55, 2, 3, 5, 0x30, g_out, 1, 128)),
-     {0xEF, 0x93, 1, 2, 3, 4, 0, 1, 0xAA, 0x55, 2, 3, 5, 0x30, 1, 0}, 16, In, 129, 30, Status},
+    {"ReadPages", H(cmd_bReadPages(h, 0x01020304, 1, 0xAA55, 2, 3, 5, 0x30, g_out, 1, 128)), {0xEF, 0x93, 1, 2, 3, 4, 0, 1, 0xAA, 0x55, 2, 3, 5, 0x30, 1, 0}, 16, In, 129, 30, Status},
     {"CheckBlock", H(cmd_bCheckBlock(h, 0x0A0B0C0D, 1)), {0xEF, 0x94, 10, 11, 12, 13, 0, 1}, 10, In, 1, 12, Status},
-    {"WritePage", H(cmd_bWritePage(h, 0x11223344, g_data, 2048, 0x5A)),
-     {0xEE, 0x95, 0x11, 0x22, 0x33, 0x44, 0, 1, 0x5A}, 10, Out, 2048, 10, Transfer},
-    {"ReadPage", H(cmd_bReadPage(h, 0x11223344, 0x0203, g_data, 4096, 7)),
-     {0xEF, 0x96, 0x11, 0x22, 0x33, 0x44, 2, 3, 7}, 10, In, 4096, 12, Transfer},
+    {"WritePage", H(cmd_bWritePage(h, 0x11223344, g_data, 2048, 0x5A)), {0xEE, 0x95, 0x11, 0x22, 0x33, 0x44, 0, 1, 0x5A}, 10, Out, 2048, 10, Transfer},
+    {"ReadPage", H(cmd_bReadPage(h, 0x11223344, 0x0203, g_data, 4096, 7)), {0xEF, 0x96, 0x11, 0x22, 0x33, 0x44, 2, 3, 7}, 10, In, 4096, 12, Transfer},
     {"FsmInit", H(cmd_bFsmInit(h)), {0xEF, 0x97}, 6, In, 1, 10, Transfer},
     {"ReadCapacity", H(cmd_bReadCapacity(h, &g_u1, &g_u2)), {0x25}, 6, In, 8, 12, Transfer},
     {"IsChipModeByDrive", L(cmd_bIsChipModeByDrive(kLetter)), {0xEF, 0x82}, 6, In, 4, 12, Model, true},
-    // No data, yet marked data-in like every buffered request.
-    {"ResetByDrive", L(cmd_bResetByDrive(kLetter)), {0xEF, 0x81}, 6, In, 0, 12, Transfer, true},
+    {"ResetByDrive", L(cmd_bResetByDrive(kLetter)), {0xEF, 0x81}, 6, In, 0, 12, Transfer, true}, // no data, still data-in
     {"Inquiry", L(cmd_bInquiry(kLetter)), {0x12}, 6, In, 36, 12, AlwaysOne, true},
     {"FwUploadBegin", H(cmd_bFwUploadBegin(h, 0x12345)), {0xEF, 0x77, 0, 1, 0x23, 0x45}, 6, In, 1, 12, Transfer},
     {"FwUploadChunk", H(cmd_bFwUploadChunk(h, g_data, 2048)), {0xEE, 0x78}, 6, Out, 2048, 12, Transfer},
@@ -70,8 +67,7 @@ const std::vector<Row> kCommands = {
     {"SetFlashModuleNo", H(cmd_bSetFlashModuleNo(h, 9)), {0xEF, 0x8D, 9}, 6, In, 1, 12, Status},
     {"StartDisk", H(cmd_bStartDisk(h)), {0xEF, 0x73}, 6, In, 2, 30, Status},
     {"ChangeToHiddenDisk", H(cmd_bChangeToHiddenDisk(h)), {0xEF, 0x92}, 6, In, 1, 12, Status},
-    {"ReadBlockBitmap", H(cmd_bReadBlockBitmap(h, g_data, 0x2000)), {0xEF, 0x98, 0, 0, 0x20, 0}, 10, In, 0x2000,
-     30, Transfer},
+    {"ReadBlockBitmap", H(cmd_bReadBlockBitmap(h, g_data, 0x2000)), {0xEF, 0x98, 0, 0, 0x20, 0}, 10, In, 0x2000, 30, Transfer},
     {"IsChipMode", H(cmd_bIsChipMode(h)), {0xEF, 0x85}, 6, In, 4, 12, Model},
     {"GetB0", H(cmd_bGetB0(h, g_out)), {0xEF, 0xB0}, 6, In, 1, 12, Transfer},
     {"Get8B", H(cmd_bGet8B(h, g_out)), {0xEF, 0x8B}, 6, In, 1, 12, Transfer},
@@ -83,12 +79,11 @@ const std::vector<Row> kCommands = {
     {"Get9C", H(cmd_Get9C(h)), {0xEF, 0x9C}, 6, In, 1, 12, Reply},
     {"ReadArea", H(cmd_bReadArea(h, 0x0102, 8, g_data)), {0xEF, 0x9D, 1, 2, 0, 8}, 6, In, 2048, 10, Transfer},
     {"WriteArea", H(cmd_bWriteArea(h, 0x0304, 2, g_data)), {0xEE, 0x9E, 3, 4, 0, 2}, 6, Out, 512, 10, Transfer},
-    {"Write10", H(cmd_bWrite10(h, g_data, 512, 0xABCDEF, 64)), {0x2A, 0, 0, 0xAB, 0xCD, 0xEF, 0, 0, 0x40, 0}, 10,
-     Out, 32768, 12, Transfer},
-    {"Read10", H(cmd_bRead10(h, g_data, 2048, 0x10, 3)), {0x28, 0, 0, 0, 0, 0x10, 0, 0, 3, 0}, 10, In, 6144, 12,
-     Transfer},
+    {"Write10", H(cmd_bWrite10(h, g_data, 512, 0xABCDEF, 64)), {0x2A, 0, 0, 0xAB, 0xCD, 0xEF, 0, 0, 0x40, 0}, 10, Out, 32768, 12, Transfer},
+    {"Read10", H(cmd_bRead10(h, g_data, 2048, 0x10, 3)), {0x28, 0, 0, 0, 0, 0x10, 0, 0, 3, 0}, 10, In, 6144, 12, Transfer},
     {"StopUnit", H(cmd_bStopUnit(h)), {0x1B}, 6, In, 0, 12, Transfer},
 };
+// clang-format on
 #undef H
 #undef L
 
@@ -119,38 +114,23 @@ TEST_P(CommandTableTest, SendsItsExactRequestAndFormsItsResultOrZeroWithoutADevi
     EXPECT_EQ(c.length, row.length);
     EXPECT_EQ(c.timeoutSeconds, row.timeout);
     EXPECT_EQ(c.bufferGiven, row.length > 0);
-    if (row.direction == Out) {
+    if (row.direction == Out)
         EXPECT_EQ(c.data, std::vector<uint8_t>(g_data, g_data + row.length));
-    }
     EXPECT_EQ(transport.use_count(), usersBefore) << "by-letter commands close the drive they opened";
 
-    switch (row.form) {
-    case Transfer:
-        EXPECT_EQ(run(row.call, {{0x00}, true}), 1);
-        EXPECT_EQ(run(row.call, {{0x01}, false}), 0);
-        break;
-    case Status: // only bit 0 of the status byte counts, and only after a good transfer
-        EXPECT_NE(run(row.call, {{0x01}, true}), 0);
-        EXPECT_NE(run(row.call, {{0xFF}, true}), 0);
-        EXPECT_EQ(run(row.call, {{0x00}, true}), 0);
-        EXPECT_EQ(run(row.call, {{0xFE}, true}), 0);
-        EXPECT_EQ(run(row.call, {{0x01}, false}), 0);
-        break;
-    case Reply:
-        EXPECT_EQ(run(row.call, {{0x02}, true}), 2);
-        EXPECT_EQ(run(row.call, {{0xFE}, true}), 0xFE);
-        EXPECT_EQ(run(row.call, {{0x02}, false}), 0);
-        break;
-    case Model:
-        EXPECT_EQ(run(row.call, {{'6', '2', '0', '5'}, true}), 1);
-        EXPECT_EQ(run(row.call, {{'6', '2', '0', '6'}, true}), 0);
-        EXPECT_EQ(run(row.call, {{'6', '2', '0'}, true}), 0);
-        EXPECT_EQ(run(row.call, {{'6', '2', '0', '5'}, false}), 0) << "a failed transfer leaves a zeroed reply";
-        break;
-    case AlwaysOne:
-        EXPECT_EQ(run(row.call, {{0x00}, true}), 1);
-        EXPECT_EQ(run(row.call, {{0x00}, false}), 1);
-        break;
+    // The result per reply and transfer outcome (-1: any nonzero); only bit 0 of a status byte counts.
+    using Expect = std::tuple<std::vector<uint8_t>, bool, int>;
+    const std::vector<Expect> expects[] = {
+        /* Transfer */ {{{0x00}, true, 1}, {{0x01}, false, 0}},
+        /* Status */ {{{0x01}, true, -1}, {{0xFF}, true, -1}, {{0x00}, true, 0}, {{0xFE}, true, 0}, {{0x01}, false, 0}},
+        /* Reply */ {{{0x02}, true, 2}, {{0xFE}, true, 0xFE}, {{0x02}, false, 0}},
+        /* Model */ {{{'6', '2', '0', '5'}, true, 1}, {{'6', '2', '0', '6'}, true, 0}, {{'6', '2', '0'}, true, 0},
+                     {{'6', '2', '0', '5'}, false, 0}},
+        /* AlwaysOne */ {{{0x00}, true, 1}, {{0x00}, false, 1}},
+    };
+    for (const auto& [reply, ok, result] : expects[row.form]) {
+        const int got = run(row.call, {reply, ok});
+        EXPECT_EQ(result < 0 ? got != 0 : got == result, true) << int(reply[0]) << (ok ? " ok: " : " failed: ") << got;
     }
 
     // Without a device nothing is sent and the result is 0.
@@ -168,9 +148,9 @@ TEST_P(CommandTableTest, SendsItsExactRequestAndFormsItsResultOrZeroWithoutADevi
 INSTANTIATE_TEST_SUITE_P(EveryCommand, CommandTableTest, ::testing::ValuesIn(kCommands),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(CommandTest, DirectReadsLandInTheCallersBuffer)
+TEST_F(CommandTest, RepliesLandInTheCallersOutputsAndFailuresZeroThem)
 {
-    const std::vector<std::function<int(uint8_t*)>> reads = {
+    const std::function<int(uint8_t*)> reads[] = {
         [this](uint8_t* b) { return cmd_bReadInfoSector(handle, b); },
         [this](uint8_t* b) { return cmd_bRead99(handle, b); },
         [this](uint8_t* b) { return cmd_bReadBlockBitmap(handle, b, 1024); },
@@ -178,33 +158,13 @@ TEST_F(CommandTest, DirectReadsLandInTheCallersBuffer)
         [this](uint8_t* b) { return cmd_bReadPage(handle, 0, 1, b, 2048, 0); },
         [this](uint8_t* b) { return cmd_bRead10(handle, b, 512, 0, 1); },
     };
-    for (size_t i = 0; i < reads.size(); ++i) {
-        std::vector<uint8_t> buffer(2048, 0);
+    for (const auto& read : reads) {
+        Bytes buffer(2048, 0);
         transport->push({{0xA5, 0x5A, 0x3C}, true});
-        EXPECT_EQ(reads[i](buffer.data()), 1) << i;
-        EXPECT_THAT(std::vector<uint8_t>(buffer.begin(), buffer.begin() + 4), ElementsAre(0xA5, 0x5A, 0x3C, 0)) << i;
+        EXPECT_EQ(read(buffer.data()), 1);
+        EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + 4), (Bytes{0xA5, 0x5A, 0x3C, 0}));
     }
-}
 
-TEST_F(CommandTest, FlashIdIsStoredReversedAlsoAfterAFailedTransfer)
-{
-    for (bool byLetter : {false, true})
-        for (bool ok : {true, false}) {
-            uint8_t id[5] = {0xEE, 0xEE, 0xEE, 0xEE, 0xEE};
-            transport->push({{1, 2, 3, 4, 5}, ok});
-            EXPECT_EQ(byLetter ? cmd_bReadFlashIdByDrive(kLetter, id) : cmd_bReadFlashId(handle, id), ok ? 1 : 0);
-            const std::vector<uint8_t> expected = ok ? std::vector<uint8_t>{5, 4, 3, 2, 1} : std::vector<uint8_t>(5, 0);
-            EXPECT_EQ(std::vector<uint8_t>(id, id + 5), expected);
-        }
-    uint8_t id[5] = {9, 9, 9, 9, 9};
-    EXPECT_EQ(cmd_bReadFlashId(INVALID_HANDLE_VALUE, id), 0);
-    platform::DriveMap::global().release(kLetter);
-    EXPECT_EQ(cmd_bReadFlashIdByDrive(kLetter, id), 0);
-    EXPECT_THAT(id, Each(9)) << "left alone when nothing opens";
-}
-
-TEST_F(CommandTest, OutputsAreBigEndianValuesAndZeroAfterAFailedTransfer)
-{
     uint32_t lastLba = 1, blockLength = 1;
     transport->push({{0x00, 0x01, 0xE3, 0xFF, 0x00, 0x00, 0x02, 0x00}, true});
     EXPECT_EQ(cmd_bReadCapacity(handle, &lastLba, &blockLength), 1);
@@ -215,19 +175,27 @@ TEST_F(CommandTest, OutputsAreBigEndianValuesAndZeroAfterAFailedTransfer)
     EXPECT_EQ(lastLba + blockLength, 0u);
 
     uint8_t out = 0x77;
-    transport->push({{0x5A}, true});
-    EXPECT_EQ(cmd_bGet8B(handle, &out), 1);
-    EXPECT_EQ(out, 0x5A);
     transport->push({{0x5A}, false});
     EXPECT_EQ(cmd_bGet8B(handle, &out), 0);
     EXPECT_EQ(out, 0);
-    out = 0x77;
-    EXPECT_EQ(cmd_bGetB0(INVALID_HANDLE_VALUE, &out), 0);
-    EXPECT_EQ(out, 0);
+}
+
+TEST_F(CommandTest, FlashIdIsStoredReversedAlsoAfterAFailedTransfer)
+{
+    for (bool byLetter : {false, true})
+        for (bool ok : {true, false}) {
+            uint8_t id[5] = {0xEE, 0xEE, 0xEE, 0xEE, 0xEE};
+            transport->push({{1, 2, 3, 4, 5}, ok});
+            EXPECT_EQ(byLetter ? cmd_bReadFlashIdByDrive(kLetter, id) : cmd_bReadFlashId(handle, id), ok ? 1 : 0);
+            EXPECT_EQ(std::vector<uint8_t>(id, id + 5), ok ? Bytes({5, 4, 3, 2, 1}) : Bytes(5, 0));
+        }
+    uint8_t id[5] = {9, 9, 9, 9, 9};
+    platform::DriveMap::global().release(kLetter);
+    EXPECT_EQ(cmd_bReadFlashIdByDrive(kLetter, id), 0);
+    EXPECT_THAT(id, Each(9)) << "left alone when nothing opens";
 }
 
 struct ScanCase { int perPage; uint32_t count, pagesPerBlock, moved; };
-
 class ScanTest : public CommandTest, public ::testing::WithParamInterface<ScanCase> {};
 
 TEST_P(ScanTest, MovesStatusPlusResultsAndCopiesResultsOnlyOnSuccess)
@@ -237,13 +205,11 @@ TEST_P(ScanTest, MovesStatusPlusResultsAndCopiesResultsOnlyOnSuccess)
     std::vector<uint8_t> reply(sc.moved);
     for (uint32_t i = 0; i < sc.moved; ++i)
         reply[i] = static_cast<uint8_t>(i ? i : 0x01);
-    auto scan = [&](std::vector<uint8_t>& out) {
-        return cmd_bReadPages(handle, 7, sc.count, 0, 1, 3, 0, 0, out.data(), sc.perPage, sc.pagesPerBlock);
-    };
-
     std::vector<uint8_t> out(copied + 1, 0xCC);
+    auto scan = [&] { return cmd_bReadPages(handle, 7, sc.count, 0, 1, 3, 0, 0, out.data(), sc.perPage, sc.pagesPerBlock); };
+
     transport->push({reply, true});
-    EXPECT_EQ(scan(out), 1);
+    EXPECT_EQ(scan(), 1);
     EXPECT_EQ(transport->calls().back().length, sc.moved);
     for (uint32_t i = 0; i < copied; ++i)
         ASSERT_EQ(out[i], static_cast<uint8_t>(i + 1)) << i;
@@ -254,14 +220,14 @@ TEST_P(ScanTest, MovesStatusPlusResultsAndCopiesResultsOnlyOnSuccess)
     transport->push({reply, true});
     reply[0] = 0x01;
     transport->push({reply, false});
-    EXPECT_EQ(scan(out), 0);
-    EXPECT_EQ(scan(out), 0);
+    EXPECT_EQ(scan(), 0);
+    EXPECT_EQ(scan(), 0);
     EXPECT_THAT(out, Each(0xCC)) << "a failing status or transfer leaves the output untouched";
 }
 
 INSTANTIATE_TEST_SUITE_P(Lengths, ScanTest,
-                         ::testing::Values(ScanCase{1, 1, 128, 129}, ScanCase{0, 1, 128, 2}, ScanCase{1, 1, 512, 513},
-                                           ScanCase{1, 1, 1023, 1024}, ScanCase{0, 16, 256, 17}));
+                         ::testing::Values(ScanCase{1, 1, 128, 129}, ScanCase{0, 1, 128, 2}, ScanCase{1, 1, 1023, 1024},
+                                           ScanCase{0, 16, 256, 17}));
 
 TEST_F(CommandTest, LengthsPastTheBufferAreRefusedUnsent)
 {
@@ -272,10 +238,7 @@ TEST_F(CommandTest, LengthsPastTheBufferAreRefusedUnsent)
     EXPECT_EQ(cmd_bWrite10(handle, g_data, 0x20000, 0, 0xFFFF), 0) << "would wrap a 32-bit length";
     EXPECT_EQ(cmd_bWriteData(handle, nullptr, 16), 0) << "no buffer for announced data";
     EXPECT_EQ(transport->callCount(), 0u);
-}
 
-TEST_F(CommandTest, SetSysAreaSizeReportsOnStandardOutput)
-{
     transport->push({{0}, true});
     ::testing::internal::CaptureStdout();
     EXPECT_EQ(cmd_bSetSysAreaSize(handle, 4), 1);
