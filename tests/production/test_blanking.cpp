@@ -31,11 +31,13 @@ protected:
 TEST_F(StopRule, NoGoodBlockStopsWhenThePagesPassTheLevelsLimit)
 {
     // 49024 / 64 = 766: Level 1 stops after block 767; the other levels (16000 / 64 = 250)
-    // after block 251 of the pass with the limit.
+    // after block 251 of the pass with the limit. Level 7, the override or one good block
+    // keep the scan going.
     const struct {
         const char* name;
         BlankingSettings settings;
         size_t scans;
+        int result = 0, override = 0, good = -1;
     } cases[] = {
         {"Level 1", Level(0), 768},
         {"Level 2: all marked in pass 1, skipped in pass 2", Level(1), 1000},
@@ -44,33 +46,26 @@ TEST_F(StopRule, NoGoodBlockStopsWhenThePagesPassTheLevelsLimit)
         {"Level 5: first step only", Level(4), 252},
         {"Level 6: pass A and B run whole", Level(5, 0), 1000 + 1000 + 252},
         {"Level 6 read twice", Level(5, 2), 252},
+        {"Level 7", Level(6), 2000, 1},
+        {"override", Level(0), 1000, 1, 1},
+        {"one good block", Level(0), 1000, 1, 0, 700},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const size_t before = Scans();
+        thread->bBlocksPerChipOverride = c.override;
+        goodBlocks = {uint32_t(c.good)};
         status.SetCaption("");
-        EXPECT_EQ(BlankingCheck(*thread, 5, 305, c.settings), 0);
-        EXPECT_EQ(status.Caption(), "Too many bad block");
+        EXPECT_EQ(BlankingCheck(*thread, 5, 305, c.settings), c.result);
+        EXPECT_EQ(status.Caption(), c.result ? status.Caption() : "Too many bad block");
         EXPECT_EQ(Scans() - before, c.scans);
+        std::vector<uint8_t> expected(1024, 0);
+        if (c.good >= 0)
+            expected[size_t(c.good)] = 0xFF;
+        if (c.result) {
+            EXPECT_EQ(Table(), expected);
+        }
     }
-}
-
-TEST_F(StopRule, Level7TheOverrideAndOneGoodBlockKeepTheScanGoing)
-{
-    EXPECT_EQ(BlankingCheck(*thread, 5, 305, Level(6)), 1);
-    EXPECT_EQ(Scans(), 2000u);
-    EXPECT_EQ(Table(), std::vector<uint8_t>(1024, 0));
-    thread->bBlocksPerChipOverride = 1;
-    EXPECT_EQ(BlankingCheck(*thread, 5, 305, Level(0)), 1);
-    EXPECT_EQ(Scans(), 3000u);
-
-    thread->bBlocksPerChipOverride = 0;
-    goodBlocks = {700};
-    EXPECT_EQ(BlankingCheck(*thread, 5, 305, Level(0)), 1);
-    EXPECT_EQ(Scans(), 4000u);
-    std::vector<uint8_t> expected(1024, 0);
-    expected[700] = 0xFF;
-    EXPECT_EQ(Table(), expected);
 }
 
 class Progress : public RecordingScanTest {
@@ -161,26 +156,6 @@ TEST_F(Progress, FastCheckRefusalIsABadBlockAndUnsoundGeometryIsRefused)
     thread->iPagesPerBlock = 1024; // more page bytes than a scan reply holds
     EXPECT_EQ(BlankingCheck(*thread, 5, 305, Level(0)), 0);
     EXPECT_EQ(drive.transport->callCount(), before);
-}
-
-TEST_F(Progress, SettingsComeFromTheWindowAndTheThread)
-{
-    struct SettingsWindow : prodtest::FakeWindow {
-        int ScanLevel() override { return 6; }
-        int Pattern() override { return 0x5AA5; }
-        int PageSkip() override { return 2; }
-        int PageModeSel() override { return 7; }
-        int ReadTimes() override { return 3; }
-        bool FastBlankCheck() override { return true; }
-    } settingsWindow;
-    production::SetWindowLink(&settingsWindow);
-    thread->bSpecialScan = 1;
-    const BlankingSettings s = ReadBlankingSettings(*thread);
-    EXPECT_EQ(std::vector<uint32_t>({s.scanLevel, s.pattern, s.pageSkip, s.pageMode, s.readTimes}),
-              std::vector<uint32_t>({6, 0x5AA5, 2, 7, 3}));
-    EXPECT_TRUE(s.fastCheck);
-    EXPECT_TRUE(s.specialScan);
-    production::SetWindowLink(&window);
 }
 
 } // namespace

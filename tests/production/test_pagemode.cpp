@@ -27,12 +27,7 @@ std::string Hex(const char* format, unsigned value)
 
 TEST(PageMode, PageTestAndChoice)
 {
-    const struct {
-        uint8_t table, ecc;
-        int32_t pages;
-        uint32_t threshold;
-        int expected;
-    } cases[] = {
+    const struct { uint8_t table, ecc; int32_t pages; uint32_t threshold; int expected; } cases[] = {
         {0xFF, 250, 1, 4, 0}, // 5 bit errors on a used page
         {0x00, 250, 1, 4, 1}, // the same on an unused page
         {0xFE, 250, 1, 4, 1}, // only 0xFF marks a used page

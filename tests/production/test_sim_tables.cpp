@@ -13,6 +13,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <tuple>
 
 using namespace prodtest;
 
@@ -57,11 +58,10 @@ TEST_F(SimTablesTest, KitRecordIsFoundLoadedScannedAndWrittenBack)
     EXPECT_EQ(std::filesystem::path(path).filename().string(), sim::FlashIdText(profile) + ".txt");
     EXPECT_EQ(t.sFlashTypeName, profile.name);
     ASSERT_EQ(LoadFlashRecordStage(t, path), 1);
-    EXPECT_EQ(t.iBlocksPerChip, profile.blocksPerChip);
-    EXPECT_EQ(t.iUsableBlocksPerChip, profile.usableBlocksPerChip);
-    EXPECT_EQ(t.iPagesPerBlock, profile.pagesPerBlock);
-    EXPECT_EQ(t.iPageSize, profile.pageSize);
-    EXPECT_EQ(t.iRecordByte96, profile.writeParameter);
+    EXPECT_EQ((std::vector<uint32_t>{t.iBlocksPerChip, t.iUsableBlocksPerChip, t.iPagesPerBlock, t.iPageSize,
+                                     t.iRecordByte96}),
+              (std::vector<uint32_t>{profile.blocksPerChip, profile.usableBlocksPerChip, profile.pagesPerBlock,
+                                     profile.pageSize, profile.writeParameter}));
     EXPECT_EQ(device->flashDescription(), sim::FlashRecordFor(profile, true));
 
     ASSERT_TRUE(t.AllocateBlockTable());
@@ -86,11 +86,9 @@ TEST_F(SimTablesTest, KitRecordIsFoundLoadedScannedAndWrittenBack)
 
     // A later run reads the device's own table back.
     ProductThread& again = NewThread();
-    again.iChipCount = t.iChipCount;
-    again.iBlocksPerChip = t.iBlocksPerChip;
-    again.iUsableBlocksPerChip = t.iUsableBlocksPerChip;
-    again.iPagesPerBlock = t.iPagesPerBlock;
-    again.iPageSize = t.iPageSize;
+    std::tie(again.iChipCount, again.iBlocksPerChip, again.iUsableBlocksPerChip, again.iPagesPerBlock,
+             again.iPageSize) = std::tie(t.iChipCount, t.iBlocksPerChip, t.iUsableBlocksPerChip, t.iPagesPerBlock,
+                                         t.iPageSize);
     ASSERT_TRUE(again.AllocateBlockTable());
     ASSERT_EQ(ReadDeviceInfo(again), 1);
     EXPECT_EQ(again.bInfoByte96, profile.writeParameter);
@@ -99,28 +97,6 @@ TEST_F(SimTablesTest, KitRecordIsFoundLoadedScannedAndWrittenBack)
     ASSERT_EQ(ReadBadBlockBitmap(again, rate), 1);
     EXPECT_EQ(0, std::memcmp(again.pBlockTable.get(), t.pBlockTable.get(), 1024));
     EXPECT_EQ(rate, 0u); // 2 of 1000 usable blocks
-}
-
-TEST_F(SimTablesTest, CfgWriteFailures)
-{
-    ProductThread& t = Loaded();
-    t.pBlockTable[3] = 0;
-    device->failCommand(0xEF94, 1, sim::FaultKind::StatusClear);
-    ASSERT_EQ(WriteCfg(t, 0), 1);
-    EXPECT_EQ(status.Caption(), "Write CFG1");
-    EXPECT_EQ(t.pBlockTable[0], 0);
-    EXPECT_TRUE(device->storedPage(0).empty());
-    EXPECT_EQ(device->storedPage(2 * 64).size(), 2048u);
-    // The record names blocks 1, 2, 4, ... as the first good ones.
-    const std::vector<uint8_t> first = {0, 1, 0, 2, 0, 4};
-    const auto record = device->storedPage(64);
-    ASSERT_EQ(record.size(), 2048u);
-    EXPECT_EQ(std::vector<uint8_t>(record.begin() + 138, record.begin() + 144), first);
-
-    std::memset(t.pBlockTable.get(), 0xFF, 1000);
-    device->failCommand(0xEE95, 1, sim::FaultKind::Transport, 2);
-    EXPECT_EQ(WriteCfg(t, 0), 0);
-    EXPECT_EQ(status.Caption(), "Write CFGfail");
 }
 
 TEST_F(SimTablesTest, KitFirmwareFitsTheKitFlash)
@@ -138,12 +114,7 @@ TEST_F(SimTablesTest, ImpossibleGeometryFailsAsParseCfgAndTouchesNothingElse)
     ProductThread& t = Plug(sim::Nand128M());
     std::string good;
     ASSERT_TRUE(platform::ReadWholeFile(Identify(t), good));
-    const struct {
-        const char* what;
-        size_t offset;
-        uint8_t value;
-        uint32_t chips;
-    } cases[] = {
+    const struct { const char* what; size_t offset; uint8_t value; uint32_t chips; } cases[] = {
         {"1024 pages per block", FlashRecord::kPagesPerBlockLog2, 10, 1},
         {"usable above blocks per chip", FlashRecord::kUsableBlocks, 0x08, 1}, // 2280 > 1024
         {"no chips", FlashRecord::kPagesPerBlockLog2, 6, 0},
@@ -170,30 +141,6 @@ TEST_F(SimTablesTest, ImpossibleGeometryFailsAsParseCfgAndTouchesNothingElse)
                       FinishBadBlockTable(t, 0), 0) << c.what;
         EXPECT_TRUE(device->commandLog().empty()) << c.what;
     }
-}
-
-TEST_F(SimTablesTest, FlashWithoutDescriptionUsesTheDefaultFile)
-{
-    sim::FlashProfile profile = sim::Nand128M();
-    profile.flashId = {0x11, 0x22, 0x33, 0x44, 0x55};
-    const std::vector<uint8_t> record = sim::FlashRecordFor(sim::Nand128M(), false);
-    ASSERT_TRUE(platform::WriteFileAtomic(station.file("flash/DEFAULT"),
-                                          std::string(record.begin(), record.end())));
-    ASSERT_TRUE(platform::WriteFileAtomic(station.file("flash/flash.ini"), "[DEFAULT]\r\n1=Any NAND\r\n"));
-    ProductThread& t = Plug(profile);
-    const std::string path = Identify(t);
-    EXPECT_EQ(t.bFlashMaker, 0x11);
-    EXPECT_EQ(t.iFlashId, 0x22334455u);
-    EXPECT_EQ(std::filesystem::path(path).filename(), "DEFAULT");
-    EXPECT_EQ(t.sFlashTypeName, "Any NAND");
-    ASSERT_EQ(LoadFlashRecordStage(t, path), 1);
-    EXPECT_EQ(t.iPagesPerBlock, 64u);
-
-    // Without that file neither sending nor loading succeeds, and the run stops at Parse CFG.
-    std::filesystem::remove(station.file("flash/DEFAULT"));
-    EXPECT_FALSE(SendFsmFile(t.hDevice, path));
-    EXPECT_EQ(LoadFlashRecordStage(t, path), 0);
-    EXPECT_EQ(status.Caption(), "Parse CFGfail");
 }
 
 } // namespace

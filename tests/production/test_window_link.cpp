@@ -35,22 +35,14 @@ protected:
 TEST_F(MainWindowLink, SettingsAndFiguresComeFromForm1)
 {
     form->iEccLevel = 5;
-    form->DealCapError = 1;
     form->chkFwUpgrade->SetChecked(false);
-    form->SystemAreaComBo->SetItemIndex(4);
     form->iIsoSize = 5ull << 30;
-    form->LanguageIndex = 2;
     form->TntSelectFileList2->Items()->Assign({"/a/program.bin", "/a/prefer.dat"});
-
     auto& w = production::Window();
     EXPECT_EQ(w.EccLevel(), 5);
-    EXPECT_EQ(w.DealCapError(), 1);
     EXPECT_FALSE(w.FwUpgradeChecked());
-    EXPECT_EQ(w.SystemAreaIndex(), 4);
     EXPECT_EQ(w.IsoSize(), 5ull << 30);
     EXPECT_EQ(w.CopyList(), (std::vector<std::string>{"/a/program.bin", "/a/prefer.dat"}));
-    auto& s = form->DeviceSlots[0];
-    EXPECT_EQ(ProductThread('E', 0, s.status, s.gauge, s.image, "", s.textF, s.textP).iLanguageIndex, 2u);
 }
 
 TEST_F(MainWindowLink, SystemAreaLabelWarningAndProgramIndexGoToTheWindow)
