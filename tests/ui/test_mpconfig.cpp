@@ -113,22 +113,12 @@ TEST_F(MpConfigTest, FailedSavesReportAndKeepTheFile)
 {
     dir.write("a.mp", "[FlashSet]\r\niScanLevel=6\r\n");
     dialog->cboPageSkip->SetItemIndex(-1);
-    try {
-        ui::SaveMpConfig(*dialog, path());
-        ADD_FAILURE() << "saved";
-    } catch (const ui::EConvertError& e) {
-        EXPECT_STREQ(e.what(), "'' is not a valid integer value");
-    }
+    EXPECT_EQ(errorOf<ui::EConvertError>([&] { ui::SaveMpConfig(*dialog, path()); }), "'' is not a valid integer value");
     EXPECT_EQ(dir.read("a.mp"), "[FlashSet]\r\niScanLevel=6\r\n");
 
     dialog->cboPageSkip->SetItemIndex(0);
     const std::string bad = dir.file("no/such/folder/a.mp");
-    try {
-        ui::SaveMpConfig(*dialog, bad);
-        ADD_FAILURE() << "saved";
-    } catch (const platform::IniFileError& e) {
-        EXPECT_EQ(std::string(e.what()), "Unable to write to " + bad);
-    }
+    EXPECT_EQ(errorOf<platform::IniFileError>([&] { ui::SaveMpConfig(*dialog, bad); }), "Unable to write to " + bad);
 }
 
 TEST_F(MpConfigTest, ButtonsAskForTheFileInTheProgramFolder)

@@ -44,6 +44,16 @@ public:  // table rows reach the fixture from outside
         return dir.file(relative);
     }
     ProductionSettings& s() { return *form; }
+    // The text of the E that f throws; any other outcome fails the test.
+    template <class E, class F> static std::string errorOf(F f)
+    {
+        try {
+            f();
+        } catch (const E& e) {
+            return e.what();
+        }
+        return "no error";
+    }
 
     testsupport::TempDir dir;
     toolkit::ScriptedDialogs dialogs;
