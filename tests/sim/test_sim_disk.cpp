@@ -144,12 +144,6 @@ TEST_F(SimDisks, HiddenDiskFromTheRecordsRatio)
     ASSERT_TRUE(hiddenDisk());
     EXPECT_EQ(sectors(), (800ull * 64 * 2048 - (8u << 20)) / 512);
     EXPECT_FALSE(fsckClean(dev.hiddenDiskPath())); // large: left blank
-
-    // Started again at the same size, the disk keeps what is on it.
-    ASSERT_TRUE(In(dev, Cdb({0xEF, 0x81}), 0).ok);
-    ASSERT_TRUE(UploadLoader(dev, SampleLoader()));
-    ASSERT_TRUE(startDisk());
-    EXPECT_NE(label(user).find("PUBLIC"), std::string::npos);
 }
 
 // The volume the device lays down on a small new disk; the FAT type follows from the
@@ -164,9 +158,8 @@ TEST(SimFreshVolume, SmallDisksPassTheChecker)
         {128, 512, "FAT12"},        // 64 KiB
         {4096, 512, "FAT12"},       // 2 MiB
         {8192, 512, "FAT16"},       // 4 MiB: 1-sector clusters are too many for FAT12
-        {65536, 512, "FAT16"},      // 32 MiB, the largest disk the tool leaves alone
         {16384, 1024, "FAT16"},     // 16 MiB of 1024-byte sectors
-        {65536 + 77, 512, "FAT16"}, // no multiple of a track
+        {65536 + 77, 512, "FAT16"}, // above 32 MiB, no multiple of a track
     };
     testsupport::TempDir dir;
     const std::string path = dir.file("v.img");

@@ -76,19 +76,15 @@ TEST_F(SimNand, PerBlockVerdictsAndMalformedScans)
     } cases[] = {
         {"good block", 0, P, 2, 0, 0xFF},
         {"factory bad", 5, P, 2, 0, 0x00},
-        {"factory bad on chip 1", 64 + 7, P, 2, 0, 0x00},
         {"3 bit errors above threshold 2: worst page's ECC byte", 10, P, 2, 0, 0xFC},
         {"3 bit errors at threshold 3", 10, P, 3, 0, 0xFF},
         {"pattern P passes", 11, P, 2, 0, 0xFF},
         {"pattern ~P fails", 11, NotP, 2, 0, 0xFA},
-        {"error except with 0xAA55", 12, 0xAA55, 2, 0, 0xFF},
-        {"error except with 0xAA55 (other word)", 12, 0x55AA, 2, 0, 0xFB},
+        {"error except with 0xAA55", 12, 0x55AA, 2, 0, 0xFB},
         {"odd pages weak", 20, P, 2, 0, 0xFB},
         {"second half weak", 21, P, 2, 0, 0xF9},
-        {"second half weak, threshold 6", 21, P, 6, 0, 0xFF},
         {"block that cannot be erased", 30, P, 2, 0, 0x00},
         {"skip 1: odd pages not checked", 20, P, 2, 1, 0xFF},
-        {"skip 1: page 3 not checked", 10, P, 2, 1, 0xFF},
         {"skip 2: pages 0, 3, 6 ... checked", 10, P, 2, 2, 0xFC},
     };
     for (const auto& c : cases)
@@ -112,7 +108,6 @@ TEST_F(SimNand, VerifyReadsTheBlocksLastPattern)
     EXPECT_EQ(verdict(0, P, 2, 1), 0xFF);
     EXPECT_EQ(verdict(0, NotP, 2, 1), 0x00);          // another pattern reads bad
     EXPECT_EQ(verdict(0, P, 2, 1, /*mode*/ 1), 0xFF); // the word, not the mode, decides
-    EXPECT_EQ(verdict(0, NotP, 2, 1, 1), 0x00);
     EXPECT_EQ(verdict(1, P, 2, 1), 0x00); // never written
     EXPECT_EQ(verdict(5, P, 2, 2), 0x00); // factory bad fails its write
     EXPECT_EQ(verdict(11, NotP, 2, 2), 0xFF);

@@ -2,6 +2,7 @@
 #include "sim/Profiles.h"
 #include "sim/StationKit.h"
 #include "support/TempDir.h"
+#include "ui/LangStrings.h"
 
 #include <gtest/gtest.h>
 
@@ -125,29 +126,9 @@ TEST_F(StationKitFiles, FlashRecordsDescribeTheSimulatedFlashes)
 TEST_F(StationKitFiles, LanguageFileHasTheKeyedStringsInThreeCodePages)
 {
     // The keyed interface strings with their built-in English texts, in the window's order.
-    const std::string english =
-        "TitleStr=MP3 Mass Production Tool|PageStr=Mass Production|DeviceStr=Device|LabelStr=Label|"
-        "SysPreCopyStr=System files and Pre-copy files:|FormatStr=Format|AddFileStr=Add files|RemoveStr=Remove|"
-        "LogStr=Log|SelectFileStr=Select files|StatusMsg=Status|SuccessMsg=successful|FailMsg=fail|"
-        "ExceedLimitMsg=Exceed the device limit!|BadBlockStr=Bad Block Check|TotalMsg=Total|"
-        "WaitDeviceMsg=Waiting device...|CopyFileMsg=Copy Files|ChkdskMsg=Check Disk|SettingMsg=Setting|"
-        "FILEWriteStr=FILE Writing|BlankingCheckStr=Blanking Check|RealBlankingCheckStr=Blanking Check|"
-        "ProgramWriteStr=Program Writing|ProgramWriteEndStr=Program Write End|"
-        "ProgramWriteSetupStr=Program Write Setup|PreferWriteStr=Prefer Writing|"
-        "PreferWriteEndStr=Prefer Write End|PreferWriteSetupStr=Prefer Write Setup|ISOWriteStr=ISO Writing|"
-        "ISOWriteEndStr=ISO Write End|ISOWriteSetupStr=ISO Write Setup|PassWriteStr=PASS Write Setup|"
-        "PassWriteEndStr=PASS Write End|PassWriteSetupStr=PASS Write Setup|StringReset=Reset|"
-        "FSMWrite=FSM Writing|VirtualCDROMStr=Virtual CDROM|FlashBrandStr=Flash Brand|"
-        "FlashSerialStr=Flash Serial|FlashEraseStr=Erase Flash|MenuUpgradeStr=Menual Upgrade Mode|"
-        "MenuUpgradeStartStr=Start Upgrade|DevicePluginStr=device plugin|BarFixedStr=Bar Fixed|"
-        "SystemAreaSizeStr=System Area Size|SetLabelStr=Set Volume Label|FlashCheckStr=Flash Check|"
-        "FwParityCheckStr=FW Parity Check|FwUpgradeStr=Firmware Upgrade|"
-        "FixSystemAreaSizeStr=Fix System Area Size|FixUsbIOPortStr=Fix Usb IO|UnresetMsg=Unresetted device|"
-        "HubPortExeccdStr=Exceed USB Port limitation|SDKBidErrorStr=SDK bonding ID check fail|"
-        "ChipBidErrorStr=Chip bonding ID check fail|SDKBidNoMatchStr=SDK bonding ID not match|ApplyStr=Apply|"
-        "CancelStr=Cancel|FactorSetStr=Factory Setting|ModuleNoStr=Flash Module No|AdvanceStr=Advance|"
-        "ProcessStatusStr=Processing Status|BadBlockWarningStr=Please do blanking check|"
-        "ChangeDiskStr=Change to Hidden disk|HiddenDiskStr=Hidden disk|";
+    std::string english;
+    for (const UiString* string : KeyedUiStrings())
+        english += std::string(string->key()) + "=" + string->builtIn() + "|";
     Ini ini = parseIni(dir.read(sim::kKitLang));
     ASSERT_EQ(ini.keys.size(), 3u);
     EXPECT_EQ(ini.joined["English"], english);
