@@ -1,6 +1,5 @@
 // The copy list of the main window: classification, the system-area label, the path
-// length rule, removal, the firmware module number, the loader version text and the
-// path-list files.
+// length rule, the firmware module number, the loader version text and the path-list files.
 #include "platform/ProgramDir.h"
 #include "platform/Registry.h"
 #include "support/TempDir.h"
@@ -9,6 +8,8 @@
 #include "ui/main.h"
 
 #include <gtest/gtest.h>
+
+#include <array>
 
 using namespace toolkit;
 using Names = std::vector<std::string>;
@@ -71,39 +72,31 @@ TEST_F(CopyList, ClassifiesFirmwarePreferImageAndPhoneBookFiles)
     dir.write("prefer.dat.dir/readme.txt", "x"); // the folder part is not searched
     dir.write("isodir/image.iso/readme.txt", "x");
 
+    // Indexes of program, prefer, image, phone book; then sizes of firmware, prefer, image, phone book; SDK type.
     struct Case {
         Names names;
-        int program, prefer, iso, telbook;
-        uint64_t firmware, preferSize, isoSize, telbookSize;
+        std::array<int, 4> index;
+        std::array<uint64_t, 4> size;
         uint32_t sdk;
     } cases[] = {
-        {{}, -1, -1, -1, -1, 0, 0, 0, 0, 0},
-        // Only a new firmware: no program index, yet its size and type count.
-        {{"a_new.bin"}, -1, -1, -1, -1, 1000, 0, 0, 0, 7},
-        // The old step runs after the plain one.
-        {{"x_old.bin", "y.bin"}, 1, -1, -1, -1, 2000, 0, 0, 0, 3},
+        {{"a_new.bin"}, {-1, -1, -1, -1}, {1000, 0, 0, 0}, 7}, // new firmware: no index, yet size and type
+        {{"x_old.bin", "y.bin"}, {1, -1, -1, -1}, {2000, 0, 0, 0}, 3}, // the old step runs after the plain one
         {{"y.bin", "sub/MyPrefer.DAT.bak", "image.iso", "TelBook.dat", "prefer.dat.dir/readme.txt"},
-         0, 1, 2, 3, 3000, 600, 700, 80, 4},
-        // A listed file that is gone gives size 0, never another file's figures.
-        {{"y.bin", "gone.bin"}, 1, -1, -1, -1, 0, 0, 0, 0, 4},
-        // A folder that bears a data file's name has no size.
-        {{"y.bin", "isodir/image.iso"}, 0, -1, 1, -1, 3000, 0, 0, 0, 4},
+         {0, 1, 2, 3}, {3000, 600, 700, 80}, 4},
+        {{"y.bin", "gone.bin"}, {1, -1, -1, -1}, {0, 0, 0, 0}, 4}, // a gone file never takes another's figures
+        {{"y.bin", "isodir/image.iso"}, {0, -1, 1, -1}, {3000, 0, 0, 0}, 4}, // a folder with a data name: no size
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.names.empty() ? std::string("empty") : c.names[0]);
+        SCOPED_TRACE(c.names[0] + " " + c.names.back());
         setList(c.names);
-        EXPECT_EQ(form->iProgramIndex, c.program);
-        EXPECT_EQ(form->iPreferIndex, c.prefer);
-        EXPECT_EQ(form->iIsoIndex, c.iso);
-        EXPECT_EQ(form->iTelbookIndex, c.telbook);
-        EXPECT_EQ(form->iFirmwareSize, c.firmware);
-        EXPECT_EQ(form->iPreferSize, c.preferSize);
-        EXPECT_EQ(form->iIsoSize, c.isoSize);
-        EXPECT_EQ(form->iTelbookSize, c.telbookSize);
+        EXPECT_EQ((std::array<int, 4>{form->iProgramIndex, form->iPreferIndex, form->iIsoIndex, form->iTelbookIndex}),
+                  c.index);
+        EXPECT_EQ((std::array<uint64_t, 4>{form->iFirmwareSize, form->iPreferSize, form->iIsoSize, form->iTelbookSize}),
+                  c.size);
         EXPECT_EQ(form->iSdkType, c.sdk);
     }
     // Removing the prefer file clears its figures at once.
-    setList(cases[3].names);
+    setList(cases[2].names);
     form->TntSelectFileList2->SetSelected(1, true);
     form->RemoveBtn->Click();
     EXPECT_EQ(form->TntSelectFileList2->Items()->Count(), 4);
@@ -114,20 +107,8 @@ TEST_F(CopyList, ClassifiesFirmwarePreferImageAndPhoneBookFiles)
 
 TEST_F(CopyList, SystemAreaLabel)
 {
-    struct {
-        uint64_t firmware, prefer, iso;
-        bool withIso;
-        uint32_t mb;
-    } cases[] = {
-        {0, 0, 0, false, 4},
-        {300 * 1024, 0, 0, false, 4},
-        {1600 * 1024, 600 * 1024, 0, false, 8},
-        {0, 0, 5 << 20, false, 4},
-        {0, 0, 5 << 20, true, 12},
-        {0, 0, 5ull << 30, true, 10244}, // past 4 GiB: no wrap
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(ui::SystemAreaMegabytes(c.firmware, c.prefer, c.iso, c.withIso), c.mb) << c.firmware << " " << c.iso;
+    EXPECT_EQ(ui::SystemAreaMegabytes(300 * 1024, 0, 0, false), 4u);
+    EXPECT_EQ(ui::SystemAreaMegabytes(0, 0, 5ull << 30, true), 10244u) << "past 4 GiB: no wrap";
 
     setList({});
     EXPECT_EQ(label(), "System Area Size: 4MB");
@@ -151,23 +132,16 @@ TEST_F(CopyList, PathsOfMoreThan128UnitsAreKeptWithAWarning)
         wide += "\xE4\xB8\xAD";
     dialogs.QueueOpenFiles({ok, wide, tooLong});
     form->AddFilesBtn->Click();
+    form->AddFilesBtn->Click(); // cancelled: adds nothing
 
     EXPECT_EQ(form->TntSelectFileList2->Items()->ToVector(), (Names{ok, wide, tooLong}));
     auto log = dialogs.Log();
-    ASSERT_EQ(log.size(), 2u);
+    ASSERT_EQ(log.size(), 3u);
     EXPECT_EQ(log[0].kind, ScriptedDialogs::Asked::Open);
     EXPECT_EQ(log[0].text, "Select files");
     EXPECT_EQ(log[1].text, "Length of Filepath exceeds 128!\n" + tooLong);
     EXPECT_EQ(log[1].caption, "Warning");
     EXPECT_EQ(log[1].flags, MB_OK | MB_ICONERROR);
-
-    // Only 128 units: no box. Cancelling adds nothing.
-    dialogs.Clear();
-    dialogs.QueueOpenFiles({ok});
-    form->AddFilesBtn->Click();
-    form->AddFilesBtn->Click();
-    EXPECT_EQ(form->TntSelectFileList2->Items()->Count(), 4);
-    EXPECT_TRUE(dialogs.Messages().empty());
 }
 
 TEST_F(CopyList, AddedFolderIsListedAndRememberedWithoutARescan)
@@ -178,9 +152,6 @@ TEST_F(CopyList, AddedFolderIsListedAndRememberedWithoutARescan)
     EXPECT_EQ(form->TntSelectFileList2->Items()->ToVector(), Names{dir.file("prefer.dat")});
     EXPECT_EQ(platform::registry::ReadString("SoftWare\\KOV6125\\Vornagel28", "AddDir"), dir.file("prefer.dat"));
     EXPECT_EQ(form->iPreferIndex, -1);
-    dialogs.QueueFolder(std::nullopt);
-    form->btnAddDir->Click();
-    EXPECT_EQ(form->TntSelectFileList2->Items()->Count(), 1);
 }
 
 TEST_F(CopyList, ModuleNumberIsReadAndWrittenInTheFirstFirmwareFile)
@@ -191,42 +162,28 @@ TEST_F(CopyList, ModuleNumberIsReadAndWrittenInTheFirstFirmwareFile)
     setList({"notes.txt", "other.bin", "fw.BIN"});
     EXPECT_TRUE(form->ReadFirmwareMultiplier());
     EXPECT_EQ(form->iFlashModuleNo, 9) << "the first .bin decides the read";
-
     EXPECT_TRUE(form->WriteFirmwareMultiplier(0x105));
     EXPECT_EQ(dir.read("fw.BIN").substr(0x97FD), "U\xAA\x05");
     EXPECT_EQ(static_cast<uint8_t>(dir.read("other.bin")[0x97FF]), 9);
-    EXPECT_TRUE(form->ResetFirmwareMultiplier(0));
-    EXPECT_EQ(dir.read("fw.BIN")[0x97FF], 0);
-    EXPECT_TRUE(dialogs.Messages().empty());
-
-    // A "6205" file without the markers decides with false; no firmware gives the box.
     EXPECT_FALSE(form->WriteFirmwareMultiplier(-1));
-    dir.write("nomark.bin", Firmware(0x9800, 1));
-    setList({"nomark.bin", "fw.BIN"});
-    EXPECT_FALSE(form->WriteFirmwareMultiplier(1));
+
     setList({"notes.txt"});
     EXPECT_FALSE(form->ReadFirmwareMultiplier());
     EXPECT_FALSE(form->ResetFirmwareMultiplier(0));
     auto boxes = dialogs.Messages();
     ASSERT_EQ(boxes.size(), 2u);
-    EXPECT_EQ(boxes[0].text, "nonlegal mulitplier");
-    EXPECT_EQ(boxes[0].caption, "MP Tool");
-    EXPECT_EQ(boxes[1].text, "Firmware file not found");
-    EXPECT_EQ(boxes[1].caption, "MP Tool");
+    EXPECT_EQ(boxes[0].text + "|" + boxes[0].caption, "nonlegal mulitplier|MP Tool");
+    EXPECT_EQ(boxes[1].text + "|" + boxes[1].caption, "Firmware file not found|MP Tool");
     EXPECT_EQ(boxes[1].flags, MB_OK | MB_ICONERROR);
 }
 
 TEST_F(CopyList, LoaderVersionText)
 {
     uint32_t size = 77;
-    EXPECT_EQ(form->GetFsmVersion(size), "FSM Ver.x.x");
-    EXPECT_EQ(size, 77u) << "no file: size unchanged";
-    const std::pair<std::string, std::string> cases[] = {
-        {std::string("FSM Ver.1.2\0rest", 16), "FSM Ver.1.2"},
-        {"FSM" + std::string(300, 'x'), "FSM" + std::string(252, 'x')}, // cut at 255
-        {"XSM Ver.1.2", "FSM Ver.x.x"},
-        {"FS", "FSM Ver.x.x"},
-    };
+    EXPECT_EQ(form->GetFsmVersion(size) + std::to_string(size), "FSM Ver.x.x77") << "no file: size unchanged";
+    const std::pair<std::string, std::string> cases[] = {{std::string("FSM Ver.1.2\0rest", 16), "FSM Ver.1.2"},
+                                                         {"FSM" + std::string(300, 'x'), "FSM" + std::string(252, 'x')},
+                                                         {"XSM Ver.1.2", "FSM Ver.x.x"}}; // cut at 255; wrong tag
     for (const auto& [text, version] : cases) {
         dir.write("misc/FSM01.BIN", std::string(8192, '\0') + text);
         EXPECT_EQ(form->GetFsmVersion(size), version);
@@ -238,30 +195,32 @@ TEST_F(CopyList, ClearFlashAndBlankingCheckAreNeverBothSwitchedOnByAClick)
 {
     form->chkBlankCheck->SetChecked(true);
     form->chkClearFlash->UserClick();
-    EXPECT_TRUE(form->chkClearFlash->Checked());
-    EXPECT_FALSE(form->chkBlankCheck->Checked());
+    EXPECT_TRUE(form->chkClearFlash->Checked() && !form->chkBlankCheck->Checked());
     form->chkBlankCheck->UserClick();
-    EXPECT_TRUE(form->chkBlankCheck->Checked());
-    EXPECT_FALSE(form->chkClearFlash->Checked());
-
+    EXPECT_TRUE(form->chkBlankCheck->Checked() && !form->chkClearFlash->Checked());
     form->chkUsbPort->SetChecked(false);
     form->chkUsbPort->UserClick();
     form->chkUsbPort->UserClick(); // unchecked: no box
     auto boxes = dialogs.Messages();
     ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text, "Please insert the required fixed USB IO port");
-    EXPECT_EQ(boxes[0].caption, "Fix Usb IO Port");
-    EXPECT_EQ(boxes[0].flags, MB_OK);
+    EXPECT_EQ(boxes[0].text + "|" + boxes[0].caption, "Please insert the required fixed USB IO port|Fix Usb IO Port");
 }
 
 // ---- path-list files: the bytes written and the four encodings read back ----
 
-TEST(PathListFile, WritesMarkThenEveryEntryWithCrLfInUtf16Le)
+TEST(PathListFile, WritesMarkThenEveryEntryWithCrLfInUtf16LeAndLoadsItBack)
 {
     EXPECT_EQ(PathListFile::Encode({}), Bytes({0xFF, 0xFE}));
     EXPECT_EQ(PathListFile::Encode({"a", "\xE4\xB8\xAD", "\xF0\x9F\x98\x80"}), // a, U+4E2D, U+1F600
               Bytes({0xFF, 0xFE, 'a', 0, 0x0D, 0, 0x0A, 0, 0x2D, 0x4E, 0x0D, 0, 0x0A, 0, 0x3D, 0xD8, 0x00, 0xDE,
                      0x0D, 0, 0x0A, 0}));
+    testsupport::TempDir dir;
+    Names entries{"stale"};
+    EXPECT_FALSE(PathListFile::Load(dir.file("misc/seting.ini"), entries));
+    EXPECT_TRUE(entries.empty());
+    ASSERT_TRUE(PathListFile::Save(dir.file("seting.ini"), {"/x y/z", "/\xC3\xA9"}));
+    ASSERT_TRUE(PathListFile::Load(dir.file("seting.ini"), entries));
+    EXPECT_EQ(entries, (Names{"/x y/z", "/\xC3\xA9"}));
 }
 
 TEST(PathListFile, ReadsTheFourEncodingsAndEveryLineBreak)
@@ -277,22 +236,10 @@ TEST(PathListFile, ReadsTheFourEncodingsAndEveryLineBreak)
         // CR LF, CR, LF and U+2028; a break at the end adds no entry, one in the middle does.
         {"a\r\nb\rc\nd\xE2\x80\xA8" "e\r\n", {"a", "b", "c", "d", "e"}},
         {"a\n\nb", {"a", "", "b"}},
-        {Bytes({0xFF, 0xFE}), {}},
         {"", {}},
         // Odd byte counts and unpaired surrogates are replaced, never read past the end.
         {Bytes({0xFF, 0xFE, 'x', 0, 0x0A, 0, 0x00, 0xD8, 'y'}), {"x", "\xEF\xBF\xBD\xEF\xBF\xBD"}},
     };
     for (const auto& [bytes, entries] : cases)
         EXPECT_EQ(PathListFile::Decode(bytes), entries) << bytes;
-}
-
-TEST(PathListFile, SaveAndLoadRoundTripAndMissingFileGivesFalse)
-{
-    testsupport::TempDir dir;
-    Names entries{"stale"};
-    EXPECT_FALSE(PathListFile::Load(dir.file("misc/seting.ini"), entries));
-    EXPECT_TRUE(entries.empty());
-    ASSERT_TRUE(PathListFile::Save(dir.file("seting.ini"), {"/x y/z", "/\xC3\xA9"}));
-    ASSERT_TRUE(PathListFile::Load(dir.file("seting.ini"), entries));
-    EXPECT_EQ(entries, (Names{"/x y/z", "/\xC3\xA9"}));
 }
