@@ -16,7 +16,7 @@ std::string Bytes(size_t n, unsigned seed)
 
 class Sequence : public StationRun {};
 
-TEST_F(Sequence, PhoneBookFromTheSecondListPositionOnAndTheImageOfADisabledIsoBox)
+TEST_F(Sequence, PhoneBookFromTheSecondListPositionOnImageOfADisabledIsoBoxAndProgramRetries)
 {
     const std::string program = station->file(sim::kKitFirmware), prefer = station->file(sim::kKitPrefer),
                       telbook = station->file(sim::kKitTelbook);
@@ -33,7 +33,8 @@ TEST_F(Sequence, PhoneBookFromTheSecondListPositionOnAndTheImageOfADisabledIsoBo
         station->bus().unplug(device);
         Deliver();
     }
-    // The image goes after the phone book even though the box cannot be changed.
+    // The image goes after the phone book even though the box cannot be changed. Nine broken
+    // program streams: the tenth attempt (set-up sent again each time) succeeds.
     form->TntSelectFileList2->Items()->Assign(
         {program, telbook, prefer, MakeFile("cd/image.iso", std::string(6000, 'i'))});
     form->ScanFileList();
@@ -41,25 +42,18 @@ TEST_F(Sequence, PhoneBookFromTheSecondListPositionOnAndTheImageOfADisabledIsoBo
     form->chkISOupgrade->SetChecked(true);
     form->chkISOupgrade->SetEnabled(false);
     RecordPanel();
-    auto device = Run(sim::Nand128M());
-    ASSERT_EQ(Status(0), "successful");
-    ASSERT_EQ(device->streams().size(), 4u);
-    EXPECT_EQ(device->streams()[2].received, std::filesystem::file_size(telbook));
-    EXPECT_EQ(device->streams()[3].received, 6000u);
-    EXPECT_TRUE(InOrder(Captions(), {"Telbook Write Setup...", "Telbook Writing...", "Telbook Write End..."}));
-    EXPECT_THAT(ListVolume(device->userDiskPath()), Not(HasSubstr("image.iso")));
-}
-
-TEST_F(Sequence, ProgramWriteIsRetriedWithItsNumberUntilItGoesThrough)
-{
-    RecordPanel();
-    // Nine broken streams: the tenth attempt (set-up sent again each time) succeeds.
     auto device = Run(sim::Nand128M(), {0xEE7B, 1, sim::FaultKind::StatusClear, 9});
     ASSERT_EQ(Status(0), "successful");
-    EXPECT_EQ(device->countOf(0xEF7A), 10u + 1u) << "ten program set-ups, one prefer set-up";
+    const auto streams = device->streams();
+    ASSERT_EQ(streams.size(), 9u + 4u);
+    EXPECT_EQ(device->countOf(0xEF7A), 10u + 3u) << "ten program set-ups, one for each other area";
+    EXPECT_EQ(streams[11].received, std::filesystem::file_size(telbook));
+    EXPECT_EQ(streams[12].received, 6000u);
     const auto captions = Captions();
-    EXPECT_TRUE(InOrder(captions, {"Program Writing Retry 1", "Program Writing Retry 9", "Program Write End..."}));
+    EXPECT_TRUE(InOrder(captions, {"Program Writing Retry 1", "Program Writing Retry 9", "Program Write End...",
+                                   "Telbook Write Setup...", "Telbook Writing...", "Telbook Write End..."}));
     EXPECT_EQ(std::count(captions.begin(), captions.end(), "Program Writing Retry 10"), 0);
+    EXPECT_THAT(ListVolume(device->userDiskPath()), Not(HasSubstr("image.iso")));
 }
 
 TEST_F(Sequence, ReadableDiskIsNotFormattedAndOnlyAnotherLabelIsSet)
