@@ -1,5 +1,4 @@
-// The volume tools' failures on sparse disk files. Formats by each FAT flag are judged through
-// FormatDrive in the device tests.
+// Formats by each FAT flag are judged through FormatDrive in the device tests.
 #include "platform/VolumeTools.h"
 #include "support/TempDir.h"
 
@@ -40,10 +39,8 @@ TEST(VolumeTools, FailuresAndRefusedLabelsSayWhyAndChangeNothing)
     disk = makeDisk(dir, 8);
     ASSERT_TRUE(FormatVolume(disk, 0, true).ok);
     ASSERT_TRUE(WriteVolumeLabel(disk, "my_audio").ok);
-    const std::pair<const char*, const char*> refused[] = {
-        {"TWELVE BYTES", "longer than 11 bytes"}, {"\u4e2d\u6587", "only ASCII characters"},
-        {"A*B", "'*'"}, {"A]B", "']'"}, {" LEAD", "starts with a blank"}, {"A\tB", "control character"},
-    };
+    const std::pair<const char*, const char*> refused[] = {{"TWELVE BYTES", "longer than 11 bytes"}, {"\u4e2d\u6587", "only ASCII characters"},
+        {"A*B", "'*'"}, {"A]B", "']'"}, {" LEAD", "starts with a blank"}, {"A\tB", "control character"}};
     for (const auto& [label, reason] : refused) {
         out = WriteVolumeLabel(disk, label);
         EXPECT_FALSE(out.ok) << label;
