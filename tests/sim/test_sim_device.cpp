@@ -127,7 +127,6 @@ TEST_F(SimStreams, OneByteAnswersParityAndANewSession)
         {0x9A, 0x80 | 3}, // port number
         {0x9C, 0},        // no SPI size on NAND
         {0x72, 0},        // SPI check refused on NAND
-        {0xB0, 0}, {0x83, 1}, {0x91, 1}, {0x8E, 1}, {0x8F, 1},
     };
     for (const auto& [op, expected] : cases) {
         Reply r = In(dev, Cdb({0xEF, op}), 1);

@@ -93,12 +93,7 @@ TEST_F(SimDisks, UserDiskIsSizedFromTheTablesAndServesSectorsAndTheFatTools)
     ASSERT_EQ(r.status, 0) << r.output;
     EXPECT_TRUE(fsckClean(user));
     EXPECT_EQ(Slice(Read10(dev, 0, 1).data, 510, 512), (Bytes{0x55, 0xAA}));
-    dir.write("hello.txt", "hello from the station\n");
-    r = tool("mcopy -i '" + user + "' '" + dir.file("hello.txt") + "' ::/HELLO.TXT");
-    ASSERT_EQ(r.status, 0) << r.output;
-    EXPECT_EQ(tool("mtype -i '" + user + "' ::/HELLO.TXT").output, "hello from the station\n");
     EXPECT_NE(label(user).find("SIMDISK"), std::string::npos);
-    EXPECT_TRUE(fsckClean(user));
 
     // With a record: 800 good blocks, half the pages, 2 units of system area, a quarter hidden.
     writeRecord(2, 64);
