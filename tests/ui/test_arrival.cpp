@@ -66,17 +66,14 @@ protected:
     void deliver(bool drop = false)
     {
         bus->waitForEvents();
-        for (;;) {
-            std::pair<bool, uint32_t> e;
-            {
-                std::lock_guard lock(eventsMutex);
-                if (events.empty())
-                    return;
-                e = events.front();
-                events.pop_front();
-            }
+        std::unique_lock lock(eventsMutex);
+        while (!events.empty()) {
+            auto e = events.front();
+            events.pop_front();
+            lock.unlock(); // the handler may plug devices and deliver again
             if (!drop)
                 send(e.first, e.second);
+            lock.lock();
         }
     }
     void send(bool arrival, uint32_t mask)
@@ -100,8 +97,7 @@ protected:
     {
         Lines lines;
         std::string text = dir.read("log/1.txt");
-        size_t start = 0;
-        for (size_t pos; (pos = text.find("\r\n", start)) != std::string::npos; start = pos + 2)
+        for (size_t start = 0, pos; (pos = text.find("\r\n", start)) != std::string::npos; start = pos + 2)
             lines.push_back(text.substr(start, pos - start));
         return lines;
     }
@@ -127,15 +123,6 @@ protected:
     Lines statusAtStart;
     std::mutex eventsMutex;
     std::deque<std::pair<bool, uint32_t>> events;
-};
-
-class FixedPort : public Arrival {
-protected:
-    void SetUp() override
-    {
-        Arrival::SetUp();
-        form->chkUsbPort->SetChecked(true);
-    }
 };
 
 } // namespace
@@ -243,8 +230,9 @@ TEST_F(Arrival, ManualModeWaitsForTheStartButton)
     EXPECT_FALSE(form->Upgradebtn->Enabled());
 }
 
-TEST_F(FixedPort, FirstDeviceBindsPanelOneAndAReplugReturnsToItsPanel)
+TEST_F(Arrival, FixedPortFirstDeviceBindsPanelOneAndAReplugReturnsToItsPanel)
 {
+    form->chkUsbPort->SetChecked(true);
     plug(3);
     EXPECT_EQ(log(), (Lines{"D:<--", "D:0", "Serial_num = 3"}));
     EXPECT_EQ(form->PortSlotId[0], " Port:1-0-3");
@@ -263,8 +251,9 @@ TEST_F(FixedPort, FirstDeviceBindsPanelOneAndAReplugReturnsToItsPanel)
     EXPECT_EQ(started, (Starts{{'D', 0}, {'E', 1}, {'D', 1}}));
 }
 
-TEST_F(FixedPort, BusyPanelIsNeverGivenASecondDeviceNorIsADeviceWithoutPort)
+TEST_F(Arrival, FixedPortBusyPanelIsNeverGivenASecondDeviceNorIsADeviceWithoutPort)
 {
+    form->chkUsbPort->SetChecked(true);
     // Two devices without a port number report the same identity.
     plug(0);
     plug(0);
@@ -292,8 +281,9 @@ public:
 };
 } // namespace
 
-TEST_F(FixedPort, NinthPortGetsTheFirstFreePanelAndEventsDuringTheBoxWait)
+TEST_F(Arrival, FixedPortNinthPortGetsTheFirstFreePanelAndEventsDuringTheBoxWait)
 {
+    form->chkUsbPort->SetChecked(true);
     ReentrantDialogs reentrant;
     SetDialogs(&reentrant);
     for (uint8_t port = 1; port <= 8; ++port)
