@@ -32,25 +32,22 @@ inline uint32_t Be32(const uint8_t* p)
 class FakeWindow : public production::WindowLink {
 public:
     int eccLevel = 2;
-    bool pageScan = false;
     uint8_t deviceFeature = 0;
     int hideDiskRatio = 10;
-    int allowErrorRate = 2;
     uint8_t dealCapError = 0;
     uint32_t minValidSize = 0;
     bool fwUpgrade = true, isoUpgrade = false, systemArea = false;
     int systemAreaIndex = 0;
-    uint64_t firmwareSize = 0, preferSize = 0, telbookSize = 0, isoSize = 0;
+    uint64_t firmwareSize = 0, preferSize = 0, isoSize = 0;
     std::vector<std::string> copyList;
     int programIndex = -2;
-    unsigned languageIndex = 0;
     std::vector<std::string> labels, warnings;
 
     int EccLevel() override { return eccLevel; }
-    bool PageScan() override { return pageScan; }
+    bool PageScan() override { return false; }
     uint8_t DeviceFeature() override { return deviceFeature; }
     int HideDiskRatio() override { return hideDiskRatio; }
-    int AllowErrorRate() override { return allowErrorRate; }
+    int AllowErrorRate() override { return 2; }
     uint8_t DealCapError() override { return dealCapError; }
     uint32_t MinValidSize() override { return minValidSize; }
     bool FwUpgradeChecked() override { return fwUpgrade; }
@@ -59,11 +56,11 @@ public:
     int SystemAreaIndex() override { return systemAreaIndex; }
     uint64_t FirmwareSize() override { return firmwareSize; }
     uint64_t PreferSize() override { return preferSize; }
-    uint64_t TelbookSize() override { return telbookSize; }
+    uint64_t TelbookSize() override { return 0; }
     uint64_t IsoSize() override { return isoSize; }
     std::vector<std::string> CopyList() override { return copyList; }
     void SetProgramIndex(int index) override { programIndex = index; }
-    unsigned LanguageIndex() override { return languageIndex; }
+    unsigned LanguageIndex() override { return 0; }
     void SetSystemAreaLabel(const std::string& caption) override { labels.push_back(caption); }
     void ShowWarning(const std::string& text, const std::string& caption) override
     {

@@ -11,17 +11,14 @@ using namespace prodtest;
 
 namespace {
 
-const auto kAllBad = [](const RecordedCall&) { return ScriptedAnswer{{0x00}, true}; };
-
 TEST_F(ThreadTest, ScanWithNoGoodBlockStopsAfterBlock767UnlessOverridden)
 {
     SetGeometry(1, 1024, 1000);
-    answer = kAllBad;
+    answer = [](const RecordedCall&) { return ScriptedAnswer{{0x00}, true}; };
     EXPECT_EQ(ScanBadBlocks(*thread, 5, 5), 0);
     EXPECT_EQ(CallsOf(0xEF, 0x94).size(), 768u); // n = 766 covers exactly 49024 pages and goes on
     EXPECT_EQ(status.Caption(), "Too many bad block");
     EXPECT_EQ(status.Font()->Color(), toolkit::clRed);
-
     thread->bBlocksPerChipOverride = 1;
     EXPECT_EQ(ScanBadBlocks(*thread, 5, 5), 1);
     EXPECT_EQ(CallsOf(0xEF, 0x94).size(), 768u + 1000u);
@@ -45,8 +42,7 @@ TEST_F(ThreadTest, ScanFillsTheTableAndReportsEveryFifthBlock)
     };
     ASSERT_EQ(ScanBadBlocks(*thread, 5, 305), 1);
     EXPECT_EQ(thread->iLastBadCount, 2u);
-    const uint8_t expected[16] = {0xFF, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0,
-                                  0xFF, 0xFF, 0, 0xFF, 0xFF, 0xFF, 0, 0};
+    const uint8_t expected[16] = {0xFF, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0xFF, 0xFF, 0, 0xFF, 0xFF, 0xFF, 0, 0};
     EXPECT_EQ(0, std::memcmp(thread->pBlockTable.get(), expected, 16));
     // n runs over the 12 usable blocks; reports at n = 0, 5, 10 with alternating colours.
     using Shown = std::vector<std::pair<std::string, toolkit::TColor>>;
@@ -62,15 +58,13 @@ TEST_F(ThreadTest, BitmapBitsAreMostSignificantFirst)
     answer = [](const RecordedCall&) { return ScriptedAnswer{{0xFF, 0x00}, true}; };
     uint32_t rate = 99;
     ASSERT_EQ(ReadBadBlockBitmap(*thread, rate), 1);
-    std::vector<uint8_t> expected(16, 0);
-    std::fill(expected.begin(), expected.begin() + 8, 0xFF);
-    EXPECT_EQ(std::vector<uint8_t>(thread->pBlockTable.get(), thread->pBlockTable.get() + 16), expected);
+    for (int i = 0; i < 16; ++i)
+        EXPECT_EQ(thread->pBlockTable[i], i < 8 ? 0xFF : 0) << i;
     EXPECT_EQ(rate, 50u);
     const auto calls = drive.transport->calls();
     ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(calls[0].opcode(), 0x98);
-    EXPECT_EQ(Be32(&calls[0].cdb[2]), 2u); // T / 8 bytes
-    EXPECT_EQ(calls[0].length, 2u);
+    EXPECT_EQ(std::vector<uint32_t>({calls[0].opcode(), Be32(&calls[0].cdb[2]), uint32_t(calls[0].length)}),
+              std::vector<uint32_t>({0x98, 2, 2})); // T / 8 bytes
 
     answer = [](const RecordedCall&) { return ScriptedAnswer{{}, false}; };
     EXPECT_EQ(ReadBadBlockBitmap(*thread, rate), 0);
@@ -80,10 +74,9 @@ TEST_F(ThreadTest, BadBlockRateCountsOnlyTheUsableAreaNeverBelowZero)
 {
     // 1024 blocks, 1000 usable, threshold 20 %: at, above and below; the 24 reserved blocks
     // never count, even when more of them read bad than usable blocks.
-    const struct {
-        uint32_t usable, bad, rate;
-    } cases[] = {{1000, 0, 0},   {1000, 24, 0},   {1000, 34, 1},   {1000, 214, 19},
-                 {1000, 224, 20}, {1000, 234, 21}, {1000, 1024, 100}, {0, 0, 0}, {0, 1024, 0}};
+    const struct { uint32_t usable, bad, rate; } cases[] = {
+        {1000, 0, 0},   {1000, 24, 0},   {1000, 34, 1},   {1000, 214, 19},
+        {1000, 224, 20}, {1000, 234, 21}, {1000, 1024, 100}, {0, 0, 0}, {0, 1024, 0}};
     for (auto c : cases) {
         SetGeometry(1, 1024, c.usable);
         answer = [&](const RecordedCall&) {
@@ -105,7 +98,8 @@ TEST_F(ThreadTest, DeviceInfoValidity)
         {"6206", 11, 6, true, 0},  {"6205", 8, 6, true, 0},   {"6205", 14, 6, true, 0},
         {"6205", 11, 4, true, 0},  {"6205", 11, 10, true, 0}, {"6205", 11, 6, false, 0},
     };
-    for (auto c : cases) {
+    for (const auto& c : cases) {
+        SCOPED_TRACE(&c - cases);
         answer = [&](const RecordedCall&) {
             ScriptedAnswer a{std::vector<uint8_t>(512, 0), c.transfer};
             std::memcpy(a.reply.data(), c.tag, 4);
@@ -115,10 +109,8 @@ TEST_F(ThreadTest, DeviceInfoValidity)
             return a;
         };
         std::memset(thread->DeviceInfoCopy, 0, 512);
-        const std::string what = std::string(c.tag) + " " + std::to_string(c.pageLog2) + " " +
-                                 std::to_string(c.pagesLog2) + " " + std::to_string(c.transfer);
-        EXPECT_EQ(ReadDeviceInfo(*thread), c.valid) << what;
-        EXPECT_EQ(thread->bInfoValid, c.valid) << what;
+        EXPECT_EQ(ReadDeviceInfo(*thread), c.valid);
+        EXPECT_EQ(thread->bInfoValid, c.valid);
         if (c.valid) {
             EXPECT_EQ(thread->bInfoByte96, 0x42);
             EXPECT_EQ(0, std::memcmp(thread->DeviceInfoCopy, "6205", 4));
@@ -217,12 +209,9 @@ TEST_F(ThreadTest, FixedSystemAreaSize)
 {
     SetGeometry(1, 1024, 1000, 64, 2048);
     window.systemArea = true;
-    const struct {
-        int index;
-        uint32_t blocks;
-        const char* label;
-    } cases[] = {{1, 2, "8MB"},  {31, 32, "128MB"}, {32, 0, "0MB"},
-                 {40, 0, "0MB"}, {2147483647, 0, "0MB"}, {-5, 0, "0MB"}};
+    const struct { int index; uint32_t blocks; const char* label; } cases[] = {
+        {1, 2, "8MB"},  {31, 32, "128MB"}, {32, 0, "0MB"},
+        {40, 0, "0MB"}, {2147483647, 0, "0MB"}, {-5, 0, "0MB"}};
     for (auto c : cases) {
         window.systemAreaIndex = c.index;
         EXPECT_EQ(CalcSystemAreaBlocks(*thread), c.blocks) << c.index;

@@ -114,11 +114,8 @@ TEST_F(CfgTest, KeptMarksHiddenRatioAndShortGoodBlockList)
     EXPECT_EQ(thread->CfgImage[2], '0');
     EXPECT_EQ(thread->CfgImage[6], 0);
 
-    const struct {
-        uint8_t feature;
-        int ratio;
-        uint8_t expected;
-    } cases[] = {{0, 10, 0}, {1, 10, 25}, {2, 10, 25}, {1, 100, 255}, {2, 50, 128}, {0, 100, 0}, {3, 50, 0}};
+    const struct { uint8_t feature; int ratio; uint8_t expected; } cases[] = {
+        {0, 10, 0}, {1, 10, 25}, {2, 10, 25}, {1, 100, 255}, {2, 50, 128}, {0, 100, 0}, {3, 50, 0}};
     for (auto c : cases) {
         window.deviceFeature = c.feature;
         window.hideDiskRatio = c.ratio;

@@ -6,7 +6,6 @@
 #include "device/Stream.h"
 #include "platform/AtomicFile.h"
 #include "production/BlockTables.h"
-#include "production/Firmware.h"
 #include "production/FlashRecord.h"
 #include "sim/Profiles.h"
 #include "sim/StationKit.h"
@@ -37,16 +36,6 @@ protected:
         const std::string path = platform::ProgramDir() + "/flash/" + name;
         EXPECT_TRUE(SendFsmFile(t.hDevice, path));
         return path;
-    }
-    // A kit device with its record loaded and every usable block good.
-    ProductThread& Loaded()
-    {
-        ProductThread& t = Plug(sim::Nand128M());
-        EXPECT_EQ(LoadFlashRecordStage(t, Identify(t)), 1);
-        EXPECT_TRUE(t.AllocateBlockTable());
-        std::memset(t.pBlockTable.get(), 0xFF, 1000);
-        window.dealCapError = 2;
-        return t;
     }
 };
 
@@ -97,16 +86,6 @@ TEST_F(SimTablesTest, KitRecordIsFoundLoadedScannedAndWrittenBack)
     ASSERT_EQ(ReadBadBlockBitmap(again, rate), 1);
     EXPECT_EQ(0, std::memcmp(again.pBlockTable.get(), t.pBlockTable.get(), 1024));
     EXPECT_EQ(rate, 0u); // 2 of 1000 usable blocks
-}
-
-TEST_F(SimTablesTest, KitFirmwareFitsTheKitFlash)
-{
-    ProductThread& t = Loaded();
-    window.copyList = {station.file(sim::kKitPrefer), station.file(sim::kKitFirmware)};
-    ASSERT_EQ(FindProgramBin(t), 1);
-    EXPECT_EQ(window.programIndex, 1);
-    EXPECT_EQ(CheckBondingId(t), 1); // the kit flash's chip accepts any firmware
-    EXPECT_EQ(device->countOf(0xEF8B), 1u);
 }
 
 TEST_F(SimTablesTest, ImpossibleGeometryFailsAsParseCfgAndTouchesNothingElse)

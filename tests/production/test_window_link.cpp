@@ -32,19 +32,6 @@ protected:
     std::unique_ptr<ProductThread> thread;
 };
 
-TEST_F(MainWindowLink, SettingsAndFiguresComeFromForm1)
-{
-    form->iEccLevel = 5;
-    form->chkFwUpgrade->SetChecked(false);
-    form->iIsoSize = 5ull << 30;
-    form->TntSelectFileList2->Items()->Assign({"/a/program.bin", "/a/prefer.dat"});
-    auto& w = production::Window();
-    EXPECT_EQ(w.EccLevel(), 5);
-    EXPECT_FALSE(w.FwUpgradeChecked());
-    EXPECT_EQ(w.IsoSize(), 5ull << 30);
-    EXPECT_EQ(w.CopyList(), (std::vector<std::string>{"/a/program.bin", "/a/prefer.dat"}));
-}
-
 TEST_F(MainWindowLink, SystemAreaLabelWarningAndProgramIndexGoToTheWindow)
 {
     thread->iPageSize = 2048;
