@@ -1,5 +1,5 @@
 // The options of the production sequence on whole runs: the data files of the copy list,
-// retries, already formatted disks, the encrypted and signed hidden parts, and SPI devices.
+// retries, already formatted disks, the encrypted hidden part, and SPI devices.
 #include "StationRun.h"
 
 using namespace e2e;
@@ -103,25 +103,6 @@ TEST_F(Sequence, WholeDiskEncryptedSkipsTheUserDiskAndFillsTheHiddenOne)
     EXPECT_TRUE(CheckVolumeFile(hidden).ok);
     EXPECT_THAT(VolumeLabelOf(hidden), HasSubstr("VAULT"));
     EXPECT_EQ(ReadVolumeFile(hidden, "secret.txt"), "kept safe\n");
-}
-
-TEST_F(Sequence, HiddenDiskWithoutFileSystemGetsTheSignedAreaAndIsStopped)
-{
-    const std::string a = Bytes(1000, 2);
-    form->eDeviceFeature = 2;
-    form->iHideDiskRatio = 50;
-    form->bNonFileSystem = true;
-    form->HideFileList.Assign({MakeFile("h/a.bin", a), station->file("h/missing.bin")});
-    RecordPanel();
-    auto device = Run(sim::Nand128M());
-    ASSERT_EQ(Status(0), "successful") << ::testing::PrintToString(Captions());
-    EXPECT_TRUE(InOrder(Captions(), {"Map Image file", "successful"}));
-    EXPECT_EQ(device->countOf(0x1B), 1u) << "the unit is stopped at the end";
-    // The signature and entry count, then the file at its sector (the layout is tested apart).
-    std::string hidden(3 * 512, '\0');
-    ASSERT_TRUE(std::ifstream(device->hiddenDiskPath(), std::ios::binary).read(hidden.data(), 3 * 512));
-    EXPECT_EQ(hidden.substr(0, 13), std::string("KOV6125X2947\2"));
-    EXPECT_EQ(hidden.substr(512, a.size()), a);
 }
 
 TEST_F(Sequence, SpiRunWritesHiddenFilesChecksTheReadBackAndSavesTheFlash)
