@@ -14,8 +14,7 @@ public:
     void SetUp() override
     {
         SettingDlgTest::SetUp();
-        if (Application)
-            Application->SetTitle("MP3 Tool");
+        Application->SetTitle("MP3 Tool");
         password->DoShow();
     }
     TCheckBox* box() { return dialog->chkFastBlkChk; }
@@ -49,12 +48,7 @@ TEST_F(PasswordTest, CaptionsAtCreationAndInTheMainWindowsLanguage)
 TEST_F(PasswordTest, EnteredCodeDecidesTheBox)
 {
     const std::string wrong = "Password Error! Pls input correct Password";
-    struct Row {
-        const char* typed;
-        bool ticked;
-        int32_t stored;
-        Strings messages;
-    } rows[] = {
+    struct Row { const char* typed; bool ticked; int32_t stored; Strings messages; } rows[] = {
         {"63182954", true, 63182954, {}},
         {"0063182954", true, 63182954, {}},
         {" 63182954", true, 63182954, {}},

@@ -253,11 +253,7 @@ TEST_F(SettingDlgTest, IntegerParserFollowsThePlatform)
 
 TEST_F(SettingDlgTest, DiskModeRatiosAndTheMainWindowsLabel)
 {
-    struct Row {
-        unsigned lang;
-        int feature, ratio, shownRatio;
-        const char* label;
-    } rows[] = {
+    struct Row { unsigned lang; int feature, ratio, shownRatio; const char* label; } rows[] = {
         {0, 2, 100, 99, "Hidden disk99%"}, {0, 1, 100, 100, "Encrypted disk100%"}, {0, 1, 25, 25, "Encrypted disk25%"},
         {1, 2, 35, 35, "隱藏碟35%"},       {2, 1, 35, 35, "加密碟35%"},
     };
