@@ -86,22 +86,15 @@ TEST_F(SpiSimTest, ReadBackCoversProgramAreaAndPreferAndCompares)
     EXPECT_EQ(CompareSpiDump(*thread, "", "1_Read_buffer.bin", "pref.dat"), 0);
 }
 
-TEST_F(SpiSimTest, CompareRefusesAShortProgramAndMissingFiles)
+TEST_F(SpiSimTest, ShortProgramComparesDifferentAndAMissingPreferReadsNothing)
 {
     PlugWith(60000, 3000); // a program shorter than 64 KiB
     ASSERT_EQ(DumpSpiProgramArea(*thread, "p.bin", "0_Read_buffer.bin", "pref.dat"), 1);
     EXPECT_EQ(CompareSpiDump(*thread, "", "0_Read_buffer.bin", "pref.dat"), 0);
     EXPECT_EQ(status.Caption(), "Check Data " + FailMsg.get());
-    EXPECT_EQ(CompareSpiDump(*thread, "", "9_Read_buffer.bin", "pref.dat"), 0);
-    EXPECT_EQ(status.Caption(), "Open file fail!");
     device->clearLog();
     EXPECT_EQ(DumpSpiProgramArea(*thread, "p.bin", "0_Read_buffer.bin", "none.dat"), 0);
     EXPECT_EQ(status.Caption(), "Open perfer file fail!");
-    thread->sProgramFile = "none.bin";
-    EXPECT_EQ(CompareSpiDump(*thread, "", "0_Read_buffer.bin", "pref.dat"), 0);
-    EXPECT_EQ(status.Caption(), "Open program file fail!");
-    EXPECT_EQ(DumpSpiProgramArea(*thread, "none.bin", "0_Read_buffer.bin", "pref.dat"), 0);
-    EXPECT_EQ(status.Caption(), "Open program file fail!");
     EXPECT_EQ(device->countOf(0xEF9D), 0u);
 }
 

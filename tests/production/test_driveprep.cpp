@@ -1,9 +1,7 @@
-// The drive preparation helpers: the FAT flag and the disk size from the capacity, the
-// port identity in the panel and the log, and the disk checker's verdict.
+// The drive preparation helpers: the FAT flag and the disk size from the capacity, and the
+// port identity in the panel and the log.
 #include "ProductionFixture.h"
 
-#include "platform/DriveMap.h"
-#include "platform/VolumeTools.h"
 #include "production/DrivePrep.h"
 
 #include <filesystem>
@@ -105,22 +103,6 @@ TEST_F(DriveHelpers, PortIdentityInThePanelAndTheLog)
     EXPECT_FALSE(GetPortText(*thread, "E", &textP));
     EXPECT_EQ(textP.Caption(), "");
     EXPECT_NE(dir.read("log/1.txt").find("E:Get port fail <1>!!\r\n"), std::string::npos);
-}
-
-TEST(DiskChecker, CleanVolumePassesAndAMissingOneFails)
-{
-    testsupport::TempDir dir;
-    const std::string disk = dir.file("disk.img");
-    dir.write("disk.img", "");
-    std::filesystem::resize_file(disk, 8 * kMiB);
-    ASSERT_TRUE(platform::FormatVolume(disk, 0, true).ok);
-    platform::DriveBinding binding;
-    binding.volumePath = [disk] { return disk; };
-    binding.name = "test";
-    ASSERT_TRUE(platform::DriveMap::global().bind('S', binding));
-    EXPECT_TRUE(RunChkdsk("S"));
-    platform::DriveMap::global().release('S');
-    EXPECT_FALSE(RunChkdsk("S")) << "no volume behind the letter";
 }
 
 } // namespace

@@ -108,20 +108,6 @@ TEST_F(Detection, SixteenSamplesUnderEachOfTheSevenTablesAndTheirLog)
     EXPECT_EQ(device->pageTable(), last);
 }
 
-TEST_F(Detection, RefusedTableOrFailedReadGivesNoMode)
-{
-    ProductThread& t = PlugWeak({});
-    device->failCommand(0xEE9B, 2, sim::FaultKind::Transport);
-    EXPECT_EQ(DetectPageMode(t), -1);
-    EXPECT_EQ(status.Caption(), "Mode Detection");
-    EXPECT_EQ(device->countOf(0xEF93), 16u);
-
-    device->clearFaults();
-    device->failCommand(0xEF93, 20, sim::FaultKind::StatusClear);
-    EXPECT_EQ(DetectPageMode(t), -1);
-    EXPECT_EQ(status.Caption(), "Blanking Checkfail");
-}
-
 class TableLogs : public prodtest::ThreadTest {
 protected:
     void SetUp() override

@@ -3,9 +3,6 @@
 #include "test_blanking_fixture.h"
 
 #include "device/PageMatrix.h"
-#include "platform/AtomicFile.h"
-
-#include <algorithm>
 
 using namespace blanktest;
 
@@ -106,61 +103,6 @@ TEST_F(SpecialCommands, NoStopRuleInTheSpecialBranch)
     ASSERT_EQ(BlankingCheck(*thread, 5, 305, Special(0, 0)), 1);
     EXPECT_EQ(Table(), std::vector<uint8_t>(1024, 0));
     EXPECT_EQ(status.Caption(), "Specific mode 1 995/1000 Bad: 996");
-}
-
-class SpecialSim : public SimScanTest {
-protected:
-    void SetUp() override
-    {
-        SimScanTest::SetUp();
-        sim::FlashProfile p = SmallNand();
-        p.factoryBadBlocks = {5, 300};
-        p.weakPages = {{sim::WeakPages::Where::OddPages, 10, {}}};
-        Plug(p, true);
-    }
-};
-
-TEST_F(SpecialSim, DetectedModeAvoidsWeakPagesAndKeepsTheBlocks)
-{
-    ASSERT_EQ(BlankingCheck(*thread, 5, 305, Special(1, 7, 0)), 1) << status.Caption();
-    EXPECT_EQ(std::vector<uint8_t>(thread->PageTable, thread->PageTable + 32), Pattern(2, 32));
-    EXPECT_EQ(device->pageTable(), Pattern(2, 32));
-    for (uint32_t a = 0; a < 1024; ++a)
-        EXPECT_EQ(thread->pBlockTable[a] == 0xFF, a % 512 < 400 && a != 5 && a != 300) << a;
-    // The factory-bad blocks count twice: in the writing pass and in the page test.
-    EXPECT_EQ(status.Caption(), "Even Pages 795/800 Bad: 4");
-}
-
-TEST_F(SpecialSim, FastCheckRowsAreTakenAsGood)
-{
-    BlankingSettings s = Special(0, 3, 0); // odd pages: every block fails its page test
-    s.fastCheck = true;
-    ASSERT_EQ(BlankingCheck(*thread, 5, 305, s), 1);
-    std::vector<uint8_t> expected(1024, 0);
-    std::fill(expected.begin() + 256, expected.begin() + 400, 0xFF); // 300 too, though bad
-    std::fill(expected.begin() + 512, expected.begin() + 912, 0xFF);
-    EXPECT_EQ(std::vector<uint8_t>(thread->pBlockTable.get(), thread->pBlockTable.get() + 1024), expected);
-}
-
-TEST_F(SpecialSim, LogsThePageTableAndTheFirstChipsEccRows)
-{
-    thread->bLogBiTable = 1;
-    ASSERT_EQ(BlankingCheck(*thread, 5, 305, Special(6, 2)), 1);
-    std::string pageLog, eccLog;
-    ASSERT_TRUE(platform::ReadWholeFile(station.file("log/3_page_tab.txt"), pageLog));
-    ASSERT_TRUE(platform::ReadWholeFile(station.file("log/3_Ecc_Tab.txt"), eccLog));
-    EXPECT_NE(pageLog.find("\r\nValid Page  16\r\n"), std::string::npos);
-    // Rows as read with page skip 1: the table's even pages read, the rest reported as not
-    // read. Block 5 is factory-bad; reserved blocks were never read.
-    std::string good = "0000: ", broken = "0005: ", unread = "0400: ";
-    for (int p = 0; p < 32; ++p) {
-        good += "FF ";
-        broken += "00 ";
-        unread += "00 ";
-    }
-    for (const auto& row : {good, broken, unread})
-        EXPECT_NE(eccLog.find(row + "\r\n"), std::string::npos) << row;
-    EXPECT_EQ(std::count(eccLog.begin(), eccLog.end(), '\n'), 2 + 512);
 }
 
 } // namespace
