@@ -77,64 +77,44 @@ protected:
     }
 };
 
-TEST_F(Progress, TextGaugeAndColourPerLevel)
+// Twelve blocks: the last text and gauge are those of block 10; a finished check jumps the
+// gauge to the end of its range. The failure texts name the check only where they should.
+TEST_F(Progress, TextsAndGaugePerLevel)
 {
-    // Twelve blocks: the last text and gauge are those of block 10; the gauge then jumps to
-    // the end of its range. Three blinks (blocks 0, 5, 10) leave the colour red.
-    thread->SetStatusColor(toolkit::clBlue);
-    ASSERT_EQ(BlankingCheck(*thread, 5, 305, Level(4)), 1);
-    EXPECT_EQ(status.Caption(), "Blanking Check 10/12 Bad: 2");
-    EXPECT_EQ(status.Font()->Color(), toolkit::clRed);
-    EXPECT_EQ(gauge.Progress(), 305);
-
-    // Failing on the last block: the gauge stands at 5 + 300 x 10 / 12.
-    failAt = count + 12 + 10;
-    EXPECT_EQ(BlankingCheck(*thread, 5, 305, Level(4)), 0);
-    EXPECT_EQ(status.Caption(), "Blanking Checkfail");
-    EXPECT_EQ(gauge.Progress(), 255);
-
-    // Level 2: pass 1 reaches 5 + (300 x 10 / 4) / 12 = 67 at block 10; pass 2 starts there.
-    count = 0;
-    failAt = 12 + 10;
-    EXPECT_EQ(BlankingCheck(*thread, 5, 305, Level(1)), 0);
-    EXPECT_EQ(status.Caption(), "Blanking Check(2)10/12 Bad: 2");
-    EXPECT_EQ(gauge.Progress(), 67 + 62);
-
-    failAt = 0;
-    ASSERT_EQ(BlankingCheck(*thread, 5, 305, Level(2)), 1);
-    EXPECT_EQ(status.Caption(), "Blanking Check(4)2/12");
-
-    thread->SetStatusColor(toolkit::clRed);
-    ASSERT_EQ(BlankingCheck(*thread, 7, 99, Level(9)), 1);
-    EXPECT_EQ(status.Caption(), "Blanking Check Setup...");
-    EXPECT_EQ(status.Font()->Color(), toolkit::clBtnText);
-    EXPECT_EQ(gauge.Progress(), 99);
-}
-
-TEST_F(Progress, FailureTextsNameTheCheckOnlyWhereTheyShould)
-{
-    const struct {
-        const char* name;
-        BlankingSettings settings;
-        uint32_t failAt;
-        const char* caption;
-    } cases[] = {
-        {"Level 1", Level(0), 3, "Blanking Checkfail"},
-        {"Level 5, first step", Level(4), 1, "Blanking Checkfail"},
-        {"Level 6, first pattern", Level(5), 1, "Blanking Check Setup..."},
-        {"Level 6, second pattern", Level(5), 2, "Blanking Checkfail"},
-        {"Level 6, pass B", Level(5), 12 + 10 + 1, "Blanking Check10/12 Bad: 2"},
-        {"Level 2, pass 1", Level(1), 1, "Blanking Check Setup..."},
-        {"Level 7, pass 2", Level(6), 13, "Blanking Check(1) 10/12 Bad: 0"},
+    const struct { const char* name; BlankingSettings settings; uint32_t failAt; const char* text; int gauge; } cases[] = {
+        {"Level 5", Level(4), 0, "Blanking Check 10/12 Bad: 2", 305},
+        {"Level 5, failing on the last block", Level(4), 22, "Blanking Checkfail", 5 + 300 * 10 / 12},
+        // Pass 1 reaches 5 + (300 x 10 / 4) / 12 = 67 at block 10; pass 2 starts there.
+        {"Level 2, pass 2", Level(1), 22, "Blanking Check(2)10/12 Bad: 2", 67 + 62},
+        {"Level 3", Level(2), 0, "Blanking Check(4)2/12", 305},
+        {"Level 1", Level(0), 3, "Blanking Checkfail", -1},
+        {"Level 5, first step", Level(4), 1, "Blanking Checkfail", -1},
+        {"Level 6, first pattern", Level(5), 1, "Blanking Check Setup...", -1},
+        {"Level 6, second pattern", Level(5), 2, "Blanking Checkfail", -1},
+        {"Level 6, pass B", Level(5), 12 + 10 + 1, "Blanking Check10/12 Bad: 2", -1},
+        {"Level 2, pass 1", Level(1), 1, "Blanking Check Setup...", -1},
+        {"Level 7, pass 2", Level(6), 13, "Blanking Check(1) 10/12 Bad: 0", -1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         count = 0;
         failAt = c.failAt;
         status.SetCaption("");
-        EXPECT_EQ(BlankingCheck(*thread, 5, 305, c.settings), 0);
-        EXPECT_EQ(status.Caption(), c.caption);
+        EXPECT_EQ(BlankingCheck(*thread, 5, 305, c.settings), c.failAt ? 0 : 1);
+        EXPECT_EQ(status.Caption(), c.text);
+        if (c.gauge >= 0) {
+            EXPECT_EQ(gauge.Progress(), c.gauge);
+        }
     }
+    // Three blinks (blocks 0, 5, 10) leave the colour red; a level outside the list resets it.
+    failAt = 0;
+    thread->SetStatusColor(toolkit::clBlue);
+    ASSERT_EQ(BlankingCheck(*thread, 5, 305, Level(4)), 1);
+    EXPECT_EQ(status.Font()->Color(), toolkit::clRed);
+    ASSERT_EQ(BlankingCheck(*thread, 7, 99, Level(9)), 1);
+    EXPECT_EQ(status.Caption(), "Blanking Check Setup...");
+    EXPECT_EQ(status.Font()->Color(), toolkit::clBtnText);
+    EXPECT_EQ(gauge.Progress(), 99);
 }
 
 TEST_F(Progress, FastCheckRefusalIsABadBlockAndUnsoundGeometryIsRefused)

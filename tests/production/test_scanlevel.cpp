@@ -124,39 +124,28 @@ TEST_F(ScanLevelCommands, Level1SendsOneRandomWriteAndVerifyPerBlock)
 
 TEST_F(ScanLevelCommands, Level3WritesShuffledThenVerifiesErasesAndRereads)
 {
-    ASSERT_EQ(BlankingCheck(*thread, 5, 305, Level(2)), 1);
-    const auto sent = Commands();
-    const auto usable = Usable();
-    const size_t n = usable.size();
-    ASSERT_EQ(sent.size(), 3 * n + bad.size());
     // Pass 1: every block once, in some order; pass 2 in address order with each block's
-    // pattern; pass 3 erases the bad ones; pass 4 reads every block again.
-    auto patternOf = Patterns(sent, n);
-    EXPECT_EQ(patternOf.size(), n);
-    std::vector<ScanCommand> rest;
-    for (uint32_t a : usable)
-        rest.push_back(Scan(a, patternOf[a], 1, 1, kSkip, kEcc));
-    rest.push_back(Check(2));
-    rest.push_back(Check(9));
-    for (uint32_t a : usable)
-        rest.push_back(Scan(a, patternOf[a], 1, 1, kSkip, kEcc));
-    EXPECT_EQ(std::vector<ScanCommand>(sent.begin() + long(n), sent.end()), rest);
-    EXPECT_EQ(Table(), ExpectedTable(bad));
-}
-
-TEST_F(ScanLevelCommands, Level3LastPassDecides)
-{
-    // Block 4 reads bad once (pass 2), then good: erased with the bad ones in address
-    // order, it ends good.
+    // pattern; pass 3 erases the bad ones; pass 4 reads every block again and decides:
+    // block 4, bad once in pass 2, is erased in address order and ends good.
     int reads4 = 0;
     verdict = [&](uint32_t block, uint8_t op) -> uint8_t {
         return bad.count(block) || (block == 4 && op == 1 && ++reads4 == 1) ? 0 : 0xFF;
     };
     ASSERT_EQ(BlankingCheck(*thread, 5, 305, Level(2)), 1);
-    EXPECT_EQ(Table(), ExpectedTable(bad));
     const auto sent = Commands();
-    EXPECT_EQ(std::vector<ScanCommand>(sent.begin() + 24, sent.begin() + 27),
-              (std::vector<ScanCommand>{Check(2), Check(4), Check(9)}));
+    const auto usable = Usable();
+    const size_t n = usable.size();
+    ASSERT_EQ(sent.size(), 3 * n + 3);
+    auto patternOf = Patterns(sent, n);
+    EXPECT_EQ(patternOf.size(), n);
+    std::vector<ScanCommand> rest;
+    for (uint32_t a : usable)
+        rest.push_back(Scan(a, patternOf[a], 1, 1, kSkip, kEcc));
+    rest.insert(rest.end(), {Check(2), Check(4), Check(9)});
+    for (uint32_t a : usable)
+        rest.push_back(Scan(a, patternOf[a], 1, 1, kSkip, kEcc));
+    EXPECT_EQ(std::vector<ScanCommand>(sent.begin() + long(n), sent.end()), rest);
+    EXPECT_EQ(Table(), ExpectedTable(bad));
 }
 
 TEST_F(ScanLevelCommands, Level4WritesAndVerifiesEachBlockWithOnePattern)
