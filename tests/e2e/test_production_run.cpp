@@ -93,6 +93,8 @@ TEST_P(RunVariant, EndsWithItsResult)
     EXPECT_TRUE(!blanking || ::testing::Value(Steps(), ::testing::IsSupersetOf({305, 375})));
     EXPECT_EQ(form->infoImage1->Visible(), std::filesystem::exists(station->file(sim::kKitSuccessBmp)));
     EXPECT_EQ(FormatToolCalls(*station), 0);
+    const bool unlisted = v.profile == sim::NandUnlisted;
+    EXPECT_TRUE(!unlisted || device->flashDescription() == sim::FlashRecordFor(sim::DefaultRecordProfile(), false));
     if (!form->chkFwUpgrade->Checked()) {
         EXPECT_TRUE(device->streams().empty()) << "no firmware, no data";
         EXPECT_TRUE(device->userDiskPath().empty()) << "the disk was never started";
@@ -105,6 +107,9 @@ TEST_P(RunVariant, EndsWithItsResult)
 INSTANTIATE_TEST_SUITE_P(
     Runs, RunVariant,
     ::testing::Values(
+        // An unlisted flash is described to the device by the DEFAULT record.
+        Variant{"UnknownFlashTakesTheDefaultDescription", "successful", "[0-9]+MB, [0-9]+Sec",
+                [](TForm1&, testsupport::SimStation&) {}, sim::NandUnlisted},
         Variant{"WithoutFirmwareEndsAfterTheTables", "successful", "0MB, [0-9]+Sec",
                 [](TForm1& f, testsupport::SimStation&) { f.chkFwUpgrade->SetChecked(false); }},
         // Factory-bad blocks 3 and 517 of 1 x 1000 usable blocks.
