@@ -1,19 +1,22 @@
 #include "device/PageMatrix.h"
-
 #include "platform/AtomicFile.h"
 #include "platform/ProgramDir.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
-#include <string>
-#include <vector>
-
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
 Bytes Filled(uint32_t rows, uint32_t cols, uint8_t value) { return Bytes(size_t(rows) * cols, value); }
+// A 128-page table marking pages first .. last - 1.
+Bytes Marked(int first, int last)
+{
+    Bytes table(128, 0);
+    std::fill(table.begin() + first, table.begin() + last, 0xFF);
+    return table;
+}
 
 std::vector<uint32_t> Columns(const std::vector<PageColumnCount>& order)
 {
@@ -36,12 +39,7 @@ Bytes Choose(const CMyPage& page, uint32_t pages)
 class PageMatrixTest : public ::testing::Test {
 protected:
     void SetUp() override { platform::SetProgramDir(dir.path()); }
-    std::string Log()
-    {
-        std::string text;
-        EXPECT_TRUE(platform::ReadWholeFile(dir.file("log/page_and_size.txt"), text));
-        return text;
-    }
+    std::string Log() { return dir.read("log/page_and_size.txt"); }
     testsupport::TempDir dir;
 };
 
@@ -49,8 +47,7 @@ TEST(PageMatrix, ThresholdRowMarksAndUsableSize)
 {
     const uint8_t values[] = {253, 255, 252, 255, 255, 255};
     CMyPage page(3, 2, 2, values);
-    EXPECT_FALSE(page.ExceedsThreshold(253));
-    EXPECT_TRUE(page.ExceedsThreshold(252));
+    EXPECT_TRUE(!page.ExceedsThreshold(253) && page.ExceedsThreshold(252));
 
     // The row minimum over the selected columns decides; a mask with no column makes every row
     // unusable, unless the threshold is 255 or more.
@@ -64,11 +61,10 @@ TEST(PageMatrix, ThresholdRowMarksAndUsableSize)
     EXPECT_EQ(marks(page, {0x00, 0x00}), (Bytes{0, 0, 0}));
     EXPECT_EQ(marks(CMyPage(3, 2, 255, values), {0x00, 0x00}), (Bytes{0xFF, 0xFF, 0xFF}));
 
-    const auto full = Filled(150, 8, 255);
     Bytes rowMarks(150, 0);
     for (int r = 0; r < 100; ++r)
         rowMarks[r * 3 / 2] = 0xFF;
-    EXPECT_EQ(CMyPage(150, 8, 2, full.data()).UsableSize(rowMarks.data(), 120), 12000u);
+    EXPECT_EQ(CMyPage(150, 8, 2, Filled(150, 8, 255).data()).UsableSize(rowMarks.data(), 120), 12000u);
 }
 
 TEST(PageMatrix, ExchangeSortOrdersAreNotStable)
@@ -83,17 +79,14 @@ TEST(PageMatrix, ExchangeSortOrdersAreNotStable)
 
     // Equal counts keep A = 0, 1, 2, ... and B = 1, 0, 2, 3, ...
     const auto flat = Filled(3, 6, 255);
-    CMyPage even(3, 6, 2, flat.data());
+    const CMyPage even(3, 6, 2, flat.data());
     EXPECT_EQ(Columns(even.ColumnOrder(0)), (std::vector<uint32_t>{0, 1, 2, 3, 4, 5}));
     EXPECT_EQ(Columns(even.ColumnOrder(1)), (std::vector<uint32_t>{1, 0, 2, 3, 4, 5}));
 }
 
 TEST_F(PageMatrixTest, AllUsableChoosesTheFirstCandidateAndMarks120Columns)
 {
-    const auto values = Filled(4, 128, 255);
-    const Bytes table = Choose(CMyPage(4, 128, 2, values.data()), 128);
-    for (uint32_t c = 0; c < 128; ++c)
-        EXPECT_EQ(table[c], c < 120 ? 0xFF : 0x00) << c;
+    EXPECT_EQ(Choose(CMyPage(4, 128, 2, Filled(4, 128, 255).data()), 128), Marked(0, 120));
 
     // Header, then 32 lines for n = 128, 120, ..., 8 in four groups of eight.
     std::string expected = "=========pages:size:which_page_info========\r\n";
@@ -126,15 +119,9 @@ TEST_F(PageMatrixTest, OrderBWinsWhenColumnZeroIsBadAndNothingUsableFallsBackToO
     // moves it last, so (120, order B) is the best and column 0 is left out.
     auto values = Filled(2, 128, 255);
     values[0] = values[128] = 0;
-    const Bytes table = Choose(CMyPage(2, 128, 2, values.data()), 128);
-    for (uint32_t c = 0; c < 128; ++c)
-        EXPECT_EQ(table[c], c >= 1 && c <= 120 ? 0xFF : 0x00) << c;
+    EXPECT_EQ(Choose(CMyPage(2, 128, 2, values.data()), 128), Marked(1, 121));
     EXPECT_NE(Log().find("128:0:0\r\n128:0:1\r\n120:0:0\r\n120:240:1\r\n"), std::string::npos);
-
-    const auto bad = Filled(2, 128, 0);
-    const Bytes fallback = Choose(CMyPage(2, 128, 2, bad.data()), 128);
-    for (uint32_t c = 0; c < 128; ++c)
-        EXPECT_EQ(fallback[c], c < 120 ? 0xFF : 0x00) << c;
+    EXPECT_EQ(Choose(CMyPage(2, 128, 2, Filled(2, 128, 0).data()), 128), Marked(0, 120));
 }
 
 TEST_F(PageMatrixTest, LogFolderThatCannotBeMadeDoesNotStopTheChoice)
@@ -151,10 +138,10 @@ TEST(FillPattern, FixedPatternsStayInsideTheirLength)
         {2, {F, 0, F, 0, F, 0, F, 0}}, {3, {0, F, 0, F, 0, F, 0, F}}, {4, {F, F, F, F, 0, 0, 0, 0}}, {4, {F, F, 0, 0, 0}},
         {5, {F, 0, 0, 0, F, F, F, 0}}, {5, {F, 0, F, F, 0}}, {6, {F, F, F, F, F}}, {0, {0}}, {5, {0}}, {6, {}}};
     for (const auto& [type, expected] : cases) {
-        Bytes table(expected.size() + 2, 0x5A);
+        Bytes table(expected.size() + 2, 0x5A), guarded = expected;
+        guarded.insert(guarded.end(), {0x5A, 0x5A}); // nothing written past the length
         EXPECT_TRUE(FillPattern(table.data(), type, static_cast<int32_t>(expected.size())));
-        EXPECT_EQ(Bytes(table.begin(), table.end() - 2), expected) << "type " << type << " length " << expected.size();
-        EXPECT_EQ(table[expected.size()], 0x5A);
+        EXPECT_EQ(table, guarded) << "type " << type;
     }
     Bytes table(8, 0x5A);
     EXPECT_FALSE(FillPattern(table.data(), 7, 8));
