@@ -81,7 +81,10 @@ inline bool InOrder(const std::vector<std::string>& all, const std::vector<std::
     }
     return true;
 }
-inline bool Matches(const std::string& text, const std::string& pattern) { return std::regex_match(text, std::regex(pattern)); }
+inline bool Matches(const std::string& text, const std::string& pattern)
+{
+    return std::regex_match(text, std::regex(pattern));
+}
 
 inline std::string ReadFile(const std::string& path)
 {
@@ -179,9 +182,9 @@ protected:
     }
 
     // Plugs a device with its fault, hands the arrival to the window and waits for the run.
-    std::shared_ptr<sim::SimulatedDevice> Run(const sim::FlashProfile& profile, Fault fault = {}, uint8_t port = 0)
+    std::shared_ptr<sim::SimulatedDevice> Run(const sim::FlashProfile& profile, Fault fault = {})
     {
-        auto device = station->bus().plug(profile, port);
+        auto device = station->bus().plug(profile);
         EXPECT_TRUE(device);
         if (device && fault.code)
             device->failCommand(fault.code, fault.nth, fault.kind, fault.times);
