@@ -89,9 +89,9 @@ TEST(IniFileOnDisk, MissingFileIsEmptySaveCreatesItAndAFailedSaveLeavesTheOldFil
     old.WriteString("S", "K", "a value longer than the limit allows");
     // Every write past a few bytes fails (for root too, unlike permissions).
     std::signal(SIGXFSZ, SIG_IGN);
-    rlimit saved{}, tight{};
+    rlimit saved{};
     getrlimit(RLIMIT_FSIZE, &saved);
-    tight = {8, saved.rlim_max};
+    const rlimit tight{8, saved.rlim_max};
     setrlimit(RLIMIT_FSIZE, &tight);
     EXPECT_FALSE(old.UpdateFile());
     try {
