@@ -5,7 +5,6 @@
 #include "production/DataAreasIo.h"
 #include "production/WindowLink.h"
 #include "production/ppthread.h"
-#include "ui/MessageCatalogue.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -18,8 +17,6 @@
 namespace dataareas {
 
 namespace {
-
-constexpr int kRowDiskTooSmall = 76; // "Hidden disk too small!"
 
 void PutLe32(uint8_t* p, uint32_t v)
 {
@@ -154,16 +151,6 @@ int WriteImageToDisk(ProductThread& thread, const std::string&, const std::strin
     if (image.size() != fileSize || fileSize == uint64_t(-1))
         return 0;
     const uint64_t chunks = (fileSize + kImageChunkSize - 1) / kImageChunkSize;
-
-    // Every chunk is written whole: refuse an image the disk cannot take instead of
-    // failing part way through it.
-    uint32_t lastLba = 0, diskSector = 0;
-    if (!cmd_bReadCapacity(thread.hDevice, &lastLba, &diskSector) || diskSector == 0 ||
-        chunks * kImageChunkSize > (uint64_t(lastLba) + 1) * diskSector) {
-        thread.SetStatus(MessageCatalogue(kRowDiskTooSmall, thread.iLanguageIndex));
-        thread.SetStatusColor(toolkit::clRed);
-        return 0;
-    }
 
     static_assert(kImageChunkSize % 1024 == 0);
     std::vector<uint8_t> buffer(kImageChunkSize, 0);
