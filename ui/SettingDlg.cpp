@@ -71,6 +71,16 @@ std::string sizeInMB(uint64_t size)
     return std::to_string(size / 1024 / 1024) + "MB";
 }
 
+// A captioned control (label, check box) at its place in the form.
+template <class T>
+T* makeCaptioned(TWinControl* parent, const char* name, const char* caption, int l, int t, int w, int h)
+{
+    T* c = parent->Make<T>(name);
+    c->SetCaption(caption);
+    c->SetBounds(l, t, w, h);
+    return c;
+}
+
 bool isExistingFile(const std::string& path)
 {
     std::error_code ec;
@@ -261,9 +271,7 @@ void TfrmSetting::buildControls()
     edtDiskLabel->SetBounds(100, 20, 100, 21);
     edtDiskLabel->SetMaxLength(8);
     edtDiskLabel->SetCharCase(TEditCharCase::UpperCase);
-    chkNonFS = grpHiddenFiles->Make<TCheckBox>("chkNonFS");
-    chkNonFS->SetCaption("Non FileSystem");
-    chkNonFS->SetBounds(220, 22, 130, 17);
+    chkNonFS = makeCaptioned<TCheckBox>(grpHiddenFiles, "chkNonFS", "Non FileSystem", 220, 22, 130, 17);
     TntlstHideFiles = grpHiddenFiles->Make<TListBox>("TntlstHideFiles");
     TntlstHideFiles->SetBounds(16, 52, 460, 176);
     TntlstHideFiles->SetMultiSelect(true);
@@ -303,15 +311,8 @@ void TfrmSetting::buildControls()
     grpBlankCheck = tabFlashSetting->Make<TGroupBox>("grpBlankCheck");
     grpBlankCheck->SetCaption("Blank Check");
     grpBlankCheck->SetBounds(8, 8, 625, 190);
-    chkFastBlkChk = grpBlankCheck->Make<TCheckBox>("chkFastBlkChk");
-    chkFastBlkChk->SetCaption("Fast Blanking Check");
-    chkFastBlkChk->SetBounds(16, 20, 280, 17);
-    auto label = [](TWinControl* parent, const char* name, const char* caption, int l, int t, int w, int h) {
-        TLabel* c = parent->Make<TLabel>(name);
-        c->SetCaption(caption);
-        c->SetBounds(l, t, w, h);
-        return c;
-    };
+    chkFastBlkChk = makeCaptioned<TCheckBox>(grpBlankCheck, "chkFastBlkChk", "Fast Blanking Check", 16, 20, 280, 17);
+    auto label = &makeCaptioned<TLabel>;
     auto combo = [](TWinControl* parent, const char* name, int l, int t, int w) {
         TComboBox* c = parent->Make<TComboBox>(name);
         c->SetBounds(l, t, w, 21);
@@ -334,9 +335,7 @@ void TfrmSetting::buildControls()
     UpDownBadThreshold->SetMax(100);
     UpDownBadThreshold->SetPosition(10);
     Label1 = label(grpBlankCheck, "Label1", "%", 262, 152, 12, 13);
-    chkPageScan = grpBlankCheck->Make<TCheckBox>("chkPageScan");
-    chkPageScan->SetCaption("Special Scan");
-    chkPageScan->SetBounds(360, 50, 200, 17);
+    chkPageScan = makeCaptioned<TCheckBox>(grpBlankCheck, "chkPageScan", "Special Scan", 360, 50, 200, 17);
     cboPageMode = combo(grpBlankCheck, "cboPageMode", 360, 80, 180);
     lblReadTimes = label(grpBlankCheck, "lblReadTimes", "Read Times", 360, 116, 95, 13);
     cboRead = combo(grpBlankCheck, "cboRead", 460, 112, 80);
@@ -376,9 +375,7 @@ void TfrmSetting::buildControls()
     tabSpiSetting = pgeSetting->Make<TTabSheet>("tabSpiSetting");
     tabSpiSetting->SetCaption("Nor Flash Setting");
     tabSpiSetting->SetBounds(4, 24, 648, 415);
-    chkSaveSpiImage = tabSpiSetting->Make<TCheckBox>("chkSaveSpiImage");
-    chkSaveSpiImage->SetCaption("Save Flash Image");
-    chkSaveSpiImage->SetBounds(16, 16, 280, 17);
+    chkSaveSpiImage = makeCaptioned<TCheckBox>(tabSpiSetting, "chkSaveSpiImage", "Save Flash Image", 16, 16, 280, 17);
     grpSpiHiddenFile = tabSpiSetting->Make<TGroupBox>("grpSpiHiddenFile");
     grpSpiHiddenFile->SetCaption("Hidden Files in Nor Flash");
     grpSpiHiddenFile->SetBounds(8, 44, 625, 340);

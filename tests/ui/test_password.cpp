@@ -40,8 +40,8 @@ TEST_F(PasswordTest, CaptionsAtCreationAndInTheMainWindowsLanguage)
         password->edtpassword->SetText("typed");
         password->DoShow();
         EXPECT_EQ((Strings{password->Label1->Caption(), password->GroupBox1->Caption(), password->Button1->Caption(),
-                           password->edtpassword->Text()}),
-                  (Strings{expected[lang][0], expected[lang][1], expected[lang][2], ""}));
+                           password->edtpassword->Text(), password->Caption()}),
+                  (Strings{expected[lang][0], expected[lang][1], expected[lang][2], "", "MP Tool Password"}));
     }
 }
 
