@@ -17,6 +17,7 @@
 #include <cctype>
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <vector>
 
 namespace dataareas {
@@ -107,6 +108,27 @@ bool SameBytes(BinaryFile& a, uint64_t offsetA, BinaryFile& b, uint64_t offsetB,
     }
     return true;
 }
+
+// The program and prefer files the read-back covers, opened and measured.
+struct SpiSources {
+    SpiSources(const std::string& programPath, const std::string& preferPath)
+        : program(programPath, "rb"), prefer(preferPath, "rb"),
+          programSize(program.size()), preferSize(prefer.size())
+    {
+    }
+    // False, with the failure's status text, when either cannot be read.
+    bool opened(ProductThread& thread) const
+    {
+        if (!programSize)
+            Fail(thread, "Open program file fail!");
+        else if (!preferSize)
+            Fail(thread, "Open perfer file fail!");
+        return programSize && preferSize;
+    }
+
+    BinaryFile program, prefer;
+    std::optional<uint64_t> programSize, preferSize;
+};
 
 } // namespace
 
@@ -203,20 +225,11 @@ int DumpSpiProgramArea(ProductThread& thread, const std::string& programPath,
         Fail(thread, "Open file fail!");
         return 0;
     }
-    BinaryFile program(programPath, "rb");
-    auto programSize = program.size();
-    if (!programSize) {
-        Fail(thread, "Open program file fail!");
+    SpiSources src(programPath, preferPath);
+    if (!src.opened(thread))
         return 0;
-    }
-    BinaryFile prefer(preferPath, "rb");
-    auto preferSize = prefer.size();
-    if (!preferSize) {
-        Fail(thread, "Open perfer file fail!");
-        return 0;
-    }
     const uint64_t units =
-        (SpiProgramAreaSize(*programSize) + kSpiAreaAlign + *preferSize) / kSpiUnitSize;
+        (SpiProgramAreaSize(*src.programSize) + kSpiAreaAlign + *src.preferSize) / kSpiUnitSize;
     return ReadSpiUnits(thread, units, out) ? 1 : 0;
 }
 
@@ -229,31 +242,23 @@ int CompareSpiDump(ProductThread& thread, const std::string&, const std::string&
         Fail(thread, "Open file fail!");
         return 0;
     }
-    BinaryFile program(thread.sProgramFile, "rb");
-    auto programSize = program.size();
-    if (!programSize) {
-        Fail(thread, "Open program file fail!");
+    SpiSources src(thread.sProgramFile, preferPath);
+    if (!src.opened(thread))
         return 0;
-    }
-    BinaryFile prefer(preferPath, "rb");
-    auto preferSize = prefer.size();
-    if (!preferSize) {
-        Fail(thread, "Open perfer file fail!");
-        return 0;
-    }
+    const uint64_t programSize = *src.programSize, preferSize = *src.preferSize;
     // The program's body is compared for (size - 64 KiB) bytes: a program shorter than
     // that has nothing defined to compare and is refused.
-    if (*programSize < kSpiAreaAlign) {
+    if (programSize < kSpiAreaAlign) {
         Fail(thread, mismatch);
         return 0;
     }
-    const uint64_t r = SpiProgramAreaSize(*programSize);
+    const uint64_t r = SpiProgramAreaSize(programSize);
     // The prefer body's first 2048 bytes, or as many as the file has.
     const uint64_t preferBody =
-        std::min<uint64_t>(2048, *preferSize > kSpiBodyOffset ? *preferSize - kSpiBodyOffset : 0);
-    if (!SameBytes(program, 0, dump, 0, 4) ||
-        !SameBytes(program, kSpiBodyOffset, dump, kSpiAreaAlign, *programSize - kSpiAreaAlign) ||
-        !SameBytes(prefer, kSpiBodyOffset, dump, r + kSpiAreaAlign, preferBody)) {
+        std::min<uint64_t>(2048, preferSize > kSpiBodyOffset ? preferSize - kSpiBodyOffset : 0);
+    if (!SameBytes(src.program, 0, dump, 0, 4) ||
+        !SameBytes(src.program, kSpiBodyOffset, dump, kSpiAreaAlign, programSize - kSpiAreaAlign) ||
+        !SameBytes(src.prefer, kSpiBodyOffset, dump, r + kSpiAreaAlign, preferBody)) {
         Fail(thread, mismatch);
         return 0;
     }

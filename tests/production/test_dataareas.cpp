@@ -239,8 +239,13 @@ TEST_F(DataAreasTest, SignedAreaRefusals)
         EXPECT_EQ(dataareas::WriteSignedFileArea(*thread, list), 0) << c.what;
     }
     EXPECT_TRUE(CallsOf(0x2A).empty());
-    std::tie(sectors, sectorSize, capacityAnswers) = std::tuple(11, 512, true); // exactly enough
+    // Exactly enough: 5 sectors of 1024 bytes behind a header sector padded with zeros.
+    std::tie(sectors, sectorSize, capacityAnswers) = std::tuple(6, 1024, true);
     EXPECT_EQ(dataareas::WriteSignedFileArea(*thread, list), 1);
+    const auto header = CallsOf(0x2A).back().data;
+    ASSERT_EQ(header.size(), 1024u);
+    EXPECT_EQ(std::pair(Le32(header.data() + 20), Le32(header.data() + 24)), std::pair(1u, 5000u));
+    EXPECT_TRUE(AllZero(header.data() + 32, header.data() + 1024));
 
     // A write failure stops before the header.
     failCodes[0x2A] = 2;
