@@ -90,6 +90,11 @@ protected:
             out.push_back(Decode(c.cdb.data()));
         return out;
     }
+    std::vector<ScanCommand> Since(size_t from) const
+    {
+        const auto all = Commands();
+        return {all.begin() + long(from), all.end()};
+    }
     std::vector<uint8_t> Table() const
     {
         return {thread->pBlockTable.get(), thread->pBlockTable.get() + thread->iBlockTableEntries};

@@ -43,11 +43,6 @@ protected:
                 out.push_back(c);
         return out;
     }
-    std::vector<ScanCommand> Since(size_t from) const
-    {
-        const auto all = Commands();
-        return {all.begin() + long(from), all.end()};
-    }
     // Runs a level whose patterns are random: every scan of `first` passes (dataMode 1,
     // operation 2) carries a pattern below 32768; returns each block's pattern.
     std::map<uint32_t, uint16_t> Patterns(const std::vector<ScanCommand>& sent, size_t n) const

@@ -1,5 +1,4 @@
-// The special scan: set-up, per-page reads with the page test, and the closing analysis
-// into the page table and the block table.
+// The special scan: set-up, per-page reads with the page test, and the closing analysis.
 #include "test_blanking_fixture.h"
 
 #include "device/PageMatrix.h"
@@ -8,13 +7,11 @@ using namespace blanktest;
 
 namespace {
 
-BlankingSettings Special(uint32_t level, uint32_t pageMode, uint32_t pageSkip = 1)
+BlankingSettings Special(uint32_t level, uint32_t pageMode, uint32_t readTimes = 0, bool fast = false)
 {
     BlankingSettings s;
-    s.scanLevel = level;
-    s.specialScan = true;
-    s.pageMode = pageMode;
-    s.pageSkip = pageSkip;
+    s.scanLevel = level, s.specialScan = true, s.pageMode = pageMode, s.pageSkip = 1;
+    s.pattern = 0x00F0, s.readTimes = readTimes, s.fastCheck = fast;
     return s;
 }
 
@@ -25,10 +22,7 @@ std::vector<uint8_t> Pattern(uint32_t mode, uint32_t pages)
     return table;
 }
 
-class SpecialCommands : public RecordingScanTest {
-protected:
-    std::vector<uint8_t> Pages() const { return {thread->PageTable, thread->PageTable + 32}; }
-};
+using SpecialCommands = RecordingScanTest;
 
 TEST_F(SpecialCommands, SetupAndReadFailuresStopAndReleaseTheTable)
 {
@@ -74,35 +68,41 @@ TEST_F(SpecialCommands, Level2ReadsEveryPageOfEveryBlockAfterSendingTheTable)
 
     // The closing analysis decides alone: block 2 answered all pages good per page.
     EXPECT_EQ(Table(), ExpectedTable({3}));
-    EXPECT_EQ(Pages(), Pattern(3, 32));
+    EXPECT_EQ(std::vector<uint8_t>(thread->PageTable, thread->PageTable + 32), Pattern(3, 32));
     EXPECT_EQ(thread->PageTable[32], 0xFF); // past the block's pages nothing changes
     EXPECT_EQ(thread->pPageEccTable, nullptr);
     EXPECT_EQ(thread->pPageMatrix, nullptr);
     EXPECT_EQ(status.Caption(), "Odd pages 10/12 Bad: 2");
 }
 
-TEST_F(SpecialCommands, OtherLevelsCommandsAndTexts)
+// Special branches read every page, past the stop limit of 64-page blocks with no good verdict.
+// Page 5 of blocks 3 and 258 has 5 bit errors (threshold 4): the text counts page-test failures,
+// the closing analysis alone decides the table; fast rows from 256 on read 0xFF.
+TEST_F(SpecialCommands, LevelsReadPerPageAndTheClosingAnalysisDecides)
 {
-    // Level 6 reading only reads the complement of its pattern.
-    BlankingSettings s = Special(5, 4);
-    s.pattern = 0x00F0;
-    s.readTimes = 1;
-    const size_t before = drive.transport->callCount();
-    ASSERT_EQ(BlankingCheck(*thread, 5, 305, s), 1);
-    std::vector<ScanCommand> expected = {{0x9B}};
-    for (uint32_t a : Usable())
-        expected.push_back(Scan(a, 0xFF0F, 2, 1, 1, 4, 1));
-    const auto sent = Commands();
-    EXPECT_EQ(std::vector<ScanCommand>(sent.begin() + long(before), sent.end()), expected);
-}
-
-TEST_F(SpecialCommands, NoStopRuleInTheSpecialBranch)
-{
-    Geometry(1, 1024, 1000, 64);
-    pageValue = [](uint32_t, uint32_t) -> uint8_t { return 0; };
-    ASSERT_EQ(BlankingCheck(*thread, 5, 305, Special(0, 0)), 1);
-    EXPECT_EQ(Table(), std::vector<uint8_t>(1024, 0));
-    EXPECT_EQ(status.Caption(), "Specific mode 1 995/1000 Bad: 996");
+    Geometry(1, 300, 260, 64);
+    pageValue = [](uint32_t b, uint32_t p) -> uint8_t { return (b == 3 || b == 258) && p == 5 ? 250 : 0xFF; };
+    const struct { uint32_t level, mode, readTimes; bool fast; size_t plain, perPage; ScanCommand last; const char* text; std::set<uint32_t> bad; } cases[] = {
+        {0, 6, 0, true, 0, 256, Scan(255, 0, 1, 3, 1, 4, 1), "All Pages 255/260 Bad: ?", {3}}, // no page test in mode 6
+        {2, 1, 0, false, 260, 260, Scan(259, 0, 1, 1, 1, 4, 1), "Specific mode 2 255/260 Bad: 1", {3, 258}},
+        {4, 3, 0, false, 0, 518, Scan(259, 0xAA55, 2, 3, 1, 4, 1), "Odd pages 255/260 Bad: 1", {3, 258}},
+        {5, 4, 1, false, 0, 260, Scan(259, 0xFF0F, 2, 1, 1, 4, 1), "First Half 255/260 Bad: 1", {3, 258}},
+        {6, 1, 0, false, 260, 260, Scan(259, 0xAA55, 4, 1, 1, 4, 1), "Specific mode 2 255/260 Bad: 1", {3, 258}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.level);
+        const size_t before = drive.transport->callCount();
+        ASSERT_EQ(BlankingCheck(*thread, 5, 305, Special(c.level, c.mode, c.readTimes, c.fast)), 1);
+        size_t reads[2] = {};
+        for (const ScanCommand& x : Since(before))
+            reads[x.perPage & 1] += x.opcode == 0x93;
+        EXPECT_EQ(std::make_pair(reads[0], reads[1]), std::make_pair(c.plain, c.perPage));
+        ScanCommand last = Since(before).back();
+        last.pattern = c.last.pattern ? last.pattern : 0; // Levels 1 and 3: random
+        EXPECT_EQ(last, c.last);
+        EXPECT_EQ(status.Caption(), c.text);
+        EXPECT_EQ(Table(), ExpectedTable(c.bad));
+    }
 }
 
 } // namespace
