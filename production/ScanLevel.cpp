@@ -97,6 +97,16 @@ private:
             ++run_.bad;
         }
     }
+    // The fast check where a pass applies it in both branches: the special scan takes the
+    // block's pages as free of bit errors, the ordinary scan tests the block with EF 94.
+    Outcome FastTest(uint32_t address)
+    {
+        if (special_)
+            SpecialScanSkipRow(run_, address);
+        else
+            CheckBlock(address);
+        return Outcome::Next;
+    }
     Outcome FailWithText()
     {
         t_.SetStatus(RealBlankingCheckStr.get() + FailMsg.get());
@@ -199,13 +209,8 @@ private:
         const bool check = run_.pageMode != 6;
         return Pass({" ", kLevel1GiveUpPages}, [&](uint32_t, uint32_t address) {
             const uint16_t pattern = static_cast<uint16_t>(ScanRandom() % 65535);
-            if (FastSkips(address)) {
-                if (special_)
-                    SpecialScanSkipRow(run_, address);
-                else
-                    CheckBlock(address);
-                return Outcome::Next;
-            }
+            if (FastSkips(address))
+                return FastTest(address);
             if (special_)
                 return Special(address, pattern, 1, 3, check);
             if (!ReadVerdict(address, pattern, 1, 3))
@@ -280,13 +285,8 @@ private:
             }))
             return false;
         if (!Pass({"(2)", kGiveUpPages}, [&](uint32_t n, uint32_t address) {
-                if (FastSkips(address)) {
-                    if (special_)
-                        SpecialScanSkipRow(run_, address);
-                    else
-                        CheckBlock(address);
-                    return Outcome::Next;
-                }
+                if (FastSkips(address))
+                    return FastTest(address);
                 if (special_)
                     return Special(address, patternOf[n], 1, 1);
                 if (!ReadVerdict(address, patternOf[n], 1, 1))
@@ -346,13 +346,8 @@ private:
     {
         singlePass_ = true;
         return Pass({" ", kGiveUpPages}, [&](uint32_t, uint32_t address) {
-            if (FastSkips(address)) {
-                if (special_)
-                    SpecialScanSkipRow(run_, address);
-                else
-                    CheckBlock(address);
-                return Outcome::Next;
-            }
+            if (FastSkips(address))
+                return FastTest(address);
             if (special_) {
                 const int first = SpecialScanRead(run_, address, kPattern55AA, 2, 3, true);
                 if (first < 0)
