@@ -70,6 +70,7 @@ INSTANTIATE_TEST_SUITE_P(
         Stage{"ProgramWriteFailsTenTimes", "Program Writing fail", {0xEE7B, 1, FaultKind::StatusClear, 10}},
         Stage{"ProgramEndFails", "Program Write End fail", {0xEF7C}},
         Stage{"PreferSetupFails", "Prefer Write Setup fail", {0xEF7A, 2}},
+        Stage{"PreferWriteFailsTenTimes", "Prefer Writing fail", {0xEE7B, 50, FaultKind::StatusClear, 10}},
         Stage{"ParityFails", "FW Parity Check fail", {0xEF87},
               [](TForm1& f, testsupport::SimStation&) { f.chkParityCheck->SetChecked(true); }},
         Stage{"BadBlockRateOverThreshold", "Please do blanking check", {},

@@ -53,6 +53,8 @@ TEST_F(Sequence, PhoneBookFromTheSecondListPositionOnImageOfADisabledIsoBoxAndPr
     EXPECT_TRUE(InOrder(captions, {"Program Writing Retry 1", "Program Writing Retry 9", "Program Write End...",
                                    "Telbook Write Setup...", "Telbook Writing...", "Telbook Write End..."}));
     EXPECT_EQ(std::count(captions.begin(), captions.end(), "Program Writing Retry 10"), 0);
+    // A disabled image box moves the prefer steps to B + 30/35/40.
+    EXPECT_THAT(Steps(), ::testing::ElementsAreArray({2, 5, 10, 17, 20, 21, 30, 35, 40, 45, 50, 75, 80, 85, 95, 100}));
     EXPECT_THAT(ListVolume(device->userDiskPath()), Not(HasSubstr("image.iso")));
 }
 

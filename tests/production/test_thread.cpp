@@ -37,14 +37,10 @@ protected:
     std::unique_ptr<TForm1> form;
 };
 
-TEST_F(ThreadAndWindow, MissingLabelIsEmpty)
-{
-    EXPECT_EQ(Thread(3, nullptr)->sVolumeLabel, "");
-}
-
 TEST_F(ThreadAndWindow, GaugeMovesOnTheUserInterfaceThread)
 {
-    auto t = Thread(0);
+    auto t = Thread(0, nullptr);
+    EXPECT_EQ(t->sVolumeLabel, "") << "no label given";
     std::atomic<bool> onUi{false}, returned{false};
     const std::thread::id ui = std::this_thread::get_id();
     form->ProgressBar1->SetMaxValue(400);
