@@ -33,8 +33,8 @@ TEST_F(Sequence, PhoneBookFromTheSecondListPositionOnImageOfADisabledIsoBoxAndPr
         station->bus().unplug(device);
         Deliver();
     }
-    // The image goes after the phone book even though the box cannot be changed. Nine broken
-    // program streams: the tenth attempt (set-up sent again each time) succeeds.
+    // The image goes after the phone book even though the box cannot be changed (prefer steps
+    // +5). Nine broken program streams: the tenth attempt (set-up sent again) succeeds.
     form->TntSelectFileList2->Items()->Assign(
         {program, telbook, prefer, MakeFile("cd/image.iso", std::string(6000, 'i'))});
     form->ScanFileList();
@@ -53,7 +53,6 @@ TEST_F(Sequence, PhoneBookFromTheSecondListPositionOnImageOfADisabledIsoBoxAndPr
     EXPECT_TRUE(InOrder(captions, {"Program Writing Retry 1", "Program Writing Retry 9", "Program Write End...",
                                    "Telbook Write Setup...", "Telbook Writing...", "Telbook Write End..."}));
     EXPECT_EQ(std::count(captions.begin(), captions.end(), "Program Writing Retry 10"), 0);
-    // A disabled image box moves the prefer steps to B + 30/35/40.
     EXPECT_THAT(Steps(), ::testing::ElementsAreArray({2, 5, 10, 17, 20, 21, 30, 35, 40, 45, 50, 75, 80, 85, 95, 100}));
     EXPECT_THAT(ListVolume(device->userDiskPath()), Not(HasSubstr("image.iso")));
 }
