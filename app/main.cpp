@@ -19,7 +19,7 @@
 #include "toolkit/Dialogs.h"
 #include "toolkit/TThread.h"
 #include "image/isomain.h"
-#include "ui/LangStrings.h"
+#include "text/LangStrings.h"
 #include "ui/SettingDlg.h"
 #include "ui/Unit2.h"
 #include "ui/Unit3.h"

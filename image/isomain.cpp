@@ -9,8 +9,8 @@
 #include "platform/ProgramDir.h"
 #include "platform/TextCodec.h"
 #include "toolkit/TThread.h"
-#include "ui/CopyList.h"
-#include "ui/MessageCatalogue.h"
+#include "platform/PathListFile.h"
+#include "text/MessageCatalogue.h"
 #include "ui/main.h"
 
 using namespace toolkit;
@@ -196,7 +196,7 @@ void TfrmIsoMain::FormCreate(TControl*)
     tbarHideDiskRatioChange(tbarHideDiskRatio);
 
     std::vector<std::string> entries;
-    if (ui::PathListFile::Load(ListFilePath(), entries)) {
+    if (platform::PathListFile::Load(ListFilePath(), entries)) {
         TStrings* items = TntlstHideFiles->Items();
         items->Assign(std::move(entries));
         // Entries that name nothing any more are dropped; the entry that moves into a
@@ -231,7 +231,7 @@ void TfrmIsoMain::FormClose(TControl*)
     // as the class library's write error would have been.
     std::string failures;
     const std::vector<std::string> entries = TntlstHideFiles->Items()->ToVector();
-    if (!ui::PathListFile::Save(ListFilePath(), entries))
+    if (!platform::PathListFile::Save(ListFilePath(), entries))
         failures = "Unable to write to " + ListFilePath();
 
     platform::IniFile options(OptionsFilePath());

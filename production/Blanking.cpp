@@ -5,7 +5,7 @@
 #include "production/SpecialScan.h"
 #include "production/WindowLink.h"
 #include "production/ppthread.h"
-#include "ui/LangStrings.h"
+#include "text/LangStrings.h"
 
 #include <cstring>
 

@@ -8,8 +8,8 @@
 #include "production/PageTableQueries.h"
 #include "production/WindowLink.h"
 #include "production/ppthread.h"
-#include "ui/LangStrings.h"
-#include "ui/MessageCatalogue.h"
+#include "text/LangStrings.h"
+#include "text/MessageCatalogue.h"
 
 #include <cstdio>
 #include <cstring>

@@ -10,8 +10,8 @@
 #include "production/DataAreasIo.h"
 #include "production/WindowLink.h"
 #include "production/ppthread.h"
-#include "ui/LangStrings.h"
-#include "ui/MessageCatalogue.h"
+#include "text/LangStrings.h"
+#include "text/MessageCatalogue.h"
 
 #include <algorithm>
 #include <cctype>

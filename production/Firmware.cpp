@@ -4,8 +4,8 @@
 #include "platform/ProgramDir.h"
 #include "production/WindowLink.h"
 #include "production/ppthread.h"
-#include "ui/CopyList.h"
-#include "ui/LangStrings.h"
+#include "platform/PathListFile.h"
+#include "text/LangStrings.h"
 
 #include <cstdio>
 #include <string>
@@ -52,7 +52,7 @@ int FindProgramBin(ProductThread& thread)
     const std::vector<std::string> items = window.CopyList();
     for (size_t i = 0; i < items.size(); ++i) {
         // Names other than ASCII never lower-case into "program", so ASCII folding suffices.
-        if (LowerAscii(ui::FileNamePart(items[i])).find("program") == std::string::npos)
+        if (LowerAscii(platform::FileNamePart(items[i])).find("program") == std::string::npos)
             continue;
         if (!FitsFlash(thread, items[i]))
             continue;

@@ -6,8 +6,8 @@
 #include "platform/ProgramDir.h"
 #include "production/WindowLink.h"
 #include "production/ppthread.h"
-#include "ui/LangStrings.h"
-#include "ui/MessageCatalogue.h"
+#include "text/LangStrings.h"
+#include "text/MessageCatalogue.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -5,8 +5,8 @@
 #include "production/SpecialScan.h"
 #include "production/WindowLink.h"
 #include "production/ppthread.h"
-#include "ui/LangStrings.h"
-#include "ui/MessageCatalogue.h"
+#include "text/LangStrings.h"
+#include "text/MessageCatalogue.h"
 
 #include <cstddef>
 #include <functional>

@@ -11,7 +11,7 @@
 #include "production/DrivePrep.h"
 #include "production/WindowLink.h"
 #include "production/ppthread.h"
-#include "ui/LangStrings.h"
+#include "text/LangStrings.h"
 
 #include <algorithm>
 #include <cctype>

@@ -5,8 +5,8 @@
 #include "production/PageMode.h"
 #include "production/ScanLevel.h"
 #include "production/ppthread.h"
-#include "ui/LangStrings.h"
-#include "ui/MessageCatalogue.h"
+#include "text/LangStrings.h"
+#include "text/MessageCatalogue.h"
 
 #include <algorithm>
 #include <cstring>

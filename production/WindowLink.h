@@ -1,8 +1,8 @@
 #pragma once
 // What the production engine reads from the main window (settings and copy-list figures)
 // and the few things it writes there besides its own panel (the system-area label, the
-// program-file index, a warning box). The program links the main window in; tests install
-// a window of their own.
+// program-file index, a warning box). The user interface installs the main window's
+// implementation (ui/MainWindowLink.h); tests install a window of their own.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -93,11 +93,14 @@ public:
     virtual void ProcessMessages() {}
 };
 
-// The window the engine talks to: the main window Form1 unless another is set (before
-// Form1 exists, the settings a fresh station starts with).
+// The window the engine talks to: the one set with SetWindowLink, else the program's main
+// window once the user interface has installed it, else the settings a fresh station
+// starts with.
 WindowLink& Window();
 // Installs a window (null restores the default). Not for use while threads run.
 void SetWindowLink(WindowLink* link);
+// The default window, installed by the user interface (the engine includes nothing of it).
+void SetMainWindowLink(WindowLink* link);
 
 // The page-mode names in English ("" outside 0..7), for logs and tests.
 std::string DefaultPageModeName(int mode);

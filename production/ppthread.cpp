@@ -4,7 +4,7 @@
 #include "production/FlashRecord.h"
 #include "production/Sequence.h"
 #include "production/WindowLink.h"
-#include "ui/LangStrings.h"
+#include "text/LangStrings.h"
 
 #include <cstring>
 #include <exception>

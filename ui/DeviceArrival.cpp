@@ -9,7 +9,7 @@
 #include "platform/Clock.h"
 #include "production/ppthread.h"
 #include "toolkit/Dialogs.h"
-#include "ui/LangStrings.h"
+#include "text/LangStrings.h"
 
 #include <cstdio>
 

@@ -2,8 +2,8 @@
 #include "ui/FirmwareInfo.h"
 
 #include "toolkit/Dialogs.h"
-#include "ui/CopyList.h"
-#include "ui/MessageCatalogue.h"
+#include "platform/PathListFile.h"
+#include "text/MessageCatalogue.h"
 #include "ui/main.h"
 
 #include <algorithm>
@@ -17,7 +17,7 @@ namespace {
 
 bool HasBinExtension(const std::string& path)
 {
-    std::string name = ui::FileNamePart(path);
+    std::string name = platform::FileNamePart(path);
     auto dot = name.rfind('.');
     if (dot == std::string::npos)
         return false;

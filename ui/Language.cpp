@@ -1,7 +1,7 @@
 #include "ui/Language.h"
 
-#include "ui/LangStrings.h"
-#include "ui/MessageCatalogue.h"
+#include "text/LangStrings.h"
+#include "text/MessageCatalogue.h"
 
 #include "device/HostUtil.h"
 #include "platform/IniFile.h"

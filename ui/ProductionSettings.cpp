@@ -2,7 +2,7 @@
 
 #include "platform/IniFile.h"
 #include "platform/ProgramDir.h"
-#include "ui/MessageCatalogue.h"
+#include "text/MessageCatalogue.h"
 #include "ui/main.h"
 
 

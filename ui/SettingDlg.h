@@ -10,6 +10,7 @@
 // keep their states between showings. Everything runs on the user-interface thread.
 // Handlers that convert a text to an integer throw EConvertError, which the view reports
 // in a message box as the class library did; the dialog then stays open.
+#include "text/ScanNames.h"
 #include "toolkit/Controls.h"
 
 #include <cstdint>
@@ -39,17 +40,6 @@ inline constexpr const char* kFastBlankKey = "SoftWare\\KOV6125\\Vornagel28";
 inline constexpr const char* kFastBlankValue = "FastblkcheckID";
 
 } // namespace ui
-
-// Level names and page-mode names in the three languages (English, Traditional Chinese,
-// Simplified Chinese), as the program shows them (UTF-8).
-inline constexpr int kScanLevels = 7;
-inline constexpr int kPageModes = 8;
-extern const char* const ScanLevelNames[kScanLevels][3];
-extern const char* const PageModeNames[kPageModes][3];
-// Bounded look-ups: an index or language out of range gives the last level, "" for a
-// page mode, English for a language.
-const char* ScanLevelName(long long level, unsigned languageIndex);
-const char* PageModeName(long long mode, unsigned languageIndex);
 
 // 64-bit size of a file that can be opened for reading and writing; false (size
 // untouched) when it cannot be opened or is not a regular file.

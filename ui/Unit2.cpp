@@ -2,7 +2,7 @@
 
 #include "toolkit/Dialogs.h"
 #include "toolkit/TThread.h"
-#include "ui/MessageCatalogue.h"
+#include "text/MessageCatalogue.h"
 #include "ui/SettingDlg.h"
 #include "ui/main.h"
 

@@ -5,9 +5,10 @@
 #include "platform/SingleInstance.h"
 #include "toolkit/Dialogs.h"
 #include "toolkit/TThread.h"
-#include "ui/CopyList.h"
-#include "ui/LangStrings.h"
-#include "ui/MessageCatalogue.h"
+#include "platform/PathListFile.h"
+#include "text/LangStrings.h"
+#include "text/MessageCatalogue.h"
+#include "ui/MainWindowLink.h"
 #include "ui/SettingDlg.h"
 
 #include <cstdio>
@@ -40,6 +41,7 @@ TForm1::TForm1(TWinControl* owner) : TForm("Form1", owner)
     for (auto& slot : DeviceSlots)
         slot.drive = 0;
     Form1 = this;
+    ui::InstallMainWindowLink();
     OnShow = [this](TControl* s) { FormShow(s); };
     OnClose = [this](TControl* s) { FormClose(s); };
     FormCreate(this);
@@ -317,11 +319,11 @@ void TForm1::loadPathList(const std::string& relative, TStrings& list)
     if (!FileExists(path))
         return;
     std::vector<std::string> entries;
-    ui::PathListFile::Load(path, entries);
+    platform::PathListFile::Load(path, entries);
     list.Assign(entries);
     // Entries that are gone since the last run are dropped, last to first.
     for (int i = list.Count() - 1; i >= 0; --i)
-        if (!ui::PathListEntryExists(list.Strings(i)))
+        if (!platform::PathListEntryExists(list.Strings(i)))
             list.Delete(i);
 }
 
@@ -391,7 +393,7 @@ void TForm1::FormClose(TControl*)
     auto note = [&](const std::string& what) { failures += (failures.empty() ? "" : "\n") + what; };
     auto saveList = [&](const char* relative, const TStrings& list) {
         std::string path = platform::ProgramPath(relative);
-        if (!ui::PathListFile::Save(path, list.ToVector()))
+        if (!platform::PathListFile::Save(path, list.ToVector()))
             note("Unable to write to " + path);
     };
     saveList("misc\\hideseting.ini", HideFileList);

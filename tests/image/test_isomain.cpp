@@ -12,7 +12,7 @@
 #include "support/TempDir.h"
 #include "toolkit/Dialogs.h"
 #include "toolkit/TThread.h"
-#include "ui/MessageCatalogue.h"
+#include "text/MessageCatalogue.h"
 #include "ui/main.h"
 
 namespace fs = std::filesystem;

@@ -3,7 +3,7 @@
 #include "device/Stream.h"
 #include "production/FlashRecord.h"
 #include "sim/StationKit.h"
-#include "ui/LangStrings.h"
+#include "text/LangStrings.h"
 
 #include <cstring>
 

@@ -4,7 +4,7 @@
 
 #include "platform/Clock.h"
 #include "production/DataAreas.h"
-#include "ui/LangStrings.h"
+#include "text/LangStrings.h"
 
 #include <algorithm>
 #include <cstring>

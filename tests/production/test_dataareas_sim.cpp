@@ -6,7 +6,7 @@
 #include "platform/AtomicFile.h"
 #include "production/DataAreas.h"
 #include "sim/Profiles.h"
-#include "ui/LangStrings.h"
+#include "text/LangStrings.h"
 
 using namespace prodtest;
 

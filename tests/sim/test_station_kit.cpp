@@ -2,7 +2,7 @@
 #include "sim/Profiles.h"
 #include "sim/StationKit.h"
 #include "support/TempDir.h"
-#include "ui/LangStrings.h"
+#include "text/LangStrings.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // The copy list of the main window: classification, the system-area label, the path
-// length rule, the firmware module number, the loader version text and the path-list files.
+// length rule, the firmware module number and the loader version text.
 #include "platform/ProgramDir.h"
 #include "platform/Registry.h"
 #include "support/TempDir.h"
@@ -13,11 +13,8 @@
 
 using namespace toolkit;
 using Names = std::vector<std::string>;
-using ui::PathListFile;
 
 namespace {
-
-std::string Bytes(std::initializer_list<int> b) { return std::string(b.begin(), b.end()); }
 
 // A firmware-like file: chip tag, SDK type at byte 5, 'U' 0xAA module at 0x97FD.
 std::string Firmware(size_t size, uint8_t sdk, int module = -1, const char* tag = "6205")
@@ -204,42 +201,4 @@ TEST_F(CopyList, ClearFlashAndBlankingCheckAreNeverBothSwitchedOnByAClick)
     auto boxes = dialogs.Messages();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text + "|" + boxes[0].caption, "Please insert the required fixed USB IO port|Fix Usb IO Port");
-}
-
-// ---- path-list files: the bytes written and the four encodings read back ----
-
-TEST(PathListFile, WritesMarkThenEveryEntryWithCrLfInUtf16LeAndLoadsItBack)
-{
-    EXPECT_EQ(PathListFile::Encode({}), Bytes({0xFF, 0xFE}));
-    EXPECT_EQ(PathListFile::Encode({"a", "\xE4\xB8\xAD", "\xF0\x9F\x98\x80"}), // a, U+4E2D, U+1F600
-              Bytes({0xFF, 0xFE, 'a', 0, 0x0D, 0, 0x0A, 0, 0x2D, 0x4E, 0x0D, 0, 0x0A, 0, 0x3D, 0xD8, 0x00, 0xDE,
-                     0x0D, 0, 0x0A, 0}));
-    testsupport::TempDir dir;
-    Names entries{"stale"};
-    EXPECT_FALSE(PathListFile::Load(dir.file("misc/seting.ini"), entries));
-    EXPECT_TRUE(entries.empty());
-    ASSERT_TRUE(PathListFile::Save(dir.file("seting.ini"), {"/x y/z", "/\xC3\xA9"}));
-    ASSERT_TRUE(PathListFile::Load(dir.file("seting.ini"), entries));
-    EXPECT_EQ(entries, (Names{"/x y/z", "/\xC3\xA9"}));
-}
-
-TEST(PathListFile, ReadsTheFourEncodingsAndEveryLineBreak)
-{
-    const Names want = {"/a/b.bin", "/c/\xE4\xB8\xAD"};
-    const std::pair<std::string, Names> cases[] = {
-        {PathListFile::Encode(want), want},
-        {Bytes({0xFE, 0xFF, 0, '/', 0, 'a', 0, '/', 0, 'b', 0, '.', 0, 'b', 0, 'i', 0, 'n', 0, 0x0D, 0, 0x0A, 0, '/', 0,
-                'c', 0, '/', 0x4E, 0x2D}),
-         want},
-        {"\xEF\xBB\xBF/a/b.bin\n/c/\xE4\xB8\xAD\n", want},
-        {"/a/b.bin\r/c/\xE4\xB8\xAD", want},
-        // CR LF, CR, LF and U+2028; a break at the end adds no entry, one in the middle does.
-        {"a\r\nb\rc\nd\xE2\x80\xA8" "e\r\n", {"a", "b", "c", "d", "e"}},
-        {"a\n\nb", {"a", "", "b"}},
-        {"", {}},
-        // Odd byte counts and unpaired surrogates are replaced, never read past the end.
-        {Bytes({0xFF, 0xFE, 'x', 0, 0x0A, 0, 0x00, 0xD8, 'y'}), {"x", "\xEF\xBF\xBD\xEF\xBF\xBD"}},
-    };
-    for (const auto& [bytes, entries] : cases)
-        EXPECT_EQ(PathListFile::Decode(bytes), entries) << bytes;
 }

@@ -5,8 +5,8 @@
 #include "platform/ProgramDir.h"
 #include "sim/StationKit.h"
 #include "support/TempDir.h"
-#include "ui/LangStrings.h"
-#include "ui/MessageCatalogue.h"
+#include "text/LangStrings.h"
+#include "text/MessageCatalogue.h"
 
 #include <gtest/gtest.h>
 

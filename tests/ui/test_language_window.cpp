@@ -6,8 +6,8 @@
 #include "platform/ProgramDir.h"
 #include "support/TempDir.h"
 #include "toolkit/TThread.h"
-#include "ui/LangStrings.h"
-#include "ui/MessageCatalogue.h"
+#include "text/LangStrings.h"
+#include "text/MessageCatalogue.h"
 #include "ui/main.h"
 
 #include <gtest/gtest.h>

@@ -5,7 +5,7 @@
 #include "platform/SingleInstance.h"
 #include "support/TempDir.h"
 #include "toolkit/Dialogs.h"
-#include "ui/CopyList.h"
+#include "platform/PathListFile.h"
 #include "ui/main.h"
 
 #include <gtest/gtest.h>
@@ -80,9 +80,9 @@ TEST_F(MainWindow, ListEntriesThatNoLongerExistAreDroppedAtStartUp)
 {
     dir.write("files/a.bin", std::string("6205\0\0", 6) + std::string(0x97F7, '\0') + "U\xAA\x07");
     ASSERT_TRUE(std::filesystem::create_directories(dir.file("folder")));
-    ui::PathListFile::Save(dir.file("misc/seting.ini"),
+    platform::PathListFile::Save(dir.file("misc/seting.ini"),
                            {dir.file("files/a.bin"), dir.file("files/gone.dat"), dir.file("folder"), ""});
-    ui::PathListFile::Save(dir.file("misc/hideseting.ini"), {dir.file("gone"), dir.file("files/a.bin")});
+    platform::PathListFile::Save(dir.file("misc/hideseting.ini"), {dir.file("gone"), dir.file("files/a.bin")});
     open();
     EXPECT_EQ(form->TntSelectFileList2->Items()->ToVector(), (Names{dir.file("files/a.bin"), dir.file("folder")}));
     EXPECT_EQ(form->HideFileList.ToVector(), Names{dir.file("files/a.bin")});

@@ -2,7 +2,7 @@
 // list contents, captions, enabling rules, image checks and the Fast Blanking Check flow.
 #include "ui/test_settingdlg_fixture.h"
 
-#include "ui/MessageCatalogue.h"
+#include "text/MessageCatalogue.h"
 
 #include "image/isomain.h"
 

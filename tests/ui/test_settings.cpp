@@ -3,7 +3,7 @@
 #include "platform/ProgramDir.h"
 #include "support/TempDir.h"
 #include "toolkit/Dialogs.h"
-#include "ui/MessageCatalogue.h"
+#include "text/MessageCatalogue.h"
 #include "ui/main.h"
 
 #include <gtest/gtest.h>

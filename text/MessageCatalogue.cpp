@@ -1,4 +1,4 @@
-#include "ui/MessageCatalogue.h"
+#include "text/MessageCatalogue.h"
 
 #include <array>
 

@@ -1,6 +1,6 @@
 // The user-interface strings: built-in texts, names as lang.ini keys, composition and
 // reads from other threads while the language changes.
-#include "ui/LangStrings.h"
+#include "text/LangStrings.h"
 
 #include <gtest/gtest.h>
 

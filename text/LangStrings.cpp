@@ -1,4 +1,4 @@
-#include "ui/LangStrings.h"
+#include "text/LangStrings.h"
 
 #include <algorithm>
 #include <utility>

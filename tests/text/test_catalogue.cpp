@@ -1,6 +1,6 @@
 // The catalogue's rows in the three languages: the English texts, the Chinese texts the
 // station operators know, the stored Big5/GBK bytes, and lookups outside the table.
-#include "ui/MessageCatalogue.h"
+#include "text/MessageCatalogue.h"
 
 #include "platform/TextCodec.h"
 
