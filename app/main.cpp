@@ -18,7 +18,7 @@
 #include "sim/SimBus.h"
 #include "toolkit/Dialogs.h"
 #include "toolkit/TThread.h"
-#include "image/isomain.h"
+#include "ui/isomain.h"
 #include "text/LangStrings.h"
 #include "ui/SettingDlg.h"
 #include "ui/Unit2.h"

@@ -1,7 +1,7 @@
 #include "ui/SettingDlg.h"
 
 #include "device/HostUtil.h"
-#include "image/isomain.h"
+#include "ui/isomain.h"
 #include "platform/ProgramDir.h"
 #include "toolkit/Dialogs.h"
 #include "text/MessageCatalogue.h"

@@ -7,7 +7,7 @@
 #include <fstream>
 #include <future>
 
-#include "ImageTestTools.h"
+#include "support/ImageTestTools.h"
 #include "image/FatLayout.h"
 #include "image/FatVolume.h"
 #include "support/TempDir.h"

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "ImageTestTools.h"
+#include "support/ImageTestTools.h"
 #include "image/FatFiles.h"
 #include "image/ImageBuilder.h"
 #include "image/ImageFile.h"

@@ -4,7 +4,7 @@
 
 #include "text/MessageCatalogue.h"
 
-#include "image/isomain.h"
+#include "ui/isomain.h"
 
 #include <functional>
 #include <tuple>

@@ -1,4 +1,4 @@
-#include "ImageTestTools.h"
+#include "support/ImageTestTools.h"
 
 #include <gtest/gtest.h>
 

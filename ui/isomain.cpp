@@ -1,4 +1,4 @@
-#include "image/isomain.h"
+#include "ui/isomain.h"
 
 #include <sys/stat.h>
 

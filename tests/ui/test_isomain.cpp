@@ -5,8 +5,8 @@
 
 #include <filesystem>
 
-#include "ImageTestTools.h"
-#include "image/isomain.h"
+#include "support/ImageTestTools.h"
+#include "ui/isomain.h"
 #include "platform/Clock.h"
 #include "platform/ProgramDir.h"
 #include "support/TempDir.h"
