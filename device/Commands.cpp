@@ -1,5 +1,6 @@
 #include "device/Commands.h"
 
+#include "platform/ByteOrder.h"
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -23,16 +24,12 @@ struct CommandBlock {
     // Operands are big-endian.
     CommandBlock& u32At(int offset, uint32_t v)
     {
-        bytes[offset] = static_cast<uint8_t>(v >> 24);
-        bytes[offset + 1] = static_cast<uint8_t>(v >> 16);
-        bytes[offset + 2] = static_cast<uint8_t>(v >> 8);
-        bytes[offset + 3] = static_cast<uint8_t>(v);
+        platform::PutBe32(bytes + offset, v);
         return *this;
     }
     CommandBlock& u16At(int offset, uint16_t v)
     {
-        bytes[offset] = static_cast<uint8_t>(v >> 8);
-        bytes[offset + 1] = static_cast<uint8_t>(v);
+        platform::PutBe16(bytes + offset, v);
         return *this;
     }
     CommandBlock& u8At(int offset, uint8_t v)
@@ -104,11 +101,6 @@ void storeFlashId(const Reply& reply, uint8_t* id)
     // Reversed, so the id read as a little-endian number equals the reply read big-endian.
     for (int i = 0; i < 5; ++i)
         id[4 - i] = reply.bytes[i];
-}
-
-uint32_t bigEndian32(const uint8_t* p)
-{
-    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
 }
 
 } // namespace
@@ -234,9 +226,9 @@ int cmd_bReadCapacity(HANDLE handle, uint32_t* lastLba, uint32_t* blockLength)
     // Opcode 0x25 in a 6-byte block: this is what the controller understands.
     Reply reply = buffered(handle, CommandBlock(6, 0x25), 8, 12);
     if (lastLba)
-        *lastLba = bigEndian32(reply.bytes);
+        *lastLba = platform::GetBe32(reply.bytes);
     if (blockLength)
-        *blockLength = bigEndian32(reply.bytes + 4);
+        *blockLength = platform::GetBe32(reply.bytes + 4);
     return reply.transfer();
 }
 

@@ -1,6 +1,7 @@
 #include "device/Stream.h"
 
 #include "device/Commands.h"
+#include "platform/ByteOrder.h"
 #include "platform/ProgramDir.h"
 
 #include <cstdio>
@@ -180,7 +181,7 @@ uint64_t ReadFileBigEndianValue(int width, const std::string& path)
         return v;
     }
     if (width == 4) {
-        uint32_t v = (uint32_t(id[0]) << 24) | (uint32_t(id[1]) << 16) | (uint32_t(id[2]) << 8) | id[3];
+        uint32_t v = platform::GetBe32(id);
         return static_cast<uint64_t>(static_cast<int64_t>(static_cast<int32_t>(v)));
     }
     return 0;

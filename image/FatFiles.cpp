@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "image/LittleEndian.h"
+#include "platform/ByteOrder.h"
 
 namespace image {
 namespace {
@@ -104,7 +104,7 @@ bool FatFiles::LoadDir(Dir& dir) {
         if ((attr & 0x3F) == kAttrLongName) {
             std::u16string units;
             for (uint8_t off : kPieceUnitOffsets) {
-                const char16_t u = char16_t(GetU16(e + off));
+                const char16_t u = char16_t(platform::GetLe16(e + off));
                 if (u == 0)
                     break;
                 units.push_back(u);
@@ -127,7 +127,7 @@ bool FatFiles::LoadDir(Dir& dir) {
         }
         Node node;
         node.type = (attr & kAttrDirectory) ? FatEntryType::Directory : FatEntryType::File;
-        node.firstCluster = GetU16(e + 26) | (volume_.type == FatType::Fat32 ? GetU16(e + 20) << 16 : 0);
+        node.firstCluster = platform::GetLe16(e + 26) | (volume_.type == FatType::Fat32 ? platform::GetLe16(e + 20) << 16 : 0);
         node.entryPos = pos;
         node.longName = collected.empty() ? ShortNameText(alias) : collected;
         dir.aliases.insert(alias);
@@ -194,12 +194,12 @@ FatFiles::Slot FatFiles::ShortEntry(const ShortName& name, uint8_t attribute, ui
     if (e[0] == 0xE5)
         e[0] = 0x05;
     e[11] = attribute;
-    PutU16(e.data() + 16, kFatEntryDate);
-    PutU16(e.data() + 18, kFatEntryDate);
-    PutU16(e.data() + 20, volume_.type == FatType::Fat32 ? cluster >> 16 : 0);
-    PutU16(e.data() + 24, kFatEntryDate);
-    PutU16(e.data() + 26, cluster & 0xFFFF);
-    PutU32(e.data() + 28, size);
+    platform::PutLe16(e.data() + 16, kFatEntryDate);
+    platform::PutLe16(e.data() + 18, kFatEntryDate);
+    platform::PutLe16(e.data() + 20, volume_.type == FatType::Fat32 ? cluster >> 16 : 0);
+    platform::PutLe16(e.data() + 24, kFatEntryDate);
+    platform::PutLe16(e.data() + 26, cluster & 0xFFFF);
+    platform::PutLe32(e.data() + 28, size);
     return e;
 }
 
@@ -225,7 +225,7 @@ bool FatFiles::AddEntry(Dir& dir, const std::u16string& longName, FatEntryType t
                 unit = longName[at];
             else if (at == longName.size())
                 unit = 0;
-            PutU16(e.data() + kPieceUnitOffsets[k], unit);
+            platform::PutLe16(e.data() + kPieceUnitOffsets[k], unit);
         }
         slots.push_back(e);
     }

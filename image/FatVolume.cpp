@@ -3,7 +3,7 @@
 #include <cstring>
 #include <vector>
 
-#include "image/LittleEndian.h"
+#include "platform/ByteOrder.h"
 
 namespace image {
 namespace {
@@ -75,27 +75,27 @@ bool FatVolume::Format(uint32_t sectorCount, uint32_t sectorSize, std::string* e
     b[1] = 0x00;
     b[2] = 0x90;
     std::memcpy(b + 3, "KOV61x5", 8);
-    PutU16(b + kBpbBytesPerSector, sectorSize);
+    platform::PutLe16(b + kBpbBytesPerSector, sectorSize);
     b[kBpbSectorsPerCluster] = uint8_t(l.sectorsPerCluster);
-    PutU16(b + kBpbReserved, l.reservedSectors);
+    platform::PutLe16(b + kBpbReserved, l.reservedSectors);
     b[kBpbFatCount] = uint8_t(l.fatCount);
-    PutU16(b + kBpbRootEntries, l.rootEntries);
+    platform::PutLe16(b + kBpbRootEntries, l.rootEntries);
     b[kBpbMedia] = 0xF8;
-    PutU32(b + kBpbTotal32, sectorCount);
+    platform::PutLe32(b + kBpbTotal32, sectorCount);
     const uint32_t ext = fat32 ? kExt32 : kExt16;
     if (fat32) {
-        PutU32(b + kBpbFatSize32, l.fatSize);
-        PutU32(b + kBpbRootCluster, 2);
-        PutU16(b + kBpbFsInfo, kFat32FsInfoSector);
-        PutU16(b + kBpbBackupBoot, kFat32BackupBootSector);
+        platform::PutLe32(b + kBpbFatSize32, l.fatSize);
+        platform::PutLe32(b + kBpbRootCluster, 2);
+        platform::PutLe16(b + kBpbFsInfo, kFat32FsInfoSector);
+        platform::PutLe16(b + kBpbBackupBoot, kFat32BackupBootSector);
     } else {
-        PutU16(b + kBpbFatSize16, l.fatSize);
+        platform::PutLe16(b + kBpbFatSize16, l.fatSize);
     }
     // The extended record carries the label that tools compare with the root's label
     // entry; the serial follows from the size so that a build is reproducible.
     b[ext] = 0x80;
     b[ext + kExtSignature] = 0x29;
-    PutU32(b + ext + kExtSerial, 0x61050000u ^ sectorCount ^ (sectorSize << 16));
+    platform::PutLe32(b + ext + kExtSerial, 0x61050000u ^ sectorCount ^ (sectorSize << 16));
     std::memcpy(b + ext + kExtLabel, kNoName, 11);
     std::memcpy(b + ext + kExtTypeName, fat32 ? "FAT32   " : "FAT16   ", 8);
     std::memset(b + kBootFillStart, 0xFF, kBootSignature - kBootFillStart);
@@ -120,12 +120,12 @@ bool FatVolume::Format(uint32_t sectorCount, uint32_t sectorSize, std::string* e
     // cluster 2 is one cluster long.
     std::memset(b, 0, sectorSize);
     if (fat32) {
-        PutU32(b, 0x0FFFFFF8);
-        PutU32(b + 4, 0xFFFFFFFF);
-        PutU32(b + 8, kFat32EndOfChain);
+        platform::PutLe32(b, 0x0FFFFFF8);
+        platform::PutLe32(b + 4, 0xFFFFFFFF);
+        platform::PutLe32(b + 8, kFat32EndOfChain);
     } else {
-        PutU16(b, 0xFFF8);
-        PutU16(b + 2, 0xFFFF);
+        platform::PutLe16(b, 0xFFF8);
+        platform::PutLe16(b + 2, 0xFFFF);
     }
     for (uint32_t f = 0; f < l.fatCount; ++f)
         if (!store_.WriteSector(l.reservedSectors + f * l.fatSize, b))
@@ -133,11 +133,11 @@ bool FatVolume::Format(uint32_t sectorCount, uint32_t sectorSize, std::string* e
 
     if (fat32) {
         std::memset(b, 0, sectorSize);
-        PutU32(b, 0x41615252);
-        PutU32(b + 484, 0x61417272);
-        PutU32(b + 488, l.clusterCount - 1);
-        PutU32(b + 492, 3);
-        PutU32(b + 508, 0xAA550000);
+        platform::PutLe32(b, 0x41615252);
+        platform::PutLe32(b + 484, 0x61417272);
+        platform::PutLe32(b + 488, l.clusterCount - 1);
+        platform::PutLe32(b + 492, 3);
+        platform::PutLe32(b + 508, 0xAA550000);
         if (!store_.WriteSector(kFat32FsInfoSector, b) ||
             !store_.WriteSector(kFat32BackupBootSector + kFat32FsInfoSector, b))
             return failWrite();
@@ -148,7 +148,7 @@ bool FatVolume::Format(uint32_t sectorCount, uint32_t sectorSize, std::string* e
 bool FatVolume::WriteBootSector(const uint8_t* boot) {
     if (!store_.WriteSector(0, boot))
         return false;
-    const bool fat32 = GetU16(boot + kBpbFatSize16) == 0;
+    const bool fat32 = platform::GetLe16(boot + kBpbFatSize16) == 0;
     return !fat32 || store_.WriteSector(kFat32BackupBootSector, boot);
 }
 
@@ -175,7 +175,7 @@ bool FatVolume::ReadPartitionEntry(uint8_t index, uint32_t& start) {
     const uint8_t status = b[at];
     if (status != 0x00 && status != 0x80)
         return false;
-    start = GetU32(b + at + 8);
+    start = platform::GetLe32(b + at + 8);
     return true;
 }
 
@@ -208,16 +208,16 @@ bool FatVolume::ParseBootSector(uint32_t start) {
     clusterShift = 0;
     while ((1u << clusterShift) < spc)
         ++clusterShift;
-    fatStart = GetU16(b + kBpbReserved) + start;
+    fatStart = platform::GetLe16(b + kBpbReserved) + start;
     fatCount = b[kBpbFatCount];
-    rootEntries = uint16_t(GetU16(b + kBpbRootEntries));
-    totalSectors = GetU16(b + kBpbTotal16);
+    rootEntries = uint16_t(platform::GetLe16(b + kBpbRootEntries));
+    totalSectors = platform::GetLe16(b + kBpbTotal16);
     if (totalSectors == 0)
-        totalSectors = GetU32(b + kBpbTotal32);
-    fatSize = GetU16(b + kBpbFatSize16);
+        totalSectors = platform::GetLe32(b + kBpbTotal32);
+    fatSize = platform::GetLe16(b + kBpbFatSize16);
     if (fatSize == 0)
-        fatSize = GetU32(b + kBpbFatSize32);
-    rootCluster = GetU32(b + kBpbRootCluster);
+        fatSize = platform::GetLe32(b + kBpbFatSize32);
+    rootCluster = platform::GetLe32(b + kBpbRootCluster);
     if (fatCount == 0 || fatSize == 0)
         return false;
     uint64_t data = uint64_t(fatCount) * fatSize + fatStart;
@@ -253,16 +253,16 @@ void FatVolume::EntryPlace(uint32_t c, uint32_t& sector, uint32_t& offset) const
 }
 
 uint32_t FatVolume::GetRaw(const uint8_t* sector, uint32_t offset) const {
-    return type == FatType::Fat16 ? GetU16(sector + offset) : (GetU32(sector + offset) & 0x0FFFFFFF);
+    return type == FatType::Fat16 ? platform::GetLe16(sector + offset) : (platform::GetLe32(sector + offset) & 0x0FFFFFFF);
 }
 
 void FatVolume::PutRaw(uint8_t* sector, uint32_t offset, uint32_t value) const {
     if (type == FatType::Fat16) {
-        PutU16(sector + offset, value);
+        platform::PutLe16(sector + offset, value);
     } else {
         // The top four bits are reserved and kept.
-        const uint32_t old = GetU32(sector + offset) & 0xF0000000u;
-        PutU32(sector + offset, old | (value & 0x0FFFFFFF));
+        const uint32_t old = platform::GetLe32(sector + offset) & 0xF0000000u;
+        platform::PutLe32(sector + offset, old | (value & 0x0FFFFFFF));
     }
 }
 
@@ -418,11 +418,11 @@ bool FatVolume::Flush() {
         return false;
     if (!store_.ReadSector(kFat32FsInfoSector, buffer_))
         return false;
-    PutU32(buffer_ + 488, freeCount);
+    platform::PutLe32(buffer_ + 488, freeCount);
     uint32_t hint = nextFreeHint + 1;
     if (hint > clusterCount + 1)
         hint = 0xFFFFFFFFu;  // unknown
-    PutU32(buffer_ + 492, hint);
+    platform::PutLe32(buffer_ + 492, hint);
     return store_.WriteSector(kFat32FsInfoSector, buffer_) &&
            store_.WriteSector(kFat32BackupBootSector + kFat32FsInfoSector, buffer_);
 }

@@ -6,7 +6,7 @@
 #include <memory>
 #include <vector>
 
-#include "image/LittleEndian.h"
+#include "platform/ByteOrder.h"
 
 namespace image {
 namespace {
@@ -57,7 +57,7 @@ bool SaveImageFile(RamDisk& store, const std::string& path, uint32_t volumeIndex
     if (volumeIndex == 0) {
         uint8_t header[kImageHeaderSize] = {};
         std::memcpy(header, kImageMagic, sizeof kImageMagic);
-        PutU32(header + kImageDiskSizeOffset, diskSizeMB);
+        platform::PutLe32(header + kImageDiskSizeOffset, diskSizeMB);
         if (std::fwrite(header, 1, sizeof header, f.get()) != sizeof header)
             return Fail(error, "cannot write the image header to " + path);
         firstOffset = kImageHeaderSize;
@@ -84,7 +84,7 @@ bool SaveImageFile(RamDisk& store, const std::string& path, uint32_t volumeIndex
             if (!c.present[i])
                 continue;
             uint8_t number[4];
-            PutU32(number, c.first + i);
+            platform::PutLe32(number, c.first + i);
             if (std::fwrite(number, 1, 4, f.get()) != 4 ||
                 std::fwrite(c.data.get() + size_t(i) * sectorSize, 1, sectorSize, f.get()) != sectorSize)
                 return Fail(error, "cannot write sector records to " + path + ": " + std::strerror(errno));
@@ -93,9 +93,9 @@ bool SaveImageFile(RamDisk& store, const std::string& path, uint32_t volumeIndex
     }
 
     uint8_t entry[12];
-    PutU32(entry, sectorSize);
-    PutU32(entry + 4, uint32_t(firstOffset));
-    PutU32(entry + 8, records);
+    platform::PutLe32(entry, sectorSize);
+    platform::PutLe32(entry + 4, uint32_t(firstOffset));
+    platform::PutLe32(entry + 8, records);
     if (fseeko(f.get(), kImageVolumeEntryOffset + kImageVolumeEntryStride * volumeIndex, SEEK_SET) != 0 ||
         std::fwrite(entry, 1, sizeof entry, f.get()) != sizeof entry)
         return Fail(error, "cannot write the volume entry to " + path);

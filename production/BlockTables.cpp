@@ -3,6 +3,7 @@
 #include "device/Commands.h"
 #include "device/HostUtil.h"
 #include "platform/AtomicFile.h"
+#include "platform/ByteOrder.h"
 #include "platform/ProgramDir.h"
 #include "production/FlashRecord.h"
 #include "production/PageTableQueries.h"
@@ -289,8 +290,7 @@ void BuildCfgRecord(ProductThread& thread, uint8_t keepMarks)
             continue;
         SetBit(thread.GoodBlockBitmap, static_cast<int>(i), true);
         if (slots < FlashRecord::kGoodBlockSlots) {
-            record[FlashRecord::kFirstGoodBlocks + 2 * slots] = static_cast<uint8_t>(i >> 8);
-            record[FlashRecord::kFirstGoodBlocks + 2 * slots + 1] = static_cast<uint8_t>(i);
+            platform::PutBe16(record + FlashRecord::kFirstGoodBlocks + 2 * slots, i);
             ++slots;
         }
     }
@@ -307,8 +307,7 @@ void BuildCfgRecord(ProductThread& thread, uint8_t keepMarks)
     std::memset(record + FlashRecord::kZeroBytes, 0, 5);
     std::memset(record + FlashRecord::kName, 0, FlashRecord::kNameLength);
     const uint16_t sum = CfgChecksum(record);
-    record[FlashRecord::kChecksum] = static_cast<uint8_t>(sum >> 8);
-    record[FlashRecord::kChecksum + 1] = static_cast<uint8_t>(sum);
+    platform::PutBe16(record + FlashRecord::kChecksum, sum);
 }
 
 int WriteCfg(ProductThread& thread, uint8_t keepMarks)

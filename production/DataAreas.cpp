@@ -1,6 +1,7 @@
 #include "production/DataAreas.h"
 
 #include "device/Commands.h"
+#include "platform/ByteOrder.h"
 #include "platform/ProgramDir.h"
 #include "production/DataAreasIo.h"
 #include "production/WindowLink.h"
@@ -17,14 +18,6 @@
 namespace dataareas {
 
 namespace {
-
-void PutLe32(uint8_t* p, uint32_t v)
-{
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-    p[2] = uint8_t(v >> 16);
-    p[3] = uint8_t(v >> 24);
-}
 
 // A list file that gets sectors of the signed area.
 struct AreaFile {
@@ -69,16 +62,16 @@ int WriteSignedFileArea(ProductThread& thread, const std::vector<std::string>& h
 
     uint8_t header[kPieceBufferSize] = {};
     std::memcpy(header, kSignature, sizeof kSignature);
-    PutLe32(header + 12, uint32_t(hideFiles.size()));
+    platform::PutLe32(header + 12, uint32_t(hideFiles.size()));
 
     // A short last piece goes out as a whole sector; the rest of the buffer still holds
     // the previous piece's bytes.
     uint8_t piece[kPieceBufferSize] = {};
     for (const AreaFile& file : files) {
         uint8_t* entry = header + 16 + 16 * file.index;
-        PutLe32(entry, file.index);
-        PutLe32(entry + 4, file.firstSector);
-        PutLe32(entry + 8, file.size);
+        platform::PutLe32(entry, file.index);
+        platform::PutLe32(entry + 4, file.firstSector);
+        platform::PutLe32(entry + 8, file.size);
 
         BinaryFile in(file.path, "rb");
         auto size = in.size();
@@ -136,7 +129,7 @@ int WriteImageToDisk(ProductThread& thread, const std::string&, const std::strin
     uint8_t boot[16];
     if (!image.readAt(0, boot, sizeof boot))
         return 0;
-    const uint32_t imageSector = uint32_t(boot[11]) | uint32_t(boot[12]) << 8;
+    const uint32_t imageSector = platform::GetLe16(boot + 11);
     uint16_t sectorsPerChunk = 0;
     if (imageSector == 512 && thread.iSectorSize == 512)
         sectorsPerChunk = 64;

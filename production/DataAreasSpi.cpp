@@ -5,6 +5,7 @@
 #include "device/Commands.h"
 #include "device/Stream.h"
 #include "platform/AtomicFile.h"
+#include "platform/ByteOrder.h"
 #include "platform/Clock.h"
 #include "platform/ProgramDir.h"
 #include "production/DataAreasIo.h"
@@ -53,14 +54,6 @@ std::string LowerExtension(const std::string& path)
     std::transform(ext.begin(), ext.end(), ext.begin(),
                    [](unsigned char c) { return char(std::tolower(c)); });
     return ext;
-}
-
-void PutBe32(uint8_t* p, uint32_t v)
-{
-    p[0] = uint8_t(v >> 24);
-    p[1] = uint8_t(v >> 16);
-    p[2] = uint8_t(v >> 8);
-    p[3] = uint8_t(v);
 }
 
 // Reads `units` 256-byte units from unit 0 on, 8 per command, into the output.
@@ -147,7 +140,7 @@ bool MakeSpiHeader(uint32_t listIndex, const std::string& path, uint64_t size, u
     std::memset(header, 0, kSpiPieceSize);
     std::memcpy(header, "6105", 4);
     header[4] = uint8_t(type | ((listIndex + 3) & 63));
-    PutBe32(header + 5, uint32_t(size));
+    platform::PutBe32(header + 5, uint32_t(size));
     return true;
 }
 

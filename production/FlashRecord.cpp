@@ -2,6 +2,7 @@
 
 #include "device/HostUtil.h"
 #include "device/Stream.h"
+#include "platform/ByteOrder.h"
 #include "platform/IniFile.h"
 #include "platform/ProgramDir.h"
 #include "production/WindowLink.h"
@@ -156,8 +157,7 @@ int LoadFlashRecord(ProductThread& thread, const std::string& path)
     g.iPageSize = pageSize;
     g.iSectorSize = sectorSize;
     g.iPagesPerBlock = pagesPerBlock;
-    g.iUsableBlocksPerChip = static_cast<uint32_t>(r[FlashRecord::kUsableBlocks]) * 256
-                             + r[FlashRecord::kUsableBlocks + 1];
+    g.iUsableBlocksPerChip = platform::GetBe16(r + FlashRecord::kUsableBlocks);
     if (!GeometryFieldsAreSound(g))
         return 0;
     const int64_t bitmapPages = TotalBitmapPages(r[FlashRecord::kBitmapPages], g.iChipCount);

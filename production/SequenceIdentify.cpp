@@ -5,6 +5,7 @@
 #include "device/Commands.h"
 #include "device/HostUtil.h"
 #include "device/Stream.h"
+#include "platform/ByteOrder.h"
 #include "platform/Clock.h"
 #include "platform/ProgramDir.h"
 #include "production/Blanking.h"
@@ -98,7 +99,7 @@ bool IdentifyFlash(ProductThread& t, SequenceState& run)
     uint8_t id[5] = {};
     if (!cmd_bReadFlashId(t.hDevice, id))
         return Fail(t, run, FlashCheckStr + " " + FailMsg.get(), true);
-    t.iFlashId = uint32_t(id[3]) << 24 | uint32_t(id[2]) << 16 | uint32_t(id[1]) << 8 | id[0];
+    t.iFlashId = platform::GetLe32(id);
     t.bFlashMaker = id[4];
 
     if (t.bFlashMaker == kSpiMaker && t.iFlashId == kSpiFlashId) {

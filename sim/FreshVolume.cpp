@@ -1,5 +1,6 @@
 #include "sim/FreshVolume.h"
 
+#include "platform/ByteOrder.h"
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
@@ -55,18 +56,6 @@ bool chooseLayout(uint64_t sectors, uint32_t sectorSize, Layout& out)
     return false;
 }
 
-void le16(uint8_t* p, uint32_t v)
-{
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-}
-
-void le32(uint8_t* p, uint32_t v)
-{
-    le16(p, v);
-    le16(p + 2, v >> 16);
-}
-
 std::vector<uint8_t> bootSector(uint64_t sectors, uint32_t sectorSize, const Layout& l, uint32_t serial)
 {
     std::vector<uint8_t> b(sectorSize, 0);
@@ -74,22 +63,22 @@ std::vector<uint8_t> bootSector(uint64_t sectors, uint32_t sectorSize, const Lay
     b[1] = 0x3C;
     b[2] = 0x90;
     std::memcpy(&b[3], "SIM6205 ", 8);
-    le16(&b[11], sectorSize);
+    platform::PutLe16(&b[11], sectorSize);
     b[13] = uint8_t(l.sectorsPerCluster);
-    le16(&b[14], kReservedSectors);
+    platform::PutLe16(&b[14], kReservedSectors);
     b[16] = kFats;
-    le16(&b[17], kRootEntries);
+    platform::PutLe16(&b[17], kRootEntries);
     if (sectors < 65536)
-        le16(&b[19], uint32_t(sectors));
+        platform::PutLe16(&b[19], uint32_t(sectors));
     else
-        le32(&b[32], uint32_t(sectors));
+        platform::PutLe32(&b[32], uint32_t(sectors));
     b[21] = 0xF8; // fixed disk
-    le16(&b[22], l.fatSectors);
-    le16(&b[24], 32); // sectors per track
-    le16(&b[26], 64); // heads
+    platform::PutLe16(&b[22], l.fatSectors);
+    platform::PutLe16(&b[24], 32); // sectors per track
+    platform::PutLe16(&b[26], 64); // heads
     b[36] = 0x80;
     b[38] = 0x29; // the serial, label and type fields follow
-    le32(&b[39], serial);
+    platform::PutLe32(&b[39], serial);
     std::memcpy(&b[43], "NO NAME    ", 11);
     std::memcpy(&b[54], l.fat12 ? "FAT12   " : "FAT16   ", 8);
     b[510] = 0x55;

@@ -1,5 +1,6 @@
 #include "sim/SimulatedDevice.h"
 
+#include "platform/ByteOrder.h"
 #include "platform/Clock.h"
 #include "sim/FreshVolume.h"
 
@@ -24,10 +25,6 @@ constexpr uint64_t kPublicAreaBytes = 4ull << 20;     // user disk left in a who
 constexpr uint32_t kRecordBytes = 512;
 constexpr uint32_t kDescriptionPiece = 2048;
 constexpr uint32_t kSpiProgramOffset = 65536;
-
-uint32_t be32(const uint8_t* p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]; }
-uint16_t be16(const uint8_t* p) { return uint16_t(p[0] << 8 | p[1]); }
-void putBe32(uint8_t* p, uint32_t v) { p[0] = uint8_t(v >> 24); p[1] = uint8_t(v >> 16); p[2] = uint8_t(v >> 8); p[3] = uint8_t(v); }
 
 bool isPowerOfTwo(uint32_t v) { return v && !(v & (v - 1)); }
 
@@ -366,8 +363,8 @@ private:
         if (!wantsIn(r, 8) || !diskReady() || diskSectors() == 0)
             return false;
         uint64_t last = diskSectors() - 1;
-        putBe32(r.buffer, last > 0xFFFFFFFFull ? 0xFFFFFFFFu : uint32_t(last));
-        putBe32(r.buffer + 4, p_.sectorSize);
+        platform::PutBe32(r.buffer, last > 0xFFFFFFFFull ? 0xFFFFFFFFu : uint32_t(last));
+        platform::PutBe32(r.buffer + 4, p_.sectorSize);
         return true;
     }
 
@@ -377,8 +374,8 @@ private:
             return false;
         if (write ? !wantsOut(r) : r.direction != Direction::In)
             return false;
-        uint64_t lba = be32(r.cdb + 2);
-        uint32_t count = be16(r.cdb + 7);
+        uint64_t lba = platform::GetBe32(r.cdb + 2);
+        uint32_t count = platform::GetBe16(r.cdb + 7);
         if (uint64_t(count) * p_.sectorSize != r.length || lba + count > diskSectors())
             return false;
         if (count == 0)
@@ -397,7 +394,7 @@ private:
     // ---- loader ----
     bool uploadBegin(const Request& r)
     {
-        uint32_t size = be32(r.cdb + 2);
+        uint32_t size = platform::GetBe32(r.cdb + 2);
         d_.uploading = false;
         if (size == 0 || size > kMaxLoaderBytes || !status(r, true))
             return false;
@@ -422,7 +419,7 @@ private:
     bool uploadChecksum(const Request& r)
     {
         bool ok = d_.uploading && d_.uploadBuffer.size() == d_.uploadSize &&
-                  byteSum(d_.uploadBuffer) == be16(r.cdb + 2);
+                  byteSum(d_.uploadBuffer) == platform::GetBe16(r.cdb + 2);
         d_.uploading = false;
         if (!ok || !status(r, true))
             return false;
@@ -577,9 +574,9 @@ private:
     {
         if (r.cdbLength < 16 || r.direction != Direction::In || !r.buffer)
             return false;
-        const uint32_t block = be32(r.cdb + 2);
-        const uint32_t count = be16(r.cdb + 6);
-        const uint16_t pattern = be16(r.cdb + 8);
+        const uint32_t block = platform::GetBe32(r.cdb + 2);
+        const uint32_t count = platform::GetBe16(r.cdb + 6);
+        const uint16_t pattern = platform::GetBe16(r.cdb + 8);
         const uint8_t dataMode = r.cdb[10], op = r.cdb[11], skip = r.cdb[12], threshold = r.cdb[13];
         const bool perPage = r.cdb[14] != 0;
         const uint32_t expected = perPage ? p_.pagesPerBlock + 1 : count + 1;
@@ -603,8 +600,8 @@ private:
     {
         if (r.cdbLength < 8)
             return false;
-        const uint32_t block = be32(r.cdb + 2);
-        const uint32_t count = be16(r.cdb + 6);
+        const uint32_t block = platform::GetBe32(r.cdb + 2);
+        const uint32_t count = platform::GetBe16(r.cdb + 6);
         bool ok = !p_.spi && count >= 1 && uint64_t(block) + count <= p_.totalBlocks();
         for (uint32_t i = 0; ok && i < count; ++i) {
             if (blockBroken(block + i))
@@ -619,7 +616,7 @@ private:
     {
         if (!wantsOut(r) || p_.spi)
             return false;
-        const uint32_t page = be32(r.cdb + 2);
+        const uint32_t page = platform::GetBe32(r.cdb + 2);
         const uint32_t b = page / p_.pagesPerBlock;
         if (b >= p_.totalBlocks() || blockBroken(b) || r.length > p_.pageSize)
             return false;
@@ -634,8 +631,8 @@ private:
     {
         if (r.direction != Direction::In || p_.spi)
             return false;
-        const uint32_t page = be32(r.cdb + 2);
-        const uint32_t n = be16(r.cdb + 6);
+        const uint32_t page = platform::GetBe32(r.cdb + 2);
+        const uint32_t n = platform::GetBe16(r.cdb + 6);
         if (uint64_t(n) * p_.pageSize < r.length ||
             uint64_t(page) + n > uint64_t(p_.totalBlocks()) * p_.pagesPerBlock)
             return false;
@@ -707,7 +704,7 @@ private:
     {
         if (r.cdbLength < 6 || r.direction != Direction::In || p_.spi)
             return false;
-        const uint32_t length = be32(r.cdb + 2);
+        const uint32_t length = platform::GetBe32(r.cdb + 2);
         if (length != r.length || length > 65536)
             return false;
         auto bits = bitmap();
@@ -740,7 +737,7 @@ private:
         if (!wantsIn(r, 1))
             return false;
         StreamRecord s;
-        s.announced = be32(r.cdb + 2);
+        s.announced = platform::GetBe32(r.cdb + 2);
         d_.streams.push_back(std::move(s));
         d_.streamOpen = true;
         return status(r, true);
@@ -918,8 +915,8 @@ private:
     {
         if (!p_.spi || (write ? !wantsOut(r) : r.direction != Direction::In))
             return false;
-        const uint64_t offset = uint64_t(be16(r.cdb + 2)) * 256;
-        const uint64_t bytes = uint64_t(be16(r.cdb + 4)) * 256;
+        const uint64_t offset = uint64_t(platform::GetBe16(r.cdb + 2)) * 256;
+        const uint64_t bytes = uint64_t(platform::GetBe16(r.cdb + 4)) * 256;
         if (bytes != r.length || offset + bytes > d_.spi.size())
             return false;
         if (write)
@@ -991,7 +988,7 @@ bool SimulatedDevice::execute(const uint8_t* cdb, int cdbLength, platform::Direc
             }
             uint32_t units = 1;
             if (code == 0xEF93 && cdbLength >= 8)
-                units = std::max<uint32_t>(1, be16(block + 6));
+                units = std::max<uint32_t>(1, platform::GetBe16(block + 6));
             sleepMs = d.latency.ms[size_t(KindOf(code))] * units;
             if (d.unplugCountdown > 0 && --d.unplugCountdown == 0) {
                 d.unplugCountdown = -1;

@@ -1,6 +1,7 @@
 #include "sim/StationKit.h"
 
 #include "platform/AtomicFile.h"
+#include "platform/ByteOrder.h"
 #include "sim/Profiles.h"
 
 #include <cerrno>
@@ -220,8 +221,7 @@ Bytes firmware(uint8_t sdkType, bool flagSet, uint32_t seed)
     b[4] = 0;
     b[kFirmwareSdkTypeOffset] = sdkType;
     const uint32_t units = kFirmwareBytes / 512;
-    b[kFirmwareCodeSizeOffset] = uint8_t(units >> 8);
-    b[kFirmwareCodeSizeOffset + 1] = uint8_t(units);
+    platform::PutBe16(b.data() + kFirmwareCodeSizeOffset, units);
     put(b, kFirmwareBondingTagOffset, "ID");
     b[kFirmwareBondingTagOffset + 2] = 0;
     b[kFirmwareBondingIdOffset] = 0xFF; // any chip
@@ -261,10 +261,7 @@ Bytes bitmapPicture(uint8_t r, uint8_t g, uint8_t b)
 {
     const uint32_t w = 32, h = 32, row = w * 3, image = row * h, size = 54 + image;
     Bytes out(size, 0);
-    auto le32 = [&](size_t at, uint32_t v) {
-        for (int i = 0; i < 4; ++i)
-            out[at + i] = uint8_t(v >> (8 * i));
-    };
+    auto le32 = [&](size_t at, uint32_t v) { platform::PutLe32(out.data() + at, v); };
     out[0] = 'B';
     out[1] = 'M';
     le32(2, size);
@@ -318,8 +315,7 @@ std::vector<uint8_t> FlashRecordFor(const FlashProfile& p, bool storeName)
     for (int i = 0; i < 5; ++i)
         r[155 + i] = p.flashId[size_t(i)];
     r[160] = 0; // system-area blocks use every page
-    r[216] = uint8_t(p.usableBlocksPerChip >> 8);
-    r[217] = uint8_t(p.usableBlocksPerChip);
+    platform::PutBe16(r.data() + 216, p.usableBlocksPerChip);
     r[218] = p.moduleNumber;
     r[220] = p.firmwareFlag;
     if (storeName)

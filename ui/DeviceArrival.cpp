@@ -6,6 +6,7 @@
 #include "device/Commands.h"
 #include "device/HostUtil.h"
 #include "device/Stream.h"
+#include "platform/ByteOrder.h"
 #include "platform/Clock.h"
 #include "production/ppthread.h"
 #include "toolkit/Dialogs.h"
@@ -32,8 +33,8 @@ std::string FormatFlashId(const uint8_t id[8])
 {
     // The buffer holds the bytes reversed: read it as a little-endian number, high word
     // (the maker byte) first.
-    uint32_t low = id[0] | (id[1] << 8) | (id[2] << 16) | (static_cast<uint32_t>(id[3]) << 24);
-    uint32_t high = id[4] | (id[5] << 8) | (id[6] << 16) | (static_cast<uint32_t>(id[7]) << 24);
+    uint32_t low = platform::GetLe32(id);
+    uint32_t high = platform::GetLe32(id + 4);
     char buf[32];
     std::snprintf(buf, sizeof buf, "ID:%02X%08X", high, low);
     return buf;
