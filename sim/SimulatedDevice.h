@@ -131,6 +131,8 @@ struct StreamRecord {
     std::vector<uint8_t> data;  // the bytes received (the first 64 MiB)
 };
 
+struct DeviceState;
+
 class SimulatedDevice : public platform::ScsiTransport {
 public:
     enum class State { Rom, Loader };
@@ -193,11 +195,9 @@ public:
     uint64_t diskSectors(Disk disk) const;
 
 private:
-    friend class DeviceLogic;
-    struct Impl;
     FlashProfile profile_;
     std::string id_;
-    std::unique_ptr<Impl> impl_;
+    std::unique_ptr<DeviceState> impl_; // sim/DeviceState.h
 };
 
 } // namespace sim
