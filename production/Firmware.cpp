@@ -1,10 +1,10 @@
 #include "production/Firmware.h"
 
 #include "device/Stream.h"
+#include "platform/PathListFile.h"
 #include "platform/ProgramDir.h"
 #include "production/WindowLink.h"
 #include "production/ppthread.h"
-#include "platform/PathListFile.h"
 #include "text/LangStrings.h"
 
 #include <cstdio>

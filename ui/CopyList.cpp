@@ -1,11 +1,11 @@
 #include "ui/CopyList.h"
 
 #include "device/HostUtil.h"
-#include "toolkit/Dialogs.h"
-#include "text/LangStrings.h"
-#include "text/MessageCatalogue.h"
 #include "platform/PathListFile.h"
 #include "platform/TextCodec.h"
+#include "text/LangStrings.h"
+#include "text/MessageCatalogue.h"
+#include "toolkit/Dialogs.h"
 #include "ui/main.h"
 
 #include <algorithm>

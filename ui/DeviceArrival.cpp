@@ -9,8 +9,8 @@
 #include "platform/ByteOrder.h"
 #include "platform/Clock.h"
 #include "production/ppthread.h"
-#include "toolkit/Dialogs.h"
 #include "text/LangStrings.h"
+#include "toolkit/Dialogs.h"
 
 #include <cstdio>
 

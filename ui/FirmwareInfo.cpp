@@ -1,9 +1,9 @@
 // The loader's version text and the flash module number kept in the firmware file.
 #include "ui/FirmwareInfo.h"
 
-#include "toolkit/Dialogs.h"
 #include "platform/PathListFile.h"
 #include "text/MessageCatalogue.h"
+#include "toolkit/Dialogs.h"
 #include "ui/main.h"
 
 #include <algorithm>

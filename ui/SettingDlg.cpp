@@ -1,12 +1,12 @@
 #include "ui/SettingDlg.h"
 
 #include "device/HostUtil.h"
-#include "ui/isomain.h"
 #include "platform/ProgramDir.h"
-#include "toolkit/Dialogs.h"
 #include "text/MessageCatalogue.h"
+#include "toolkit/Dialogs.h"
 #include "ui/MpConfig.h"
 #include "ui/Unit2.h"
+#include "ui/isomain.h"
 #include "ui/main.h"
 
 #include <algorithm>

@@ -1,8 +1,8 @@
 #include "ui/Unit2.h"
 
+#include "text/MessageCatalogue.h"
 #include "toolkit/Dialogs.h"
 #include "toolkit/TThread.h"
-#include "text/MessageCatalogue.h"
 #include "ui/SettingDlg.h"
 #include "ui/main.h"
 

@@ -6,11 +6,11 @@
 #include "image/ImageBuilder.h"
 #include "platform/Clock.h"
 #include "platform/IniFile.h"
+#include "platform/PathListFile.h"
 #include "platform/ProgramDir.h"
 #include "platform/TextCodec.h"
-#include "toolkit/TThread.h"
-#include "platform/PathListFile.h"
 #include "text/MessageCatalogue.h"
+#include "toolkit/TThread.h"
 #include "ui/main.h"
 
 using namespace toolkit;

@@ -1,13 +1,13 @@
 #include "ui/main.h"
 
 #include "device/HostUtil.h"
+#include "platform/PathListFile.h"
 #include "platform/ProgramDir.h"
 #include "platform/SingleInstance.h"
-#include "toolkit/Dialogs.h"
-#include "toolkit/TThread.h"
-#include "platform/PathListFile.h"
 #include "text/LangStrings.h"
 #include "text/MessageCatalogue.h"
+#include "toolkit/Dialogs.h"
+#include "toolkit/TThread.h"
 #include "ui/MainWindowLink.h"
 #include "ui/SettingDlg.h"
 

@@ -7,9 +7,9 @@
 #include <fstream>
 #include <future>
 
-#include "support/ImageTestTools.h"
 #include "image/FatLayout.h"
 #include "image/FatVolume.h"
+#include "support/ImageTestTools.h"
 #include "support/TempDir.h"
 
 namespace {

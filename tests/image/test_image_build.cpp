@@ -5,10 +5,10 @@
 #include <filesystem>
 #include <fstream>
 
-#include "support/ImageTestTools.h"
 #include "image/FatFiles.h"
 #include "image/ImageBuilder.h"
 #include "image/ImageFile.h"
+#include "support/ImageTestTools.h"
 #include "support/TempDir.h"
 
 namespace fs = std::filesystem;

@@ -5,14 +5,14 @@
 
 #include <filesystem>
 
-#include "support/ImageTestTools.h"
-#include "ui/isomain.h"
 #include "platform/Clock.h"
 #include "platform/ProgramDir.h"
+#include "support/ImageTestTools.h"
 #include "support/TempDir.h"
+#include "text/MessageCatalogue.h"
 #include "toolkit/Dialogs.h"
 #include "toolkit/TThread.h"
-#include "text/MessageCatalogue.h"
+#include "ui/isomain.h"
 #include "ui/main.h"
 
 namespace fs = std::filesystem;

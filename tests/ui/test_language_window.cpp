@@ -5,9 +5,9 @@
 #include "device/HostUtil.h"
 #include "platform/ProgramDir.h"
 #include "support/TempDir.h"
-#include "toolkit/TThread.h"
 #include "text/LangStrings.h"
 #include "text/MessageCatalogue.h"
+#include "toolkit/TThread.h"
 #include "ui/main.h"
 
 #include <gtest/gtest.h>

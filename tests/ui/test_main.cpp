@@ -1,11 +1,11 @@
 // The main window's life: creation, first showing, first paint, closing, and one program
 // per station folder.
 #include "device/HostUtil.h"
+#include "platform/PathListFile.h"
 #include "platform/ProgramDir.h"
 #include "platform/SingleInstance.h"
 #include "support/TempDir.h"
 #include "toolkit/Dialogs.h"
-#include "platform/PathListFile.h"
 #include "ui/main.h"
 
 #include <gtest/gtest.h>

@@ -2,8 +2,8 @@
 #include "platform/IniFile.h"
 #include "platform/ProgramDir.h"
 #include "support/TempDir.h"
-#include "toolkit/Dialogs.h"
 #include "text/MessageCatalogue.h"
+#include "toolkit/Dialogs.h"
 #include "ui/main.h"
 
 #include <gtest/gtest.h>
