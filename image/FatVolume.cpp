@@ -238,6 +238,10 @@ bool FatVolume::ParseBootSector(uint32_t start) {
         return false;
     if (t == FatType::Fat16 && rootEntries == 0)
         return false;
+    // On FAT16 bytes 44-47 belong to the extended record (they hold part of the label);
+    // its root is the fixed area, which cluster 0 stands for.
+    if (t == FatType::Fat16)
+        rootCluster = 0;
     type = t;
     return true;
 }

@@ -130,6 +130,7 @@ TEST(FatFormat, BootSectorAndFatStartByteForByte) {
         std::fill(want.begin() + 90, want.begin() + 510, 0xFF);
         put(510, 0xAA55, 2);
         EXPECT_EQ(got, want);
+        EXPECT_EQ(volume.rootCluster, c.fat32 ? 2u : 0u) << "FAT16 bytes 44-47 hold label bytes, no cluster";
         if (c.fat32) {
             ASSERT_TRUE(store.ReadSector(6, got.data()));
             EXPECT_EQ(got, want) << "backup boot sector";
