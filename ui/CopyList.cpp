@@ -96,21 +96,19 @@ void TForm1::ScanFileList()
             telbook = i;
     }
 
-    // Firmware: plain, then old, then new; the last step that runs wins. A file that no
-    // longer opens gives size 0 rather than keeping another file's figures.
+    // Firmware: plain, then old, then new; the last step that runs wins. Its figures come
+    // from its own file only: one that no longer opens gives size 0, and one without a
+    // byte 5 SDK type 0 (as before any scan), rather than keeping another file's figures.
     uint64_t firmwareSize = 0;
     for (int index : {plainFw >= 0 ? program : -1, oldFw, newFw}) {
         if (index < 0)
             continue;
         uint64_t size = 0;
         int byte5 = -1;
-        if (ReadSizeAndByte5(entries[index], size, byte5)) {
-            firmwareSize = size;
-            if (byte5 >= 0)
-                iSdkType = static_cast<uint32_t>(byte5);
-        } else {
-            firmwareSize = 0;
-        }
+        if (!ReadSizeAndByte5(entries[index], size, byte5))
+            size = 0;
+        firmwareSize = size;
+        iSdkType = byte5 >= 0 ? static_cast<uint32_t>(byte5) : 0;
     }
     uint64_t preferSize = prefer >= 0 ? SizeOrZero(entries[prefer]) : 0;
     uint64_t isoSize = iso >= 0 ? SizeOrZero(entries[iso]) : 0;

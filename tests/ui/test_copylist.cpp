@@ -63,6 +63,7 @@ TEST_F(CopyList, ClassifiesFirmwarePreferImageAndPhoneBookFiles)
     dir.write("a_new.bin", Firmware(1000, 7));
     dir.write("x_old.bin", Firmware(2000, 3));
     dir.write("y.bin", Firmware(3000, 4));
+    dir.write("tiny_old.bin", "6205x");
     dir.write("sub/MyPrefer.DAT.bak", std::string(600, 'p'));
     dir.write("image.iso", std::string(700, 'i'));
     dir.write("TelBook.dat", std::string(80, 't'));
@@ -80,7 +81,11 @@ TEST_F(CopyList, ClassifiesFirmwarePreferImageAndPhoneBookFiles)
         {{"x_old.bin", "y.bin"}, {1, -1, -1, -1}, {2000, 0, 0, 0}, 3}, // the old step runs after the plain one
         {{"y.bin", "sub/MyPrefer.DAT.bak", "image.iso", "TelBook.dat", "prefer.dat.dir/readme.txt"},
          {0, 1, 2, 3}, {3000, 600, 700, 80}, 4},
-        {{"y.bin", "gone.bin"}, {1, -1, -1, -1}, {0, 0, 0, 0}, 4}, // a gone file never takes another's figures
+        // A gone or short file never takes another's figures.
+        {{"y.bin", "gone.bin"}, {1, -1, -1, -1}, {0, 0, 0, 0}, 0},
+        {{"y.bin"}, {0, -1, -1, -1}, {3000, 0, 0, 0}, 4},
+        {{"y.bin", "gone_new.bin"}, {0, -1, -1, -1}, {0, 0, 0, 0}, 0},
+        {{"y.bin", "tiny_old.bin"}, {1, -1, -1, -1}, {5, 0, 0, 0}, 0},
         {{"y.bin", "isodir/image.iso"}, {0, -1, 1, -1}, {3000, 0, 0, 0}, 4}, // a folder with a data name: no size
     };
     for (const auto& c : cases) {
