@@ -87,21 +87,29 @@ private:
         if (!d)
             return Fail("cannot read folder " + folder + ": " + std::strerror(errno));
         std::vector<std::string> files, folders;
-        errno = 0;
-        while (dirent* e = ::readdir(d.get())) {
-            Pump();
+        for (;;) {
+            // readdir tells its end from its failure only through errno, so errno is
+            // cleared right before it: the pump and stat below may leave it set.
+            errno = 0;
+            const dirent* e = ::readdir(d.get());
+            if (!e) {
+                if (errno != 0)
+                    return Fail("cannot read folder " + folder + ": " + std::strerror(errno));
+                break;
+            }
             const std::string name = e->d_name;
+            Pump();
             if (name.empty() || name[0] == '.')  // hidden, "." and ".."
                 continue;
             const std::string full = folder + "/" + name;
             struct stat st;
-            if (::stat(full.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+            if (::stat(full.c_str(), &st) != 0)
+                return Fail("cannot read " + full + ": " + std::strerror(errno));
+            if (S_ISDIR(st.st_mode))
                 folders.push_back(name);
             else
                 files.push_back(name);
         }
-        if (errno != 0)
-            return Fail("cannot read folder " + folder + ": " + std::strerror(errno));
         d.reset();
         std::sort(files.begin(), files.end(), NameLess);
         std::sort(folders.begin(), folders.end(), NameLess);
@@ -132,7 +140,7 @@ private:
             return Fail(source + " is 4 GiB or larger; a FAT file holds at most 4 GiB - 1 bytes");
         auto handle = files_.FileCreate(imagePath);
         if (!handle)
-            return Fail("cannot create " + target + " in the image: " + files_.lastError());
+            return Fail("cannot copy " + source + " into the image: " + files_.lastError());
         for (;;) {
             Pump();
             // Fill the whole block, so that only the file's last block is short.
@@ -194,21 +202,23 @@ mode_t ImageFileMode(const std::string& target) {
 } // namespace
 
 bool NormaliseVolumeLabel(const std::string& label, std::string& normalised, std::string& reason) {
+    // The reasons name the label: the dialog shows them to the operator.
+    const std::string quoted = "the volume label \"" + label + "\"";
     if (label.size() > 11) {
-        reason = "a volume label holds at most 11 characters";
+        reason = quoted + " has more than 11 characters";
         return false;
     }
     normalised.clear();
     for (char ch : label) {
         const unsigned char c = (unsigned char)ch;
         if (c < 0x20 || c >= 0x7F || std::strchr("\"*+,./:;<=>?[\\]|", c)) {
-            reason = "a volume label cannot hold the character '" + std::string(1, ch) + "'";
+            reason = quoted + " cannot hold the character '" + std::string(1, ch) + "'";
             return false;
         }
         normalised.push_back(char(c >= 'a' && c <= 'z' ? c - 32 : c));
     }
     if (!normalised.empty() && normalised[0] == ' ') {
-        reason = "a volume label cannot start with a blank";
+        reason = quoted + " cannot start with a blank";
         return false;
     }
     return true;

@@ -53,8 +53,8 @@ struct ImageBuildOptions {
 
 ImageBuildResult BuildImage(const ImageBuildRequest& request, const ImageBuildOptions& options = {});
 
-// The label as it goes onto the volume (upper case); false with a reason when it cannot
-// be a FAT volume label.
+// The label as it goes onto the volume (upper case); false with a reason, naming the
+// label, when it cannot be a FAT volume label.
 bool NormaliseVolumeLabel(const std::string& label, std::string& normalised, std::string& reason);
 
 } // namespace image

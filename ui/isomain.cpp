@@ -373,8 +373,9 @@ bool TfrmIsoMain::CreateImage()
         lastBuildError_.clear();
         return true;
     }
+    // The catalogue's text, then why: which file or label, and what went wrong.
     lastBuildError_ = result.error;
-    TheDialogs().MessageBox(result.failedStage == image::ImageBuildStage::Output ? outputFailText : createFailText,
-                            fail, MB_OK | MB_ICONERROR);
+    const std::string& text = result.failedStage == image::ImageBuildStage::Output ? outputFailText : createFailText;
+    TheDialogs().MessageBox(result.error.empty() ? text : text + "\n" + result.error, fail, MB_OK | MB_ICONERROR);
     return false;
 }

@@ -78,7 +78,7 @@ public:
     toolkit::TEdit* SettingImgFileEdit = nullptr;
     // The path of the last image this dialog created ("" when none).
     const std::string& CreatedImagePath() const { return createdImagePath_; }
-    // Why the last build failed, for the log and for maintainers ("" after a success).
+    // Why the last build failed, also shown under the failure text ("" after a success).
     const std::string& LastBuildError() const { return lastBuildError_; }
 
     // ---- event handlers ----

@@ -144,13 +144,18 @@ TEST_F(ImageBuild, FailuresLeaveThePreviousImageUntouched) {
     File("C/x.txt", 1);
     File("bad/na:me.txt", 1);
     File("f.bin", 1 << 20);
+    File("L/a.txt", 1);
     for (auto [name, size] : {std::pair{"huge.bin", 4ull << 30}, {"big.bin", 130ull << 20}}) {
         std::ofstream(Src(name));
         fs::resize_file(Src(name), size);
     }
-    const std::pair<image::ImageBuildResult, const char*> cases[] = {
-        {Build({Src("A")}), "already exists"},
-        {Build({Src("B/x.txt"), Src("C/x.txt")}), "already exists"},
+    fs::create_symlink(Src("nowhere"), Src("L/broken"));
+    // Each failure names the file or label concerned, and why.
+    const std::pair<image::ImageBuildResult, std::string> cases[] = {
+        {Build({Src("A")}), "cannot copy " + Src("A/Readme.txt") + " into the image: \\A\\Readme.txt already exists"},
+        {Build({Src("B/x.txt"), Src("C/x.txt")}), "cannot copy " + Src("C/x.txt") + " into the image"},
+        {Build({Src("B")}, "MY.DSK"), "the volume label \"MY.DSK\" cannot hold the character '.'"},
+        {Build({Src("L")}), "cannot read " + Src("L/broken") + ": No such file"},  // the entry, not its folder
         {Build({Src("missing.txt")}), "cannot open"},
         {Build({Src("bad")}), "na:me.txt"},
         {Build({Src("B")}, "A*B"), "label"},
@@ -166,6 +171,20 @@ TEST_F(ImageBuild, FailuresLeaveThePreviousImageUntouched) {
     EXPECT_EQ(tmp.read("out.IMG"), "previous image");
     for (const auto& e : fs::directory_iterator(tmp.path()))
         EXPECT_TRUE(e.path().filename() == "src" || e.path().filename() == "out.IMG") << e.path();
+}
+
+// The window's message pump runs while folders are read; whatever it leaves in errno is
+// no read error.
+TEST_F(ImageBuild, APumpLeavingErrnoSetFailsNoFolder) {
+    File("D/a.txt", 10);
+    File("D/S/b.txt", 20);
+    image::ImageBuildOptions opt;
+    int pumped = 0;
+    opt.pump = [&] { ++pumped, errno = EIO; };
+    const auto r = image::BuildImage({{Src("D")}, "PASS WD", 128, out}, opt);
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_GT(pumped, 0);
+    imagetest::ExpectImageHolds(out, tmp.path(), Src(), "Volume label is PASS WD", 128);
 }
 
 TEST_F(ImageBuild, ImageSavedIntoAListedFolderIsNotCopiedIntoItself) {

@@ -242,15 +242,27 @@ TEST_F(IsoDialogTest, ConfirmedNameBuildsBothVolumesAndHandsThePathBack) {
 
 TEST_F(IsoDialogTest, CancelOrFailureChangesNothingAndShowsItsBox) {
     host.write("a.mp3", "a");
+    host.write("one/Song.mp3", "1");
+    host.write("two/SONG.MP3", "2");
     const std::string a = host.file("a.mp3");
     const unsigned zh = kLanguageTraditionalChinese;
     const std::string zhOutput = std::string(MessageCatalogue(74, zh)) + MessageCatalogue(71, zh);
+    const std::string noFolder = "\ncannot create a file beside " + host.file("no/such/x.IMG") + ": No such file or directory";
+    // The catalogue's text, then the reason: which file or label, and why.
     const std::tuple<std::vector<std::string>, const char*, std::optional<std::string>, std::string, unsigned> rows[] = {
         {{a}, "PASS", std::nullopt, "", kLanguageEnglish},  // save dialog cancelled
-        {{a, host.file("gone.mp3")}, "PASS", host.file("x.IMG"), "Init Image DiskFail", kLanguageEnglish},
-        {{a}, "A*B", host.file("x.IMG"), "Init Image DiskFail", kLanguageEnglish},  // no volume label
-        {{a}, "PASS", host.file("no/such/x.IMG"), "Image outputFail", kLanguageEnglish},
-        {{a}, "PASS", host.file("no/such/x.IMG"), zhOutput, zh},
+        {{a, host.file("gone.mp3")}, "PASS", host.file("x.IMG"),
+         "Init Image DiskFail\ncannot open " + host.file("gone.mp3") + ": No such file or directory", kLanguageEnglish},
+        {{a}, "A*B", host.file("x.IMG"),
+         "Init Image DiskFail\nthe volume label \"A*B\" cannot hold the character '*'", kLanguageEnglish},
+        {{a}, "MY.DSK", host.file("x.IMG"),
+         "Init Image DiskFail\nthe volume label \"MY.DSK\" cannot hold the character '.'", kLanguageEnglish},
+        {{host.file("one/Song.mp3"), host.file("two/SONG.MP3")}, "PASS", host.file("x.IMG"),
+         "Init Image DiskFail\ncannot copy " + host.file("two/SONG.MP3") +
+             " into the image: \\SONG.MP3 already exists in the image (names are compared without regard to case)",
+         kLanguageEnglish},
+        {{a}, "PASS", host.file("no/such/x.IMG"), "Image outputFail" + noFolder, kLanguageEnglish},
+        {{a}, "PASS", host.file("no/such/x.IMG"), zhOutput + noFolder, zh},
     };
     for (const auto& [list, label, target, box, lang] : rows) {
         SCOPED_TRACE(target.value_or("cancelled") + " " + std::to_string(lang));
@@ -271,7 +283,7 @@ TEST_F(IsoDialogTest, CancelOrFailureChangesNothingAndShowsItsBox) {
             EXPECT_TRUE(dialogs.Messages().empty());
         EXPECT_EQ(imgFile.Text() + f.CreatedImagePath(), "/old.IMG");
         EXPECT_TRUE(f.btnCreateImg->Enabled() && f.edtDiskLabel->Enabled() && !f.ProgressBar1->Visible());
-        EXPECT_EQ(std::distance(fs::directory_iterator(host.path()), fs::directory_iterator()), 1)
+        EXPECT_EQ(std::distance(fs::directory_iterator(host.path()), fs::directory_iterator()), 3)
             << "no half-written image is left behind";
     }
 }
