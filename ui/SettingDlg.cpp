@@ -506,8 +506,10 @@ void TfrmSetting::FormShow(TControl*)
     else
         chkFastBlkChk->SetChecked(s.bFastBlankCheck);
 
-    // 12.-13.
-    chkPageScanClick(chkPageScan);
+    // 12.-13. At the custom level the page mode stays disabled (step 10) even with a
+    // stored special scan ticked.
+    if (!customLevel)
+        chkPageScanClick(chkPageScan);
     lblScanLevelClick(lblScanLevel);
 
     // 14.

@@ -420,7 +420,7 @@ TEST_F(SettingDlgTest, StoredSpecialScanSurvivesAnApplyForAnotherChangeAndCancel
     s().iScanLevel = 5;  // at the custom level the box stays ticked but cannot be changed
     show();
     EXPECT_TRUE(dialog->chkPageScan->Checked());
-    EXPECT_FALSE(dialog->chkPageScan->Enabled());
+    EXPECT_FALSE(dialog->chkPageScan->Enabled() || dialog->cboPageMode->Enabled());
 
     dialog->cboScanLevel->UserSelect(2);
     dialog->btnCancel->Click();
@@ -505,4 +505,25 @@ TEST_F(SettingDlgTest, CreateButtonOpensTheImageDialogForTheImageEdit)
     };
     dialog->btnShowImgTool->Click();
     EXPECT_EQ(dialog->edtImgFile->Text(), dir.file("made.img"));
+}
+
+// Level 6 with a special scan stored in prefer.ini: the dialog the setup button opens
+// offers neither the special scan nor the page mode.
+TEST_F(SettingDlgTest, StoredSpecialScanAtTheCustomLevelOpensWithThePageModeDisabled)
+{
+    for (const char* level : {"5", "2"}) {
+        SCOPED_TRACE(level);
+        dir.write("misc/prefer.ini", std::string("[MP_Setting]\r\niScanLevel=") + level + "\r\nPageMode=1\r\n");
+        form->LoadSettings(".\\misc\\prefer.ini");
+        form->SettingForm = dialog.get();
+        bool pageScan = false, pageMode = false, pattern = false;
+        dialogs.onShowModal = [&](TForm& shown) {
+            auto& d = static_cast<TfrmSetting&>(shown);
+            pageScan = d.chkPageScan->Enabled(), pageMode = d.cboPageMode->Enabled(), pattern = d.edtpattern->Enabled();
+            return int(mrCancel);
+        };
+        form->btnSetup->Click();
+        const bool custom = level[0] == '5';
+        EXPECT_EQ((std::vector<bool>{pageScan, pageMode, pattern}), (std::vector<bool>{!custom, !custom, custom}));
+    }
 }
