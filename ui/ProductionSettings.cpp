@@ -5,6 +5,7 @@
 #include "text/MessageCatalogue.h"
 #include "ui/main.h"
 
+#include <algorithm>
 
 namespace {
 
@@ -69,15 +70,19 @@ void TForm1::LoadSettings(const std::string& path)
 
     iFlashModuleNo = 0;
 
-    // Values are kept as stored even when out of their range; every reader bounds its
-    // own table look-ups.
+    // Values that end in a narrower field on the device are clamped to their range, so
+    // that a hand-edited file cannot wrap them: the page skip (0..64) and the ECC choice
+    // (0..7, its threshold) each go into one byte of every page-scan command, the ratio
+    // (1..100 %) into byte 162 of the configuration record, the pattern into 16 bits.
+    // The others are kept as stored; their readers bound their own table look-ups. The
+    // two byte fields keep the low byte of what is stored.
     iScanLevel = ini.ReadInteger(S, "iScanLevel", 0);
-    iPageSkip = ini.ReadInteger(S, "iPageSkip", 0);
+    iPageSkip = std::clamp(ini.ReadInteger(S, "iPageSkip", 0), 0, kMaxPageSkip);
     iReadTimes = ini.ReadInteger(S, "iReadTimes", 0);
-    iEccLevel = ini.ReadInteger(S, "iEccLevel", 2);
+    iEccLevel = std::clamp(ini.ReadInteger(S, "iEccLevel", 2), 0, kMaxEccLevel);
     iBadThreshold = ini.ReadInteger(S, "iBadThreshold", 20);
     eDeviceFeature = static_cast<uint8_t>(ini.ReadInteger(S, "eDeviceFeature", 0) & 0xFF);
-    iHideDiskRatio = ini.ReadInteger(S, "iHideDiskRatio", 10);
+    iHideDiskRatio = std::clamp(ini.ReadInteger(S, "iHideDiskRatio", 10), kMinHideDiskRatio, kMaxHideDiskRatio);
     sHideDiskLabel = ini.ReadString(S, "sHideDiskLabel", "");
     bUseImgFile = ini.ReadBool(S, "bUseImgFile", false);
     ImageFile = ini.ReadString(S, "ImageFile", "");
@@ -97,7 +102,7 @@ void TForm1::LoadSettings(const std::string& path)
     DealCapError = static_cast<uint8_t>(ini.ReadInteger(S, "DealCapError", 0) & 0xFF);
     PageMode = ini.ReadBool(S, "PageMode", false);
     PageModeSel = ini.ReadInteger(S, "PageModeSel", 0);
-    Pattern = ini.ReadInteger(S, "Pattern", 0);
+    Pattern = std::clamp(ini.ReadInteger(S, "Pattern", 0), 0, kMaxPattern);
 }
 
 void TForm1::SaveSettings(const std::string& path)

@@ -43,6 +43,14 @@ inline constexpr const char* kSettingsSection = "MP_Setting";
 // Number of SystemAreaComBo items: "4MB" .. "128MB".
 inline constexpr int kSystemAreaSizes = 32;
 
+// Ranges the settings file's values are clamped to when loaded (their device fields hold
+// no more).
+inline constexpr int32_t kMaxPageSkip = 64;
+inline constexpr int32_t kMaxEccLevel = 7;
+inline constexpr int32_t kMinHideDiskRatio = 1;
+inline constexpr int32_t kMaxHideDiskRatio = 100;
+inline constexpr int32_t kMaxPattern = 0xFFFF;
+
 // The disk-mode text of labDiskFeature for a mode and ratio in a language: "Normal",
 // "Encrypted disk10%", "Hidden disk35%"; false (text untouched) for any other mode.
 bool DiskFeatureText(uint8_t mode, int32_t ratio, unsigned languageIndex, std::string& text);

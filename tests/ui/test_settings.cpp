@@ -1,6 +1,7 @@
 // The production settings and their file misc/prefer.ini, section MP_Setting.
 #include "platform/IniFile.h"
 #include "platform/ProgramDir.h"
+#include "production/WindowLink.h"
 #include "support/TempDir.h"
 #include "text/MessageCatalogue.h"
 #include "toolkit/Dialogs.h"
@@ -124,20 +125,19 @@ TEST_F(Settings, DiskModeLabelFollowsModeAndRatio)
     EXPECT_EQ(form->eDeviceFeature, 5);
 }
 
-// Values outside their range load as stored and save back the same; the byte fields keep
-// their low byte and are written signed; the combo selects no item past its list.
+// Values outside their range that reach no narrower device field load as stored and save
+// back the same; the byte fields keep their low byte and are written signed; the combo
+// selects no item past its list.
 TEST_F(Settings, OutOfRangeValuesLoadAsStoredAndTheComboStaysBounded)
 {
     loadFrom("eDeviceFeature=258\r\nDealCapError=513\r\n");
     EXPECT_EQ(form->eDeviceFeature, 2);
     EXPECT_EQ(form->DealCapError, 1);
 
-    loadFrom("PageModeSel=9\r\niScanLevel=40\r\niPageSkip=1000\r\niEccLevel=-3\r\nSystem Area Size=40\r\n"
+    loadFrom("PageModeSel=9\r\niScanLevel=40\r\nSystem Area Size=40\r\n"
              "eDeviceFeature=-1\r\nDealCapError=200\r\n");
     EXPECT_EQ(form->PageModeSel, 9);
     EXPECT_EQ(form->iScanLevel, 40);
-    EXPECT_EQ(form->iPageSkip, 1000);
-    EXPECT_EQ(form->iEccLevel, -3);
     EXPECT_EQ(form->eDeviceFeature, 255);
     EXPECT_EQ(form->SystemAreaComBo->Items()->Count(), kSystemAreaSizes);
     EXPECT_EQ(form->SystemAreaComBo->ItemIndex(), 40) << "loads as stored";
@@ -158,6 +158,39 @@ TEST_F(Settings, OutOfRangeValuesLoadAsStoredAndTheComboStaysBounded)
     EXPECT_EQ(form->SystemAreaComBo->Text(), "");
     form->SaveSettings(kPrefer);
     EXPECT_EQ(saved().ReadInteger("MP_Setting", "System Area Size", 0), -1);
+}
+
+// Values bound for narrower device fields (a page-scan command's page-skip and ECC bytes
+// and 16-bit pattern, the configuration record's ratio byte) are clamped to their range
+// when loaded, never wrapped; the next save writes the clamped value.
+TEST_F(Settings, ValuesForNarrowDeviceFieldsAreClampedWhenLoaded)
+{
+    const struct { const char* key; const char* stored; int32_t ProductionSettings::*field; int32_t expected; } rows[] = {
+        {"iHideDiskRatio", "300", &ProductionSettings::iHideDiskRatio, 100},
+        {"iHideDiskRatio", "-5", &ProductionSettings::iHideDiskRatio, 1},
+        {"iHideDiskRatio", "0", &ProductionSettings::iHideDiskRatio, 1},
+        {"iHideDiskRatio", "100", &ProductionSettings::iHideDiskRatio, 100},
+        {"iPageSkip", "65", &ProductionSettings::iPageSkip, 64},
+        {"iPageSkip", "-1", &ProductionSettings::iPageSkip, 0},
+        {"iPageSkip", "64", &ProductionSettings::iPageSkip, 64},
+        {"iEccLevel", "0x108", &ProductionSettings::iEccLevel, 7},
+        {"iEccLevel", "-3", &ProductionSettings::iEccLevel, 0},
+        {"iEccLevel", "7", &ProductionSettings::iEccLevel, 7},
+        {"Pattern", "0x12345", &ProductionSettings::Pattern, 0xFFFF},
+        {"Pattern", "-1", &ProductionSettings::Pattern, 0},
+        {"Pattern", "0xA55A", &ProductionSettings::Pattern, 0xA55A},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(std::string(r.key) + "=" + r.stored);
+        loadFrom("eDeviceFeature=1\r\n" + std::string(r.key) + "=" + r.stored + "\r\n");
+        EXPECT_EQ((*form).*r.field, r.expected);
+        form->SaveSettings(kPrefer);
+        EXPECT_EQ(saved().ReadInteger("MP_Setting", r.key, -99), r.expected);
+    }
+    // What the engine reads: an encrypted disk of 300 % is the whole disk, not 44 %.
+    loadFrom("eDeviceFeature=1\r\niHideDiskRatio=300\r\n");
+    EXPECT_EQ(production::Window().HideDiskRatio(), 100);
+    EXPECT_EQ(form->labDiskFeature->Caption(), "Encrypted disk100%");
 }
 
 TEST_F(Settings, SavingErasesTheOldListSectionsAndKeepsEverythingElse)
