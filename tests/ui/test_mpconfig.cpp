@@ -121,6 +121,50 @@ TEST_F(MpConfigTest, FailedSavesReportAndKeepTheFile)
     EXPECT_EQ(errorOf<platform::IniFileError>([&] { ui::SaveMpConfig(*dialog, bad); }), "Unable to write to " + bad);
 }
 
+// HideFiles keeps names as keys; a list that would not come back unchanged is refused
+// with a box naming each such entry, and the file stays as it was.
+TEST_F(MpConfigTest, NamesTheListCannotHoldRefuseTheSave)
+{
+    const std::string old = "[HideFiles]\r\n/old=\r\n";
+    const struct { Strings list; std::string refused; } rows[] = {
+        {{"/tmp/music/a.mp3", "/tmp/Music/A.mp3"},
+         "\"/tmp/Music/A.mp3\" (the same as \"/tmp/music/a.mp3\" apart from letter case)"},
+        {{"/x/a=b.txt"}, "\"/x/a=b.txt\" (holds \"=\")"},
+        {{"/x/a.txt ", "\t/x/b"}, "\"/x/a.txt \" (begins or ends with a blank)\n\"\t/x/b\" (begins or ends with a blank)"},
+        {{"/x", "/y", "/x"}, "\"/x\" (listed twice)"},
+        {{";x", "[x]"}, "\";x\" (begins with \";\")\n\"[x]\" (begins with \"[\")"},
+        {{"/a\nb", ""}, "\"/a\nb\" (holds a line break)\n\"\" (an empty name)"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.refused);
+        dir.write("a.mp", old);
+        dialogs.Clear();
+        dialog->TntlstHideFiles->Items()->Assign(r.list);
+        EXPECT_FALSE(ui::SaveMpConfig(*dialog, path()));
+        ASSERT_EQ(dialogs.Messages().size(), 1u);
+        EXPECT_EQ(dialogs.Messages()[0].text, "Not saved to " + path() + ": its file list cannot hold these names:\n" + r.refused);
+        EXPECT_EQ(dialogs.Messages()[0].caption, "Fail");
+        EXPECT_EQ(dialogs.Messages()[0].flags, MB_OK | MB_ICONERROR);
+        EXPECT_EQ(dir.read("a.mp"), old);
+    }
+
+    // Names the keys hold come back exactly, letter case beyond ASCII included; through the
+    // button a refused list writes no file.
+    dialogs.Clear();
+    const Strings fine = {"/a b/c.mp3", "/x;y[z]", "/音乐/歌.mp3", "/É", "/é", "/tmp/Music/A.mp3"};
+    dialog->TntlstHideFiles->Items()->Assign(fine);
+    EXPECT_TRUE(ui::SaveMpConfig(*dialog, path()));
+    dialog->TntlstHideFiles->Items()->Clear();
+    ui::LoadMpConfig(*dialog, path());
+    EXPECT_EQ(dialog->TntlstHideFiles->Items()->ToVector(), fine);
+    dialog->TntlstHideFiles->Items()->Add("/tmp/music/a.mp3");
+    dialogs.QueueSaveFile(dir.file("station.mp"));
+    dialog->btnSaveConfig->Click();
+    EXPECT_EQ(dialogs.Messages().size(), 1u);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("station.mp")));
+    EXPECT_TRUE(dialogs.Log().front().kind == ScriptedDialogs::Asked::Save);
+}
+
 TEST_F(MpConfigTest, ButtonsAskForTheFileInTheProgramFolder)
 {
     dialogs.QueueSaveFile(dir.file("station"));
