@@ -1,9 +1,9 @@
 // Copying a host folder onto a drive, as the production fills a freshly formatted disk.
 #include "device/HostUtil.h"
+#include "platform/Collation.h"
 #include "platform/ProgramDir.h"
 #include "platform/VolumeTools.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <vector>
@@ -11,19 +11,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-bool lessIgnoringCase(const std::string& a, const std::string& b)
-{
-    auto lower = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; };
-    for (size_t i = 0; i < a.size() && i < b.size(); ++i) {
-        int x = lower(static_cast<unsigned char>(a[i])), y = lower(static_cast<unsigned char>(b[i]));
-        if (x != y)
-            return x < y;
-    }
-    if (a.size() != b.size())
-        return a.size() < b.size();
-    return a < b; // names differing only in case keep a fixed order
-}
 
 std::string joinInside(const std::string& folder, const std::string& name)
 {
@@ -38,7 +25,8 @@ bool fail(const std::string& why)
     return false;
 }
 
-bool copyInto(const std::string& volume, const std::string& source, const std::string& parentInside)
+bool copyInto(const std::string& volume, const std::string& source, const std::string& parentInside,
+              const platform::NameCollator& order)
 {
     // The name after the last separator; none when source ends with one, so its contents
     // go straight into the parent.
@@ -73,15 +61,15 @@ bool copyInto(const std::string& volume, const std::string& source, const std::s
         return fail("cannot list " + source + ": " + ec.message());
 
     std::string base = source.empty() || source.back() == '/' ? source : source + "/";
-    std::sort(files.begin(), files.end(), lessIgnoringCase);
-    std::sort(folders.begin(), folders.end(), lessIgnoringCase);
+    order.sort(files);
+    order.sort(folders);
     for (const auto& file : files) {
         platform::ToolOutcome copied = platform::CopyFileToVolume(volume, base + file, joinInside(target, file));
         if (!copied.ok)
             return fail(copied.message);
     }
     for (const auto& folder : folders)
-        if (!copyInto(volume, base + folder, target))
+        if (!copyInto(volume, base + folder, target, order))
             return false;
     return true;
 }
@@ -96,5 +84,7 @@ bool CopyTree(const std::string& source, const std::string& destinationParent)
     std::string volume = hostutil::VolumeOf(parent->letter);
     if (volume.empty())
         return fail("drive " + std::string(1, parent->letter) + " has no volume");
-    return copyInto(volume, platform::ProgramPath(source), parent->inside);
+    // Players play in directory order: names go in the order the station's language sorts them.
+    const platform::NameCollator order;
+    return copyInto(volume, platform::ProgramPath(source), parent->inside, order);
 }

@@ -119,6 +119,9 @@ bool SetDriveVolumeLabel(const std::string& drive, const std::string& label)
         return false;
     platform::ToolOutcome out = platform::WriteVolumeLabel(volume, label);
     reportToolFailure("label", drive, out);
+    // The panel only shows that the step failed; the log says why.
+    if (!out.ok)
+        AppendLog(std::string("Set Volume Label ") + hostutil::ParseDrivePath(drive)->letter + ": " + out.message);
     return out.ok;
 }
 

@@ -51,12 +51,15 @@ void AppendLog(const std::string& text);
 // and "Error timeout" is shown.
 bool FormatDrive(const std::string& drive, bool quick, uint32_t fatFlag);
 
-// Sets the volume label (stored upper-case, as FAT keeps it); "" removes the label.
-// False for a label FAT cannot hold (over 11 bytes, a leading space, a control character,
-// a byte past ASCII, or one of *?.,;:/\|+=<>[]") and when the tool fails.
+// Sets the volume label in the station's code page (ASCII letters upper-cased, as FAT
+// keeps them); "" removes the label. False, with the reason in the event log, for a label
+// FAT cannot hold (over 11 bytes in that code page, a character it lacks, a leading space,
+// a control character, or one of *?.,;:/\|+=<>[]") and when the volume cannot be written;
+// the volume is then unchanged.
 bool SetDriveVolumeLabel(const std::string& drive, const std::string& label);
 
-// The volume label, or "" when there is none ("NO NAME") or it cannot be read.
+// The volume label decoded from the station's code page, or "" when there is none
+// ("NO NAME") or it cannot be read.
 std::string GetDriveVolumeLabel(char letter);
 
 // True when a FAT volume is recognised on the drive (the "free space is readable" test).
@@ -105,10 +108,11 @@ bool SelectDirectory(const std::string& initialFolder, const std::string& title,
 
 // Copies the host folder source with its files and sub-folders into destinationParent on a
 // drive ("E:\" or "E:\folder"): into destinationParent\<last name of source>, or straight
-// into destinationParent when source ends with '/'. Files before folders, each sorted
-// without regard to case; hidden entries (names starting with '.') are skipped, existing
-// files overwritten, linked folders not entered. False at the first folder that cannot be
-// made or file that cannot be copied (what was copied stays).
+// into destinationParent when source ends with '/'. Files before folders, each sorted by
+// the system language's collation without regard to case (platform/Collation.h); hidden
+// entries (names starting with '.') are skipped, existing files overwritten (keeping their
+// modification time), linked folders not entered. False at the first folder that cannot
+// be made or file that cannot be copied (what was copied stays).
 bool CopyTree(const std::string& source, const std::string& destinationParent);
 
 // --- Bitmaps -----------------------------------------------------------------------------------

@@ -1,6 +1,7 @@
 #include "platform/IniFile.h"
 
 #include "platform/AtomicFile.h"
+#include "platform/SystemLanguage.h"
 
 #include <algorithm>
 #include <cctype>
@@ -165,6 +166,14 @@ size_t IniFile::findKey(const Range& r, std::string_view key) const
 std::string IniFile::ReadString(std::string_view section, std::string_view key, std::string_view def) const
 {
     std::lock_guard lock(mutex_);
+    if (findKey(findSection(section), key) == npos)
+        return std::string(def);
+    return StationText(ReadBytes(section, key, ""));
+}
+
+std::string IniFile::ReadBytes(std::string_view section, std::string_view key, std::string_view def) const
+{
+    std::lock_guard lock(mutex_);
     size_t i = findKey(findSection(section), key);
     if (i == npos)
         return std::string(def);
@@ -223,7 +232,7 @@ bool IniFile::ParseInteger(std::string_view text, int32_t& value)
 int32_t IniFile::ReadInteger(std::string_view section, std::string_view key, int32_t def) const
 {
     int32_t v;
-    return ParseInteger(ReadString(section, key, ""), v) ? v : def;
+    return ParseInteger(ReadBytes(section, key, ""), v) ? v : def;
 }
 
 bool IniFile::ReadBool(std::string_view section, std::string_view key, bool def) const
@@ -258,6 +267,9 @@ std::vector<std::string> IniFile::ReadSection(std::string_view section) const
         if (!seen)
             keys.emplace_back(k);
     }
+    // Key names may be paths (lists stored as keys): text, as ReadString gives values.
+    for (std::string& key : keys)
+        key = StationText(key);
     return keys;
 }
 

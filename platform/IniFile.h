@@ -12,7 +12,9 @@
 //    line ends); lines it writes end in CR LF; a new key goes after the last non-blank
 //    line of its section, a new section at the end of the file;
 //  - UpdateFile replaces the file atomically: a failed write leaves the previous file whole.
-// Texts are bytes: no code page conversion happens here (see TextCodec).
+// Values are stored bytes. ReadString gives them as text: kept when valid UTF-8, else
+// decoded from the station's code page (files the original wrote there); ReadBytes gives
+// them untouched (files whose sections choose their own code page).
 // An IniFile is safe to use from several threads.
 #include <cstdint>
 #include <mutex>
@@ -43,11 +45,13 @@ public:
     bool Exists() const { return existed_; }  // the file was there when loaded
 
     std::string ReadString(std::string_view section, std::string_view key, std::string_view def) const;
+    std::string ReadBytes(std::string_view section, std::string_view key, std::string_view def) const;
     int32_t ReadInteger(std::string_view section, std::string_view key, int32_t def) const;
     bool ReadBool(std::string_view section, std::string_view key, bool def) const;
     bool SectionExists(std::string_view section) const;
     bool ValueExists(std::string_view section, std::string_view key) const;
-    // Key names of the first matching section, in file order (each name once).
+    // Key names of the first matching section, in file order (each name once), as text
+    // the way ReadString gives values.
     std::vector<std::string> ReadSection(std::string_view section) const;
     std::vector<std::string> ReadSections() const;
 

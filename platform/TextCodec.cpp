@@ -1,5 +1,7 @@
 #include "platform/TextCodec.h"
 
+#include "platform/SystemLanguage.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
@@ -97,6 +99,8 @@ const char* iconvName(CodePage cp)
         return "CP950";
     case CodePage::Gbk:
         return "GBK";
+    case CodePage::Oem437:
+        return "CP437";
     default:
         return "UTF-8";
     }
@@ -237,6 +241,42 @@ std::string EncodeFromUtf8(std::string_view utf8, CodePage to)
         });
 }
 
+std::optional<std::string> EncodeExactly(std::string_view utf8, CodePage to)
+{
+    if (!IsValidUtf8(utf8))
+        return std::nullopt;
+    if (to == CodePage::Utf8)
+        return std::string(utf8);
+    iconv_t cd = openIconv(iconvName(to), "UTF-8");
+    if (cd == reinterpret_cast<iconv_t>(-1))
+        return std::nullopt;
+    std::string out(utf8.size() * 4 + 4, '\0');
+    char* inPtr = const_cast<char*>(utf8.data());
+    size_t inLeft = utf8.size();
+    char* outPtr = out.data();
+    size_t outLeft = out.size();
+    const bool done = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) != static_cast<size_t>(-1) && inLeft == 0;
+    iconv_close(cd);
+    if (!done)
+        return std::nullopt;
+    out.resize(out.size() - outLeft);
+    return out;
+}
+
+std::string CodePageName(CodePage cp)
+{
+    switch (cp) {
+    case CodePage::Big5:
+        return "code page 950 (Big5)";
+    case CodePage::Gbk:
+        return "code page 936 (GBK)";
+    case CodePage::Oem437:
+        return "code page 437";
+    default:
+        return "UTF-8";
+    }
+}
+
 std::string Utf16LeToUtf8(std::string_view bytes)
 {
     return utf16ToUtf8(bytes, true);
@@ -284,7 +324,7 @@ std::string DecodeTextWithByteOrderMark(std::string_view bytes)
         return Utf16BeToUtf8(bytes.substr(2));
     if (bytes.substr(0, 3) == "\xEF\xBB\xBF")
         return std::string(bytes.substr(3));
-    return std::string(bytes);
+    return StationText(bytes);
 }
 
 } // namespace platform

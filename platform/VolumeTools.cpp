@@ -1,5 +1,6 @@
 #include "platform/VolumeTools.h"
 
+#include "platform/FatLabel.h"
 #include "platform/Process.h"
 
 #include <cstdlib>
@@ -187,71 +188,34 @@ ToolOutcome FormatVolume(const std::string& volume, uint32_t fatFlag, bool quick
     return runTool("mkfs.fat", args, timeLimitMs.value_or(GetVolumeToolConfig().formatTimeMs), stdinPath);
 }
 
-namespace {
-
-// Why FAT cannot hold the label, or "" when it can.
-std::string labelProblem(const std::string& label)
+ToolOutcome WriteVolumeLabel(const std::string& volume, const std::string& label, CodePage cp)
 {
-    static const std::string kForbidden = "*?.,;:/\\|+=<>[]\"";
-    if (label.size() > 11)
-        return "it is longer than 11 bytes";
-    if (!label.empty() && label[0] == ' ')
-        return "it starts with a blank";
-    for (char c : label) {
-        auto u = static_cast<unsigned char>(c);
-        if (u < 0x20 || u == 0x7F)
-            return "it holds a control character";
-        // Bytes past ASCII would need the volume's DOS code page: fatlabel refuses them
-        // and mlabel stores '_' for each double-byte character.
-        if (u > 0x7F)
-            return "only ASCII characters are supported in volume labels";
-        if (kForbidden.find(c) != std::string::npos)
-            return std::string("FAT labels cannot hold '") + c + "'";
+    std::optional<FatLabelBytes> bytes;
+    if (!label.empty()) {
+        std::string problem;
+        bytes = EncodeFatLabel(label, cp, problem);
+        if (!bytes)
+            return failure("the label \"" + label + "\" is refused: " + problem);
     }
-    return "";
-}
-
-} // namespace
-
-std::optional<std::string> FatLabelText(const std::string& label)
-{
-    if (!labelProblem(label).empty())
-        return std::nullopt;
-    std::string text = label;
-    for (char& c : text)
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    return text;
-}
-
-ToolOutcome WriteVolumeLabel(const std::string& volume, const std::string& label)
-{
-    std::string problem = labelProblem(label);
-    if (!problem.empty())
-        return failure("the label \"" + label + "\" is refused: " + problem);
     std::string why;
     if (!volumeThere(volume, why))
         return failure(why);
-    std::string text = *FatLabelText(label);
-    uint32_t limit = GetVolumeToolConfig().toolTimeMs;
-    if (text.empty())
-        return runTool("fatlabel", {"-r", volume}, limit);
-    return runTool("fatlabel", {volume, text}, limit);
+    if (!WriteFatLabel(volume, bytes ? &*bytes : nullptr, why))
+        return failure(why);
+    ToolOutcome done;
+    done.ok = true;
+    return done;
 }
 
-std::optional<std::string> ReadVolumeLabel(const std::string& volume)
+std::optional<std::string> ReadVolumeLabel(const std::string& volume, CodePage cp)
 {
     std::string why;
     if (!volumeThere(volume, why))
         return std::nullopt;
-    std::string out;
-    if (!runTool("fatlabel", {volume}, GetVolumeToolConfig().toolTimeMs, "", &out).ok)
+    std::optional<std::string> bytes = ReadFatLabel(volume, why);
+    if (!bytes)
         return std::nullopt;
-    while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == ' '))
-        out.pop_back();
-    if (out == "NO NAME")
-        out.clear();
-    return out;
+    return DecodeToUtf8(*bytes, cp);
 }
 
 bool IsFatVolume(const std::string& volume)
@@ -294,8 +258,9 @@ ToolOutcome CopyFileToVolume(const std::string& volume, const std::string& hostF
     VolumeToolConfig config = GetVolumeToolConfig();
     uint64_t mib = static_cast<uint64_t>(st.st_size) >> 20;
     uint64_t limit = config.copyTimeMs + mib * config.copyMsPerMiB;
-    // "-D o": a name already there is overwritten, never asked about.
-    return runTool("mcopy", {"-i", volume, "-D", "o", hostFile, mtoolsPath(target, true)},
+    // "-D o": a name already there is overwritten, never asked about; "-m": the copy keeps
+    // the file's modification time, as a file copy on the original did.
+    return runTool("mcopy", {"-i", volume, "-D", "o", "-m", hostFile, mtoolsPath(target, true)},
                    static_cast<uint32_t>(std::min<uint64_t>(limit, UINT32_MAX)));
 }
 

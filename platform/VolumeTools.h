@@ -1,8 +1,11 @@
 #pragma once
-// FAT volume work done by dosfstools and mtools on an unmounted device node or a disk file:
-// format, label, recognise, make folders and copy files onto it, check it. Every tool runs
-// from an argument list with a time limit; a missing tool, a vanished volume or a time-out
-// is a failure with a message, never a hang.
+// FAT volume work on an unmounted device node or a disk file: format, recognise, make
+// folders and copy files onto it, check it, by dosfstools and mtools; the label by our own
+// code (FatLabel.h), in the station's code page. Every tool runs from an argument list with
+// a time limit; a missing tool, a vanished volume or a time-out is a failure with a
+// message, never a hang.
+#include "platform/SystemLanguage.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -35,15 +38,12 @@ struct ToolOutcome {
 ToolOutcome FormatVolume(const std::string& volume, uint32_t fatFlag, bool quick, const std::string& stdinPath = "",
                          std::optional<uint32_t> timeLimitMs = std::nullopt);
 
-// The label as FAT stores it: ASCII letters upper-cased. nullopt when FAT cannot hold it
-// (over 11 bytes, a leading space, a control character, a byte past ASCII or one of
-// *?.,;:/\|+=<>[]").
-std::optional<std::string> FatLabelText(const std::string& label);
-
-// Writes the label ("" removes it).
-ToolOutcome WriteVolumeLabel(const std::string& volume, const std::string& label);
-// The label; "" when the volume has none ("NO NAME"); nullopt when it cannot be read.
-std::optional<std::string> ReadVolumeLabel(const std::string& volume);
+// Writes the label in code page cp with our own FAT code (see FatLabel.h); "" removes it.
+// A label FAT cannot hold is refused with the reason and the volume is left as it was.
+ToolOutcome WriteVolumeLabel(const std::string& volume, const std::string& label, CodePage cp = StationCodePage());
+// The label decoded from code page cp; "" when the volume has none ("NO NAME"); nullopt
+// when it cannot be read.
+std::optional<std::string> ReadVolumeLabel(const std::string& volume, CodePage cp = StationCodePage());
 
 // True when a FAT file system is recognised on the volume.
 bool IsFatVolume(const std::string& volume);
@@ -51,7 +51,8 @@ bool IsFatVolume(const std::string& volume);
 // Paths inside the volume are written "/FOLDER/NAME" ("\" is taken as well).
 bool VolumeFolderExists(const std::string& volume, const std::string& folder);
 ToolOutcome MakeVolumeFolder(const std::string& volume, const std::string& folder);
-// Copies a host file onto the volume, overwriting what is there.
+// Copies a host file onto the volume, overwriting what is there and keeping its
+// modification time.
 ToolOutcome CopyFileToVolume(const std::string& volume, const std::string& hostFile, const std::string& target);
 
 // fsck.fat repairing the volume (repair = false only reads). ok only when it ended by itself

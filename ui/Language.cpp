@@ -6,6 +6,7 @@
 #include "device/HostUtil.h"
 #include "platform/IniFile.h"
 #include "platform/ProgramDir.h"
+#include "platform/SystemLanguage.h"
 #include "platform/TextCodec.h"
 #include "toolkit/TThread.h"
 #include "ui/ProductionSettings.h"
@@ -26,28 +27,12 @@ LanguageChoice LanguageChoiceFromValue(int storedValue)
 
 uint16_t LangIdFromLocale(const std::string& localeName)
 {
-    // language[_territory][.codeset][@modifier]
-    std::string name = localeName.substr(0, localeName.find_first_of(".@"));
-    for (char& c : name)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (name.size() < 5 || name.compare(0, 2, "zh") != 0 || (name[2] != '_' && name[2] != '-'))
-        return kLangIdEnglish;
-    const std::string territory = name.substr(3);
-    if (territory == "cn" || territory == "sg")
-        return kLangIdSimplifiedChinese;
-    if (territory == "tw" || territory == "hk" || territory == "mo")
-        return kLangIdTraditionalChinese;
-    return kLangIdEnglish;
+    return platform::LangIdFromLocale(localeName);
 }
 
 uint16_t GetSystemDefaultLangID()
 {
-    for (const char* variable : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
-        const char* value = std::getenv(variable);
-        if (value != nullptr && *value != '\0')
-            return LangIdFromLocale(value);
-    }
-    return kLangIdEnglish;
+    return platform::SystemLanguageId();
 }
 
 uint16_t LangIdForChoice(LanguageChoice choice)
@@ -79,7 +64,7 @@ void LoadLanguageStrings(const std::string& iniPath, const LanguageSection& sect
         // Only a key that is present replaces the text (an empty value empties it);
         // the current text stays otherwise, not the built-in English.
         if (ini.ValueExists(section.section, s->key()))
-            s->set(platform::DecodeToUtf8(ini.ReadString(section.section, s->key(), ""), codePage));
+            s->set(platform::DecodeToUtf8(ini.ReadBytes(section.section, s->key(), ""), codePage));
     }
     BlankingCheckSetupStr = BlankingCheckStr + SettingMsg;
 }

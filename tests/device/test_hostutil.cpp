@@ -4,6 +4,7 @@
 #include "platform/Process.h"
 #include "platform/ProgramDir.h"
 #include "platform/VolumeTools.h"
+#include "support/FatCheck.h"
 #include "support/RecordingTransport.h"
 #include "support/TempDir.h"
 #include "toolkit/Dialogs.h"
@@ -12,8 +13,11 @@
 
 #include <array>
 #include <chrono>
+#include <ctime>
+#include <fcntl.h>
 #include <csignal>
 #include <filesystem>
+#include <optional>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -45,6 +49,10 @@ class HostUtil : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        // The station's language picks the label code page and the copy order.
+        const char* locale = std::getenv("LC_ALL");
+        savedLocale = locale ? std::optional<std::string>(locale) : std::nullopt;
+        setLocale("C.UTF-8");
         platform::SetProgramDir(dir.path());
         toolkit::SetDialogs(&dialogs);
         dir.write("disk.img", "");
@@ -56,7 +64,9 @@ protected:
         platform::DriveMap::global().release('E');
         platform::SetVolumeToolConfig({});
         toolkit::SetDialogs(nullptr);
+        savedLocale ? setenv("LC_ALL", savedLocale->c_str(), 1) : unsetenv("LC_ALL");
     }
+    void setLocale(const char* name) { setenv("LC_ALL", name, 1); }
     void bindE(const std::string& volume) { platform::DriveMap::global().bind('E', {{}, [volume] { return volume; }, "disk"}); }
     bool fsckClean() { return run({"fsck.fat", "-n", disk}).succeeded(); }
     void script(const std::string& path, const std::string& body)
@@ -84,6 +94,7 @@ protected:
     testsupport::TempDir dir;
     toolkit::ScriptedDialogs dialogs;
     const std::string disk = dir.file("disk.img");
+    std::optional<std::string> savedLocale;
 };
 
 } // namespace
@@ -177,9 +188,16 @@ TEST_F(HostUtil, FormatLabelAndCheckADrive)
     EXPECT_EQ(GetDriveVolumeLabel('E'), "") << "NO NAME reads as no label";
     ASSERT_TRUE(SetDriveVolumeLabel("E", "Mp3 Player"));
     EXPECT_EQ(GetDriveVolumeLabel('E'), "MP3 PLAYER");
-    for (const char* bad : {"TOO LONG A LABEL", "A*B", "A.B", " LEAD", "TAB\tX", "A\"B", "\u00c4B"})
+    for (const char* bad : {"TOO LONG A LABEL", "A*B", "A.B", " LEAD", "TAB\tX", "A\"B", "\u4e2d"})
         EXPECT_FALSE(SetDriveVolumeLabel("E:", bad)) << bad;
     EXPECT_EQ(GetDriveVolumeLabel('E'), "MP3 PLAYER") << "a refused label changes nothing";
+    EXPECT_NE(dir.read("log/1.txt").find("Set Volume Label E: the label \"\u4e2d\" is refused: code page 437 cannot hold "
+                                         "'\u4e2d'\r\n"), std::string::npos) << "the event log says why";
+    setLocale("zh_CN.UTF-8"); // a Chinese station: GBK
+    ASSERT_TRUE(SetDriveVolumeLabel("E", "\u97f3\u4e50mp3"));
+    EXPECT_EQ(GetDriveVolumeLabel('E'), "\u97f3\u4e50MP3");
+    EXPECT_EQ(testsupport::ReadRawLabels(disk).root, "\xd2\xf4\xc0\xd6MP3    ");
+    setLocale("C.UTF-8");
     ASSERT_TRUE(SetDriveVolumeLabel("E:\\", "ABCDEFGHIJK"));
     EXPECT_EQ(GetDriveVolumeLabel('E'), "ABCDEFGHIJK");
     EXPECT_TRUE(fsckClean());
@@ -305,6 +323,59 @@ TEST_F(CopyTreeTest, CopiesTheTreeFilesFirstSortedWithoutCaseHiddenSkipped)
     EXPECT_TRUE(diff.succeeded()) << diff.output << diff.errorOutput;
     EXPECT_FALSE(fs::exists(out + "/A/.hidden.txt") || fs::exists(out + "/A/link to top"));
     EXPECT_TRUE(fsckClean());
+}
+
+// Players play in directory order: the station's language decides it (ICU's collation at
+// secondary strength: case ignored, accents count).
+TEST_F(CopyTreeTest, FilesAndFoldersFollowTheStationLanguagesCollation)
+{
+    for (const char* name : {"\u4e2d\u56fd.mp3", "\u963f\u91cc.mp3", "\u5317\u4eac.mp3", "\u4e00.mp3", "apple.mp3", "Banana.mp3",
+                             "\u00e9clair song.mp3", "Eclair2.mp3", "mix Apple.mp3", "Mix\u4e2d\u6587.mp3", "README2.txt", "readme.TXT",
+                             "\u97f3\u4e50/a", "Music/a", "\u4eba\u6c11/a"})
+        host.write(std::string("T/") + name, name);
+    // 中国 zhong, 阿里 a, 北京 bei, 一 yi; strokes 1 一, 4 中, 5 北, 8 阿; folders 音乐 yin, 人民 ren.
+    const Strings latin = {"apple.mp3", "Banana.mp3", "\u00e9clair song.mp3", "Eclair2.mp3", "mix Apple.mp3", "Mix\u4e2d\u6587.mp3",
+                           "readme.TXT", "README2.txt"};
+    auto join = [](Strings a, const Strings& b) { a.insert(a.end(), b.begin(), b.end()); return a; };
+    struct Case { const char* locale; Strings order; };
+    const Case cases[] = {
+        {"C.UTF-8", join(latin, {"\u4e00.mp3", "\u4e2d\u56fd.mp3", "\u5317\u4eac.mp3", "\u963f\u91cc.mp3", "Music/", "\u4eba\u6c11/",
+                                 "\u97f3\u4e50/"})},
+        {"zh_CN.UTF-8", join(join({"\u963f\u91cc.mp3", "\u5317\u4eac.mp3", "\u4e00.mp3", "\u4e2d\u56fd.mp3"}, latin),
+                             {"\u4eba\u6c11/", "\u97f3\u4e50/", "Music/"})},
+        {"zh_TW.UTF-8", join(join({"\u4e00.mp3", "\u4e2d\u56fd.mp3", "\u5317\u4eac.mp3", "\u963f\u91cc.mp3"}, latin),
+                             {"\u4eba\u6c11/", "\u97f3\u4e50/", "Music/"})},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.locale);
+        setLocale(c.locale);
+        ASSERT_TRUE(platform::FormatVolume(disk, 0, true).ok);
+        ASSERT_TRUE(CopyTree(host.file("T"), "E:\\"));
+        EXPECT_EQ(listing("/T"), c.order);
+    }
+}
+
+TEST_F(CopyTreeTest, CopiesKeepTheModificationTime)
+{
+    host.write("T/song.mp3", "tune");
+    host.write("single.dat", "data");
+    // FAT keeps local time in two-second steps: an even second survives exactly.
+    std::tm when{};
+    when.tm_year = 2009 - 1900, when.tm_mon = 4, when.tm_mday = 17, when.tm_hour = 8, when.tm_min = 30, when.tm_sec = 42;
+    when.tm_isdst = -1;
+    const std::time_t stamp = std::mktime(&when);
+    const struct timespec times[2] = {{stamp, 0}, {stamp, 0}};
+    for (const char* file : {"T/song.mp3", "single.dat"})
+        ASSERT_EQ(::utimensat(AT_FDCWD, host.file(file).c_str(), times, 0), 0);
+    ASSERT_TRUE(CopyTree(host.file("T"), "E:\\") && CopyFileToDrive(host.file("single.dat"), "E:\\single.dat"));
+    for (const char* inside : {"::/T/song.mp3", "::/single.dat"}) {
+        const std::string back = dir.file("back");
+        ASSERT_TRUE(run({"mcopy", "-i", disk, "-m", "-o", inside, back}).succeeded());
+        struct stat st {};
+        ASSERT_EQ(::stat(back.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mtime, stamp) << inside;
+        fs::remove(back);
+    }
 }
 
 TEST_F(CopyTreeTest, OverwritesTheTrailingSeparatorRuleAndFailuresKeepWhatWasCopied)

@@ -2,6 +2,9 @@
 // thread, and the run ends with a result in the panel, the counters and the event log, and
 // disks that the FAT tools accept.
 #include "StationRun.h"
+#include "support/FatCheck.h"
+
+#include <optional>
 
 using namespace e2e;
 
@@ -219,6 +222,80 @@ TEST_F(WholeRun, RemovalDuringTheCopyResetsThePanel)
     EXPECT_TRUE(LogHas("D fail!"));
     EXPECT_EQ(Counters(), "1/0/1");
     EXPECT_EQ(form->iRunningThreads, 0);
+}
+
+
+// Chinese stations: the label lands on the volume in the station's code page, and reads
+// back equal to the label box, so a second run without the format box leaves it alone.
+struct Station {
+    const char* name, *locale, *label;
+    std::string stored;
+    platform::CodePage codePage;
+};
+void PrintTo(const Station& s, std::ostream* os) { *os << s.name; }
+class ChineseStation : public StationRun, public ::testing::WithParamInterface<Station> {
+protected:
+    void SetUp() override
+    {
+        const char* saved = std::getenv("LC_ALL");
+        savedLocale_ = saved ? std::optional<std::string>(saved) : std::nullopt;
+        setenv("LC_ALL", GetParam().locale, 1);
+        StationRun::SetUp();
+    }
+    void TearDown() override
+    {
+        StationRun::TearDown();
+        savedLocale_ ? setenv("LC_ALL", savedLocale_->c_str(), 1) : unsetenv("LC_ALL");
+    }
+
+private:
+    std::optional<std::string> savedLocale_;
+};
+
+TEST_P(ChineseStation, LabelsInItsCodePageAndKeepsAnEqualLabel)
+{
+    const Station& s = GetParam();
+    form->LabelEdit->SetText(s.label);
+    SetCopyList({MakeFile("\u6b4c/\u97f3\u4e50.mp3", "song")});
+    auto device = Run(sim::Nand128M());
+    ASSERT_EQ(Status(0), "successful");
+    const std::string disk = device->userDiskPath();
+    EXPECT_EQ(testsupport::ReadRawLabels(disk).root, s.stored);
+    EXPECT_EQ(platform::ReadVolumeLabel(disk, s.codePage), s.label);
+    const testsupport::FsckVerdict verdict = testsupport::CheckFat(disk);
+    EXPECT_TRUE(verdict.clean) << verdict.output;
+
+    form->chkFormat->SetChecked(false);
+    RecordPanel();
+    Rerun(device);
+    ASSERT_EQ(Status(0), "successful");
+    for (const std::string& c : Captions())
+        EXPECT_NE(c.rfind("Set Volume Label", 0), 0u) << c;
+    EXPECT_EQ(testsupport::ReadRawLabels(disk).root, s.stored);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Stations, ChineseStation,
+    ::testing::Values(
+        Station{"SimplifiedGbk", "zh_CN.UTF-8", "\u97f3\u4e50\u64ad\u653e\u5668", // 音乐播放器
+                "\xd2\xf4\xc0\xd6\xb2\xa5\xb7\xc5\xc6\xf7 ", platform::CodePage::Gbk},
+        Station{"TraditionalBig5", "zh_TW.UTF-8", "\u97f3\u6a02\u64ad\u653e\u5668", // 音樂播放器
+                "\xad\xb5\xbc\xd6\xbc\xbd\xa9\xf1\xbe\xb9 ", platform::CodePage::Big5}),
+    [](const ::testing::TestParamInfo<Station>& info) { return std::string(info.param.name); });
+
+TEST_F(WholeRun, ALabelTooLongForTheCodePageFailsTheLabelStepWithTheReasonLogged)
+{
+    const char* saved = std::getenv("LC_ALL");
+    const std::string savedLocale = saved ? saved : "";
+    setenv("LC_ALL", "zh_CN.UTF-8", 1);
+    form->LabelEdit->SetText("\u6211\u7684\u97f3\u4e50\u64ad\u653e\u5668"); // 我的音乐播放器: 14 bytes in GBK
+    auto device = Run(sim::Nand128M());
+    saved ? setenv("LC_ALL", savedLocale.c_str(), 1) : unsetenv("LC_ALL");
+    EXPECT_EQ(Status(0), "Set Volume Label fail");
+    EXPECT_EQ(Color(0), toolkit::clRed);
+    EXPECT_TRUE(LogHas("Set Volume Label D: the label \"\u6211\u7684\u97f3\u4e50\u64ad\u653e\u5668\" is refused: it is 14 bytes "
+                       "in code page 936 (GBK), longer than the 11 bytes a FAT label holds"));
+    EXPECT_EQ(testsupport::ReadRawLabels(device->userDiskPath()).boot, "NO NAME    ") << "the fresh volume keeps no label";
 }
 
 } // namespace

@@ -1,8 +1,10 @@
 #include "platform/IniFile.h"
+#include "platform/TextCodec.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <sys/resource.h>
 #include <thread>
@@ -120,4 +122,31 @@ TEST(IniFileOnDisk, ConcurrentWritersLoseNothing)
         th.join();
     for (int t = 0; t < 8; ++t)
         EXPECT_EQ(ini.ReadSection("T" + std::to_string(t)).size(), 50u);
+}
+
+// Station files the original wrote in its code page read as text; ReadBytes keeps the bytes.
+TEST(IniRead, TextThatIsNotUtf8ComesFromTheStationsCodePage)
+{
+    const char* saved = std::getenv("LC_ALL");
+    const std::string savedLocale = saved ? saved : "";
+    struct Case { const char* locale; std::string stored, text; };
+    const Case cases[] = {
+        {"zh_CN.UTF-8", "\xD2\xF4\xC0\xD6", "\u97f3\u4e50"}, // GBK
+        {"zh_TW.UTF-8", "\xAD\xB5\xBC\xD6", "\u97f3\u6a02"}, // Big5
+        {"C", "\x8E\x84", "\u00c4\u00e4"},                   // code page 437
+        {"zh_CN.UTF-8", "\u97f3\u4e50", "\u97f3\u4e50"},     // UTF-8 already: kept
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.locale + (" " + c.text));
+        setenv("LC_ALL", c.locale, 1);
+        const auto ini = IniFile::FromText("[S]\r\nLabel=" + c.stored + "\r\nPath=\"/m/" + c.stored + "/a.mp3\"\r\n[L]\r\n/" +
+                                           c.stored + "=\r\n");
+        EXPECT_EQ(ini.ReadString("S", "Label", ""), c.text);
+        EXPECT_EQ(ini.ReadString("S", "Path", ""), "/m/" + c.text + "/a.mp3");
+        EXPECT_EQ(ini.ReadSection("L"), std::vector<std::string>{"/" + c.text}) << "paths stored as keys";
+        EXPECT_EQ(ini.ReadBytes("S", "Label", ""), c.stored);
+        EXPECT_EQ(ini.ReadString("S", "Missing", c.stored), c.stored) << "the caller's default is not decoded";
+        EXPECT_EQ(platform::DecodeTextWithByteOrderMark(c.stored + "\r\n"), c.text + "\r\n") << "path lists without a mark";
+    }
+    saved ? setenv("LC_ALL", savedLocale.c_str(), 1) : unsetenv("LC_ALL");
 }

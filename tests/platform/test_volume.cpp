@@ -1,10 +1,13 @@
-// Formats by each FAT flag are judged through FormatDrive in the device tests.
+// Formats by each FAT flag are judged through FormatDrive in the device tests; labels here
+// on volumes mkfs.fat made, judged by fsck.fat and by their raw bytes.
 #include "platform/VolumeTools.h"
+#include "support/FatCheck.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 
 using namespace platform;
 
@@ -17,9 +20,21 @@ std::string makeDisk(const testsupport::TempDir& dir, uint64_t mib)
     return dir.file("disk.img");
 }
 
+// The volume's leading 4 MiB: boot sectors, FATs and root folder of the test volumes.
+std::string head(const std::string& disk)
+{
+    std::ifstream in(disk, std::ios::binary);
+    std::string bytes(4 << 20, '\0');
+    in.read(bytes.data(), std::streamsize(bytes.size()));
+    return bytes;
+}
+
+// FAT flags of the format runner: FAT16 with 8192-byte clusters, FAT32.
+const std::pair<const char*, uint32_t> kFatKinds[] = {{"FAT16", 255}, {"FAT32", 7}};
+
 } // namespace
 
-TEST(VolumeTools, FailuresAndRefusedLabelsSayWhyAndChangeNothing)
+TEST(VolumeTools, FailuresSayWhyAndChangeNothing)
 {
     testsupport::TempDir dir;
     std::string disk = makeDisk(dir, 600);
@@ -35,16 +50,88 @@ TEST(VolumeTools, FailuresAndRefusedLabelsSayWhyAndChangeNothing)
     out = FormatVolume(disk, 0, true);
     SetVolumeToolConfig({});
     EXPECT_EQ(out.message, "mkfs.fat not found");
+}
 
-    disk = makeDisk(dir, 8);
-    ASSERT_TRUE(FormatVolume(disk, 0, true).ok);
-    ASSERT_TRUE(WriteVolumeLabel(disk, "my_audio").ok);
-    const std::pair<const char*, const char*> refused[] = {{"TWELVE BYTES", "longer than 11 bytes"}, {"\u4e2d\u6587", "only ASCII characters"},
-        {"A*B", "'*'"}, {"A]B", "']'"}, {" LEAD", "starts with a blank"}, {"A\tB", "control character"}};
-    for (const auto& [label, reason] : refused) {
-        out = WriteVolumeLabel(disk, label);
-        EXPECT_FALSE(out.ok) << label;
-        EXPECT_NE(out.message.find(reason), std::string::npos) << out.message;
+TEST(VolumeLabel, CodePageLabelsOnFat16AndFat32PassTheCheckerAndReadBack)
+{
+    struct Case { CodePage cp; const char* label; std::string stored, readBack; };
+    const Case cases[] = {
+        {CodePage::Oem437, "Mp3 Player", "MP3 PLAYER ", "MP3 PLAYER"},
+        {CodePage::Oem437, "\u00c4rger \u00e4", "\x8eRGER \x84    ", "\u00c4RGER \u00e4"}, // only ASCII letters are upper-cased
+        {CodePage::Gbk, "\u6211\u7684\u97f3\u4e50", "\xce\xd2\xb5\xc4\xd2\xf4\xc0\xd6   ", "\u6211\u7684\u97f3\u4e50"}, // 我的音乐
+        // Lead byte E5 (05 in the root entry); the second byte 61 of 乤 stays, only the ASCII x is upper-cased.
+        {CodePage::Gbk, "\u54ab\u4e64x", "\xe5\xeb\x81\x61X      ", "\u54ab\u4e64X"},
+        {CodePage::Gbk, "\u4e2d\u6587\u4e2d\u6587\u4e2dA", "\xd6\xd0\xce\xc4\xd6\xd0\xce\xc4\xd6\xd0\x41", "\u4e2d\u6587\u4e2d\u6587\u4e2dA"}, // 11 bytes
+        {CodePage::Big5, "\u97f3\u6a02\u64ad\u653e", "\xad\xb5\xbc\xd6\xbc\xbd\xa9\xf1   ", "\u97f3\u6a02\u64ad\u653e"}, // 音樂播放
+        {CodePage::Big5, "\u562a\u4e2d", "\xe5\x47\xa4\xa4       ", "\u562a\u4e2d"},
+    };
+    testsupport::TempDir dir;
+    for (const auto& [kind, flag] : kFatKinds) {
+        const std::string disk = makeDisk(dir, 64);
+        ASSERT_TRUE(FormatVolume(disk, flag, true).ok);
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(kind) + " " + c.label);
+            ASSERT_TRUE(WriteVolumeLabel(disk, c.label, c.cp).ok);
+            const testsupport::RawLabels raw = testsupport::ReadRawLabels(disk);
+            std::string entry = c.stored;
+            if (entry[0] == '\xe5')
+                entry[0] = '\x05'; // 0xE5 first would mark the entry deleted
+            EXPECT_EQ(raw.boot, c.stored);
+            EXPECT_EQ(raw.root, entry);
+            EXPECT_EQ(raw.backup, flag == 7 ? c.stored : "") << "FAT32's backup boot sector keeps the same label";
+            EXPECT_EQ(ReadVolumeLabel(disk, c.cp), c.readBack);
+            const testsupport::FsckVerdict verdict = testsupport::CheckFat(disk);
+            EXPECT_TRUE(verdict.clean) << verdict.output;
+        }
+        // An empty label removes it: "NO NAME" in the boot sector, the entry deleted.
+        ASSERT_TRUE(WriteVolumeLabel(disk, "", CodePage::Gbk).ok);
+        const testsupport::RawLabels raw = testsupport::ReadRawLabels(disk);
+        EXPECT_EQ(raw.boot + "|" + raw.root, "NO NAME    |");
+        EXPECT_EQ(ReadVolumeLabel(disk, CodePage::Gbk), "");
+        EXPECT_TRUE(testsupport::CheckFat(disk).clean);
+        ASSERT_TRUE(WriteVolumeLabel(disk, "AGAIN", CodePage::Gbk).ok) << "the deleted entry is taken again";
+        EXPECT_EQ(ReadVolumeLabel(disk, CodePage::Gbk), "AGAIN");
+        EXPECT_TRUE(testsupport::CheckFat(disk).clean);
     }
-    EXPECT_EQ(ReadVolumeLabel(disk), "MY_AUDIO");
+}
+
+TEST(VolumeLabel, RefusedLabelsSayWhyAndLeaveTheVolumeAsItWas)
+{
+    struct Case { CodePage cp; const char* label, *reason; };
+    const Case cases[] = {
+        {CodePage::Gbk, "\u6211\u7684\u97f3\u4e50\u64ad\u653e\u5668", "it is 14 bytes in code page 936 (GBK), longer than the 11 bytes"},
+        {CodePage::Oem437, "TWELVE BYTES", "it is 12 bytes in code page 437"},
+        {CodePage::Oem437, "\u4e2d\u6587", "code page 437 cannot hold '\u4e2d'"},
+        {CodePage::Big5, "\u8bb8", "code page 950 (Big5) cannot hold '\u8bb8'"}, // simplified 许
+        {CodePage::Gbk, "A\U0001F600", "code page 936 (GBK) cannot hold '\U0001F600'"},
+        // Second bytes that FAT forbids in a label: Big5 許 B3 5C (a backslash), GBK 乗 81 5C.
+        {CodePage::Big5, "\u8a31", "'\u8a31' is B3 5C in code page 950 (Big5), and FAT labels cannot hold the byte 5C"},
+        {CodePage::Gbk, "AB\u4e57", "'\u4e57' is 81 5C in code page 936 (GBK)"},
+        {CodePage::Oem437, "A*B", "FAT labels cannot hold '*'"},
+        {CodePage::Oem437, " LEAD", "starts with a blank"},
+        {CodePage::Oem437, "A\tB", "control character"},
+    };
+    testsupport::TempDir dir;
+    for (const auto& [kind, flag] : kFatKinds) {
+        const std::string disk = makeDisk(dir, 64);
+        ASSERT_TRUE(FormatVolume(disk, flag, true).ok);
+        ASSERT_TRUE(WriteVolumeLabel(disk, "KEEP", CodePage::Oem437).ok);
+        const std::string before = head(disk);
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(kind) + " " + c.label);
+            const ToolOutcome out = WriteVolumeLabel(disk, c.label, c.cp);
+            EXPECT_FALSE(out.ok);
+            EXPECT_NE(out.message.find(c.reason), std::string::npos) << out.message;
+            EXPECT_EQ(out.message.find("the label \"" + std::string(c.label) + "\" is refused: "), 0u) << out.message;
+        }
+        EXPECT_TRUE(head(disk) == before) << "no byte of the volume changed";
+        EXPECT_EQ(ReadVolumeLabel(disk), "KEEP");
+    }
+    // A volume without FAT is refused before anything is written.
+    const std::string blank = makeDisk(dir, 8);
+    const ToolOutcome out = WriteVolumeLabel(blank, "X");
+    EXPECT_NE(out.message.find("holds no FAT file system"), std::string::npos) << out.message;
+    EXPECT_TRUE(head(blank) == std::string(4 << 20, '\0'));
+    EXPECT_EQ(ReadVolumeLabel(blank), std::nullopt);
+    EXPECT_EQ(WriteVolumeLabel(dir.file("gone.img"), "X").message, "volume " + dir.file("gone.img") + " is not there");
 }

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <sys/resource.h>
 
@@ -281,4 +282,17 @@ TEST_F(Settings, AMissingMiscFolderIsReportedNotCreated)
     form->LoadSettings(kPrefer);
     EXPECT_THROW(form->SaveSettings(kPrefer), platform::IniFileError);
     EXPECT_FALSE(std::filesystem::exists(dir.file("misc")));
+}
+
+// A Chinese station's prefer.ini holds GBK texts: they load as the characters they are.
+TEST_F(Settings, TextsAChineseStationWroteInItsCodePageLoadAsText)
+{
+    const char* saved = std::getenv("LC_ALL");
+    const std::string savedLocale = saved ? saved : "";
+    setenv("LC_ALL", "zh_CN.UTF-8", 1);
+    loadFrom("Label=\xD2\xF4\xC0\xD6\r\nsHideDiskLabel=\xB8\xE8\r\nImageFile=/\xD2\xF4\xC0\xD6/a.IMG\r\n");
+    saved ? setenv("LC_ALL", savedLocale.c_str(), 1) : unsetenv("LC_ALL");
+    EXPECT_EQ(form->LabelEdit->Text(), "\u97f3\u4e50"); // 音乐
+    EXPECT_EQ(form->sHideDiskLabel, "\u6b4c");          // 歌
+    EXPECT_EQ(form->ImageFile, "/\u97f3\u4e50/a.IMG");
 }
