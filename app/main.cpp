@@ -10,6 +10,8 @@
 //                   program closes its window when every device has a result
 // --screenshot FILE save a picture of the window before an unattended run ends
 // --time-limit S    an unattended run ends after S seconds whatever the devices do
+#include "device/HostUtil.h"
+#include "platform/DeviceAccess.h"
 #include "platform/DriveMap.h"
 #include "platform/ProgramDir.h"
 #include "platform/SgIoTransport.h"
@@ -201,6 +203,8 @@ int Run(QApplication& app, int argc, char** argv)
         bus = std::make_unique<sim::SimBus>(disks);
         bus->setVolumeCallback([f](bool arrival, uint32_t mask) { PostVolumeEvent(f, arrival, mask); });
     } else {
+        // A device the process may not drive is said once, in the event log as well.
+        platform::SetDeviceAccessReporter([](const std::string& text) { AppendLog(text); });
         udev = std::make_unique<platform::UdevMonitor>(
             platform::DriveMap::global(),
             [](const std::string& node) -> std::shared_ptr<platform::ScsiTransport> {

@@ -1,5 +1,8 @@
 #include "platform/SgIoTransport.h"
 
+#include "platform/DeviceAccess.h"
+
+#include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/ioctl.h>
@@ -52,13 +55,16 @@ bool SgIoUnitAttention(const sg_io_hdr_t& header)
 std::shared_ptr<SgIoTransport> SgIoTransport::open(const std::string& node, Ioctl ioctl)
 {
     int fd = ::open(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
+    if (fd < 0) {
+        if (IsAccessRefusal(errno))
+            ReportAccessRefused(node, AccessRefusal::Open, errno);
         return nullptr;
-    return std::make_shared<SgIoTransport>(fd, std::move(ioctl));
+    }
+    return std::make_shared<SgIoTransport>(fd, std::move(ioctl), node);
 }
 
-SgIoTransport::SgIoTransport(int fd, Ioctl ioctl)
-    : fd_(fd), ioctl_(ioctl ? std::move(ioctl) : Ioctl(systemIoctl))
+SgIoTransport::SgIoTransport(int fd, Ioctl ioctl, std::string node)
+    : fd_(fd), ioctl_(ioctl ? std::move(ioctl) : Ioctl(systemIoctl)), node_(std::move(node))
 {
 }
 
@@ -102,8 +108,12 @@ bool SgIoTransport::execute(const uint8_t* cdb, int cdbLength, Direction directi
         header.sbp = sense;
         header.timeout = static_cast<unsigned int>(timeoutMs);
 
-        if (ioctl_(fd_, &header) != 0)
+        if (ioctl_(fd_, &header) != 0) {
+            const int error = errno;
+            if (IsAccessRefusal(error))
+                ReportAccessRefused(node_, AccessRefusal::Command, error);
             return false;
+        }
         if (SgIoSucceeded(header))
             return true;
         if (!SgIoUnitAttention(header))

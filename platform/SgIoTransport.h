@@ -5,7 +5,9 @@
 // A transfer succeeds only when the ioctl succeeds, the host adapter and the driver report no
 // error and the device answers GOOD. (The original platform ignored the SCSI status, so a
 // refused write counted as done.) A command answered with UNIT ATTENTION (a reset or a medium
-// change the device reports once) is sent a second time, once.
+// change the device reports once) is sent a second time, once. A node that does not open
+// for lack of permission, and SG_IO refused for lack of CAP_SYS_RAWIO (the kernel passes
+// vendor opcodes only then), are reported once per node (DeviceAccess.h).
 #include "platform/ScsiTransport.h"
 
 #include <functional>
@@ -27,8 +29,9 @@ public:
     // still opens); null when it does not open.
     static std::shared_ptr<SgIoTransport> open(const std::string& node, Ioctl ioctl = {});
 
-    // Takes ownership of fd (-1 for none; tests use it with an injected ioctl).
-    explicit SgIoTransport(int fd, Ioctl ioctl = {});
+    // Takes ownership of fd (-1 for none; tests use it with an injected ioctl). node names
+    // the device in reports.
+    explicit SgIoTransport(int fd, Ioctl ioctl = {}, std::string node = {});
     ~SgIoTransport() override;
     SgIoTransport(const SgIoTransport&) = delete;
     SgIoTransport& operator=(const SgIoTransport&) = delete;
@@ -39,6 +42,7 @@ public:
 private:
     int fd_;
     Ioctl ioctl_;
+    std::string node_;
 };
 
 // How a finished header reads; exposed for tests.

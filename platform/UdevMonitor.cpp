@@ -1,5 +1,7 @@
 #include "platform/UdevMonitor.h"
 
+#include "platform/DeviceAccess.h"
+
 #include <cstring>
 #include <libudev.h>
 
@@ -76,6 +78,7 @@ void UdevMonitor::handle(const std::string& action, const std::string& node, boo
             return;
         char letter = it->second;
         letters_.erase(it);
+        ForgetAccessRefusal(node); // a device plugged in there later is told about afresh
         drives_.release(letter);
         if (onEvent_)
             onEvent_(false, 1u << (letter - 'A'));

@@ -1,4 +1,7 @@
+#include "platform/DeviceAccess.h"
+#include "platform/DriveMap.h"
 #include "platform/SgIoTransport.h"
+#include "platform/UdevMonitor.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -114,6 +117,59 @@ TEST(SgIoTransport, RefusesMalformedRequestsAndNodesThatDoNotExist)
     auto opened = SgIoTransport::open(dir.file("node"), [](int fd, sg_io_hdr_t*) { return fd >= 0 ? 0 : -1; });
     ASSERT_NE(opened, nullptr);
     EXPECT_TRUE(opened->execute(cdb, 6, Direction::None, nullptr, 0, 1)) << "the opened descriptor reaches the ioctl";
+}
+
+} // namespace
+
+namespace {
+
+// SG_IO refused for lack of permission: said once per device, with what is missing and
+// how to grant it; other failures are not.
+TEST(SgIoTransport, PermissionRefusalIsToldOncePerDevice)
+{
+    std::vector<std::string> reports;
+    platform::SetDeviceAccessReporter([&](const std::string& text) { reports.push_back(text); });
+    auto refusing = [](const char* node, int error) {
+        return SgIoTransport(-1, [error](int, sg_io_hdr_t*) { return errno = error, -1; }, node);
+    };
+    struct Step { const char* node; int error; size_t reportsAfter; };
+    const Step steps[] = {
+        {"/dev/sdx", EPERM, 1},  // a vendor command without CAP_SYS_RAWIO
+        {"/dev/sdx", EPERM, 1},  // the same device again: already said
+        {"/dev/sdx", EACCES, 1}, // another handle on it
+        {"/dev/sdy", EIO, 1},    // a failing device is no permission problem
+        {"/dev/sdy", EACCES, 2},
+    };
+    const uint8_t cdb[16] = {0xEF, 0x77};
+    for (const Step& s : steps) {
+        EXPECT_FALSE(refusing(s.node, s.error).execute(cdb, 16, Direction::None, nullptr, 0, 12)) << s.node;
+        EXPECT_EQ(reports.size(), s.reportsAfter) << s.node << " " << s.error;
+    }
+    ASSERT_EQ(reports.size(), 2u);
+    for (const char* part : {"/dev/sdx: the kernel refused a vendor command (SG_IO: Operation not permitted)",
+                             "CAP_SYS_RAWIO", "'sudo setcap cap_sys_rawio+ep /", "or run mptool as root"})
+        EXPECT_NE(reports[0].find(part), std::string::npos) << part << " in " << reports[0];
+
+    // A device unplugged and plugged in again is told about afresh.
+    platform::DriveMap drives;
+    platform::UdevMonitor monitor(drives, {}, {});
+    monitor.handle("add", "/dev/sdx", true);
+    monitor.handle("remove", "/dev/sdx", true);
+    EXPECT_FALSE(refusing("/dev/sdx", EPERM).execute(cdb, 16, Direction::None, nullptr, 0, 12));
+    EXPECT_EQ(reports.size(), 3u);
+
+    // A node that does not open read-write (procfs refuses even root here) is told once.
+    const std::string node = "/proc/sys/kernel/osrelease";
+    EXPECT_EQ(SgIoTransport::open(node), nullptr);
+    EXPECT_EQ(SgIoTransport::open(node), nullptr);
+    ASSERT_EQ(reports.size(), 4u);
+    EXPECT_EQ(reports[3].find(node + ": the device cannot be opened for reading and writing (Permission denied). "
+                                     "The operator needs read-write access"), 0u) << reports[3];
+    EXPECT_NE(reports[3].find("dist/60-mptool.rules"), std::string::npos);
+
+    platform::SetDeviceAccessReporter({});
+    for (const std::string& n : {std::string("/dev/sdx"), std::string("/dev/sdy"), node})
+        platform::ForgetAccessRefusal(n);
 }
 
 } // namespace

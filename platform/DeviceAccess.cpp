@@ -1,0 +1,73 @@
+#include "platform/DeviceAccess.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <set>
+#include <unistd.h>
+
+namespace platform {
+
+namespace {
+
+std::mutex g_mutex;
+std::function<void(const std::string&)> g_reporter;
+std::set<std::string> g_reported;
+
+std::string programPath()
+{
+    char path[PATH_MAX];
+    ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
+    return n > 0 ? std::string(path, size_t(n)) : std::string("mptool");
+}
+
+std::string text(const std::string& node, AccessRefusal what, int error)
+{
+    const std::string why = std::strerror(error);
+    if (what == AccessRefusal::Open)
+        return node + ": the device cannot be opened for reading and writing (" + why +
+               "). The operator needs read-write access to its nodes: install dist/60-mptool.rules in "
+               "/etc/udev/rules.d and join its group mptool, or run mptool as root.";
+    return node + ": the kernel refused a vendor command (SG_IO: " + why +
+           "). Vendor commands need the CAP_SYS_RAWIO capability: run 'sudo setcap cap_sys_rawio+ep " +
+           programPath() + "' or run mptool as root.";
+}
+
+} // namespace
+
+void SetDeviceAccessReporter(std::function<void(const std::string& text)> reporter)
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_reporter = std::move(reporter);
+}
+
+bool ReportAccessRefused(const std::string& node, AccessRefusal what, int error)
+{
+    std::function<void(const std::string&)> reporter;
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        if (!g_reported.insert(node).second)
+            return false;
+        reporter = g_reporter;
+    }
+    const std::string line = text(node, what, error);
+    std::fprintf(stderr, "mptool: %s\n", line.c_str());
+    if (reporter)
+        reporter(line);
+    return true;
+}
+
+void ForgetAccessRefusal(const std::string& node)
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_reported.erase(node);
+}
+
+bool IsAccessRefusal(int error)
+{
+    return error == EPERM || error == EACCES;
+}
+
+} // namespace platform
