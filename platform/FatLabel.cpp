@@ -1,5 +1,7 @@
 #include "platform/FatLabel.h"
 
+#include "platform/ByteOrder.h"
+
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -52,14 +54,6 @@ constexpr uint8_t kEntryLeadE5 = 0x05;
 constexpr uint32_t kFat32Mask = 0x0FFFFFFF;
 constexpr uint32_t kFat32EndOfChain = 0x0FFFFFF8;
 constexpr uint8_t kNoName[12] = "NO NAME    ";
-
-uint32_t le16(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8; }
-uint32_t le32(const uint8_t* p) { return le16(p) | le16(p + 2) << 16; }
-void putLe16(uint8_t* p, uint32_t v)
-{
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-}
 
 class VolumeFile {
 public:
@@ -126,14 +120,14 @@ bool findLabelPlaces(const VolumeFile& file, LabelPlaces& places, std::string& e
         error = "its boot sector cannot be read";
         return false;
     }
-    const uint32_t sectorBytes = le16(boot + kBytesPerSector);
+    const uint32_t sectorBytes = GetLe16(boot + kBytesPerSector);
     const uint32_t perCluster = boot[kSectorsPerCluster];
-    const uint32_t reserved = le16(boot + kReservedSectors);
+    const uint32_t reserved = GetLe16(boot + kReservedSectors);
     const uint32_t fats = boot[kFatCount];
-    const uint32_t rootEntries = le16(boot + kRootEntries);
-    const uint32_t fatSize16 = le16(boot + kFatSize16);
-    const uint32_t fatSize = fatSize16 ? fatSize16 : le32(boot + kFatSize32);
-    const uint32_t total = le16(boot + kTotalSectors16) ? le16(boot + kTotalSectors16) : le32(boot + kTotalSectors32);
+    const uint32_t rootEntries = GetLe16(boot + kRootEntries);
+    const uint32_t fatSize16 = GetLe16(boot + kFatSize16);
+    const uint32_t fatSize = fatSize16 ? fatSize16 : GetLe32(boot + kFatSize32);
+    const uint32_t total = GetLe16(boot + kTotalSectors16) ? GetLe16(boot + kTotalSectors16) : GetLe32(boot + kTotalSectors32);
     const bool fat32 = fatSize16 == 0;
     const uint64_t metaSectors = uint64_t(reserved) + uint64_t(fats) * fatSize + (uint64_t(rootEntries) * kEntryBytes + sectorBytes - 1) / (sectorBytes ? sectorBytes : 1);
     if (boot[kSignatureAt] != 0x55 || boot[kSignatureAt + 1] != 0xAA || sectorBytes < 512 || sectorBytes > 4096 ||
@@ -157,12 +151,12 @@ bool findLabelPlaces(const VolumeFile& file, LabelPlaces& places, std::string& e
     if (!fat32) {
         pieces.emplace_back(rootStart, rootEntries * uint32_t(kEntryBytes));
     } else {
-        const uint32_t backup = le16(boot + kBackupBootSector);
+        const uint32_t backup = GetLe16(boot + kBackupBootSector);
         if (backup != 0 && backup < reserved)
             places.backupLabel = uint64_t(backup) * sectorBytes + places.bootLabel;
         const uint32_t clusterBytes = perCluster * sectorBytes;
         const uint64_t clusters = (total - metaSectors) / perCluster;
-        uint32_t cluster = le32(boot + kRootCluster) & kFat32Mask;
+        uint32_t cluster = GetLe32(boot + kRootCluster) & kFat32Mask;
         for (uint64_t steps = 0;; ++steps) {
             if (cluster < 2 || cluster - 2 >= clusters || steps >= clusters) {
                 error = "its root folder's cluster chain is broken";
@@ -174,7 +168,7 @@ bool findLabelPlaces(const VolumeFile& file, LabelPlaces& places, std::string& e
                 error = "its FAT cannot be read";
                 return false;
             }
-            cluster = le32(next) & kFat32Mask;
+            cluster = GetLe32(next) & kFat32Mask;
             if (cluster >= kFat32EndOfChain)
                 break;
         }
@@ -217,12 +211,12 @@ void stampNow(uint8_t* entry, bool created)
         date = uint32_t(local.tm_year - 80) << 9 | uint32_t(local.tm_mon + 1) << 5 | uint32_t(local.tm_mday);
         time = uint32_t(local.tm_hour) << 11 | uint32_t(local.tm_min) << 5 | uint32_t(local.tm_sec / 2);
     }
-    putLe16(entry + kEntryWriteTime, time);
-    putLe16(entry + kEntryWriteDate, date);
+    PutLe16(entry + kEntryWriteTime, time);
+    PutLe16(entry + kEntryWriteDate, date);
     if (created) {
-        putLe16(entry + kEntryCreateTime, time);
-        putLe16(entry + kEntryCreateDate, date);
-        putLe16(entry + kEntryAccessDate, date);
+        PutLe16(entry + kEntryCreateTime, time);
+        PutLe16(entry + kEntryCreateDate, date);
+        PutLe16(entry + kEntryAccessDate, date);
     }
 }
 

@@ -1,5 +1,6 @@
 #include "support/FatCheck.h"
 
+#include "platform/ByteOrder.h"
 #include "platform/Process.h"
 
 #include <cstdint>
@@ -13,8 +14,8 @@ namespace testsupport {
 
 namespace {
 
-uint32_t le16(const std::string& b, size_t at) { return uint8_t(b[at]) | uint32_t(uint8_t(b[at + 1])) << 8; }
-uint32_t le32(const std::string& b, size_t at) { return le16(b, at) | le16(b, at + 2) << 16; }
+uint32_t le16(const std::string& b, size_t at) { return platform::GetLe16(reinterpret_cast<const uint8_t*>(b.data() + at)); }
+uint32_t le32(const std::string& b, size_t at) { return platform::GetLe32(reinterpret_cast<const uint8_t*>(b.data() + at)); }
 
 std::string readAt(const std::string& disk, uint64_t at, size_t length)
 {
