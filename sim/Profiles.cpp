@@ -11,13 +11,24 @@ FlashProfile Nand128M()
     p.flashId = {0x5A, 0xF1, 0x80, 0x15, 0x40};
     p.chips = 1;
     p.blocksPerChip = 1024;
-    p.usableBlocksPerChip = 1000;
+    p.usableBlocksPerChip = 1016;
     p.pagesPerBlock = 64;
     p.pageSize = 2048;
     p.writeParameter = 0x01;
     p.factoryBadBlocks = {3, 517};
     // One block that reads back with too many bit errors whatever is written.
     p.pageFaults = {{100, 10, 8, PageFault::When::Always, 0}};
+    return p;
+}
+
+FlashProfile Nand128MWorn()
+{
+    FlashProfile p = Nand128M();
+    p.name = "SIM NAND 128M WORN";
+    p.factoryBadBlocks.clear();
+    for (uint32_t b = 0; b < 32; ++b)
+        p.factoryBadBlocks.push_back(100 + b * 7);
+    p.pageFaults.clear();
     return p;
 }
 
@@ -28,7 +39,7 @@ FlashProfile Nand1G()
     p.flashId = {0x5A, 0xD3, 0x81, 0x95, 0x58};
     p.chips = 2;
     p.blocksPerChip = 2048;
-    p.usableBlocksPerChip = 2000;
+    p.usableBlocksPerChip = 2032;
     p.pagesPerBlock = 128;
     p.pageSize = 2048;
     p.writeParameter = 0x02;
@@ -43,7 +54,7 @@ FlashProfile Nand64MSmallPage()
     p.flashId = {0x5A, 0x76, 0x10, 0x2A, 0x00};
     p.chips = 1;
     p.blocksPerChip = 4096;
-    p.usableBlocksPerChip = 4000;
+    p.usableBlocksPerChip = 4064;
     p.pagesPerBlock = 32;
     p.pageSize = 512;
     p.writeParameter = 0x00;
@@ -59,7 +70,7 @@ FlashProfile NandUnlisted()
     p.flashId = {0x5A, 0xDA, 0x10, 0x95, 0x44};
     p.chips = 1;
     p.blocksPerChip = 1024;
-    p.usableBlocksPerChip = 1000;
+    p.usableBlocksPerChip = 1016;
     p.pagesPerBlock = 64;
     p.pageSize = 2048;
     p.writeParameter = 0x01;

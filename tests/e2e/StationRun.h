@@ -116,17 +116,6 @@ inline int FormatToolCalls(const testsupport::SimStation& station)
     return int(ReadFile(station.file("brokenbin/calls")).size() / 2);
 }
 
-// 30 factory-bad blocks of 1000 usable: a bad-block rate of 3 %.
-inline sim::FlashProfile ThirtyBadBlocks()
-{
-    sim::FlashProfile profile = sim::Nand128M();
-    profile.factoryBadBlocks.resize(30);
-    for (uint32_t b = 0; b < 30; ++b)
-        profile.factoryBadBlocks[b] = 100 + b * 7;
-    profile.pageFaults.clear();
-    return profile;
-}
-
 // Prepares the window or the station folder before a run of a table row.
 using Setup = void (*)(TForm1&, testsupport::SimStation&);
 
@@ -161,12 +150,7 @@ protected:
         form->chkFwUpgrade->SetChecked(true);
         form->chkFormat->SetChecked(true);
         form->LabelEdit->SetText("MY_AUDIO");
-        form->eDeviceFeature = 0;
-        form->iFlashModuleNo = 0;
-        form->iBadThreshold = 10;
-        // The kit's flashes keep 1000 of 1024 blocks usable: within 5 % nothing is degraded.
-        form->AllowErrorRate = 5;
-        form->DealCapError = 0;
+        // The other settings are the kit's own (it ships no prefer.ini), as the demo runs them.
         SetCopyList({});
         std::remove(station->file("log/1.txt").c_str());
     }

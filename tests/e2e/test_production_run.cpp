@@ -114,26 +114,26 @@ INSTANTIATE_TEST_SUITE_P(
                 [](TForm1&, testsupport::SimStation&) {}, sim::NandUnlisted},
         Variant{"WithoutFirmwareEndsAfterTheTables", "successful", "0MB, [0-9]+Sec",
                 [](TForm1& f, testsupport::SimStation&) { f.chkFwUpgrade->SetChecked(false); }},
-        // Factory-bad blocks 3 and 517 of 1 x 1000 usable blocks.
-        Variant{"ClearFlashShowsTheBadBlocks", "successful", "2/1000, [0-9]+MB, [0-9]+Sec",
+        // Factory-bad blocks 3 and 517 of 1 x 1016 usable blocks.
+        Variant{"ClearFlashShowsTheBadBlocks", "successful", "2/1016, [0-9]+MB, [0-9]+Sec",
                 [](TForm1& f, testsupport::SimStation&) { f.chkClearFlash->SetChecked(true); }},
-        // A bad-block rate at the threshold passes; no shortfall allowed makes it degraded.
-        Variant{"DegradedAtTheBadBlockThreshold", "successful(Degrade)", "[0-9]+MB, [0-9]+Sec",
-                [](TForm1& f, testsupport::SimStation&) { f.iBadThreshold = 3; f.AllowErrorRate = 0; },
-                ThirtyBadBlocks},
+        // The worn flash's 3 % bad-block rate is at the threshold and passes; the kit's own
+        // 2 % allowed shortfall halves its size.
+        Variant{"WornFlashIsDegradedAtTheBadBlockThreshold", "successful(Degrade)", "[0-9]+MB, [0-9]+Sec",
+                [](TForm1& f, testsupport::SimStation&) { f.iBadThreshold = 3; }, sim::Nand128MWorn},
         Variant{"RegisteredBlocksPerChipTakesEveryBlockAsGoodOverTheThreshold", "successful", "[0-9]+MB, [0-9]+Sec",
                 [](TForm1& f, testsupport::SimStation&) { f.iBadThreshold = 2; RegWriteInteger(kProductionRegistryKey, "BlocksPerChip", 1024); },
-                ThirtyBadBlocks},
+                sim::Nand128MWorn},
         // With both scan boxes checked only the blanking check runs.
-        Variant{"BlankingCheck", "successful", "[0-9]+/1000, [0-9]+MB, [0-9]+Sec",
+        Variant{"BlankingCheck", "successful", "[0-9]+/1016, [0-9]+MB, [0-9]+Sec",
                 [](TForm1& f, testsupport::SimStation& s) {
                     f.chkBlankCheck->SetChecked(true);
                     f.chkClearFlash->SetChecked(true);
                     f.iScanLevel = 0;
                     std::filesystem::remove(s.file(sim::kKitSuccessBmp)); // a missing picture is no failure
                 }},
-        // A 108 MB system area leaves a 16 MB disk, labelled but not formatted.
-        Variant{"SmallDiskIsNotFormatted", "successful", "16MB, [0-9]+Sec",
+        // A 108 MB system area leaves an 18 MB disk, labelled but not formatted.
+        Variant{"SmallDiskIsNotFormatted", "successful", "18MB, [0-9]+Sec",
                 [](TForm1& f, testsupport::SimStation& s) {
                     f.SystemAreachk->SetChecked(true);
                     f.SystemAreaComBo->SetItemIndex(26);

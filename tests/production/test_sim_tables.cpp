@@ -55,9 +55,9 @@ TEST_F(SimTablesTest, KitRecordIsFoundLoadedScannedAndWrittenBack)
 
     ASSERT_TRUE(t.AllocateBlockTable());
     ASSERT_EQ(ScanBadBlocks(t, 5, 5), 1);
-    // Factory-bad blocks 3 and 517 and the 24 reserved blocks are bad.
+    // Factory-bad blocks 3 and 517 and the 8 reserved blocks are bad.
     EXPECT_EQ(t.iLastBadCount, 2u);
-    EXPECT_EQ(t.pBlockTable[3] | t.pBlockTable[517] | t.pBlockTable[1000], 0);
+    EXPECT_EQ(t.pBlockTable[3] | t.pBlockTable[517] | t.pBlockTable[1016], 0);
     EXPECT_EQ(t.pBlockTable[4], 0xFF);
 
     window.dealCapError = 2;
@@ -85,7 +85,7 @@ TEST_F(SimTablesTest, KitRecordIsFoundLoadedScannedAndWrittenBack)
     uint32_t rate = 0;
     ASSERT_EQ(ReadBadBlockBitmap(again, rate), 1);
     EXPECT_EQ(0, std::memcmp(again.pBlockTable.get(), t.pBlockTable.get(), 1024));
-    EXPECT_EQ(rate, 0u); // 2 of 1000 usable blocks
+    EXPECT_EQ(rate, 0u); // 2 of 1016 usable blocks
 }
 
 TEST_F(SimTablesTest, ImpossibleGeometryFailsAsParseCfgAndTouchesNothingElse)

@@ -66,8 +66,8 @@ TEST_F(SimDisks, UserDiskIsSizedFromTheTablesAndServesSectorsAndTheFatTools)
     EXPECT_FALSE(hiddenDisk()); // the user disk comes first
 
     ASSERT_TRUE(startDisk());
-    // Factory table: 1000 usable blocks, 2 bad; 64 pages of 2048 bytes; 4 MiB system area.
-    EXPECT_EQ(sectors(), (998ull * 64 * 2048 - (4u << 20)) / 512);
+    // Factory table: 1016 usable blocks, 2 bad; 64 pages of 2048 bytes; 4 MiB system area.
+    EXPECT_EQ(sectors(), (1014ull * 64 * 2048 - (4u << 20)) / 512);
     EXPECT_EQ(dev.currentDisk(), SimulatedDevice::Disk::User);
     struct stat st {};
     ASSERT_EQ(stat(dev.userDiskPath().c_str(), &st), 0);
