@@ -48,19 +48,18 @@ bool FitsFlash(const ProductThread& thread, const std::string& path)
 
 int FindProgramBin(ProductThread& thread)
 {
-    auto& window = production::Window();
-    const std::vector<std::string> items = window.CopyList();
+    const std::vector<std::string> items = production::Window().CopyList();
     for (size_t i = 0; i < items.size(); ++i) {
         // Names other than ASCII never lower-case into "program", so ASCII folding suffices.
         if (LowerAscii(platform::FileNamePart(items[i])).find("program") == std::string::npos)
             continue;
         if (!FitsFlash(thread, items[i]))
             continue;
-        window.SetProgramIndex(static_cast<int>(i));
+        thread.iProgramIndex = static_cast<int32_t>(i);
         thread.sProgramFile = items[i];
         return 1;
     }
-    window.SetProgramIndex(-1);
+    thread.iProgramIndex = -1;
     thread.sProgramFile.clear();
     return 0;
 }

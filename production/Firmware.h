@@ -25,8 +25,9 @@ struct FirmwareHeader {
 };
 
 // Picks the first copy-list file whose name holds "program" (any case) and whose header
-// fits the thread's firmware flag and module number. 1 with the main window's program
-// index and the thread's program path set; 0 with the index -1 and an empty path.
+// fits the thread's firmware flag and module number. 1 with the thread's program index and
+// path set; 0 with the index -1 and an empty path. The window's own index is left alone:
+// every thread runs this, and devices of other flashes choose other files.
 int FindProgramBin(ProductThread& thread);
 
 // 1 when the firmware may be written to this chip, else 0 with the status text set.

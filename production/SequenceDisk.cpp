@@ -286,8 +286,7 @@ bool CopyFiles(ProductThread& t, SequenceState& run)
     t.SetStep(run.B + 80);
     window.ProcessMessages();
     const std::vector<std::string> list = window.CopyList();
-    const int skipped[] = {window.ProgramIndex(), window.PreferIndex(), window.IsoIndex(),
-                           window.TelbookIndex()};
+    const int skipped[] = {t.iProgramIndex, window.PreferIndex(), window.IsoIndex(), window.TelbookIndex()};
     for (size_t i = 0; i < list.size(); ++i) {
         if (std::find(std::begin(skipped), std::end(skipped), static_cast<int>(i)) != std::end(skipped))
             continue;

@@ -112,11 +112,14 @@ bool IdentifyFlash(ProductThread& t, SequenceState& run)
         t.SetStep(10);
         t.iResult = 1;
         // The program-file choice needs a flash description, which an SPI flash has not;
-        // its firmware is the program file the copy list classified.
+        // its firmware is the program file the copy list classified (the window writes that
+        // index on its own thread only, and no run changes it).
         const std::vector<std::string> list = Window().CopyList();
         const int program = Window().ProgramIndex();
-        if (program >= 0 && static_cast<size_t>(program) < list.size())
+        if (program >= 0 && static_cast<size_t>(program) < list.size()) {
+            t.iProgramIndex = program;
             t.sProgramFile = list[static_cast<size_t>(program)];
+        }
         return true;
     }
     if (t.pTextF)

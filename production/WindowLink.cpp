@@ -30,7 +30,6 @@ public:
     uint64_t TelbookSize() override { return 0; }
     uint64_t IsoSize() override { return 0; }
     std::vector<std::string> CopyList() override { return {}; }
-    void SetProgramIndex(int) override {}
     unsigned LanguageIndex() override { return 0; }
     void SetSystemAreaLabel(const std::string&) override {}
     void ShowWarning(const std::string& text, const std::string& caption) override

@@ -1,7 +1,7 @@
 #pragma once
 // What the production engine reads from the main window (settings and copy-list figures)
-// and the few things it writes there besides its own panel (the system-area label, the
-// program-file index, a warning box). The user interface installs the main window's
+// and the few things it writes there besides its own panel (the system-area label, a
+// warning box, the counters). The user interface installs the main window's
 // implementation (ui/MainWindowLink.h); tests install a window of their own.
 #include <cstdint>
 #include <string>
@@ -37,7 +37,6 @@ public:
     // Hidden-disk and SPI file lists (misc/hideseting.ini, misc/spiseting.ini), in order.
     virtual std::vector<std::string> HideFileList() { return {}; }
     virtual std::vector<std::string> SpiFileList() { return {}; }
-    virtual void SetProgramIndex(int index) = 0;     // iProgramIndex
 
     virtual unsigned LanguageIndex() = 0;            // the window's LanguageIndex
     virtual void SetSystemAreaLabel(const std::string& caption) = 0; // labSystemArea

@@ -83,6 +83,9 @@ public:
     uint8_t bSpecialScan = 0;
     uint8_t bLogBiTable = 0;
     std::string sProgramFile;
+    // Copy-list index of sProgramFile (-1 none): this run's own choice, kept apart from the
+    // window's classification so that runs of other flashes cannot change it.
+    int32_t iProgramIndex = -1;
     std::string wsPreferFile;
     std::string wsTelbookFile;
     std::string sIsoFile;

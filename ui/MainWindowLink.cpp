@@ -42,11 +42,6 @@ public:
     {
         return Form1 ? Form1->SpiFileList.ToVector() : std::vector<std::string>{};
     }
-    void SetProgramIndex(int index) override
-    {
-        if (Form1)
-            Form1->iProgramIndex = index;
-    }
     unsigned LanguageIndex() override { return Form1 ? Form1->LanguageIndex.load() : 0; }
     void SetSystemAreaLabel(const std::string& caption) override
     {

@@ -40,7 +40,6 @@ public:
     int systemAreaIndex = 0;
     uint64_t firmwareSize = 0, preferSize = 0, isoSize = 0;
     std::vector<std::string> copyList;
-    int programIndex = -2;
     std::vector<std::string> labels, warnings;
 
     int EccLevel() override { return eccLevel; }
@@ -59,7 +58,6 @@ public:
     uint64_t TelbookSize() override { return 0; }
     uint64_t IsoSize() override { return isoSize; }
     std::vector<std::string> CopyList() override { return copyList; }
-    void SetProgramIndex(int index) override { programIndex = index; }
     unsigned LanguageIndex() override { return 0; }
     void SetSystemAreaLabel(const std::string& caption) override { labels.push_back(caption); }
     void ShowWarning(const std::string& text, const std::string& caption) override

@@ -55,13 +55,13 @@ TEST_F(FirmwareTest, ModuleNumberAndFirmwareFlagPickTheFile)
     const std::string second = Add("program2.bin", ProgramBytes(0xAA, 2));
     Add("program3.bin", ProgramBytes(0xAA, 2));
     ASSERT_EQ(FindProgramBin(*thread), 1);
-    EXPECT_EQ(window.programIndex, 2);
+    EXPECT_EQ(thread->iProgramIndex, 2);
     EXPECT_EQ(thread->sProgramFile, second);
 
     // 0xAA has bit 0x20 set: it must agree with the record's flag.
     thread->iFirmwareFlag = 0;
     EXPECT_EQ(FindProgramBin(*thread), 0);
-    EXPECT_EQ(window.programIndex, -1);
+    EXPECT_EQ(thread->iProgramIndex, -1);
     EXPECT_EQ(thread->sProgramFile, "");
     const std::string clear = Add("program_b.bin", ProgramBytes(0x8A, 2));
     EXPECT_EQ(FindProgramBin(*thread), 1);
@@ -77,15 +77,15 @@ TEST_F(FirmwareTest, NameMustHoldProgramInAnyCaseAndTheFileBeLongEnough)
     Add("program_tiny.bin", "6205");
     window.copyList.push_back(dir.file("fw/program_gone.bin"));
     EXPECT_EQ(FindProgramBin(*thread), 0);
-    EXPECT_EQ(window.programIndex, -1);
+    EXPECT_EQ(thread->iProgramIndex, -1);
 
     Add("MyProgramFile", ProgramBytes(0xAA, 2)); // no extension needed
     Add("PROGRAM.BIN", ProgramBytes(0xAA, 2));
     EXPECT_EQ(FindProgramBin(*thread), 1);
-    EXPECT_EQ(window.programIndex, 5);
+    EXPECT_EQ(thread->iProgramIndex, 5);
     window.copyList.erase(window.copyList.begin() + 5);
     EXPECT_EQ(FindProgramBin(*thread), 1);
-    EXPECT_EQ(window.programIndex, 5);
+    EXPECT_EQ(thread->iProgramIndex, 5);
 }
 
 TEST_F(FirmwareTest, BondingDecisionsInOrder)

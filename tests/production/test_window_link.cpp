@@ -32,7 +32,7 @@ protected:
     std::unique_ptr<ProductThread> thread;
 };
 
-TEST_F(MainWindowLink, SystemAreaLabelWarningAndProgramIndexGoToTheWindow)
+TEST_F(MainWindowLink, SystemAreaLabelAndWarningGoToTheWindowButNotTheRunsProgramChoice)
 {
     thread->iPageSize = 2048;
     thread->iPagesPerBlock = 64;
@@ -48,10 +48,11 @@ TEST_F(MainWindowLink, SystemAreaLabelWarningAndProgramIndexGoToTheWindow)
     EXPECT_EQ(boxes[0].caption, "Warning");
     EXPECT_EQ(boxes[0].flags & toolkit::MB_ICONMASK, toolkit::MB_ICONWARNING);
 
-    form->iProgramIndex = 3;
     form->TntSelectFileList2->Items()->Assign({dir.file("none/program.bin")});
+    form->iProgramIndex = 3;
     EXPECT_EQ(FindProgramBin(*thread), 0);
-    EXPECT_EQ(form->iProgramIndex, -1);
+    EXPECT_EQ(thread->iProgramIndex, -1);
+    EXPECT_EQ(form->iProgramIndex, 3) << "the window's classification is the window's own";
 }
 
 TEST(WindowLinkDefaults, WithoutAWindowAFreshStationsSettingsApply)
