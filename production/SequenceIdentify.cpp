@@ -18,6 +18,7 @@
 #include "text/LangStrings.h"
 #include "text/MessageCatalogue.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -97,7 +98,10 @@ bool IdentifyFlash(ProductThread& t, SequenceState& run)
     t.iChipCount = cmd_GetChipCount(t.hDevice);
     // The reply lands reversed: bytes 0-3 are the ID's low word, byte 4 the maker.
     uint8_t id[5] = {};
-    if (!cmd_bReadFlashId(t.hDevice, id))
+    // A device that refuses the read leaves the ID all zero; no flash maker answers 0, so
+    // that is no flash to describe (the DEFAULT record would otherwise take it).
+    const bool answered = cmd_bReadFlashId(t.hDevice, id) != 0;
+    if (!answered || std::all_of(std::begin(id), std::end(id), [](uint8_t b) { return b == 0; }))
         return Fail(t, run, FlashCheckStr + " " + FailMsg.get(), true);
     t.iFlashId = platform::GetLe32(id);
     t.bFlashMaker = id[4];

@@ -57,6 +57,8 @@ INSTANTIATE_TEST_SUITE_P(
     Stages, FailureStage,
     ::testing::Values(
         Stage{"FlashIdUnreadable", "Flash Check fail", {0xEF70, 1, FaultKind::Transport}},
+        // The refusal leaves an all-zero ID, which no flash has: no DEFAULT description.
+        Stage{"FlashIdRefused", "Flash Check fail", {0xEF70, 1, FaultKind::StatusClear}},
         Stage{"UnknownFlashWithoutDefaultRecord", "FILE Writing fail", {},
               [](TForm1&, testsupport::SimStation& s) { std::filesystem::remove(s.file(sim::kKitDefaultRecord)); },
               sim::NandUnlisted},
