@@ -12,6 +12,7 @@
 #include "ui/SettingDlg.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <stdexcept>
 #include <sys/stat.h>
 
@@ -417,6 +418,13 @@ int TForm1::btnSetupClick(TControl*)
 
 void TForm1::Dispatch(const TMessage& message)
 {
+    // The message queue and the flag below have no lock, and arrivals claim panels and
+    // show boxes: only the user-interface thread may come here. Another thread would
+    // corrupt the queue, so that programming error stops the program in every build.
+    if (!toolkit::IsUiThread()) {
+        std::fputs("TForm1::Dispatch called outside the user-interface thread\n", stderr);
+        std::abort();
+    }
     if (message.Msg != WM_DEVICECHANGE)
         return;
     // A message box shown while a device is handled runs the event loop, which may bring

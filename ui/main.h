@@ -196,7 +196,8 @@ public:
     void FormClose(toolkit::TControl* Sender);
     int btnSetupClick(toolkit::TControl* Sender);
     // Routes WM_DEVICECHANGE to OnDeviceChange, one message after the other; other
-    // messages are not handled here.
+    // messages are not handled here. User-interface thread only (checked: a call from
+    // another thread stops the program).
     void Dispatch(const TMessage& message);
     // True when another instance runs; it has been asked to raise its window.
     bool CheckPreviousInstance(toolkit::TForm* form);

@@ -11,12 +11,14 @@
 #include "sim/StationKit.h"
 #include "support/TempDir.h"
 #include "toolkit/Dialogs.h"
+#include "toolkit/TThread.h"
 #include "ui/main.h"
 
 #include <gtest/gtest.h>
 
 #include <deque>
 #include <mutex>
+#include <thread>
 
 using namespace toolkit;
 using Lines = std::vector<std::string>;
@@ -305,6 +307,18 @@ TEST_F(Arrival, FixedPortNinthPortGetsTheFirstFreePanelAndEventsDuringTheBoxWait
     EXPECT_EQ(form->PortSlotDrive[0], 0);
     EXPECT_EQ(drive(1), 'E') << "panel 1 was taken; the second device gets the next one";
     EXPECT_EQ(started, (Starts{{'D', 0}, {'E', 1}}));
+}
+
+TEST_F(Arrival, DispatchFromAnotherThreadThanTheUserInterfaceThreadStopsTheProgram)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(
+        {
+            SetUiDispatcher([](std::function<void()>) {}); // this thread becomes the UI thread
+            send(true, 0);                                 // taken here
+            std::thread([this] { send(true, 0); }).join();
+        },
+        "outside the user-interface thread");
 }
 
 // Real devices: udev disk events become drive letters and volume events.
