@@ -7,9 +7,11 @@
 // --simulate N      plug N simulated devices once the window shows, instead of watching
 //                   the USB disks through udev
 // --exit-when-done  unattended run: message boxes are logged instead of shown, and the
-//                   program closes its window when every device has a result
+//                   program closes its window when every device has a result or a
+//                   failed arrival
 // --screenshot FILE save a picture of the window before an unattended run ends
 // --time-limit S    an unattended run ends after S seconds whatever the devices do
+#include "app/UnattendedEnd.h"
 #include "device/HostUtil.h"
 #include "platform/DeviceAccess.h"
 #include "platform/DriveMap.h"
@@ -134,21 +136,6 @@ void PostVolumeEvent(TForm1* form, bool arrival, uint32_t mask)
         Qt::QueuedConnection);
 }
 
-// Every device has a panel and every such panel shows a result (red or blue caption).
-bool AllResultsShown(TForm1& form, int devices)
-{
-    int shown = 0;
-    for (const auto& slot : form.DeviceSlots) {
-        if (slot.drive == 0 || !slot.status)
-            continue;
-        toolkit::TColor c = slot.status->Font()->Color();
-        if (c != toolkit::clRed && c != toolkit::clBlue)
-            return false;
-        ++shown;
-    }
-    return shown >= devices;
-}
-
 int Run(QApplication& app, int argc, char** argv)
 {
     Options options;
@@ -257,9 +244,7 @@ int Run(QApplication& app, int argc, char** argv)
     if (options.exitWhenDone) {
         elapsed.start();
         QObject::connect(&watch, &QTimer::timeout, &window, [&] {
-            bool done = options.simulate > 0 && toolkit::TThread::ActiveCount() == 0 &&
-                        (f->iTotalCount >= options.simulate || AllResultsShown(*f, options.simulate));
-            if (done) {
+            if (EveryDeviceSettled(DeviceTallyOf(*f, options.simulate))) {
                 watch.stop();
                 // One more turn of the loop so the last captions are on screen.
                 QTimer::singleShot(200, &window, [&] { finish(0); });

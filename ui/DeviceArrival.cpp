@@ -92,6 +92,7 @@ void TForm1::arrive(char x)
     // 5.
     if (cmd_bInquiry(x) == 0) {
         AppendLog(X + ":" + "cmd_bInquiry fail continue");
+        iFailedArrivals += 1;
         return;
     }
     // 6.
@@ -100,6 +101,7 @@ void TForm1::arrive(char x)
     // 7.
     if (p == kDeviceSlots) {
         TheDialogs().MessageBox(ExceedLimitMsg.get(), StatusMsg.get(), MB_OK);
+        iFailedArrivals += 1;
         return;
     }
     const bool fixedPort = chkUsbPort->Checked();
@@ -119,6 +121,8 @@ void TForm1::arrive(char x)
         auto lock = DeviceSlots[p].status->Lock();
         DeviceSlots[p].status->SetCaption(FSMLoadStr + FailMsg);
         DeviceSlots[p].status->Font()->SetColor(clRed);
+        // In fixed-port mode no panel holds the device, so only this count tells of it.
+        iFailedArrivals += 1;
     } else {
         // 12. Fixed-port mode: the panel follows the USB port.
         if (fixedPort) {

@@ -164,6 +164,10 @@ public:
     std::unique_ptr<platform::SingleInstance> hInstanceMutex;
     std::atomic<int32_t> iRunningThreads{0};
     std::atomic<int32_t> iDeviceCount{0};
+    // Arrivals that ended without a production run (no INQUIRY answer, no free panel, the
+    // loader refused): such a device never gets a result, which an unattended run needs
+    // to know to end.
+    std::atomic<int32_t> iFailedArrivals{0};
     // (the ProductionSettings block is the base class)
     std::string PortSlotId[kDeviceSlots];
     std::string sArrivingPortId;

@@ -168,6 +168,7 @@ TEST_F(Arrival, LoaderDeviceIsResetAKnownDriveAndAFailedInquiryAreSkipped)
     EXPECT_EQ(started.size(), 2u);
     EXPECT_EQ(form->iDeviceCount, 1);
     EXPECT_EQ(form->FirstFreeSlot(), 1);
+    EXPECT_EQ(form->iFailedArrivals, 1) << "only the silent drive: the reset one comes back";
 }
 
 TEST_F(Arrival, NinthDeviceGetsTheLimitBoxAndNothingElse)
@@ -185,6 +186,7 @@ TEST_F(Arrival, NinthDeviceGetsTheLimitBoxAndNothingElse)
     EXPECT_EQ(ninth->state(), sim::SimulatedDevice::State::Rom) << "no loader";
     EXPECT_EQ(form->iDeviceCount, 8);
     EXPECT_EQ(started.size(), 8u);
+    EXPECT_EQ(form->iFailedArrivals, 1);
 }
 
 TEST_F(Arrival, RemovalResetsThePanelAndTheLastRemovalClearsEveryImage)
