@@ -27,7 +27,9 @@
 #include "ui/Unit2.h"
 #include "ui/Unit3.h"
 #include "ui/isomain.h"
+#include "ui/Language.h"
 #include "ui/main.h"
+#include "view/Guard.h"
 #include "view/MainWindow.h"
 #include "view/QtDialogs.h"
 
@@ -35,7 +37,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QMessageBox>
-#include <QMetaObject>
 #include <QPixmap>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -123,19 +124,6 @@ void OnTerminationSignal(int)
     (void)ignored;
 }
 
-// A volume event handed to the window on the GUI thread.
-void PostVolumeEvent(TForm1* form, bool arrival, uint32_t mask)
-{
-    QMetaObject::invokeMethod(
-        qApp,
-        [form, arrival, mask] {
-            if (Form1 == form)
-                form->Dispatch({WM_DEVICECHANGE, arrival ? DBT_DEVICEARRIVAL : DBT_DEVICEREMOVECOMPLETE,
-                                DBT_DEVTYP_VOLUME, mask});
-        },
-        Qt::QueuedConnection);
-}
-
 int Run(QApplication& app, int argc, char** argv)
 {
     Options options;
@@ -159,6 +147,7 @@ int Run(QApplication& app, int argc, char** argv)
     toolkit::Application->SetTitle("6205 Vorpane v2.0");
     InitLanguageStrings();
     view::InstallUiThread();
+    view::InstallQtTranslations(GetSystemDefaultLangID());
     view::QtDialogs qtDialogs;
     UnattendedDialogs unattended;
     toolkit::SetDialogs(options.exitWhenDone ? static_cast<toolkit::Dialogs*>(&unattended) : &qtDialogs);
@@ -188,7 +177,7 @@ int Run(QApplication& app, int argc, char** argv)
         std::string disks = platform::ProgramPath("sim-disks");
         QDir().mkpath(QString::fromStdString(disks));
         bus = std::make_unique<sim::SimBus>(disks);
-        bus->setVolumeCallback([f](bool arrival, uint32_t mask) { PostVolumeEvent(f, arrival, mask); });
+        bus->setVolumeCallback([&window](bool arrival, uint32_t mask) { window.postDeviceChange(arrival, mask); });
     } else {
         // A device the process may not drive is said once, in the event log as well.
         platform::SetDeviceAccessReporter([](const std::string& text) { AppendLog(text); });
@@ -197,7 +186,7 @@ int Run(QApplication& app, int argc, char** argv)
             [](const std::string& node) -> std::shared_ptr<platform::ScsiTransport> {
                 return platform::SgIoTransport::open(node);
             },
-            [f](bool arrival, uint32_t mask) { PostVolumeEvent(f, arrival, mask); });
+            [&window](bool arrival, uint32_t mask) { window.postDeviceChange(arrival, mask); });
         if (udev->start()) {
             auto* notifier = new QSocketNotifier(udev->fd(), QSocketNotifier::Read, &window);
             QObject::connect(notifier, &QSocketNotifier::activated, &window, [&udev] { udev->poll(); });
@@ -276,7 +265,8 @@ int Run(QApplication& app, int argc, char** argv)
 
 int main(int argc, char** argv)
 {
-    QApplication app(argc, argv);
+    // Its notify shows an exception from any event in the standard box; the loop goes on.
+    view::Application app(argc, argv);
     try {
         return Run(app, argc, argv);
     } catch (const std::exception& e) {

@@ -164,6 +164,15 @@ void TControl::UserClick()
     fire(OnMouseUp);
 }
 
+void TControl::SetFocus()
+{
+    for (TControl* c = this; c; c = c->Parent())
+        if (auto* form = dynamic_cast<TForm*>(c)) {
+            form->requestFocus(this);
+            return;
+        }
+}
+
 ObserverId TControl::AddObserver(Observer observer)
 {
     std::lock_guard lock(mutex_);
@@ -244,7 +253,38 @@ void TWinControl::ForEachControl(const std::function<void(TControl&)>& visit) co
 // ---- TForm ----
 
 int TForm::ModalResult() const { return get(modalResult_); }
-void TForm::SetModalResult(int value) { std::lock_guard lock(mutex_); modalResult_ = value; }
+
+void TForm::SetModalResult(int value)
+{
+    std::lock_guard lock(mutex_);
+    modalResult_ = value;
+    // Told even when unchanged: a second close with the same result ends a second showing.
+    if (value != mrNone)
+        notify(Prop::ModalResult);
+}
+
+bool TForm::CloseQuery()
+{
+    bool canClose = true;
+    if (OnCloseQuery)
+        OnCloseQuery(this, canClose);
+    return canClose;
+}
+
+TControl* TForm::ActiveControl() const { return get(activeControl_); }
+
+void TForm::SetActiveControl(TControl* control)
+{
+    std::lock_guard lock(mutex_);
+    activeControl_ = control;
+}
+
+void TForm::requestFocus(TControl* control)
+{
+    std::lock_guard lock(mutex_);
+    activeControl_ = control;
+    notify(Prop::Focus);
+}
 
 // ---- TTabSheet, TPageControl ----
 

@@ -69,6 +69,8 @@ enum class Prop {
     ReadOnly,
     ActivePage,
     TabVisible,
+    Focus,        // on a form: a handler asked for the focus (ActiveControl)
+    ModalResult,  // on a form: a modal result was set, a modal showing ends
 };
 
 using Observer = std::function<void(TControl& control, Prop what)>;
@@ -163,6 +165,9 @@ public:
     // state as a user's click would. The view calls UserClick for a mouse click.
     virtual void Click();
     void UserClick();
+    // Asks for the keyboard focus: the form holding this control makes it its active
+    // control and tells its observers, so the view moves the focus there.
+    void SetFocus();
 
     TNotifyEvent OnClick;
     TNotifyEvent OnMouseUp;
@@ -258,6 +263,7 @@ public:
         : TWinControl(parent, std::move(name)) { SetVisible(false); }
     const char* ClassName() const override { return "TForm"; }
     int ModalResult() const;
+    // A result other than mrNone ends a modal showing (observers see Prop::ModalResult).
     void SetModalResult(int value);
     // Shows the form modally through the dialogs service; returns its modal result.
     int ShowModal();
@@ -266,9 +272,22 @@ public:
     TNotifyEvent OnClose;
     void DoShow() { fire(OnShow); }
     void DoClose() { fire(OnClose); }
+    // Asked before the operator's close (Escape, the close box) takes effect; a handler
+    // that clears CanClose keeps the form up.
+    std::function<void(TControl* Sender, bool& CanClose)> OnCloseQuery;
+    bool CloseQuery();
+
+    // The control with the keyboard focus, null when none is known. SetFocus on a
+    // control sets it and asks the view to move the focus; SetActiveControl only records
+    // where the operator put it (the view calls it), so it tells nobody.
+    TControl* ActiveControl() const;
+    void SetActiveControl(TControl* control);
 
 private:
+    friend class TControl;
+    void requestFocus(TControl* control);
     int modalResult_ = mrNone;
+    TControl* activeControl_ = nullptr;
 };
 
 class TGroupBox : public TWinControl {

@@ -451,7 +451,7 @@ void TfrmSetting::FormShow(TControl*)
     if (!main)
         return;
     const ProductionSettings& s = *main;
-    focused_ = nullptr;
+    SetActiveControl(nullptr);
 
     // 2. The module count is chosen from a list, not shown as a number.
     cboFlashModuleNo->SetLeft(lblCapMultiplier->Left());
@@ -583,7 +583,7 @@ void TfrmSetting::btnApplyClick(TControl*)
         if (path.empty() || !isExistingFile(path) || !GetImgFileSize(path, size)) {
             box(kRowInvalidImage, "Fail", MB_OK | MB_ICONERROR);
             pgeSetting->SetActivePageIndex(0);
-            focused_ = edtImgFile;
+            edtImgFile->SetFocus();
             return;
         }
     }

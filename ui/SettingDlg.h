@@ -132,8 +132,8 @@ public:
 
     // The track bar's selection end (the ratio it shows as selected).
     int tbarHideDiskRatioSelEnd() const { return ratioSelEnd_; }
-    // The control that has the focus after a failed Apply (null: none chosen).
-    toolkit::TControl* FocusedControl() const { return focused_; }
+    // The control that has the focus (after a failed Apply: the image path).
+    toolkit::TControl* FocusedControl() const { return ActiveControl(); }
     // The dialog's copy of the main window's language, taken at every showing.
     unsigned LanguageIndex() const { return languageIndex_; }
 
@@ -186,7 +186,6 @@ private:
 
     unsigned languageIndex_ = 0;
     int ratioSelEnd_ = 0;
-    toolkit::TControl* focused_ = nullptr;
 };
 
 // The one settings dialog (null until created).

@@ -115,6 +115,9 @@ TfrmIsoMain::TfrmIsoMain(TWinControl* owner) : TForm("frmIsoMain", owner)
     btnRemove->OnClick = [this](TControl* s) { btnRemoveClick(s); };
     btnCreateImg->OnClick = [this](TControl* s) { btnCreateImgClick(s); };
     Timer1->OnTimer = [this](TControl* s) { Timer1Timer(s); };
+    // The build holds the dialog's inputs; the operator's close waits until it ends, so
+    // the result box shows over this dialog and the path reaches the settings dialog.
+    OnCloseQuery = [this](TControl*, bool& canClose) { canClose = !building_; };
     FormCreate(this);
 }
 

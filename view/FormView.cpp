@@ -1,7 +1,6 @@
 #include "view/FormView.h"
 
-#include "toolkit/Dialogs.h"
-#include "toolkit/TThread.h"
+#include "view/Guard.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -12,6 +11,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMetaObject>
+#include <QMouseEvent>
 #include <QPixmap>
 #include <QPointer>
 #include <QProgressBar>
@@ -22,9 +22,9 @@
 #include <QSpinBox>
 #include <QTabWidget>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
-#include <exception>
 
 using namespace toolkit;
 
@@ -37,23 +37,55 @@ QColor ToQColor(TColor color, const QColor& systemText)
     return QColor(color & 0xFF, (color >> 8) & 0xFF, (color >> 16) & 0xFF);
 }
 
+QFont WindowFont()
+{
+    QFont font = QApplication::font();
+    font.setPixelSize(11);
+    return font;
+}
+
 namespace {
 
 QString Q(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<int>(s.size())); }
 std::string S(const QString& s) { return s.toUtf8().toStdString(); }
 bool Is(const TControl& c, const char* kind) { return std::strcmp(c.ClassName(), kind) == 0; }
 
-// A handler's exception is shown with the program's title and a stop icon; the window
-// stays, as the class library's own exception box left it.
+void Refresh(TControl& c, QWidget* w);
+
+// The operator's input: hands it to the model (a handler's exception is shown in the
+// box), then shows what the model made of it without waiting for the queued refresh. A
+// click on a checked radio leaves it checked, a typed letter shows as the edit's case.
 template <class F>
-void Guard(F fn)
+void Input(TControl& c, QWidget* w, F&& fn)
 {
-    try {
-        fn();
-    } catch (const std::exception& e) {
-        TheDialogs().MessageBox(e.what(), Application ? Application->Title() : std::string(), MB_OK | MB_ICONERROR);
-    }
+    QPointer<QWidget> target(w);
+    Guard(fn);
+    if (target)
+        Refresh(c, target.data());
 }
+
+// Clicks on a widget whose Qt class has no click signal (an edit): a left-button release
+// inside the widget is a click, as the platform reported it.
+class ClickFilter : public QObject {
+public:
+    ClickFilter(TControl& control, QWidget* widget) : QObject(widget), control_(control)
+    {
+        widget->installEventFilter(this);
+    }
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::MouseButtonRelease) {
+            auto* mouse = static_cast<QMouseEvent*>(event);
+            auto* w = static_cast<QWidget*>(watched);
+            if (mouse->button() == Qt::LeftButton && w->rect().contains(mouse->position().toPoint()))
+                Input(control_, w, [this] { control_.UserClick(); });
+        }
+        return false;
+    }
+
+private:
+    TControl& control_;
+};
 
 void SetTextColor(QWidget* w, TColor color)
 {
@@ -89,13 +121,10 @@ const Binder kBinders[] = {
     {"TPageControl",
      [](TControl& c, QWidget* parent) -> QWidget* {
          auto* tabs = new QTabWidget(parent);
-         QObject::connect(tabs, &QTabWidget::currentChanged, tabs, [&c](int index) {
-             auto& model = static_cast<TPageControl&>(c);
-             if (index >= 0 && model.ActivePageIndex() != index) {
-                 model.SetActivePageIndex(index);
-                 if (model.OnChange)
-                     model.OnChange(&model);
-             }
+         // Setting the page runs the model's OnChange.
+         QObject::connect(tabs, &QTabWidget::currentChanged, tabs, [&c, tabs](int index) {
+             if (index >= 0)
+                 Input(c, tabs, [&] { static_cast<TPageControl&>(c).SetActivePageIndex(index); });
          });
          return tabs;
      },
@@ -137,7 +166,7 @@ const Binder kBinders[] = {
     {"TCheckBox",
      [](TControl& c, QWidget* parent) -> QWidget* {
          auto* b = new QCheckBox(parent);
-         QObject::connect(b, &QCheckBox::clicked, b, [&c] { Guard([&] { c.UserClick(); }); });
+         QObject::connect(b, &QCheckBox::clicked, b, [&c, b] { Input(c, b, [&] { c.UserClick(); }); });
          return b;
      },
      [](TControl& c, QWidget* w) {
@@ -152,7 +181,7 @@ const Binder kBinders[] = {
          // The model keeps the group exclusive; it may also leave every radio unchecked,
          // which Qt's auto-exclusive buttons cannot show.
          b->setAutoExclusive(false);
-         QObject::connect(b, &QRadioButton::clicked, b, [&c] { Guard([&] { c.UserClick(); }); });
+         QObject::connect(b, &QRadioButton::clicked, b, [&c, b] { Input(c, b, [&] { c.UserClick(); }); });
          return b;
      },
      [](TControl& c, QWidget* w) {
@@ -163,24 +192,30 @@ const Binder kBinders[] = {
     {"TButton",
      [](TControl& c, QWidget* parent) -> QWidget* {
          auto* b = new QPushButton(parent);
-         QObject::connect(b, &QPushButton::clicked, b, [&c] { Guard([&] { c.UserClick(); }); });
+         QObject::connect(b, &QPushButton::clicked, b, [&c, b] { Input(c, b, [&] { c.UserClick(); }); });
          return b;
      },
      [](TControl& c, QWidget* w) { static_cast<QPushButton*>(w)->setText(Q(c.Caption())); }},
     {"TEdit",
      [](TControl& c, QWidget* parent) -> QWidget* {
          auto* e = new QLineEdit(parent);
-         QObject::connect(e, &QLineEdit::textEdited, e, [&c](const QString& t) {
-             Guard([&] { static_cast<TEdit&>(c).UserSetText(S(t)); });
+         // Typing, pasting and deleting are changes; a click is a click.
+         QObject::connect(e, &QLineEdit::textEdited, e, [&c, e](const QString& t) {
+             Input(c, e, [&] { static_cast<TEdit&>(c).UserSetText(S(t)); });
          });
+         new ClickFilter(c, e);
          return e;
      },
      [](TControl& c, QWidget* w) {
          auto& m = static_cast<TEdit&>(c);
          auto* e = static_cast<QLineEdit*>(w);
          QString text = Q(m.Text());
-         if (e->text() != text)
+         if (e->text() != text) {
+             // The model's case or length limit replaced what was typed: the caret stays.
+             int caret = e->cursorPosition();
              e->setText(text);
+             e->setCursorPosition(std::min(caret, static_cast<int>(text.size())));
+         }
          e->setReadOnly(m.ReadOnly());
          e->setMaxLength(m.MaxLength() > 0 ? m.MaxLength() : 32767);
      }},
@@ -188,7 +223,7 @@ const Binder kBinders[] = {
      [](TControl& c, QWidget* parent) -> QWidget* {
          auto* b = new QComboBox(parent);
          QObject::connect(b, QOverload<int>::of(&QComboBox::activated), b,
-                          [&c](int i) { Guard([&] { static_cast<TComboBox&>(c).UserSelect(i); }); });
+                          [&c, b](int i) { Input(c, b, [&] { static_cast<TComboBox&>(c).UserSelect(i); }); });
          return b;
      },
      [](TControl& c, QWidget* w) {
@@ -211,9 +246,11 @@ const Binder kBinders[] = {
          auto* l = new QListWidget(parent);
          QObject::connect(l, &QListWidget::itemSelectionChanged, l, [&c, l] {
              auto& m = static_cast<TListBox&>(c);
-             for (int i = 0; i < l->count(); ++i)
-                 if (m.Selected(i) != l->item(i)->isSelected())
-                     m.SetSelected(i, l->item(i)->isSelected());
+             Guard([&] {
+                 for (int i = 0; i < l->count(); ++i)
+                     if (m.Selected(i) != l->item(i)->isSelected())
+                         m.SetSelected(i, l->item(i)->isSelected());
+             });
          });
          return l;
      },
@@ -255,7 +292,7 @@ const Binder kBinders[] = {
          auto* s = new QSlider(Qt::Horizontal, parent);
          s->setTickPosition(QSlider::TicksBelow);
          QObject::connect(s, &QSlider::valueChanged, s,
-                          [&c](int v) { Guard([&] { static_cast<TTrackBar&>(c).SetPosition(v); }); });
+                          [&c, s](int v) { Input(c, s, [&] { static_cast<TTrackBar&>(c).SetPosition(v); }); });
          return s;
      },
      [](TControl& c, QWidget* w) {
@@ -268,10 +305,10 @@ const Binder kBinders[] = {
     {"TUpDown",
      [](TControl& c, QWidget* parent) -> QWidget* {
          auto* s = new QSpinBox(parent);
-         QObject::connect(s, QOverload<int>::of(&QSpinBox::valueChanged), s, [&c](int v) {
+         QObject::connect(s, QOverload<int>::of(&QSpinBox::valueChanged), s, [&c, s](int v) {
              auto& u = static_cast<TUpDown&>(c);
              if (v != u.Position())
-                 Guard([&] { u.UserStep(v - u.Position()); });
+                 Input(c, s, [&] { u.UserStep(v - u.Position()); });
          });
          return s;
      },
@@ -346,17 +383,25 @@ void Refresh(TControl& c, QWidget* w)
 FormView::FormView(TForm& form, QWidget* parent) : QWidget(parent), form_(form), alive_(std::make_shared<bool>(true))
 {
     setObjectName(Q(form.Name()));
+    setFont(WindowFont());
     resize(form.Width() > 0 ? form.Width() : 640, form.Height() > 0 ? form.Height() : 480);
     build(form, this);
     QPointer<FormView> self(this);
     std::weak_ptr<bool> alive = alive_;
     formObserver_ = form.AddObserver([self, alive](TControl& c, Prop what) {
-        if (what != Prop::Caption || alive.expired())
+        if (alive.expired())
             return;
-        QString caption = Q(c.Caption());
-        QMetaObject::invokeMethod(
-            self.data(), [self, caption] { if (self) emit self->captionChanged(caption); }, Qt::QueuedConnection);
+        if (what == Prop::Caption) {
+            QString caption = Q(c.Caption());
+            QMetaObject::invokeMethod(
+                self.data(), [self, caption] { if (self) emit self->captionChanged(caption); }, Qt::QueuedConnection);
+        } else if (what == Prop::Focus) {
+            // Queued behind the refreshes the handler caused, so the page that holds the
+            // control is on screen when the focus moves there.
+            QMetaObject::invokeMethod(self.data(), [self] { if (self) self->applyFocus(); }, Qt::QueuedConnection);
+        }
     });
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) { operatorFocus(now); });
 }
 
 FormView::~FormView()
@@ -373,6 +418,29 @@ QWidget* FormView::widgetFor(const std::string& name) const
     if (name == form_.Name())
         return const_cast<FormView*>(this);
     return findChild<QWidget*>(Q(name));
+}
+
+QWidget* FormView::widgetFor(const TControl* control) const
+{
+    if (control == &form_)
+        return const_cast<FormView*>(this);
+    return widgets_.value(control, nullptr);
+}
+
+void FormView::applyFocus()
+{
+    if (QWidget* w = widgetFor(form_.ActiveControl()); w && w != this)
+        w->setFocus(Qt::OtherFocusReason);
+}
+
+void FormView::operatorFocus(QWidget* now)
+{
+    // The focus may sit in a part of a control's widget (a combo's edit, a tab bar).
+    for (QWidget* w = now; w && w != this; w = w->parentWidget())
+        if (TControl* c = controls_.value(w, nullptr)) {
+            form_.SetActiveControl(c);
+            return;
+        }
 }
 
 void FormView::build(TWinControl& parent, QWidget* parentWidget)
@@ -405,6 +473,8 @@ QWidget* FormView::make(TControl& c, QWidget* parentWidget)
 {
     QWidget* w = BinderFor(c).create(c, parentWidget);
     w->setObjectName(Q(c.Name()));
+    widgets_.insert(&c, w);
+    controls_.insert(w, &c);
     return w;
 }
 

@@ -2,10 +2,15 @@
 
 #include "platform/SingleInstance.h"
 #include "ui/main.h"
+#include "view/Guard.h"
 
 #include <QCloseEvent>
 #include <QEvent>
+#include <QMetaObject>
+#include <QPointer>
+#include <QScreen>
 #include <QSocketNotifier>
+#include <QStyle>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -55,9 +60,20 @@ void MainWindow::start()
     if (!shown_) {
         shown_ = true;
         form_.SetVisible(true);
-        form_.DoShow();
+        Guard([this] { form_.DoShow(); });
+        if (QScreen* s = screen())
+            setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(), s->availableGeometry()));
     }
     show();
+}
+
+void MainWindow::postDeviceChange(bool arrival, uint32_t mask)
+{
+    QPointer<MainWindow> self(this);
+    const TMessage message{WM_DEVICECHANGE, arrival ? DBT_DEVICEARRIVAL : DBT_DEVICEREMOVECOMPLETE,
+                           DBT_DEVTYP_VOLUME, mask};
+    QMetaObject::invokeMethod(
+        this, [self, message] { if (self) Guard([&] { self->form_.Dispatch(message); }); }, Qt::QueuedConnection);
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event)
@@ -65,7 +81,7 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event)
     if (watched == view_ && event->type() == QEvent::Paint && !painted_) {
         painted_ = true;
         // The first paint may open a box and the settings dialog: not inside the paint.
-        QTimer::singleShot(0, this, [this] { form_.FormPaint(); });
+        QTimer::singleShot(0, this, [this] { Guard([this] { form_.FormPaint(); }); });
     }
     return QWidget::eventFilter(watched, event);
 }
@@ -73,8 +89,21 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event)
 void MainWindow::closeEvent(QCloseEvent* event)
 {
     if (!closed_ && !form_.TerminateRequested()) {
+        // A close handler that fails keeps the window, as the class library did: the
+        // operator sees why and may close again, which runs FormClose again. A close
+        // asked for while FormClose shows a box waits for it.
+        if (closing_) {
+            event->ignore();
+            return;
+        }
+        closing_ = true;
+        const bool closed = Guard([this] { form_.DoClose(); });
+        closing_ = false;
+        if (!closed) {
+            event->ignore();
+            return;
+        }
         closed_ = true;
-        form_.DoClose();
     }
     event->accept();
 }

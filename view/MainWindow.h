@@ -1,10 +1,14 @@
 #pragma once
 // The main window on screen: the widgets of TForm1 in a fixed 862 x 606 window titled
-// with the form's caption. Showing runs FormShow, the first paint FormPaint, closing
-// FormClose; a raise request from a second start brings the window to the front.
+// with the form's caption, centred on its screen. Showing runs FormShow, the first paint
+// FormPaint, closing FormClose; volume events reach the form's Dispatch on the GUI
+// thread; a raise request from a second start brings the window to the front. An
+// exception from any of these is shown in the standard box and the window stays.
 #include "view/FormView.h"
 
 #include <QWidget>
+
+#include <cstdint>
 
 class TForm1;
 class QSocketNotifier;
@@ -20,8 +24,11 @@ public:
     FormView* formView() const { return view_; }
     // Restores a minimised window and brings it to the front.
     void raiseWindow();
-    // Runs FormShow (once) and shows the window.
+    // Runs FormShow (once) and shows the window centred on its screen.
     void start();
+    // A volume arrived or left (bit i of mask: drive 'A' + i). Callable from any thread;
+    // the form handles it on the GUI thread.
+    void postDeviceChange(bool arrival, uint32_t mask);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -33,6 +40,7 @@ private:
     QSocketNotifier* raiseNotifier_ = nullptr;
     bool shown_ = false;
     bool painted_ = false;
+    bool closing_ = false;
     bool closed_ = false;
 };
 

@@ -2,16 +2,16 @@
 
 #include "toolkit/Controls.h"
 #include "toolkit/TThread.h"
-#include "view/FormView.h"
+#include "ui/Language.h"
+#include "view/FormDialog.h"
 
 #include <QApplication>
-#include <QDialog>
 #include <QFileDialog>
+#include <QLibraryInfo>
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QThread>
-#include <QTimer>
-#include <QVBoxLayout>
+#include <QTranslator>
 
 using namespace toolkit;
 
@@ -98,31 +98,7 @@ int QtDialogs::MessageBox(const std::string& text, const std::string& caption, u
 
 int QtDialogs::ShowModal(TForm& form)
 {
-    return OnGuiThread<int>([&] {
-        QDialog dialog(ActiveParent());
-        dialog.setWindowTitle(Q(form.Caption()));
-        auto* layout = new QVBoxLayout(&dialog);
-        layout->setContentsMargins(0, 0, 0, 0);
-        auto* view = new FormView(form, &dialog);
-        view->setMinimumSize(view->size());
-        layout->addWidget(view);
-        QObject::connect(view, &FormView::captionChanged, &dialog, &QDialog::setWindowTitle);
-        form.SetModalResult(mrNone);
-        form.SetVisible(true);
-        form.DoShow();
-        // A button of the form that sets a modal result closes the dialog.
-        QTimer poll;
-        QObject::connect(&poll, &QTimer::timeout, &dialog, [&] {
-            if (form.ModalResult() != mrNone)
-                dialog.done(form.ModalResult());
-        });
-        poll.start(50);
-        int code = dialog.exec();
-        form.SetVisible(false);
-        int result = form.ModalResult() != mrNone ? form.ModalResult() : (code == QDialog::Accepted ? mrOk : mrCancel);
-        form.DoClose();
-        return result;
-    });
+    return OnGuiThread<int>([&] { return FormDialog(form, ActiveParent()).run(); });
 }
 
 std::vector<std::string> QtDialogs::OpenFiles(const FileDialogOptions& options)
@@ -175,6 +151,26 @@ void InstallUiThread()
     });
     if (Application)
         Application->SetEventPump([] { QApplication::processEvents(); });
+}
+
+} // namespace view
+
+namespace view {
+
+QTranslator* InstallQtTranslations(uint16_t langId)
+{
+    const char* name = langId == kLangIdSimplifiedChinese    ? "qtbase_zh_CN"
+                       : langId == kLangIdTraditionalChinese ? "qtbase_zh_TW"
+                                                             : nullptr;
+    if (!name || !qApp)
+        return nullptr;
+    auto* translator = new QTranslator(qApp);
+    if (!translator->load(name, QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete translator;
+        return nullptr;
+    }
+    QCoreApplication::installTranslator(translator);
+    return translator;
 }
 
 } // namespace view

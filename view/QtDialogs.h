@@ -3,6 +3,10 @@
 // Callable from any thread; a call from a worker runs on the GUI thread and waits.
 #include "toolkit/Dialogs.h"
 
+#include <cstdint>
+
+class QTranslator;
+
 namespace view {
 
 class QtDialogs : public toolkit::Dialogs {
@@ -20,5 +24,15 @@ std::string QtFilter(const std::string& filter);
 // Makes the calling thread (the GUI thread) the one TThread::Synchronize runs on, and lets
 // Application->ProcessMessages serve Qt's events. Call once, after QApplication exists.
 void InstallUiThread();
+
+} // namespace view
+
+namespace view {
+
+// Qt's own texts (the buttons of message boxes, the file choosers) in the system's
+// language, as the platform's boxes showed them: Qt's translation for a language id of
+// the system locale (2052 Simplified, 1028 Traditional Chinese) is installed into the
+// application. Null for English or when the translation is not installed.
+QTranslator* InstallQtTranslations(uint16_t langId);
 
 } // namespace view
