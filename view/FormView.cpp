@@ -401,11 +401,13 @@ FormView::FormView(TForm& form, QWidget* parent) : QWidget(parent), form_(form),
             QMetaObject::invokeMethod(self.data(), [self] { if (self) self->applyFocus(); }, Qt::QueuedConnection);
         }
     });
-    connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) { operatorFocus(now); });
+    focusConnection_ = connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) { operatorFocus(now); });
 }
 
 FormView::~FormView()
 {
+    // The widgets below go after this destructor and move the focus as they go.
+    disconnect(focusConnection_);
     *alive_ = false;
     alive_.reset();
     for (auto& [control, id] : observers_)

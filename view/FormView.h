@@ -55,6 +55,7 @@ private:
     std::shared_ptr<bool> alive_;
     std::vector<std::pair<toolkit::TControl*, toolkit::ObserverId>> observers_;
     toolkit::ObserverId formObserver_ = 0;
+    QMetaObject::Connection focusConnection_;
 };
 
 } // namespace view

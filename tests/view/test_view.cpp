@@ -1,10 +1,19 @@
 // The Qt view of the main window (QT_QPA_PLATFORM=offscreen): the widgets and their names,
-// model changes from worker threads, the operator's input, the UI-thread dispatcher.
+// model changes from worker threads, the operator's input, the UI-thread dispatcher, the
+// window's place, exceptions from every event path and Qt's texts in the system language.
+#include "FormDriver.h"
+#include "platform/Clock.h"
+#include "platform/AtomicFile.h"
+#include "platform/DriveMap.h"
 #include "platform/ProgramDir.h"
 #include "platform/SingleInstance.h"
+#include "sim/Profiles.h"
+#include "sim/SimBus.h"
+#include "sim/StationKit.h"
 #include "support/TempDir.h"
 #include "toolkit/Dialogs.h"
 #include "toolkit/TThread.h"
+#include "ui/Language.h"
 #include "ui/main.h"
 #include "view/MainWindow.h"
 #include "view/QtDialogs.h"
@@ -13,49 +22,31 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QThread>
 #include <QTimer>
+#include <QTranslator>
 
 #include <cstdlib>
 #include <thread>
 
 using namespace toolkit;
+using testsupport::App;
+using testsupport::FormDriver;
+using testsupport::OnNextModal;
 
 // The system's font library keeps its caches until the process ends.
 extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig\n"; }
 
 namespace {
-
-QApplication& App()
-{
-    static int argc = 1;
-    static char name[] = "test_view";
-    static char* argv[] = {name, nullptr};
-    static QApplication* app = [] {
-        setenv("QT_QPA_PLATFORM", "offscreen", 0);
-        auto* a = new QApplication(argc, argv);
-        view::InstallUiThread();
-        return a;
-    }();
-    return *app;
-}
-
-// Hands the next modal window that opens to `act`; looks again on the next turn until one is open.
-void OnNextModal(std::function<void(QWidget*)> act)
-{
-    QTimer::singleShot(0, [act] {
-        if (QWidget* modal = QApplication::activeModalWidget())
-            act(modal);
-        else
-            OnNextModal(act);
-    });
-}
 
 class View : public ::testing::Test {
 protected:
@@ -149,14 +140,122 @@ TEST_F(View, OperatorInputRunsTheModelHandlers)
     ASSERT_EQ(list->count(), 1);
     EXPECT_EQ(list->item(0)->text(), "/b");
 
-    // An exception that leaves a handler is shown in a box; the window stays.
-    Application->SetTitle("6205 Vorpane v2.0");
-    form->btnSetup->OnClick = [](TControl*) { throw std::runtime_error("Unable to write to x"); };
-    find<QPushButton>("btnSetup")->click();
-    auto boxes = dialogs.Messages();
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text + "|" + boxes[0].caption, "Unable to write to x|6205 Vorpane v2.0");
-    EXPECT_EQ(boxes[0].flags, MB_OK | MB_ICONERROR);
+}
+
+TEST_F(View, OperatorsActionsShowOnScreenAsInTheModel)
+{
+    window->start();
+    FormDriver d(*form, *window->formView(), *window);
+    d.settle();
+    d.run({
+        {"opens with Auto", nullptr, {{"TntRdoLangAuto", "[x]"}, {"TntRdoLangEng", "[ ]"}, {"#open", "yes"}}},
+        {"click the checked Auto", [](FormDriver& d) { d.click("TntRdoLangAuto"); },
+         {{"TntRdoLangAuto", "[x]"}, {"TntRdoLangSC", "[ ]"}}},
+        {"click English", [](FormDriver& d) { d.click("TntRdoLangEng"); },
+         {{"TntRdoLangEng", "[x]"}, {"TntRdoLangAuto", "[ ]"}, {"btnSetup", "AdvanceSetting..."}}},
+        {"click English again", [](FormDriver& d) { d.click("TntRdoLangEng"); },
+         {{"TntRdoLangEng", "[x]"}, {"TntRdoLangTC", "[ ]"}}},
+        {"click Simplified", [](FormDriver& d) { d.click("TntRdoLangSC"); },
+         {{"TntRdoLangSC", "[x]"}, {"TntRdoLangEng", "[ ]"}, {"labDiskFeature", "\xE4\xB8\x80\xE8\x88\xAC\xE7\xA2\x9F"}}},
+        {"click Format twice", [](FormDriver& d) { d.click("chkFormat"); d.click("chkFormat"); }, {{"chkFormat", "[ ]"}}},
+        {"click Format", [](FormDriver& d) { d.click("chkFormat"); }, {{"chkFormat", "[x]"}}},
+        {"manual mode", [](FormDriver& d) { d.click("CheckManuupgrade"); },
+         {{"CheckManuupgrade", "[x]"}, {"Upgradebtn.enabled", "yes"}}},
+        {"fixed system area", [](FormDriver& d) { d.click("SystemAreachk"); },
+         {{"SystemAreachk", "[x]"}, {"SystemAreaComBo.enabled", "yes"}}},
+        {"pick 4MB", [](FormDriver& d) { d.pick("SystemAreaComBo", 0); }, {{"SystemAreaComBo", "4MB"}}},
+        {"type a label", [](FormDriver& d) { d.type("LabelEdit", "vol_2"); }, {{"LabelEdit", "vol_2"}}},
+        {"click in the label edit", [](FormDriver& d) { d.click("LabelEdit"); }, {{"LabelEdit", "vol_2"}}},
+        {"Escape", [](FormDriver& d) { d.escape(); }, {{"#open", "yes"}}},
+    });
+}
+
+TEST_F(View, WindowOpensCentredOnItsScreen)
+{
+    window->start();
+    QApplication::processEvents();
+    ASSERT_NE(window->screen(), nullptr);
+    QPoint offset = window->geometry().center() - window->screen()->availableGeometry().center();
+    EXPECT_LE(offset.manhattanLength(), 4) << offset.x() << "," << offset.y() << " (a frame's margins at most)";
+}
+
+// Every way an event reaches the forms' code: an exception is shown in the standard box
+// with the application's title, and the program goes on.
+TEST_F(View, ExceptionFromAnyEventPathIsShownAndTheProgramGoesOn)
+{
+    auto fail = [](const char* what) { return [what](auto&&...) -> int { throw std::runtime_error(what); }; };
+    // A device arrival reaches the form through the same queued call as in the program.
+    platform::FakeClock clock;
+    platform::SetClock(&clock);
+    ASSERT_TRUE(sim::WriteStationKit(dir.path()));
+    ASSERT_TRUE(platform::MakeDirs(dir.file("disks")));
+    sim::SimBus bus(dir.file("disks"));
+    std::shared_ptr<sim::SimulatedDevice> device;
+    bus.setVolumeCallback([this](bool arrival, uint32_t mask) { window->postDeviceChange(arrival, mask); });
+    form->StartThread = fail("device event");
+    form->OnShow = [&](TControl* s) {
+        form->FormShow(s);
+        form->eDeviceFeature = 1;  // an image disk whose image is missing: the first paint asks
+        form->bUseImgFile = true;
+        throw std::runtime_error("first show");
+    };
+    form->OnClose = fail("close");
+    TForm settings("frmSetting");
+    form->SettingForm = &settings;  // the first paint opens it when the image is missing
+    dialogs.onShowModal = fail("first paint");
+    form->btnSetup->OnClick = fail("widget input");
+    struct Path { const char* what; std::function<void()> trigger; } paths[] = {
+        {"first show", [&] { window->start(); }},
+        {"first paint", [&] { window->repaint(); }},
+        {"widget input", [&] { find<QPushButton>("btnSetup")->click(); }},
+        {"timer", [&] { QTimer::singleShot(0, fail("timer")); }},
+        {"queued call", [&] { QMetaObject::invokeMethod(qApp, fail("queued call"), Qt::QueuedConnection); }},
+        {"device event", [&] { device = bus.plug(sim::Nand128M(), 1); }},
+        {"close", [&] { window->close(); }},
+    };
+    for (const Path& path : paths) {
+        dialogs.Clear();
+        path.trigger();
+        for (int i = 0; i < 5 && dialogs.Messages().empty(); ++i)
+            FormDriver::settle();
+        auto boxes = dialogs.Messages();
+        ASSERT_FALSE(boxes.empty()) << path.what;
+        // The application's title: the language's title text once the window is shown.
+        EXPECT_EQ(boxes.back().text + "|" + boxes.back().caption, std::string(path.what) + "|MP3 Mass Production Tool");
+        EXPECT_EQ(boxes.back().flags, MB_OK | MB_ICONERROR);
+        EXPECT_TRUE(window->isVisible()) << path.what;
+    }
+    form->OnClose = nullptr;
+    window->close();
+    EXPECT_FALSE(window->isVisible()) << "a close that succeeds closes";
+    bus.unplug(device);
+    FormDriver::settle();
+    platform::SetClock(nullptr);
+    platform::DriveMap::global().clear();
+}
+
+TEST(QtTranslations, BoxAndChooserButtonsFollowTheSystemLanguage)
+{
+    App();
+    EXPECT_EQ(view::InstallQtTranslations(kLangIdEnglish), nullptr) << "English needs none";
+    const struct { uint16_t id; const char* cancel; } rows[] = {
+        {kLangIdSimplifiedChinese, "\xE5\x8F\x96\xE6\xB6\x88"},   // 取消
+        {kLangIdTraditionalChinese, "\xE5\x8F\x96\xE6\xB6\x88"},  // 取消
+    };
+    for (const auto& row : rows) {
+        QTranslator* t = view::InstallQtTranslations(row.id);
+        ASSERT_NE(t, nullptr) << "Qt's translations are installed (scripts/deps)";
+        QMessageBox box;
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::Cancel);
+        EXPECT_TRUE(box.button(QMessageBox::Cancel)->text().startsWith(QString::fromUtf8(row.cancel))) << row.id;
+        QFileDialog chooser;
+        chooser.setOption(QFileDialog::DontUseNativeDialog);
+        auto* buttons = chooser.findChild<QDialogButtonBox*>();
+        ASSERT_NE(buttons, nullptr);
+        EXPECT_TRUE(buttons->button(QDialogButtonBox::Cancel)->text().startsWith(QString::fromUtf8(row.cancel)));
+        QCoreApplication::removeTranslator(t);
+        delete t;
+    }
 }
 
 TEST_F(View, SynchronizeRunsOnTheGuiThread)

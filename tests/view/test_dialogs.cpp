@@ -1,0 +1,242 @@
+// The dialogs on screen (QT_QPA_PLATFORM=offscreen), each driven through its real widgets
+// by a table of the operator's actions: clicks, keys, typing, Escape and the close box.
+// Every row checks what the screen shows against what the model holds; the boxes and
+// choosers the handlers open are scripted.
+#include "FormDriver.h"
+#include "device/HostUtil.h"
+#include "platform/ProgramDir.h"
+#include "support/TempDir.h"
+#include "toolkit/Dialogs.h"
+#include "ui/SettingDlg.h"
+#include "ui/Unit2.h"
+#include "ui/Unit3.h"
+#include "ui/isomain.h"
+#include "ui/main.h"
+#include "view/FormDialog.h"
+
+#include <gtest/gtest.h>
+
+#include <QTimer>
+
+#include <filesystem>
+
+using namespace toolkit;
+using testsupport::FormDriver;
+
+namespace {
+
+// Scripted boxes that also note whether the dialog under test was up when each appeared.
+class WatchedDialogs : public ScriptedDialogs {
+public:
+    QWidget* watched = nullptr;
+    std::vector<bool> upAtBox;
+    int MessageBox(const std::string& text, const std::string& caption, uint32_t flags) override
+    {
+        upAtBox.push_back(watched && watched->isVisible());
+        return ScriptedDialogs::MessageBox(text, caption, flags);
+    }
+};
+
+class DialogView : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        testsupport::App();
+        platform::SetProgramDir(dir.path());
+        std::filesystem::create_directories(dir.file("misc"));
+        SetDialogs(&dialogs);
+        main = std::make_unique<TForm1>();
+        setting = std::make_unique<TfrmSetting>();
+        password = std::make_unique<TForm2>();
+        notice = std::make_unique<TForm3>();
+        iso = std::make_unique<TfrmIsoMain>();
+        setting->MainWindow = password->MainWindow = main.get();
+        setting->PasswordDialog = password.get();
+        password->SettingDialog = setting.get();
+        iso->SettingImgFileEdit = setting->edtImgFile;
+    }
+    void TearDown() override
+    {
+        iso.reset();
+        notice.reset();
+        password.reset();
+        setting.reset();
+        main.reset();
+        SetDialogs(nullptr);
+    }
+    // Shows the form modally (without blocking) and runs the table on it.
+    void drive(TForm& form, const std::vector<FormDriver::Step>& steps)
+    {
+        view::FormDialog dialog(form);
+        dialogs.watched = &dialog;
+        dialog.start();
+        FormDriver d(form, *dialog.formView(), dialog);
+        d.run(steps);
+        dialogs.watched = nullptr;
+    }
+    std::vector<std::string> boxTexts()
+    {
+        std::vector<std::string> out;
+        for (const auto& box : dialogs.Messages())
+            out.push_back(box.text);
+        dialogs.Clear();
+        return out;
+    }
+
+    testsupport::TempDir dir;
+    WatchedDialogs dialogs;
+    std::unique_ptr<TForm1> main;
+    std::unique_ptr<TfrmSetting> setting;
+    std::unique_ptr<TForm2> password;
+    std::unique_ptr<TForm3> notice;
+    std::unique_ptr<TfrmIsoMain> iso;
+};
+
+using Texts = std::vector<std::string>;
+
+} // namespace
+
+TEST_F(DialogView, SettingsDialogOnItsFourPages)
+{
+    main->iBadThreshold = 10;
+    main->iFlashModuleNo = 0;
+    RegWriteInteger(ui::kFastBlankKey, ui::kFastBlankValue, 1);
+    drive(*setting, {
+        {"opens on the device page", nullptr,
+         {{"#open", "yes"}, {"pgeSetting", "tabDeviceSetting"}, {"rdoNormalDisk", "[x]"}, {"grpHideDisk.visible", "no"}}},
+        {"click the checked Normal", [](FormDriver& d) { d.click("rdoNormalDisk"); },
+         {{"rdoNormalDisk", "[x]"}, {"rdoEncryptDisk", "[ ]"}, {"grpHideDisk.visible", "no"}}},
+        {"click Encrypted", [](FormDriver& d) { d.click("rdoEncryptDisk"); },
+         {{"rdoEncryptDisk", "[x]"}, {"rdoNormalDisk", "[ ]"}, {"grpHideDisk.visible", "yes"}, {"edtEncryptRatio", "1"}}},
+        {"ratio to the end", [](FormDriver& d) { d.key("tbarHideDiskRatio", Qt::Key_End); },
+         {{"tbarHideDiskRatio", "100"}, {"edtEncryptRatio", "100"}}},
+        {"click Hidden", [](FormDriver& d) { d.click("rdoHideDisk"); },
+         {{"rdoHideDisk", "[x]"}, {"rdoEncryptDisk", "[ ]"}, {"tbarHideDiskRatio", "99"}, {"edtEncryptRatio", "99"}}},
+        {"type a label too long in lower case", [](FormDriver& d) { d.clear("edtDiskLabel"); d.type("edtDiskLabel", "abcdefghij"); },
+         {{"edtDiskLabel", "ABCDEFGH"}}},
+        {"click the checked list choice", [](FormDriver& d) { d.click("rdoUseListFile"); },
+         {{"rdoUseListFile", "[x]"}, {"grpHiddenFiles.visible", "yes"}, {"grpImgFile.visible", "no"}}},
+        {"use an image file", [](FormDriver& d) { d.click("rdoUseImgFile"); },
+         {{"rdoUseImgFile", "[x]"}, {"rdoUseListFile", "[ ]"}, {"grpImgFile.visible", "yes"}, {"grpHiddenFiles.visible", "no"}}},
+        {"to the flash page", [](FormDriver& d) { d.tab("pgeSetting", 1); }, {{"pgeSetting", "tabFlashSetting"}}},
+        {"Apply without an image: back to the image path", [&](FormDriver& d) {
+             d.click("btnApply");
+             EXPECT_EQ(boxTexts(), Texts{"Invalid IMG file"});
+         },
+         {{"#open", "yes"}, {"pgeSetting", "tabDeviceSetting"}, {"#focus", "edtImgFile"}}},
+        {"flash page again", [](FormDriver& d) { d.tab("pgeSetting", 1); }, {{"pgeSetting", "tabFlashSetting"}}},
+        {"threshold up", [](FormDriver& d) { d.key("UpDownBadThreshold", Qt::Key_Up); },
+         {{"UpDownBadThreshold", "11"}, {"edtBadThreshold", "11"}}},
+        {"special scan", [](FormDriver& d) { d.click("chkPageScan"); }, {{"chkPageScan", "[x]"}, {"cboPageMode.enabled", "yes"}}},
+        {"page skip 2 warns", [&](FormDriver& d) {
+             d.pick("cboPageSkip", 2);
+             EXPECT_EQ(boxTexts(), Texts{"Skip page mode may couse flash unstable!"});
+         },
+         {{"cboPageSkip", "2"}}},
+        {"scan level 6", [](FormDriver& d) { d.pick("cboScanLevel", 5); },
+         {{"cboScanLevel", "Level 6"}, {"edtpattern.enabled", "yes"}, {"cboRead.enabled", "yes"}, {"chkPageScan.enabled", "no"}}},
+        {"type a pattern", [](FormDriver& d) { d.clear("edtpattern"); d.type("edtpattern", "$1A2"); }, {{"edtpattern", "$1A2"}}},
+        {"Fast Blanking Check, Yes and the code", [&](FormDriver& d) {
+             dialogs.QueueMessageAnswer(IDYES);
+             dialogs.onShowModal = [&](TForm&) {
+                 password->edtpassword->SetText("63182954");
+                 password->Button1->Click();
+                 return mrCancel;
+             };
+             d.click("chkFastBlkChk");
+             dialogs.onShowModal = nullptr;
+         },
+         {{"chkFastBlkChk", "[x]"}}},
+        {"Fast Blanking Check off", [](FormDriver& d) { d.click("chkFastBlkChk"); }, {{"chkFastBlkChk", "[ ]"}}},
+        {"Fast Blanking Check, No and no code", [&](FormDriver& d) {
+             dialogs.QueueMessageAnswer(IDNO);
+             password->StoredCode = 0;
+             d.click("chkFastBlkChk");
+         },
+         {{"chkFastBlkChk", "[ ]"}}},
+        {"SPI page", [](FormDriver& d) { d.tab("pgeSetting", 2); d.click("chkSaveSpiImage"); },
+         {{"pgeSetting", "tabSpiSetting"}, {"chkSaveSpiImage", "[x]"}}},
+        {"factory page", [](FormDriver& d) { d.tab("pgeSetting", 3); d.pick("cboFlashModuleNo", 2); },
+         {{"pgeSetting", "tabFactorSet"}, {"cboFlashModuleNo", "4"}}},
+        {"Escape cancels", [](FormDriver& d) { d.escape(); }, {{"#open", "no"}}},
+    });
+    EXPECT_EQ(main->iFlashModuleNo, 0) << "nothing applied";
+    EXPECT_EQ(main->iBadThreshold, 10);
+}
+
+TEST_F(DialogView, PasswordDialog)
+{
+    TCheckBox* box = setting->chkFastBlkChk;
+    drive(*password, {
+        {"opens cleared", nullptr, {{"#open", "yes"}, {"edtpassword", ""}, {"Label1", "Pls input Password"}}},
+        {"typing shows", [](FormDriver& d) { d.type("edtpassword", "123"); }, {{"edtpassword", "123"}}},
+        {"a click in the edit clears it", [](FormDriver& d) { d.click("edtpassword"); }, {{"edtpassword", ""}}},
+        {"not a number: the error box, the dialog stays", [&](FormDriver& d) {
+             d.type("edtpassword", "abc");
+             d.click("Button1");
+             EXPECT_EQ(boxTexts(), Texts{"'abc' is not a valid integer value"});
+         },
+         {{"#open", "yes"}, {"edtpassword", "abc"}}},
+        {"the code and Enter", [&](FormDriver& d) {
+             d.click("edtpassword");
+             d.type("edtpassword", "0063182954");
+             d.click("Button1");
+             EXPECT_TRUE(box->Checked());
+         },
+         {{"#open", "no"}, {"edtpassword", ""}}},
+    });
+    drive(*password, {
+        {"again: the close box keeps the right code", [](FormDriver& d) { d.closeBox(); }, {{"#open", "no"}}},
+    });
+    EXPECT_TRUE(box->Checked());
+    drive(*password, {
+        {"a wrong number", [&](FormDriver& d) { d.type("edtpassword", "7"); d.key("edtpassword", Qt::Key_Tab); d.click("Button1"); },
+         {{"#open", "no"}}},
+    });
+    EXPECT_FALSE(box->Checked());
+    EXPECT_EQ(boxTexts(), Texts{"Password Error! Pls input correct Password"});
+}
+
+TEST_F(DialogView, WaitingNotice)
+{
+    drive(*notice, {
+        {"opens", nullptr, {{"#open", "yes"}, {"Label1", "Wating......"}}},
+        {"Escape", [](FormDriver& d) { d.escape(); }, {{"#open", "no"}}},
+    });
+}
+
+TEST_F(DialogView, ImageDialogStaysUpWhileItBuilds)
+{
+    const std::string file = dir.file("host/a.txt");
+    std::filesystem::create_directories(dir.file("host"));
+    dir.write("host/a.txt", "hello");
+    const std::string image = dir.file("out.IMG");
+    drive(*iso, {
+        {"opens", nullptr, {{"#open", "yes"}, {"edtDiskLabel", "PASS WD"}, {"edtDiskSize", "256"}, {"lblDiskSize", "Image Disk Size:"}}},
+        {"a lower-case label", [](FormDriver& d) { d.clear("edtDiskLabel"); d.type("edtDiskLabel", "data disk1"); },
+         {{"edtDiskLabel", "DATA DIS"}}},
+        {"smallest size", [](FormDriver& d) { d.key("tbarHideDiskRatio", Qt::Key_Home); },
+         {{"tbarHideDiskRatio", "4"}, {"edtDiskSize", "128"}}},
+        {"add a file twice", [&](FormDriver& d) {
+             dialogs.QueueOpenFiles({file});
+             dialogs.QueueOpenFiles({file});
+             d.click("btnAddFile");
+             d.click("btnAddFile");
+         },
+         {{"TntlstHideFiles", file + "|" + file}}},
+        {"select the second and remove it", [](FormDriver& d) { d.clickItem("TntlstHideFiles", 1); d.click("btnRemove"); },
+         {{"TntlstHideFiles", file}}},
+        {"Escape and the close box while it builds", [&](FormDriver& d) {
+             dialogs.QueueSaveFile(image);
+             // Both reach the dialog through the messages the build lets through.
+             QTimer::singleShot(0, [&d] { d.escape(); d.closeBox(); });
+             d.click("btnCreateImg");
+             EXPECT_EQ(boxTexts(), Texts{"Create ImageSuccess"});
+             EXPECT_EQ(dialogs.upAtBox, std::vector<bool>{true}) << "the box shows over the dialog";
+         },
+         {{"#open", "yes"}, {"btnCreateImg.enabled", "yes"}, {"ProgressBar1.visible", "no"}}},
+        {"then Escape closes it", [](FormDriver& d) { d.escape(); }, {{"#open", "no"}}},
+    });
+    EXPECT_EQ(setting->edtImgFile->Text(), image);
+    EXPECT_TRUE(std::filesystem::exists(image));
+}
