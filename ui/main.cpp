@@ -149,23 +149,26 @@ void TForm1::buildControls()
         auto* box = grpProcessStatus->Make<TGroupBox>("grpDevice" + n);
         box->SetBounds(8 + (i % 2) * 246, 18 + (i / 2) * 110, 238, 104);
         grpDevice[i] = box;
+        // The two texts the run writes at length, the status line and the flash line,
+        // span the panel; the title, the port text, the gauge and the result picture
+        // share the rows above them.
         *titles[i] = box->Make<TStaticText>(titleNames[i]);
         (*titles[i])->SetCaption("Dev " + n + ":");
-        (*titles[i])->SetBounds(6, 14, 76, 17);
-        *infos[i] = box->Make<TStaticText>("D" + n + "infoStr");
-        (*infos[i])->SetCaption("Wait...");
-        (*infos[i])->SetBounds(82, 14, 150, 17);
+        (*titles[i])->SetBounds(6, 8, 62, 17);
+        *textPs[i] = box->Make<TStaticText>("TextP" + n);
+        (*textPs[i])->SetBounds(70, 8, 120, 17);
         *gauges[i] = box->Make<TGauge>("ProgressBar" + n);
         (*gauges[i])->SetForeColor(clTeal);
         (*gauges[i])->SetVisible(false);
-        (*gauges[i])->SetBounds(6, 36, 226, 16);
+        (*gauges[i])->SetBounds(6, 28, 184, 14);
         *images[i] = box->Make<TImage>("infoImage" + n);
         (*images[i])->SetVisible(false);
-        (*images[i])->SetBounds(190, 56, 40, 40);
-        *textPs[i] = box->Make<TStaticText>("TextP" + n);
-        (*textPs[i])->SetBounds(6, 58, 180, 17);
+        (*images[i])->SetBounds(196, 6, 36, 36);
+        *infos[i] = box->Make<TStaticText>("D" + n + "infoStr");
+        (*infos[i])->SetCaption("Wait...");
+        (*infos[i])->SetBounds(6, 50, 226, 17);
         *textFs[i] = box->Make<TStaticText>("TextF" + n);
-        (*textFs[i])->SetBounds(6, 78, 180, 17);
+        (*textFs[i])->SetBounds(6, 74, 226, 17);
     }
 
     GroupBox16 = page->Make<TGroupBox>("GroupBox16");
