@@ -1,6 +1,5 @@
 #include "FormDriver.h"
 
-#include "toolkit/TThread.h"
 #include "view/FormView.h"
 #include "view/Guard.h"
 #include "view/QtDialogs.h"
@@ -12,9 +11,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListView>
 #include <QListWidget>
-#include <QProgressBar>
 #include <QSlider>
 #include <QSpinBox>
 #include <QTabBar>
@@ -99,8 +96,6 @@ std::string ModelValue(TControl& c)
         return std::to_string(t->Position());
     if (auto* u = dynamic_cast<TUpDown*>(&c))
         return std::to_string(u->Position());
-    if (auto* g = dynamic_cast<TGauge*>(&c))
-        return std::to_string(g->Progress());
     if (auto* l = dynamic_cast<TListBox*>(&c)) {
         std::string out;
         for (int i = 0; i < l->Items()->Count(); ++i)
@@ -122,8 +117,6 @@ std::string WidgetValue(QWidget* w)
         return std::to_string(s->value());
     if (auto* s = qobject_cast<QSpinBox*>(w))
         return std::to_string(s->value());
-    if (auto* p = qobject_cast<QProgressBar*>(w))
-        return std::to_string(p->value());
     if (auto* l = qobject_cast<QListWidget*>(w)) {
         std::string out;
         for (int i = 0; i < l->count(); ++i)
