@@ -1,0 +1,137 @@
+// Reliability guard: one fault at every command position of a plain run. Whatever the
+// fault, the run ends within bounded simulated time, is counted exactly once, and leaves a
+// red caption or the reset panel; a run that still reports success must have left the
+// device as a plain run does; the station's settings and lists are never touched.
+#include "StationRun.h"
+
+#include "ui/CopyList.h"
+
+#include <map>
+#include <set>
+
+using namespace e2e;
+
+namespace {
+
+enum class Kind { Unplug, Transport, Refusal, RefusalOnwards };
+const char* const kKindNames[] = {"Unplug", "Transport", "Refusal", "RefusalOnwards"};
+// Far above a plain run (16 s of waits) and any retry chain, yet finite.
+constexpr uint64_t kBoundMs = 10 * 60 * 1000;
+const char* const kStationFiles[] = {"misc/prefer.ini", "misc/seting.ini", "misc/hideseting.ini",
+                                     "misc/spiseting.ini"};
+
+// What a run leaves on the device: the description, the loader's init and every stream it
+// ended (sizes and a digest of the bytes; a stream cut short is sent again from the start).
+std::string DeviceHolds(const sim::SimulatedDevice& device, bool withInit = true)
+{
+    const auto digest = [](const std::vector<uint8_t>& bytes) {
+        return std::to_string(std::hash<std::string>{}(std::string(bytes.begin(), bytes.end())));
+    };
+    std::string holds = "description " + digest(device.flashDescription());
+    holds += withInit && device.fsmInitDone() ? ", init" : "";
+    for (const sim::StreamRecord& s : device.streams())
+        if (s.ended)
+            holds += ", stream " + std::to_string(s.announced) + "/" + std::to_string(s.received) + " " + digest(s.data);
+    return holds;
+}
+
+class FaultSweep : public StationRun, public ::testing::WithParamInterface<Kind> {
+protected:
+    std::map<std::string, std::string> StationFiles() const
+    {
+        std::map<std::string, std::string> bytes;
+        for (const char* name : kStationFiles)
+            bytes[name] = ReadFile(station->file(name));
+        return bytes;
+    }
+    // The fault at `position` of the plain run's commands. Refusals from then on cover
+    // every code the plain run sends, each from its next use.
+    static void Inject(sim::SimulatedDevice& device, Kind kind, const std::vector<uint16_t>& plain, size_t position)
+    {
+        const auto nextUse = [&](uint16_t code) {
+            return uint32_t(std::count(plain.begin(), plain.begin() + long(position), code)) + 1;
+        };
+        const uint16_t code = plain[position];
+        switch (kind) {
+        case Kind::Unplug: device.unplugAfter(uint32_t(position)); break;
+        case Kind::Transport: device.failCommand(code, nextUse(code), sim::FaultKind::Transport); break;
+        case Kind::Refusal: device.failCommand(code, nextUse(code), sim::FaultKind::StatusClear); break;
+        case Kind::RefusalOnwards:
+            for (uint16_t c : std::set<uint16_t>(plain.begin(), plain.end()))
+                device.failCommand(c, nextUse(c), sim::FaultKind::StatusClear, UINT32_MAX);
+            break;
+        }
+    }
+    std::array<int, 3> Counts() const { return {form->iTotalCount, form->iSuccessCount, form->iFailCount}; }
+    void Unplug(const std::shared_ptr<sim::SimulatedDevice>& device)
+    {
+        station->bus().unplug(device);
+        Deliver();
+        EXPECT_EQ(Status(0), "Waiting device...");
+    }
+};
+
+TEST_P(FaultSweep, EveryPositionEndsCountedOnceAndLeavesTheStationFiles)
+{
+    const Kind kind = GetParam();
+    // Settings and lists as an operator left them, to be compared byte for byte.
+    form->HideFileList.Assign({MakeFile("hidden/a.txt", "a")});
+    form->SpiFileList.Assign({station->file("hidden/a.txt")});
+    form->SaveSettings(station->file("misc/prefer.ini"));
+    ASSERT_TRUE(ui::PathListFile::Save(station->file("misc/seting.ini"), form->TntSelectFileList2->Items()->ToVector()));
+    ASSERT_TRUE(ui::PathListFile::Save(station->file("misc/hideseting.ini"), form->HideFileList.ToVector()));
+    ASSERT_TRUE(ui::PathListFile::Save(station->file("misc/spiseting.ini"), form->SpiFileList.ToVector()));
+    const auto files = StationFiles();
+
+    auto device = Run(sim::Nand128M());
+    ASSERT_EQ(Status(0), "successful");
+    std::vector<uint16_t> plain;
+    for (const sim::LoggedCommand& command : device->commandLog())
+        plain.push_back(command.code);
+    // The window uploads the loader (up to EF 79) before a run starts and is counted.
+    const size_t arrival = size_t(std::find(plain.begin(), plain.end(), 0xEF79) - plain.begin()) + 1;
+    ASSERT_LT(arrival, plain.size());
+    const std::string plainHolds[] = {DeviceHolds(*device, false), DeviceHolds(*device)};
+    Unplug(device);
+
+    for (size_t position = 0; position < plain.size(); ++position) {
+        SCOPED_TRACE(std::string(kKindNames[int(kind)]) + " at command " + std::to_string(position));
+        device = station->bus().plug(sim::Nand128M());
+        ASSERT_TRUE(device);
+        Inject(*device, kind, plain, position);
+        const auto before = Counts();
+        const uint64_t start = station->clock().nowMs();
+        Deliver();
+        WaitForRuns();
+        WaitForRuns(); // whatever the first run's events started
+
+        EXPECT_LT(station->clock().nowMs() - start, kBoundMs);
+        const auto after = Counts();
+        const bool counted = after[0] == before[0] + 1, failed = after[2] == before[2] + 1;
+        EXPECT_TRUE(counted || (after[0] == before[0] && position < arrival)) << "only a loader failure is no run";
+        EXPECT_EQ(after[1] + after[2] - before[1] - before[2], after[0] - before[0]);
+        if (kind == Kind::Unplug) {
+            EXPECT_TRUE(failed || !counted) << "a device gone mid-run is no success";
+            EXPECT_EQ(Status(0), "Waiting device...");
+        } else if (failed || !counted) {
+            EXPECT_EQ(Color(0), toolkit::clRed) << Status(0);
+        } else {
+            // A success despite the fault: the device holds what a plain run leaves. The
+            // loader's init reply is not read (as specified), so its refusal goes unseen.
+            EXPECT_EQ(Status(0), "successful");
+            const bool initUnread = kind == Kind::Refusal && plain[position] == 0xEF97;
+            EXPECT_EQ(DeviceHolds(*device, !initUnread), plainHolds[!initUnread])
+                << "a success that left the device unlike a plain run";
+        }
+        ExpectIdle();
+        EXPECT_EQ(StationFiles(), files);
+        if (device->plugged())
+            Unplug(device);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, FaultSweep,
+                         ::testing::Values(Kind::Unplug, Kind::Transport, Kind::Refusal, Kind::RefusalOnwards),
+                         [](const ::testing::TestParamInfo<Kind>& info) { return kKindNames[int(info.param)]; });
+
+} // namespace
