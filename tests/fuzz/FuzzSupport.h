@@ -1,0 +1,88 @@
+#pragma once
+// Shared pieces of the fuzz harnesses: a program folder of the process's own, whole files
+// written from the input, a device that takes every command, and a check that stops the
+// fuzzer at a broken invariant (a crash the fuzzer keeps as a finding).
+#include "platform/ProgramDir.h"
+#include "platform/ScsiTransport.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <string_view>
+#include <unistd.h>
+
+namespace fuzz {
+
+#define FUZZ_CHECK(condition)                                                                       \
+    do {                                                                                            \
+        if (!(condition)) {                                                                         \
+            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition);      \
+            std::abort();                                                                           \
+        }                                                                                           \
+    } while (0)
+
+// A fresh folder for this process, made the program folder; removed at exit. The name is
+// kept on the heap: the removal runs after the statics are gone.
+inline const std::string& Folder()
+{
+    static const std::string* folder = [] {
+        std::string pattern = (std::filesystem::temp_directory_path() / "mptool-fuzz-XXXXXX").string();
+        if (!::mkdtemp(pattern.data()))
+            std::abort();
+        for (const char* sub : {"/misc", "/flash", "/log"})
+            std::filesystem::create_directories(pattern + sub);
+        platform::SetProgramDir(pattern);
+        std::atexit([] {
+            std::error_code ec;
+            std::filesystem::remove_all(*folder, ec);
+        });
+        return new std::string(pattern);
+    }();
+    return *folder;
+}
+
+// Writes bytes to a file of the program folder and returns its full path.
+inline std::string Put(const std::string& relative, std::string_view bytes)
+{
+    const std::string path = Folder() + "/" + relative;
+    std::ofstream(path, std::ios::binary | std::ios::trunc).write(bytes.data(), std::streamsize(bytes.size()));
+    return path;
+}
+
+inline std::string_view Bytes(const uint8_t* data, size_t size)
+{
+    return {reinterpret_cast<const char*>(data), size};
+}
+
+// Splits the input at the first "\n--\n": two files from one input.
+inline std::pair<std::string_view, std::string_view> Split(std::string_view input)
+{
+    const size_t mark = input.find("\n--\n");
+    if (mark == std::string_view::npos)
+        return {input, {}};
+    return {input.substr(0, mark), input.substr(mark + 4)};
+}
+
+// A device that carries out every command: data-in replies read 1 (done), data-out bytes
+// are counted.
+class AcceptingDevice : public platform::ScsiTransport {
+public:
+    bool execute(const uint8_t* cdb, int, platform::Direction direction, uint8_t* buffer, uint32_t length,
+                 uint32_t) override
+    {
+        ++commands;
+        if (direction == platform::Direction::In && length > 0)
+            buffer[0] = 1;
+        if (direction == platform::Direction::Out)
+            bytesOut += length;
+        lastCode = cdb[0];
+        return true;
+    }
+    uint64_t commands = 0, bytesOut = 0;
+    uint8_t lastCode = 0;
+};
+
+} // namespace fuzz

@@ -1,0 +1,35 @@
+// Replays stored inputs through a harness without the fuzzing engine, so that the normal
+// test build checks every corpus file: each argument is a file or a folder of files.
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
+
+int main(int argc, char** argv)
+{
+    std::vector<std::filesystem::path> inputs;
+    for (int i = 1; i < argc; ++i) {
+        if (std::filesystem::is_directory(argv[i])) {
+            for (const auto& entry : std::filesystem::directory_iterator(argv[i]))
+                if (entry.is_regular_file())
+                    inputs.push_back(entry.path());
+        } else {
+            inputs.emplace_back(argv[i]);
+        }
+    }
+    std::sort(inputs.begin(), inputs.end());
+    for (const auto& input : inputs) {
+        std::ifstream in(input, std::ios::binary);
+        const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::printf("%s (%zu bytes)\n", input.c_str(), bytes.size());
+        LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    }
+    std::printf("%zu inputs replayed\n", inputs.size());
+    return inputs.empty() ? 1 : 0;
+}

@@ -1,0 +1,120 @@
+// Firmware and loader files: the program-file choice and bonding check of a run, the
+// window's copy-list scan, module number and loader version, and the streams that carry
+// the files. Each input is tried as a file itself and laid over a file long enough for
+// every field (at the header, the bonding tag, the loader version and the module block),
+// and what a stream carries is exactly the file.
+#include "FuzzSupport.h"
+
+#include "device/Stream.h"
+#include "platform/DriveMap.h"
+#include "production/Firmware.h"
+#include "production/WindowLink.h"
+#include "production/ppthread.h"
+#include "toolkit/Dialogs.h"
+#include "ui/FirmwareInfo.h"
+#include "ui/main.h"
+
+#include <memory>
+
+namespace {
+
+struct Window : production::WindowLink {
+    std::string file;
+    int EccLevel() override { return 0; }
+    bool PageScan() override { return false; }
+    uint8_t DeviceFeature() override { return 0; }
+    int HideDiskRatio() override { return 0; }
+    int AllowErrorRate() override { return 0; }
+    uint8_t DealCapError() override { return 0; }
+    uint32_t MinValidSize() override { return 0; }
+    bool FwUpgradeChecked() override { return true; }
+    bool IsoUpgradeChecked() override { return false; }
+    bool SystemAreaChecked() override { return false; }
+    int SystemAreaIndex() override { return -1; }
+    uint64_t FirmwareSize() override { return 0; }
+    uint64_t PreferSize() override { return 0; }
+    uint64_t TelbookSize() override { return 0; }
+    uint64_t IsoSize() override { return 0; }
+    std::vector<std::string> CopyList() override { return {file}; }
+    void SetProgramIndex(int) override {}
+    unsigned LanguageIndex() override { return 0; }
+    void SetSystemAreaLabel(const std::string&) override {}
+    void ShowWarning(const std::string&, const std::string&) override {}
+    std::string PageModeName(int mode, unsigned) override { return production::DefaultPageModeName(mode); }
+};
+
+// The input in slices over a file that reaches the module block (or stops 1-3 bytes into
+// it): the header, the bonding tag, the module block, then the loader version text.
+std::string LaidOver(std::string_view input)
+{
+    std::string file(FirmwareHeader::kModuleNumber + 1 - input.size() % 4, '\0');
+    const std::pair<size_t, std::string_view> slices[] = {
+        {0, input.substr(0, 16)},
+        {FirmwareHeader::kBondingTag, input.substr(std::min<size_t>(16, input.size()), 8)},
+        {FirmwareHeader::kModuleMark, input.substr(std::min<size_t>(24, input.size()), 3)},
+        {ui::kFsmVersionOffset, input.substr(std::min<size_t>(27, input.size()), 4096)}};
+    for (const auto& [at, slice] : slices)
+        file.replace(at, std::min(slice.size(), file.size() - at), slice.substr(0, file.size() - at));
+    return file;
+}
+
+void Check(const std::string& bytes, uint8_t flags)
+{
+    static toolkit::ScriptedDialogs dialogs;
+    static Window window;
+    static std::unique_ptr<TForm1> form = [] {
+        toolkit::SetDialogs(&dialogs);
+        return std::make_unique<TForm1>();
+    }();
+    const std::string path = fuzz::Put("program.bin", bytes);
+    dialogs.Clear();
+
+    // The run's choice and bonding check, on a device that takes every command.
+    window.file = path;
+    production::SetWindowLink(&window);
+    auto device = std::make_shared<fuzz::AcceptingDevice>();
+    ProductThread thread('Q', 0, nullptr, nullptr, nullptr, "", nullptr, nullptr);
+    thread.iFirmwareFlag = flags & 1;
+    thread.iModuleNumber = flags >> 1;
+    thread.hDevice = platform::OpenTransport(device, 'Q');
+    if (FindProgramBin(thread))
+        FUZZ_CHECK(thread.sProgramFile == path);
+    (void)CheckBondingId(thread);
+    FUZZ_CHECK(SendWriteSetup(thread.hDevice, path) && SendProgramFile(thread.hDevice, path));
+    FUZZ_CHECK(device->bytesOut == bytes.size());
+    platform::CloseDrive(thread.hDevice);
+    production::SetWindowLink(nullptr);
+
+    // The loader upload at arrival.
+    platform::DriveMap::global().bind('Q', {[device] { return device; }, [] { return std::string(); }, "fuzz"});
+    FUZZ_CHECK(UploadFirmware('Q', uint32_t(bytes.size()), path));
+    platform::DriveMap::global().release('Q');
+
+    // The window's copy-list figures, module number and loader version.
+    form->TntSelectFileList2->Items()->Assign({path});
+    form->ScanFileList();
+    FUZZ_CHECK(form->iFirmwareSize == bytes.size());
+    FUZZ_CHECK(form->iSdkType == (bytes.size() > 5 ? uint8_t(bytes[5]) : form->iSdkType.load()));
+    FUZZ_CHECK(form->ReadFirmwareMultiplier());
+    form->sFsmPath = path;
+    uint32_t size = 0;
+    const std::string version = form->GetFsmVersion(size);
+    FUZZ_CHECK(size == bytes.size());
+    FUZZ_CHECK(version == ui::kNoFsmVersion || (version.compare(0, 3, "FSM") == 0 && version.size() <= ui::kFsmVersionLength));
+    if (form->WriteFirmwareMultiplier(flags)) {
+        form->iFlashModuleNo = -1;
+        FUZZ_CHECK(form->ReadFirmwareMultiplier() && form->iFlashModuleNo == flags);
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    fuzz::Folder();
+    const std::string_view input = fuzz::Bytes(data, size);
+    const uint8_t flags = size ? data[0] : 0;
+    Check(std::string(input), flags);
+    Check(LaidOver(input), flags);
+    return 0;
+}
