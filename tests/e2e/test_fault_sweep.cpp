@@ -36,7 +36,7 @@ std::string DeviceHolds(const sim::SimulatedDevice& device, bool withInit = true
 }
 
 class FaultSweep : public StationRun, public ::testing::WithParamInterface<Kind> {
-protected:
+public:
     std::map<std::string, std::string> StationFiles() const
     {
         std::map<std::string, std::string> bytes;
@@ -62,6 +62,8 @@ protected:
             break;
         }
     }
+
+protected:
     std::array<int, 3> Counts() const { return {form->iTotalCount, form->iSuccessCount, form->iFailCount}; }
     void Unplug(const std::shared_ptr<sim::SimulatedDevice>& device)
     {
@@ -135,3 +137,46 @@ INSTANTIATE_TEST_SUITE_P(Kinds, FaultSweep,
                          [](const ::testing::TestParamInfo<Kind>& info) { return kKindNames[int(info.param)]; });
 
 } // namespace
+
+// Eight devices at once, five with a fault, the removals reaching the window while the
+// others still run (the CI runs this under ThreadSanitizer): each device is counted once
+// and its panel ends successful, red, or reset.
+class EightDevices : public StationRun {};
+
+TEST_F(EightDevices, FaultsAndRemovalsMidRunAreEachCountedOnce)
+{
+    struct Device {
+        Kind kind;
+        size_t position; // 0 with Transport: no fault
+        const char* status;
+    };
+    const Device plan[kDeviceSlots] = {
+        {Kind::Transport, 0, "successful"},          {Kind::Unplug, 20, "Waiting device..."},
+        {Kind::RefusalOnwards, 30, "Program Write Setup fail"}, {Kind::Transport, 40, "successful"},
+        {Kind::Unplug, 60, "Waiting device..."},     {Kind::Transport, 0, "successful"},
+        {Kind::Refusal, 81, "Start Diskfail"},       {Kind::Unplug, 83, "Waiting device..."}};
+    auto probe = Run(sim::Nand128M());
+    std::vector<uint16_t> plain;
+    for (const sim::LoggedCommand& command : probe->commandLog())
+        plain.push_back(command.code);
+    station->bus().unplug(probe);
+    Deliver();
+    ASSERT_EQ(plain.size(), 84u) << "the plan's positions follow a plain run";
+
+    for (const Device& d : plan) {
+        auto device = station->bus().plug(sim::Nand128M());
+        ASSERT_TRUE(device);
+        if (d.position)
+            FaultSweep::Inject(*device, d.kind, plain, d.position);
+    }
+    Deliver();
+    DeliverDirectly(true);
+    WaitForRuns();
+    DeliverDirectly(false);
+    WaitForRuns();
+
+    EXPECT_EQ(Counters(), "9/4/5") << "the probe and the eight";
+    for (int slot = 0; slot < kDeviceSlots; ++slot)
+        EXPECT_EQ(Status(slot), plan[slot].status) << slot;
+    ExpectIdle();
+}
