@@ -15,7 +15,7 @@ namespace {
 
 enum class Kind { Unplug, Transport, Refusal, RefusalOnwards };
 const char* const kKindNames[] = {"Unplug", "Transport", "Refusal", "RefusalOnwards"};
-// Far above a plain run (16 s of waits) and any retry chain, yet finite.
+// Far above a plain run's waits and any retry chain, yet finite.
 constexpr uint64_t kBoundMs = 10 * 60 * 1000;
 const char* const kStationFiles[] = {"misc/prefer.ini", "misc/seting.ini", "misc/hideseting.ini",
                                      "misc/spiseting.ini"};
@@ -33,6 +33,15 @@ std::string DeviceHolds(const sim::SimulatedDevice& device, bool withInit = true
         if (s.ended)
             holds += ", stream " + std::to_string(s.announced) + "/" + std::to_string(s.received) + " " + digest(s.data);
     return holds;
+}
+
+// The command codes of a device's log, in order.
+std::vector<uint16_t> Codes(const sim::SimulatedDevice& device)
+{
+    std::vector<uint16_t> codes;
+    for (const sim::LoggedCommand& command : device.commandLog())
+        codes.push_back(command.code);
+    return codes;
 }
 
 class FaultSweep : public StationRun, public ::testing::WithParamInterface<Kind> {
@@ -87,9 +96,7 @@ TEST_P(FaultSweep, EveryPositionEndsCountedOnceAndLeavesTheStationFiles)
 
     auto device = Run(sim::Nand128M());
     ASSERT_EQ(Status(0), "successful");
-    std::vector<uint16_t> plain;
-    for (const sim::LoggedCommand& command : device->commandLog())
-        plain.push_back(command.code);
+    const std::vector<uint16_t> plain = Codes(*device);
     // The window uploads the loader (up to EF 79) before a run starts and is counted.
     const size_t arrival = size_t(std::find(plain.begin(), plain.end(), 0xEF79) - plain.begin()) + 1;
     ASSERT_LT(arrival, plain.size());
@@ -136,8 +143,6 @@ INSTANTIATE_TEST_SUITE_P(Kinds, FaultSweep,
                          ::testing::Values(Kind::Unplug, Kind::Transport, Kind::Refusal, Kind::RefusalOnwards),
                          [](const ::testing::TestParamInfo<Kind>& info) { return kKindNames[int(info.param)]; });
 
-} // namespace
-
 // Eight devices at once, five with a fault, the removals reaching the window while the
 // others still run (the CI runs this under ThreadSanitizer): each device is counted once
 // and its panel ends successful, red, or reset.
@@ -147,27 +152,33 @@ TEST_F(EightDevices, FaultsAndRemovalsMidRunAreEachCountedOnce)
 {
     struct Device {
         Kind kind;
-        size_t position; // 0 with Transport: no fault
+        uint16_t code; // the fault comes at this command's use-th use in a plain run
+        int use;
         const char* status;
     };
     const Device plan[kDeviceSlots] = {
-        {Kind::Transport, 0, "successful"},          {Kind::Unplug, 20, "Waiting device..."},
-        {Kind::RefusalOnwards, 30, "Program Write Setup fail"}, {Kind::Transport, 40, "successful"},
-        {Kind::Unplug, 60, "Waiting device..."},     {Kind::Transport, 0, "successful"},
-        {Kind::Refusal, 81, "Start Diskfail"},       {Kind::Unplug, 83, "Waiting device..."}};
+        {Kind::Transport, 0, 0, "successful"},
+        {Kind::Unplug, 0xEF94, 1, "Waiting device..."},
+        {Kind::RefusalOnwards, 0xEF7A, 1, "Program Write Setup fail"},
+        {Kind::Transport, 0xEE7B, 5, "successful"},
+        {Kind::Unplug, 0xEF7C, 2, "Waiting device..."},
+        {Kind::Transport, 0, 0, "successful"},
+        {Kind::Refusal, 0xEF73, 1, "Start Diskfail"},
+        {Kind::Unplug, 0x25, 2, "Waiting device..."}};
     auto probe = Run(sim::Nand128M());
-    std::vector<uint16_t> plain;
-    for (const sim::LoggedCommand& command : probe->commandLog())
-        plain.push_back(command.code);
+    const std::vector<uint16_t> plain = Codes(*probe);
     station->bus().unplug(probe);
     Deliver();
-    ASSERT_EQ(plain.size(), 84u) << "the plan's positions follow a plain run";
 
     for (const Device& d : plan) {
         auto device = station->bus().plug(sim::Nand128M());
         ASSERT_TRUE(device);
-        if (d.position)
-            FaultSweep::Inject(*device, d.kind, plain, d.position);
+        auto at = plain.begin();
+        for (int n = 0; n < d.use && at != plain.end(); ++n)
+            at = std::find(at + (n > 0), plain.end(), d.code);
+        ASSERT_TRUE(at != plain.end() || !d.code);
+        if (d.code)
+            FaultSweep::Inject(*device, d.kind, plain, size_t(at - plain.begin()));
     }
     Deliver();
     DeliverDirectly(true);
@@ -180,3 +191,5 @@ TEST_F(EightDevices, FaultsAndRemovalsMidRunAreEachCountedOnce)
         EXPECT_EQ(Status(slot), plan[slot].status) << slot;
     ExpectIdle();
 }
+
+} // namespace
