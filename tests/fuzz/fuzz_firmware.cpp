@@ -8,7 +8,6 @@
 #include "device/Stream.h"
 #include "platform/DriveMap.h"
 #include "production/Firmware.h"
-#include "production/WindowLink.h"
 #include "production/ppthread.h"
 #include "toolkit/Dialogs.h"
 #include "ui/FirmwareInfo.h"
@@ -17,31 +16,6 @@
 #include <memory>
 
 namespace {
-
-struct Window : production::WindowLink {
-    std::string file;
-    int EccLevel() override { return 0; }
-    bool PageScan() override { return false; }
-    uint8_t DeviceFeature() override { return 0; }
-    int HideDiskRatio() override { return 0; }
-    int AllowErrorRate() override { return 0; }
-    uint8_t DealCapError() override { return 0; }
-    uint32_t MinValidSize() override { return 0; }
-    bool FwUpgradeChecked() override { return true; }
-    bool IsoUpgradeChecked() override { return false; }
-    bool SystemAreaChecked() override { return false; }
-    int SystemAreaIndex() override { return -1; }
-    uint64_t FirmwareSize() override { return 0; }
-    uint64_t PreferSize() override { return 0; }
-    uint64_t TelbookSize() override { return 0; }
-    uint64_t IsoSize() override { return 0; }
-    std::vector<std::string> CopyList() override { return {file}; }
-    void SetProgramIndex(int) override {}
-    unsigned LanguageIndex() override { return 0; }
-    void SetSystemAreaLabel(const std::string&) override {}
-    void ShowWarning(const std::string&, const std::string&) override {}
-    std::string PageModeName(int mode, unsigned) override { return production::DefaultPageModeName(mode); }
-};
 
 // The input in slices over a file that reaches the module block (or stops 1-3 bytes into
 // it): the header, the bonding tag, the module block, then the loader version text.
@@ -60,18 +34,19 @@ std::string LaidOver(std::string_view input)
 
 void Check(const std::string& bytes, uint8_t flags)
 {
+    // The main window is the engine's window: its copy list holds the file alone.
     static toolkit::ScriptedDialogs dialogs;
-    static Window window;
     static std::unique_ptr<TForm1> form = [] {
         toolkit::SetDialogs(&dialogs);
-        return std::make_unique<TForm1>();
+        auto made = std::make_unique<TForm1>();
+        made->chkFwUpgrade->SetChecked(true);
+        return made;
     }();
     const std::string path = fuzz::Put("program.bin", bytes);
+    form->TntSelectFileList2->Items()->Assign({path});
     dialogs.Clear();
 
     // The run's choice and bonding check, on a device that takes every command.
-    window.file = path;
-    production::SetWindowLink(&window);
     auto device = std::make_shared<fuzz::AcceptingDevice>();
     ProductThread thread('Q', 0, nullptr, nullptr, nullptr, "", nullptr, nullptr);
     thread.iFirmwareFlag = flags & 1;
@@ -83,7 +58,6 @@ void Check(const std::string& bytes, uint8_t flags)
     FUZZ_CHECK(SendWriteSetup(thread.hDevice, path) && SendProgramFile(thread.hDevice, path));
     FUZZ_CHECK(device->bytesOut == bytes.size());
     platform::CloseDrive(thread.hDevice);
-    production::SetWindowLink(nullptr);
 
     // The loader upload at arrival.
     platform::DriveMap::global().bind('Q', {[device] { return device; }, [] { return std::string(); }, "fuzz"});
@@ -91,7 +65,6 @@ void Check(const std::string& bytes, uint8_t flags)
     platform::DriveMap::global().release('Q');
 
     // The window's copy-list figures, module number and loader version.
-    form->TntSelectFileList2->Items()->Assign({path});
     form->ScanFileList();
     FUZZ_CHECK(form->iFirmwareSize == bytes.size());
     FUZZ_CHECK(form->iSdkType == (bytes.size() > 5 ? uint8_t(bytes[5]) : form->iSdkType.load()));
