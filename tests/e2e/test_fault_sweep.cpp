@@ -4,7 +4,7 @@
 // device as a plain run does; the station's settings and lists are never touched.
 #include "StationRun.h"
 
-#include "ui/CopyList.h"
+#include "platform/PathListFile.h"
 
 #include <map>
 #include <set>
@@ -89,9 +89,9 @@ TEST_P(FaultSweep, EveryPositionEndsCountedOnceAndLeavesTheStationFiles)
     form->HideFileList.Assign({MakeFile("hidden/a.txt", "a")});
     form->SpiFileList.Assign({station->file("hidden/a.txt")});
     form->SaveSettings(station->file("misc/prefer.ini"));
-    ASSERT_TRUE(ui::PathListFile::Save(station->file("misc/seting.ini"), form->TntSelectFileList2->Items()->ToVector()));
-    ASSERT_TRUE(ui::PathListFile::Save(station->file("misc/hideseting.ini"), form->HideFileList.ToVector()));
-    ASSERT_TRUE(ui::PathListFile::Save(station->file("misc/spiseting.ini"), form->SpiFileList.ToVector()));
+    ASSERT_TRUE(platform::PathListFile::Save(station->file("misc/seting.ini"), form->TntSelectFileList2->Items()->ToVector()));
+    ASSERT_TRUE(platform::PathListFile::Save(station->file("misc/hideseting.ini"), form->HideFileList.ToVector()));
+    ASSERT_TRUE(platform::PathListFile::Save(station->file("misc/spiseting.ini"), form->SpiFileList.ToVector()));
     const auto files = StationFiles();
 
     auto device = Run(sim::Nand128M());

@@ -3,8 +3,8 @@
 #include "FuzzSupport.h"
 
 #include "platform/TextCodec.h"
+#include "text/LangStrings.h"
 #include "toolkit/Dialogs.h"
-#include "ui/LangStrings.h"
 #include "ui/Language.h"
 #include "ui/main.h"
 
