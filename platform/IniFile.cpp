@@ -2,6 +2,7 @@
 
 #include "platform/AtomicFile.h"
 #include "platform/SystemLanguage.h"
+#include "platform/TextCodec.h"
 
 #include <algorithm>
 #include <cctype>
@@ -157,7 +158,11 @@ size_t IniFile::findKey(const Range& r, std::string_view key) const
         return npos;
     for (size_t i = r.begin + 1; i < r.end; ++i) {
         std::string_view k, v;
-        if (keyValue(lines_[i].text, k, v) && sameName(k, key))
+        if (!keyValue(lines_[i].text, k, v))
+            continue;
+        // A name in the station's code page is also found by its text, the name ReadSection
+        // lists for it.
+        if (sameName(k, key) || (!IsValidUtf8(k) && sameName(StationText(k), key)))
             return i;
     }
     return npos;
