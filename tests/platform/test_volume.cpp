@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 
@@ -79,6 +81,7 @@ TEST(VolumeLabel, CodePageLabelsOnFat16AndFat32PassTheCheckerAndReadBack)
             EXPECT_EQ(raw.boot, c.stored);
             EXPECT_EQ(raw.root, entry);
             EXPECT_EQ(raw.backup, flag == 7 ? c.stored : "") << "FAT32's backup boot sector keeps the same label";
+            EXPECT_LE(std::abs(raw.rootWritten - std::time(nullptr)), 4) << "the entry is stamped with the local time";
             EXPECT_EQ(ReadVolumeLabel(disk, c.cp), c.readBack);
             const testsupport::FsckVerdict verdict = testsupport::CheckFat(disk);
             EXPECT_TRUE(verdict.clean) << verdict.output;
@@ -110,6 +113,7 @@ TEST(VolumeLabel, RefusedLabelsSayWhyAndLeaveTheVolumeAsItWas)
         {CodePage::Oem437, "A*B", "FAT labels cannot hold '*'"},
         {CodePage::Oem437, " LEAD", "starts with a blank"},
         {CodePage::Oem437, "A\tB", "control character"},
+        {CodePage::Oem437, "A\x80", "not valid UTF-8"},
     };
     testsupport::TempDir dir;
     for (const auto& [kind, flag] : kFatKinds) {

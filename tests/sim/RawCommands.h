@@ -33,7 +33,7 @@ struct Reply {
     bool ok = false;
     Bytes data;
     uint8_t operator[](size_t i) const { return data.at(i); }
-    // Transfer succeeded and bit 0 of reply byte 0 is set; refused: carried, bit 0 clear.
+    // Carried out and bit 0 of reply byte 0 set; refused: carried, bit 0 clear.
     bool status() const { return ok && !data.empty() && (data[0] & 1); }
     bool refused() const { return ok && !data.empty() && !(data[0] & 1); }
 };
@@ -47,8 +47,7 @@ inline Reply In(platform::ScsiTransport& t, const Cdb& cdb, uint32_t length, uin
 
 inline bool Out(platform::ScsiTransport& t, const Cdb& cdb, Bytes data, uint32_t timeout = 12)
 {
-    return t.execute(cdb.b, cdb.length, Direction::Out, data.empty() ? nullptr : data.data(),
-                     uint32_t(data.size()), timeout);
+    return t.execute(cdb.b, cdb.length, Direction::Out, data.empty() ? nullptr : data.data(), uint32_t(data.size()), timeout);
 }
 
 inline uint16_t ByteSum(const Bytes& b) { return uint16_t(std::accumulate(b.begin(), b.end(), 0u)); }
@@ -74,6 +73,7 @@ inline Bytes Pattern(size_t n, uint8_t seed)
 }
 
 inline Bytes SampleLoader() { return Pattern(5000, 3); }
+
 // EF 93, the scan command.
 struct Scan {
     uint32_t block = 0;
@@ -102,21 +102,16 @@ inline bool WritePage(platform::ScsiTransport& t, uint32_t page, const Bytes& da
 }
 
 // EF 7A size, EE 7B pieces (a short or empty one ends), EF 7C; true when the end's status is set.
-inline bool Stream(platform::ScsiTransport& t, const Bytes& data, size_t piece = 2048)
+inline bool Stream(platform::ScsiTransport& t, const Bytes& data)
 {
     if (!In(t, Cdb({0xEF, 0x7A}).u32(2, uint32_t(data.size())), 1).status())
         return false;
-    for (size_t off = 0, n = piece; n == piece; off += n) {
-        n = std::min(piece, data.size() - off);
+    for (size_t off = 0, n = 2048; n == 2048; off += n) {
+        n = std::min<size_t>(2048, data.size() - off);
         if (!Out(t, Cdb({0xEE, 0x7B}), Slice(data, off, off + n), 60))
             return false;
     }
     return In(t, Cdb({0xEF, 0x7C}), 1).status();
-}
-
-inline bool Write10(platform::ScsiTransport& t, uint32_t lba, const Bytes& data)
-{
-    return Out(t, Cdb({0x2A}, 10).u32(2, lba).u16(7, uint32_t(data.size() / 512)), data);
 }
 
 inline Reply Read10(platform::ScsiTransport& t, uint32_t lba, uint16_t count)
@@ -127,8 +122,7 @@ inline Reply Read10(platform::ScsiTransport& t, uint32_t lba, uint16_t count)
 // A device with the loader uploaded, its disk files in a temporary folder.
 class LoadedDevice : public ::testing::Test {
 protected:
-    explicit LoadedDevice(sim::FlashProfile profile = sim::Nand128M(), uint8_t port = 0)
-        : dev(std::move(profile), dir.path(), "t0", port) {}
+    explicit LoadedDevice(sim::FlashProfile profile = sim::Nand128M()) : dev(std::move(profile), dir.path(), "t0", 3) {}
     void SetUp() override { ASSERT_TRUE(UploadLoader(dev, SampleLoader())); }
     testsupport::TempDir dir;
     SimulatedDevice dev;

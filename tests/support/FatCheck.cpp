@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -63,6 +64,10 @@ RawLabels ReadRawLabels(const std::string& disk)
         const uint8_t attr = uint8_t(entries[i + 11]);
         if (uint8_t(entries[i]) != 0xE5 && attr != 0x0F && (attr & 0x18) == 0x08) {
             labels.root = entries.substr(i, 11);
+            const uint32_t time = le16(entries, i + 22), date = le16(entries, i + 24);
+            std::tm t{.tm_sec = int(time & 31) * 2, .tm_min = int(time >> 5 & 63), .tm_hour = int(time >> 11),
+                      .tm_mday = int(date & 31), .tm_mon = int(date >> 5 & 15) - 1, .tm_year = int(date >> 9) + 80, .tm_isdst = -1};
+            labels.rootWritten = std::mktime(&t);
             break;
         }
     }

@@ -10,6 +10,7 @@ namespace testsupport {
 // there is none).
 struct RawLabels {
     std::string boot, backup, root;
+    long long rootWritten = 0; // the root entry's write time as the local clock read it, in seconds since 1970
 };
 RawLabels ReadRawLabels(const std::string& disk);
 
