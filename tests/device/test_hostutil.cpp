@@ -17,6 +17,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <optional>
 #include <sys/stat.h>
@@ -204,7 +205,23 @@ TEST_F(HostUtil, FormatLabelAndCheckADrive)
     EXPECT_EQ(GetDriveVolumeLabel('E'), "ABCDEFGHIJK");
     EXPECT_TRUE(fsckClean());
     EXPECT_EQ(GetDriveVolumeLabel('F'), "") << "no drive F";
-    EXPECT_FALSE(SetDriveVolumeLabel("F", "X") || FormatDrive("", true, 0));
+    EXPECT_FALSE(SetDriveVolumeLabel("F", "X") || FormatDrive("", true, 0) || CheckDriveVolume("F") || CopyFileToDrive(disk, "F:\\x"));
+
+    // The checker repairs what it finds (here a volume not properly unmounted).
+    std::fstream(disk, std::ios::in | std::ios::out | std::ios::binary).seekp(37).put('\x01');
+    ASSERT_FALSE(fsckClean());
+    CheckDriveVolume("E");
+    EXPECT_TRUE(fsckClean());
+}
+
+TEST(DrivePath, LetterAndPathInsideTheDrive)
+{
+    const std::pair<const char*, const char*> cases[] = {{"e", "E /"}, {"a:\\Music\\a.mp3", "A /Music/a.mp3"}, {"Z:x", "Z /x"},
+        {"A:/", "A /"}, {"EF", ""}, {"1:", ""}, {"@:", ""}, {"[:", ""}, {"", ""}};
+    for (const auto& [text, expected] : cases) {
+        const auto path = hostutil::ParseDrivePath(text);
+        EXPECT_EQ(path ? path->letter + (" " + path->inside) : "", expected) << text;
+    }
 }
 
 // 8192-byte clusters are counted in the device's own sectors.
@@ -405,10 +422,13 @@ TEST_F(CopyTreeTest, OverwritesTheTrailingSeparatorRuleAndFailuresKeepWhatWasCop
     EXPECT_EQ(listing("/"), (Strings{"Music [live]/", "Dest/", "y.txt"}));
 
     host.write("Broken/1.txt", "one");
-    fs::create_symlink(host.file("nowhere"), host.file("Broken/2 dangling.txt"));
-    host.write("Broken/3.txt", "three");
-    EXPECT_FALSE(CopyTree(host.file("Broken"), "E:\\"));
-    EXPECT_EQ(listing("/Broken"), Strings{"1.txt"});
+    host.write("Broken/In/1.txt", "one");
+    fs::create_symlink(host.file("nowhere"), host.file("Broken/In/2 dangling.txt"));
+    host.write("Broken/In/3.txt", "three");
+    host.write("Broken/Later/x.txt", "x");
+    EXPECT_FALSE(CopyTree(host.file("Broken"), "E:\\")) << "a failure inside a folder fails the whole copy";
+    EXPECT_EQ(listing("/Broken"), (Strings{"1.txt", "In/"}));
+    EXPECT_EQ(listing("/Broken/In"), Strings{"1.txt"});
 
     EXPECT_TRUE(CopyFileToDrive(host.file("Top/x.txt"), "E:\\prefer.dat") && CopyFileToDrive(host.file("Top/Sub/y.txt"), "E:/prefer.dat"));
     EXPECT_EQ(cat("/prefer.dat"), "y");

@@ -125,12 +125,12 @@ TEST(FillPattern, FixedPatternsStayInsideTheirLength)
     const std::pair<uint32_t, Bytes> cases[] = {
         {0, {F, F, F, F, 0, 0, 0, 0}}, {0, {F, F, F, F, 0, 0, F, F, 0, 0, F, F, 0, 0, 0, 0}}, {1, {F, F, 0, 0, F, F, 0, 0}},
         {2, {F, 0, F, 0, F, 0, F, 0}}, {3, {0, F, 0, F, 0, F, 0, F}}, {4, {F, F, F, F, 0, 0, 0, 0}}, {4, {F, F, 0, 0, 0}},
-        {5, {F, 0, 0, 0, F, F, F, 0}}, {5, {F, 0, F, F, 0}}, {6, {F, F, F, F, F}}, {0, {0}}, {5, {0}}, {6, {}}};
+        {5, {F, 0, 0, 0, F, F, F, 0}}, {5, {F, 0, F, F, 0}}, {6, {F, F, F, F, F}}, {0, {0}}, {5, {0}}, {6, {}},
+        {1, {F, F, 0, 0, 0}}, {3, {0, F, 0, F, 0}}}; // odd lengths: no pair past the end
     for (const auto& [type, expected] : cases) {
         // Guard bytes on both sides: nothing written outside the length.
-        Bytes table(expected.size() + 4, 0x5A), guarded = {0x5A, 0x5A};
-        guarded.insert(guarded.end(), expected.begin(), expected.end());
-        guarded.insert(guarded.end(), {0x5A, 0x5A});
+        Bytes table(expected.size() + 4, 0x5A), guarded = table;
+        std::copy(expected.begin(), expected.end(), guarded.begin() + 2);
         EXPECT_TRUE(FillPattern(table.data() + 2, type, static_cast<int32_t>(expected.size())));
         EXPECT_EQ(table, guarded) << "type " << type << ", length " << expected.size();
     }

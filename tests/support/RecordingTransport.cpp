@@ -34,14 +34,8 @@ void RecordingTransport::setCallLimit(size_t limit)
 bool RecordingTransport::execute(const uint8_t* cdb, int cdbLength, platform::Direction direction,
                                  uint8_t* buffer, uint32_t length, uint32_t timeoutSeconds)
 {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (callLimit_ != 0 && calls_.size() >= callLimit_)
-            return false;
-    }
     RecordedCall call;
-    int n = std::clamp(cdbLength, 0, 16);
-    std::memcpy(call.cdb.data(), cdb, static_cast<size_t>(n));
+    std::memcpy(call.cdb.data(), cdb, static_cast<size_t>(std::clamp(cdbLength, 0, 16)));
     call.cdbLength = cdbLength;
     call.direction = direction;
     call.length = length;
@@ -50,24 +44,17 @@ bool RecordingTransport::execute(const uint8_t* cdb, int cdbLength, platform::Di
     if (direction == platform::Direction::Out && buffer)
         call.data.assign(buffer, buffer + length);
 
-    // The responder runs unlocked so that it may look at the calls made so far.
-    std::function<ScriptedAnswer(const RecordedCall&)> responder;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        responder = responder_;
-    }
-    ScriptedAnswer answer;
-    if (responder)
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (callLimit_ != 0 && calls_.size() >= callLimit_)
+        return false;
+    ScriptedAnswer answer = fallback_;
+    if (auto responder = responder_) {
+        lock.unlock(); // the responder may look at the calls made so far
         answer = responder(call);
-
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (!responder) {
-        if (!answers_.empty()) {
-            answer = std::move(answers_.front());
-            answers_.pop_front();
-        } else {
-            answer = fallback_;
-        }
+        lock.lock();
+    } else if (!answers_.empty()) {
+        answer = std::move(answers_.front());
+        answers_.pop_front();
     }
     calls_.push_back(std::move(call));
     if (direction == platform::Direction::In && buffer && !answer.reply.empty())
@@ -87,13 +74,10 @@ size_t RecordingTransport::callCount() const
     return calls_.size();
 }
 
-RecordingDrive::RecordingDrive(char letter_)
-    : letter(letter_), transport(std::make_shared<RecordingTransport>())
+RecordingDrive::RecordingDrive(char letter_) : letter(letter_), transport(std::make_shared<RecordingTransport>())
 {
     auto t = transport;
-    platform::DriveMap::global().bind(
-        letter, platform::DriveBinding{[t] { return std::shared_ptr<platform::ScsiTransport>(t); },
-                                       {}, "recording"});
+    platform::DriveMap::global().bind(letter, {[t] { return std::shared_ptr<platform::ScsiTransport>(t); }, {}, "recording"});
     handle = platform::OpenTransport(transport, letter);
 }
 
