@@ -366,31 +366,18 @@ TEST_F(CopyTreeTest, CopiesTheTreeFilesFirstSortedWithoutCaseHiddenSkipped)
     EXPECT_TRUE(::stat(dir.file("back").c_str(), &st) == 0 && st.st_mtime == stamp) << "the modification time is kept";
 }
 
-// Players play in directory order: the station's language decides it (ICU's collation at
-// secondary strength: case ignored, accents count).
-TEST_F(CopyTreeTest, FilesAndFoldersFollowTheStationLanguagesCollation)
+// The station's language decides the order players play in (the orders themselves: the
+// platform tests).
+TEST_F(CopyTreeTest, FilesFollowTheStationLanguagesCollation)
 {
-    for (const char* name : {"\u4e2d\u56fd.mp3", "\u963f\u91cc.mp3", "\u5317\u4eac.mp3", "\u4e00.mp3", "apple.mp3", "Banana.mp3",
-                             "\u00e9clair song.mp3", "Eclair2.mp3", "README2.txt", "readme.TXT", "\u97f3\u4e50/a", "Music/a", "\u4eba\u6c11/a"})
+    for (const char* name : {"\u4e2d\u56fd.mp3", "\u963f\u91cc.mp3", "apple.mp3"})
         host.write(std::string("T/") + name, name);
-    // 中国 zhong, 阿里 a, 北京 bei, 一 yi; strokes 1 一, 4 中, 5 北, 8 阿; folders 音乐 yin, 人民 ren.
-    const Strings latin = {"apple.mp3", "Banana.mp3", "\u00e9clair song.mp3", "Eclair2.mp3", "readme.TXT", "README2.txt"};
-    auto join = [](Strings a, const Strings& b) { a.insert(a.end(), b.begin(), b.end()); return a; };
-    struct Case { const char* locale; Strings order; };
-    const Case cases[] = {
-        {"C.UTF-8", join(latin, {"\u4e00.mp3", "\u4e2d\u56fd.mp3", "\u5317\u4eac.mp3", "\u963f\u91cc.mp3", "Music/", "\u4eba\u6c11/",
-                                 "\u97f3\u4e50/"})},
-        {"zh_CN.UTF-8", join(join({"\u963f\u91cc.mp3", "\u5317\u4eac.mp3", "\u4e00.mp3", "\u4e2d\u56fd.mp3"}, latin),
-                             {"\u4eba\u6c11/", "\u97f3\u4e50/", "Music/"})},
-        {"zh_TW.UTF-8", join(join({"\u4e00.mp3", "\u4e2d\u56fd.mp3", "\u5317\u4eac.mp3", "\u963f\u91cc.mp3"}, latin),
-                             {"\u4eba\u6c11/", "\u97f3\u4e50/", "Music/"})},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.locale);
-        setLocale(c.locale);
-        ASSERT_TRUE(platform::FormatVolume(disk, 0, true).ok);
-        ASSERT_TRUE(CopyTree(host.file("T"), "E:\\"));
-        EXPECT_EQ(listing("/T"), c.order);
+    const std::pair<const char*, Strings> cases[] = {{"C.UTF-8", {"apple.mp3", "\u4e2d\u56fd.mp3", "\u963f\u91cc.mp3"}},
+        {"zh_CN.UTF-8", {"\u963f\u91cc.mp3", "\u4e2d\u56fd.mp3", "apple.mp3"}}, {"zh_TW.UTF-8", {"\u4e2d\u56fd.mp3", "\u963f\u91cc.mp3", "apple.mp3"}}};
+    for (const auto& [locale, order] : cases) {
+        setLocale(locale);
+        ASSERT_TRUE(platform::FormatVolume(disk, 0, true).ok && CopyTree(host.file("T"), "E:\\"));
+        EXPECT_EQ(listing("/T"), order) << locale;
     }
 }
 

@@ -1,4 +1,5 @@
 #include "platform/AtomicFile.h"
+#include "platform/Clock.h"
 #include "platform/DeviceHandle.h"
 #include "platform/DriveMap.h"
 #include "platform/ProgramDir.h"
@@ -44,4 +45,14 @@ TEST(AtomicFile, ReplacesWholeAndLeavesNoTemporaryFile)
     // Root ignores permissions: a missing folder makes the temporary file fail instead.
     EXPECT_FALSE(WriteFileAtomic(dir.file("missing/x.ini"), "y"));
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+}
+
+TEST(FakeClock, InstalledItTakesEverySleepWithoutWaiting)
+{
+    FakeClock clock;
+    SetClock(&clock);
+    const uint32_t t0 = GetTickCount();
+    Sleep(5000);
+    SetClock(nullptr);
+    EXPECT_TRUE(clock.sleptMs() == 5000u && clock.nowMs() - t0 == 5000u);
 }

@@ -1,6 +1,9 @@
+#include "platform/Collation.h"
 #include "platform/TextCodec.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 using namespace platform;
 
@@ -59,4 +62,27 @@ TEST(Codec, Utf16LittleEndianWithMarkRoundTripsAndMarksChooseTheEncoding)
     EXPECT_EQ(Utf16LeToUtf8(std::string("A\0B", 3)), "A" + kReplacement);
     EXPECT_EQ(Utf16LeToUtf8(std::string("\x00\xD8" "A\0", 4)), kReplacement + "A");
     EXPECT_EQ(Utf16LeToUtf8(std::string("\x00\xDC", 2)), kReplacement);
+}
+
+// Players play in directory order: the station's language decides it (pinyin, strokes, or the
+// root order), case ignored, accents counted, names equal but for case in byte order.
+TEST(Collation, EachLanguageSortsNamesInItsOwnOrder)
+{
+    const std::vector<std::string> latin = {"apple", "B", "b", "Banana", "\u00e9clair song", "Eclair2", "readme.TXT", "README2.txt"};
+    // 中国 zhong, 阿里 a, 北京 bei, 一 yi; strokes 1 一, 4 中, 5 北, 8 阿.
+    auto with = [&](std::vector<std::string> han, bool hanFirst) {
+        han.insert(hanFirst ? han.end() : han.begin(), latin.begin(), latin.end());
+        return han;
+    };
+    const std::pair<uint16_t, std::vector<std::string>> cases[] = {
+        {kLangIdEnglishUs, with({"\u4e00", "\u4e2d\u56fd", "\u5317\u4eac", "\u963f\u91cc"}, false)},
+        {kLangIdChinesePrc, with({"\u963f\u91cc", "\u5317\u4eac", "\u4e00", "\u4e2d\u56fd"}, true)},
+        {kLangIdChineseTaiwan, with({"\u4e00", "\u4e2d\u56fd", "\u5317\u4eac", "\u963f\u91cc"}, true)},
+    };
+    for (const auto& [lang, order] : cases) {
+        std::vector<std::string> names = order;
+        std::reverse(names.begin(), names.end());
+        NameCollator(lang).sort(names);
+        EXPECT_EQ(names, order) << lang;
+    }
 }
