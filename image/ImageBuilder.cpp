@@ -261,12 +261,16 @@ ImageBuildResult BuildImage(const ImageBuildRequest& request, const ImageBuildOp
     } guard{temp};
 
     std::vector<uint8_t> buffer(kCopyBlock);
+    // One store for both volumes; each writes its records straight into the image file.
+    RamDisk store(options.chunkBytes, options.maxChunks);
+    uint64_t recordsAt = kImageHeaderSize;
     for (uint32_t v = 0; v < 2; ++v) {
         const uint32_t sectorSize = kImageSectorSizes[v];
         const uint32_t sectors = uint32_t(uint64_t(mb) * 1048576u / sectorSize);
-        RamDisk store(options.chunkBytes, options.maxChunks);
-        FatVolume volume(store);
         std::string error;
+        if (!store.BackWith(temp, recordsAt, &error))
+            return Failed(ImageBuildStage::Output, v, error);
+        FatVolume volume(store);
         if (!volume.CreateVolume(sectors, sectorSize, &error))
             return Failed(ImageBuildStage::Create, v, "cannot create the image volume: " + error);
         FatFiles files(volume);
@@ -279,7 +283,10 @@ ImageBuildResult BuildImage(const ImageBuildRequest& request, const ImageBuildOp
             return Failed(ImageBuildStage::Create, v, "cannot update the volume's free-space record");
         if (!SaveImageFile(store, temp, v, mb, &error, options.pump))
             return Failed(ImageBuildStage::Output, v, error);
-        store.Release();
+        struct stat st;
+        if (::stat(temp.c_str(), &st) != 0)
+            return Failed(ImageBuildStage::Output, v, "cannot read the size of " + temp + ": " + std::strerror(errno));
+        recordsAt = uint64_t(st.st_size);
     }
     if (::rename(temp.c_str(), request.outputPath.c_str()) != 0)
         return Failed(ImageBuildStage::Output, 1,

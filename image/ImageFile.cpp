@@ -1,22 +1,14 @@
 #include "image/ImageFile.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
-#include <memory>
-#include <vector>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include "platform/ByteOrder.h"
 
 namespace image {
 namespace {
-
-struct FileCloser {
-    void operator()(FILE* f) const {
-        if (f)
-            std::fclose(f);
-    }
-};
 
 void ClearMarks(RamDisk& store) {
     for (uint32_t r = 0; r < store.chunkCount(); ++r) {
@@ -33,76 +25,98 @@ bool Fail(std::string* error, const std::string& text) {
     return false;
 }
 
+bool WriteAt(int fd, const uint8_t* data, size_t length, off_t offset) {
+    while (length > 0) {
+        const ssize_t n = ::pwrite(fd, data, length, offset);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        length -= size_t(n);
+        offset += n;
+    }
+    return true;
+}
+
 } // namespace
 
 bool SaveImageFile(RamDisk& store, const std::string& path, uint32_t volumeIndex,
                    uint32_t diskSizeMB, std::string* error, const std::function<void()>& progress) {
-    struct MarksGuard {
+    struct Guard {
         RamDisk& s;
-        ~MarksGuard() { ClearMarks(s); }
+        ~Guard() {
+            ClearMarks(s);
+            s.DropBacking();
+        }
     } guard{store};
 
     if (volumeIndex >= kImageVolumeCount)
         return Fail(error, "volume index " + std::to_string(volumeIndex) + " has no header entry");
     if (!store.initialised())
         return Fail(error, "the sector store holds no volume");
+    if (progress)
+        progress();
+    std::string why;
+    if (!store.FinishRecords(&why))
+        return Fail(error, "cannot write sector records for " + path + ": " + why);
+    if (progress)
+        progress();
 
-    std::vector<char> buffer(1u << 20);  // outlives the stream that uses it
-    std::unique_ptr<FILE, FileCloser> f(std::fopen(path.c_str(), volumeIndex == 0 ? "w+b" : "r+b"));
-    if (!f)
+    const bool inPlace = !store.backingPath().empty() && store.backingPath() == path;
+    const int flags = O_RDWR | O_CLOEXEC | (volumeIndex == 0 && !inPlace ? O_CREAT | O_TRUNC : 0);
+    struct Fd {
+        int fd;
+        ~Fd() {
+            if (fd >= 0)
+                ::close(fd);
+        }
+    } f{::open(path.c_str(), flags, 0666)};
+    if (f.fd < 0)
         return Fail(error, "cannot open " + path + ": " + std::strerror(errno));
-    std::setvbuf(f.get(), buffer.data(), _IOFBF, buffer.size());
 
-    uint64_t firstOffset;
-    if (volumeIndex == 0) {
-        uint8_t header[kImageHeaderSize] = {};
-        std::memcpy(header, kImageMagic, sizeof kImageMagic);
-        platform::PutLe32(header + kImageDiskSizeOffset, diskSizeMB);
-        if (std::fwrite(header, 1, sizeof header, f.get()) != sizeof header)
-            return Fail(error, "cannot write the image header to " + path);
-        firstOffset = kImageHeaderSize;
-    } else {
-        if (fseeko(f.get(), 0, SEEK_END) != 0)
-            return Fail(error, "cannot seek in " + path);
-        const off_t end = ftello(f.get());
+    uint64_t firstOffset = kImageHeaderSize;
+    if (inPlace) {
+        firstOffset = store.recordsOffset();
+        if (volumeIndex == 0 ? firstOffset != kImageHeaderSize : firstOffset < kImageHeaderSize)
+            return Fail(error, "the records of volume " + std::to_string(volumeIndex) + " do not follow the " +
+                                   (volumeIndex == 0 ? "header" : "records before them") + " in " + path);
+    } else if (volumeIndex != 0) {
+        const off_t end = ::lseek(f.fd, 0, SEEK_END);
         if (end < off_t(kImageHeaderSize))
             return Fail(error, path + " holds no image header");
         firstOffset = uint64_t(end);
     }
     // The header stores the offset in 32 bits.
     if (firstOffset > 0xFFFFFFFFu)
-        return Fail(error, "the image file passes 4 GiB before volume " +
-                               std::to_string(volumeIndex) + "; its offset cannot be stored");
+        return Fail(error, "the image file passes 4 GiB before volume " + std::to_string(volumeIndex) +
+                               "; its offset cannot be stored");
 
-    const uint32_t sectorSize = store.sectorSize();
-    uint32_t records = 0;
-    for (uint32_t r = 0; r < store.chunkCount(); ++r) {
-        if (progress)
-            progress();
-        RamDiskChunk& c = store.chunk(r);
-        for (uint32_t i = 0; i < store.sectorsPerChunk(); ++i) {
-            if (!c.present[i])
-                continue;
-            uint8_t number[4];
-            platform::PutLe32(number, c.first + i);
-            if (std::fwrite(number, 1, 4, f.get()) != 4 ||
-                std::fwrite(c.data.get() + size_t(i) * sectorSize, 1, sectorSize, f.get()) != sectorSize)
-                return Fail(error, "cannot write sector records to " + path + ": " + std::strerror(errno));
-            ++records;
-        }
-    }
-
+    const uint32_t records = store.recordCount();
     uint8_t entry[12];
-    platform::PutLe32(entry, sectorSize);
+    platform::PutLe32(entry, store.sectorSize());
     platform::PutLe32(entry + 4, uint32_t(firstOffset));
     platform::PutLe32(entry + 8, records);
-    if (fseeko(f.get(), kImageVolumeEntryOffset + kImageVolumeEntryStride * volumeIndex, SEEK_SET) != 0 ||
-        std::fwrite(entry, 1, sizeof entry, f.get()) != sizeof entry)
-        return Fail(error, "cannot write the volume entry to " + path);
-    FILE* raw = f.release();
-    const bool flushed = std::fflush(raw) == 0;
-    const bool closed = std::fclose(raw) == 0;
-    if (!flushed || !closed)
+    const off_t entryOffset = off_t(kImageVolumeEntryOffset + kImageVolumeEntryStride * volumeIndex);
+    if (volumeIndex == 0) {
+        uint8_t header[kImageHeaderSize] = {};
+        std::memcpy(header, kImageMagic, sizeof kImageMagic);
+        platform::PutLe32(header + kImageDiskSizeOffset, diskSizeMB);
+        std::memcpy(header + entryOffset, entry, sizeof entry);
+        if (!WriteAt(f.fd, header, sizeof header, 0))
+            return Fail(error, "cannot write the image header to " + path + ": " + std::strerror(errno));
+    }
+    if (!inPlace) {
+        if (!store.CopyRecordsTo(f.fd, firstOffset, &why))
+            return Fail(error, "cannot write sector records to " + path + ": " + why);
+    } else if (::ftruncate(f.fd, off_t(firstOffset + uint64_t(records) * (store.sectorSize() + 4))) != 0) {
+        return Fail(error, "cannot cut " + path + " after its records: " + std::strerror(errno));
+    }
+    if (volumeIndex != 0 && !WriteAt(f.fd, entry, sizeof entry, entryOffset))
+        return Fail(error, "cannot write the volume entry to " + path + ": " + std::strerror(errno));
+    const int fd = f.fd;
+    f.fd = -1;
+    if (::close(fd) != 0 || (inPlace && !store.DropBacking(&why)))
         return Fail(error, "cannot finish writing " + path + ": " + std::strerror(errno));
     return true;
 }

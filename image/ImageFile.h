@@ -30,9 +30,11 @@ struct ImageVolumeEntry {
 
 // Writes the store's present sectors as records of volume `volumeIndex`, in chunk-table
 // order and ascending within a chunk, then that volume's header entry. Volume 0 creates
-// (or empties) the file and writes the header; volume 1 appends to an existing file.
-// Every presence mark is cleared and the store's initialised state ends, whatever the
-// result. `progress`, when set, runs once per chunk so a caller's window stays alive.
+// (or empties) the file and writes the header; volume 1 appends to an existing file. A
+// store backed by `path` (RamDisk::BackWith) already holds its records there: they are
+// put in order where needed and the file is cut after them. Every presence mark is
+// cleared, the store's initialised state ends and its backing is dropped, whatever the
+// result. `progress`, when set, runs between the steps so a caller's window stays alive.
 bool SaveImageFile(RamDisk& store, const std::string& path, uint32_t volumeIndex,
                    uint32_t diskSizeMB, std::string* error = nullptr,
                    const std::function<void()>& progress = {});

@@ -1,25 +1,119 @@
 #include "image/RamDisk.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <new>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include "platform/ByteOrder.h"
 
 namespace image {
+namespace {
 
-RamDisk::RamDisk(uint32_t chunkBytes, uint32_t maxChunks)
-    : chunkBytes_(chunkBytes), maxChunks_(maxChunks) {}
+// Per-sector state in RamDiskChunk::where: absent, a record slot below kCached, or
+// kCached | the cache entry holding it.
+constexpr uint32_t kAbsent = 0xFFFFFFFFu;
+constexpr uint32_t kCached = 0x80000000u;
+constexpr uint32_t kUnplaced = 0xFFFFFFFFu;  // an entry whose sector has no slot yet
+constexpr uint32_t kMaxSlots = kCached - 1;
+constexpr uint32_t kMinCacheEntries = 4;
+constexpr size_t kCopyBytes = 1u << 20;
+
+bool IsCached(uint32_t where) { return where != kAbsent && (where & kCached); }
+
+// pwritev until every byte is written; the iovecs are used up on the way.
+bool WriteAll(int fd, iovec* iov, int count, uint64_t offset) {
+    while (count > 0) {
+        const ssize_t n = ::pwritev(fd, iov, count, off_t(offset));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        offset += uint64_t(n);
+        size_t left = size_t(n);
+        while (count > 0 && left >= iov->iov_len) {
+            left -= iov->iov_len;
+            ++iov;
+            --count;
+        }
+        if (count > 0) {
+            iov->iov_base = static_cast<uint8_t*>(iov->iov_base) + left;
+            iov->iov_len -= left;
+        }
+    }
+    return true;
+}
+
+bool WriteAll(int fd, const uint8_t* data, size_t length, uint64_t offset) {
+    iovec one{const_cast<uint8_t*>(data), length};
+    return length == 0 || WriteAll(fd, &one, 1, offset);
+}
+
+bool ReadAll(int fd, uint8_t* data, size_t length, uint64_t offset) {
+    while (length > 0) {
+        const ssize_t n = ::pread(fd, data, length, off_t(offset));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        length -= size_t(n);
+        offset += uint64_t(n);
+    }
+    return true;
+}
+
+} // namespace
+
+RamDisk::RamDisk(uint32_t chunkBytes, uint32_t maxChunks, uint32_t cacheBytes)
+    : chunkBytes_(chunkBytes), maxChunks_(maxChunks), cacheBytes_(cacheBytes) {}
+
+RamDisk::~RamDisk() {
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+bool RamDisk::Fail(const std::string& text) {
+    error_ = text;
+    return false;
+}
 
 bool RamDisk::Init(uint32_t sectorSize) {
     if (initialised_)
         return true;
     if (sectorSize == 0 || chunkBytes_ < sectorSize || chunkBytes_ % sectorSize != 0)
         return false;
+    const uint32_t recordSize = sectorSize + 4;
+    const size_t entries = std::max<size_t>(kMinCacheEntries, cacheBytes_ / recordSize);
+    try {
+        cache_.resize(entries * recordSize);
+        entries_.assign(entries, Entry{});
+        free_.resize(entries);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    for (size_t i = 0; i < entries; ++i)
+        free_[i] = uint32_t(entries - 1 - i);
     sectorSize_ = sectorSize;
+    recordSize_ = recordSize;
     sectorsPerChunk_ = chunkBytes_ / sectorSize;
     chunkCount_ = 0;
     served_.clear();
     hitFirst_ = 1;
     hitEnd_ = 0;
+    placed_ = 0;
+    lastPlacedKey_ = 0;
+    outOfOrder_ = false;
+    // A temporary file starts over with each volume.
+    if (temporary_ && fd_ >= 0 && ::ftruncate(fd_, 0) != 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
     initialised_ = true;
     AddChunk(0);
     return true;
@@ -50,21 +144,16 @@ int RamDisk::AddChunk(uint32_t first) {
     if (rows_.size() <= chunkCount_)
         rows_.resize(chunkCount_ + 1);
     Chunk& c = rows_[chunkCount_];
-    if (!c.data) {
-        c.data.reset(new (std::nothrow) uint8_t[chunkBytes_]);
-        if (!c.data)
-            return -1;
-    }
-    // The data block stays untouched: an absent sector is zeroed when first read, so
-    // memory is only committed for the sectors in use.
-    // A row kept from a volume with larger sectors has a map too small for this one.
-    if (!c.present || c.presentSize < sectorsPerChunk_) {
+    // A row kept from a volume with larger sectors has maps too small for this one.
+    if (!c.present || !c.where || c.presentSize < sectorsPerChunk_) {
         c.present.reset(new (std::nothrow) uint8_t[sectorsPerChunk_]);
-        c.presentSize = c.present ? sectorsPerChunk_ : 0;
-        if (!c.present)
+        c.where.reset(new (std::nothrow) uint32_t[sectorsPerChunk_]);
+        c.presentSize = c.present && c.where ? sectorsPerChunk_ : 0;
+        if (!c.presentSize)
             return -1;
     }
     std::memset(c.present.get(), 0, sectorsPerChunk_);
+    std::fill(c.where.get(), c.where.get() + sectorsPerChunk_, kAbsent);
 
     uint64_t last = std::min<uint64_t>(uint64_t(first) + sectorsPerChunk_ - 1, 0xFFFFFFFFu);
     // Clip at the first row (in table order) whose range holds the new last sector: the
@@ -112,37 +201,309 @@ template <class Use>
 bool RamDisk::EachSector(uint32_t first, uint32_t count, Use use) {
     for (uint64_t s = first; s < uint64_t(first) + count; ++s) {
         uint32_t row, index;
-        if (s > 0xFFFFFFFFu || !Locate(uint32_t(s), row, index))
+        if (s > 0xFFFFFFFFu || !Locate(uint32_t(s), row, index) || !use(row, index))
             return false;
-        use(rows_[row], index);
     }
     return true;
 }
 
+int64_t RamDisk::TakeEntry(uint32_t row, uint32_t index, uint32_t slot) {
+    if (free_.empty() && !Spill(true))
+        return -1;
+    const uint32_t e = free_.back();
+    free_.pop_back();
+    Entry& entry = entries_[e];
+    entry = Entry{row, index, slot, true, false, false};
+    platform::PutLe32(Record(e), rows_[row].first + index);
+    return e;
+}
+
 bool RamDisk::WriteSectors(uint32_t first, uint32_t count, const uint8_t* source) {
-    return EachSector(first, count, [&](Chunk& c, uint32_t index) {
-        std::memcpy(c.data.get() + size_t(index) * sectorSize_, source, sectorSize_);
-        c.present[index] = 1;
+    return EachSector(first, count, [&](uint32_t row, uint32_t index) {
+        const uint32_t where = rows_[row].where[index];
+        uint32_t e;
+        if (IsCached(where)) {
+            e = where & ~kCached;
+            entries_[e].again = true;
+        } else {
+            const int64_t taken = TakeEntry(row, index, where == kAbsent ? kUnplaced : where);
+            if (taken < 0)
+                return false;
+            e = uint32_t(taken);
+            // A sector written before and evicted since is in use again.
+            entries_[e].again = where != kAbsent;
+            rows_[row].where[index] = kCached | e;
+            rows_[row].present[index] = 1;
+        }
+        std::memcpy(Record(e) + 4, source, sectorSize_);
+        entries_[e].dirty = true;
         source += sectorSize_;
+        return true;
     });
 }
 
 bool RamDisk::ReadSectors(uint32_t first, uint32_t count, uint8_t* destination) {
-    return EachSector(first, count, [&](Chunk& c, uint32_t index) {
-        uint8_t* stored = c.data.get() + size_t(index) * sectorSize_;
-        if (!c.present[index]) {
-            std::memset(stored, 0, sectorSize_);
-            c.present[index] = 1;
+    return EachSector(first, count, [&](uint32_t row, uint32_t index) {
+        const uint32_t where = rows_[row].where[index];
+        uint32_t e;
+        if (IsCached(where)) {
+            e = where & ~kCached;
+            entries_[e].again = true;
+        } else {
+            const int64_t taken = TakeEntry(row, index, where == kAbsent ? kUnplaced : where);
+            if (taken < 0)
+                return false;
+            e = uint32_t(taken);
+            if (where == kAbsent) {
+                std::memset(Record(e) + 4, 0, sectorSize_);
+                entries_[e].dirty = true;
+            } else if (!ReadAll(fd_, Record(e) + 4, sectorSize_, SlotOffset(where) + 4)) {
+                entries_[e].used = false;
+                free_.push_back(e);
+                return Fail(std::string("cannot read back a sector: ") + std::strerror(errno));
+            } else {
+                entries_[e].again = true;
+            }
+            rows_[row].where[index] = kCached | e;
+            rows_[row].present[index] = 1;
         }
-        std::memcpy(destination, stored, sectorSize_);
+        std::memcpy(destination, Record(e) + 4, sectorSize_);
         destination += sectorSize_;
+        return true;
     });
+}
+
+bool RamDisk::OpenTemporary() {
+    const char* dir = std::getenv("TMPDIR");
+    std::string folder = dir && *dir ? dir : "/tmp";
+    fd_ = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd_ < 0) {
+        std::string name = folder + "/sector-store-XXXXXX";
+        fd_ = ::mkostemp(name.data(), O_CLOEXEC);
+        if (fd_ >= 0)
+            ::unlink(name.c_str());
+    }
+    if (fd_ < 0)
+        return Fail("cannot create a temporary file in " + folder + ": " + std::strerror(errno));
+    temporary_ = true;
+    base_ = 0;
+    return true;
+}
+
+// Gives the waiting sectors the next slots, in record order.
+bool RamDisk::PlaceWaiting() {
+    std::vector<uint32_t> waiting;
+    for (uint32_t e = 0; e < entries_.size(); ++e)
+        if (entries_[e].used && entries_[e].slot == kUnplaced)
+            waiting.push_back(e);
+    if (waiting.empty())
+        return true;
+    auto key = [this](uint32_t e) { return uint64_t(entries_[e].row) << 32 | entries_[e].index; };
+    auto byKey = [&](uint32_t a, uint32_t b) { return key(a) < key(b); };
+    // Entries are taken lowest first, so a volume written front to back is in order.
+    if (!std::is_sorted(waiting.begin(), waiting.end(), byKey))
+        std::sort(waiting.begin(), waiting.end(), byKey);
+    if (uint64_t(placed_) + waiting.size() > kMaxSlots)
+        return Fail("the volume has more sectors than the store can number");
+    if (placed_ > 0 && key(waiting.front()) < lastPlacedKey_)
+        outOfOrder_ = true;
+    for (uint32_t e : waiting)
+        entries_[e].slot = placed_++;
+    lastPlacedKey_ = std::max(lastPlacedKey_, key(waiting.back()));
+    return true;
+}
+
+// Writes the changed entries, consecutive slots with one call.
+bool RamDisk::WriteDirty() {
+    std::vector<uint32_t> dirty;
+    for (uint32_t e = 0; e < entries_.size(); ++e)
+        if (entries_[e].used && entries_[e].dirty)
+            dirty.push_back(e);
+    if (dirty.empty())
+        return true;
+    if (fd_ < 0 && !OpenTemporary())
+        return false;
+    auto bySlot = [this](uint32_t a, uint32_t b) { return entries_[a].slot < entries_[b].slot; };
+    if (!std::is_sorted(dirty.begin(), dirty.end(), bySlot))
+        std::sort(dirty.begin(), dirty.end(), bySlot);
+    std::vector<iovec> iov;
+    iov.reserve(IOV_MAX);
+    for (size_t i = 0; i < dirty.size();) {
+        const uint32_t firstSlot = entries_[dirty[i]].slot;
+        iov.clear();
+        size_t j = i;
+        for (; j < dirty.size() && entries_[dirty[j]].slot == firstSlot + (j - i); ++j) {
+            uint8_t* record = Record(dirty[j]);
+            if (!iov.empty() && static_cast<uint8_t*>(iov.back().iov_base) + iov.back().iov_len == record)
+                iov.back().iov_len += recordSize_;
+            else if (iov.size() < IOV_MAX)
+                iov.push_back({record, recordSize_});
+            else
+                break;
+        }
+        if (!WriteAll(fd_, iov.data(), int(iov.size()), SlotOffset(firstSlot)))
+            return Fail(std::string("cannot write sector records: ") + std::strerror(errno));
+        for (; i < j; ++i)
+            entries_[dirty[i]].dirty = false;
+    }
+    return true;
+}
+
+bool RamDisk::Spill(bool evict) {
+    if (!PlaceWaiting() || !WriteDirty())
+        return false;
+    if (!evict)
+        return true;
+    // Sectors used again since the last spill (FAT and folder sectors, mostly) stay, up
+    // to half the cache; the rest go back to the file.
+    const uint32_t n = uint32_t(entries_.size());
+    uint32_t kept = 0;
+    free_.clear();
+    for (uint32_t e = n; e-- > 0;) {
+        Entry& entry = entries_[e];
+        if (entry.used && entry.again && kept < n / 2) {
+            entry.again = false;
+            ++kept;
+            continue;
+        }
+        if (entry.used) {
+            rows_[entry.row].where[entry.index] = entry.slot;
+            entry.used = false;
+        }
+        free_.push_back(e);
+    }
+    return true;
+}
+
+// Writes the records again after the last one in record order, then moves them down
+// over the old ones (the two ranges do not overlap) and cuts the file there.
+bool RamDisk::Reorder() {
+    const uint64_t length = uint64_t(placed_) * recordSize_;
+    const uint64_t end = base_ + length;
+    const size_t perBuffer = std::max<size_t>(1, kCopyBytes / recordSize_);
+    std::vector<uint8_t> buffer(perBuffer * recordSize_);
+    uint64_t out = end;
+    uint32_t runFirst = 0, runLength = 0;
+    auto flush = [&] {
+        const size_t bytes = size_t(runLength) * recordSize_;
+        if (runLength && (!ReadAll(fd_, buffer.data(), bytes, SlotOffset(runFirst)) ||
+                          !WriteAll(fd_, buffer.data(), bytes, out)))
+            return false;
+        out += bytes;
+        runLength = 0;
+        return true;
+    };
+    auto slotOf = [this](uint32_t where) { return IsCached(where) ? entries_[where & ~kCached].slot : where; };
+    for (uint32_t r = 0; r < chunkCount_; ++r) {
+        const Chunk& c = rows_[r];
+        for (uint32_t i = 0; i < sectorsPerChunk_; ++i) {
+            if (!c.present[i])
+                continue;
+            const uint32_t slot = slotOf(c.where[i]);
+            if (runLength && slot == runFirst + runLength && runLength < perBuffer) {
+                ++runLength;
+                continue;
+            }
+            if (!flush())
+                return Fail(std::string("cannot put the sector records in order: ") + std::strerror(errno));
+            runFirst = slot;
+            runLength = 1;
+        }
+    }
+    if (!flush())
+        return Fail(std::string("cannot put the sector records in order: ") + std::strerror(errno));
+    for (uint64_t done = 0; done < length;) {
+        const size_t n = size_t(std::min<uint64_t>(buffer.size(), length - done));
+        if (!ReadAll(fd_, buffer.data(), n, end + done) || !WriteAll(fd_, buffer.data(), n, base_ + done))
+            return Fail(std::string("cannot put the sector records in order: ") + std::strerror(errno));
+        done += n;
+    }
+    if (::ftruncate(fd_, off_t(end)) != 0)
+        return Fail(std::string("cannot shorten the record file: ") + std::strerror(errno));
+    // Slots now follow record order.
+    uint32_t next = 0;
+    for (uint32_t r = 0; r < chunkCount_; ++r) {
+        Chunk& c = rows_[r];
+        for (uint32_t i = 0; i < sectorsPerChunk_; ++i) {
+            if (!c.present[i])
+                continue;
+            if (IsCached(c.where[i]))
+                entries_[c.where[i] & ~kCached].slot = next++;
+            else
+                c.where[i] = next++;
+            lastPlacedKey_ = uint64_t(r) << 32 | i;
+        }
+    }
+    outOfOrder_ = false;
+    return true;
+}
+
+bool RamDisk::FinishRecords(std::string* error) {
+    const bool ok = Spill(false) && (!outOfOrder_ || Reorder());
+    if (!ok && error)
+        *error = error_;
+    return ok;
+}
+
+bool RamDisk::CopyRecordsTo(int fd, uint64_t offset, std::string* error) {
+    const uint64_t length = uint64_t(placed_) * recordSize_;
+    std::vector<uint8_t> buffer(std::min<uint64_t>(kCopyBytes, std::max<uint64_t>(length, 1)));
+    for (uint64_t done = 0; done < length;) {
+        const size_t n = size_t(std::min<uint64_t>(buffer.size(), length - done));
+        if (!ReadAll(fd_, buffer.data(), n, base_ + done)) {
+            if (error)
+                *error = std::string("cannot read the sector records back: ") + std::strerror(errno);
+            return false;
+        }
+        if (!WriteAll(fd, buffer.data(), n, offset + done)) {
+            if (error)
+                *error = std::strerror(errno);
+            return false;
+        }
+        done += n;
+    }
+    return true;
+}
+
+bool RamDisk::BackWith(const std::string& path, uint64_t offset, std::string* error) {
+    auto fail = [&](const std::string& text) {
+        if (error)
+            *error = text;
+        return false;
+    };
+    if (initialised_)
+        return fail("the sector store already holds a volume");
+    if (offset > 0xFFFFFFFFu)
+        return fail("the image file passes 4 GiB before this volume; its offset cannot be stored");
+    if (fd_ >= 0)
+        ::close(fd_);
+    temporary_ = false;
+    backingPath_.clear();
+    base_ = 0;
+    fd_ = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd_ < 0)
+        return fail("cannot open " + path + ": " + std::strerror(errno));
+    backingPath_ = path;
+    base_ = offset;
+    return true;
+}
+
+bool RamDisk::DropBacking(std::string* error) {
+    if (backingPath_.empty())
+        return true;
+    const bool closed = ::close(fd_) == 0;
+    if (!closed && error)
+        *error = std::strerror(errno);
+    fd_ = -1;
+    backingPath_.clear();
+    base_ = 0;
+    return closed;
 }
 
 void RamDisk::Release() {
     for (Chunk& c : rows_) {
-        c.data.reset();
         c.present.reset();
+        c.where.reset();
         c.presentSize = 0;
         c.first = c.last = 0xFFFFFFFFu;
     }
@@ -152,6 +513,17 @@ void RamDisk::Release() {
     hitEnd_ = 0;
     chunkCount_ = 0;
     initialised_ = false;
+    std::vector<uint8_t>().swap(cache_);
+    std::vector<Entry>().swap(entries_);
+    std::vector<uint32_t>().swap(free_);
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = -1;
+    temporary_ = false;
+    backingPath_.clear();
+    base_ = 0;
+    placed_ = 0;
+    outOfOrder_ = false;
 }
 
 } // namespace image
