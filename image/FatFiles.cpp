@@ -205,7 +205,7 @@ FatFiles::Slot FatFiles::ShortEntry(const ShortName& name, uint8_t attribute, ui
 
 bool FatFiles::AddEntry(Dir& dir, const std::u16string& longName, FatEntryType type, uint32_t firstCluster,
                         Node& node, ShortName& alias) {
-    if (!MakeShortName(longName, [&](const ShortName& a) { return dir.aliases.count(a) != 0; }, alias))
+    if (!MakeShortName(longName, [&](const ShortName& a) { return dir.aliases.count(a) != 0; }, alias, &dir.tails))
         return Fail("no free short name is left for " + Utf16ToUtf8(longName));
     const uint8_t checksum = ShortNameChecksum(alias);
     const size_t pieces = (longName.size() + kUnitsPerPiece - 1) / kUnitsPerPiece;

@@ -98,6 +98,7 @@ private:
         std::unordered_map<std::u16string, Node> byName;  // folded long name
         std::set<ShortName> aliases;
         std::unordered_set<std::u16string> aliasTexts;    // "NAME.EXT" of each alias
+        AliasTails tails;                                 // where "~N" searches go on
         int64_t labelSlot = -1;
     };
     using Slot = std::array<uint8_t, 32>;

@@ -170,7 +170,7 @@ std::u16string FoldName(const std::u16string& name) {
 }
 
 bool MakeShortName(const std::u16string& longName, const std::function<bool(const ShortName&)>& taken,
-                   ShortName& alias) {
+                   ShortName& alias, AliasTails* tails) {
     const std::u32string cps = ToUtf32(longName);
 
     // A plain 8.3 name (in any letter case) is its own alias.
@@ -220,15 +220,27 @@ bool MakeShortName(const std::u16string& longName, const std::function<bool(cons
     }
     if (base.empty())
         base.push_back(U'_');
-    for (uint32_t n = 1; n <= 999999; ++n) {
+    uint32_t* next = nullptr;
+    if (tails) {
+        next = &(*tails)[base + U'.' + ext];
+        if (*next == 0)
+            *next = 1;
+    }
+    for (uint32_t n = next ? *next : 1; n <= 999999; ++n) {
         const std::string tail = "~" + std::to_string(n);
         std::u32string b = base.substr(0, std::min<size_t>(base.size(), 8 - tail.size()));
         for (char ch : tail)
             b.push_back(char32_t(ch));
         Fill(alias, b, ext);
-        if (!taken(alias))
+        if (!taken(alias)) {
+            // This tail is taken only once the caller stores the entry: look at it again.
+            if (next)
+                *next = n;
             return true;
+        }
     }
+    if (next)
+        *next = 1000000;
     return false;
 }
 

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <unordered_map>
 
 namespace image {
 
@@ -26,11 +27,18 @@ bool ValidateLongName(const std::string& utf8, std::u16string& longName, std::st
 // Case-insensitive lookup key of a long name (simple upper-case mapping per code point).
 std::u16string FoldName(const std::u16string& name);
 
+// Where a folder's "~N" searches go on, per shortened name and extension: every tail
+// below the number kept is taken already. A folder only gains aliases while it is built,
+// so a search can start there and still find the lowest free tail.
+using AliasTails = std::unordered_map<std::u32string, uint32_t>;
+
 // The alias of a long name: the name itself in upper case when it already is a plain
-// 8.3 name, otherwise a shortened form with a "~N" tail; `taken` says whether an alias is
-// already used in the target folder. False only when every tail up to ~999999 is taken.
+// 8.3 name, otherwise a shortened form with a "~N" tail, the lowest N free; `taken` says
+// whether an alias is already used in the target folder, `tails` (when given, one per
+// folder) spares the search the tails known to be taken. False only when every tail up
+// to ~999999 is taken.
 bool MakeShortName(const std::u16string& longName, const std::function<bool(const ShortName&)>& taken,
-                   ShortName& alias);
+                   ShortName& alias, AliasTails* tails = nullptr);
 
 // "NAME.EXT" (or "NAME") of an alias, as a long name would spell it.
 std::u16string ShortNameText(const ShortName& alias);
