@@ -64,37 +64,84 @@ uint32_t CMyPage::UsableSize(const uint8_t* marks, uint32_t n) const
     return usable * n;
 }
 
-std::vector<PageColumnCount> CMyPage::ColumnOrder(uint32_t order) const
+namespace {
+
+// The original exchange sort over counts from the given entries, kept for its order
+// among equal counts: entry 0 stays, the rest ends in descending count.
+std::vector<PageColumnCount> ExchangeSorted(std::vector<PageColumnCount> pairs)
 {
-    std::vector<PageColumnCount> pairs(cols);
-    for (uint32_t c = 0; c < cols; ++c) {
-        pairs[c].column = c;
-        for (uint32_t r = 0; r < rows; ++r)
-            pairs[c].count += !ExceedsThreshold(data[size_t(r) * cols + c]);
-    }
-    if (order == 1 && cols >= 2)
-        std::swap(pairs[0], pairs[1]);
-    // The original exchange sort, kept for its order among equal counts.
-    for (uint32_t i = 1; i < cols; ++i)
-        for (uint32_t j = i; j < cols; ++j)
+    const size_t cols = pairs.size();
+    for (size_t i = 1; i < cols; ++i)
+        for (size_t j = i; j < cols; ++j)
             if (pairs[i].count < pairs[j].count)
                 std::swap(pairs[i], pairs[j]);
     return pairs;
 }
 
+} // namespace
+
+std::vector<PageColumnCount> CMyPage::ColumnCounts() const
+{
+    std::vector<PageColumnCount> pairs(cols);
+    for (uint32_t c = 0; c < cols; ++c)
+        pairs[c].column = c;
+    // Row by row, the way the values lie in memory.
+    for (uint32_t r = 0; r < rows; ++r) {
+        const uint8_t* row = data.data() + size_t(r) * cols;
+        for (uint32_t c = 0; c < cols; ++c)
+            pairs[c].count += !ExceedsThreshold(row[c]);
+    }
+    return pairs;
+}
+
+std::vector<PageColumnCount> CMyPage::ColumnOrder(uint32_t order) const
+{
+    return OrderFrom(ColumnCounts(), order);
+}
+
+std::vector<PageColumnCount> CMyPage::OrderFrom(std::vector<PageColumnCount> pairs, uint32_t order) const
+{
+    if (order == 1 && pairs.size() >= 2)
+        std::swap(pairs[0], pairs[1]);
+    return ExchangeSorted(std::move(pairs));
+}
+
+// A row is usable under the first n columns of an order exactly when none of them
+// exceeds the threshold (the row's minimum over them is then within it): when the first
+// exceeding column of the row comes at position n or later. So one pass per order finds
+// that position for every row, and the usable rows for every n follow from their counts.
 std::vector<PageCandidate> CMyPage::Candidates() const
 {
     std::vector<PageCandidate> candidates;
-    const std::vector<PageColumnCount> orders[2] = {ColumnOrder(0), ColumnOrder(1)};
-    std::vector<uint8_t> mask(cols);
-    std::vector<uint8_t> marks(rows);
+    const std::vector<PageColumnCount> counts = ColumnCounts();
+    std::vector<uint32_t> usable[2];
+    std::vector<uint32_t> position(cols);
+    for (uint32_t order = 0; order < 2; ++order) {
+        const std::vector<PageColumnCount> columns = OrderFrom(counts, order);
+        for (uint32_t i = 0; i < cols; ++i)
+            position[columns[i].column] = i;
+        // rowsFirstExceedingAt[p]: rows whose first exceeding column stands at p (cols: none).
+        std::vector<uint32_t> rowsFirstExceedingAt(size_t(cols) + 1, 0);
+        for (uint32_t r = 0; r < rows; ++r) {
+            const uint8_t* row = data.data() + size_t(r) * cols;
+            uint32_t first = cols;
+            for (uint32_t c = 0; c < cols; ++c)
+                if (ExceedsThreshold(row[c]) && position[c] < first)
+                    first = position[c];
+            ++rowsFirstExceedingAt[first];
+        }
+        // usable[order][n]: rows whose first exceeding column stands at n or later.
+        usable[order].assign(size_t(cols) + 1, 0);
+        uint32_t atOrLater = 0;
+        for (uint32_t n = cols + 1; n-- > 0;) {
+            atOrLater += rowsFirstExceedingAt[n];
+            usable[order][n] = atOrLater;
+        }
+    }
     for (uint32_t k = 0; k < cols / 8; ++k) {
         const uint32_t n = cols - 8 * k;
-        for (uint32_t order = 0; order < 2; ++order) {
-            MakeMask(orders[order], n, mask.data());
-            MarkRows(mask.data(), marks.data());
-            candidates.push_back({n, UsableSize(marks.data(), n), order});
-        }
+        for (uint32_t order = 0; order < 2; ++order)
+            candidates.push_back({n, usable[order][n] * n, order});
     }
     return candidates;
 }

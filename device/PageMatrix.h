@@ -47,6 +47,11 @@ public:
     uint32_t cols = 0;
     uint32_t threshold = 0;
     std::vector<uint8_t> data;
+
+private:
+    // Every column with its within-threshold count, in column order.
+    std::vector<PageColumnCount> ColumnCounts() const;
+    std::vector<PageColumnCount> OrderFrom(std::vector<PageColumnCount> pairs, uint32_t order) const;
 };
 
 // Pages the automatic choice marks in the table (as many as the block has, if fewer).
