@@ -14,10 +14,12 @@ struct SyncTask {
     std::function<void()> fn;
     bool done = false;
     std::exception_ptr error;
+    std::condition_variable finished;  // wakes only the thread that waits for this task
 };
 
-// One lock and one condition for the waiting Synchronize calls, thread ends and the
-// dispatcher, so a waiter on the UI thread wakes for either.
+// One lock for the waiting Synchronize calls, thread ends and the dispatcher; one
+// condition for the UI thread's waits, so it wakes for either. Each task has its own
+// condition, so a finished task does not wake every other waiting worker.
 struct SyncState {
     std::mutex mutex;
     std::condition_variable cv;
@@ -57,7 +59,7 @@ void runTasks()
         }
         std::lock_guard lock(s.mutex);
         task->done = true;
-        s.cv.notify_all();
+        task->finished.notify_one();
     }
 }
 
@@ -218,7 +220,7 @@ void TThread::Synchronize(const std::function<void()>& fn)
     dispatcher([] { CheckSynchronize(); });
     {
         std::unique_lock lock(s.mutex);
-        s.cv.wait(lock, [&] { return task->done; });
+        task->finished.wait(lock, [&] { return task->done; });
     }
     if (task->error)
         std::rethrow_exception(task->error);
