@@ -4,6 +4,7 @@
 #include "platform/ByteOrder.h"
 #include "platform/ProgramDir.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <limits>
 #include <sys/stat.h>
@@ -68,11 +69,14 @@ std::optional<uint16_t> FileByteSum(const std::string& path)
     if (!file.f)
         return std::nullopt;
     uint16_t sum = 0;
-    for (uint64_t i = 0; i < *size; ++i) {
-        int c = std::getc(file.f);
-        if (c == EOF)
+    uint8_t block[65536];
+    for (uint64_t left = *size; left > 0;) {
+        const size_t n = std::fread(block, 1, static_cast<size_t>(std::min<uint64_t>(left, sizeof block)), file.f);
+        if (n == 0)
             return std::nullopt; // shrank or unreadable: a wrong sum would be worse than none
-        sum = static_cast<uint16_t>(sum + static_cast<uint8_t>(c));
+        for (size_t i = 0; i < n; ++i)
+            sum = static_cast<uint16_t>(sum + block[i]);
+        left -= n;
     }
     return sum;
 }
