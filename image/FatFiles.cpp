@@ -359,17 +359,30 @@ uint32_t FatFiles::FileWrite(const uint8_t* buffer, uint32_t length, FatFileHand
     if (handle.position + length > kMaxFileSize)
         return fail("a file on a FAT volume holds at most 4 GiB - 1 bytes");
     sector_.resize(s);
+    // Whole sectors in consecutive clusters go to the store as one run.
+    uint32_t runFirst = 0, runCount = 0;
+    const uint8_t* runData = nullptr;
+    auto flush = [&] {
+        const bool ok = runCount == 0 || volume_.WriteSectors(runFirst, runCount, runData);
+        runCount = 0;
+        return ok;
+    };
+    auto failAfterRun = [&](const std::string& text) {
+        flush();
+        return fail(text);
+    };
+    const std::string refused = "the sector store refused a write (out of memory or chunks)";
     uint32_t remaining = length;
     while (remaining > 0) {
         const uint32_t inCluster = uint32_t(handle.position % clusterBytes);
         if (inCluster == 0) {
             uint32_t c;
             if (!volume_.AllocCluster(c))
-                return fail("the image volume is full");
+                return failAfterRun("the image volume is full");
             if (handle.entry.firstCluster == 0)
                 handle.entry.firstCluster = c;
             else if (!volume_.SetEntry(handle.currentCluster, c))
-                return fail("the sector store refused a FAT write (out of memory or chunks)");
+                return failAfterRun("the sector store refused a FAT write (out of memory or chunks)");
             handle.currentCluster = c;
         }
         const uint32_t sectorIndex = inCluster / s;
@@ -377,18 +390,31 @@ uint32_t FatFiles::FileWrite(const uint8_t* buffer, uint32_t length, FatFileHand
         const uint32_t bytes = std::min(remaining, room);
         const uint32_t whole = bytes / s;
         const uint32_t firstSector = volume_.ClusterSector(handle.currentCluster) + sectorIndex;
-        if (whole && !volume_.WriteSectors(firstSector, whole, buffer))
-            return fail("the sector store refused a write (out of memory or chunks)");
+        if (whole) {
+            if (runCount && runFirst + runCount == firstSector) {
+                runCount += whole;
+            } else {
+                if (!flush())
+                    return fail(refused);
+                runFirst = firstSector;
+                runCount = whole;
+                runData = buffer;
+            }
+        }
         if (bytes % s) {
+            if (!flush())
+                return fail(refused);
             std::memset(sector_.data(), 0, s);
             std::memcpy(sector_.data(), buffer + size_t(whole) * s, bytes % s);
             if (!volume_.WriteSector(firstSector + whole, sector_.data()))
-                return fail("the sector store refused a write (out of memory or chunks)");
+                return fail(refused);
         }
         handle.position += bytes;
         buffer += bytes;
         remaining -= bytes;
     }
+    if (!flush())
+        return fail(refused);
     return length;
 }
 

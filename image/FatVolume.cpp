@@ -104,6 +104,20 @@ bool FatVolume::Format(uint32_t sectorCount, uint32_t sectorSize, std::string* e
     if (!WriteBootSector(b))
         return failWrite();
 
+    // The FSInfo sector and its copy before the FATs: the store keeps sectors written
+    // front to back in their final order without sorting them again.
+    if (fat32) {
+        std::memset(b, 0, sectorSize);
+        platform::PutLe32(b, 0x41615252);
+        platform::PutLe32(b + 484, 0x61417272);
+        platform::PutLe32(b + 488, l.clusterCount - 1);
+        platform::PutLe32(b + 492, 3);
+        platform::PutLe32(b + 508, 0xAA550000);
+        if (!store_.WriteSector(kFat32FsInfoSector, b) ||
+            !store_.WriteSector(kFat32BackupBootSector + kFat32FsInfoSector, b))
+            return failWrite();
+    }
+
     // Both FATs and the root area start out zero.
     const uint32_t batch = 64;
     std::vector<uint8_t> zeros(size_t(batch) * sectorSize, 0);
@@ -131,17 +145,6 @@ bool FatVolume::Format(uint32_t sectorCount, uint32_t sectorSize, std::string* e
         if (!store_.WriteSector(l.reservedSectors + f * l.fatSize, b))
             return failWrite();
 
-    if (fat32) {
-        std::memset(b, 0, sectorSize);
-        platform::PutLe32(b, 0x41615252);
-        platform::PutLe32(b + 484, 0x61417272);
-        platform::PutLe32(b + 488, l.clusterCount - 1);
-        platform::PutLe32(b + 492, 3);
-        platform::PutLe32(b + 508, 0xAA550000);
-        if (!store_.WriteSector(kFat32FsInfoSector, b) ||
-            !store_.WriteSector(kFat32BackupBootSector + kFat32FsInfoSector, b))
-            return failWrite();
-    }
     return true;
 }
 

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <new>
+#include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
@@ -23,8 +24,15 @@ constexpr uint32_t kUnplaced = 0xFFFFFFFFu;  // an entry whose sector has no slo
 constexpr uint32_t kMaxSlots = kCached - 1;
 constexpr uint32_t kMinCacheEntries = 4;
 constexpr size_t kCopyBytes = 1u << 20;
+constexpr uint64_t kReserveStep = 256ull << 20;
+// Writes of at least this many sectors may go straight to the file (smaller ones, and
+// everything read or written again, go through the cache).
+constexpr uint32_t kDirectRun = 128;
+constexpr uint32_t kDirectBatch = IOV_MAX / 2;  // two pieces per record
 
 bool IsCached(uint32_t where) { return where != kAbsent && (where & kCached); }
+
+uint64_t Key(uint32_t row, uint32_t index) { return uint64_t(row) << 32 | index; }
 
 // pwritev until every byte is written; the iovecs are used up on the way.
 bool WriteAll(int fd, iovec* iov, int count, uint64_t offset) {
@@ -109,10 +117,16 @@ bool RamDisk::Init(uint32_t sectorSize) {
     placed_ = 0;
     lastPlacedKey_ = 0;
     outOfOrder_ = false;
+    waiting_.clear();
+    maxWaitingKey_ = 0;
+    directCount_ = 0;
     // A temporary file starts over with each volume.
-    if (temporary_ && fd_ >= 0 && ::ftruncate(fd_, 0) != 0) {
-        ::close(fd_);
-        fd_ = -1;
+    if (temporary_ && fd_ >= 0) {
+        fileSize_ = 0;
+        if (::ftruncate(fd_, 0) != 0) {
+            ::close(fd_);
+            fd_ = -1;
+        }
     }
     initialised_ = true;
     AddChunk(0);
@@ -215,12 +229,62 @@ int64_t RamDisk::TakeEntry(uint32_t row, uint32_t index, uint32_t slot) {
     Entry& entry = entries_[e];
     entry = Entry{row, index, slot, true, false, false};
     platform::PutLe32(Record(e), rows_[row].first + index);
+    if (slot == kUnplaced) {
+        waiting_.push_back(e);
+        maxWaitingKey_ = std::max(maxWaitingKey_, Key(row, index));
+    }
     return e;
 }
 
+bool RamDisk::AtTheEnd(uint32_t row, uint32_t index) const {
+    const uint64_t key = Key(row, index);
+    return (placed_ == 0 || key > lastPlacedKey_) && (waiting_.empty() || key > maxWaitingKey_);
+}
+
+bool RamDisk::AddDirect(uint32_t row, uint32_t index, const uint8_t* source) {
+    if (directCount_ == 0) {
+        // Whatever waits comes before these in record order: it takes its slots first.
+        if (!PlaceWaiting())
+            return false;
+        directFirst_ = placed_;
+        directHeaders_.resize(kDirectBatch);
+        directIov_.resize(2 * kDirectBatch);
+    }
+    if (placed_ >= kMaxSlots)
+        return Fail("the volume has more sectors than the store can number");
+    rows_[row].where[index] = placed_++;
+    rows_[row].present[index] = 1;
+    lastPlacedKey_ = Key(row, index);
+    platform::PutLe32(directHeaders_[directCount_].data(), rows_[row].first + index);
+    directIov_[2 * directCount_] = {directHeaders_[directCount_].data(), 4};
+    directIov_[2 * directCount_ + 1] = {const_cast<uint8_t*>(source), sectorSize_};
+    return ++directCount_ < kDirectBatch || FlushDirect();
+}
+
+bool RamDisk::FlushDirect() {
+    if (directCount_ == 0)
+        return true;
+    const uint32_t count = directCount_;
+    directCount_ = 0;
+    if ((fd_ < 0 && !OpenTemporary()) || !Reserve(SlotOffset(directFirst_ + count)))
+        return false;
+    if (!WriteAll(fd_, directIov_.data(), int(2 * count), SlotOffset(directFirst_)))
+        return Fail(std::string("cannot write sector records: ") + std::strerror(errno));
+    return true;
+}
+
 bool RamDisk::WriteSectors(uint32_t first, uint32_t count, const uint8_t* source) {
-    return EachSector(first, count, [&](uint32_t row, uint32_t index) {
+    const bool direct = count >= kDirectRun;
+    const bool ok = EachSector(first, count, [&](uint32_t row, uint32_t index) {
         const uint32_t where = rows_[row].where[index];
+        if (direct && where == kAbsent && AtTheEnd(row, index)) {
+            if (!AddDirect(row, index, source))
+                return false;
+            source += sectorSize_;
+            return true;
+        }
+        if (!FlushDirect())
+            return false;
         uint32_t e;
         if (IsCached(where)) {
             e = where & ~kCached;
@@ -240,6 +304,8 @@ bool RamDisk::WriteSectors(uint32_t first, uint32_t count, const uint8_t* source
         source += sectorSize_;
         return true;
     });
+    // The sectors queued before a failing one are written all the same.
+    return FlushDirect() && ok;
 }
 
 bool RamDisk::ReadSectors(uint32_t first, uint32_t count, uint8_t* destination) {
@@ -287,29 +353,38 @@ bool RamDisk::OpenTemporary() {
         return Fail("cannot create a temporary file in " + folder + ": " + std::strerror(errno));
     temporary_ = true;
     base_ = 0;
+    fileSize_ = 0;
+    return true;
+}
+
+bool RamDisk::Reserve(uint64_t end) {
+    if (end <= fileSize_)
+        return true;
+    const uint64_t size = std::max(end, fileSize_ + kReserveStep);
+    if (::ftruncate(fd_, off_t(size)) != 0)
+        return Fail(std::string("cannot extend the record file: ") + std::strerror(errno));
+    fileSize_ = size;
     return true;
 }
 
 // Gives the waiting sectors the next slots, in record order.
 bool RamDisk::PlaceWaiting() {
-    std::vector<uint32_t> waiting;
-    for (uint32_t e = 0; e < entries_.size(); ++e)
-        if (entries_[e].used && entries_[e].slot == kUnplaced)
-            waiting.push_back(e);
-    if (waiting.empty())
+    if (waiting_.empty())
         return true;
-    auto key = [this](uint32_t e) { return uint64_t(entries_[e].row) << 32 | entries_[e].index; };
+    auto key = [this](uint32_t e) { return Key(entries_[e].row, entries_[e].index); };
     auto byKey = [&](uint32_t a, uint32_t b) { return key(a) < key(b); };
-    // Entries are taken lowest first, so a volume written front to back is in order.
-    if (!std::is_sorted(waiting.begin(), waiting.end(), byKey))
-        std::sort(waiting.begin(), waiting.end(), byKey);
-    if (uint64_t(placed_) + waiting.size() > kMaxSlots)
+    // Sectors are mostly touched front to back: then they wait in order already.
+    if (!std::is_sorted(waiting_.begin(), waiting_.end(), byKey))
+        std::sort(waiting_.begin(), waiting_.end(), byKey);
+    if (uint64_t(placed_) + waiting_.size() > kMaxSlots)
         return Fail("the volume has more sectors than the store can number");
-    if (placed_ > 0 && key(waiting.front()) < lastPlacedKey_)
+    if (placed_ > 0 && key(waiting_.front()) < lastPlacedKey_)
         outOfOrder_ = true;
-    for (uint32_t e : waiting)
+    for (uint32_t e : waiting_)
         entries_[e].slot = placed_++;
-    lastPlacedKey_ = std::max(lastPlacedKey_, key(waiting.back()));
+    lastPlacedKey_ = std::max(lastPlacedKey_, key(waiting_.back()));
+    waiting_.clear();
+    maxWaitingKey_ = 0;
     return true;
 }
 
@@ -341,7 +416,8 @@ bool RamDisk::WriteDirty() {
             else
                 break;
         }
-        if (!WriteAll(fd_, iov.data(), int(iov.size()), SlotOffset(firstSlot)))
+        if (!Reserve(SlotOffset(entries_[dirty[j - 1]].slot + 1)) ||
+            !WriteAll(fd_, iov.data(), int(iov.size()), SlotOffset(firstSlot)))
             return Fail(std::string("cannot write sector records: ") + std::strerror(errno));
         for (; i < j; ++i)
             entries_[dirty[i]].dirty = false;
@@ -384,6 +460,8 @@ bool RamDisk::Reorder() {
     std::vector<uint8_t> buffer(perBuffer * recordSize_);
     uint64_t out = end;
     uint32_t runFirst = 0, runLength = 0;
+    if (!Reserve(end + length))
+        return false;
     auto flush = [&] {
         const size_t bytes = size_t(runLength) * recordSize_;
         if (runLength && (!ReadAll(fd_, buffer.data(), bytes, SlotOffset(runFirst)) ||
@@ -420,6 +498,7 @@ bool RamDisk::Reorder() {
     }
     if (::ftruncate(fd_, off_t(end)) != 0)
         return Fail(std::string("cannot shorten the record file: ") + std::strerror(errno));
+    fileSize_ = end;
     // Slots now follow record order.
     uint32_t next = 0;
     for (uint32_t r = 0; r < chunkCount_; ++r) {
@@ -431,7 +510,7 @@ bool RamDisk::Reorder() {
                 entries_[c.where[i] & ~kCached].slot = next++;
             else
                 c.where[i] = next++;
-            lastPlacedKey_ = uint64_t(r) << 32 | i;
+            lastPlacedKey_ = Key(r, i);
         }
     }
     outOfOrder_ = false;
@@ -483,8 +562,12 @@ bool RamDisk::BackWith(const std::string& path, uint64_t offset, std::string* er
     fd_ = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
     if (fd_ < 0)
         return fail("cannot open " + path + ": " + std::strerror(errno));
+    struct stat st;
+    if (::fstat(fd_, &st) != 0)
+        return fail("cannot read the size of " + path + ": " + std::strerror(errno));
     backingPath_ = path;
     base_ = offset;
+    fileSize_ = uint64_t(st.st_size);
     return true;
 }
 
@@ -524,6 +607,9 @@ void RamDisk::Release() {
     base_ = 0;
     placed_ = 0;
     outOfOrder_ = false;
+    waiting_.clear();
+    maxWaitingKey_ = 0;
+    directCount_ = 0;
 }
 
 } // namespace image

@@ -16,11 +16,14 @@
 // wait there and are appended to the file sorted in record order (chunk-table order,
 // ascending within a chunk), so a volume built front to back is already in its final
 // order when it is saved. Anything else is put in order when the records are finished.
+#include <array>
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include <sys/uio.h>
 
 namespace image {
 
@@ -119,7 +122,16 @@ private:
     bool Spill(bool evict);
     bool PlaceWaiting();
     bool WriteDirty();
+    // A sector never touched that follows every present one in record order.
+    bool AtTheEnd(uint32_t row, uint32_t index) const;
+    // Gives such a sector the next slot and queues its record for one vectored write
+    // straight from the caller's buffer (FlushDirect, before the caller gets it back).
+    bool AddDirect(uint32_t row, uint32_t index, const uint8_t* source);
+    bool FlushDirect();
     bool OpenTemporary();
+    // Makes the record file at least `end` bytes long, in large steps: writes into an
+    // existing (sparse) part of a file cost the file system less than ones that extend it.
+    bool Reserve(uint64_t end);
     bool Reorder();
     bool Fail(const std::string& text);
 
@@ -140,6 +152,7 @@ private:
     bool temporary_ = false;
     std::string backingPath_;
     uint64_t base_ = 0;
+    uint64_t fileSize_ = 0;        // the record file's length as we left it
     uint32_t recordSize_ = 0;
     uint32_t placed_ = 0;          // records in the file (the next slot)
     uint64_t lastPlacedKey_ = 0;   // largest (row, index) key placed so far
@@ -150,6 +163,14 @@ private:
     std::vector<uint8_t> cache_;
     std::vector<Entry> entries_;
     std::vector<uint32_t> free_;   // free entries, the lowest at the back
+    std::vector<uint32_t> waiting_;  // entries without a slot, in the order taken
+    uint64_t maxWaitingKey_ = 0;
+
+    // Records queued by AddDirect: header and sector of each, from slot directFirst_ on.
+    std::vector<std::array<uint8_t, 4>> directHeaders_;
+    std::vector<struct iovec> directIov_;
+    uint32_t directCount_ = 0;
+    uint32_t directFirst_ = 0;
 };
 
 } // namespace image

@@ -2,6 +2,7 @@
 // on the volume: long-name pieces, short entries, "." and "..", the label, zero padding.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <set>
 
@@ -43,6 +44,30 @@ TEST(FatNames, Aliases) {
         taken.insert(got.emplace_back(Alias("longfilename.txt", taken)));
     EXPECT_EQ(got[0] + got[8] + got[9] + got[10], "LONGFI~1TXTLONGFI~9TXTLONGF~10TXTLONGF~11TXT");
     EXPECT_EQ(Alias("readme.txt", {"README  TXT"}), "README~1TXT") << "a taken plain name gets a tail too";
+}
+
+// A folder's kept tails give the aliases the full search from ~1 gives: names sharing their
+// start past ~9, ~99 and ~999, other names whose aliases fall on the same tails, and plain
+// 8.3 names that take a tail before the search reaches it.
+TEST(FatNames, KeptTailsGiveTheAliasesOfTheFullSearch) {
+    std::set<image::ShortName> taken;
+    image::AliasTails tails;
+    auto isTaken = [&](const image::ShortName& a) { return taken.count(a) != 0; };
+    for (int i = 0; i < 1100; ++i) {
+        char name[40];
+        const char* forms[] = {"Same prefix name %05d.txt", "SamePrXY %d.txt", "samepr~%d.txt", "Same prefix %d.doc"};
+        std::snprintf(name, sizeof name, forms[i % 7 == 3 ? 1 : i % 53 == 5 ? 2 : i % 11 == 4 ? 3 : 0], i);
+        std::u16string longName;
+        ASSERT_TRUE(image::Utf8ToUtf16(name, longName));
+        image::ShortName kept, full;
+        ASSERT_TRUE(image::MakeShortName(longName, isTaken, kept, &tails));
+        ASSERT_TRUE(image::MakeShortName(longName, isTaken, full));
+        ASSERT_EQ(kept, full) << name;
+        taken.insert(kept);
+    }
+    EXPECT_EQ(taken.size(), 1100u);
+    EXPECT_TRUE(std::any_of(taken.begin(), taken.end(), [](const image::ShortName& a) { return a[3] == '~'; }))
+        << "four-digit tails reached";
 }
 
 TEST(FatNames, LongNameRules) {

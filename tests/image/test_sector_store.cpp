@@ -1,10 +1,12 @@
 // The sparse sector store (where chunks start and end, which row serves a sector, absent
-// sectors, the row limit, a lookup that stays fast with many rows) and the image file byte
-// for byte: header, volume entries, record order and offsets.
+// sectors, the row limit, a lookup that stays fast with many rows, a cache far smaller than
+// the volume) and the image file byte for byte: header, volume entries, record order and
+// offsets, whether the records are copied from the store or written into the file itself.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <filesystem>
+#include <map>
 #include <vector>
 
 #include "image/ImageFile.h"
@@ -206,6 +208,92 @@ TEST(ImageFile, SecondVolumePastFourGiBIsRefused) {
     EXPECT_FALSE(image::SaveImageFile(v1, path, 1, 8192, &error));
     EXPECT_NE(error.find("4 GiB"), std::string::npos) << error;
     EXPECT_EQ(std::filesystem::file_size(path), (4ull << 30) + 512);
+}
+
+// One scripted volume: single sectors written and read anywhere (rows out of order, sectors
+// again after their cache entry went), long runs after everything (written past the cache)
+// and inside what exists. `model` follows what each sector must hold.
+void Scripted(RamDisk& store, uint32_t seed, std::map<uint32_t, Bytes>& model) {
+    const uint32_t size = store.sectorSize();
+    uint32_t x = seed, end = 0;
+    auto next = [&x](uint32_t n) { return ((x = x * 1103515245u + 12345u) >> 8 & 0xFFFFFF) % n; };
+    for (int op = 0; op < 400; ++op) {
+        const uint32_t kind = next(10);
+        const uint32_t first = kind == 9 ? end : next(3000);
+        const uint32_t count = kind >= 8 ? 130 + next(200) : 1;
+        if (kind < 3) {  // a read: what was written, zeros for an absent sector
+            Bytes out(size, 0xEE);
+            ASSERT_TRUE(store.ReadSector(first, out.data()));
+            Bytes& held = model[first];
+            if (held.empty())
+                held.assign(size, 0);
+            ASSERT_EQ(out, held) << first;
+            continue;
+        }
+        Bytes in(size_t(count) * size);
+        for (auto& b : in)
+            b = uint8_t(next(256));
+        ASSERT_TRUE(store.WriteSectors(first, count, in.data()));
+        for (uint32_t i = 0; i < count; ++i)
+            model[first + i].assign(in.begin() + size_t(i) * size, in.begin() + size_t(i + 1) * size);
+        end = std::max(end, first + count);
+    }
+}
+
+// The records a volume must get: rows in table order, present sectors ascending in each.
+std::string Records(const RamDisk& store, const std::map<uint32_t, Bytes>& model) {
+    std::string out;
+    for (uint32_t r = 0; r < store.chunkCount(); ++r)
+        for (uint32_t i = 0; i < store.sectorsPerChunk(); ++i)
+            if (store.chunk(r).present[i]) {
+                const Bytes& held = model.at(store.chunk(r).first + i);
+                out += Le32(store.chunk(r).first + i) + std::string(held.begin(), held.end());
+            }
+    return out;
+}
+
+// The same volumes saved by copying (a cache that holds them whole) and in place (a cache of
+// four sectors, so nearly every sector goes to the file and comes back from it).
+TEST(ImageFile, RecordsWrittenIntoTheFileItselfEqualCopiedOnes) {
+    testsupport::TempDir tmp;
+    const std::string copied = tmp.file("copied.IMG"), inPlace = tmp.file("inplace.IMG");
+    RamDisk whole(64 * 1024, 4096);
+    RamDisk small(64 * 1024, 4096, 4 * 516);
+    tmp.write("inplace.IMG", "");
+    std::string expected = "61X5 IMG" + std::string(4, '\0') + Le32(128);
+    expected.resize(512, '\0');
+    for (uint32_t v = 0; v < 2; ++v) {
+        SCOPED_TRACE(v);
+        const uint32_t sectorSize = v == 0 ? 512 : 1024;
+        const uint64_t offset = std::filesystem::file_size(inPlace);
+        std::string error;
+        ASSERT_TRUE(small.BackWith(inPlace, std::max<uint64_t>(offset, 512), &error)) << error;
+        std::map<uint32_t, Bytes> model[2];
+        for (RamDisk* store : {&whole, &small}) {
+            ASSERT_TRUE(store->Init(sectorSize));
+            Scripted(*store, 7 + v, model[store == &small]);
+        }
+        ASSERT_EQ(model[0], model[1]);
+        const std::string records = Records(whole, model[0]);
+        ASSERT_EQ(records, Records(small, model[1]));
+        ASSERT_TRUE(image::SaveImageFile(whole, copied, v, 128, &error)) << error;
+        ASSERT_TRUE(image::SaveImageFile(small, inPlace, v, 128, &error)) << error;
+        EXPECT_EQ(small.backingPath(), "") << "a save drops the backing";
+        const uint32_t count = uint32_t(records.size() / (4 + sectorSize));
+        const std::string entry = Le32(sectorSize) + Le32(uint32_t(expected.size())) + Le32(count);
+        expected.replace(16 + 16 * v, 12, entry);
+        expected += records;
+        EXPECT_TRUE(tmp.read("copied.IMG") == expected);
+        EXPECT_TRUE(tmp.read("inplace.IMG") == expected);
+    }
+    // A backing is set between volumes, for offsets the header can hold.
+    ASSERT_TRUE(whole.Init(512));
+    EXPECT_FALSE(whole.BackWith(inPlace, 512));
+    whole.EndInitialised();
+    std::string error;
+    EXPECT_FALSE(whole.BackWith(inPlace, 1ull << 32, &error));
+    EXPECT_NE(error.find("4 GiB"), std::string::npos) << error;
+    EXPECT_FALSE(whole.BackWith(tmp.file("missing.IMG"), 512));
 }
 
 } // namespace
