@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;
@@ -117,6 +119,37 @@ TEST_F(PageMatrixTest, SixtyFourPagesGiveSixteenCandidatesAndEveryPageMarked)
     ASSERT_TRUE(platform::WriteFileAtomic(other.file("log"), "a file where the folder goes"));
     platform::SetProgramDir(other.path());
     EXPECT_EQ(Choose(1, 32, Filled(1, 32, 255)), Bytes(32, 0xFF));
+}
+
+// The candidates equal marking every row under the first n columns of each order, for
+// random matrices with bad pages, columns bad everywhere and a threshold letting all pass.
+TEST(PageMatrix, CandidatesEqualMarkingEveryRowUnderEachMask)
+{
+    uint32_t x = 99;
+    for (const auto [rows, cols, threshold] : {std::tuple{40u, 8u, 2u}, {33u, 64u, 4u}, {17u, 120u, 0u},
+                                               {9u, 512u, 6u}, {12u, 64u, 255u}, {5u, 7u, 1u}}) {
+        Bytes values(size_t(rows) * cols);
+        for (size_t i = 0; i < values.size(); ++i) {
+            x = x * 1103515245u + 12345u;
+            const uint32_t r = x >> 16 & 0xFF;
+            values[i] = r < 12 ? uint8_t(240 + r) : i % cols == 3 ? 200 : 255;
+        }
+        const CMyPage page(rows, cols, threshold, values.data());
+        std::vector<PageCandidate> expected;
+        Bytes mask(cols), marks(rows);
+        for (uint32_t k = 0, n = cols; k < cols / 8; ++k, n -= 8)
+            for (uint32_t order = 0; order < 2; ++order) {
+                page.MakeMask(page.ColumnOrder(order), n, mask.data());
+                page.MarkRows(mask.data(), marks.data());
+                expected.push_back({n, page.UsableSize(marks.data(), n), order});
+            }
+        const auto got = page.Candidates();
+        ASSERT_EQ(got.size(), expected.size()) << cols;
+        for (size_t i = 0; i < got.size(); ++i)
+            EXPECT_TRUE(got[i].pages == expected[i].pages && got[i].size == expected[i].size &&
+                        got[i].order == expected[i].order)
+                << cols << " candidate " << i << ": " << got[i].size << " vs " << expected[i].size;
+    }
 }
 
 TEST(FillPattern, FixedPatternsStayInsideTheirLength)

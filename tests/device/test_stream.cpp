@@ -127,6 +127,12 @@ TEST_F(StreamTest, ChecksumSendsTheByteSumAndFollowsTheTransferResultOnly)
     EXPECT_EQ(transport->callCount(), 4u) << "no sum is sent for a file that cannot be read";
 }
 
+TEST_F(StreamTest, ByteSumOfAFileOfSeveralReadBlocks)
+{
+    dir.write("big.bin", std::string(200000, '\xFF') + "\x01");
+    EXPECT_EQ(FileByteSum(dir.file("big.bin")), uint16_t(200000u * 255u + 1u));
+}
+
 TEST_F(StreamTest, UploadFirmwareSendsSizePiecesAndSumOrStopsAtEachFailingStepAndAlwaysCloses)
 {
     dir.write("misc/FSM01.BIN", bytesOf(3000, 3));
