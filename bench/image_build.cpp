@@ -1,46 +1,37 @@
-// Times the image builder against mkfs.fat followed by mcopy for the same tree: 2000
-// small files, then a few large ones. Both sides build two volumes (512- and 1024-byte
-// sectors), as an image file holds both. Prints both times and their ratio.
+// The image builder against mkfs.fat + mcopy building the same trees: 2000 and 20000
+// small files in folders of 100, 1 GiB in 4 files, and 20000 long names sharing their
+// start in one folder. Both sides build the two volumes an image file holds (512- and
+// 1024-byte sectors); each side runs as its own processes, after a sync, and the sides
+// take turns going first. Prints per tree the medians of the builder's time, the tools'
+// time, their ratio (of each repetition's pair) and the builder's peak memory.
 //
-//   bench_image_build [--small N] [--large-mb M]
-#include <chrono>
-#include <cstdio>
+//   bench_image_build [--reps N] [--work DIR]
+//   bench_image_build --build OUT MB TREE      (one build, as the benchmark runs it)
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <filesystem>
-#include <spawn.h>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
+#include "BenchCommon.h"
 #include "image/ImageBuilder.h"
 
-extern char** environ;
 namespace fs = std::filesystem;
 
 namespace {
 
-int Run(const std::vector<std::string>& argv) {
-    std::vector<char*> args;
-    for (const std::string& a : argv)
-        args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    pid_t pid;
-    const int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0)
-        return -1;
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+struct Tree {
+    std::string name;
+    std::string folder;
+    uint32_t diskMB;
+    double ratioTarget;     // 0: none
+    double builderBelow;    // seconds, 0: none
+    double peakTarget;      // MiB, 0: none
+    double toolsLimit;      // seconds a tools run may take before it is stopped, 0: none
+};
 
-void WriteFile(const std::string& path, size_t size, uint32_t seed) {
+void WriteFile(const std::string& path, size_t size, uint32_t seed)
+{
     FILE* f = std::fopen(path.c_str(), "wb");
     std::vector<uint8_t> block(1 << 16);
     uint32_t x = seed * 2654435761u + 1;
@@ -56,78 +47,172 @@ void WriteFile(const std::string& path, size_t size, uint32_t seed) {
     std::fclose(f);
 }
 
-double Seconds(std::chrono::steady_clock::time_point since) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
+void SmallFiles(const std::string& root, int count)
+{
+    for (int i = 0; i < count; ++i) {
+        const std::string dir = root + "/folder" + std::to_string(i / 100);
+        fs::create_directories(dir);
+        WriteFile(dir + "/track " + std::to_string(i) + ".mp3", 1000 + size_t(i % 17) * 517, uint32_t(i));
+    }
 }
 
-bool Compare(const char* title, const std::string& tree, const std::string& work, uint32_t mb) {
-    image::ImageBuildRequest req;
-    req.hostPaths = {tree};
-    req.label = "BENCH";
-    req.diskSizeMB = mb;
-    req.outputPath = work + "/bench.IMG";
-    // Both sides start with no dirty pages waiting, so neither pays for the other's writeback.
-    sync();
-    auto start = std::chrono::steady_clock::now();
-    const image::ImageBuildResult r = image::BuildImage(req);
-    const double ours = Seconds(start);
-    if (!r.ok) {
-        std::fprintf(stderr, "%s: image build failed: %s\n", title, r.error.c_str());
-        return false;
-    }
+int Build(const std::string& out, uint32_t mb, const std::string& tree)
+{
+    image::ImageBuildRequest request;
+    request.hostPaths = {tree};
+    request.label = "BENCH";
+    request.diskSizeMB = mb;
+    request.outputPath = out;
+    const image::ImageBuildResult r = image::BuildImage(request);
+    if (!r.ok)
+        std::fprintf(stderr, "image build failed: %s\n", r.error.c_str());
+    return r.ok ? 0 : 1;
+}
 
-    sync();
-    start = std::chrono::steady_clock::now();
+// mkfs.fat and mcopy for both volumes; false when a tool fails or the limit passes.
+bool RunTools(const Tree& tree, const std::string& work, double& seconds)
+{
+    const double start = bench::Now();
     for (uint32_t sectorSize : {512u, 1024u}) {
-        const std::string raw = work + "/bench" + std::to_string(sectorSize) + ".raw";
+        const std::string raw = work + "/tools" + std::to_string(sectorSize) + ".raw";
         fs::remove(raw);
-        if (Run({"mkfs.fat", "-S", std::to_string(sectorSize), "-n", "BENCH", "-C", raw,
-                 std::to_string(uint64_t(mb) * 1024)}) != 0 ||
-            Run({"mcopy", "-i", raw, "-s", "-Q", tree, "::/"}) != 0) {
-            std::fprintf(stderr, "%s: mkfs.fat or mcopy failed\n", title);
+        if (!bench::RunChild({"mkfs.fat", "-S", std::to_string(sectorSize), "-n", "BENCH", "-C", raw,
+                              std::to_string(uint64_t(tree.diskMB) * 1024)}).ok)
+            return false;
+        std::vector<std::string> copy = {"mcopy", "-i", raw, "-s", "-Q", tree.folder, "::/"};
+        if (tree.toolsLimit > 0)
+            copy.insert(copy.begin(), {"timeout", std::to_string(int(tree.toolsLimit))});
+        const bench::ChildRun run = bench::RunChild(copy);
+        if (!run.ok) {
+            seconds = bench::Now() - start;
             return false;
         }
     }
-    const double tools = Seconds(start);
-    std::printf("%-28s image builder %8.3f s   mkfs.fat + mcopy %8.3f s   ratio %.2f\n", title, ours, tools,
-                tools > 0 ? ours / tools : 0.0);
+    seconds = bench::Now() - start;
     return true;
+}
+
+void Clean(const std::string& work)
+{
+    for (const char* f : {"/builder.IMG", "/tools512.raw", "/tools1024.raw"})
+        fs::remove(work + f);
+    sync();
 }
 
 } // namespace
 
-int main(int argc, char** argv) {
-    int small = 2000;
-    int largeMB = 64;
+int main(int argc, char** argv)
+{
+    if (argc == 5 && !std::strcmp(argv[1], "--build"))
+        return Build(argv[2], uint32_t(std::atoi(argv[3])), argv[4]);
+    int reps = 5;
+    std::string base = fs::temp_directory_path().string();
     for (int i = 1; i + 1 < argc; i += 2) {
-        if (!std::strcmp(argv[i], "--small"))
-            small = std::atoi(argv[i + 1]);
-        else if (!std::strcmp(argv[i], "--large-mb"))
-            largeMB = std::atoi(argv[i + 1]);
+        if (!std::strcmp(argv[i], "--reps"))
+            reps = std::max(1, std::atoi(argv[i + 1]));
+        else if (!std::strcmp(argv[i], "--work"))
+            base = argv[i + 1];
     }
     setenv("MTOOLS_SKIP_CHECK", "1", 1);
-    std::string work = (fs::temp_directory_path() / "image-bench-XXXXXX").string();
+    std::string work = base + "/image-bench-XXXXXX";
     if (!mkdtemp(work.data())) {
         std::perror("mkdtemp");
         return 1;
     }
+    const std::string self = fs::canonical("/proc/self/exe").string();
+
+    // mtools needs minutes for each volume of the long names (its ~N search tries every
+    // earlier tail): its runs stop after a minute, so that figure is a lower bound.
+    std::vector<Tree> trees = {
+        {"2000 small files", work + "/small2000", 512, 0.5, 0, 0, 0},
+        {"20000 small files", work + "/small20000", 512, 0.5, 0, 0, 0},
+        {"1 GiB in 4 files", work + "/large", 8192, 1.0, 0, 256, 0},
+        {"20000 same-prefix long names in one folder", work + "/names", 512, 0, 3.0, 0, 60},
+    };
+    SmallFiles(trees[0].folder, 2000);
+    SmallFiles(trees[1].folder, 20000);
+    fs::create_directories(trees[2].folder);
+    for (int i = 0; i < 4; ++i)
+        WriteFile(trees[2].folder + "/movie" + std::to_string(i) + ".bin", size_t(256) << 20, uint32_t(i));
+    fs::create_directories(trees[3].folder);
+    for (int i = 0; i < 20000; ++i) {
+        char name[64];
+        std::snprintf(name, sizeof name, "/Same prefix name %05d.txt", i);
+        WriteFile(trees[3].folder + name, 64, uint32_t(i));
+    }
+
+    struct Results {
+        std::vector<double> builder, tools, ratio, peak;
+        bool toolsStopped = false;
+    };
+    std::vector<Results> results(trees.size());
     bool ok = true;
-    {
-        const std::string tree = work + "/small";
-        for (int i = 0; i < small; ++i) {
-            const std::string dir = tree + "/folder" + std::to_string(i / 100);
-            fs::create_directories(dir);
-            WriteFile(dir + "/track " + std::to_string(i) + ".mp3", 1000 + size_t(i % 17) * 517, uint32_t(i));
+    for (int rep = 0; rep < reps && ok; ++rep) {
+        for (size_t t = 0; t < trees.size() && ok; ++t) {
+            const Tree& tree = trees[t];
+            Results& r = results[t];
+            double builder = 0, tools = 0;
+            // The tools that only give a lower bound run once.
+            const bool runTools = !(r.toolsStopped && tree.toolsLimit > 0);
+            for (int side = 0; side < 2; ++side) {
+                const bool builderTurn = (side == 0) == (rep % 2 == 0);
+                Clean(work);
+                if (builderTurn) {
+                    const bench::ChildRun run = bench::RunChild(
+                        {self, "--build", work + "/builder.IMG", std::to_string(tree.diskMB), tree.folder});
+                    if (!run.ok) {
+                        std::fprintf(stderr, "%s: the image builder failed\n", tree.name.c_str());
+                        ok = false;
+                        break;
+                    }
+                    builder = run.seconds;
+                    r.peak.push_back(run.peakMiB);
+                } else if (runTools) {
+                    if (!RunTools(tree, work, tools)) {
+                        if (tree.toolsLimit > 0 && tools >= tree.toolsLimit) {
+                            r.toolsStopped = true;
+                        } else {
+                            std::fprintf(stderr, "%s: mkfs.fat or mcopy failed\n", tree.name.c_str());
+                            ok = false;
+                            break;
+                        }
+                    }
+                }
+            }
+            if (!ok)
+                break;
+            r.builder.push_back(builder);
+            if (runTools) {
+                r.tools.push_back(tools);
+                if (!r.toolsStopped)
+                    r.ratio.push_back(builder / tools);
+            }
         }
-        ok = Compare((std::to_string(small) + " small files").c_str(), tree, work, 256) && ok;
     }
-    {
-        const std::string tree = work + "/large";
-        fs::create_directories(tree);
-        for (int i = 0; i < 4; ++i)
-            WriteFile(tree + "/movie" + std::to_string(i) + ".bin", size_t(largeMB) << 20, uint32_t(i));
-        ok = Compare(("4 files of " + std::to_string(largeMB) + " MB").c_str(), tree, work, 1024) && ok;
-    }
+    Clean(work);
     fs::remove_all(work);
-    return ok ? 0 : 1;
+    if (!ok)
+        return 1;
+
+    bool met = true;
+    for (size_t t = 0; t < trees.size(); ++t) {
+        const Tree& tree = trees[t];
+        const Results& r = results[t];
+        const std::string name = "image " + tree.name + " (" + std::to_string(tree.diskMB) + " MB)";
+        met &= bench::Figure(name + ": builder", r.builder, "s", tree.builderBelow > 0 ? bench::Goal::Below
+                                                                                          : bench::Goal::None,
+                             tree.builderBelow);
+        if (r.toolsStopped) {
+            bench::Figure(name + ": mkfs.fat + mcopy stopped at (lower bound)", r.tools, "s");
+            bench::Figure(name + ": builder / mkfs.fat + mcopy (upper bound)",
+                          {bench::Median(r.builder) / bench::Median(r.tools)}, "x");
+        } else {
+            bench::Figure(name + ": mkfs.fat + mcopy", r.tools, "s");
+            met &= bench::Figure(name + ": builder / mkfs.fat + mcopy", r.ratio, "x",
+                                 tree.ratioTarget > 0 ? bench::Goal::AtMost : bench::Goal::None, tree.ratioTarget);
+        }
+        met &= bench::Figure(name + ": builder peak memory", r.peak, "MiB",
+                             tree.peakTarget > 0 ? bench::Goal::AtMost : bench::Goal::None, tree.peakTarget);
+    }
+    return met ? 0 : 2;
 }
