@@ -28,7 +28,7 @@ constexpr uint64_t kReserveStep = 256ull << 20;
 // Writes of at least this many sectors may go straight to the file (smaller ones, and
 // everything read or written again, go through the cache).
 constexpr uint32_t kDirectRun = 128;
-constexpr uint32_t kDirectBatch = IOV_MAX / 2;  // two pieces per record
+constexpr uint32_t kDirectBatch = 512;  // records gathered for one write
 
 bool IsCached(uint32_t where) { return where != kAbsent && (where & kCached); }
 
@@ -247,17 +247,18 @@ bool RamDisk::AddDirect(uint32_t row, uint32_t index, const uint8_t* source) {
         if (!PlaceWaiting())
             return false;
         directFirst_ = placed_;
-        directHeaders_.resize(kDirectBatch);
-        directIov_.resize(2 * kDirectBatch);
+        directRecords_.resize(size_t(kDirectBatch) * recordSize_);
     }
     if (placed_ >= kMaxSlots)
         return Fail("the volume has more sectors than the store can number");
     rows_[row].where[index] = placed_++;
     rows_[row].present[index] = 1;
     lastPlacedKey_ = Key(row, index);
-    platform::PutLe32(directHeaders_[directCount_].data(), rows_[row].first + index);
-    directIov_[2 * directCount_] = {directHeaders_[directCount_].data(), 4};
-    directIov_[2 * directCount_ + 1] = {const_cast<uint8_t*>(source), sectorSize_};
+    // Gathered in a small buffer that stays in the processor's cache: one plain write of
+    // it costs the kernel less than a vectored one of 4-byte and sector-sized pieces.
+    uint8_t* record = directRecords_.data() + size_t(directCount_) * recordSize_;
+    platform::PutLe32(record, rows_[row].first + index);
+    std::memcpy(record + 4, source, sectorSize_);
     return ++directCount_ < kDirectBatch || FlushDirect();
 }
 
@@ -268,7 +269,7 @@ bool RamDisk::FlushDirect() {
     directCount_ = 0;
     if ((fd_ < 0 && !OpenTemporary()) || !Reserve(SlotOffset(directFirst_ + count)))
         return false;
-    if (!WriteAll(fd_, directIov_.data(), int(2 * count), SlotOffset(directFirst_)))
+    if (!WriteAll(fd_, directRecords_.data(), size_t(count) * recordSize_, SlotOffset(directFirst_)))
         return Fail(std::string("cannot write sector records: ") + std::strerror(errno));
     return true;
 }

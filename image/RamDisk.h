@@ -16,14 +16,11 @@
 // wait there and are appended to the file sorted in record order (chunk-table order,
 // ascending within a chunk), so a volume built front to back is already in its final
 // order when it is saved. Anything else is put in order when the records are finished.
-#include <array>
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
-
-#include <sys/uio.h>
 
 namespace image {
 
@@ -124,8 +121,8 @@ private:
     bool WriteDirty();
     // A sector never touched that follows every present one in record order.
     bool AtTheEnd(uint32_t row, uint32_t index) const;
-    // Gives such a sector the next slot and queues its record for one vectored write
-    // straight from the caller's buffer (FlushDirect, before the caller gets it back).
+    // Gives such a sector the next slot and gathers its record for one write to the
+    // file (FlushDirect), past the cache.
     bool AddDirect(uint32_t row, uint32_t index, const uint8_t* source);
     bool FlushDirect();
     bool OpenTemporary();
@@ -166,9 +163,8 @@ private:
     std::vector<uint32_t> waiting_;  // entries without a slot, in the order taken
     uint64_t maxWaitingKey_ = 0;
 
-    // Records queued by AddDirect: header and sector of each, from slot directFirst_ on.
-    std::vector<std::array<uint8_t, 4>> directHeaders_;
-    std::vector<struct iovec> directIov_;
+    // Records gathered by AddDirect, for slots directFirst_ on.
+    std::vector<uint8_t> directRecords_;
     uint32_t directCount_ = 0;
     uint32_t directFirst_ = 0;
 };
