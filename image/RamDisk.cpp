@@ -99,7 +99,11 @@ bool RamDisk::Init(uint32_t sectorSize) {
     const uint32_t recordSize = sectorSize + 4;
     const size_t entries = std::max<size_t>(kMinCacheEntries, cacheBytes_ / recordSize);
     try {
-        cache_.resize(entries * recordSize);
+        // Left uninitialised: memory is only committed for the entries in use.
+        if (cacheSize_ < entries * recordSize) {
+            cache_.reset(new uint8_t[entries * recordSize]);
+            cacheSize_ = entries * recordSize;
+        }
         entries_.assign(entries, Entry{});
         free_.resize(entries);
     } catch (const std::bad_alloc&) {
@@ -597,7 +601,8 @@ void RamDisk::Release() {
     hitEnd_ = 0;
     chunkCount_ = 0;
     initialised_ = false;
-    std::vector<uint8_t>().swap(cache_);
+    cache_.reset();
+    cacheSize_ = 0;
     std::vector<Entry>().swap(entries_);
     std::vector<uint32_t>().swap(free_);
     if (fd_ >= 0)

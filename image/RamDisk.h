@@ -110,7 +110,7 @@ private:
     // soon as one cannot be located or used (the sectors before it are done).
     template <class Use>
     bool EachSector(uint32_t first, uint32_t count, Use use);
-    uint8_t* Record(uint32_t entry) { return cache_.data() + size_t(entry) * recordSize_; }
+    uint8_t* Record(uint32_t entry) { return cache_.get() + size_t(entry) * recordSize_; }
     uint64_t SlotOffset(uint32_t slot) const { return base_ + uint64_t(slot) * recordSize_; }
     // A free cache entry for (row, index), its record header filled; -1 on failure.
     int64_t TakeEntry(uint32_t row, uint32_t index, uint32_t slot);
@@ -157,7 +157,8 @@ private:
     std::string error_;
 
     // The cache: entry e's record (header and sector) at e x recordSize_.
-    std::vector<uint8_t> cache_;
+    std::unique_ptr<uint8_t[]> cache_;
+    size_t cacheSize_ = 0;
     std::vector<Entry> entries_;
     std::vector<uint32_t> free_;   // free entries, the lowest at the back
     std::vector<uint32_t> waiting_;  // entries without a slot, in the order taken
