@@ -7,6 +7,7 @@
 //   bench_production_run [--reps N]
 //   bench_production_run --run DEVICES none|realistic      (one station run)
 //   bench_production_run --blanking                        (every level once)
+//   bench_production_run --synchronize WORKERS             (Synchronize calls alone)
 //
 // Host time excludes the simulator: a wrapper around each device's transport adds up
 // the time spent inside it. Device time is the latency the simulator adds (with a fake
@@ -316,6 +317,43 @@ int BlankingRuns()
     return 0;
 }
 
+// ---- Synchronize alone: workers handing calls to the main thread ----
+
+class SyncWorker : public toolkit::TThread {
+public:
+    explicit SyncWorker(int calls) : calls_(calls) {}
+
+protected:
+    void Execute() override
+    {
+        for (int i = 0; i < calls_; ++i)
+            Synchronize([] {});
+    }
+
+private:
+    int calls_;
+};
+
+int SynchronizeRuns(int workers)
+{
+    constexpr int kCalls = 2000;
+    toolkit::SetUiDispatcher([](std::function<void()>) {});
+    std::vector<std::unique_ptr<SyncWorker>> threads;
+    const double cpuFrom = bench::CpuSeconds();
+    for (int i = 0; i < workers; ++i) {
+        threads.push_back(std::make_unique<SyncWorker>(kCalls));
+        threads.back()->Resume();
+    }
+    toolkit::TThread::WaitForAll();
+    for (auto& t : threads)
+        t->WaitFor();
+    const double cpu = bench::CpuSeconds() - cpuFrom;
+    std::printf("per_call=%.9f\n", cpu / (double(workers) * kCalls));
+    threads.clear();
+    toolkit::SetUiDispatcher(nullptr);
+    return 0;
+}
+
 // ---- the figures ----
 
 bench::ChildRun Child(const std::string& self, std::vector<std::string> args)
@@ -340,6 +378,8 @@ int main(int argc, char** argv)
         return StationRun(std::atoi(argv[2]), !std::strcmp(argv[3], "realistic"));
     if (argc == 2 && !std::strcmp(argv[1], "--blanking"))
         return BlankingRuns();
+    if (argc == 3 && !std::strcmp(argv[1], "--synchronize"))
+        return SynchronizeRuns(std::atoi(argv[2]));
     int reps = 5;
     for (int i = 1; i + 1 < argc; i += 2)
         if (!std::strcmp(argv[i], "--reps"))
@@ -347,6 +387,7 @@ int main(int argc, char** argv)
     const std::string self = fs::canonical("/proc/self/exe").string();
     setenv("MTOOLS_SKIP_CHECK", "1", 1);
 
+    std::vector<double> sync1, sync8;
     std::vector<double> cpu1, cpu8, cpuRatio, perCommand, startup, startupMemory, perDevice, wall8, critical, criticalRatio;
     std::map<std::string, std::vector<double>> shares;
     std::vector<std::string> shareOrder;
@@ -370,6 +411,11 @@ int main(int argc, char** argv)
         wall8.push_back(Value(realEight, "wall"));
         critical.push_back(Value(realEight, "arrivals") + alone);
         criticalRatio.push_back(wall8.back() / critical.back());
+
+        const double syncOne = Value(Child(self, {"--synchronize", "1"}).output, "per_call");
+        const double syncEight = Value(Child(self, {"--synchronize", "8"}).output, "per_call");
+        sync1.push_back(1e6 * syncOne);
+        sync8.push_back(1e6 * syncEight);
 
         const std::string blanking = Child(self, {"--blanking"}).output;
         size_t at = 0;
@@ -400,6 +446,8 @@ int main(int argc, char** argv)
     Figure("production 1 device no latency: host CPU per device run", cpu1, "ms");
     Figure("production 8 devices no latency: host CPU per device run", cpu8, "ms");
     met &= Figure("production 8 devices vs 1 device: host CPU per device run", cpuRatio, "x", Goal::AtMost, 1.5);
+    Figure("Synchronize alone, 1 worker: host CPU per call", sync1, "us");
+    Figure("Synchronize alone, 8 workers: host CPU per call", sync8, "us");
     met &= Figure("blanking levels 1-7 (64 128 512 pages per block): host CPU per vendor command", perCommand,
                   "us", Goal::Below, 0.5);
     for (const std::string& key : shareOrder) {
