@@ -37,6 +37,9 @@ TEST(FatLayout, ClusterSizesAndRefusedSizes) {
     EXPECT_FALSE(image::ComputeFatLayout(4096, 512, l, &error));  // 2 MB: FAT12 territory
     EXPECT_NE(error, "");
     EXPECT_FALSE(image::ComputeFatLayout(262144, 768, l, &error));
+    image::RamDisk odd(1000, 4);  // cannot hold 512-byte sectors
+    EXPECT_FALSE(image::FatVolume(odd).CreateVolume(Sectors(128, 512), 512, &error));
+    EXPECT_NE(error.find("sector store"), std::string::npos) << error;
 }
 
 // For every offered size (128 .. 8192 MB in steps of 32) and both sector sizes: mkfs.fat

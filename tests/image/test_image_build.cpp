@@ -159,7 +159,7 @@ TEST_F(ImageBuild, FailuresLeaveThePreviousImageUntouched) {
         {Build({Src("missing.txt")}), "cannot open"},
         {Build({Src("bad")}), "na:me.txt"},
         {Build({Src("B")}, "A*B"), "label"},
-        {Build({Src("B")}, "PASS", 100), "multiple of 32"},
+        {Build({Src("B")}, "PASS", 144), "multiple of 32"},
         {Build({Src("huge.bin")}), "4 GiB"},  // cannot be one FAT file; found before copying
         {Build({Src("big.bin")}), "volume is full"},
         {Build({Src("f.bin")}, "X", 128, 64 * 1024, 8), "sector store"},

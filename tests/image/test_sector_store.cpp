@@ -55,24 +55,6 @@ TEST(RamDisk, ChunksStartWhereFirstTouchedAndEndBeforeLaterRanges) {
     EXPECT_EQ(store.chunkCount(), 5u) << "locating served sectors adds nothing";
 }
 
-TEST(RamDisk, AbsentSectorsReadAsZerosAndBecomePresent) {
-    RamDisk store(4096, 8);
-    ASSERT_TRUE(store.Init(512));
-    Bytes out(1024, 0xEE);
-    ASSERT_TRUE(store.ReadSectors(7, 2, out.data()));  // crosses into a second chunk
-    EXPECT_EQ(out, Bytes(1024, 0));
-    ASSERT_EQ(store.chunkCount(), 2u);
-    EXPECT_EQ(store.chunk(1).first, 8u);
-    EXPECT_EQ(store.chunk(0).present[7] + store.chunk(1).present[0], 2);
-    EXPECT_EQ(store.chunk(0).present[6], 0);
-    Bytes in(1536), back(1536);
-    for (size_t i = 0; i < in.size(); ++i)
-        in[i] = uint8_t(i * 7);
-    ASSERT_TRUE(store.WriteSectors(6, 3, in.data()));
-    ASSERT_TRUE(store.ReadSectors(6, 3, back.data()));
-    EXPECT_EQ(back, in);
-}
-
 TEST(RamDisk, RowLimitFailsTheAccessAndKeepsEarlierSectors) {
     RamDisk store(2048, 2);  // 4 sectors per chunk, two rows
     ASSERT_TRUE(store.Init(512));
@@ -135,36 +117,6 @@ std::string Le32(uint32_t v) { return {char(v), char(v >> 8), char(v >> 16), cha
 
 void Write(RamDisk& store, uint32_t sector, uint8_t value) {
     ASSERT_TRUE(store.WriteSector(sector, std::vector<uint8_t>(store.sectorSize(), value).data()));
-}
-
-TEST(ImageFile, HeaderRecordsAndOffsetsByteForByte) {
-    testsupport::TempDir tmp;
-    const std::string path = tmp.file("x.IMG");
-    RamDisk v0(2048, 16);  // 4 sectors of 512 per chunk
-    ASSERT_TRUE(v0.Init(512));
-    // Rows in the order first touched (9..12, 5..8, then row 0): the file follows them.
-    for (auto [sector, value] : {std::pair{9u, 0xA9}, {5u, 0xA5}, {1u, 0xA1}, {6u, 0xA6}})
-        Write(v0, sector, uint8_t(value));
-    ASSERT_TRUE(v0.ReadSector(3, Bytes(512).data()));  // read, so saved as zeros
-    std::string error;
-    ASSERT_TRUE(image::SaveImageFile(v0, path, 0, 128, &error)) << error;
-    EXPECT_FALSE(v0.initialised());
-    for (uint32_t r = 0; r < v0.chunkCount(); ++r)
-        for (uint32_t i = 0; i < v0.sectorsPerChunk(); ++i)
-            ASSERT_EQ(v0.chunk(r).present[i], 0) << r << "/" << i;
-
-    RamDisk v1(4096, 16);
-    ASSERT_TRUE(v1.Init(1024));
-    Write(v1, 7, 0xB7);
-    Write(v1, 0, 0xB0);
-    ASSERT_TRUE(image::SaveImageFile(v1, path, 1, 128, &error)) << error;
-
-    std::string expected = "61X5 IMG" + std::string(4, '\0') + Le32(128) + Le32(512) + Le32(512) + Le32(5) +
-                           Le32(0) + Le32(1024) + Le32(512 + 5 * (4 + 512)) + Le32(2);
-    expected.resize(512, '\0');
-    for (auto [n, v] : {std::pair{1u, 0xA1}, {3u, 0x00}, {9u, 0xA9}, {5u, 0xA5}, {6u, 0xA6}, {0u, 0xB0}, {7u, 0xB7}})
-        expected += Le32(n) + std::string(v >= 0xB0 ? 1024 : 512, char(v));
-    EXPECT_EQ(tmp.read("x.IMG"), expected);
 }
 
 TEST(ImageFile, EmptyVolumeReplacesTheFileAndFailuresStillEndTheVolume) {

@@ -65,26 +65,6 @@ protected:
     std::unique_ptr<TfrmIsoMain> form;
 };
 
-TEST_F(IsoDialogTest, FormAndCaptionsInEachLanguage) {
-    TfrmIsoMain& f = Create();
-    const std::tuple<TControl*, const char*, int, const char*> rows[] = {
-        {&f, "IMG tool", 68, "Create Image"}, {f.lblDiskLabel, "Disk Label", 24, "Disk Label"},
-        {f.lblDiskSize, "Disk Size(MB)", 67, "Image Disk Size:"}, {f.grpHiddenFiles, "Hidden Files", 20, "Hidden Files"},
-        {f.btnCreateImg, "Create Image", 68, "Create Image"}, {f.btnAddFile, "Add Files", 21, "Add Files"},
-        {f.btnAddDir, "Add Dir", 22, "Add Dir"}, {f.btnRemove, "Remove", 23, "Remove"}};
-    for (auto [control, design, row, english] : rows)
-        EXPECT_EQ(control->Caption(), design) << control->Name();
-    EXPECT_EQ(f.edtDiskLabel->MaxLength(), 8);
-    EXPECT_EQ(f.fsDlg.Options.filter + "/" + f.fsDlg.Options.defaultExt, "Image File *.IMG|*.IMG/IMG");
-    for (unsigned lang : {kLanguageEnglish, kLanguageTraditionalChinese, kLanguageSimplifiedChinese}) {
-        f.LanguageIndex = lang;
-        f.SetCaptions();
-        for (auto [control, design, row, english] : rows)
-            EXPECT_EQ(control->Caption(), lang == kLanguageEnglish ? english : MessageCatalogue(row, lang));
-        EXPECT_EQ(f.Label1->Caption(), "MB") << "not captioned from the catalogue";
-    }
-}
-
 TEST_F(IsoDialogTest, StoredOptionsGiveLabelAndOfferedSize) {
     // 128 to 8192 MB in steps of 32: a step outside the track bar's range lands on its
     // nearest end, an unreadable one on the default 8.
@@ -184,62 +164,6 @@ TEST_F(IsoDialogTest, AddFilesAddDirAndRemove) {
     EXPECT_EQ(List(), (std::vector<std::string>{"/b/two.mp3", host.path()}));
 }
 
-TEST_F(IsoDialogTest, TimerRunsOnlyWhileBusy) {
-    TfrmIsoMain& f = Create();
-    clock.advance(5000);
-    f.PumpMessages();
-    EXPECT_EQ(f.ProgressBar1->Progress(), 0) << "stopped while idle";
-    for (int e : {10, 20, 30, 40, 50, 60, 70, 80, 90, 0, 10, 20, 30}) {
-        f.Timer1Timer(f.Timer1);
-        ASSERT_EQ(f.ProgressBar1->Progress(), e);
-    }
-    f.SetBusy(false);
-    EXPECT_TRUE(f.TntlstHideFiles->Enabled() && !f.btnRemove->Enabled()) << "the list itself stays as it is";
-    clock.advance(f.Timer1->Interval());
-    f.PumpMessages();
-    f.SetBusy(true);
-    EXPECT_TRUE(f.btnRemove->Enabled() && f.btnAddDir->Enabled() && f.btnAddFile->Enabled());
-    EXPECT_EQ(f.ProgressBar1->Progress(), 40) << "the position is not reset";
-}
-
-TEST_F(IsoDialogTest, ConfirmedNameBuildsBothVolumesAndHandsThePathBack) {
-    // Listed: a file, a hidden file, a folder holding a hidden file and a subfolder.
-    for (const std::string root : {"src", "expected"}) {
-        fs::create_directories(host.file(root + "/D/S"));
-        for (auto [name, size] : {std::pair{"song.mp3", 70000}, {".top", 10}, {"D/a.txt", 512}, {"D/b.bin", 3000},
-                                  {"D/S/c.dat", 1025}})
-            imagetest::WritePatternFile(host.file(root + "/" + name), uint64_t(size), uint32_t(size));
-    }
-    imagetest::WritePatternFile(host.file("src/D/.secret"), 100, 6);
-    TfrmIsoMain& f = Create();
-    f.TntlstHideFiles->Items()->Assign({host.file("src/song.mp3"), host.file("src/.top"), host.file("src/D")});
-    f.edtDiskLabel->UserSetText("music 1");
-    f.tbarHideDiskRatio->SetPosition(4);
-    fs::create_directories(host.file("out"));
-    dialogs.QueueSaveFile(host.file("out/disk"));  // typed without extension
-
-    int pumps = 0, busyPumps = 0, maxProgress = 0;
-    Application->SetEventPump([&] {
-        ++pumps;
-        busyPumps += !f.btnCreateImg->Enabled() && !f.edtDiskLabel->Enabled() && !f.tbarHideDiskRatio->Enabled() &&
-                     f.ProgressBar1->Visible();
-        maxProgress = std::max(maxProgress, f.ProgressBar1->Progress());
-        clock.advance(400);
-        f.btnCreateImg->Click();  // a click that gets through while busy starts nothing
-    });
-    f.btnCreateImg->UserClick();
-    Application->SetEventPump(nullptr);
-
-    const std::string image = host.file("out/disk.IMG");
-    ExpectOneBox("Create ImageSuccess", "Success", MB_OK | MB_ICONINFORMATION);
-    EXPECT_EQ(dialogs.Log().size(), 2u) << "one save dialog, one box";
-    EXPECT_EQ(imgFile.Text() + "|" + f.CreatedImagePath(), image + "|" + image);
-    EXPECT_TRUE(pumps > 0 && busyPumps == pumps && maxProgress > 0) << pumps << "/" << busyPumps << "/" << maxProgress;
-    EXPECT_TRUE(f.btnCreateImg->Enabled() && f.edtDiskLabel->Enabled() && !f.ProgressBar1->Visible() &&
-                !f.Timer1->Enabled());
-    imagetest::ExpectImageHolds(image, host.path(), host.file("expected"), "Volume label is MUSIC 1", 128);
-}
-
 TEST_F(IsoDialogTest, CancelOrFailureChangesNothingAndShowsItsBox) {
     host.write("a.mp3", "a");
     host.write("one/Song.mp3", "1");
@@ -289,34 +213,61 @@ TEST_F(IsoDialogTest, CancelOrFailureChangesNothingAndShowsItsBox) {
 }
 
 // As the settings dialog uses it: shown modally (in the main window's language), the
-// operator adds a file, empties the label, creates an image of the default size and closes
-// the dialog; the image lands in the edit and the list is saved at the close.
-TEST_F(IsoDialogTest, ShownFromTheSettingsDialogItPutsTheCreatedImageIntoItsEdit) {
-    host.write("want/a.mp3", "a");
+// operator adds a folder to a file and a hidden file, sets label and size, confirms a name
+// typed without extension and closes. Hidden files inside the folder stay out; the image
+// lands in the edit, the list is saved at the close, and both volumes pass fsck.fat.
+TEST_F(IsoDialogTest, ShownFromTheSettingsDialogItBuildsAndHandsThePathBack) {
+    for (const std::string root : {"src", "expected"}) {
+        fs::create_directories(host.file(root + "/D/S"));
+        for (auto [name, size] : {std::pair{"song.mp3", 70000}, {".top", 10}, {"D/a.txt", 512}, {"D/b.bin", 3000},
+                                  {"D/S/c.dat", 1025}})
+            imagetest::WritePatternFile(host.file(root + "/" + name), uint64_t(size), uint32_t(size));
+    }
+    imagetest::WritePatternFile(host.file("src/D/.secret"), 100, 6);
+    fs::create_directories(host.file("out"));
     const unsigned zh = kLanguageSimplifiedChinese;
     TForm1 main;
     main.LanguageIndex = zh;
-    Create();
+    TfrmIsoMain& f = Create();
     ASSERT_EQ(frmIsoMain, form.get());
-    dialogs.QueueOpenFiles({host.file("want/a.mp3")});
-    dialogs.QueueSaveFile(host.file("made.IMG"));
+    f.TntlstHideFiles->Items()->Assign({host.file("src/song.mp3"), host.file("src/.top")});
+    dialogs.QueueFolder(host.file("src/D"));
+    dialogs.QueueSaveFile(host.file("out/disk"));
+    int pumps = 0, busyPumps = 0, maxProgress = 0;
+    Application->SetEventPump([&] {
+        ++pumps;
+        busyPumps += !f.btnCreateImg->Enabled() && !f.edtDiskLabel->Enabled() && !f.tbarHideDiskRatio->Enabled() &&
+                     f.ProgressBar1->Visible();
+        maxProgress = std::max(maxProgress, f.ProgressBar1->Progress());
+        clock.advance(400);
+        f.btnCreateImg->Click();  // a click that gets through while busy starts nothing
+    });
     dialogs.onShowModal = [&](TForm& shown) {
         auto& iso = static_cast<TfrmIsoMain&>(shown);
-        iso.btnAddFile->UserClick();
-        iso.edtDiskLabel->UserSetText("");
+        iso.btnAddDir->UserClick();
+        iso.edtDiskLabel->UserSetText("music 1");
+        iso.tbarHideDiskRatio->SetPosition(4);
         iso.btnCreateImg->UserClick();
         shown.DoClose();
         return int(mrCancel);
     };
     frmIsoMain->ShowModal();
-    EXPECT_EQ(form->btnAddDir->Caption(), MessageCatalogue(22, zh)) << "every show takes the main window's language";
+    Application->SetEventPump(nullptr);
+
+    const std::string image = host.file("out/disk.IMG");
+    EXPECT_EQ(f.btnAddDir->Caption(), MessageCatalogue(22, zh)) << "every show takes the main window's language";
     ExpectOneBox(std::string(MessageCatalogue(68, zh)) + MessageCatalogue(70, zh), MessageCatalogue(70, zh),
                  MB_OK | MB_ICONINFORMATION);
-    EXPECT_EQ(imgFile.Text(), host.file("made.IMG"));
-    EXPECT_EQ(program.read("misc/isoseting.ini"), ListBytes({U16(host.file("want/a.mp3"))}));
+    EXPECT_EQ(dialogs.Log().size(), 4u) << "the show, folder and save dialogs, one box";
+    EXPECT_EQ(imgFile.Text() + "|" + f.CreatedImagePath(), image + "|" + image);
+    EXPECT_TRUE(pumps > 0 && busyPumps == pumps && maxProgress > 0) << pumps << "/" << busyPumps << "/" << maxProgress;
+    EXPECT_TRUE(f.btnCreateImg->Enabled() && f.edtDiskLabel->Enabled() && !f.ProgressBar1->Visible() &&
+                !f.Timer1->Enabled());
+    EXPECT_EQ(program.read("misc/isoseting.ini"),
+              ListBytes({U16(host.file("src/song.mp3")), U16(host.file("src/.top")), U16(host.file("src/D"))}));
     form.reset();
     EXPECT_EQ(frmIsoMain, nullptr);
-    imagetest::ExpectImageHolds(host.file("made.IMG"), host.path(), host.file("want"), "has no label", 256);
+    imagetest::ExpectImageHolds(image, host.path(), host.file("expected"), "Volume label is MUSIC 1", 128);
 }
 
 } // namespace
