@@ -79,6 +79,7 @@ TEST(FatNames, LongNameRules) {
         EXPECT_TRUE(image::ValidateLongName(good, out, reason)) << reason;
     EXPECT_EQ(out.size(), 128u);
     EXPECT_EQ(image::Utf16ToUtf8(out), emoji);
+    EXPECT_EQ(image::Utf16ToUtf8(u"\U0001F600\uFF21"), "\xF0\x9F\x98\x80\xEF\xBC\xA1");
     for (const std::string& bad : {std::string("a:b"), std::string("a?b"), std::string("a\\b"), std::string("tab\there"),
                                    std::string("dot."), std::string("blank "), std::string("."), std::string(".."),
                                    std::string(), std::string("\xC3\x28"), std::string("\xED\xA0\x80"),

@@ -195,7 +195,16 @@ TEST(FatVolume, ChainsInBothFatsTheHintTheLastClusterAndTheJump) {
     EXPECT_FALSE(volume.AllocCluster(c));
     EXPECT_EQ(volume.errorCode, image::kFatErrNoCluster);
 
+    // A volume behind a partition table: entry 0, active (0x80) or not (0), points at it.
+    Bytes mbr(512);
+    mbr[446 + 8] = 63, mbr[510] = 0x55, mbr[511] = 0xAA;
     ASSERT_TRUE(store.ReadSector(0, fat2.data()));
+    for (uint8_t status : {0x00, 0x80, 0x12}) {
+        image::RamDisk parted(64 * 1024, 4);
+        mbr[446] = status;
+        ASSERT_TRUE(parted.Init(512) && parted.WriteSector(0, mbr.data()) && parted.WriteSector(63, fat2.data()));
+        EXPECT_EQ(image::FatVolume(parted).Mount(), status != 0x12) << int(status);
+    }
     fat2[2] = 0x91;  // a jump without its NOP
     ASSERT_TRUE(store.WriteSector(0, fat2.data()));
     EXPECT_FALSE(volume.ParseBootSector(0) || volume.mounted());

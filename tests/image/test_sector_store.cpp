@@ -143,6 +143,14 @@ TEST(ImageFile, EmptyVolumeFailuresThatStillEndTheVolumeAndVolumeOnePastFourGiB)
     ASSERT_TRUE(store.Init(512));
     Write(store, 1, 7);
     EXPECT_FALSE(image::SaveImageFile(store, "/dev/full", 0, 128));
+    // A backing file that refuses writes fails the write that spills the cache.
+    RamDisk spill(64 * 1024, 16, 4 * 516);
+    ASSERT_TRUE(spill.BackWith("/dev/full", 512));
+    ASSERT_TRUE(spill.Init(512));
+    bool written = true;
+    for (uint32_t s = 0; s < 64 && written; ++s)
+        written = spill.WriteSector(s * 7, Bytes(512, 1).data());
+    EXPECT_FALSE(written);
 
     // The volume entry holds the first record's offset in 32 bits: volume 1 cannot start
     // past 4 GiB, and nothing is appended when it would.
