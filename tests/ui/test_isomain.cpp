@@ -73,6 +73,7 @@ TEST_F(IsoDialogTest, StoredOptionsGiveLabelAndOfferedSize) {
         {"-7", 4, "128"},     {"257", 256, "8192"}, {"big", 8, "256"},  {"", 8, "256"}};
     EXPECT_EQ(Create().edtDiskSize->Text(), "256") << "no ImgTool.ini";
     EXPECT_EQ(form->edtDiskLabel->Text(), "PASS WD");
+    EXPECT_TRUE(form->edtDiskSize->ReadOnly()) << "the size is chosen on the track bar";
     for (auto [stored, position, megabytes] : rows) {
         program.write("misc/ImgTool.ini", std::string("[DISK]\r\nDiskSize=") + stored);
         EXPECT_EQ(Create().tbarHideDiskRatio->Position(), position) << stored;
