@@ -256,7 +256,11 @@ TEST_F(IsoDialogTest, ShownFromTheSettingsDialogItBuildsAndHandsThePathBack) {
     Application->SetEventPump(nullptr);
 
     const std::string image = host.file("out/disk.IMG");
-    EXPECT_EQ(f.btnAddDir->Caption(), MessageCatalogue(22, zh)) << "every show takes the main window's language";
+    // Every show takes the main window's language.
+    for (auto [control, row] : {std::pair<TControl*, int>{&f, 68}, {f.lblDiskLabel, 24}, {f.lblDiskSize, 67},
+                                {f.grpHiddenFiles, 20}, {f.btnCreateImg, 68}, {f.btnAddFile, 21}, {f.btnAddDir, 22},
+                                {f.btnRemove, 23}})
+        EXPECT_EQ(control->Caption(), MessageCatalogue(row, zh)) << control->Name();
     ExpectOneBox(std::string(MessageCatalogue(68, zh)) + MessageCatalogue(70, zh), MessageCatalogue(70, zh),
                  MB_OK | MB_ICONINFORMATION);
     EXPECT_EQ(dialogs.Log().size(), 4u) << "the show, folder and save dialogs, one box";
