@@ -3,7 +3,6 @@
 // main window, a fake clock, and a bus whose volume events reach the window as the
 // user-interface thread would hand them on.
 #include "device/HostUtil.h"
-#include "platform/Process.h"
 #include "platform/ProgramDir.h"
 #include "platform/VolumeTools.h"
 #include "production/WindowLink.h"
@@ -18,7 +17,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <deque>
@@ -26,65 +24,11 @@
 #include <fstream>
 #include <memory>
 #include <mutex>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
 
 namespace e2e {
-
-using ::testing::HasSubstr;
-using ::testing::Not;
-
-inline std::string SearchPath()
-{
-    const char* path = std::getenv("PATH");
-    return std::string(path ? path : "/usr/bin:/bin") + ":/usr/local/sbin:/usr/sbin:/sbin";
-}
-
-struct ToolRun {
-    bool ok = false;
-    std::string output;
-};
-inline ToolRun Tool(std::vector<std::string> argv)
-{
-    platform::ProcessOptions options;
-    options.captureOutput = true;
-    options.timeoutMs = 60000;
-    options.environment = {{"MTOOLS_SKIP_CHECK", "1"}, {"LC_ALL", "C.UTF-8"}};
-    const std::string found = platform::FindProgram(argv[0], SearchPath());
-    if (found.empty())
-        return {false, argv[0] + " not found"};
-    argv[0] = found;
-    platform::ProcessResult r = platform::RunProcess(argv, options);
-    return {r.succeeded(), r.output + r.errorOutput};
-}
-inline ToolRun CheckVolumeFile(const std::string& disk) { return Tool({"fsck.fat", "-n", disk}); }
-inline std::string ListVolume(const std::string& disk, const std::string& folder = "::/")
-{
-    return Tool({"mdir", "-b", "-i", disk, folder}).output;
-}
-inline std::string VolumeLabelOf(const std::string& disk) { return Tool({"mlabel", "-s", "-i", disk, "::"}).output; }
-inline std::string ReadVolumeFile(const std::string& disk, const std::string& file)
-{
-    return Tool({"mtype", "-i", disk, "::/" + file}).output;
-}
-
-// True when `wanted` appears in `all` in this order, other entries between allowed.
-inline bool InOrder(const std::vector<std::string>& all, const std::vector<std::string>& wanted)
-{
-    auto it = all.begin();
-    for (const std::string& w : wanted) {
-        if ((it = std::find(it, all.end(), w)) == all.end())
-            return false;
-        ++it;
-    }
-    return true;
-}
-inline bool Matches(const std::string& text, const std::string& pattern)
-{
-    return std::regex_match(text, std::regex(pattern));
-}
 
 inline std::string ReadFile(const std::string& path)
 {
@@ -101,21 +45,6 @@ inline std::string MakeFile(const testsupport::SimStation& station, const std::s
     std::ofstream(path, std::ios::binary) << content;
     return path;
 }
-// The format tool found first in the search path always fails and counts its calls.
-inline void BreakFormatTool(const testsupport::SimStation& station)
-{
-    const std::string bin = station.file("brokenbin");
-    MakeFile(station, "brokenbin/mkfs.fat", "#!/bin/sh\necho x >> '" + bin + "/calls'\necho refused >&2\nexit 1\n");
-    std::filesystem::permissions(bin + "/mkfs.fat", std::filesystem::perms::owner_all);
-    platform::VolumeToolConfig config = platform::GetVolumeToolConfig();
-    config.searchPath = bin + ":" + SearchPath();
-    platform::SetVolumeToolConfig(config);
-}
-inline int FormatToolCalls(const testsupport::SimStation& station)
-{
-    return int(ReadFile(station.file("brokenbin/calls")).size() / 2);
-}
-
 // Prepares the window or the station folder before a run of a table row.
 using Setup = void (*)(TForm1&, testsupport::SimStation&);
 
@@ -124,6 +53,10 @@ struct Fault {
     uint32_t nth = 1;
     sim::FaultKind kind = sim::FaultKind::StatusClear;
     uint32_t times = 1;
+    // The device is pulled when panel 0 shows this (a gauge step or a status or port text);
+    // the window hears of it at once when windowHears, else after the run.
+    const char* unplugWhenShown = nullptr;
+    bool windowHears = false;
 };
 
 class StationRun : public ::testing::Test {
@@ -165,25 +98,35 @@ protected:
         station.reset();
     }
 
-    // Plugs a device with its fault, hands the arrival to the window and waits for the run.
+    // Plugs a device with its fault, hands the arrival to the window and waits for the run
+    // and for the volume events it caused.
     std::shared_ptr<sim::SimulatedDevice> Run(const sim::FlashProfile& profile, Fault fault = {})
     {
-        auto device = station->bus().plug(profile);
-        EXPECT_TRUE(device);
-        if (device && fault.code)
-            device->failCommand(fault.code, fault.nth, fault.kind, fault.times);
-        Deliver();
+        auto device = Start(profile, fault);
         WaitForRuns();
         return device;
     }
-    // Unplugs the device and plugs it in again for a second run.
-    void Rerun(const std::shared_ptr<sim::SimulatedDevice>& device)
+    // The same, but returns when the run has ended, before the window hears of what the run
+    // caused (a device pulled mid-run still shows its result).
+    std::shared_ptr<sim::SimulatedDevice> Start(const sim::FlashProfile& profile, Fault fault = {})
+    {
+        auto device = station->bus().plug(profile);
+        EXPECT_TRUE(device);
+        if (device)
+            Inject(*device, fault);
+        Deliver();
+        toolkit::TThread::WaitForAll();
+        return device;
+    }
+    // Unplugs the device and plugs it in again, with a fault, for a second run.
+    void Rerun(const std::shared_ptr<sim::SimulatedDevice>& device, Fault fault = {})
     {
         station->bus().unplug(device);
         Deliver();
         ASSERT_TRUE(station->bus().replug(device));
+        Inject(*device, fault);
         Deliver();
-        WaitForRuns();
+        toolkit::TThread::WaitForAll();
     }
     void WaitForRuns() { toolkit::TThread::WaitForAll(); Deliver(); }
     void Deliver()
@@ -239,17 +182,41 @@ protected:
     {
         form->ProgressBar1->AddObserver([this](toolkit::TControl& control, toolkit::Prop what) {
             const int step = static_cast<toolkit::TGauge&>(control).Progress();
-            std::lock_guard lock(panelMutex_);
-            if (what == toolkit::Prop::Progress && (steps_.empty() || steps_.back() != step))
+            if (what != toolkit::Prop::Progress)
+                return;
+            {
+                std::lock_guard lock(panelMutex_);
+                if (!steps_.empty() && steps_.back() == step)
+                    return;
                 steps_.push_back(step);
+            }
+            Shown(std::to_string(step));
         });
         form->D1infoStr->AddObserver([this](toolkit::TControl& control, toolkit::Prop what) {
-            std::lock_guard lock(panelMutex_);
-            if (what == toolkit::Prop::Caption)
+            if (what != toolkit::Prop::Caption)
+                return;
+            {
+                std::lock_guard lock(panelMutex_);
                 captions_.push_back(control.Caption());
+            }
+            Shown(control.Caption());
+        });
+        form->TextP1->AddObserver([this](toolkit::TControl& control, toolkit::Prop what) {
+            if (what == toolkit::Prop::Caption)
+                Shown(control.Caption());
         });
     }
-    std::vector<int> Steps() { std::lock_guard lock(panelMutex_); return steps_; }
+    // The steps without the progress inside a scan (5 to B + 5).
+    std::string StepsShown()
+    {
+        const int b = form->ProgressBar1->MaxValue() - 100;
+        std::lock_guard lock(panelMutex_);
+        std::string out;
+        for (int step : steps_)
+            if (!(step > 5 && step < b + 5))
+                out += (out.empty() ? "" : " ") + std::to_string(step);
+        return out;
+    }
     std::vector<std::string> Captions() { std::lock_guard lock(panelMutex_); return captions_; }
 
     std::unique_ptr<testsupport::SimStation> station;
@@ -257,6 +224,24 @@ protected:
     std::unique_ptr<TForm1> form;
 
 private:
+    void Inject(sim::SimulatedDevice& device, const Fault& fault)
+    {
+        if (fault.code)
+            device.failCommand(fault.code, fault.nth, fault.kind, fault.times);
+        std::lock_guard lock(panelMutex_);
+        unplugWhen_ = fault.unplugWhenShown ? fault.unplugWhenShown : "";
+        DeliverDirectly(fault.windowHears);
+    }
+    void Shown(const std::string& text)
+    {
+        {
+            std::lock_guard lock(panelMutex_);
+            if (unplugWhen_.empty() || text != unplugWhen_)
+                return;
+            unplugWhen_.clear();
+        }
+        station->bus().unplug('D');
+    }
     void send(bool arrival, uint32_t mask)
     {
         form->Dispatch({WM_DEVICECHANGE, arrival ? DBT_DEVICEARRIVAL : DBT_DEVICEREMOVECOMPLETE,
@@ -268,6 +253,7 @@ private:
     std::mutex panelMutex_;
     std::vector<int> steps_;
     std::vector<std::string> captions_;
+    std::string unplugWhen_;
     platform::VolumeToolConfig savedTools_;
 };
 
