@@ -36,14 +36,14 @@ public:
     int hideDiskRatio = 10;
     uint8_t dealCapError = 0;
     uint32_t minValidSize = 0;
-    bool fwUpgrade = true, isoUpgrade = false, systemArea = false;
+    bool fwUpgrade = true, isoUpgrade = false, systemArea = false, pageScan = false;
     int systemAreaIndex = 0;
     uint64_t firmwareSize = 0, preferSize = 0, isoSize = 0;
     std::vector<std::string> copyList;
     std::vector<std::string> labels, warnings;
 
     int EccLevel() override { return eccLevel; }
-    bool PageScan() override { return false; }
+    bool PageScan() override { return pageScan; }
     uint8_t DeviceFeature() override { return deviceFeature; }
     int HideDiskRatio() override { return hideDiskRatio; }
     int AllowErrorRate() override { return 2; }

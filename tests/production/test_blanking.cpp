@@ -2,6 +2,8 @@
 // failure texts and the settings it reads.
 #include "test_blanking_fixture.h"
 
+#include <map>
+
 using namespace blanktest;
 
 namespace {
@@ -15,34 +17,38 @@ BlankingSettings Level(uint32_t level, uint32_t readTimes = 0)
     return s;
 }
 
-// 1024 blocks (1000 usable) of 64 pages, every block bad unless in `goodBlocks`.
+// 1024 blocks (1000 usable) of 64 pages, every block bad unless a row says otherwise.
 class StopRule : public RecordingScanTest {
 protected:
     void SetUp() override
     {
         RecordingScanTest::SetUp();
         Geometry(1, 1024, 1000, 64);
-        verdict = [this](uint32_t block, uint8_t) -> uint8_t { return goodBlocks.count(block) ? 0xFF : 0; };
     }
     size_t Scans() const { return CallsOf(0xEF, 0x93).size(); }
-    std::set<uint32_t> goodBlocks;
 };
 
 TEST_F(StopRule, NoGoodBlockStopsWhenThePagesPassTheLevelsLimit)
 {
     // 49024 / 64 = 766: Level 1 stops after block 767; the other levels (16000 / 64 = 250)
     // after block 251 of the pass with the limit. Level 7, the override or one good block
-    // keep the scan going.
+    // keep the scan going. A pass that only writes sees no good block: what it wrote must
+    // read back good later, and a block read good before pass 4 of Level 3 counts no more.
+    enum Reads { AllBad, WrittenGood, FirstReadGood };
     const struct {
         const char* name;
         BlankingSettings settings;
         size_t scans;
         int result = 0, override = 0, good = -1;
+        Reads reads = AllBad;
     } cases[] = {
         {"Level 1", Level(0), 768},
         {"Level 2: all marked in pass 1, skipped in pass 2", Level(1), 1000},
+        {"Level 2: written good, read bad", Level(1), 1000 + 252, 0, 0, -1, WrittenGood},
         {"Level 3: stops in pass 2", Level(2), 1000 + 252},
+        {"Level 3: read good in pass 2, bad in pass 4", Level(2), 1000 + 1000 + 252, 0, 0, -1, FirstReadGood},
         {"Level 4", Level(3), 1000},
+        {"Level 4: written good, read bad", Level(3), 1000 + 252, 0, 0, -1, WrittenGood},
         {"Level 5: first step only", Level(4), 252},
         {"Level 6: pass A and B run whole", Level(5, 0), 1000 + 1000 + 252},
         {"Level 6 read twice", Level(5, 2), 252},
@@ -54,15 +60,23 @@ TEST_F(StopRule, NoGoodBlockStopsWhenThePagesPassTheLevelsLimit)
         SCOPED_TRACE(c.name);
         const size_t before = Scans();
         thread->bBlocksPerChipOverride = c.override;
-        goodBlocks = {uint32_t(c.good)};
+        std::map<uint32_t, int> reads;
+        verdict = [&](uint32_t block, uint8_t operation) -> uint8_t {
+            if (c.reads == WrittenGood)
+                return operation == 2 ? 0xFF : 0;
+            if (c.reads == FirstReadGood)
+                return operation == 1 && ++reads[block] == 1 ? 0xFF : 0;
+            return int(block) == c.good ? 0xFF : 0;
+        };
         status.SetCaption("");
         EXPECT_EQ(BlankingCheck(*thread, 5, 305, c.settings), c.result);
-        EXPECT_EQ(status.Caption(), c.result ? status.Caption() : "Too many bad block");
         EXPECT_EQ(Scans() - before, c.scans);
-        std::vector<uint8_t> expected(1024, 0);
-        if (c.good >= 0)
-            expected[size_t(c.good)] = 0xFF;
-        if (c.result) {
+        if (!c.result) {
+            EXPECT_EQ(status.Caption(), "Too many bad block");
+        } else {
+            std::vector<uint8_t> expected(1024, 0);
+            if (c.good >= 0)
+                expected[size_t(c.good)] = 0xFF;
             EXPECT_EQ(Table(), expected);
         }
     }
@@ -94,6 +108,9 @@ TEST_F(Progress, TextsAndGaugePerLevel)
         {"Level 6, pass B", Level(5), 12 + 10 + 1, "Blanking Check10/12 Bad: 2", -1},
         {"Level 2, pass 1", Level(1), 1, "Blanking Check Setup...", -1},
         {"Level 7, pass 2", Level(6), 13, "Blanking Check(1) 10/12 Bad: 0", -1},
+        // Level 6 counts bad blocks anew in its last pass, and in each read pass.
+        {"Level 6", Level(5), 0, "Blanking Check10/12 Bad: 2", 305},
+        {"Level 6 read twice", Level(5, 2), 0, "Blanking Check(2)10/12 Bad: 2", 305},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -115,6 +132,19 @@ TEST_F(Progress, TextsAndGaugePerLevel)
     EXPECT_EQ(status.Caption(), "Blanking Check Setup...");
     EXPECT_EQ(status.Font()->Color(), toolkit::clBtnText);
     EXPECT_EQ(gauge.Progress(), 99);
+}
+
+// Level 3's erase pass shows bad over total, and blinks every third block besides every fifth:
+// after its first text (block 0) at blocks 3, 5, 6, 9 and 10, and as pass 4 begins.
+TEST_F(Progress, Level3ErasePassShowsBadOverTotalBlinkingEveryThirdBlock)
+{
+    std::vector<std::string> shown;
+    status.AddObserver([&](toolkit::TControl& c, toolkit::Prop what) {
+        if (c.Caption().rfind("Blanking Check(3)", 0) == 0)
+            shown.push_back(what == toolkit::Prop::FontColor ? "blink" : c.Caption());
+    });
+    ASSERT_EQ(BlankingCheck(*thread, 5, 305, Level(2)), 1);
+    EXPECT_EQ(shown, (std::vector<std::string>{"Blanking Check(3)2/12", "blink", "blink", "blink", "blink", "blink", "blink"}));
 }
 
 TEST_F(Progress, FastCheckRefusalIsABadBlockAndUnsoundGeometryIsRefused)

@@ -50,6 +50,10 @@ TEST_F(ThreadTest, ScanFillsTheTableAndReportsEveryFifthBlock)
                             {"Blanking Check 5/12 Bad: 1", toolkit::clBtnText},
                             {"Blanking Check 10/12 Bad: 2", toolkit::clRed}}));
     EXPECT_EQ(gauge.Progress(), 5 + 300 * 10 / 12);
+    // With the special scan set the text names the first page mode.
+    window.pageScan = true;
+    ASSERT_EQ(ScanBadBlocks(*thread, 5, 305), 1);
+    EXPECT_EQ(shown.back().first, "Specific mode 1 10/12 Bad: 2");
 }
 
 TEST_F(ThreadTest, BitmapBitsAreMostSignificantFirst)
@@ -143,6 +147,8 @@ TEST_F(CapacityTest, Cases)
         {"show error", 4096, 450, 1, 0, 0, 1800, "Bad Block no Exceed"},
         {"do not care", 4096, 450, 2, 1, 0, 1800, ""},
         {"98 % good", 4096, 1004, 0, 1, 0, 4016, ""},
+        {"98 % of 1024 rounded down: 1003 good is enough", 1024, 1003, 0, 1, 0, 1003, ""},
+        {"1002 good is not: halved to 512 and 7 uncounted", 1024, 1002, 0, 1, 1, 519, ""},
         {"small flash degrades untrimmed", 512, 100, 0, 1, 1, 100, ""},
     };
     for (const auto& c : cases) {
@@ -155,6 +161,12 @@ TEST_F(CapacityTest, Cases)
         EXPECT_EQ(CountGoodBlocks(*thread), c.good) << c.what;
         EXPECT_EQ(status.Caption(), c.caption) << c.what;
     }
+    // Without a window a fresh station's settings apply: a 2 % shortfall.
+    production::SetWindowLink(nullptr);
+    Table(1024, 1002);
+    EXPECT_EQ(CheckCapacityRule(*thread), 1);
+    EXPECT_EQ(thread->bDegraded, 1);
+    production::SetWindowLink(&window);
     // The trimmed table: G = 1800 halves N 4096 -> 2048 -> 1024; group 2 is cut where the
     // counter passes 1024 - 14, group 3 cleared whole.
     Table(4096, 450);

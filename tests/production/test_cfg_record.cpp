@@ -136,7 +136,7 @@ TEST_F(CfgTest, SparsePageTablePlacesRecordAndBitmapOnUsedPages)
 {
     Geometry(2);
     thread->CfgImage[FlashRecord::kBitmapPages] = 2; // per chip: 3 pages for 2 chips
-    std::memset(thread->PageTable, 0, 64);
+    std::memset(thread->PageTable, 0xFE, 64); // only 0xFF marks a page in use
     for (uint32_t p : {3u, 10u, 11u, 40u})
         thread->PageTable[p] = 0xFF;
     ASSERT_EQ(WriteCfg(*thread, 0), 1);
@@ -153,7 +153,7 @@ TEST_F(CfgTest, SparsePageTablePlacesRecordAndBitmapOnUsedPages)
 
 TEST_F(CfgTest, TooFewUsedPagesFailWithNoGoodPage)
 {
-    std::memset(thread->PageTable, 0, 64);
+    std::memset(thread->PageTable, 0x01, 64);
     EXPECT_EQ(WriteCfg(*thread, 0), 0);
     EXPECT_EQ(status.Caption(), "No good pagefail");
     EXPECT_TRUE(WrittenPages().empty());

@@ -153,15 +153,15 @@ TEST_F(ThreadTest, LoadDerivesTheGeometryAndTheEccThreshold)
 TEST_F(ThreadTest, ShortRecordsLoadFromOneHundredTwentyEightBytes)
 {
     const std::string record = MakeRecord(RecordFields{});
-    // 200 bytes: geometry and ID present; usable blocks (216) lie beyond, so they read 0.
-    dir.write("flash/200.txt", record.substr(0, 200));
-    dir.write("flash/100.txt", record.substr(0, 100));
+    // 128 bytes: the geometry is there; the rest, usable blocks (216) too, reads 0.
+    dir.write("flash/128.txt", record.substr(0, 128));
+    dir.write("flash/127.txt", record.substr(0, 127));
     thread->iChipCount = 1;
-    ASSERT_EQ(LoadFlashRecord(*thread, dir.file("flash/200.txt")), 1);
-    EXPECT_EQ(std::vector<uint8_t>(thread->CfgImage + 200, thread->CfgImage + 512),
-              std::vector<uint8_t>(312, 0));
+    ASSERT_EQ(LoadFlashRecord(*thread, dir.file("flash/128.txt")), 1);
+    EXPECT_EQ(std::vector<uint8_t>(thread->CfgImage + 128, thread->CfgImage + 512),
+              std::vector<uint8_t>(384, 0));
     EXPECT_EQ(thread->iUsableBlocksPerChip, 0u);
-    EXPECT_EQ(LoadFlashRecord(*thread, dir.file("flash/100.txt")), 0);
+    EXPECT_EQ(LoadFlashRecord(*thread, dir.file("flash/127.txt")), 0);
     EXPECT_EQ(LoadFlashRecord(*thread, dir.file("flash/none.txt")), 0);
 }
 

@@ -6,6 +6,7 @@
 #include "production/PageMode.h"
 
 #include <cstdio>
+#include <numeric>
 
 using namespace blanktest;
 
@@ -106,6 +107,20 @@ TEST_F(Detection, SixteenSamplesUnderEachOfTheSevenTablesAndTheirLog)
     std::vector<uint8_t> last(32); // the device keeps the last table sent: mode 5's
     FillPattern(last.data(), 5, 32);
     EXPECT_EQ(device->pageTable(), last);
+}
+
+// A table scores the pages it keeps per block against the samples that pass: every mode
+// scores passing samples x 32 pages / 2, All Pages the pages it keeps x passing samples.
+TEST_F(Detection, AllPagesWinsOnlyWhenItKeepsMoreThanHalfTheScore)
+{
+    std::vector<uint32_t> firstTenSixteenths(640);
+    std::iota(firstTenSixteenths.begin(), firstTenSixteenths.end(), 0u);
+    const struct { const char* what; std::vector<sim::WeakPages> weak; int mode; } cases[] = {
+        {"no weak page: 32 x 16 against 16 x 32 / 2", {}, 6},
+        {"odd pages weak in 10 samples: 32 x 6 against even pages' 16 x 32 / 2", {{sim::WeakPages::Where::OddPages, 10, firstTenSixteenths}}, 2},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(DetectPageMode(PlugWeak(c.weak)), c.mode) << c.what;
 }
 
 class TableLogs : public prodtest::ThreadTest {

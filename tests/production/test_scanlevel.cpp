@@ -2,6 +2,7 @@
 // leaves, on a recording drive and on the simulated flash.
 #include "test_blanking_fixture.h"
 
+#include "platform/Clock.h"
 #include "production/ScanLevel.h"
 
 #include <algorithm>
@@ -133,6 +134,10 @@ TEST_F(ScanLevelCommands, Level3WritesShuffledThenVerifiesErasesAndRereads)
     ASSERT_EQ(sent.size(), 3 * n + 3);
     auto patternOf = Patterns(sent, n);
     EXPECT_EQ(patternOf.size(), n);
+    std::vector<uint32_t> written;
+    for (size_t i = 0; i < n; ++i)
+        written.push_back(sent[i].block);
+    EXPECT_NE(written, usable) << "the writes go in shuffled order";
     std::vector<ScanCommand> rest;
     for (uint32_t a : usable)
         rest.push_back(Scan(a, patternOf[a], 1, 1, kSkip, kEcc));
@@ -145,13 +150,27 @@ TEST_F(ScanLevelCommands, Level3WritesShuffledThenVerifiesErasesAndRereads)
 
 TEST_F(ScanLevelCommands, Level4WritesAndVerifiesEachBlockWithOnePattern)
 {
+    platform::FakeClock clock; // the random patterns are seeded from it
+    clock.advance(4711);
+    platform::SetClock(&clock);
     ASSERT_EQ(BlankingCheck(*thread, 5, 305, Level(3)), 1);
+    platform::SetClock(nullptr);
     const auto sent = Commands();
     const size_t n = Usable().size();
     ASSERT_EQ(sent.size(), 2 * n - bad.size());
     auto patternOf = Patterns(sent, n);
-    for (size_t i = 0; i < n; ++i)
+    // The generator's first n numbers, shuffled over the blocks.
+    ScanRandomSeed(4711);
+    std::vector<uint16_t> drawn, used;
+    for (size_t i = 0; i < n; ++i) {
+        drawn.push_back(uint16_t(ScanRandom()));
+        used.push_back(sent[i].pattern);
         EXPECT_EQ(sent[i].block, Usable()[i]);
+    }
+    EXPECT_NE(used, drawn);
+    std::sort(drawn.begin(), drawn.end());
+    std::sort(used.begin(), used.end());
+    EXPECT_EQ(used, drawn);
     const auto verify = Pass([&](uint32_t a) {
         return bad.count(a) ? ScanCommand{} : Scan(a, patternOf[a], 1, 1, kSkip, kEcc);
     });
