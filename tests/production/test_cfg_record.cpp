@@ -178,20 +178,6 @@ TEST_F(CfgTest, FirstBlockFailingItsCheckMovesTheRecordOn)
     EXPECT_EQ(thread->iBadBlocks, 1u);
 }
 
-TEST_F(CfgTest, RetriesAfterAFailedWriteAndFailsOnTheSecond)
-{
-    failingPages.insert(1); // block 0's bitmap page
-    ASSERT_EQ(WriteCfg(*thread, 0), 1);
-    EXPECT_EQ(status.Caption(), "Write CFG1");
-    EXPECT_EQ(CheckedBlocks(), (std::vector<uint32_t>{0, 0, 1, 2}));
-
-    failingPages.clear();
-    MarkAllGood();
-    failingChecks = {{0, 1}, {1, 1}};
-    EXPECT_EQ(WriteCfg(*thread, 0), 0);
-    EXPECT_EQ(status.Caption(), "Write CFGfail");
-}
-
 TEST_F(CfgTest, BitmapPageCountIsWrittenOnARetryToo)
 {
     Geometry(2);

@@ -1,9 +1,13 @@
 // The data areas against a recording device: the exact commands of the image writing, the
-// signed file area and the SPI hidden files, and their refusals.
+// signed file area and the SPI hidden files, and their refusals; the SPI read-back's
+// compare ranges against the simulated controller.
 #include "ProductionFixture.h"
 
+#include "device/Stream.h"
+#include "platform/AtomicFile.h"
 #include "platform/Clock.h"
 #include "production/DataAreas.h"
+#include "sim/Profiles.h"
 #include "text/LangStrings.h"
 
 #include <algorithm>
@@ -151,23 +155,6 @@ TEST_F(DataAreasTest, ImageRefusalsCloseTheImageAndWriteNothing)
     dir.write("c.img", Image(60000, 512)); // changed since it was measured
     EXPECT_EQ(WriteImage("c.img"), 0);
     EXPECT_TRUE(CallsOf(0x2A).empty() && CallsOf(0x25).empty()) << "the image alone decides";
-}
-
-TEST_F(DataAreasTest, ImageWriteFailureEndsTheLoop)
-{
-    Measure("f.img", Image(10 * 32768, 512));
-    failCodes[0x2A] = 4;
-    const size_t files = OpenFileCount();
-    EXPECT_EQ(WriteImage("f.img"), 0);
-    EXPECT_EQ(CallsOf(0x2A).size(), 4u);
-    EXPECT_EQ(status.Caption(), "iSectorUsed:2");
-    EXPECT_EQ(OpenFileCount(), files);
-
-    EXPECT_EQ(EjectDevice(*thread, drive.handle), 1);
-    const auto eject = drive.transport->calls().back();
-    EXPECT_EQ(std::vector<int>({eject.cdb[0], eject.cdbLength, eject.cdb[4]}), std::vector<int>({0x1B, 6, 0}));
-    failCodes[0x1B] = 1;
-    EXPECT_EQ(EjectDevice(*thread, drive.handle) + EjectDevice(*thread, INVALID_HANDLE_VALUE), 0);
 }
 
 TEST_F(DataAreasTest, SignedAreaFilesFollowTheHeaderSectorBySector)
@@ -321,24 +308,69 @@ TEST_F(DataAreasTest, SpiHiddenFilesEachBehindAn8KiBHeader)
     }
 }
 
-TEST_F(DataAreasTest, SpiHiddenFileFailuresStopTheList)
-{
-    dir.write("s/a.wav", Pattern(9000));
-    dir.write("s/b.wav", Pattern(9000));
-    const std::vector<std::string> list{dir.file("s/missing.wav"), dir.file("s/a.wav"), dir.file("s/b.wav")};
-    // The nth command of a code fails after `calls` commands were sent.
-    const struct { const char* what; uint16_t code; int nth; size_t calls; } cases[] = {
-        {"a piece", 0xEE7B, 3, 4}, {"end", 0xEF7C, 1, 5}, {"second file's set-up", 0xEF7A, 2, 6}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        const size_t before = drive.transport->callCount(), files = OpenFileCount();
-        failCodes = {{c.code, c.nth}};
-        EXPECT_EQ(dataareas::WriteSpiHiddenFiles(*thread, list), 0);
-        EXPECT_EQ(drive.transport->callCount() - before, c.calls);
-        EXPECT_EQ(status.Caption(), "SPI hidden files write " + FailMsg.get());
-        EXPECT_EQ(status.Font()->Color(), toolkit::clRed);
-        EXPECT_EQ(OpenFileCount(), files);
+// The SPI read-back on the simulator: what the program and prefer streams left in the flash
+// is read back and compared, byte ranges exact.
+class SpiSimTest : public SimThreadTest {
+protected:
+    // A SPI device holding a program and a prefer file as the sequence sends them.
+    void PlugWith(size_t programSize, size_t preferSize)
+    {
+        Plug(sim::SpiNor4M());
+        Write("p.bin", Pattern(programSize, 1));
+        Write("pref.dat", Pattern(preferSize, 2));
+        for (const char* f : {"p.bin", "pref.dat"})
+            ASSERT_TRUE(SendWriteSetup(thread->hDevice, f) && SendProgramFile(thread->hDevice, f) &&
+                        SendWriteEnd(thread->hDevice));
+        thread->sProgramFile = "p.bin";
+        device->clearLog();
     }
+    void Write(const std::string& name, const std::string& bytes)
+    {
+        ASSERT_TRUE(platform::WriteFileAtomic(station.file(name), bytes));
+    }
+};
+
+TEST_F(SpiSimTest, ReadBackCoversProgramAreaAndPreferAndCompares)
+{
+    PlugWith(100000, 4096);
+    ASSERT_EQ(DumpSpiProgramArea(*thread, "p.bin", "1_Read_buffer.bin", "pref.dat"), 1) << status.Caption();
+    // R = 131072: 196608 + 4096 bytes are 784 units, read 8 at a time.
+    const auto log = device->commandLog();
+    ASSERT_EQ(log.size(), 98u);
+    EXPECT_EQ(Be32(log[97].cdb.data() + 2), uint32_t(97 * 8) << 16 | 8);
+    std::string good;
+    ASSERT_TRUE(platform::ReadWholeFile(station.file("log/1_Read_buffer.bin"), good));
+    const auto flash = device->spiFlash(0, 98 * 2048);
+    EXPECT_EQ(good, std::string(flash.begin(), flash.end()));
+    EXPECT_EQ(CompareSpiDump(*thread, "ignored", "1_Read_buffer.bin", "pref.dat"), 1) << status.Caption();
+
+    // Dump offsets inside the three compared ranges, and outside all of them.
+    const std::pair<size_t, bool> cases[] = {
+        {0, false},      {3, false},          {4, true},           {65536, false},         {65536 + 34463, false},
+        {65536 + 34464, true}, {196608, false}, {196608 + 2047, false}, {196608 + 2048, true}};
+    for (const auto& [offset, equal] : cases) {
+        std::string bad = good;
+        bad[offset] = char(bad[offset] ^ 0x5A);
+        Write("log/1_Read_buffer.bin", bad);
+        status.SetCaption("");
+        EXPECT_EQ(CompareSpiDump(*thread, "", "1_Read_buffer.bin", "pref.dat"), equal ? 1 : 0) << offset;
+        EXPECT_EQ(status.Caption(), equal ? "" : "Check Data " + FailMsg.get()) << offset;
+    }
+    // A dump cut short compares as different, never past its end.
+    Write("log/1_Read_buffer.bin", good.substr(0, 70000));
+    EXPECT_EQ(CompareSpiDump(*thread, "", "1_Read_buffer.bin", "pref.dat"), 0);
+}
+
+TEST_F(SpiSimTest, AreaBeyondTheReadIndexIsRefusedWithoutReading)
+{
+    // 16 MiB of program: R + 64 KiB is past what a 16-bit unit index can address.
+    PlugWith(10, 100);
+    Write("huge.bin", std::string(16 << 20, '\x11'));
+    thread->sProgramFile = "huge.bin";
+    EXPECT_EQ(DumpSpiProgramArea(*thread, "huge.bin", "0_Read_buffer.bin", "pref.dat"), 0);
+    EXPECT_EQ(DumpSpiFlash(*thread, ".\\NorImage.bin"), 0);
+    EXPECT_EQ(status.Caption(), "SPI read error!");
+    EXPECT_EQ(device->countOf(0xEF9D), 0u);
 }
 
 } // namespace
