@@ -5,11 +5,10 @@
 // as fsck.fat and mtools read them. Every row runs beside another device's run.
 #include "StationRun.h"
 
-#include "production/ppthread.h"
-#include "support/FatCheck.h"
-
 #include "platform/Process.h"
 #include "platform/VolumeTools.h"
+#include "production/ppthread.h"
+#include "support/FatCheck.h"
 
 #include <cstdio>
 
@@ -28,7 +27,7 @@ struct Row {
     const char* caption = "successful";
     const char* counters = "1/1/0";   // total/success/fail
     const char* result = "";  // the panel's flash or result text
-    const char* steps = "";   // gauge steps, repeats and scan or image progress left out
+    const char* steps = "";   // gauge steps, repeats and the scans' progress left out
     const char* commands = ""; // after the loader: code, *count of repeats, ! not done
     const char* holds = "";   // the description sent, the data streams (~ cut short), module
     const char* disks = "";   // "user LABEL: root entries; hidden ..." (fsck.fat -n clean)
@@ -732,10 +731,6 @@ TEST_P(WholeRun, EndsAsItsRowSays)
         EXPECT_EQ(Holds(*device, *station), r.holds);
         EXPECT_EQ(Disks(*device), r.disks);
     }
-    if (std::getenv("E2E_PRINT"))
-        std::printf("ROW %s\n .caption = \"%s\", .counters = \"%s\", .result = \"%s\",\n .steps = \"%s\",\n .commands = \"%s\",\n .holds = \"%s\",\n .disks = \"%s\"\n", r.name, caption.c_str(), Counters().c_str(), result.c_str(), StepsShown().c_str(), device ? Commands(*device).c_str() : "", device ? Holds(*device, *station).c_str() : "", device ? Disks(*device).c_str() : "");
-    if (std::getenv("E2E_PRINT"))
-        std::printf("LOG %s\n", ReadFile(station->file("log/1.txt")).c_str());
     form->iRunningThreads = 0;
     form->DeviceSlots[0].drive = 0;
 }

@@ -11,20 +11,6 @@ using namespace prodtest;
 
 namespace {
 
-TEST_F(ThreadTest, ScanWithNoGoodBlockStopsAfterBlock767UnlessOverridden)
-{
-    SetGeometry(1, 1024, 1000);
-    answer = [](const RecordedCall&) { return ScriptedAnswer{{0x00}, true}; };
-    EXPECT_EQ(ScanBadBlocks(*thread, 5, 5), 0);
-    EXPECT_EQ(CallsOf(0xEF, 0x94).size(), 768u); // n = 766 covers exactly 49024 pages and goes on
-    EXPECT_EQ(status.Caption(), "Too many bad block");
-    EXPECT_EQ(status.Font()->Color(), toolkit::clRed);
-    thread->bBlocksPerChipOverride = 1;
-    EXPECT_EQ(ScanBadBlocks(*thread, 5, 5), 1);
-    EXPECT_EQ(CallsOf(0xEF, 0x94).size(), 768u + 1000u);
-    EXPECT_EQ(thread->iLastBadCount, 1000u);
-}
-
 TEST_F(ThreadTest, ScanFillsTheTableAndReportsEveryFifthBlock)
 {
     SetGeometry(2, 8, 6, 64);

@@ -1,4 +1,4 @@
-// The drive preparation helpers: the FAT flag and the disk size from the capacity, and the
+// The drive preparation rules: the FAT flag and the disk size from the capacity, and the
 // port identity in the panel and the log.
 #include "ProductionFixture.h"
 
@@ -12,13 +12,6 @@ using namespace prodtest;
 namespace {
 
 constexpr uint64_t kMiB = 1u << 20;
-
-std::vector<uint8_t> CapacityReply(uint32_t lastLba, uint32_t blockLength)
-{
-    return {uint8_t(lastLba >> 24), uint8_t(lastLba >> 16), uint8_t(lastLba >> 8), uint8_t(lastLba),
-            uint8_t(blockLength >> 24), uint8_t(blockLength >> 16), uint8_t(blockLength >> 8),
-            uint8_t(blockLength)};
-}
 
 TEST(DrivePrepRules, FatFlagAndDiskSizeFollowTheCapacity)
 {
@@ -45,42 +38,7 @@ TEST(DrivePrepRules, FatFlagAndDiskSizeFollowTheCapacity)
     EXPECT_EQ(DiskSizeMBForCapacity(0xFFFFFFFFu, 4096), int32_t((8ull * 0xFFFFFFFFu) >> 11));
 }
 
-class DriveHelpers : public ThreadTest {
-protected:
-    void SetUp() override
-    {
-        ThreadTest::SetUp();
-        production::SetWindowLink(&sizeWindow);
-    }
-    struct Window : FakeWindow {
-        std::vector<std::string> sizeLabels;
-        void SetDiskSizeLabel(const std::string& caption) override { sizeLabels.push_back(caption); }
-    } sizeWindow;
-};
-
-TEST_F(DriveHelpers, CapacityQueriesOpenTheDriveAndShowTheSize)
-{
-    testsupport::RecordingDrive e('E');
-    e.transport->push({CapacityReply(131072, 512), true});
-    e.transport->push({CapacityReply(131072, 512), true});
-    e.transport->push({CapacityReply(131072, 0), true});
-    e.transport->push({CapacityReply(131072, 0), true});
-    e.transport->push({CapacityReply(131072, 512), false});
-    EXPECT_EQ(GetDiskSizeMB(*thread, "E"), 64);
-    EXPECT_EQ(sizeWindow.sizeLabels, std::vector<std::string>{"64MB"});
-    EXPECT_EQ(GetDriveFatFlag(*thread, "E"), 0u);
-    EXPECT_EQ(e.transport->calls()[0].cdb[0], 0x25);
-    EXPECT_TRUE(e.noLetterHandleOpen()) << "each query closes what it opened";
-
-    EXPECT_EQ(GetDiskSizeMB(*thread, "E"), 0) << "block length 0";
-    EXPECT_EQ(GetDriveFatFlag(*thread, "E"), 0u);
-    EXPECT_EQ(GetDiskSizeMB(*thread, "E"), 0) << "failed query";
-    EXPECT_EQ(sizeWindow.sizeLabels.size(), 1u) << "no size, no label";
-    EXPECT_EQ(GetDiskSizeMB(*thread, "Q"), 0) << "a drive that does not open";
-    EXPECT_EQ(GetDriveFatFlag(*thread, "Q"), 0u);
-}
-
-TEST_F(DriveHelpers, PortIdentityInThePanelAndTheLog)
+TEST_F(ThreadTest, PortIdentityInThePanelAndTheLog)
 {
     const auto portProgram = [this](int number) {
         std::filesystem::create_directories(dir.file("misc"));
