@@ -7,6 +7,7 @@
 #include "platform/AtomicFile.h"
 #include "platform/Clock.h"
 #include "production/DataAreas.h"
+#include "production/DataAreasIo.h"
 #include "sim/Profiles.h"
 #include "text/LangStrings.h"
 
@@ -155,6 +156,20 @@ TEST_F(DataAreasTest, ImageRefusalsCloseTheImageAndWriteNothing)
     dir.write("c.img", Image(60000, 512)); // changed since it was measured
     EXPECT_EQ(WriteImage("c.img"), 0);
     EXPECT_TRUE(CallsOf(0x2A).empty() && CallsOf(0x25).empty()) << "the image alone decides";
+}
+
+// A read reaches only what a file holds: none from a file that did not open, none past its
+// end, none at an offset the seek cannot take.
+TEST_F(DataAreasTest, ReadsStayInsideAFileThatOpened)
+{
+    uint8_t byte = 0;
+    dataareas::BinaryFile missing(dir.file("none.bin"), "rb");
+    EXPECT_FALSE(missing.readAt(0, &byte, 1));
+    dir.write("one.bin", "x");
+    dataareas::BinaryFile one(dir.file("one.bin"), "rb");
+    EXPECT_TRUE(one.readAt(0, &byte, 1));
+    EXPECT_FALSE(one.readAt(1, &byte, 1));
+    EXPECT_FALSE(one.readAt(uint64_t(1) << 63, &byte, 1));
 }
 
 TEST_F(DataAreasTest, SignedAreaFilesFollowTheHeaderSectorBySector)
