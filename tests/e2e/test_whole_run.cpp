@@ -27,6 +27,7 @@ struct Row {
     const char* caption = "successful";
     const char* counters = "1/1/0";   // total/success/fail
     const char* result = "";  // the panel's flash or result text
+    uint64_t waited = 0;      // simulated milliseconds of the (last) run, when given
     const char* steps = "";   // gauge steps, repeats and the scans' progress left out
     const char* commands = ""; // after the loader: code, *count of repeats, ! not done
     const char* holds = "";   // the description sent, the data streams (~ cut short), module
@@ -313,7 +314,7 @@ const Row kRows[] = {
          MakeFile(s, "music/album/track.wav", std::string(5000, 'w'));
          List(f, s, {"readme.txt", "music", MakeFile(s, "extra/UPDATE.BIN", "never copied")});
      },
-     .result = "122MB, 16Sec", .steps = TO_PREFER "75 80 85 95 100",
+     .result = "122MB, 16Sec", .waited = 16100, .steps = TO_PREFER "75 80 85 95 100",
      .commands = IDENTIFY OWN_TABLE CFG STREAMS "EF73 0025*2", .holds = "record; program prefer",
      .disks = "user MY_AUDIO: music/ readme.txt"},
     {.name = "UnknownFlashTakesTheDefaultRecord", .profile = sim::NandUnlisted, .result = "122MB, 16Sec",
@@ -381,7 +382,7 @@ const Row kRows[] = {
     {.name = "Fat32Box", .setup = [](TForm1& f, Station&) { f.chkFAT32->SetChecked(true); }, .result = "122MB, 16Sec",
      .steps = TO_PREFER "75 80 85 95 100", .commands = IDENTIFY OWN_TABLE CFG STREAMS "EF73 0025*2",
      .holds = "record; program prefer", .disks = "user FAT32 MY_AUDIO: readme.txt", .shown = "FormatFAT32..."},
-    {.name = "ReadableDiskGetsOnlyTheLabel", .counters = "2/2/0", .result = "122MB, 13Sec",
+    {.name = "ReadableDiskGetsOnlyTheLabel", .counters = "2/2/0", .result = "122MB, 13Sec", .waited = 13900,
      .steps = "0 2 5 10 17 20 21 25 30 35 75 80 85 95 100", .commands = IDENTIFY OWN_TABLE CFG STREAMS "EF73 0025",
      .holds = "record; program prefer", .disks = "user PLAYER2: readme.txt second.txt", .shown = "Set Volume Label...",
      .again = [](TForm1& f, Station& s) {
@@ -428,7 +429,7 @@ const Row kRows[] = {
          f.ScanFileList();
          f.chkISOupgrade->SetEnabled(false);
      },
-     .fault = {0xEE7B, 1, FaultKind::StatusClear, 9}, .result = "122MB, 18Sec",
+     .fault = {0xEE7B, 1, FaultKind::StatusClear, 9}, .result = "122MB, 18Sec", .waited = 18900,
      .steps = "2 5 10 17 20 21 30 35 40 45 50 75 80 85 95 100",
      .commands = IDENTIFY OWN_TABLE CFG "EF7A EE7B! EF7A EE7B! EF7A EE7B! EF7A EE7B! EF7A EE7B! EF7A EE7B! EF7A EE7B! EF7A EE7B! EF7A EE7B! " STREAMS "EF7A EE7B*2 EF7C EF7A EE7B*3 EF7C EF73 0025*2",
      .holds = "record; program~*9 program prefer telbook iso", .disks = "user MY_AUDIO:",
@@ -454,11 +455,11 @@ const Row kRows[] = {
      .commands = IDENTIFY OWN_TABLE CFG STREAMS "EF73 0025*2 EF92 0025*2", .holds = "record; program prefer",
      .disks = "user MY_AUDIO: readme.txt; hidden VAULT: docs/ secret.txt"},
     {.name = "WholeDiskEncrypted", .setup = [](TForm1& f, Station& s) { Hidden(f, s, 1, 100); }, .result = "3MB, 14Sec",
-     .steps = TO_PREFER "55 65 70 75 90 95 100",
+     .waited = 14500, .steps = TO_PREFER "55 65 70 75 90 95 100",
      .commands = IDENTIFY OWN_TABLE CFG STREAMS "EF7A EE7B*9 EF7C EF73 0025 EF92 0025*2",
      .holds = "record; program prefer pass", .disks = "user -:; hidden VAULT: docs/ secret.txt"},
     {.name = "EncryptedBelowTheWholeDisk", .setup = [](TForm1& f, Station& s) { Hidden(f, s, 1, 50); },
-     .result = "61MB, 16Sec", .steps = TO_PREFER "55 65 70 75 80 85 90 95 100",
+     .result = "61MB, 16Sec", .waited = 16700, .steps = TO_PREFER "55 65 70 75 80 85 90 95 100",
      .commands = IDENTIFY OWN_TABLE CFG STREAMS "EF7A EE7B*9 EF7C EF73 0025*2 EF92 0025*2",
      .holds = "record; program prefer pass", .disks = "user MY_AUDIO: readme.txt; hidden VAULT: docs/ secret.txt"},
     {.name = "SignedFileArea", .setup = [](TForm1& f, Station& s) { Hidden(f, s, 2, 50); f.bNonFileSystem = true; },
@@ -473,7 +474,7 @@ const Row kRows[] = {
      .result = "2MB, 16Sec", .steps = TO_PREFER "75 80 85 90 91 92 93 94 95 96 97 100",
      .commands = IDENTIFY OWN_TABLE CFG STREAMS "EF73 0025*2 EF92 0025 002A*64 001B",
      .holds = "record; program prefer", .disks = "user MY_AUDIO: readme.txt; hidden IMAGE: inimage.txt"},
-    {.name = "SpiReadBackAndFlashImage", .setup = Spi, .profile = SpiNor, .result = "4MB, 13Sec",
+    {.name = "SpiReadBackAndFlashImage", .setup = Spi, .profile = SpiNor, .result = "4MB, 13Sec", .waited = 13400,
      .steps = "2 10 17 20 21 25 30 35 75 78 80 100",
      .commands = "EF9A EF84 EF70 EF72 " STREAMS "EF7A EE7B*3 EF7C EF73 EF9D*228 EF9C", .holds = "program prefer spi",
      .logged = "NorImage.bin: "},
@@ -679,6 +680,7 @@ TEST_P(WholeRun, EndsAsItsRowSays)
     const size_t files = OpenFiles();
     std::shared_ptr<sim::SimulatedDevice> device;
     form->iRunningThreads = 1; // another device's run
+    uint64_t start = station->clock().nowMs();
     if (!r.profile) {
         // The drive went away before the run opened it; its panel still holds it.
         auto& s = form->DeviceSlots[0];
@@ -691,11 +693,14 @@ TEST_P(WholeRun, EndsAsItsRowSays)
         ASSERT_EQ(Status(0), "successful");
         r.again(*form, *station);
         RecordPanel();
+        start = station->clock().nowMs();
         Rerun(device, r.fault);
     } else {
         RecordPanel();
         device = Start(r.profile(), r.fault);
     }
+    const uint64_t waited = station->clock().nowMs() - start;
+    EXPECT_TRUE(!r.waited || waited == r.waited) << waited;
     const bool ok = std::string(r.caption).rfind("successful", 0) == 0;
     const bool reset = std::string(r.caption) == "Waiting device...";
     const std::string caption = Status(0), result = form->TextF1->Caption();

@@ -205,6 +205,7 @@ TEST_F(ThreadTest, ImpossibleGeometryIsRefusedAndLeavesTheThreadAsItWas)
         thread->iBlocksPerChip = thread->iPagesPerBlock = thread->iPageSize = 7;
         EXPECT_EQ(LoadFlashRecord(*thread, dir.file("flash/bad.txt")), 0) << c.what;
         EXPECT_EQ(thread->iBlocksPerChip + thread->iPagesPerBlock + thread->iPageSize, 21u) << c.what;
+        EXPECT_FALSE(thread->AllocateBlockTable()) << "no table sized from it: " << c.what;
     }
 }
 
