@@ -251,6 +251,13 @@ void Iso(TForm1& f, Station& s)
     f.chkISOupgrade->SetChecked(true);
 }
 sim::FlashProfile SpiNor() { return sim::SpiNor4M(); }
+// Maker byte FF alone makes no SPI flash: the whole ID must be FF 00FF00FF.
+sim::FlashProfile NandOfMakerFF()
+{
+    sim::FlashProfile p = sim::NandUnlisted();
+    p.flashId[0] = 0xFF;
+    return p;
+}
 sim::FlashProfile SpiNorFailingCheck()
 {
     sim::FlashProfile p = sim::SpiNor4M();
@@ -474,6 +481,9 @@ const Row kRows[] = {
      .result = "2MB, 16Sec", .steps = TO_PREFER "75 80 85 90 91 92 93 94 95 96 97 100",
      .commands = IDENTIFY OWN_TABLE CFG STREAMS "EF73 0025*2 EF92 0025 002A*64 001B",
      .holds = "record; program prefer", .disks = "user MY_AUDIO: readme.txt; hidden IMAGE: inimage.txt"},
+    {.name = "NandOfMakerFFIsNoSpiFlash", .profile = NandOfMakerFF, .result = "122MB, 16Sec",
+     .steps = TO_PREFER "75 80 85 95 100", .commands = IDENTIFY OWN_TABLE CFG STREAMS "EF73 0025*2",
+     .holds = "record DEFAULT; program prefer", .disks = "user MY_AUDIO: readme.txt"},
     {.name = "SpiReadBackAndFlashImage", .setup = Spi, .profile = SpiNor, .result = "4MB, 13Sec", .waited = 13400,
      .steps = "2 10 17 20 21 25 30 35 75 78 80 100",
      .commands = "EF9A EF84 EF70 EF72 " STREAMS "EF7A EE7B*3 EF7C EF73 EF9D*228 EF9C", .holds = "program prefer spi",

@@ -376,6 +376,13 @@ TEST_F(SpiSimTest, ReadBackCoversProgramAreaAndPreferAndCompares)
     EXPECT_EQ(CompareSpiDump(*thread, "", "1_Read_buffer.bin", "pref.dat"), 0);
 }
 
+TEST_F(SpiSimTest, ProgramOfExactly64KiBComparesItsHeadAndPrefer)
+{
+    PlugWith(65536, 3000);
+    ASSERT_EQ(DumpSpiProgramArea(*thread, "p.bin", "0_Read_buffer.bin", "pref.dat"), 1);
+    EXPECT_EQ(CompareSpiDump(*thread, "", "0_Read_buffer.bin", "pref.dat"), 1) << status.Caption();
+}
+
 TEST_F(SpiSimTest, AreaBeyondTheReadIndexIsRefusedWithoutReading)
 {
     // 16 MiB of program: R + 64 KiB is past what a 16-bit unit index can address.
