@@ -81,7 +81,7 @@ struct FakeEventLoop {
 
 } // namespace
 
-TEST_F(Threads, LifeCycleFromResumeToWaitFor)
+TEST_F(Threads, LifeCycleFromResumeToWaitForAndFreeOnTerminate)
 {
     std::atomic<bool> destroyed{false}, go{false};
     std::thread::id syncedOn;
@@ -111,22 +111,19 @@ TEST_F(Threads, LifeCycleFromResumeToWaitFor)
     failing.Resume();
     failing.WaitFor();
     EXPECT_EQ(failing.FatalException(), "device gone");
-}
 
-TEST_F(Threads, FreeOnTerminateDeletesItselfAfterOnTerminate)
-{
-    std::atomic<bool> destroyed{false};
+    destroyed = false;
     int terminated = 0;
-    auto* t = new LambdaThread([](LambdaThread&) {}, &destroyed);
-    t->SetFreeOnTerminate(true);
-    t->OnTerminate = [&](TThread*) { ++terminated; };
-    t->Resume();
+    auto* freed = new LambdaThread([](LambdaThread&) {}, &destroyed);
+    freed->SetFreeOnTerminate(true);
+    freed->OnTerminate = [&](TThread*) { ++terminated; };
+    freed->Resume();
     TThread::WaitForAll();
     EXPECT_EQ(terminated, 1);
     EXPECT_TRUE(destroyed) << "deleted before it stopped counting";
 }
 
-TEST_F(Threads, SynchronizeRunsOnTheUiThreadAndPassesItsException)
+TEST_F(Threads, SynchronizeRunsOnTheUiThreadAndPassesItsExceptionAndWaitForServesIt)
 {
     FakeEventLoop loop;
     std::thread::id where;
@@ -146,18 +143,14 @@ TEST_F(Threads, SynchronizeRunsOnTheUiThreadAndPassesItsException)
     t.WaitFor();
     EXPECT_EQ(where, std::this_thread::get_id());
     EXPECT_EQ(after, 2);
-}
 
-TEST_F(Threads, WaitForOnTheUiThreadServesTheWorkerAndOnlyItPumps)
-{
-    FakeEventLoop loop;
     int value = 0;
-    LambdaThread t([&](LambdaThread&) {
+    LambdaThread served([&](LambdaThread&) {
         for (int i = 0; i < 5; ++i)
             TThread::Synchronize([&] { ++value; });
     });
-    t.Resume();
-    t.WaitFor();  // the posted wake-ups are never pumped
+    served.Resume();
+    served.WaitFor();  // the posted wake-ups are never pumped
     EXPECT_EQ(value, 5);
     int pumped = 0;
     Application->SetEventPump([&] { ++pumped; });
@@ -240,17 +233,23 @@ TEST(Dialogs, ScriptedAnswersComeInOrderThenTheHeadlessSafeOnes)
     EXPECT_EQ(form.ShowModal(), mrOk) << "the button's handler ran";
     EXPECT_FALSE(form.Visible());
     fake.QueueModalResult(mrCancel);
+    fake.QueueModalResult(mrCancel);
     EXPECT_EQ(form.ShowModal(), mrCancel) << "a queued result overrides";
+    EXPECT_EQ(form.ModalResult(), mrCancel);
 
     auto messages = fake.Messages();
     ASSERT_EQ(messages.size(), 2u);
-    EXPECT_EQ(messages[0].text + "|" + messages[0].caption, "Fast?|Warning");
-    EXPECT_EQ(messages[0].flags & MB_ICONMASK, static_cast<uint32_t>(MB_ICONWARNING));
+    EXPECT_EQ(messages[0].text + "|" + messages[0].caption + "|" + std::to_string(messages[0].flags),
+              "Fast?|Warning|" + std::to_string(MB_YESNO | MB_ICONWARNING));
     auto log = fake.Log();
     ASSERT_EQ(log.size(), 8u);
-    EXPECT_EQ(log[2].kind, ScriptedDialogs::Asked::Open);
-    EXPECT_EQ(log[6].kind, ScriptedDialogs::Asked::Modal);
-    EXPECT_EQ(log[6].text, "frmSetting");
+    EXPECT_EQ(std::make_pair(log[2].kind, log[6].kind), std::make_pair(ScriptedDialogs::Asked::Open, ScriptedDialogs::Asked::Modal));
+    EXPECT_EQ(log[6].text + "|" + log[7].text, "frmSetting|frmSetting");
+    fake.QueueMessageAnswer(IDYES);
+    fake.Clear();
+    EXPECT_TRUE(fake.Log().empty());
+    EXPECT_EQ(form.ShowModal(), mrOk) << "Clear drops the queued answers too";
+    EXPECT_EQ(TheDialogs().MessageBox("t", "c", MB_YESNO), IDNO);
 
     SetDialogs(nullptr);
     fake.onShowModal = nullptr;
@@ -258,5 +257,5 @@ TEST(Dialogs, ScriptedAnswersComeInOrderThenTheHeadlessSafeOnes)
     EXPECT_EQ(TheDialogs().MessageBox("t", "c", MB_OKCANCEL), IDCANCEL);
     EXPECT_FALSE(TheDialogs().ChooseFolder("Add Dir", "/").has_value());
     EXPECT_EQ(form.ShowModal(), mrCancel);
-    EXPECT_EQ(fake.Log().size(), 8u) << "the fake is no longer asked";
+    EXPECT_EQ(fake.Log().size(), 2u) << "the fake is no longer asked";
 }

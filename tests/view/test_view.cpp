@@ -122,26 +122,6 @@ TEST_F(View, CaptionAndColourChangedByAWorkerThreadReachTheLabel)
               QApplication::palette(label).color(QPalette::Active, QPalette::WindowText));
 }
 
-TEST_F(View, OperatorInputRunsTheModelHandlers)
-{
-    find<QCheckBox>("CheckManuupgrade")->click();
-    EXPECT_TRUE(form->Upgradebtn->Enabled()) << "its click handler ran";
-    QApplication::processEvents();
-    EXPECT_TRUE(find<QPushButton>("Upgradebtn")->isEnabled());
-
-    form->TntSelectFileList2->Items()->Assign({"/a", "/b", "/c"});
-    QApplication::processEvents();
-    auto* list = find<QListWidget>("TntSelectFileList2");
-    ASSERT_EQ(list->count(), 3);
-    list->item(0)->setSelected(true);
-    list->item(2)->setSelected(true);
-    find<QPushButton>("RemoveBtn")->click();
-    QApplication::processEvents();
-    ASSERT_EQ(list->count(), 1);
-    EXPECT_EQ(list->item(0)->text(), "/b");
-
-}
-
 TEST_F(View, OperatorsActionsShowOnScreenAsInTheModel)
 {
     window->start();
@@ -165,6 +145,14 @@ TEST_F(View, OperatorsActionsShowOnScreenAsInTheModel)
          {{"SystemAreachk", "[x]"}, {"SystemAreaComBo.enabled", "yes"}}},
         {"pick 4MB", [](FormDriver& d) { d.pick("SystemAreaComBo", 0); }, {{"SystemAreaComBo", "4MB"}}},
         {"type a label", [](FormDriver& d) { d.type("LabelEdit", "vol_2"); }, {{"LabelEdit", "vol_2"}}},
+        {"three files listed", [this](FormDriver&) { form->TntSelectFileList2->Items()->Assign({"/a", "/b", "/c"}); },
+         {{"TntSelectFileList2", "/a|/b|/c"}}},
+        {"remove the first and the last", [](FormDriver& d) {
+             d.clickItem("TntSelectFileList2", 0);
+             d.clickItem("TntSelectFileList2", 2, true);
+             d.click("RemoveBtn");
+         },
+         {{"TntSelectFileList2", "/b"}}},
         {"click in the label edit", [](FormDriver& d) { d.click("LabelEdit"); }, {{"LabelEdit", "vol_2"}}},
         {"Escape", [](FormDriver& d) { d.escape(); }, {{"#open", "yes"}}},
     });
