@@ -69,10 +69,10 @@ TEST(ComboBox, IndexIsKeptAsSetAndSelectsOnlyAnItemThatExists)
         combo.SetItemIndex(set);
         EXPECT_EQ(std::make_pair(combo.ItemIndex(), combo.Text()), std::make_pair(set, std::string(text))) << "kept as set";
     }
-    EXPECT_EQ(std::pair(combo.Items()->Delete(40), combo.Items()->Strings(40)), std::pair(false, std::string()));
+    EXPECT_EQ(std::tuple(combo.Items()->Delete(40), combo.Items()->SetStrings(40, "x"), combo.Items()->Strings(40)), std::tuple(false, false, std::string()));
 
     combo.SetItemIndex(5);
-    combo.Items()->Delete(2);
+    EXPECT_TRUE(combo.Items()->Delete(2));
     combo.Items()->Insert(0, "0MB");
     EXPECT_EQ(std::make_pair(combo.ItemIndex(), combo.Text()), std::make_pair(5, std::string("24MB"))) << "the same item stays selected";
     combo.Items()->Delete(5);
@@ -98,9 +98,11 @@ TEST(ListBox, SeveralItemsSelectedAndSelectionFollowsEdits)
     TListBox list(nullptr, "TntSelectFileList2");
     list.SetMultiSelect(true);
     list.Items()->Assign({"a.bin", "prefer.dat", "image.iso", "song.mp3"});
-    for (int i : {1, 3, 9})
+    int told = 0;  // the view learns of every selection made from code
+    list.AddObserver([&](TControl&, Prop p) { told += p == Prop::Selected; });
+    for (int i : {1, 3, 3, 9})
         list.SetSelected(i, true);
-    EXPECT_EQ(list.SelCount(), 2);
+    EXPECT_EQ(std::pair(list.SelCount(), told), std::pair(2, 2));
     EXPECT_FALSE(list.Selected(-1) || list.Selected(4));
     for (int i = list.Items()->Count() - 1; i >= 0; --i)  // the remove button's walk
         if (list.Selected(i))
@@ -119,8 +121,17 @@ TEST(ListBox, SeveralItemsSelectedAndSelectionFollowsEdits)
     EXPECT_EQ(std::pair(single.SelCount(), single.ItemIndex()), std::pair(1, 0));
     single.SetSelected(0, false);
     EXPECT_EQ(std::pair(single.SelCount(), single.ItemIndex()), std::pair(0, -1));
+    single.SetItemIndex(1);
+    single.SetSelected(2, true);  // no such item: nothing changes
+    EXPECT_EQ(single.ItemIndex(), 1);
     single.SetItemIndex(5);
     EXPECT_EQ(std::pair(single.SelCount(), single.ItemIndex()), std::pair(0, -1));
+    single.Items()->Assign({"x", "y", "z"});
+    single.SetItemIndex(2);
+    single.Items()->Delete(0);
+    EXPECT_EQ(single.ItemIndex(), 1) << "the chosen item stays chosen";
+    single.Items()->Delete(1);
+    EXPECT_EQ(single.ItemIndex(), -1) << "a deleted choice leaves none";
 }
 
 TEST(RangedControls, GaugeTrackBarUpDownEditAndTablesStayInRange)
@@ -134,6 +145,8 @@ TEST(RangedControls, GaugeTrackBarUpDownEditAndTablesStayInRange)
     gauge.SetProgress(300);
     gauge.SetMaxValue(100);
     EXPECT_EQ(std::pair(gauge.Progress(), gauge.PercentDone()), std::pair(100, 100)) << "a lower maximum pulls it down";
+    gauge.SetMaxValue(0);
+    EXPECT_EQ(gauge.PercentDone(), 0) << "an empty range";
 
     TTrackBar bar(nullptr, "tbarHideDiskRatio");
     bar.SetMax(100);
@@ -184,6 +197,9 @@ TEST(Controls, FormFindsItsControlsAndPagesByName)
     pages->SetActivePageIndex(1);
     pages->SetActivePageIndex(5);
     EXPECT_EQ(pages->ActivePageIndex(), 1);
+    radio->SetBounds(16, 20, 170, 17);
+    radio->SetBounds(16, 44, 170, 17);  // moved down only
+    EXPECT_EQ(std::make_pair(radio->Left(), radio->Top()), std::make_pair(16, 44));
     { TCheckBox local(group, "chkLocal"); }
     EXPECT_EQ(group->Controls().size(), 1u) << "a destroyed control leaves its parent";
     auto* g2 = new TGroupBox(nullptr, "grp");

@@ -233,18 +233,19 @@ TEST(Dialogs, ScriptedAnswersComeInOrderThenTheHeadlessSafeOnes)
     EXPECT_EQ(form.ShowModal(), mrOk) << "the button's handler ran";
     EXPECT_FALSE(form.Visible());
     fake.QueueModalResult(mrCancel);
-    fake.QueueModalResult(mrCancel);
     EXPECT_EQ(form.ShowModal(), mrCancel) << "a queued result overrides";
     EXPECT_EQ(form.ModalResult(), mrCancel);
+    EXPECT_EQ(form.ShowModal(), mrOk) << "once";
+    fake.QueueModalResult(mrCancel);
 
     auto messages = fake.Messages();
     ASSERT_EQ(messages.size(), 2u);
     EXPECT_EQ(messages[0].text + "|" + messages[0].caption + "|" + std::to_string(messages[0].flags),
               "Fast?|Warning|" + std::to_string(MB_YESNO | MB_ICONWARNING));
     auto log = fake.Log();
-    ASSERT_EQ(log.size(), 8u);
+    ASSERT_EQ(log.size(), 9u);
     EXPECT_EQ(std::make_pair(log[2].kind, log[6].kind), std::make_pair(ScriptedDialogs::Asked::Open, ScriptedDialogs::Asked::Modal));
-    EXPECT_EQ(log[6].text + "|" + log[7].text, "frmSetting|frmSetting");
+    EXPECT_EQ(log[6].text + "|" + log[8].text, "frmSetting|frmSetting");
     fake.QueueMessageAnswer(IDYES);
     fake.Clear();
     EXPECT_TRUE(fake.Log().empty());
@@ -253,7 +254,9 @@ TEST(Dialogs, ScriptedAnswersComeInOrderThenTheHeadlessSafeOnes)
 
     SetDialogs(nullptr);
     fake.onShowModal = nullptr;
+    testing::internal::CaptureStderr();
     EXPECT_EQ(TheDialogs().MessageBox("t", "c", MB_OK | MB_ICONERROR), IDOK);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "[c] t\n") << "a box nobody can see is printed";
     EXPECT_EQ(TheDialogs().MessageBox("t", "c", MB_OKCANCEL), IDCANCEL);
     EXPECT_FALSE(TheDialogs().ChooseFolder("Add Dir", "/").has_value());
     EXPECT_EQ(form.ShowModal(), mrCancel);
