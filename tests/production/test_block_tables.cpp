@@ -36,10 +36,15 @@ TEST_F(ThreadTest, ScanFillsTheTableAndReportsEveryFifthBlock)
                             {"Blanking Check 5/12 Bad: 1", toolkit::clBtnText},
                             {"Blanking Check 10/12 Bad: 2", toolkit::clRed}}));
     EXPECT_EQ(gauge.Progress(), 5 + 300 * 10 / 12);
-    // With the special scan set the text names the first page mode.
+    // With the special scan set the text names the first page mode; a fresh station (no
+    // window) has it unset.
     window.pageScan = true;
     ASSERT_EQ(ScanBadBlocks(*thread, 5, 305), 1);
     EXPECT_EQ(shown.back().first, "Specific mode 1 10/12 Bad: 2");
+    production::SetWindowLink(nullptr);
+    ASSERT_EQ(ScanBadBlocks(*thread, 5, 305), 1);
+    EXPECT_EQ(shown.back().first, "Blanking Check 10/12 Bad: 2");
+    production::SetWindowLink(&window);
 }
 
 TEST_F(ThreadTest, BitmapBitsAreMostSignificantFirst)
