@@ -1,6 +1,7 @@
 #include "platform/FatLabel.h"
 
 #include "platform/ByteOrder.h"
+#include "platform/FatBootSector.h"
 
 #include <cerrno>
 #include <cstring>
@@ -14,24 +15,7 @@ namespace platform {
 
 namespace {
 
-// Boot sector fields (byte offsets).
-constexpr size_t kBytesPerSector = 11;
-constexpr size_t kSectorsPerCluster = 13;
-constexpr size_t kReservedSectors = 14;
-constexpr size_t kFatCount = 16;
-constexpr size_t kRootEntries = 17;
-constexpr size_t kTotalSectors16 = 19;
-constexpr size_t kFatSize16 = 22;
-constexpr size_t kTotalSectors32 = 32;
-constexpr size_t kFatSize32 = 36;
-constexpr size_t kRootCluster = 44;
-constexpr size_t kBackupBootSector = 50;
-constexpr size_t kSignatureAt = 510;
-// Extended boot record: FAT12/16 at 36, FAT32 at 64; signature 0x29 then serial, label.
-constexpr size_t kExtended16 = 36;
-constexpr size_t kExtended32 = 64;
-constexpr size_t kExtSignature = 2;
-constexpr size_t kExtLabel = 7;
+using namespace fatboot;
 constexpr uint8_t kExtendedSignature = 0x29;
 
 // Directory entries.
@@ -120,23 +104,23 @@ bool findLabelPlaces(const VolumeFile& file, LabelPlaces& places, std::string& e
         error = "its boot sector cannot be read";
         return false;
     }
-    const uint32_t sectorBytes = GetLe16(boot + kBytesPerSector);
-    const uint32_t perCluster = boot[kSectorsPerCluster];
-    const uint32_t reserved = GetLe16(boot + kReservedSectors);
-    const uint32_t fats = boot[kFatCount];
-    const uint32_t rootEntries = GetLe16(boot + kRootEntries);
-    const uint32_t fatSize16 = GetLe16(boot + kFatSize16);
-    const uint32_t fatSize = fatSize16 ? fatSize16 : GetLe32(boot + kFatSize32);
-    const uint32_t total = GetLe16(boot + kTotalSectors16) ? GetLe16(boot + kTotalSectors16) : GetLe32(boot + kTotalSectors32);
+    const uint32_t sectorBytes = GetLe16(boot + kBpbBytesPerSector);
+    const uint32_t perCluster = boot[kBpbSectorsPerCluster];
+    const uint32_t reserved = GetLe16(boot + kBpbReserved);
+    const uint32_t fats = boot[kBpbFatCount];
+    const uint32_t rootEntries = GetLe16(boot + kBpbRootEntries);
+    const uint32_t fatSize16 = GetLe16(boot + kBpbFatSize16);
+    const uint32_t fatSize = fatSize16 ? fatSize16 : GetLe32(boot + kBpbFatSize32);
+    const uint32_t total = GetLe16(boot + kBpbTotal16) ? GetLe16(boot + kBpbTotal16) : GetLe32(boot + kBpbTotal32);
     const bool fat32 = fatSize16 == 0;
     const uint64_t metaSectors = uint64_t(reserved) + uint64_t(fats) * fatSize + (uint64_t(rootEntries) * kEntryBytes + sectorBytes - 1) / (sectorBytes ? sectorBytes : 1);
-    if (boot[kSignatureAt] != 0x55 || boot[kSignatureAt + 1] != 0xAA || sectorBytes < 512 || sectorBytes > 4096 ||
+    if (boot[kBootSignature] != 0x55 || boot[kBootSignature + 1] != 0xAA || sectorBytes < 512 || sectorBytes > 4096 ||
         !isPowerOfTwo(sectorBytes) || !isPowerOfTwo(perCluster) || reserved == 0 || fats == 0 || fatSize == 0 ||
         total <= metaSectors || (fat32 ? rootEntries != 0 : rootEntries == 0)) {
         error = "it holds no FAT file system";
         return false;
     }
-    const size_t extended = fat32 ? kExtended32 : kExtended16;
+    const size_t extended = fat32 ? kExt32 : kExt16;
     if (boot[extended + kExtSignature] != kExtendedSignature) {
         error = "its boot sector has no label field";
         return false;
@@ -151,12 +135,12 @@ bool findLabelPlaces(const VolumeFile& file, LabelPlaces& places, std::string& e
     if (!fat32) {
         pieces.emplace_back(rootStart, rootEntries * uint32_t(kEntryBytes));
     } else {
-        const uint32_t backup = GetLe16(boot + kBackupBootSector);
+        const uint32_t backup = GetLe16(boot + kBpbBackupBoot);
         if (backup != 0 && backup < reserved)
             places.backupLabel = uint64_t(backup) * sectorBytes + places.bootLabel;
         const uint32_t clusterBytes = perCluster * sectorBytes;
         const uint64_t clusters = (total - metaSectors) / perCluster;
-        uint32_t cluster = GetLe32(boot + kRootCluster) & kFat32Mask;
+        uint32_t cluster = GetLe32(boot + kBpbRootCluster) & kFat32Mask;
         for (uint64_t steps = 0;; ++steps) {
             if (cluster < 2 || cluster - 2 >= clusters || steps >= clusters) {
                 error = "its root folder's cluster chain is broken";
