@@ -45,6 +45,15 @@ inline std::string MakeFile(const testsupport::SimStation& station, const std::s
     std::ofstream(path, std::ios::binary) << content;
     return path;
 }
+// The copy list: the kit's program file and prefer data, then `extra`.
+inline void List(TForm1& form, const testsupport::SimStation& station, const std::vector<std::string>& extra)
+{
+    std::vector<std::string> items = {station.file(sim::kKitFirmware), station.file(sim::kKitPrefer)};
+    for (const std::string& item : extra)
+        items.push_back(item[0] == '/' ? item : station.file(item));
+    form.TntSelectFileList2->Items()->Assign(items);
+    form.ScanFileList();
+}
 // Prepares the window or the station folder before a run of a table row.
 using Setup = void (*)(TForm1&, testsupport::SimStation&);
 
@@ -144,15 +153,7 @@ protected:
     // Volume events go to the window on the thread that raises them (removal mid-run).
     void DeliverDirectly(bool on) { direct_ = on; }
 
-    // The copy list: the kit's program file and prefer data, then `extra`.
-    void SetCopyList(const std::vector<std::string>& extra)
-    {
-        std::vector<std::string> items = {station->file(sim::kKitFirmware), station->file(sim::kKitPrefer)};
-        for (const std::string& item : extra)
-            items.push_back(item[0] == '/' ? item : station->file(item));
-        form->TntSelectFileList2->Items()->Assign(items);
-        form->ScanFileList();
-    }
+    void SetCopyList(const std::vector<std::string>& extra) { List(*form, *station, extra); }
     std::string MakeFile(const std::string& relative, const std::string& content)
     {
         return e2e::MakeFile(*station, relative, content);
