@@ -141,8 +141,9 @@ void FailurePath(ProductThread& thread, SequenceState& run)
     thread.iResult = 0;
     platform::CloseDrive(thread.hDevice);
     thread.hDevice = platform::OpenDrive(thread.sDrive.empty() ? 0 : thread.sDrive[0]);
-    if (!run.earlyFailure && !FinishBadBlockTable(thread, Window().FwUpgradeChecked() ? 1 : 0))
-        thread.SetStatusColor(toolkit::clRed);
+    // The failure already shows red; the table's last check only adds its own caption.
+    if (!run.earlyFailure)
+        (void)FinishBadBlockTable(thread, Window().FwUpgradeChecked() ? 1 : 0);
     platform::CloseDrive(thread.hDevice);
     thread.hDevice = INVALID_HANDLE_VALUE;
 

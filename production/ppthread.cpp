@@ -24,7 +24,6 @@ ProductThread::ProductThread(char drive, int slot, toolkit::TStaticText* status,
       iSlot(static_cast<uint32_t>(slot))
 {
     SetFreeOnTerminate(true);
-    std::memset(ScratchBuffer, 0, sizeof ScratchBuffer);
     std::memset(CfgImage, 0, sizeof CfgImage);
     std::memset(GoodBlockBitmap, 0, sizeof GoodBlockBitmap);
     std::memset(PageTable, 0xFF, sizeof PageTable);

@@ -70,7 +70,6 @@ public:
     uint32_t iFirmwareFlag = 0;             // record byte 220
     HANDLE hDevice = INVALID_HANDLE_VALUE;
     std::unique_ptr<uint8_t[]> pBlockTable; // iBlockTableEntries bytes, 0xFF = good block
-    uint8_t ScratchBuffer[kThreadBufferSize];
     uint8_t CfgImage[kThreadBufferSize];    // first 512 bytes: the flash record
     uint8_t GoodBlockBitmap[kThreadBufferSize];
     uint32_t iSlot;                         // panel index 0..7
