@@ -292,7 +292,7 @@ const Row kRows[] = {
          List(f, s, {"readme.txt", "music", MakeFile(s, "extra/UPDATE.BIN", "never copied")});
      }, .result = "122MB, 16Sec", .waited = 16100, .steps = TO_PREFER "75 80 85 95 100",
      .commands = IDENTIFY OWN_TABLE CFG STREAMS "EF73 0025*2", .holds = "record; program prefer",
-     .disks = "user MY_AUDIO: music/ readme.txt"},
+     .disks = "user MY_AUDIO: music/ readme.txt", .logged = "D Port:0-0-0"},
     {.name = "UnknownFlashTakesTheDefaultRecord", .profile = sim::NandUnlisted, .result = "122MB, 16Sec",
      .steps = TO_PREFER "75 80 85 95 100", .commands = IDENTIFY OWN_TABLE CFG STREAMS "EF73 0025*2",
      .holds = "record DEFAULT; program prefer", .disks = "user MY_AUDIO: readme.txt"},
@@ -303,7 +303,10 @@ const Row kRows[] = {
      .setup = [](TForm1& f, Station& s) { f.chkClearFlash->SetChecked(true); LogTables(f, s); },
      .result = "2/1016, 122MB, 15Sec", .steps = "2 5 17 20 21 25 30 35 75 80 85 95 100",
      .commands = IDENTIFY "EF94*1017 EE95*2 EF94 EE95*2 EF97 " STREAMS "EF73 0025*2", .holds = "record; program prefer",
-     .disks = "user MY_AUDIO: readme.txt", .logged = "log/0_bi_tab.txt: Total bad bind blocks: 10 "},
+     .disks = "user MY_AUDIO: readme.txt", .shown = "Blanking Check 0/1016 Bad: 0|Blanking Check 5/1016 Bad: 1",
+     .logged = "log/0_bi_tab.txt: =Flash Type: SIM NAND 128M=|log/0_bi_tab.txt: list ecc detail=|"
+               "log/0_bi_tab.txt: =\r\n0003(0)  0517(0)  1016(0)  1017(0)  1018(0)  1019(0)  1020(0)  1021(0)  \r\n"
+               "1022(0)  1023(0)  \r\n\r\n====|log/0_bi_tab.txt: =\r\nTotal blocks: 1024 \r\nTotal bad bind blocks: 10 \r\n"},
     {.name = "ClearFlashGivesUpAndTheRunGoesOn",
      .setup = [](TForm1& f, Station&) { f.chkClearFlash->SetChecked(true); }, .profile = DeadStart,
      .caption = "No Good block1", .result = NAND, .steps = "2 5", .commands = IDENTIFY "EF94*768", .holds = "record",
@@ -329,7 +332,7 @@ const Row kRows[] = {
      .steps = "2 5 305 317 320 321 325 330 335 375 380 385 395 400",
      .commands = IDENTIFY "EE9B EF93*8126 " CFG STREAMS "EF73 0025*2", .holds = "record; program prefer",
      .disks = "user FAT32 MY_AUDIO: readme.txt",
-     .logged = "log/0_page_tab.txt: Valid Page  120|log/0_Ecc_Tab.txt: page ECC table"},
+     .logged = "log/0_page_tab.txt: Valid Page  120|log/0_Ecc_Tab.txt: page ECC table|log/0_bi_tab_cfg.txt: Total"},
     {.name = "WornFlashDegradesAtTheThreshold", .setup = [](TForm1& f, Station&) { f.iBadThreshold = 3; },
      .profile = sim::Nand128MWorn, .caption = "successful(Degrade)", .result = "60MB, 16Sec",
      .steps = TO_PREFER "75 80 85 95 100", .commands = IDENTIFY OWN_TABLE CFG STREAMS "EF73 0025*2",

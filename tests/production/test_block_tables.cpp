@@ -16,42 +16,6 @@ using namespace prodtest;
 
 namespace {
 
-TEST_F(ThreadTest, ScanFillsTheTableAndReportsEveryFifthBlock)
-{
-    SetGeometry(2, 8, 6, 64);
-    gauge.SetMaxValue(400);
-    status.Font()->SetColor(toolkit::clBtnText);
-    std::vector<std::pair<std::string, toolkit::TColor>> shown;
-    status.AddObserver([&](toolkit::TControl& c, toolkit::Prop what) {
-        if (what == toolkit::Prop::Caption)
-            shown.emplace_back(c.Caption(), c.Font()->Color());
-    });
-    // Blocks 1 and 10 (chip 1, block 2) fail their check.
-    answer = [](const RecordedCall& c) {
-        const uint32_t block = Be32(&c.cdb[2]);
-        return ScriptedAnswer{{uint8_t(block == 1 || block == 10 ? 0 : 1)}, true};
-    };
-    ASSERT_EQ(ScanBadBlocks(*thread, 5, 305), 1);
-    EXPECT_EQ(thread->iLastBadCount, 2u);
-    const uint8_t expected[16] = {0xFF, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0xFF, 0xFF, 0, 0xFF, 0xFF, 0xFF, 0, 0};
-    EXPECT_EQ(0, std::memcmp(thread->pBlockTable.get(), expected, 16));
-    // n runs over the 12 usable blocks; reports at n = 0, 5, 10 with alternating colours.
-    using Shown = std::vector<std::pair<std::string, toolkit::TColor>>;
-    EXPECT_EQ(shown, (Shown{{"Blanking Check 0/12 Bad: 0", toolkit::clRed},
-                            {"Blanking Check 5/12 Bad: 1", toolkit::clBtnText},
-                            {"Blanking Check 10/12 Bad: 2", toolkit::clRed}}));
-    EXPECT_EQ(gauge.Progress(), 5 + 300 * 10 / 12);
-    // With the special scan set the text names the first page mode; a fresh station (no
-    // window) has it unset.
-    window.pageScan = true;
-    ASSERT_EQ(ScanBadBlocks(*thread, 5, 305), 1);
-    EXPECT_EQ(shown.back().first, "Specific mode 1 10/12 Bad: 2");
-    production::SetWindowLink(nullptr);
-    ASSERT_EQ(ScanBadBlocks(*thread, 5, 305), 1);
-    EXPECT_EQ(shown.back().first, "Blanking Check 10/12 Bad: 2");
-    production::SetWindowLink(&window);
-}
-
 // 1024 blocks, the first `bad` of them bad in the bitmap (most significant bit first), a
 // threshold of 20 %: the reserved blocks never count, even when more of them read bad.
 TEST_F(ThreadTest, BitmapFillsTheTableAndTheRateCountsOnlyTheUsableArea)
@@ -206,28 +170,6 @@ TEST_F(ThreadTest, SystemAreaSize)
         EXPECT_EQ(window.warnings, c.warned ? std::vector<std::string>{"Warning: The system area size you set is too small!"}
                                             : std::vector<std::string>{}) << c.index << " " << c.label;
     }
-}
-
-TEST_F(ThreadTest, BadBlockLogByteForByte)
-{
-    SetGeometry(1, 32, 32);
-    MarkAllGood();
-    for (uint32_t b : {0, 3, 4, 5, 9, 12, 17, 20, 31})
-        thread->pBlockTable[b] = 0;
-    thread->pBlockTable[9] = 0xFE;
-    thread->pBlockTable[31] = 0x3A;
-    thread->sFlashTypeName = "K9F1G08 x 2";
-    dir.write("log/0_bi_tab.txt", std::string(5000, 'x')); // a longer old file is cut
-    ASSERT_EQ(WriteBadBlockLog(*thread, "0_bi_tab.txt"), 1);
-    EXPECT_EQ(dir.read("log/0_bi_tab.txt"),
-              "======================Flash Type: K9F1G08 x 2========================\r\n"
-              "==================bad block list ecc detail==========================\r\n"
-              "0000(0)  0003(0)  0004(0)  0005(0)  0009(FE)  0012(0)  0017(0)  0020(0)  \r\n"
-              "0031(3A)  "
-              "\r\n\r\n=====================================================================\r\n"
-              "Total blocks: 32 \r\n"
-              "Total bad bind blocks: 9 \r\n");
-    EXPECT_EQ(thread->iLastBadCount, 9u);
 }
 
 // One chip of 64 blocks (all usable, all good), 64 pages of 2048 bytes. Block checks
@@ -430,18 +372,6 @@ TEST_F(CfgTest, FinishChecksTheThirdAndFourthGoodBlocksWithoutWriting)
     EXPECT_TRUE(WrittenPages().empty());
     EXPECT_EQ(thread->CfgImage[137], 1); // untouched
     EXPECT_EQ(thread->CfgImage[2], 'X');
-}
-
-TEST_F(CfgTest, OnlyADegradedRunWritesTheCfgLog)
-{
-    thread->bLogBiTable = 1;
-    thread->PageTable[5] = 0; // one page of the block unused: degraded under the special scan
-    for (uint8_t special : {0, 1}) {
-        thread->bSpecialScan = special;
-        ASSERT_EQ(WriteCfg(*thread, 0), 1);
-        EXPECT_EQ(thread->bDegraded, special);
-        EXPECT_EQ(dir.read("log/0_bi_tab_cfg.txt").empty(), !special);
-    }
 }
 
 // Geometry at the limits of what the tables hold: every table step stays inside the

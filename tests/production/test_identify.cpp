@@ -9,6 +9,7 @@
 #include <array>
 #include <cstring>
 #include <filesystem>
+#include <new>
 #include <tuple>
 
 using namespace prodtest;
@@ -80,23 +81,6 @@ TEST_P(FlashLookup, FindsTheRecordAndItsTypeName)
 
 INSTANTIATE_TEST_SUITE_P(Rows, FlashLookup, ::testing::ValuesIn(kLookups));
 
-TEST_F(ThreadTest, RecordNameIsTheStoredTextOrDefault)
-{
-    RecordFields named;
-    named.name = "K9F1G08U0M";
-    dir.write("flash/named.txt", MakeRecord(named));
-    dir.write("flash/unnamed.txt", MakeRecord(RecordFields{}));
-    named.name = std::string(32, 'N'); // fills bytes 480-511 with no NUL
-    dir.write("flash/full.txt", MakeRecord(named));
-    dir.write("flash/short.txt", std::string(300, 'a'));
-    const std::pair<const char*, std::string> cases[] = {
-        {"named", "K9F1G08U0M"}, {"unnamed", "DEFAULT"}, {"full", std::string(32, 'N')},
-        {"short", "DEFAULT"},    {"missing", "DEFAULT"},
-    };
-    for (const auto& [file, name] : cases)
-        EXPECT_EQ(ReadRecordName(std::string(".\\flash\\") + file + ".txt"), name) << file;
-}
-
 TEST_F(ThreadTest, LoadDerivesTheGeometryAndTheEccThreshold)
 {
     RecordFields fields;
@@ -104,12 +88,17 @@ TEST_F(ThreadTest, LoadDerivesTheGeometryAndTheEccThreshold)
     fields.moduleNumber = 3;
     const std::string record = MakeRecord(fields);
     dir.write("flash/r.txt", record);
-    thread->iChipCount = 1;
-    // 128 bytes hold the geometry; the rest, usable blocks (216) too, reads 0 on a new thread.
+    // 128 bytes hold the geometry; the rest, usable blocks (216) too, reads 0 on a new
+    // thread, even one made in memory that held other bytes.
     dir.write("flash/128.txt", record.substr(0, 128));
-    ASSERT_EQ(LoadFlashRecord(*thread, dir.file("flash/128.txt")), 1);
-    EXPECT_EQ(std::vector<uint8_t>(thread->CfgImage + 128, thread->CfgImage + 512), std::vector<uint8_t>(384, 0));
-    EXPECT_EQ(thread->iUsableBlocksPerChip, 0u);
+    alignas(ProductThread) static unsigned char memory[sizeof(ProductThread)];
+    std::memset(memory, 0xAB, sizeof memory);
+    auto* fresh = new (memory) ProductThread('E', 0, &status, &gauge, &image, "", &textF, &textP);
+    fresh->iChipCount = 1;
+    ASSERT_EQ(LoadFlashRecord(*fresh, dir.file("flash/128.txt")), 1);
+    EXPECT_EQ(std::vector<uint8_t>(fresh->CfgImage + 128, fresh->CfgImage + 512), std::vector<uint8_t>(384, 0));
+    EXPECT_EQ(fresh->iUsableBlocksPerChip, 0u);
+    fresh->~ProductThread();
     thread->iChipCount = 2;
     ASSERT_EQ(LoadFlashRecord(*thread, dir.file("flash/r.txt")), 1);
     EXPECT_EQ((std::vector<uint32_t>{thread->iBlocksPerChip, thread->iPageSize, thread->iSectorSize,
