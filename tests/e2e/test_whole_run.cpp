@@ -306,7 +306,8 @@ const Row kRows[] = {
      .disks = "user MY_AUDIO: readme.txt", .shown = "Blanking Check 0/1016 Bad: 0|Blanking Check 5/1016 Bad: 1",
      .logged = "log/0_bi_tab.txt: =Flash Type: SIM NAND 128M=|log/0_bi_tab.txt: list ecc detail=|"
                "log/0_bi_tab.txt: =\r\n0003(0)  0517(0)  1016(0)  1017(0)  1018(0)  1019(0)  1020(0)  1021(0)  \r\n"
-               "1022(0)  1023(0)  \r\n\r\n====|log/0_bi_tab.txt: =\r\nTotal blocks: 1024 \r\nTotal bad bind blocks: 10 \r\n"},
+               "1022(0)  1023(0)  \r\n\r\n====|"
+               "log/0_bi_tab.txt: =\r\nTotal blocks: 1024 \r\nTotal bad bind blocks: 10 \r\n"},
     {.name = "ClearFlashGivesUpAndTheRunGoesOn",
      .setup = [](TForm1& f, Station&) { f.chkClearFlash->SetChecked(true); }, .profile = DeadStart,
      .caption = "No Good block1", .result = NAND, .steps = "2 5", .commands = IDENTIFY "EF94*768", .holds = "record",

@@ -163,12 +163,13 @@ TEST_F(ThreadTest, SystemAreaSize)
     for (const auto& c : cases) {
         std::tie(window.systemArea, window.systemAreaIndex, window.firmwareSize, window.preferSize) =
             std::tuple(c.fixed, c.index, c.firmware, c.prefer);
-        std::tie(window.isoUpgrade, window.isoSize, thread->iSysAreaPagesPerBlock) = std::tuple(c.iso, 5 * K * K * K, c.sysPages);
+        std::tie(window.isoUpgrade, window.isoSize) = std::tuple(c.iso, 5 * K * K * K);
+        thread->iSysAreaPagesPerBlock = c.sysPages;
         window.warnings.clear();
         EXPECT_EQ(CalcSystemAreaBlocks(*thread), c.blocks) << c.index << " " << c.label;
         EXPECT_EQ(window.labels.back(), std::string("System Area Size: ") + c.label);
-        EXPECT_EQ(window.warnings, c.warned ? std::vector<std::string>{"Warning: The system area size you set is too small!"}
-                                            : std::vector<std::string>{}) << c.index << " " << c.label;
+        const std::vector<std::string> warning = {"Warning: The system area size you set is too small!"};
+        EXPECT_EQ(window.warnings, c.warned ? warning : std::vector<std::string>{}) << c.index << " " << c.label;
     }
 }
 

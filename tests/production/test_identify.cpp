@@ -39,7 +39,8 @@ void PrintTo(const Lookup& l, std::ostream* os) { *os << l.what; }
 const Lookup kLookups[] = {
     {"exact beats near, name order breaks ties",
      {{"a_near.txt", {0xEC, 0xD3, 0x51, 0x95, 0}}, {"z_exact.txt"}, {"m_exact.txt"}}, "", 1, "m_exact.txt"},
-    {"first near match", {{"c.txt", {0xEC, 0xD3, 0x51, 0x15, 1}}, {"d.txt", {0xEC, 0xD3, 0x51, 0x95, 2}}}, "", 1, "c.txt"},
+    {"first near match", {{"c.txt", {0xEC, 0xD3, 0x51, 0x15, 1}}, {"d.txt", {0xEC, 0xD3, 0x51, 0x95, 2}}}, "", 1,
+     "c.txt"},
     {"near: byte 4 differs", {{"f.txt", {0xEC, 0xD3, 0x51, 0x95, 0x99}}}, "", 1, "f.txt"},
     {"near: bit 7 of byte 3 differs", {{"f.txt", {0xEC, 0xD3, 0x51, 0x15, 0x58}}}, "", 1, "f.txt"},
     {"bit 0 of byte 3 differs", {{"f.txt", {0xEC, 0xD3, 0x51, 0x94, 0x58}}}},
@@ -121,7 +122,13 @@ TEST_F(ThreadTest, ImpossibleGeometryIsRefusedAndLeavesTheThreadAsItWas)
         change(s);
         return s;
     };
-    const struct { const char* what; uint32_t chips; RecordFields fields; int registryBlocks = 0; size_t length = 512; } cases[] = {
+    const struct {
+        const char* what;
+        uint32_t chips;
+        RecordFields fields;
+        int registryBlocks = 0;
+        size_t length = 512;
+    } cases[] = {
         {"1024 pages per block", 1, with([](RecordFields& s) { s.pagesLog2 = 10; })},
         {"16 pages per block", 1, with([](RecordFields& s) { s.pagesLog2 = 4; })},
         {"16384-byte pages", 1, with([](RecordFields& s) { s.pageLog2 = 14; })},
@@ -196,7 +203,8 @@ TEST_F(FirmwareTest, ModuleNumberFlagAndNamePickTheFile)
         size_t size = 40000; // 0: listed, not there
     };
     const struct { const char* what; std::vector<Program> list; uint8_t recordFlag; int index; } cases[] = {
-        {"the module decides", {{"prefer.dat", 0, 0, 1}, {"program1.bin", 0xAA, 1}, {"program2.bin"}, {"program3.bin"}}, 1, 2},
+        {"the module decides",
+         {{"prefer.dat", 0, 0, 1}, {"program1.bin", 0xAA, 1}, {"program2.bin"}, {"program3.bin"}}, 1, 2},
         {"the flag bit must agree", {{"program2.bin"}}, 0, -1},
         {"a clear flag bit for a record without", {{"program2.bin"}, {"program_b.bin", 0x8A}}, 0, 1},
         {"no name holding program, or too short",
