@@ -119,6 +119,7 @@ TEST_F(CapacityTest, Cases)
         EXPECT_EQ(status.Caption(), c.caption) << c.what;
     }
     // Without a window a fresh station's settings apply: a 2 % shortfall.
+    std::tie(thread->bBlocksPerChipOverride, thread->bSpecialScan) = std::tuple(0, 0);
     production::SetWindowLink(nullptr);
     Table(1024, 1002);
     EXPECT_EQ(CheckCapacityRule(*thread), 1);
