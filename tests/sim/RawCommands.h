@@ -64,15 +64,13 @@ inline bool UploadLoader(platform::ScsiTransport& t, const Bytes& image, uint16_
     return In(t, Cdb({0xEF, 0x79}).u16(2, uint16_t(ByteSum(image) + sumDelta)), 1).ok;
 }
 
-inline Bytes Pattern(size_t n, uint8_t seed)
+inline Bytes SampleLoader()
 {
-    Bytes b(n);
-    for (size_t i = 0; i < n; ++i)
-        b[i] = uint8_t(seed + i * 13 + (i >> 8));
+    Bytes b(5000);
+    for (size_t i = 0; i < b.size(); ++i)
+        b[i] = uint8_t(3 + i * 13 + (i >> 8));
     return b;
 }
-
-inline Bytes SampleLoader() { return Pattern(5000, 3); }
 
 // EF 93, the scan command.
 struct Scan {

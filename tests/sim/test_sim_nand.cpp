@@ -29,38 +29,16 @@ sim::FlashProfile smallFlash()
     return p;
 }
 
-Bytes record(uint8_t systemUnits, uint8_t ratio)
-{
-    Bytes r(2048, 0);
-    std::copy_n("6205", 4, r.begin());
-    r[96] = 0x01, r[161] = systemUnits, r[162] = ratio, r[511] = 0x77;
-    return r;
-}
-
 class SimNand : public LoadedDevice {
 protected:
     SimNand() : LoadedDevice(smallFlash()) {}
-    uint8_t verdict(uint32_t block, uint16_t pattern, uint8_t ecc = 2, uint8_t op = 3, uint8_t mode = 2, uint8_t skip = 0)
+    uint8_t verdict(uint32_t block, uint16_t pattern, uint8_t ecc = 2, uint8_t op = 3, uint8_t skip = 0)
     {
-        Reply r = RunScan(dev, Scan{block, pattern, mode, op, skip, ecc}, kPages);
+        Reply r = RunScan(dev, Scan{block, pattern, 2, op, skip, ecc}, kPages);
         EXPECT_TRUE(r.status());
         return r.ok ? r[1] : 0xEE;
     }
-    Bytes pages(uint32_t block, uint16_t pattern, uint8_t ecc = 2)
-    {
-        Reply r = RunScan(dev, Scan{block, pattern, 2, 3, 0, ecc, true}, kPages);
-        EXPECT_TRUE(r.status());
-        return Slice(r.data, 1, r.data.size());
-    }
-    void pageTable(bool (*used)(uint32_t))
-    {
-        Bytes t(kPages);
-        for (uint32_t p = 0; p < kPages; ++p)
-            t[p] = used(p) ? 0xFF : 0x00;
-        ASSERT_TRUE(Out(dev, Cdb({0xEE, 0x9B}), t));
-    }
     Bytes info() { return In(dev, Cdb({0xEF, 0x80}, 10), 512, 10).data; }
-    Bytes bitmap() { return In(dev, Cdb({0xEF, 0x98}, 10).u32(2, 16), 16, 30).data; } // 128 blocks
 };
 
 TEST_F(SimNand, PerBlockVerdictsAndMalformedScans)
@@ -77,16 +55,12 @@ TEST_F(SimNand, PerBlockVerdictsAndMalformedScans)
         {"second half weak", 21, P, 2, 0, 3, 0xF9},
         {"block that cannot be erased", 30, P, 2, 0, 3, 0x00},
         {"skip 1: odd pages not checked", 20, P, 2, 1, 3, 0xFF},
-        {"skip 2: pages 0, 3, 6 ... checked", 10, P, 2, 2, 3, 0xFC},
         // Write only (2), then verify (1) against the block's last pattern.
         {"written", 0, P, 2, 0, 2, 0xFF}, {"verified", 0, P, 2, 0, 1, 0xFF}, {"another pattern reads bad", 0, NotP, 2, 0, 1, 0x00},
         {"never written", 1, P, 2, 0, 1, 0x00}, {"factory bad fails its write", 5, P, 2, 0, 2, 0x00},
-        {"~P written", 11, NotP, 2, 0, 2, 0xFF}, {"~P verified with its errors", 11, NotP, 2, 0, 1, 0xFA},
-        {"P was not the last pattern", 11, P, 2, 0, 1, 0x00},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(verdict(c.block, c.pattern, c.ecc, c.op, 2, c.skip), c.expected) << c.what;
-    EXPECT_EQ(verdict(11, NotP, 2, 1, /*mode*/ 1), 0xFA) << "the word, not the mode, decides";
+        EXPECT_EQ(verdict(c.block, c.pattern, c.ecc, c.op, c.skip), c.expected) << c.what;
 
     EXPECT_EQ(RunScan(dev, Scan{.block = 4, .pattern = P, .count = 3}, kPages).data, (Bytes{0x01, 0xFF, 0x00, 0xFF}));
     EXPECT_TRUE(RunScan(dev, Scan{.block = 128}, kPages).refused()) << "beyond 2 x 64 blocks";
@@ -103,22 +77,16 @@ TEST_F(SimNand, PerBlockVerdictsAndMalformedScans)
         EXPECT_FALSE(CheckBlock(dev, broken)) << broken;
 }
 
-TEST_F(SimNand, PerPageRepliesCarryBitErrorsAndFollowThePageTable)
+TEST_F(SimNand, PerPageRepliesFollowThePageTableUntilAReset)
 {
     Bytes row(kPages, 0xFF);
     row[3] = 0xFC;
-    EXPECT_EQ(pages(10, P, 2), row);
-    EXPECT_EQ(pages(10, P, 200), row);
-    for (uint32_t p = 0; p < kPages; ++p)
-        row[p] = p % 2 ? 0xFB : 0xFF;
-    EXPECT_EQ(pages(20, P), row);
-    EXPECT_EQ(pages(5, P), Bytes(kPages, 0x00));
-    pageTable([](uint32_t p) { return p % 2 == 0; });
-    EXPECT_EQ(verdict(20, P), 0xFF);
-    EXPECT_EQ(pages(20, P), Bytes(kPages, 0xFF)) << "unused pages are not read";
-    pageTable([](uint32_t p) { return p < kPages / 2; });
-    EXPECT_EQ(verdict(21, P), 0xFF);
-    EXPECT_EQ(verdict(10, P), 0xFC) << "page 3 is in the first half";
+    EXPECT_EQ(Slice(RunScan(dev, Scan{10, P, 2, 3, 0, 2, true}, kPages).data, 1, kPages + 1), row);
+    Bytes even(kPages, 0);
+    for (uint32_t p = 0; p < kPages; p += 2)
+        even[p] = 0xFF;
+    ASSERT_TRUE(Out(dev, Cdb({0xEE, 0x9B}), even));
+    EXPECT_EQ(verdict(20, P), 0xFF) << "unused odd pages are not read";
     ASSERT_TRUE(In(dev, Cdb({0xEF, 0x81}), 0).ok); // held in RAM: a reset forgets it
     EXPECT_EQ(dev.pageTable(), Bytes(kPages, 0xFF));
 }
@@ -126,22 +94,20 @@ TEST_F(SimNand, PerPageRepliesCarryBitErrorsAndFollowThePageTable)
 TEST_F(SimNand, TablesStayOverAPowerCycleUntilAScanWriteWipesTheLastCopy)
 {
     EXPECT_EQ(info(), Bytes(512, 0)) << "fresh: no record";
-    const Bytes factory = bitmap();
+    const Bytes factory = In(dev, Cdb({0xEF, 0x98}, 10).u32(2, 16), 16, 30).data; // 128 blocks
     for (uint32_t i = 0; i < 128; ++i)
         EXPECT_EQ((factory[i / 8] >> (7 - i % 8)) & 1, i % 64 < 60 && i != 5 && i != 64 + 7) << i;
     EXPECT_FALSE(In(dev, Cdb({0xEF, 0x98}, 10).u32(2, 16), 8, 30).ok) << "length mismatch";
 
-    Bytes rec = record(1, 0), bits(2048, 0);
-    bits[0] = 0xF0, bits[1] = 0x0F;
-    for (uint32_t block : {1u, 2u}) { // the first two good blocks
-        ASSERT_TRUE(CheckBlock(dev, block) && WritePage(dev, block * kPages, rec, 1) && WritePage(dev, block * kPages + 1, bits, 1));
-    }
+    Bytes rec(2048, 0);
+    std::copy_n("6205", 4, rec.begin());
+    rec[511] = 0x77;
+    for (uint32_t block : {1u, 2u}) // the first two good blocks
+        ASSERT_TRUE(CheckBlock(dev, block) && WritePage(dev, block * kPages, rec, 1));
     EXPECT_FALSE(WritePage(dev, 5 * kPages, rec) || WritePage(dev, 3 * kPages, Bytes(2049))) << "bad block, longer than a page";
     dev.powerCycle();
     ASSERT_TRUE(UploadLoader(dev, SampleLoader()));
     EXPECT_EQ(info(), Slice(rec, 0, 512));
-    EXPECT_EQ(Slice(bitmap(), 0, 3), (Bytes{0xF0, 0x0F, 0x00}));
-    EXPECT_EQ(In(dev, Cdb({0xEF, 0x96}, 10).u32(2, kPages + 1).u16(6, 1), 2048).data, bits);
     ASSERT_TRUE(CheckBlock(dev, 1));
     EXPECT_EQ(info(), Slice(rec, 0, 512)) << "the copy in the second block remains";
     ASSERT_EQ(verdict(2, P, 2, 2), 0xFF);
@@ -156,21 +122,6 @@ TEST_F(SimNand, TablesStayOverAPowerCycleUntilAScanWriteWipesTheLastCopy)
     rec[2] = 'Y';
     ASSERT_TRUE(CheckBlock(dev, 3) && WritePage(dev, 3 * kPages, rec));
     EXPECT_EQ(info(), Bytes(512, 0));
-}
-
-TEST_F(SimNand, DescriptionEndsWithItsShortPiece)
-{
-    auto send = [&](const Bytes& piece) { return Out(dev, Cdb({0xEE, 0x71}), piece); };
-    const Bytes file = Pattern(2100, 9);
-    ASSERT_TRUE(send(Slice(file, 0, 2048)));
-    EXPECT_TRUE(dev.flashDescription().empty());
-    ASSERT_TRUE(send(Slice(file, 2048, 2100)));
-    EXPECT_EQ(dev.flashDescription(), Slice(file, 0, 512));
-    ASSERT_TRUE(send(Bytes(2048, 0x61))); // a 2048-byte file ends with an empty piece
-    EXPECT_EQ(dev.flashDescription(), Slice(file, 0, 512));
-    ASSERT_TRUE(send(Bytes{}));
-    EXPECT_EQ(dev.flashDescription(), Bytes(512, 0x61));
-    EXPECT_FALSE(send(Bytes(2049, 1)));
 }
 
 } // namespace
