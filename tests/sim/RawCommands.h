@@ -94,9 +94,9 @@ inline bool CheckBlock(platform::ScsiTransport& t, uint32_t block)
     return In(t, Cdb({0xEF, 0x94}, 10).u32(2, block).u16(6, 1), 1).status();
 }
 
-inline bool WritePage(platform::ScsiTransport& t, uint32_t page, const Bytes& data, uint8_t mode = 0)
+inline bool WritePage(platform::ScsiTransport& t, uint32_t page, const Bytes& data)
 {
-    return Out(t, Cdb({0xEE, 0x95}, 10).u32(2, page).set(7, 0x01).set(8, mode), data, 10);
+    return Out(t, Cdb({0xEE, 0x95}, 10).u32(2, page).set(7, 0x01), data, 10);
 }
 
 // EF 7A size, EE 7B pieces (a short or empty one ends), EF 7C; true when the end's status is set.
