@@ -374,7 +374,9 @@ TEST_F(CopyTreeTest, OverwritesTheTrailingSeparatorRuleAndFailuresKeepWhatWasCop
     EXPECT_EQ(listing("/"), (Strings{"Music [live]/", "Dest/", "y.txt"}));
 
     // Failures stop the copy and keep what was copied.
+    ::testing::internal::CaptureStderr();
     EXPECT_FALSE(CopyTree(host.file("no such folder"), "E:\\")) << "a source that cannot be read is no success";
+    EXPECT_NE(::testing::internal::GetCapturedStderr().find("copy tree: cannot list " + host.file("no such folder")), std::string::npos);
     EXPECT_FALSE(CopyTree(host.file("Top"), "E:\\Missing\\Parent")) << "one level is made, not more";
     EXPECT_FALSE(CopyTree(host.file("Top"), "Q:\\") || CopyTree(host.file("Top"), "nonsense")) << "no drive";
     EXPECT_EQ(listing("/"), (Strings{"Music [live]/", "Dest/", "y.txt"}));
