@@ -70,6 +70,14 @@ TEST(Process, FeedsStandardInputFromAFileAndSetsEnvironmentAndFolder)
     dir.write("answers.txt", "y\r\nline two\n");
     EXPECT_EQ(RunProcess({"cat"}, captured(2000, dir.file("answers.txt"))).output, "y\r\nline two\n");
     EXPECT_EQ(RunProcess({"cat"}, captured()).output, "") << "never our own standard input";
+    // Started without standard input, the input file takes descriptor 0, and gives it back.
+    const int input = ::dup(0);
+    ::close(0);
+    const std::string fed = RunProcess({"cat"}, captured(2000, dir.file("answers.txt"))).output;
+    const bool kept = ::fcntl(0, F_GETFD) != -1;
+    ::dup2(input, 0), ::close(input);
+    EXPECT_EQ(fed, "y\r\nline two\n");
+    EXPECT_FALSE(kept);
     auto r = RunProcess({"cat"}, captured(2000, dir.file("missing.txt")));
     EXPECT_TRUE(!r.started && r.error.find("missing.txt") != std::string::npos) << r.error;
 
@@ -95,7 +103,7 @@ TEST(Process, TimeLimitKillsTheChildAndItsGroupAndNoGrandchildHoldsTheWait)
 {
     auto start = Clock::now();
     auto r = RunProcess({"sh", "-c", "sleep 30 & echo $!; wait"}, captured(200));
-    EXPECT_TRUE(r.started && r.timedOut && !r.succeeded());
+    EXPECT_TRUE(r.started && r.timedOut && !r.succeeded() && r.signal == SIGKILL) << "killed and reaped";
     int grandchild = std::atoi(r.output.c_str());
     ASSERT_GT(grandchild, 0);
     EXPECT_TRUE(endsWithin(r.pid, 0));

@@ -142,6 +142,9 @@ TEST(SgIoTransport, PermissionRefusalIsToldOncePerDevice)
     platform::DriveMap drives;
     platform::UdevMonitor monitor(drives, {}, {});
     monitor.handle("add", "/dev/sdx", true);
+    monitor.handle("add", "/dev/sdx", true);  // seen twice: one letter
+    monitor.handle("add", "/dev/sdw", false); // no USB disk: no letter
+    EXPECT_EQ(drives.letters().size(), 1u);
     monitor.handle("remove", "/dev/sdx", true);
     EXPECT_FALSE(refusing("/dev/sdx", EPERM).execute(cdb, 16, Direction::None, nullptr, 0, 12));
     EXPECT_EQ(reports.size(), 3u);
@@ -153,6 +156,7 @@ TEST(SgIoTransport, PermissionRefusalIsToldOncePerDevice)
     EXPECT_EQ(reports[3].find(node + ": "), 0u);
     EXPECT_NE(reports[3].find("60-mptool.rules"), std::string::npos) << "names the rules that grant access: " << reports[3];
 
+    EXPECT_FALSE(platform::ReportAccessRefused(node, platform::AccessRefusal::Open, EACCES)) << "already told";
     platform::SetDeviceAccessReporter({});
     for (const std::string& n : {std::string("/dev/sdx"), std::string("/dev/sdy"), node})
         platform::ForgetAccessRefusal(n);
