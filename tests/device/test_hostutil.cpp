@@ -276,12 +276,8 @@ TEST(SetBit, MostSignificantBitFirstAndBounded)
     EXPECT_EQ(bitmap, (std::array<uint8_t, 4>{0x80, 0x80, 0x00, 0x01}));
 }
 
-TEST_F(HostUtil, RegistryHelpersAndSelectDirectoryThroughTheDialogs)
+TEST_F(HostUtil, SelectDirectoryThroughTheDialogs)
 {
-    EXPECT_EQ(RegReadInt("BlocksPerChip", 77), 77);
-    ASSERT_TRUE(RegWriteInt("BlocksPerChip", 2048));
-    EXPECT_EQ(RegReadInteger(kProductionRegistryKey, "BlocksPerChip", 0), 2048);
-
     std::string path = "left over";
     dialogs.QueueFolder(std::nullopt);
     EXPECT_TRUE(!SelectDirectory(dir.file("not-there"), "Pick", path) && path.empty());
