@@ -82,13 +82,6 @@ protected:
         script("bin/" + name, body);
         platform::SetVolumeToolConfig({.searchPath = dir.file("bin"), .formatTimeMs = formatTimeMs});
     }
-    // The stand-in tool that wrote its process id has ended.
-    bool toolGone()
-    {
-        int pid = std::atoi(dir.read("pid").c_str());
-        ::unlink(dir.file("pid").c_str());
-        return pid > 0 && !fs::exists("/proc/" + std::to_string(pid) + "/exe");
-    }
     testsupport::TempDir dir;
     toolkit::ScriptedDialogs dialogs;
     const std::string disk = dir.file("disk.img");
@@ -186,11 +179,11 @@ TEST_F(HostUtil, FormatLabelAndCheckADrive)
     }
     EXPECT_TRUE(DriveFreeSpaceReadable("E") && CheckDriveVolume("E") && dialogs.Messages().empty());
 
+    // The label rules themselves are the platform tests'; here the drive, the station's code page and the log.
     EXPECT_EQ(GetDriveVolumeLabel('E'), "") << "NO NAME reads as no label";
     ASSERT_TRUE(SetDriveVolumeLabel("E", "Mp3 Player"));
     EXPECT_EQ(GetDriveVolumeLabel('E'), "MP3 PLAYER");
-    for (const char* bad : {"TOO LONG A LABEL", "A*B", "\u4e2d"}) // the rules themselves: the platform tests
-        EXPECT_FALSE(SetDriveVolumeLabel("E:", bad)) << bad;
+    EXPECT_FALSE(SetDriveVolumeLabel("E:", "\u4e2d"));
     EXPECT_EQ(GetDriveVolumeLabel('E'), "MP3 PLAYER") << "a refused label changes nothing";
     EXPECT_NE(dir.read("log/1.txt").find("Set Volume Label E: the label \"\u4e2d\" is refused: code page 437 cannot hold "
                                          "'\u4e2d'\r\n"), std::string::npos) << "the event log says why";
@@ -198,11 +191,8 @@ TEST_F(HostUtil, FormatLabelAndCheckADrive)
     ASSERT_TRUE(SetDriveVolumeLabel("E", "\u97f3\u4e50mp3"));
     EXPECT_EQ(GetDriveVolumeLabel('E'), "\u97f3\u4e50MP3");
     EXPECT_EQ(testsupport::ReadRawLabels(disk).root, "\xd2\xf4\xc0\xd6MP3    ");
-    setLocale("C.UTF-8");
     ASSERT_TRUE(SetDriveVolumeLabel("E:\\", ""));
     EXPECT_EQ(testsupport::ReadRawLabels(disk).boot + "|" + testsupport::ReadRawLabels(disk).root, "NO NAME    |") << "removed";
-    ASSERT_TRUE(SetDriveVolumeLabel("E:\\", "ABCDEFGHIJK"));
-    EXPECT_EQ(GetDriveVolumeLabel('E'), "ABCDEFGHIJK");
     EXPECT_TRUE(fsckClean());
     EXPECT_EQ(GetDriveVolumeLabel('F'), "") << "no drive F";
     EXPECT_FALSE(SetDriveVolumeLabel("F", "X") || FormatDrive("", true, 0) || CheckDriveVolume("F") || CopyFileToDrive(disk, "F:\\x"));
@@ -247,10 +237,6 @@ TEST_F(HostUtil, DriveToolsFailCleanlyWhenTheVolumeOrToolIsGoneOrPastItsLimit)
     EXPECT_EQ(GetDriveVolumeLabel('E'), "");
     bindE(disk);
 
-    fakeTool("unrelated", "exit 0"); // no tool on the path
-    EXPECT_FALSE(FormatDrive("E", true, 0));
-    EXPECT_EQ(GetDriveVolumeLabel('E'), "");
-
     fakeTool("fsck.fat", "exit 1"), fakeTool("mkfs.fat", "exit 1");
     EXPECT_FALSE(FormatDrive("E", true, 0) || CheckDriveVolume("E"));
     EXPECT_TRUE(dialogs.Messages().empty()) << "a failing tool shows nothing";
@@ -263,11 +249,9 @@ TEST_F(HostUtil, DriveToolsFailCleanlyWhenTheVolumeOrToolIsGoneOrPastItsLimit)
     fakeTool("mkfs.fat", "echo $$ > \"" + dir.file("pid") + "\"\nsleep 30", 150);
     auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(FormatDrive("E", true, 1));
-    EXPECT_TRUE(toolGone());
-    fakeTool("fsck.fat", "echo $$ > \"" + dir.file("pid") + "\"\nsleep 30");
-    EXPECT_FALSE(CheckDriveVolume("E", 100));
-    EXPECT_TRUE(toolGone());
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
+    const int pid = std::atoi(dir.read("pid").c_str());
+    EXPECT_TRUE(pid > 0 && !fs::exists("/proc/" + std::to_string(pid) + "/exe")) << "the tool was stopped";
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
 
     // With SIGCHLD ignored the system reaps the tool itself: its exit code is lost.
     fakeTool("mkfs.fat", "exit 0");
@@ -281,7 +265,6 @@ TEST_F(HostUtil, DriveToolsFailCleanlyWhenTheVolumeOrToolIsGoneOrPastItsLimit)
     const auto shown = dialogs.Messages();
     ASSERT_EQ(shown.size(), 2u);
     EXPECT_EQ(shown[0].text + "|" + shown[1].text, "Error timeout|Error Format");
-    EXPECT_TRUE(shown[0].flags == toolkit::MB_OK && shown[1].flags == toolkit::MB_OK);
 }
 
 TEST(SetBit, MostSignificantBitFirstAndBounded)
@@ -293,21 +276,15 @@ TEST(SetBit, MostSignificantBitFirstAndBounded)
     EXPECT_EQ(bitmap, (std::array<uint8_t, 4>{0x80, 0x80, 0x00, 0x01}));
 }
 
-TEST_F(HostUtil, RegistryHelpersAndSelectDirectoryThroughTheDialogs)
+TEST_F(HostUtil, SelectDirectoryThroughTheDialogs)
 {
-    EXPECT_EQ(RegReadInt("BlocksPerChip", 77), 77);
-    ASSERT_TRUE(RegWriteInt("BlocksPerChip", 2048));
-    EXPECT_EQ(RegReadInteger(kProductionRegistryKey, "BlocksPerChip", 0), 2048);
-
     std::string path = "left over";
     dialogs.QueueFolder(std::nullopt);
-    EXPECT_TRUE(!SelectDirectory("", "Pick", path) && path.empty());
+    EXPECT_TRUE(!SelectDirectory(dir.file("not-there"), "Pick", path) && path.empty());
     dialogs.QueueFolder(std::string("/home/op/Music"));
     EXPECT_TRUE(SelectDirectory(dir.path(), "Pick", path) && path == "/home/op/Music");
-    SelectDirectory(dir.file("not-there"), "Pick", path);
     const auto log = dialogs.Log();
-    ASSERT_EQ(log.size(), 3u);
-    EXPECT_EQ(log[1].text + "|" + log[1].caption + "|" + log[2].caption, "Pick|" + dir.path() + "|") << "an existing folder is preselected";
+    EXPECT_EQ(log[0].caption + "|" + log[1].text + "|" + log[1].caption, "|Pick|" + dir.path()) << "an existing folder is preselected";
 }
 
 // Folder trees copied onto the formatted disk, read back with mtools.
@@ -334,12 +311,11 @@ protected:
     testsupport::TempDir host;
 };
 
-TEST_F(CopyTreeTest, CopiesTheTreeFilesFirstSortedWithoutCaseHiddenSkipped)
+TEST_F(CopyTreeTest, CopiesTheTreeFilesFirstSortedWithoutCaseHiddenAndLinkedFoldersSkipped)
 {
     for (const char* name : {"c.txt", "B.txt", "a.txt", "beta/deep/x.bin", "\u00dcn\u00ef \u6b4c.mp3", "Alpha/one.txt",
-                             "empty/.keep", ".hidden.txt", ".config/settings"})
+                             "empty/.keep", ".hidden.txt", ".config/settings", "Long file name.mp3"})
         host.write(std::string("A/") + name, name);
-    host.write("A/Long file name.mp3", std::string(70000, 'x'));
     // FAT keeps local time in two-second steps: an even second survives exactly.
     std::tm when{.tm_sec = 42, .tm_min = 30, .tm_hour = 8, .tm_mday = 17, .tm_mon = 4, .tm_year = 109, .tm_isdst = -1};
     const std::time_t stamp = std::mktime(&when);
@@ -353,13 +329,7 @@ TEST_F(CopyTreeTest, CopiesTheTreeFilesFirstSortedWithoutCaseHiddenSkipped)
     EXPECT_EQ(listing("/A"), (Strings{"a.txt", "B.txt", "c.txt", "linked file.txt", "Long file name.mp3",
                                       "\u00dcn\u00ef \u6b4c.mp3", "Alpha/", "beta/", "empty/"}));
     EXPECT_EQ(listing("/A/empty"), Strings{}) << "a folder of hidden entries arrives empty";
-    // Read back, the volume equals the source with hidden entries and linked folders left out.
-    const std::string out = dir.file("readback");
-    fs::create_directories(out);
-    EXPECT_TRUE(run({"mcopy", "-i", disk, "-s", "-n", "::/", out}).succeeded());
-    auto diff = run({"diff", "-r", "-x", ".*", "-x", "link to top", host.file("A"), out + "/A"});
-    EXPECT_TRUE(diff.succeeded()) << diff.output << diff.errorOutput;
-    EXPECT_FALSE(fs::exists(out + "/A/.hidden.txt") || fs::exists(out + "/A/link to top"));
+    EXPECT_EQ(cat("/A/beta/deep/x.bin") + "|" + cat("/A/linked file.txt"), "beta/deep/x.bin|outside");
     EXPECT_TRUE(fsckClean());
     ASSERT_TRUE(run({"mcopy", "-i", disk, "-m", "-o", "::/A/beta/deep/x.bin", dir.file("back")}).succeeded());
     struct stat st {};
@@ -387,10 +357,8 @@ TEST_F(CopyTreeTest, OverwritesTheTrailingSeparatorRuleAndFailuresKeepWhatWasCop
     host.write("Music [live]/song [1].mp3", "first");
     ASSERT_TRUE(CopyTree(host.file("Music [live]"), "E:\\"));
     host.write("Music [live]/song [1].mp3", "second take");
-    host.write("Music [live]/Set [2]/x.mp3", "x");
     ASSERT_TRUE(CopyTree(host.file("Music [live]"), "E:"));
     EXPECT_EQ(cat("/Music [[]live]/song [[]1].mp3"), "second take");
-    EXPECT_EQ(listing("/"), Strings{"Music [live]/"});
 
     // A trailing separator copies the contents straight in.
     host.write("Top/x.txt", "x");
@@ -398,16 +366,16 @@ TEST_F(CopyTreeTest, OverwritesTheTrailingSeparatorRuleAndFailuresKeepWhatWasCop
     ASSERT_TRUE(platform::MakeVolumeFolder(disk, "/Dest").ok);
     ASSERT_TRUE(CopyTree(host.file("Top") + "/", "E:\\Dest"));
     EXPECT_EQ(listing("/Dest"), (Strings{"x.txt", "Sub/"}));
-    EXPECT_EQ(cat("/Dest/Sub/y.txt"), "y");
     ASSERT_TRUE(CopyTree(host.file("Top/Sub") + "/", "E:\\"));
     EXPECT_EQ(listing("/"), (Strings{"Music [live]/", "Dest/", "y.txt"}));
 
     // Failures stop the copy and keep what was copied.
+    ::testing::internal::CaptureStderr();
     EXPECT_FALSE(CopyTree(host.file("no such folder"), "E:\\")) << "a source that cannot be read is no success";
+    EXPECT_NE(::testing::internal::GetCapturedStderr().find("copy tree: cannot list " + host.file("no such folder")), std::string::npos);
     EXPECT_FALSE(CopyTree(host.file("Top"), "E:\\Missing\\Parent")) << "one level is made, not more";
     EXPECT_FALSE(CopyTree(host.file("Top"), "Q:\\") || CopyTree(host.file("Top"), "nonsense")) << "no drive";
     EXPECT_EQ(listing("/"), (Strings{"Music [live]/", "Dest/", "y.txt"}));
-
     host.write("Broken/1.txt", "one");
     host.write("Broken/In/1.txt", "one");
     fs::create_symlink(host.file("nowhere"), host.file("Broken/In/2 dangling.txt"));
@@ -420,7 +388,4 @@ TEST_F(CopyTreeTest, OverwritesTheTrailingSeparatorRuleAndFailuresKeepWhatWasCop
     EXPECT_TRUE(CopyFileToDrive(host.file("Top/x.txt"), "E:\\prefer.dat") && CopyFileToDrive(host.file("Top/Sub/y.txt"), "E:/prefer.dat"));
     EXPECT_EQ(cat("/prefer.dat"), "y");
     EXPECT_FALSE(CopyFileToDrive(host.file("missing.dat"), "E:\\x.dat") || CopyFileToDrive(host.file("Top/x.txt"), "nonsense"));
-
-    fs::remove(disk); // the volume vanished
-    EXPECT_FALSE(CopyTree(host.file("Top"), "E:\\"));
 }

@@ -45,9 +45,7 @@ ProcessOptions captured(uint32_t timeoutMs = 0, std::string stdinPath = "")
 TEST(Process, PassesArgumentsLiterallyAndCapturesOutputAndStatus)
 {
     auto r = RunProcess({"printf", "%s|", "a b", "$HOME;ls", "*", "\"q\""}, captured());
-    ASSERT_TRUE(r.succeeded()) << r.error;
     EXPECT_EQ(r.output, "a b|$HOME;ls|*|\"q\"|");
-
     r = RunProcess({"sh", "-c", "echo out; echo err >&2; exit 3"}, captured());
     EXPECT_TRUE(r.started && !r.succeeded() && r.exitCode == 3);
     EXPECT_EQ(r.output + r.errorOutput, "out\nerr\n");
@@ -72,9 +70,16 @@ TEST(Process, FeedsStandardInputFromAFileAndSetsEnvironmentAndFolder)
     dir.write("answers.txt", "y\r\nline two\n");
     EXPECT_EQ(RunProcess({"cat"}, captured(2000, dir.file("answers.txt"))).output, "y\r\nline two\n");
     EXPECT_EQ(RunProcess({"cat"}, captured()).output, "") << "never our own standard input";
+    // Started without standard input, the input file takes descriptor 0, and gives it back.
+    const int input = ::dup(0);
+    ::close(0);
+    const std::string fed = RunProcess({"cat"}, captured(2000, dir.file("answers.txt"))).output;
+    const bool kept = ::fcntl(0, F_GETFD) != -1;
+    ::dup2(input, 0), ::close(input);
+    EXPECT_EQ(fed, "y\r\nline two\n");
+    EXPECT_FALSE(kept);
     auto r = RunProcess({"cat"}, captured(2000, dir.file("missing.txt")));
-    EXPECT_FALSE(r.started);
-    EXPECT_NE(r.error.find("missing.txt"), std::string::npos);
+    EXPECT_TRUE(!r.started && r.error.find("missing.txt") != std::string::npos) << r.error;
 
     ProcessOptions o = captured();
     o.environment = {{"MPTOOL_PROBE", "x y"}, {"PATH", "/usr/bin:/bin"}};
@@ -97,12 +102,8 @@ TEST(Process, FeedsStandardInputFromAFileAndSetsEnvironmentAndFolder)
 TEST(Process, TimeLimitKillsTheChildAndItsGroupAndNoGrandchildHoldsTheWait)
 {
     auto start = Clock::now();
-    auto r = RunProcess({"sleep", "30"}, captured(100));
-    EXPECT_TRUE(r.started && r.timedOut && !r.succeeded());
-    EXPECT_TRUE(endsWithin(r.pid, 0));
-
-    r = RunProcess({"sh", "-c", "sleep 30 & echo $!; wait"}, captured(200));
-    EXPECT_TRUE(r.timedOut);
+    auto r = RunProcess({"sh", "-c", "sleep 30 & echo $!; wait"}, captured(200));
+    EXPECT_TRUE(r.started && r.timedOut && !r.succeeded() && r.signal == SIGKILL) << "killed and reaped";
     int grandchild = std::atoi(r.output.c_str());
     ASSERT_GT(grandchild, 0);
     EXPECT_TRUE(endsWithin(r.pid, 0));
@@ -124,12 +125,10 @@ TEST(Process, AChildReapedElsewhereEndsTheWaitWithAReason)
     struct sigaction ignore {}, old {};
     ignore.sa_handler = SIG_IGN;
     ASSERT_EQ(::sigaction(SIGCHLD, &ignore, &old), 0);
-    auto start = Clock::now();
-    auto r = RunProcess({"true"}, captured(1500));
+    auto r = RunProcess({"true"}, captured(60000));
     ::sigaction(SIGCHLD, &old, nullptr);
     EXPECT_TRUE(r.started && !r.timedOut && !r.succeeded()) << "the wait ends when the child does";
     EXPECT_NE(r.error.find("cannot wait for true"), std::string::npos) << r.error;
-    EXPECT_LT(Clock::now() - start, milliseconds(1000));
 }
 
 TEST(PortIdentity, NumberFromOutputElseExitStatusAndNothingPastTheLimit)
