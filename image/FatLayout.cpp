@@ -13,15 +13,9 @@ uint32_t Fat16Units(uint32_t mb) {
     return 64;
 }
 
-uint32_t Fat32Units(uint32_t mb) {
-    if (mb >= 1024) return 32;
-    if (mb >= 512) return 16;
-    return 8;
-}
-
 bool Fill(FatType type, uint32_t totalSectors, uint32_t sectorSize, uint32_t mb, FatLayout& l) {
     const uint32_t perSector = sectorSize / 512;
-    uint32_t units = type == FatType::Fat16 ? Fat16Units(mb) : Fat32Units(mb);
+    uint32_t units = type == FatType::Fat16 ? Fat16Units(mb) : 32;  // FAT32 only from 2047 MB up
     if (perSector > units)
         units = perSector;  // a cluster is never smaller than a sector
     l = FatLayout{};

@@ -23,21 +23,29 @@ uint32_t U32(const uint8_t* p) { return U16(p) | U16(p + 2) << 16; }
 uint32_t Sectors(uint32_t mb, uint32_t sectorSize) { return uint32_t((uint64_t(mb) << 20) / sectorSize); }
 
 // FAT size, data start and cluster count are judged against mkfs.fat below; the cluster
-// size is ours to choose, the same in bytes for both sector sizes.
+// size is ours to choose, the same in bytes for both sector sizes, never below one sector.
 TEST(FatLayout, ClusterSizesAndRefusedSizes) {
-    const uint32_t cases[][3] = {{128, 512, 8},   {128, 1024, 4},  {2016, 512, 64}, {2048, 512, 32},
-                                 {2048, 1024, 16}, {4096, 512, 32}, {8192, 1024, 16}};
+    const uint32_t cases[][3] = {{15, 512, 2},    {16, 512, 4},     {127, 512, 4},   {128, 512, 8},  {255, 512, 8},
+                                 {256, 512, 16},  {511, 512, 16},   {512, 512, 32},  {1023, 512, 32}, {1024, 512, 64},
+                                 {2016, 512, 64}, {2048, 512, 32},  {128, 1024, 4},  {2048, 1024, 16}, {8192, 1024, 16},
+                                 {32, 4096, 1}};
     for (auto [mb, sectorSize, sectorsPerCluster] : cases) {
         FatLayout l;
-        ASSERT_TRUE(image::ComputeFatLayout(Sectors(mb, sectorSize), sectorSize, l));
+        ASSERT_TRUE(image::ComputeFatLayout(Sectors(mb, sectorSize), sectorSize, l)) << mb;
         EXPECT_EQ(l.sectorsPerCluster, sectorsPerCluster) << mb << " MB/" << sectorSize;
     }
-    FatLayout l;
-    std::string error;
-    EXPECT_FALSE(image::ComputeFatLayout(4096, 512, l, &error));  // 2 MB: FAT12 territory
-    EXPECT_NE(error, "");
-    EXPECT_FALSE(image::ComputeFatLayout(262144, 768, l, &error));
+    const std::tuple<uint32_t, uint32_t, const char*> refused[] = {
+        {4096, 512, "too small for FAT16"},  // 2 MB: FAT12 territory
+        {262144, 768, "sector size"}, {262144, 256, "sector size"}, {262144, 8192, "sector size"},
+        {33, 512, "no sound"}, {35, 512, "no sound"}};  // the FATs reach or pass the end
+    for (auto [sectors, sectorSize, needle] : refused) {
+        FatLayout l;
+        std::string error;
+        EXPECT_FALSE(image::ComputeFatLayout(sectors, sectorSize, l, &error)) << sectors;
+        EXPECT_NE(error.find(needle), std::string::npos) << sectors << ": " << error;
+    }
     image::RamDisk odd(1000, 4);  // cannot hold 512-byte sectors
+    std::string error;
     EXPECT_FALSE(image::FatVolume(odd).CreateVolume(Sectors(128, 512), 512, &error));
     EXPECT_NE(error.find("sector store"), std::string::npos) << error;
 }
@@ -110,6 +118,10 @@ TEST(FatFormat, BootSectorAndFatStartByteForByte) {
         SCOPED_TRACE(std::to_string(c.mb) + " MB/" + std::to_string(c.s));
         image::RamDisk store(1 << 20, 1024);
         image::FatVolume volume(store);
+        uint32_t used;  // a volume made again, as the second of an image, over a busy FAT
+        ASSERT_TRUE(volume.CreateVolume(Sectors(c.mb, c.s), c.s));
+        for (int i = 0; i < 40; ++i)
+            ASSERT_TRUE(volume.AllocCluster(used));
         ASSERT_TRUE(volume.CreateVolume(Sectors(c.mb, c.s), c.s));
         Bytes got(c.s), want(c.s, 0);
         ASSERT_TRUE(store.ReadSector(0, got.data()));
@@ -182,7 +194,8 @@ TEST(FatVolume, ChainsInBothFatsTheHintTheLastClusterAndTheJump) {
     ASSERT_TRUE(store.ReadSector(volume.fatStart + volume.fatSize, fat2.data()));
     EXPECT_EQ(U16(&fat2[4]) + (U16(&fat2[8]) << 16), c + (0xFFF8u << 16)) << "the second FAT holds the chain";
     ASSERT_TRUE(volume.FreeChain(a));
-    EXPECT_EQ(volume.NextCluster(next = a) + volume.NextCluster(next = c), 2) << "both free";
+    uint32_t freedA = a, freedC = c;
+    EXPECT_EQ(volume.NextCluster(freedA) + volume.NextCluster(freedC), 2) << "both free";
     EXPECT_EQ(volume.nextFreeHint, c) << "the chain's second cluster lowers the hint";
     ASSERT_TRUE(volume.AllocCluster(next));
     EXPECT_EQ(next, c);
@@ -195,9 +208,10 @@ TEST(FatVolume, ChainsInBothFatsTheHintTheLastClusterAndTheJump) {
     EXPECT_FALSE(volume.AllocCluster(c));
     EXPECT_EQ(volume.errorCode, image::kFatErrNoCluster);
 
-    // A volume behind a partition table: entry 0, active (0x80) or not (0), points at it.
+    // A volume behind a partition table: entry 0, active (0x80) or not (0), points at it;
+    // any other status is no partition table, whatever entry 1 holds.
     Bytes mbr(512);
-    mbr[446 + 8] = 63, mbr[510] = 0x55, mbr[511] = 0xAA;
+    mbr[446 + 8] = 63, mbr[462] = 0x80, mbr[462 + 8] = 63, mbr[510] = 0x55, mbr[511] = 0xAA;
     ASSERT_TRUE(store.ReadSector(0, fat2.data()));
     for (uint8_t status : {0x00, 0x80, 0x12}) {
         image::RamDisk parted(64 * 1024, 4);
