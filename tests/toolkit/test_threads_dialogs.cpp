@@ -32,14 +32,13 @@ std::vector<std::unique_ptr<LambdaThread>> startWorkers(int count, const std::fu
     return workers;
 }
 
-// Every thread test runs under a watchdog: a deadlock aborts the run with the test's
-// name instead of hanging it. Nothing waits for the limit when the test passes.
+// A deadlock aborts the run with the test's name instead of hanging it; a passing test
+// never waits for the limit.
 class Threads : public ::testing::Test {
     std::promise<void> done_;
     std::thread watcher_{[passed = done_.get_future()] {
         if (passed.wait_for(std::chrono::seconds(30)) == std::future_status::timeout) {
-            std::fprintf(stderr, "%s is stuck: a thread wait never ended\n",
-                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
+            std::fprintf(stderr, "%s is stuck\n", ::testing::UnitTest::GetInstance()->current_test_info()->name());
             std::abort();
         }
     }};
@@ -52,8 +51,8 @@ protected:
     }
 };
 
-// A stand-in for the GUI event loop: posted calls wait in a queue until taken. It is the
-// dispatcher while it lives, so a failed test never leaves a dangling one behind.
+// The GUI event loop: posted calls wait in a queue until taken. It is the dispatcher while
+// it lives, so a failed test never leaves a dangling one behind.
 struct FakeEventLoop {
     std::mutex m;
     std::deque<std::function<void()>> posted;
@@ -65,8 +64,7 @@ struct FakeEventLoop {
         });
     }
     ~FakeEventLoop() { SetUiDispatcher(nullptr); }
-    // Waits for the next posted call; the watchdog ends a wait that never ends.
-    std::function<void()> next()
+    std::function<void()> next()  // waits for the next posted call
     {
         for (;; std::this_thread::yield()) {
             std::lock_guard lock(m);
@@ -224,6 +222,8 @@ TEST(Dialogs, ScriptedAnswersComeInOrderThenTheHeadlessSafeOnes)
     EXPECT_FALSE(TheDialogs().SaveFile({}).has_value());
 
     TForm form("frmSetting");
+    int shown = 0;
+    form.OnShow = [&](TControl*) { ++shown; };
     form.Make<TButton>("btnApply")->OnClick = [&](TControl*) { form.SetModalResult(mrOk); };
     fake.onShowModal = [](TForm& f) {
         EXPECT_TRUE(f.Visible());
@@ -231,6 +231,7 @@ TEST(Dialogs, ScriptedAnswersComeInOrderThenTheHeadlessSafeOnes)
         return f.ModalResult();
     };
     EXPECT_EQ(form.ShowModal(), mrOk) << "the button's handler ran";
+    EXPECT_EQ(shown, 1);
     EXPECT_FALSE(form.Visible());
     fake.QueueModalResult(mrCancel);
     EXPECT_EQ(form.ShowModal(), mrCancel) << "a queued result overrides";
