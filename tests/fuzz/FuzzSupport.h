@@ -5,7 +5,6 @@
 #include "platform/ProgramDir.h"
 #include "platform/ScsiTransport.h"
 
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -16,12 +15,12 @@
 
 namespace fuzz {
 
-#define FUZZ_CHECK(condition)                                                                       \
-    do {                                                                                            \
-        if (!(condition)) {                                                                         \
-            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition);      \
-            std::abort();                                                                           \
-        }                                                                                           \
+#define FUZZ_CHECK(condition)                                                                  \
+    do {                                                                                       \
+        if (!(condition)) {                                                                    \
+            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
+            std::abort();                                                                      \
+        }                                                                                      \
     } while (0)
 
 // A fresh folder for this process, made the program folder; removed at exit. The name is
@@ -50,41 +49,25 @@ inline std::string Put(const std::string& relative, std::string_view bytes)
 {
     const std::string path = Folder() + "/" + relative;
     std::remove(path.c_str());
-    std::ofstream(path, std::ios::binary | std::ios::trunc).write(bytes.data(), std::streamsize(bytes.size()));
+    std::ofstream(path, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
     return path;
 }
 
-inline std::string_view Bytes(const uint8_t* data, size_t size)
-{
-    return {reinterpret_cast<const char*>(data), size};
-}
-
-// Splits the input at the first "\n--\n": two files from one input.
-inline std::pair<std::string_view, std::string_view> Split(std::string_view input)
-{
-    const size_t mark = input.find("\n--\n");
-    if (mark == std::string_view::npos)
-        return {input, {}};
-    return {input.substr(0, mark), input.substr(mark + 4)};
-}
+inline std::string_view Bytes(const uint8_t* data, size_t size) { return {reinterpret_cast<const char*>(data), size}; }
 
 // A device that carries out every command: data-in replies read 1 (done), data-out bytes
 // are counted.
-class AcceptingDevice : public platform::ScsiTransport {
-public:
-    bool execute(const uint8_t* cdb, int, platform::Direction direction, uint8_t* buffer, uint32_t length,
+struct AcceptingDevice : platform::ScsiTransport {
+    bool execute(const uint8_t*, int, platform::Direction direction, uint8_t* buffer, uint32_t length,
                  uint32_t) override
     {
-        ++commands;
         if (direction == platform::Direction::In && length > 0)
             buffer[0] = 1;
         if (direction == platform::Direction::Out)
             bytesOut += length;
-        lastCode = cdb[0];
         return true;
     }
-    uint64_t commands = 0, bytesOut = 0;
-    uint8_t lastCode = 0;
+    uint64_t bytesOut = 0;
 };
 
 } // namespace fuzz

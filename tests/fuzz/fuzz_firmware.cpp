@@ -1,8 +1,7 @@
 // Firmware and loader files: the program-file choice and bonding check of a run, the
 // window's copy-list scan, module number and loader version, and the streams that carry
-// the files. Each input is tried as a file itself and laid over a file long enough for
-// every field (at the header, the bonding tag, the loader version and the module block),
-// and what a stream carries is exactly the file.
+// the files (exactly the file). Each input is tried as a file itself and laid over a file
+// long enough for every field.
 #include "FuzzSupport.h"
 
 #include "device/Stream.h"
@@ -59,12 +58,10 @@ void Check(const std::string& bytes, uint8_t flags)
     FUZZ_CHECK(device->bytesOut == bytes.size());
     platform::CloseDrive(thread.hDevice);
 
-    // The loader upload at arrival.
     platform::DriveMap::global().bind('Q', {[device] { return device; }, [] { return std::string(); }, "fuzz"});
     FUZZ_CHECK(UploadFirmware('Q', uint32_t(bytes.size()), path));
     platform::DriveMap::global().release('Q');
 
-    // The window's copy-list figures, module number and loader version.
     form->ScanFileList();
     FUZZ_CHECK(form->iFirmwareSize == bytes.size());
     FUZZ_CHECK(form->iSdkType == (bytes.size() > 5 ? uint8_t(bytes[5]) : form->iSdkType.load()));

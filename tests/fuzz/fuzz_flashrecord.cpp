@@ -11,7 +11,9 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     fuzz::Folder();
-    const auto [record, ini] = fuzz::Split(fuzz::Bytes(data, size));
+    const std::string_view input = fuzz::Bytes(data, size);
+    const size_t mark = std::min(input.find("\n--\n"), input.size());
+    const std::string_view record = input.substr(0, mark), ini = input.substr(std::min(mark + 4, input.size()));
     const std::string path = fuzz::Put("flash/a.txt", record);
     fuzz::Put("flash/flash.ini", ini);
 

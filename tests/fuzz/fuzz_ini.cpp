@@ -5,6 +5,8 @@
 
 #include "platform/IniFile.h"
 
+#include <utility>
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const std::string_view text = fuzz::Bytes(data, size);
@@ -27,12 +29,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     ini.WriteString(first, "Label", "MY AUDIO");
     ini.WriteInteger("MP_Setting", "iScanLevel", -7);
     ini.WriteBool("Fuzz", "on", true);
-    for (const platform::IniFile* doc : {&ini, new platform::IniFile(platform::IniFile::FromText(ini.Text()))}) {
+    const platform::IniFile again = platform::IniFile::FromText(ini.Text());
+    for (const platform::IniFile* doc : {&std::as_const(ini), &again}) {
         FUZZ_CHECK(doc->ReadString(first, "Label", "") == "MY AUDIO");
         FUZZ_CHECK(doc->ReadInteger("MP_Setting", "iScanLevel", 0) == -7);
         FUZZ_CHECK(doc->ReadBool("Fuzz", "on", false));
-        if (doc != &ini)
-            delete doc;
     }
     ini.DeleteKey("Fuzz", "on");
     FUZZ_CHECK(!ini.ReadBool("Fuzz", "on", false));

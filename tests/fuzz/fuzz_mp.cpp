@@ -37,8 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     ui::LoadMpConfig(d, fuzz::Put("a.mp", fuzz::Bytes(data, size)));
     for (const toolkit::TComboBox* box : {d.cboScanLevel, d.cboPageSkip, d.cboECC, d.cboRead})
         FUZZ_CHECK(InRange(box));
-    for (const toolkit::TTrackBar* bar : {d.tbarHideDiskRatio})
-        FUZZ_CHECK(bar->Position() >= bar->Min() && bar->Position() <= bar->Max());
+    FUZZ_CHECK(d.tbarHideDiskRatio->Position() >= d.tbarHideDiskRatio->Min()
+               && d.tbarHideDiskRatio->Position() <= d.tbarHideDiskRatio->Max());
     FUZZ_CHECK(d.UpDownBadThreshold->Position() >= d.UpDownBadThreshold->Min()
                && d.UpDownBadThreshold->Position() <= d.UpDownBadThreshold->Max());
 
