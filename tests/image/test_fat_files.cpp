@@ -81,8 +81,8 @@ TEST(FatNames, LongNameRules) {
     EXPECT_EQ(image::Utf16ToUtf8(u"\U0001F600\uFF21\u0800\u07FF"), "\xF0\x9F\x98\x80\xEF\xBC\xA1\xE0\xA0\x80\xDF\xBF");
     for (const std::string& bad : {std::string("a:b"), std::string("a?b"), std::string("a\\b"), std::string("tab\there"),
                                    std::string("dot."), std::string("blank "), std::string("."), std::string(".."),
-                                   std::string(), std::string("\xC3\x28"), std::string("\xED\xA0\x80"),
-                                   std::string(256, 'a'), emoji + emoji}) {
+                                   std::string(), std::string("\xC3\x28"), std::string("a\xFF"),
+                                   std::string("\xED\xA0\x80"), std::string(256, 'a'), emoji + emoji}) {
         reason.clear();
         EXPECT_FALSE(image::ValidateLongName(bad, out, reason)) << bad;
         EXPECT_NE(reason, "") << bad;

@@ -201,6 +201,8 @@ TEST(FatVolume, ChainsInBothFatsTheHintTheLastClusterAndTheJump) {
     EXPECT_EQ(next, c);
     ASSERT_TRUE(store.ReadSector(volume.fatStart + volume.fatSize, fat2.data()));
     EXPECT_EQ(U16(&fat2[4]), 0u);
+    ASSERT_TRUE(volume.SetEntry(c, a) && volume.FreeChain(c));
+    EXPECT_EQ(volume.nextFreeHint, a) << "a chain that reaches cluster 2 is freed to its end";
 
     volume.nextFreeHint = volume.clusterCount + 1;
     ASSERT_TRUE(volume.AllocCluster(c));

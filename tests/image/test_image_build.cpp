@@ -147,7 +147,8 @@ TEST_F(ImageBuild, FailuresLeaveThePreviousImageUntouched) {
     File("bad/na:me.txt", 1);
     File("f.bin", 1 << 20);
     File("L/a.txt", 1);
-    for (auto [name, size] : {std::pair{"huge.bin", 4ull << 30}, {"largest.bin", (4ull << 30) - 1}, {"big.bin", 130ull << 20}}) {
+    for (auto [name, size] :
+         {std::pair{"huge.bin", 4ull << 30}, {"largest.bin", (4ull << 30) - 1}, {"big.bin", 130ull << 20}}) {
         std::ofstream(Src(name));
         fs::resize_file(Src(name), size);
     }
@@ -161,6 +162,7 @@ TEST_F(ImageBuild, FailuresLeaveThePreviousImageUntouched) {
         {Build({Src("missing.txt")}), "cannot open"},
         {Build({Src("bad")}), "na:me.txt"},
         {Build({Src("B")}, "A*B"), "label"},
+        {Build({Src("B")}, "A\x7F" "B"), "label"},
         {Build({Src("B")}, "TWELVE CHARS"), "label"},
         {Build({Src("B")}, "PASS", 144), "multiple of 32"},
         {Build({Src("huge.bin")}), "4 GiB"},  // cannot be one FAT file; found before copying
