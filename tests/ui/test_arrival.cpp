@@ -5,7 +5,6 @@
 #include "platform/Clock.h"
 #include "platform/DriveMap.h"
 #include "platform/ProgramDir.h"
-#include "platform/UdevMonitor.h"
 #include "sim/Profiles.h"
 #include "sim/SimBus.h"
 #include "sim/StationKit.h"
@@ -316,32 +315,4 @@ TEST_F(Arrival, DispatchFromAnotherThreadThanTheUserInterfaceThreadStopsTheProgr
             std::thread([this] { send(true, 0); }).join();
         },
         "outside the user-interface thread");
-}
-
-// Real devices: udev disk events become drive letters and volume events.
-TEST(UdevMonitor, UsbDiskGetsTheFirstFreeLetterAndGivesItBackOnRemoval)
-{
-    platform::DriveMap drives;
-    std::vector<std::pair<bool, uint32_t>> events;
-    std::vector<std::string> opened;
-    platform::UdevMonitor monitor(
-        drives, [&](const std::string& node) { opened.push_back(node); return nullptr; },
-        [&](bool arrival, uint32_t mask) { events.emplace_back(arrival, mask); });
-
-    monitor.handle("add", "/dev/sdb", true);
-    monitor.handle("add", "/dev/sdc", true);
-    monitor.handle("add", "/dev/sda", false);  // not on USB: ignored
-    monitor.handle("add", "/dev/sdb", true);   // repeated add: ignored
-    auto binding = drives.find('D');
-    ASSERT_TRUE(binding.has_value());
-    EXPECT_EQ(binding->volumePath(), "/dev/sdb");
-    binding->open();
-    EXPECT_EQ(opened, std::vector<std::string>{"/dev/sdb"});
-
-    monitor.handle("remove", "/dev/sdb", true);
-    monitor.handle("remove", "/dev/sdz", true);  // never seen: nothing
-    using E = std::vector<std::pair<bool, uint32_t>>;
-    EXPECT_EQ(events, (E{{true, Mask('D')}, {true, Mask('E')}, {false, Mask('D')}}));
-    EXPECT_FALSE(drives.find('D').has_value());
-    EXPECT_EQ(std::make_pair(monitor.letterOf("/dev/sdb"), monitor.letterOf("/dev/sdc")), std::make_pair('\0', 'E'));
 }

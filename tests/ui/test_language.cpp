@@ -140,14 +140,6 @@ TEST_F(Language, WindowCaptionsWithoutLangIniInEachLanguage)
             captions += (captions.empty() ? "" : "|") + control->Caption();
         EXPECT_EQ(captions, c.captions);
     }
-    // The captions composed from the strings, where they differ from the form's own.
-    const std::pair<toolkit::TControl*, const char*> composed[] = {
-        {&f, "MP3 Mass Production Tool (6205, Dec 27 2011) + FSM Ver.x.x"}, {&setting, "AdvanceSetting"},
-        {f.chkParityCheck, "FW Parity Check"}, {f.grpFileList, "System files and Pre-copy files:"}, {f.chkISOupgrade, "Virtual CDROM"},
-        {f.CheckManuupgrade, "Menual Upgrade Mode"}, {f.SystemAreachk, "Fix System Area Size"}, {f.StaticText1, "Device 1: "},
-        {f.StaticText9, "Device 8: "}, {f.chkFwUpgrade, "Firmware Upgrade"}, {f.grpProcessStatus, "Processing Status"}};
-    for (const auto& [control, caption] : composed)
-        EXPECT_EQ(control->Caption(), caption) << control->Name();
     EXPECT_EQ(toolkit::Application->Title(), "MP3 Mass Production Tool");
     // The disk mode label: another mode and ratio, or no such mode (the label stays).
     f.eDeviceFeature = 2;

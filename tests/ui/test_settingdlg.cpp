@@ -1,7 +1,6 @@
-// The settings dialog and its password dialog, wired to a main window in a program folder:
-// settings into controls at every showing, controls back at Apply, bounds, enabling rules,
-// image checks, the Fast Blanking Check flow and the *.mp configuration files. What the
-// operator does through the widgets is in tests/view; here the rules behind it.
+// The settings dialog wired to a main window in a program folder: settings into controls at
+// every showing, controls back at Apply, bounds, enabling rules, image checks, the Fast
+// Blanking Check flow and the *.mp files. The operator's widget input is in tests/view.
 #include "device/HostUtil.h"
 #include "platform/IniFile.h"
 #include "platform/ProgramDir.h"
@@ -193,17 +192,6 @@ TEST_F(SettingDlgTest, PatternIsReadOnlyAtTheCustomLevel)
     dialog->chkPageScan->SetChecked(true);
     dialog->chkPageScan->SetChecked(false);
     EXPECT_FALSE(dialog->cboPageMode->Enabled());
-}
-
-TEST(StrToInt, FollowsThePlatform)
-{
-    const std::pair<const char*, int32_t> good[] = {{"063182954", 63182954}, {"2147483647", INT32_MAX}, {"-2147483648", INT32_MIN},
-                                                    {"0xFFFFFFFF", -1}, {"-$10", -16}, {"+7", 7}, {"x1a2", 418}, {"0X1A2", 418}, {" 418", 418}};
-    for (const auto& [text, value] : good)
-        EXPECT_EQ(ui::StrToInt(text), value) << text;
-    for (const char* bad : {"", " ", "2147483648", "-2147483649", "0x100000000", "5 ", "0x", "$", "1.5", "--1"})
-        EXPECT_EQ(SettingDlgTest::errorOf<ui::EConvertError>([&] { ui::StrToInt(bad); }),
-                  std::string("'") + bad + "' is not a valid integer value");
 }
 
 TEST_F(SettingDlgTest, DiskModeRatiosAndTheMainWindowsLabel)
@@ -519,72 +507,4 @@ TEST_F(MpConfigTest, ButtonsAskForTheFileInTheProgramFolder)
     dialogs.QueueSaveFile(std::string("line2"));  // a bare name lands in the program folder
     dialog->btnSaveConfig->Click();
     EXPECT_TRUE(std::filesystem::exists(dir.file("line2.mp")));
-}
-
-// ---- the password dialog ----
-
-namespace {
-
-class PasswordTest : public SettingDlgTest {
-public:
-    void SetUp() override
-    {
-        SettingDlgTest::SetUp();
-        Application->SetTitle("MP3 Tool");
-        password->DoShow();
-    }
-    TCheckBox* box() { return dialog->chkFastBlkChk; }
-    void enter(const std::string& text)
-    {
-        password->edtpassword->SetText(text);
-        password->Button1->Click();
-    }
-};
-
-} // namespace
-
-TEST_F(PasswordTest, EnteredCodeDecidesTheBox)
-{
-    const std::string wrong = "Password Error! Pls input correct Password";
-    struct Row { const char* typed; bool ticked; int32_t stored; Strings messages; } rows[] = {
-        {"63182954", true, 63182954, {}},           {"0063182954", true, 63182954, {}}, {" 63182954", true, 63182954, {}},
-        {"63182955", false, 63182955, {wrong}},     {"", false, 0, {"Pls input paaword!", wrong}},
-    };
-    form->LanguageIndex = 2;  // the captions follow the main window's language, the messages are English
-    password->DoShow();
-    EXPECT_EQ(password->Label1->Caption() + "|" + password->GroupBox1->Caption() + "|" + password->Button1->Caption(), "请输入密码|密码设定|输入");
-    for (const Row& r : rows) {
-        SCOPED_TRACE(r.typed);
-        dialogs.Clear();
-        box()->SetChecked(!r.ticked);
-        password->SetModalResult(mrNone);
-        enter(r.typed);
-        EXPECT_EQ(std::make_pair(box()->Checked(), password->StoredCode), std::make_pair(r.ticked, r.stored));
-        EXPECT_EQ(password->edtpassword->Text(), "");
-        EXPECT_NE(password->ModalResult(), mrNone) << "closed";
-        Strings texts;
-        for (const auto& m : dialogs.Messages()) {
-            texts.push_back(m.text);
-            EXPECT_EQ(m.caption + "," + std::to_string(m.flags), "MP3 Tool," + std::to_string(MB_OK));
-        }
-        EXPECT_EQ(texts, r.messages);
-    }
-}
-
-TEST_F(PasswordTest, EveryCloseAppliesTheLastEnteredNumber)
-{
-    box()->SetChecked(true);
-    password->DoClose();
-    EXPECT_FALSE(box()->Checked()) << "no right entry yet";
-    enter("63182954");
-    box()->SetChecked(false);
-    dialogs.onShowModal = [&](TForm& f) {
-        f.DoClose();  // the caption bar's close button, nothing typed
-        return mrCancel;
-    };
-    password->ShowModal();
-    EXPECT_TRUE(box()->Checked());
-    enter("1");
-    password->DoClose();
-    EXPECT_FALSE(box()->Checked());
 }

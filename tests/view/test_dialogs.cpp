@@ -223,6 +223,12 @@ TEST_F(DialogView, PasswordDialog)
     });
     EXPECT_FALSE(box->Checked());
     EXPECT_EQ(boxTexts(), Texts{"Password Error! Pls input correct Password"});
+    main->LanguageIndex = 2;  // the captions follow the main window's language
+    drive(*password, {
+        {"in Simplified Chinese", nullptr, {{"Label1", "请输入密码"}, {"GroupBox1", "密码设定"}, {"Button1", "输入"}}},
+        {"nothing typed: the hint, then the error", [](FormDriver& d) { d.click("Button1"); }, {{"#open", "no"}}},
+    });
+    EXPECT_EQ(boxTexts(), (Texts{"Pls input paaword!", "Password Error! Pls input correct Password"}));
 }
 
 TEST_F(DialogView, WaitingNotice)
