@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 #include <optional>
@@ -216,4 +217,27 @@ TEST_F(Language, StoredChoiceRewrittenByTheStartUpClick)
     form->FormShow(form.get());
     EXPECT_TRUE(form->TntRdoLangAuto->Checked());
     EXPECT_EQ(storedChoice(), 0);
+}
+
+// Every caption the language sets follows it: with a lang.ini whose every key reads
+// "#key", only the captions no language touches stay plain English.
+TEST_F(Language, EveryLanguageCaptionFollowsTheChoice)
+{
+    std::string ini = "[Chinese (Taiwan)]\r\n";
+    for (UiString* s : AllUiStrings())
+        if (s->key())
+            ini += std::string(s->key()) + "=#" + s->key() + "\r\n";
+    dir.write("misc/lang.ini", ini);
+    form->TntRdoLangTC->SetChecked(true);
+    std::vector<std::string> untouched;
+    auto plain = [](const std::string& text) {
+        return std::all_of(text.begin(), text.end(), [](char c) { return c > 0 && c != '#'; });
+    };
+    form->ForEachControl([&](toolkit::TControl& c) {
+        if (!c.Caption().empty() && plain(c.Caption()))
+            untouched.push_back(c.Name());
+    });
+    EXPECT_EQ(untouched, (std::vector<std::string>{"chkFAT32", "Upgradebtn", "TotalStr", "SuccessStr", "FailStr", "TntGroupBox1",
+                                                   "TntRdoLangAuto", "TntRdoLangEng"}));
+    EXPECT_FALSE(plain(form->Caption()) || plain(setting.Caption()));
 }
