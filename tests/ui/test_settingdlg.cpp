@@ -159,39 +159,17 @@ TEST_F(SettingDlgTest, StoredValuesOutOfRangeAreBounded)
     EXPECT_EQ(dialog->cboScanLevel->Text() + "," + dialog->edtBadThreshold->Text() + "," + dialog->edtCapError->Text(), "Level 7,0,20");
 }
 
-TEST_F(SettingDlgTest, PageSkipOutOfRangeStopsApplyAfterTheEarlierSteps)
+TEST_F(SettingDlgTest, UnreadablePageSkipOrPatternKeepsTheDialogOpen)
 {
-    allowFastBlankCheck();
-    s().iPageSkip = 70, s().iScanLevel = 5, s().Pattern = 1, s().iBadThreshold = 33;
+    s().iPageSkip = 70, s().iScanLevel = 5, s().iBadThreshold = 33;
     show();
     EXPECT_EQ(dialog->cboPageSkip->ItemIndex(), -1);
-    dialog->chkFastBlkChk->SetChecked(true);
-    dialog->edtpattern->SetText("0x1234");
     dialog->UpDownBadThreshold->UserStep(1);
     EXPECT_EQ(errorOf<ui::EConvertError>([&] { dialog->btnApplyClick(dialog->btnApply); }), "'' is not a valid integer value");
-    EXPECT_TRUE(s().bFastBlankCheck);
-    EXPECT_EQ(s().Pattern, 0x1234);
-    EXPECT_EQ(s().iBadThreshold, 33) << "later steps did not run";
-    EXPECT_EQ(dialog->ModalResult(), mrNone) << "the dialog stays open";
-}
-
-TEST_F(SettingDlgTest, PatternIsReadOnlyAtTheCustomLevel)
-{
-    s().iScanLevel = 5;
-    show();
+    EXPECT_EQ(std::make_pair(int(s().iBadThreshold), dialog->ModalResult()), std::make_pair(33, int(mrNone)));
+    dialog->cboPageSkip->SetItemIndex(0);
     dialog->edtpattern->SetText("12G");
     EXPECT_THROW(dialog->btnApplyClick(dialog->btnApply), ui::EConvertError);
-    s().iScanLevel = 2;
-    s().Pattern = -1;
-    show();
-    EXPECT_EQ(dialog->edtpattern->Text(), "0xFFFFFFFF");
-    EXPECT_FALSE(dialog->edtpattern->Enabled() || dialog->Tntlblpattern->Enabled() || dialog->cboRead->Enabled());
-    dialog->edtpattern->SetText("not a number");
-    dialog->btnApplyClick(dialog->btnApply);
-    EXPECT_EQ(s().Pattern, -1) << "other levels do not read it";
-    dialog->chkPageScan->SetChecked(true);
-    dialog->chkPageScan->SetChecked(false);
-    EXPECT_FALSE(dialog->cboPageMode->Enabled());
 }
 
 TEST_F(SettingDlgTest, DiskModeRatiosAndTheMainWindowsLabel)
@@ -283,9 +261,9 @@ TEST_F(SettingDlgTest, ListsDropGoneEntries)
     EXPECT_EQ(s().SpiFileList.ToVector(), Strings{file}) << "files only";
 }
 
-// A stored special scan survives an Apply made for another change; at the custom level
-// (stored in prefer.ini, the dialog opened by the setup button) the box stays ticked but
-// neither it nor the page mode can be changed; Cancel keeps everything.
+// A stored special scan survives an Apply made for another change. Shown by the setup
+// button, only the custom level reads the pattern; there the special scan box stays ticked
+// but neither it nor the page mode can be changed. Cancel keeps everything.
 TEST_F(SettingDlgTest, StoredSpecialScanAndTheCustomLevel)
 {
     s().PageMode = true;
@@ -298,20 +276,26 @@ TEST_F(SettingDlgTest, StoredSpecialScanAndTheCustomLevel)
     for (const char* level : {"2", "5"}) {
         dir.write("misc/prefer.ini", std::string("[MP_Setting]\r\niScanLevel=") + level + "\r\nPageMode=1\r\n");
         form->LoadSettings(".\\misc\\prefer.ini");
+        s().Pattern = -1;  // shown with all 32 bits
         std::vector<bool> shown;
         dialogs.onShowModal = [&](TForm&) {
-            shown = {dialog->chkPageScan->Checked(), dialog->chkPageScan->Enabled(), dialog->cboPageMode->Enabled(), dialog->edtpattern->Enabled()};
+            shown = {dialog->chkPageScan->Checked(), dialog->chkPageScan->Enabled(), dialog->cboPageMode->Enabled(),
+                     dialog->edtpattern->Enabled(), dialog->Tntlblpattern->Enabled(), dialog->cboRead->Enabled()};
+            EXPECT_EQ(dialog->edtpattern->Text(), "0xFFFFFFFF");
+            dialog->edtpattern->SetText("not a number");
             return int(mrCancel);
         };
         form->btnSetup->Click();
         const bool custom = level[0] == '5';
-        EXPECT_EQ(shown, (std::vector<bool>{true, !custom, !custom, custom})) << level;
+        EXPECT_EQ(shown, (std::vector<bool>{true, !custom, !custom, custom, custom, custom})) << level;
     }
     dialog->cboScanLevel->UserSelect(2);
+    dialog->btnApply->Click();
+    EXPECT_EQ(s().Pattern, -1) << "other levels do not read it";
+    dialog->cboScanLevel->UserSelect(1);
     dialog->btnCancel->Click();
-    EXPECT_EQ(std::make_pair(dialog->ModalResult(), int(s().iScanLevel)), std::make_pair(int(mrCancel), 5));
+    EXPECT_EQ(std::make_pair(dialog->ModalResult(), int(s().iScanLevel)), std::make_pair(int(mrCancel), 2));
 }
-
 
 TEST_F(SettingDlgTest, ModuleNumberIsWrittenIntoTheFirmwareOnlyWhenChanged)
 {
