@@ -105,6 +105,7 @@ TEST_F(Window, CreationSetsRegistryDefaultsShowingBindsPanelsAndChoosesTheStored
         open();
         auto* button = dynamic_cast<TRadioButton*>(form->FindControl(radio));
         EXPECT_TRUE(button && button->Checked()) << stored;
+        EXPECT_EQ(RegReadInteger("SoftWare\\KOV6125\\Vornagel28", "LanguageID", -1), stored == 7 ? 0 : stored) << "the start-up click stores it";
     }
     EXPECT_EQ(form->DeviceSlots[7].gauge, form->ProgressBar8);
     EXPECT_EQ(form->D1infoStr->Caption() + "|" + form->Upgradebtn->Caption() + "|" + form->labSystemArea->Caption(),

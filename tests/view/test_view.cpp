@@ -21,12 +21,10 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
-#include <QListWidget>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
