@@ -172,6 +172,15 @@ TEST_F(SettingDlgTest, UnreadablePageSkipOrPatternKeepsTheDialogOpen)
     EXPECT_THROW(dialog->btnApplyClick(dialog->btnApply), ui::EConvertError);
 }
 
+TEST(StrToInt, ReadsDecimalAndHexWithinInt32AndRefusesTheRest)
+{
+    for (const auto& [text, value] : {std::pair{"063182954", 63182954}, {"-2147483648", INT32_MIN}, {"0xFFFFFFFF", -1}, {"-$10", -16},
+                                      {"x1a2", 418}, {" 418", 418}})
+        EXPECT_EQ(ui::StrToInt(text), value) << text;
+    for (const char* bad : {"", "2147483648", "-2147483649", "0x100000000", "5 ", "0x", "--1"})
+        EXPECT_THROW(ui::StrToInt(bad), ui::EConvertError) << bad;
+}
+
 // Apply labels the main window in its language; a normal disk keeps the stored ratio and label.
 TEST_F(SettingDlgTest, DiskModeRatiosAndTheMainWindowsLabel)
 {
