@@ -266,13 +266,13 @@ TEST_F(Window, EverySettingRoundTripsAndValuesFollowTheProfileRules)
 TEST_F(Window, SettingsLoadAsTheProfileReadsThemAndSaveBackAsLoaded)
 {
     const std::tuple<const char*, const char*, const char*> rows[] = {
-        {"iHideDiskRatio", "300", "100"}, {"iHideDiskRatio", "0", "1"},   {"iPageSkip", "65", "64"},   {"iPageSkip", "-1", "0"},
-        {"iEccLevel", "0x108", "7"},      {"iEccLevel", "-3", "0"},       {"Pattern", "0x12345", "65535"}, {"Pattern", "-1", "0"},
-        {"eDeviceFeature", "258", "2"},   {"eDeviceFeature", "-1", "-1"}, {"DealCapError", "513", "1"}, {"DealCapError", "200", "-56"},
-        {"PageModeSel", "9", "9"},        {"iScanLevel", "40", "40"},     {"System Area Size", "40", "40"},
-        {"System Area Size", "-1", "-1"}, {"iBadThreshold", "0X1e", "30"}, {"iBadThreshold", "abc", "20"}, {"iBadThreshold", "0x", "20"},
-        {"iBadThreshold", "", "20"},      {"iBadThreshold", "-1", "-1"},  {"bUseImgFile", "7", "1"},   {"SaveSpiImage", "x", "0"},
-        {"PageMode", "0x0", "0"},         {"FwUpgrade", "junk", "1"},     {"Format", "0x10", "1"},
+        {"iHideDiskRatio", "300", "100"}, {"iHideDiskRatio", "0", "1"}, {"iPageSkip", "65", "64"}, {"iPageSkip", "-1", "0"},
+        {"iEccLevel", "0x108", "7"}, {"iEccLevel", "-3", "0"}, {"Pattern", "0x12345", "65535"}, {"Pattern", "-1", "0"},
+        {"eDeviceFeature", "258", "2"}, {"eDeviceFeature", "-1", "-1"}, {"DealCapError", "513", "1"}, {"DealCapError", "200", "-56"},
+        {"PageModeSel", "9", "9"}, {"iScanLevel", "40", "40"}, {"System Area Size", "40", "40"}, {"System Area Size", "-1", "-1"},
+        {"iBadThreshold", "0X1e", "30"}, {"iBadThreshold", "abc", "20"}, {"iBadThreshold", "0x", "20"}, {"iBadThreshold", "", "20"},
+        {"iBadThreshold", "-1", "-1"}, {"bUseImgFile", "7", "1"}, {"SaveSpiImage", "x", "0"}, {"PageMode", "0x0", "0"},
+        {"FwUpgrade", "junk", "1"}, {"Format", "0x10", "1"},
     };
     for (const auto& [key, stored, back] : rows) {
         loadFrom(std::string(key) + "=" + stored + "\r\n");

@@ -141,6 +141,8 @@ TEST_F(DialogView, SettingsDialogOnItsFourPages)
          },
          {{"#open", "yes"}, {"pgeSetting", "tabDeviceSetting"}, {"#focus", "edtImgFile"}}},
         {"flash page again", [](FormDriver& d) { d.tab("pgeSetting", 1); }, {{"pgeSetting", "tabFlashSetting"}}},
+        {"click the checked Degrade", [](FormDriver& d) { d.click("rdoDegrade"); }, {{"rdoDegrade", "[x]"}, {"rdoDonotCare", "[ ]"}}},
+        {"click Do not care", [](FormDriver& d) { d.click("rdoDonotCare"); }, {{"rdoDonotCare", "[x]"}, {"rdoDegrade", "[ ]"}}},
         {"threshold up", [](FormDriver& d) { d.key("UpDownBadThreshold", Qt::Key_Up); },
          {{"UpDownBadThreshold", "11"}, {"edtBadThreshold", "11"}}},
         {"special scan", [](FormDriver& d) { d.click("chkPageScan"); }, {{"chkPageScan", "[x]"}, {"cboPageMode.enabled", "yes"}}},
@@ -187,7 +189,7 @@ TEST_F(DialogView, SettingsDialogOnItsFourPages)
         {"Escape cancels", [](FormDriver& d) { d.escape(); }, {{"#open", "no"}}},
     });
     EXPECT_EQ(main->iFlashModuleNo, 0) << "nothing applied";
-    EXPECT_EQ(main->iBadThreshold, 10);
+    EXPECT_EQ(std::make_pair(main->iBadThreshold, int(main->DealCapError)), std::make_pair(10, 0));
 }
 
 TEST_F(DialogView, PasswordDialog)
