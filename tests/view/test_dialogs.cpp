@@ -73,6 +73,7 @@ protected:
         FormDriver d(form, *dialog.formView(), dialog);
         d.run(steps);
         dialogs.watched = nullptr;
+        result = dialog.modalResult();
     }
     std::vector<std::string> boxTexts()
     {
@@ -90,6 +91,7 @@ protected:
     std::unique_ptr<TForm2> password;
     std::unique_ptr<TForm3> notice;
     std::unique_ptr<TfrmIsoMain> iso;
+    int result = mrNone;  // of the last dialog driven
 };
 
 using Texts = std::vector<std::string>;
@@ -239,6 +241,7 @@ TEST_F(DialogView, WaitingNotice)
         {"opens", nullptr, {{"#open", "yes"}, {"#caption", "Processing"}, {"Label1", "Wating......"}}},
         {"Escape", [](FormDriver& d) { d.escape(); }, {{"#open", "no"}}},
     });
+    EXPECT_EQ(result, mrCancel);
 }
 
 TEST_F(DialogView, ImageDialogStaysUpWhileItBuilds)
