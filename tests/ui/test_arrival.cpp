@@ -1,15 +1,10 @@
 // Device arrival and removal on simulated devices: the event-log lines, the panels, the
 // fixed USB-port panels and the manual start.
 #include "device/HostUtil.h"
-#include "platform/AtomicFile.h"
-#include "platform/Clock.h"
 #include "platform/DriveMap.h"
-#include "platform/ProgramDir.h"
-#include "platform/UdevMonitor.h"
 #include "sim/Profiles.h"
 #include "sim/SimBus.h"
-#include "sim/StationKit.h"
-#include "support/TempDir.h"
+#include "support/SimStation.h"
 #include "toolkit/Dialogs.h"
 #include "toolkit/TThread.h"
 #include "ui/main.h"
@@ -17,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <fstream>
 #include <mutex>
 #include <thread>
 
@@ -44,15 +40,9 @@ class Arrival : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        platform::SetProgramDir(dir.path());
-        platform::SetClock(&clock);
         SetDialogs(&dialogs);
-        platform::DriveMap::global().clear();
-        ASSERT_TRUE(sim::WriteStationKit(dir.path()));
-        ASSERT_TRUE(platform::MakeDirs(dir.file("disks")));
         RegWriteInteger("SoftWare\\KOV6125\\Vornagel28", "LanguageID", 1);
-        bus = std::make_unique<sim::SimBus>(dir.file("disks"));
-        bus->setVolumeCallback([this](bool arrival, uint32_t mask) {
+        bus.setVolumeCallback([this](bool arrival, uint32_t mask) {
             std::lock_guard lock(eventsMutex);
             events.emplace_back(arrival, mask);
         });
@@ -69,17 +59,14 @@ protected:
     }
     void TearDown() override
     {
-        bus.reset();
         form.reset();
         SetDialogs(nullptr);
-        platform::SetClock(nullptr);
-        platform::DriveMap::global().clear();
     }
 
     // Hands the volume events raised so far to the window, one message each.
     void deliver(bool drop = false)
     {
-        bus->waitForEvents();
+        bus.waitForEvents();
         std::unique_lock lock(eventsMutex);
         while (!events.empty()) {
             auto e = events.front();
@@ -96,25 +83,26 @@ protected:
     }
     std::shared_ptr<sim::SimulatedDevice> plug(uint8_t port = 0)
     {
-        auto device = bus->plug(sim::Nand128M(), port);
+        auto device = bus.plug(sim::Nand128M(), port);
         deliver();
         return device;
     }
     void unplugAll(char from, char to)
     {
         for (char letter = from; letter <= to; ++letter)
-            bus->unplug(letter);
+            bus.unplug(letter);
         deliver();
     }
     Lines log()
     {
         Lines lines;
-        std::string text = dir.read("log/1.txt");
+        std::ifstream in(station.file("log/1.txt"), std::ios::binary);
+        std::string text{std::istreambuf_iterator<char>(in), {}};
         for (size_t start = 0, pos; (pos = text.find("\r\n", start)) != std::string::npos; start = pos + 2)
             lines.push_back(text.substr(start, pos - start));
         return lines;
     }
-    void clearLog() { std::remove(dir.file("log/1.txt").c_str()); }
+    void clearLog() { std::remove(station.file("log/1.txt").c_str()); }
     char drive(int slot) { return form->DeviceSlots[slot].drive; }
     // A panel in one line: drive|status|colour|gauge shown and position|image|textP|textF.
     std::string panel(int slot)
@@ -127,10 +115,9 @@ protected:
                s.textF->Caption();
     }
 
-    testsupport::TempDir dir;
-    platform::FakeClock clock;
+    testsupport::SimStation station;
+    sim::SimBus& bus = station.bus();
     ScriptedDialogs dialogs;
-    std::unique_ptr<sim::SimBus> bus;
     std::unique_ptr<TForm1> form;
     Starts started;
     Lines statusAtStart;
@@ -142,14 +129,14 @@ protected:
 
 TEST_F(Arrival, TwoLettersInOneNotificationAreHandledLowestFirst)
 {
-    auto d = bus->plug(sim::Nand128M());
-    auto e = bus->plug(sim::Nand128M());
+    auto d = bus.plug(sim::Nand128M());
+    auto e = bus.plug(sim::Nand128M());
     deliver(true);
     // Other events, other device types and other messages change nothing.
     form->Dispatch({WM_DEVICECHANGE, 0x8001, DBT_DEVTYP_VOLUME, Mask('D')});
     form->Dispatch({WM_DEVICECHANGE, DBT_DEVICEARRIVAL, 3, Mask('D')});
     form->Dispatch({0x0010, DBT_DEVICEARRIVAL, DBT_DEVTYP_VOLUME, Mask('D')});
-    EXPECT_EQ(dir.read("log/1.txt"), "");
+    EXPECT_EQ(log(), Lines{});
     send(true, Mask('E') | Mask('D'));
 
     EXPECT_EQ(log(), (Lines{"D:<--", "D:0", "E:<--", "E:1"}));
@@ -159,7 +146,7 @@ TEST_F(Arrival, TwoLettersInOneNotificationAreHandledLowestFirst)
     EXPECT_EQ(d->state(), sim::SimulatedDevice::State::Loader);
     EXPECT_EQ(e->state(), sim::SimulatedDevice::State::Loader);
     EXPECT_FALSE(form->CheckManuupgrade->Enabled());
-    EXPECT_EQ(clock.sleptMs(), 200u) << "100 ms before each loader upload";
+    EXPECT_EQ(station.clock().sleptMs(), 200u) << "100 ms before each loader upload";
 }
 
 TEST_F(Arrival, LoaderDeviceIsResetAKnownDriveAndAFailedInquiryAreSkipped)
@@ -209,14 +196,14 @@ TEST_F(Arrival, RemovalResetsThePanelAndTheLastRemovalClearsEveryImage)
     clearLog();
 
     send(false, Mask('G'));  // held by no panel: only logged
-    bus->unplug('D');
+    bus.unplug('D');
     deliver();
     EXPECT_EQ(log(), (Lines{"G: -->", "D: -->"}));
     EXPECT_EQ(panel(0), "-|Waiting device...|text|0|||");
     EXPECT_TRUE(form->infoImage2->Visible() && form->infoImage6->Visible()) << "other panels keep their result";
     EXPECT_FALSE(form->CheckManuupgrade->Enabled()) << "panel 2 still busy";
 
-    bus->unplug('E');
+    bus.unplug('E');
     deliver();
     EXPECT_EQ(form->iDeviceCount, 0);
     for (int i = 0; i < kDeviceSlots; ++i)
@@ -290,9 +277,9 @@ TEST_F(Arrival, FixedPortNinthPortGetsTheFirstFreePanelAndEventsDuringTheBoxWait
     unplugAll('D', 'K');
     started.clear();
 
-    bus->plug(sim::Nand128M(), 9);  // no port slot left: "Over 8 device!"
+    bus.plug(sim::Nand128M(), 9);  // no port slot left: "Over 8 device!"
     reentrant.whileOpen = [this] {
-        bus->plug(sim::Nand128M(), 1);  // port 1 owns panel 1
+        bus.plug(sim::Nand128M(), 1);  // port 1 owns panel 1
         deliver();
     };
     deliver();
@@ -316,32 +303,4 @@ TEST_F(Arrival, DispatchFromAnotherThreadThanTheUserInterfaceThreadStopsTheProgr
             std::thread([this] { send(true, 0); }).join();
         },
         "outside the user-interface thread");
-}
-
-// Real devices: udev disk events become drive letters and volume events.
-TEST(UdevMonitor, UsbDiskGetsTheFirstFreeLetterAndGivesItBackOnRemoval)
-{
-    platform::DriveMap drives;
-    std::vector<std::pair<bool, uint32_t>> events;
-    std::vector<std::string> opened;
-    platform::UdevMonitor monitor(
-        drives, [&](const std::string& node) { opened.push_back(node); return nullptr; },
-        [&](bool arrival, uint32_t mask) { events.emplace_back(arrival, mask); });
-
-    monitor.handle("add", "/dev/sdb", true);
-    monitor.handle("add", "/dev/sdc", true);
-    monitor.handle("add", "/dev/sda", false);  // not on USB: ignored
-    monitor.handle("add", "/dev/sdb", true);   // repeated add: ignored
-    auto binding = drives.find('D');
-    ASSERT_TRUE(binding.has_value());
-    EXPECT_EQ(binding->volumePath(), "/dev/sdb");
-    binding->open();
-    EXPECT_EQ(opened, std::vector<std::string>{"/dev/sdb"});
-
-    monitor.handle("remove", "/dev/sdb", true);
-    monitor.handle("remove", "/dev/sdz", true);  // never seen: nothing
-    using E = std::vector<std::pair<bool, uint32_t>>;
-    EXPECT_EQ(events, (E{{true, Mask('D')}, {true, Mask('E')}, {false, Mask('D')}}));
-    EXPECT_FALSE(drives.find('D').has_value());
-    EXPECT_EQ(std::make_pair(monitor.letterOf("/dev/sdb"), monitor.letterOf("/dev/sdc")), std::make_pair('\0', 'E'));
 }

@@ -161,7 +161,6 @@ TEST_F(IsoDialogTest, CancelOrFailureChangesNothingAndShowsItsBox)
         {{a}, "PASS", std::nullopt, "", kLanguageEnglish},  // save dialog cancelled
         {{a, host.file("gone.mp3")}, "PASS", host.file("x.IMG"), init + "cannot open " + host.file("gone.mp3") + ": No such file or directory", 0},
         {{a}, "A*B", host.file("x.IMG"), init + "the volume label \"A*B\" cannot hold the character '*'", 0},
-        {{a}, "MY.DSK", host.file("x.IMG"), init + "the volume label \"MY.DSK\" cannot hold the character '.'", 0},
         {{host.file("one/Song.mp3"), host.file("two/SONG.MP3")}, "PASS", host.file("x.IMG"),
          init + "cannot copy " + host.file("two/SONG.MP3") + " into the image: \\SONG.MP3 already exists in the image (names are compared without regard to case)", 0},
         {{a}, "PASS", host.file("no/such/x.IMG"), "Image outputFail" + noFolder, 0},
@@ -233,11 +232,7 @@ TEST_F(IsoDialogTest, ShownFromTheSettingsDialogItBuildsAndHandsThePathBack)
     Application->SetEventPump(nullptr);
 
     const std::string image = host.file("out/disk.IMG");
-    // Every show takes the main window's language.
-    for (auto [control, row] : {std::pair<TControl*, int>{&f, 68}, {f.lblDiskLabel, 24}, {f.lblDiskSize, 67},
-                                {f.grpHiddenFiles, 20}, {f.btnCreateImg, 68}, {f.btnAddFile, 21}, {f.btnAddDir, 22},
-                                {f.btnRemove, 23}})
-        EXPECT_EQ(control->Caption(), MessageCatalogue(row, zh)) << control->Name();
+    EXPECT_EQ(f.Caption() + "|" + f.grpHiddenFiles->Caption() + "|" + f.btnRemove->Caption(), "建立映像档|预先拷入隐藏档|移除") << "in the main window's language";
     ExpectOneBox(std::string(MessageCatalogue(68, zh)) + MessageCatalogue(70, zh), MessageCatalogue(70, zh),
                  MB_OK | MB_ICONINFORMATION);
     EXPECT_EQ(dialogs.Log().size(), 4u) << "the show, folder and save dialogs, one box";

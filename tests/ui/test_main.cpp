@@ -21,10 +21,8 @@
 
 #include <array>
 #include <atomic>
-#include <csignal>
 #include <cstdlib>
 #include <filesystem>
-#include <sys/resource.h>
 #include <thread>
 
 using namespace toolkit;
@@ -105,6 +103,7 @@ TEST_F(Window, CreationSetsRegistryDefaultsShowingBindsPanelsAndChoosesTheStored
         open();
         auto* button = dynamic_cast<TRadioButton*>(form->FindControl(radio));
         EXPECT_TRUE(button && button->Checked()) << stored;
+        EXPECT_EQ(RegReadInteger("SoftWare\\KOV6125\\Vornagel28", "LanguageID", -1), stored == 7 ? 0 : stored) << "the start-up click stores it";
     }
     EXPECT_EQ(form->DeviceSlots[7].gauge, form->ProgressBar8);
     EXPECT_EQ(form->D1infoStr->Caption() + "|" + form->Upgradebtn->Caption() + "|" + form->labSystemArea->Caption(),
@@ -186,17 +185,6 @@ TEST_F(Window, SecondInstanceRaisesTheFirstAndSavesNothing)
     EXPECT_FALSE(std::filesystem::exists(dir.file("misc/seting.ini")));
     form->FormClose(form.get());
     EXPECT_FALSE(TForm1().TerminateRequested()) << "closing releases the lock";
-
-    // Other folders do not meet; an unwritable program folder locks in the runtime folder.
-    testsupport::TempDir other, runtime;
-    EXPECT_FALSE(platform::SingleInstance("MP3 Tool", other.path()).CheckPreviousInstance());
-    setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), 1);
-    const std::string missing = other.path() + "/not-there";
-    platform::SingleInstance elsewhere("MP3 Tool", missing);
-    EXPECT_FALSE(elsewhere.CheckPreviousInstance());
-    EXPECT_EQ(elsewhere.lockPath().rfind(runtime.path() + "/mptool-", 0), 0u) << elsewhere.lockPath();
-    EXPECT_TRUE(platform::SingleInstance("MP3 Tool", missing).CheckPreviousInstance());
-    unsetenv("XDG_RUNTIME_DIR");
 }
 
 TEST_F(Window, FirstPaintChecksTheImageFileOnlyOnceAndOnlyForSplitDisks)
@@ -266,64 +254,33 @@ TEST_F(Window, EverySettingRoundTripsAndValuesFollowTheProfileRules)
     loadFrom("eDeviceFeature=5\r\n");
     EXPECT_EQ(form->labDiskFeature->Caption(), "Hidden disk99%") << "an unknown disk mode leaves the label";
 
-    for (const auto& [stored, expected] : {std::pair{"0x1E", 30}, {"0X1e", 30}, {"abc", 20}, {"0x", 20}, {"", 20}, {"-1", -1}}) {
-        loadFrom(std::string("iBadThreshold=") + stored + "\r\n");
-        EXPECT_EQ(form->iBadThreshold, expected) << stored;
-    }
-    // Any non-zero value is on; not a number gives the default; "0x0" is hexadecimal zero.
-    loadFrom("bUseImgFile=7\r\nSaveSpiImage=x\r\nPageMode=0x0\r\nFwUpgrade=junk\r\nFormat=0x10\r\n");
-    EXPECT_EQ((std::vector<bool>{form->bUseImgFile, form->SaveSpiImage, form->PageMode, form->chkFwUpgrade->Checked(), form->chkFormat->Checked()}),
-              (std::vector<bool>{true, false, false, true, true}));
-    loadFrom("eDeviceFeature=1\r\niHideDiskRatio=10\r\n");
-    EXPECT_EQ(form->labDiskFeature->Caption(), "Encrypted disk10%");
-}
-
-// Values outside their range that reach no narrower device field load as stored and save
-// back the same; the byte fields keep their low byte and are written signed; the combo
-// selects no item past its list.
-TEST_F(Window, OutOfRangeSettingsLoadAsStoredAndTheComboStaysBounded)
-{
-    loadFrom("eDeviceFeature=258\r\nDealCapError=513\r\n");
-    EXPECT_EQ(std::make_pair(int(form->eDeviceFeature), int(form->DealCapError)), std::make_pair(2, 1));
-    loadFrom("PageModeSel=9\r\niScanLevel=40\r\nSystem Area Size=40\r\neDeviceFeature=-1\r\nDealCapError=200\r\n");
-    EXPECT_EQ((std::vector<int>{form->PageModeSel, form->iScanLevel, form->eDeviceFeature, form->SystemAreaComBo->ItemIndex()}),
-              (std::vector<int>{9, 40, 255, 40}));
-    EXPECT_EQ(form->SystemAreaComBo->Text(), "") << "selects no item: the list has 32";
-    form->SaveSettings(kPrefer);
-    for (const auto& [key, value] : {std::pair{"System Area Size", "40"}, {"PageModeSel", "9"}, {"eDeviceFeature", "-1"}, {"DealCapError", "-56"}})
-        EXPECT_EQ(saved().ReadString("MP_Setting", key, ""), value) << key;
-    form->LoadSettings(kPrefer);
-    EXPECT_EQ(std::make_pair(int(form->eDeviceFeature), int(form->DealCapError)), std::make_pair(255, 200)) << "the same bytes";
-    loadFrom("System Area Size=-1\r\n");
-    form->SaveSettings(kPrefer);
-    EXPECT_EQ(saved().ReadInteger("MP_Setting", "System Area Size", 0), -1) << "no selection saves as none";
-}
-
-// Values bound for narrower device fields (a page-scan command's page-skip and ECC bytes
-// and 16-bit pattern, the configuration record's ratio byte) are clamped to their range
-// when loaded, never wrapped; the next save writes the clamped value.
-TEST_F(Window, SettingsForNarrowDeviceFieldsAreClampedWhenLoaded)
-{
-    using P = ProductionSettings;
-    const struct { const char* key; const char* stored; int32_t P::*field; int32_t expected; } rows[] = {
-        {"iHideDiskRatio", "300", &P::iHideDiskRatio, 100}, {"iHideDiskRatio", "-5", &P::iHideDiskRatio, 1},
-        {"iHideDiskRatio", "0", &P::iHideDiskRatio, 1},     {"iHideDiskRatio", "100", &P::iHideDiskRatio, 100},
-        {"iPageSkip", "65", &P::iPageSkip, 64},             {"iPageSkip", "-1", &P::iPageSkip, 0},
-        {"iPageSkip", "64", &P::iPageSkip, 64},             {"iEccLevel", "0x108", &P::iEccLevel, 7},
-        {"iEccLevel", "-3", &P::iEccLevel, 0},              {"iEccLevel", "7", &P::iEccLevel, 7},
-        {"Pattern", "0x12345", &P::Pattern, 0xFFFF},        {"Pattern", "-1", &P::Pattern, 0},
-        {"Pattern", "0xA55A", &P::Pattern, 0xA55A},
-    };
-    for (const auto& r : rows) {
-        loadFrom("eDeviceFeature=1\r\n" + std::string(r.key) + "=" + r.stored + "\r\n");
-        EXPECT_EQ((*form).*r.field, r.expected) << r.key << "=" << r.stored;
-        form->SaveSettings(kPrefer);
-        EXPECT_EQ(saved().ReadInteger("MP_Setting", r.key, -99), r.expected) << r.key << "=" << r.stored;
-    }
-    // What the engine reads: an encrypted disk of 300 % is the whole disk, not 44 %.
     loadFrom("eDeviceFeature=1\r\niHideDiskRatio=300\r\n");
-    EXPECT_EQ(production::Window().HideDiskRatio(), 100);
     EXPECT_EQ(form->labDiskFeature->Caption(), "Encrypted disk100%");
+    EXPECT_EQ(production::Window().HideDiskRatio(), 100) << "what the engine reads";
+}
+
+// Each value loads as the profile reads it and saves back as loaded. Values bound for
+// narrower device fields (the page-scan bytes, the 16-bit pattern, the record's ratio byte)
+// are clamped, never wrapped; byte fields keep their low byte and are written signed; any
+// non-zero flag is on; not a number gives the default; other values stay as stored.
+TEST_F(Window, SettingsLoadAsTheProfileReadsThemAndSaveBackAsLoaded)
+{
+    const std::tuple<const char*, const char*, const char*> rows[] = {
+        {"iHideDiskRatio", "300", "100"}, {"iHideDiskRatio", "0", "1"}, {"iPageSkip", "65", "64"}, {"iPageSkip", "-1", "0"},
+        {"iEccLevel", "0x108", "7"}, {"iEccLevel", "-3", "0"}, {"Pattern", "0x12345", "65535"}, {"Pattern", "-1", "0"},
+        {"eDeviceFeature", "258", "2"}, {"eDeviceFeature", "-1", "-1"}, {"DealCapError", "513", "1"}, {"DealCapError", "200", "-56"},
+        {"PageModeSel", "9", "9"}, {"iScanLevel", "40", "40"}, {"System Area Size", "40", "40"}, {"System Area Size", "-1", "-1"},
+        {"iBadThreshold", "0X1e", "30"}, {"iBadThreshold", "abc", "20"}, {"iBadThreshold", "0x", "20"}, {"iBadThreshold", "", "20"},
+        {"iBadThreshold", "-1", "-1"}, {"bUseImgFile", "7", "1"}, {"SaveSpiImage", "x", "0"}, {"PageMode", "0x0", "0"},
+        {"FwUpgrade", "junk", "1"}, {"Format", "0x10", "1"},
+    };
+    for (const auto& [key, stored, back] : rows) {
+        loadFrom(std::string(key) + "=" + stored + "\r\n");
+        form->SaveSettings(kPrefer);
+        EXPECT_EQ(saved().ReadString("MP_Setting", key, "?"), back) << key << "=" << stored;
+    }
+    loadFrom("System Area Size=40\r\n");
+    EXPECT_EQ(form->SystemAreaComBo->Text(), "") << "selects no item: the list has 32";
 }
 
 TEST_F(Window, SavingSettingsErasesTheOldListSectionsAndKeepsEverythingElse)
@@ -341,33 +298,19 @@ TEST_F(Window, SavingSettingsErasesTheOldListSectionsAndKeepsEverythingElse)
     EXPECT_EQ(file.Text().rfind("; station notes\r\n[Other]\r\nkeep=1\r\n\r\n[mp_setting]\r\nFORMAT=1\r\n", 0), 0u);
 }
 
-TEST_F(Window, AFailedSettingsSaveRaisesTheErrorAndLeavesTheOldFileWhole)
+// A failed save raises its error and stops there; the file's own atomic replacement is the
+// platform's. A missing folder is reported, not made.
+TEST_F(Window, AFailedSettingsSaveRaisesTheErrorAndRunsNothingAfter)
 {
-    const std::string old = "[MP_Setting]\r\nFormat=1\r\n[HIDE_FILES]\r\nFile0=a\r\n";
-    dir.write("misc/prefer.ini", old);
     dir.write("fw/program.bin", Firmware(0x9800, 0, 3));
-    form->LoadSettings(kPrefer);
     form->TntSelectFileList2->Items()->Add(dir.file("fw/program.bin"));
-    std::signal(SIGXFSZ, SIG_IGN);
-    rlimit was{}, now{};
-    getrlimit(RLIMIT_FSIZE, &was);
-    now = {64, was.rlim_max};  // files may grow to 64 bytes only
-    setrlimit(RLIMIT_FSIZE, &now);
-    std::string error = "no error raised";
-    try {
-        form->SaveSettings(kPrefer);
-    } catch (const platform::IniFileError& e) {
-        error = e.what();
-    }
-    setrlimit(RLIMIT_FSIZE, &was);
-    EXPECT_EQ(error, "Unable to write to " + dir.file("misc/prefer.ini"));
-    EXPECT_EQ(prefer(), old);
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.file("misc")), {}), 1);
-    EXPECT_EQ(uint8_t(dir.read("fw/program.bin")[0x97FF]), 3) << "nothing after the failure runs";
+    ASSERT_TRUE(std::filesystem::create_directories(dir.file("misc/prefer.ini/x")));
+    EXPECT_THROW(form->SaveSettings(kPrefer), platform::IniFileError);
+    EXPECT_EQ(uint8_t(dir.read("fw/program.bin")[0x97FF]), 3) << "the module number is reset only after a save";
+    std::filesystem::remove_all(dir.file("misc/prefer.ini"));
     form->SaveSettings(kPrefer);
-    EXPECT_EQ(uint8_t(dir.read("fw/program.bin")[0x97FF]), 0) << "a save that goes through resets the module number";
-
-    std::filesystem::remove_all(dir.file("misc"));  // a missing folder is reported, not made
+    EXPECT_EQ(uint8_t(dir.read("fw/program.bin")[0x97FF]), 0);
+    std::filesystem::remove_all(dir.file("misc"));
     EXPECT_THROW(form->SaveSettings(kPrefer), platform::IniFileError);
     EXPECT_FALSE(std::filesystem::exists(dir.file("misc")));
 }

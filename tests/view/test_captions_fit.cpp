@@ -24,11 +24,8 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
-#include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
-#include <QPushButton>
-#include <QRadioButton>
 
 #include <algorithm>
 
@@ -52,11 +49,9 @@ std::string Cut(QWidget* w)
             return l->text().toStdString() + ": " + std::to_string(lines) + " lines in " + std::to_string(l->height()) + " px";
         return over(l->text(), l->contentsRect().width());
     }
-    if (auto* b = qobject_cast<QCheckBox*>(w))
+    if (auto* b = qobject_cast<QAbstractButton*>(w); b && b->isCheckable())  // the indicator takes its part
         return b->sizeHint().width() > b->width() ? over(b->text(), b->width() - (b->sizeHint().width() - fm.horizontalAdvance(b->text()))) : "";
-    if (auto* b = qobject_cast<QRadioButton*>(w))
-        return b->sizeHint().width() > b->width() ? over(b->text(), b->width() - (b->sizeHint().width() - fm.horizontalAdvance(b->text()))) : "";
-    if (auto* b = qobject_cast<QPushButton*>(w))
+    if (auto* b = qobject_cast<QAbstractButton*>(w))
         return over(b->text(), b->width() - 8);  // the frame and a little air
     if (auto* g = qobject_cast<QGroupBox*>(w))
         return over(g->title(), g->width() - 16);  // the title sits inside the frame's corner

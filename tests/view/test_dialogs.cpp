@@ -73,6 +73,7 @@ protected:
         FormDriver d(form, *dialog.formView(), dialog);
         d.run(steps);
         dialogs.watched = nullptr;
+        result = dialog.modalResult();
     }
     std::vector<std::string> boxTexts()
     {
@@ -90,6 +91,7 @@ protected:
     std::unique_ptr<TForm2> password;
     std::unique_ptr<TForm3> notice;
     std::unique_ptr<TfrmIsoMain> iso;
+    int result = mrNone;  // of the last dialog driven
 };
 
 using Texts = std::vector<std::string>;
@@ -141,6 +143,8 @@ TEST_F(DialogView, SettingsDialogOnItsFourPages)
          },
          {{"#open", "yes"}, {"pgeSetting", "tabDeviceSetting"}, {"#focus", "edtImgFile"}}},
         {"flash page again", [](FormDriver& d) { d.tab("pgeSetting", 1); }, {{"pgeSetting", "tabFlashSetting"}}},
+        {"click the checked Degrade", [](FormDriver& d) { d.click("rdoDegrade"); }, {{"rdoDegrade", "[x]"}, {"rdoDonotCare", "[ ]"}}},
+        {"click Do not care", [](FormDriver& d) { d.click("rdoDonotCare"); }, {{"rdoDonotCare", "[x]"}, {"rdoDegrade", "[ ]"}}},
         {"threshold up", [](FormDriver& d) { d.key("UpDownBadThreshold", Qt::Key_Up); },
          {{"UpDownBadThreshold", "11"}, {"edtBadThreshold", "11"}}},
         {"special scan", [](FormDriver& d) { d.click("chkPageScan"); }, {{"chkPageScan", "[x]"}, {"cboPageMode.enabled", "yes"}}},
@@ -187,7 +191,7 @@ TEST_F(DialogView, SettingsDialogOnItsFourPages)
         {"Escape cancels", [](FormDriver& d) { d.escape(); }, {{"#open", "no"}}},
     });
     EXPECT_EQ(main->iFlashModuleNo, 0) << "nothing applied";
-    EXPECT_EQ(main->iBadThreshold, 10);
+    EXPECT_EQ(std::make_pair(main->iBadThreshold, int(main->DealCapError)), std::make_pair(10, 0));
 }
 
 TEST_F(DialogView, PasswordDialog)
@@ -223,6 +227,12 @@ TEST_F(DialogView, PasswordDialog)
     });
     EXPECT_FALSE(box->Checked());
     EXPECT_EQ(boxTexts(), Texts{"Password Error! Pls input correct Password"});
+    main->LanguageIndex = 2;  // the captions follow the main window's language
+    drive(*password, {
+        {"in Simplified Chinese", nullptr, {{"Label1", "请输入密码"}, {"GroupBox1", "密码设定"}, {"Button1", "输入"}}},
+        {"nothing typed: the hint, then the error", [](FormDriver& d) { d.click("Button1"); }, {{"#open", "no"}}},
+    });
+    EXPECT_EQ(boxTexts(), (Texts{"Pls input paaword!", "Password Error! Pls input correct Password"}));
 }
 
 TEST_F(DialogView, WaitingNotice)
@@ -231,6 +241,7 @@ TEST_F(DialogView, WaitingNotice)
         {"opens", nullptr, {{"#open", "yes"}, {"#caption", "Processing"}, {"Label1", "Wating......"}}},
         {"Escape", [](FormDriver& d) { d.escape(); }, {{"#open", "no"}}},
     });
+    EXPECT_EQ(result, mrCancel);
 }
 
 TEST_F(DialogView, ImageDialogStaysUpWhileItBuilds)

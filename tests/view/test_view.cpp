@@ -21,12 +21,10 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
-#include <QListWidget>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
@@ -79,7 +77,6 @@ TEST_F(View, WindowHasEveryControlByNameAndTheEightPanels)
 {
     window->start();
     QApplication::processEvents();
-    EXPECT_EQ(window->size(), QSize(862, 606));
     form->ForEachControl([&](TControl& c) {
         EXPECT_NE(window->formView()->widgetFor(c.Name()), nullptr) << "no widget for " << c.Name();
     });
@@ -144,6 +141,7 @@ TEST_F(View, OperatorsActionsShowOnScreenAsInTheModel)
         {"fixed system area", [](FormDriver& d) { d.click("SystemAreachk"); },
          {{"SystemAreachk", "[x]"}, {"SystemAreaComBo.enabled", "yes"}}},
         {"pick 4MB", [](FormDriver& d) { d.pick("SystemAreaComBo", 0); }, {{"SystemAreaComBo", "4MB"}}},
+        {"the model picks 8MB", [this](FormDriver&) { form->SystemAreaComBo->SetItemIndex(1); }, {{"SystemAreaComBo", "8MB"}}},
         {"type a label", [](FormDriver& d) { d.type("LabelEdit", "vol_2"); }, {{"LabelEdit", "vol_2"}}},
         {"three files listed", [this](FormDriver&) { form->TntSelectFileList2->Items()->Assign({"/a", "/b", "/c"}); },
          {{"TntSelectFileList2", "/a|/b|/c"}}},
@@ -296,4 +294,20 @@ TEST(QtDialogsService, MessageBoxAnswersWithThePlatformIdsAlsoFromAWorker)
     EXPECT_EQ(id, IDOK);
     EXPECT_EQ(seen, (QStringList{"Warning", "Go on?", QString::number(QMessageBox::Warning), "Status",
                                  QString::fromUtf8("\xE5\xA4\xB1\xE8\xB4\xA5"), QString::number(QMessageBox::Critical)}));
+}
+
+// The forms' filters ("text|patterns|...", patterns split by ';') as Qt's choosers name them.
+TEST(QtDialogsService, FileChooserShowsTheFormsFilters)
+{
+    App();
+    view::QtDialogs dialogs;
+    QStringList filters;
+    OnNextModal([&filters](QWidget* modal) {
+        auto* chooser = qobject_cast<QFileDialog*>(modal);
+        ASSERT_NE(chooser, nullptr);
+        filters = chooser->nameFilters();
+        chooser->reject();
+    });
+    EXPECT_EQ(dialogs.OpenFiles({"Open", "Image File *.IMG|*.IMG|Lists|*.mp;*.ini", "", "", "", true}), std::vector<std::string>{});
+    EXPECT_EQ(filters, (QStringList{"Image File *.IMG (*.IMG)", "Lists (*.mp *.ini)"}));
 }
