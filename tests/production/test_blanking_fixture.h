@@ -1,12 +1,10 @@
 #pragma once
 // Shared by the blanking-check tests: page scans (EF 93) and block checks (EF 94) as the
-// device received them, a recording drive answering from a small model of the flash, and
-// a small simulated NAND.
+// device received them, and a recording drive answering from a small model of the flash.
 #include "ProductionFixture.h"
 
 #include "production/Blanking.h"
 
-#include <cstring>
 #include <set>
 #include <vector>
 
@@ -26,9 +24,8 @@ struct ScanCommand {
 
 inline std::ostream& operator<<(std::ostream& os, const ScanCommand& c)
 {
-    return os << "{" << std::hex << int(c.opcode) << std::dec << " blk " << c.block << " pat "
-              << c.pattern << " " << int(c.dataMode) << "," << int(c.operation) << " skip "
-              << int(c.pageSkip) << " ecc " << int(c.ecc) << " pp " << int(c.perPage) << "}";
+    return os << std::hex << "{" << int(c.opcode) << " blk " << c.block << " pat " << c.pattern << " "
+              << int(c.dataMode) << int(c.operation) << int(c.pageSkip) << int(c.ecc) << int(c.perPage) << "}";
 }
 
 inline ScanCommand Scan(uint32_t block, uint16_t pattern, uint8_t dataMode, uint8_t operation,
@@ -40,12 +37,9 @@ inline ScanCommand Check(uint32_t block) { return {0x94, block}; }
 
 inline ScanCommand Decode(const uint8_t* c)
 {
-    ScanCommand s{c[1], Be32(c + 2)};
-    if (s.opcode == 0x93)
-        s = Scan(s.block, uint16_t(c[8] << 8 | c[9]), c[10], c[11], c[12], c[13], c[14]);
-    else if (s.opcode != 0x94)
-        s.block = 0;
-    return s;
+    if (c[1] == 0x93)
+        return Scan(Be32(c + 2), uint16_t(c[8] << 8 | c[9]), c[10], c[11], c[12], c[13], c[14]);
+    return {c[1], c[1] == 0x94 ? Be32(c + 2) : 0};
 }
 
 // 2 chips x 8 blocks (6 usable) x 32 pages unless a test sets another geometry. The drive
@@ -70,30 +64,24 @@ protected:
         const uint32_t block = Be32(call.cdb.data() + 2);
         if (++count == failAt)
             return {{}, false};
-        if (call.opcode() == 0x94)
-            return {{uint8_t(bad.count(block) ? 0 : 1)}, true};
         if (call.opcode() != 0x93)
-            return {{1}, true};
-        std::vector<uint8_t> reply(call.length, 0);
+            return {{uint8_t(call.opcode() == 0x94 && bad.count(block) ? 0 : 1)}, true};
+        std::vector<uint8_t> reply(call.length, 0xFF);
         reply[0] = 1;
-        if (call.cdb[14])
-            for (uint32_t p = 1; p < call.length; ++p)
-                reply[p] = pageValue ? pageValue(block, p - 1) : 0xFF;
-        else
+        if (!call.cdb[14])
             reply[1] = verdict ? verdict(block, call.cdb[11]) : (bad.count(block) ? 0 : 0xFF);
+        else if (pageValue)
+            for (uint32_t p = 1; p < call.length; ++p)
+                reply[p] = pageValue(block, p - 1);
         return {reply, true};
     }
-    std::vector<ScanCommand> Commands() const
+    // The commands sent from the `from`-th call on.
+    std::vector<ScanCommand> Commands(size_t from = 0) const
     {
         std::vector<ScanCommand> out;
         for (const auto& c : drive.transport->calls())
             out.push_back(Decode(c.cdb.data()));
-        return out;
-    }
-    std::vector<ScanCommand> Since(size_t from) const
-    {
-        const auto all = Commands();
-        return {all.begin() + long(from), all.end()};
+        return {out.begin() + long(from), out.end()};
     }
     std::vector<uint8_t> Table() const
     {
@@ -120,31 +108,6 @@ protected:
     std::function<uint8_t(uint32_t block, uint8_t operation)> verdict;
     std::function<uint8_t(uint32_t block, uint32_t page)> pageValue;
     uint32_t count = 0, failAt = 0;
-};
-
-// 2 chips x 512 blocks (400 usable) x 32 pages: blocks from 256 on exist in both chips.
-class SimScanTest : public prodtest::SimThreadTest {
-protected:
-    static sim::FlashProfile SmallNand()
-    {
-        sim::FlashProfile p;
-        p.name = "SCAN NAND";
-        p.flashId = {0xEC, 0x75, 0x00, 0x00, 0x00};
-        p.chips = 2;
-        p.blocksPerChip = 512;
-        p.usableBlocksPerChip = 400;
-        p.pagesPerBlock = 32;
-        p.pageSize = 2048;
-        return p;
-    }
-    std::vector<ScanCommand> Commands() const
-    {
-        std::vector<ScanCommand> out;
-        for (const auto& logged : device->commandLog())
-            if (logged.code == 0xEF93 || logged.code == 0xEF94 || logged.code == 0xEE9B)
-                out.push_back(Decode(logged.cdb.data()));
-        return out;
-    }
 };
 
 } // namespace blanktest
