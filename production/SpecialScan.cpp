@@ -8,7 +8,6 @@
 #include "text/LangStrings.h"
 #include "text/MessageCatalogue.h"
 
-#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -16,7 +15,6 @@
 namespace {
 
 constexpr int kRowModeDetection = 58;
-constexpr int kRowPageModeError = 60;
 constexpr uint32_t kDetectMode = 7;
 
 size_t EccTableSize(const ProductThread& thread)
@@ -44,20 +42,19 @@ void ReleasePageEccTable(ProductThread& thread)
 bool SpecialScanSetup(BlankingRun& run)
 {
     ProductThread& thread = run.thread;
-    const int mode = run.settings.pageMode == kDetectMode
-                         ? DetectPageMode(thread)
-                         : static_cast<int>(std::min<uint32_t>(run.settings.pageMode, 255));
-    if (mode < 0 || mode > 6) {
+    const int mode = run.settings.pageMode == kDetectMode ? DetectPageMode(thread)
+                                                          : static_cast<int>(run.settings.pageMode);
+    const uint32_t pages = thread.iPagesPerBlock;
+    run.scanPageTable.assign(pages, 0);
+    // FillPattern knows the modes and refuses any other, a failed detection (-1) too.
+    if (!FillPattern(run.scanPageTable.data(), static_cast<uint32_t>(mode),
+                     static_cast<int32_t>(pages))) {
         thread.SetStatus(MessageCatalogue(kRowModeDetection, thread.iLanguageIndex)
                          + FailMsg.get());
         return false;
     }
     run.pageMode = mode;
     thread.pPageEccTable = std::make_unique<uint8_t[]>(EccTableSize(thread)); // zeroed
-
-    const uint32_t pages = thread.iPagesPerBlock;
-    run.scanPageTable.assign(pages, 0);
-    FillPattern(run.scanPageTable.data(), static_cast<uint32_t>(mode), static_cast<int32_t>(pages));
     if (!cmd_bWritePatternBuffer(thread.hDevice, run.scanPageTable.data(), pages)) {
         thread.SetStatus("Send Pagetable fail");
         ReleasePageEccTable(thread);
@@ -67,7 +64,7 @@ bool SpecialScanSetup(BlankingRun& run)
 }
 
 int SpecialScanRead(BlankingRun& run, uint32_t address, uint16_t pattern, uint8_t dataMode,
-                    uint8_t operation, bool check)
+                    uint8_t operation)
 {
     ProductThread& thread = run.thread;
     uint8_t* row = RowOf(thread, address);
@@ -75,9 +72,8 @@ int SpecialScanRead(BlankingRun& run, uint32_t address, uint16_t pattern, uint8_
                         static_cast<uint8_t>(run.settings.pageSkip),
                         static_cast<uint8_t>(thread.iEccThreshold), row, 1, thread.iPagesPerBlock))
         return -1;
-    if (check
-        && !PageEccPass(run.scanPageTable.data(), row, static_cast<int32_t>(thread.iPagesPerBlock),
-                        thread.iEccThreshold)) {
+    if (!PageEccPass(run.scanPageTable.data(), row, static_cast<int32_t>(thread.iPagesPerBlock),
+                     thread.iEccThreshold)) {
         ++run.bad;
         return 0;
     }
@@ -89,7 +85,7 @@ void SpecialScanSkipRow(BlankingRun& run, uint32_t address)
     std::memset(RowOf(run.thread, address), 0xFF, run.thread.iPagesPerBlock);
 }
 
-bool SpecialScanClose(BlankingRun& run)
+void SpecialScanClose(BlankingRun& run)
 {
     ProductThread& thread = run.thread;
     const uint32_t pages = thread.iPagesPerBlock;
@@ -108,12 +104,4 @@ bool SpecialScanClose(BlankingRun& run)
     }
     thread.pPageMatrix.reset();
     ReleasePageEccTable(thread);
-
-    if (run.pageMode == 6
-        && std::none_of(thread.PageTable, thread.PageTable + pages,
-                        [](uint8_t b) { return b == 0xFF; })) {
-        thread.SetStatus(MessageCatalogue(kRowPageModeError, thread.iLanguageIndex));
-        return false;
-    }
-    return true;
 }

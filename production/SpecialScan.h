@@ -12,16 +12,17 @@ class ProductThread;
 bool SpecialScanSetup(BlankingRun& run);
 
 // One block's read in a special branch: its row of the page ECC table from the device,
-// then (check) the page test, whose failure adds a bad block. -1 when the read failed.
-// 0 when the page test failed, 1 otherwise.
+// then the page test, whose failure adds a bad block. -1 when the read failed, 0 when the
+// page test failed, 1 otherwise.
 int SpecialScanRead(BlankingRun& run, uint32_t address, uint16_t pattern, uint8_t dataMode,
-                    uint8_t operation, bool check);
+                    uint8_t operation);
 // A block the fast check passes over: every page of its row reads as free of bit errors.
 void SpecialScanSkipRow(BlankingRun& run, uint32_t address);
 
 // After the level: page matrix, the thread's page table, the block table and the logs.
-// False with the status text set when "All Pages" found no usable page.
-bool SpecialScanClose(BlankingRun& run);
+// The "All Pages" choice always keeps pages (the first 120 of its order, or all of a
+// smaller block), so the closing analysis cannot fail.
+void SpecialScanClose(BlankingRun& run);
 
 // Frees the thread's page ECC table (also on a failing exit of the level).
 void ReleasePageEccTable(ProductThread& thread);

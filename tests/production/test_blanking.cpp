@@ -121,12 +121,17 @@ TEST_F(Blanking, TextsGaugeAndBlinkingPerLevel)
         // Pass 1 reaches 5 + (300 x 10 / 4) / 12 = 67 at block 10; pass 2 starts there.
         {"Level 2, pass 2", Level(1), 22, "Blanking Check(2)10/12 Bad: 2", 67 + 62},
         {"Level 3", Level(2), 0, "Blanking Check(4)2/12", 305},
+        {"Level 5, first step", Level(4), 1, "Blanking Checkfail", 5},
         {"Level 1", Level(0), 3, "Blanking Checkfail", -1},
-        {"Level 5, first step", Level(4), 1, "Blanking Checkfail", -1},
         {"Level 6, first pattern", Level(5), 1, "Blanking Check Setup...", -1},
         {"Level 6, second pattern", Level(5), 2, "Blanking Checkfail", -1},
         {"Level 6, pass B", Level(5), 12 + 10 + 1, "Blanking Check10/12 Bad: 2", -1},
         {"Level 2, pass 1", Level(1), 1, "Blanking Check Setup...", -1},
+        {"Level 3, pass 1", Level(2), 1, "Blanking Check Setup...", -1},
+        {"Level 3, pass 2", Level(2), 13, "Blanking Check(1) 10/12 Bad: 0", -1},
+        {"Level 3, pass 4", Level(2), 12 + 12 + 2 + 1, "Blanking Check(3)2/12", -1},
+        {"Level 4, pass 1", Level(3), 1, "Blanking Check Setup...", -1},
+        {"Level 7, pass 1", Level(6), 1, "Blanking Check Setup...", -1},
         {"Level 7, pass 2", Level(6), 13, "Blanking Check(1) 10/12 Bad: 0", -1},
         // Level 6 counts bad blocks anew in its last pass, and in each read pass.
         {"Level 6", Level(5), 0, "Blanking Check10/12 Bad: 2", 305},

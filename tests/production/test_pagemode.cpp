@@ -10,6 +10,7 @@
 #include "production/ScanLevel.h"
 
 #include <cstdio>
+#include <filesystem>
 
 using namespace blanktest;
 
@@ -84,7 +85,12 @@ TEST_F(PageModes, DetectionReadsSixteenSamplesUnderEachTableAndLogsThem)
     Geometry(1, 512, 400, 32);
     thread->bLogBiTable = 1;
     thread->iSlot = 3;
+    const uint8_t row[1] = {0xFF};
+    EXPECT_EQ(WriteModeEccLog(*thread, 1, 3, 5, 0, row, 1), 0); // the folder is not made here
     ASSERT_TRUE(platform::MakeDirs(dir.file("log")));
+    EXPECT_EQ(WriteModeEccLog(*thread, 1, 3, 5, 0, row, 1), 1);
+    std::filesystem::create_symlink("/dev/full", dir.file("log/9_ModeEcc.txt"));
+    EXPECT_EQ(WriteModeEccLog(*thread, 1, 9, 5, 0, row, 1), 0); // the disk is full
     platform::FakeClock clock;
     clock.advance(99);
     ScanRandomSeed(99);
@@ -103,6 +109,7 @@ TEST_F(PageModes, DetectionReadsSixteenSamplesUnderEachTableAndLogsThem)
         platform::SetClock(&clock);
         EXPECT_EQ(DetectPageMode(*thread), c.mode);
         platform::SetClock(nullptr);
+        EXPECT_EQ(status.Caption(), "Mode Detection");
         const auto calls = drive.transport->calls();
         ASSERT_EQ(calls.size() - before, 7u * 17u);
         std::string log;
@@ -167,7 +174,8 @@ TEST_F(PageModes, SpecialScanReadsPerPageAndTheClosingAnalysisDecides)
     thread->iSlot = 3;
     thread->sFlashTypeName = "K9F1G08";
     const struct { uint32_t level, mode, readTimes; bool fast; size_t plain, perPage; ScanCommand last; const char* text; std::set<uint32_t> bad; } cases[] = {
-        {0, 6, 0, true, 0, 256, Scan(255, 0, 1, 3, 1, 4, 1), "All Pages 255/260 Bad: ?", {3}}, // no page test in mode 6
+        // Detected (7): All Pages keeps every page; 7 x 16 sample reads come first.
+        {0, 7, 0, true, 0, 112 + 256, Scan(255, 0, 1, 3, 1, 4, 1), "All Pages 255/260 Bad: ?", {3}},
         {1, 3, 0, false, 260, 260, Scan(259, 0xAA55, 2, 1, 1, 4, 1), "Odd pages 255/260 Bad: 2", {3, 258}},
         {2, 0, 0, false, 260, 260, Scan(259, 0, 1, 1, 1, 4, 1), "Specific mode 1 255/260 Bad: 0", {}}, // page 5 unused
         {4, 3, 0, false, 0, 518, Scan(259, 0xAA55, 2, 3, 1, 4, 1), "Odd pages 255/260 Bad: 1", {3, 258}},
@@ -180,7 +188,7 @@ TEST_F(PageModes, SpecialScanReadsPerPageAndTheClosingAnalysisDecides)
         ASSERT_EQ(BlankingCheck(*thread, 5, 305, Special(c.level, c.mode, c.readTimes, c.fast)), 1);
         const auto sent = Commands(before);
         EXPECT_EQ(sent.front(), ScanCommand{0x9B});
-        EXPECT_EQ(drive.transport->calls()[before].data, Pattern(c.mode, 64));
+        EXPECT_EQ(drive.transport->calls()[before].data, Pattern(std::min(c.mode, 6u), 64));
         size_t reads[2] = {};
         for (const ScanCommand& x : sent)
             reads[x.perPage & 1] += x.opcode == 0x93;
@@ -206,6 +214,16 @@ TEST_F(PageModes, SpecialScanReadsPerPageAndTheClosingAnalysisDecides)
     }
     EXPECT_EQ(ReadLog(dir.file("log/3_page_tab.txt")), table + "\r\nValid Page  32\r\n");
     EXPECT_EQ(ReadLog(dir.file("log/3_Ecc_Tab.txt")), ecc);
+    WriteEccTableLog(*thread, "3_Ecc_Tab.txt"); // the table is gone: the heading alone
+    EXPECT_EQ(ReadLog(dir.file("log/3_Ecc_Tab.txt")), head + "=========page ECC table ========\r\n");
+
+    // All Pages keeps the best 120 pages of a larger block and judges the blocks on those.
+    Geometry(2, 8, 6, 128);
+    pageValue = [](uint32_t, uint32_t p) -> uint8_t { return p == 127 ? 0 : 0xFF; };
+    ASSERT_EQ(BlankingCheck(*thread, 5, 305, Special(4, 6)), 1);
+    EXPECT_EQ(std::count(thread->PageTable, thread->PageTable + 128, 0xFF), 120);
+    EXPECT_EQ(thread->PageTable[127], 0);
+    EXPECT_EQ(Table(), ExpectedTable({}));
 }
 
 } // namespace
