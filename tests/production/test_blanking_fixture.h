@@ -104,7 +104,7 @@ protected:
         return table;
     }
 
-    std::set<uint32_t> bad;
+    std::set<uint32_t> bad = {2, 9}; // running indexes 2 and 7 of the usual 12
     std::function<uint8_t(uint32_t block, uint8_t operation)> verdict;
     std::function<uint8_t(uint32_t block, uint32_t page)> pageValue;
     uint32_t count = 0, failAt = 0;

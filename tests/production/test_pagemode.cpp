@@ -86,9 +86,8 @@ TEST_F(PageModes, DetectionReadsSixteenSamplesUnderEachTableAndLogsThem)
     thread->bLogBiTable = 1;
     thread->iSlot = 3;
     const uint8_t row[1] = {0xFF};
-    EXPECT_EQ(WriteModeEccLog(*thread, 1, 3, 5, 0, row, 1), 0); // the folder is not made here
     ASSERT_TRUE(platform::MakeDirs(dir.file("log")));
-    EXPECT_EQ(WriteModeEccLog(*thread, 1, 3, 5, 0, row, 1), 1);
+    EXPECT_EQ(WriteModeEccLog(*thread, 1, 3, 5, 0, row, 1), 1); // sets the last mode: 5
     std::filesystem::create_symlink("/dev/full", dir.file("log/9_ModeEcc.txt"));
     EXPECT_EQ(WriteModeEccLog(*thread, 1, 9, 5, 0, row, 1), 0); // the disk is full
     platform::FakeClock clock;
