@@ -34,9 +34,9 @@ std::vector<ScanCommand> operator+(std::vector<ScanCommand> a, const std::vector
     return a;
 }
 
-using StopRule = RecordingScanTest;
+using Blanking = RecordingScanTest;
 
-TEST_F(StopRule, NoGoodBlockStopsWhenThePagesPassTheLevelsLimit)
+TEST_F(Blanking, NoGoodBlockStopsWhenThePagesPassTheLevelsLimit)
 {
     // 49024 / 64 = 766: Level 1 stops after block 767; the other levels (16000 / 64 = 250)
     // after block 251 of the pass with the limit. Level 7, the override or one good block
@@ -86,18 +86,6 @@ TEST_F(StopRule, NoGoodBlockStopsWhenThePagesPassTheLevelsLimit)
     }
 }
 
-class Blanking : public RecordingScanTest {
-protected:
-    // One scan per usable block, none for a bad one where skipBad.
-    std::vector<ScanCommand> Pass(uint16_t pattern, uint8_t mode, uint8_t op, bool skipBad = false) const
-    {
-        std::vector<ScanCommand> out;
-        for (uint32_t a : Usable())
-            if (!skipBad || !bad.count(a))
-                out.push_back(Scan(a, pattern, mode, op, kSkip, kEcc));
-        return out;
-    }
-};
 
 // The last text and gauge are those of block 10; a finished check jumps the gauge to the end
 // of its range. The failure texts name the check only where they should.
@@ -192,7 +180,15 @@ TEST_F(Blanking, EveryLevelSendsExactlyItsPasses)
     std::vector<uint16_t> drawn(Usable().size());
     for (uint16_t& d : drawn)
         d = uint16_t(ScanRandom());
-    // Two patterns per block, the second only where the first passed.
+    // One scan per usable block (none for a bad one where skipBad); two patterns per block,
+    // the second only where the first passed.
+    const auto pass = [this](uint16_t pattern, uint8_t mode, uint8_t op, bool skipBad = false) {
+        std::vector<ScanCommand> out;
+        for (uint32_t a : Usable())
+            if (!skipBad || !bad.count(a))
+                out.push_back(Scan(a, pattern, mode, op, kSkip, kEcc));
+        return out;
+    };
     const auto twice = [&](uint16_t first, uint16_t second) {
         std::vector<ScanCommand> out;
         for (uint32_t a : Usable()) {
@@ -204,17 +200,17 @@ TEST_F(Blanking, EveryLevelSendsExactlyItsPasses)
     };
     const auto passA = twice(kP, uint16_t(~kP));
     const struct { const char* name; uint32_t level, readTimes; std::vector<ScanCommand> expected; Random random = None; } cases[] = {
-        {"Level 1", 0, 0, Pass(0, 1, 3), Drawn},
-        {"Level 2", 1, 0, Pass(0xAA55, 2, 2) + Pass(0xAA55, 2, 1, true)},
-        {"Level 3", 2, 0, Pass(0, 1, 2) + Pass(0, 1, 1) + std::vector{Check(2), Check(9)} + Pass(0, 1, 1), Drawn},
-        {"Level 4", 3, 0, Pass(0, 1, 2) + Pass(0, 1, 1, true), Shuffled},
+        {"Level 1", 0, 0, pass(0, 1, 3), Drawn},
+        {"Level 2", 1, 0, pass(0xAA55, 2, 2) + pass(0xAA55, 2, 1, true)},
+        {"Level 3", 2, 0, pass(0, 1, 2) + pass(0, 1, 1) + std::vector{Check(2), Check(9)} + pass(0, 1, 1), Drawn},
+        {"Level 4", 3, 0, pass(0, 1, 2) + pass(0, 1, 1, true), Shuffled},
         {"Level 5", 4, 0, twice(0x55AA, 0xAA55)},
-        {"Level 6 write and verify", 5, 0, passA + Pass(0, 2, 2) + Pass(0, 2, 1)},
-        {"Level 6 read once", 5, 1, Pass(kP, 1, 1)},
-        {"Level 6 read twice", 5, 2, Pass(kP, 1, 1) + Pass(kP, 1, 1)},
-        {"Level 6 read three times", 5, 3, Pass(kP, 2, 1) + Pass(kP, 2, 1) + Pass(kP, 2, 1)},
-        {"Level 6 read times above 3", 5, 4, passA + Pass(0, 2, 2)},
-        {"Level 7", 6, 0, Pass(0xAA55, 4, 2) + Pass(0xAA55, 4, 1)},
+        {"Level 6 write and verify", 5, 0, passA + pass(0, 2, 2) + pass(0, 2, 1)},
+        {"Level 6 read once", 5, 1, pass(kP, 1, 1)},
+        {"Level 6 read twice", 5, 2, pass(kP, 1, 1) + pass(kP, 1, 1)},
+        {"Level 6 read three times", 5, 3, pass(kP, 2, 1) + pass(kP, 2, 1) + pass(kP, 2, 1)},
+        {"Level 6 read times above 3", 5, 4, passA + pass(0, 2, 2)},
+        {"Level 7", 6, 0, pass(0xAA55, 4, 2) + pass(0xAA55, 4, 1)},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
