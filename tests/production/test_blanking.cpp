@@ -9,6 +9,7 @@
 #include "platform/AtomicFile.h"
 #include "platform/Clock.h"
 #include "production/Blanking.h"
+#include "production/BlockTables.h"
 #include "production/PageMode.h"
 #include "production/PageTableQueries.h"
 #include "production/ScanLevel.h"
@@ -347,6 +348,16 @@ TEST_F(Blanking, EveryLevelSendsExactlyItsPasses)
         EXPECT_EQ(sent, c.expected);
         EXPECT_EQ(Table(), ExpectedTable(bad));
         EXPECT_EQ(gauge.Progress(), 305);
+    }
+}
+
+// The clear-flash scan (EF 94 per block) names the first page mode when a page scan is on.
+TEST_F(Blanking, ClearFlashScanNamesThePageModeOfAPageScan)
+{
+    for (bool pageScan : {false, true}) {
+        window.pageScan = pageScan;
+        ASSERT_EQ(ScanBadBlocks(*thread, 5, 305), 1);
+        EXPECT_EQ(status.Caption(), pageScan ? "Specific mode 1 10/12 Bad: 2" : "Blanking Check 10/12 Bad: 2");
     }
 }
 
