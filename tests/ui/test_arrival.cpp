@@ -234,24 +234,6 @@ TEST_F(Arrival, AnArrivalStartsAProductionRunThatIsCounted)
     EXPECT_NE(form->D1infoStr->Caption(), "FSM Writing");
 }
 
-TEST_F(Arrival, FixedPortFirstDeviceBindsPanelOneAndAReplugReturnsToItsPanel)
-{
-    form->chkUsbPort->SetChecked(true);
-    plug(3);
-    EXPECT_EQ(log(), (Lines{"D:<--", "D:0", "Serial_num = 3"}));
-    EXPECT_EQ(form->PortSlotId[0] + "," + form->PortSlotDrive[0], " Port:1-0-3,D");
-    EXPECT_EQ(form->TextF1->Caption(), "ID:" + sim::FlashIdText(sim::Nand128M()));
-    plug(5);
-    EXPECT_EQ(form->PortSlotId[1], " Port:1-0-5");
-    EXPECT_EQ(statusAtStart, (Lines{"FSM Writingsuccessful", "FSM Writingsuccessful"}));
-
-    unplugAll('D', 'E');
-    EXPECT_EQ(std::make_pair(int(form->PortSlotDrive[1]), form->PortSlotTaken[1]), std::make_pair(0, 1)) << "the binding lasts";
-    plug(5);  // panel 1 is free, yet port 5 belongs to panel 2
-    EXPECT_EQ(std::make_pair(drive(0), drive(1)), std::make_pair('\0', 'D'));
-    EXPECT_EQ(started, (Starts{{'D', 0}, {'E', 1}, {'D', 1}}));
-}
-
 TEST_F(Arrival, FixedPortBusyPanelIsNeverGivenASecondDeviceNorIsADeviceWithoutPort)
 {
     form->chkUsbPort->SetChecked(true);

@@ -1,13 +1,11 @@
-// Choosing a language: ids from the locale and the radio choice, the lang.ini section it
-// selects, the strings reloaded from that section in its code page, and the main window's
-// captions composed from them.
+// Choosing a language: the radio choice, the lang.ini section it selects, read in its
+// code page, and the main window's captions composed from it.
 #include "ui/Language.h"
 
 #include "device/HostUtil.h"
 #include "platform/ProgramDir.h"
 #include "support/TempDir.h"
 #include "text/LangStrings.h"
-#include "text/MessageCatalogue.h"
 #include "toolkit/TThread.h"
 #include "ui/main.h"
 
@@ -16,7 +14,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <memory>
-#include <optional>
 #include <set>
 #include <string>
 
@@ -62,7 +59,6 @@ protected:
         form.reset();
         InitLanguageStrings();
     }
-    void load(uint16_t id) { LoadLanguageStrings(platform::ProgramPath("misc/lang.ini"), SectionForLangId(id)); }
     int storedChoice() const { return RegReadInteger(kLanguageRegistryKey, "LanguageID", -1); }
 
     EnvGuard lcAll{"LC_ALL", "C"};
@@ -72,55 +68,6 @@ protected:
 };
 
 } // namespace
-
-TEST(LanguageId, FromLocaleVariablesAndChoice)
-{
-    const std::pair<const char*, uint16_t> locales[] = {
-        {"zh_CN.UTF-8", 2052}, {"zh_CN", 2052}, {"zh_SG.GBK", 2052}, {"ZH_cn.gb18030", 2052}, {"zh_CN@pinyin", 2052}, {"zh_TW.UTF-8", 1028},
-        {"zh_TW.Big5", 1028},  {"zh_HK.UTF-8", 1028}, {"zh_MO", 1028}, {"zh", 1033}, {"zh_", 1033}, {"zh_XX", 1033}, {"zhx_CN", 1033},
-        {"en_US.UTF-8", 1033}, {"C", 1033}, {"C.UTF-8", 1033}, {"", 1033}};
-    for (const auto& [locale, id] : locales)
-        EXPECT_EQ(LangIdFromLocale(locale), id) << locale;
-
-    EnvGuard all("LC_ALL"), messages("LC_MESSAGES"), lang("LANG");
-    EXPECT_EQ(GetSystemDefaultLangID(), kLangIdEnglish);
-    setenv("LANG", "zh_TW.UTF-8", 1);
-    EXPECT_EQ(GetSystemDefaultLangID(), kLangIdTraditionalChinese);
-    setenv("LC_MESSAGES", "zh_CN.UTF-8", 1);
-    setenv("LC_ALL", "", 1);  // empty: not set
-    EXPECT_EQ(LangIdForChoice(kLanguageChoiceAuto), kLangIdSimplifiedChinese);
-    setenv("LC_ALL", "zh_HK.UTF-8", 1);
-    EXPECT_EQ(LangIdForChoice(kLanguageChoiceAuto), kLangIdTraditionalChinese);
-    // The explicit choices ignore the locale.
-    EXPECT_EQ((std::vector<uint16_t>{LangIdForChoice(kLanguageChoiceEnglish), LangIdForChoice(kLanguageChoiceSimplified),
-                                     LangIdForChoice(kLanguageChoiceTraditional)}),
-              (std::vector<uint16_t>{kLangIdEnglish, kLangIdSimplifiedChinese, kLangIdTraditionalChinese}));
-}
-
-TEST_F(Language, StringsFromEachSectionInItsCodePageAndTheBuiltInOnesWithoutAFile)
-{
-    for (uint16_t id : {kLangIdEnglish, kLangIdTraditionalChinese, kLangIdSimplifiedChinese}) {
-        load(id);
-        for (UiString* s : AllUiStrings())
-            EXPECT_TRUE(s == &BlankingCheckSetupStr || s->get() == s->builtIn()) << s->builtIn();
-        EXPECT_EQ(BlankingCheckSetupStr.get(), "Blanking CheckSetting");
-    }
-    dir.write("misc/lang.ini", kLangIni);
-    load(1028);
-    EXPECT_EQ(TitleStr + "|" + FailMsg + "|" + WaitDeviceMsg, "量產工具|失敗|等待裝置...");
-    EXPECT_EQ(MainWindowCaption("FSM V1.0"), "量產工具 (6205, Dec 27 2011) + FSM V1.0");
-    load(2052);
-    EXPECT_EQ(TitleStr + "|" + FailMsg + "|" + WaitDeviceMsg, "量产工具|失败|等待装置...");
-    load(3076);  // English lacks WaitDeviceMsg: it keeps the Simplified text chosen before
-    EXPECT_EQ(TitleStr + "|" + FailMsg + "|" + WaitDeviceMsg, "MP3 Production|FAILED|等待装置...");
-
-    // Names without regard to case; a lone Big5 lead byte and bad UTF-8 show as U+FFFD.
-    dir.write("misc/lang.ini", "[chinese (taiwan)]\ntitlestr=\245\242\261\321\245\n[English]\nFailMsg=fa\351l\nStatusMsg=\346\227\245\n");
-    load(1028);
-    EXPECT_EQ(TitleStr.get(), "失敗\xEF\xBF\xBD");
-    load(1033);
-    EXPECT_EQ(FailMsg + "|" + StatusMsg, "fa\xEF\xBF\xBDl|日");
-}
 
 // Without lang.ini the strings stay English in every language; the catalogue rows follow the radios.
 TEST_F(Language, WindowCaptionsWithoutLangIniInEachLanguage)
@@ -168,47 +115,6 @@ TEST_F(Language, WindowCaptionsFromLangIni)
     EXPECT_EQ(f.Caption(), "MP3 Production (6205, Dec 27 2011) + FSM Ver.x.x");
     EXPECT_EQ(f.btnSetup->Caption() + "|" + f.StaticText12->Caption() + "|" + f.labType->Caption(), "进阶设定...|FAILED:|Disk split:");
 
-    // An empty value empties its string; a key of a string without one is never read.
-    dir.write("misc/lang.ini", "[English]\r\nLabelStr=\r\nDeviceStr=\r\nAddFileStr=\r\nSettingMsg=\r\nCheckFlashIDStr=x\r\n");
-    InitLanguageStrings();
-    f.ApplyLanguage();
-    EXPECT_EQ(f.LabelStatic->Caption() + "|" + f.StaticText5->Caption() + "|" + f.AddFilesBtn->Caption() + "|" + f.btnSetup->Caption(),
-              ":| 4: |...|Advance...");
-    EXPECT_EQ(BlankingCheckSetupStr + "|" + CheckFlashIDStr, "Blanking Check|Check FLASHID");
-}
-
-// Before any radio is checked, applying takes English whatever the locale, while the click
-// handler would store Auto; a click on Auto follows the locale and stores 0.
-TEST_F(Language, NoCheckedRadioAppliesEnglishAndAutoFollowsTheLocale)
-{
-    setenv("LC_ALL", "zh_CN.UTF-8", 1);
-    form->LanguageIndex = 2;
-    form->ApplyLanguage();
-    EXPECT_EQ(form->LanguageIndex.load(), 0u);
-    EXPECT_EQ(std::make_pair(AppliedLanguageChoice(*form), StoredLanguageChoice(*form)), std::make_pair(kLanguageChoiceEnglish, kLanguageChoiceAuto));
-    for (const auto& [locale, index] : {std::pair{"zh_TW.UTF-8", 1u}, {"zh_CN.UTF-8", 2u}, {"C", 0u}}) {
-        setenv("LC_ALL", locale, 1);
-        form->TntRdoLangEng->SetChecked(true);
-        form->TntRdoLangAuto->SetChecked(true);
-        EXPECT_EQ(std::make_pair(form->LanguageIndex.load(), storedChoice()), std::make_pair(index, 0)) << locale;
-    }
-}
-
-TEST_F(Language, PanelsGoBackToWaitingEvenInProductionAndTheLoaderVersionShows)
-{
-    std::string loader(8192 + 300, '\0');
-    loader.replace(8192, 9, "FSM V1.23");
-    dir.write("misc/FSM01.BIN", loader);
-    TForm1& f = *form;
-    f.D3infoStr->SetCaption("Program Writing...");
-    f.ProgressBar3->SetMaxValue(100);
-    f.ProgressBar3->SetProgress(40);
-    f.TntRdoLangSC->SetChecked(true);
-    for (auto* s : {f.D1infoStr, f.D3infoStr, f.D8infoStr})
-        EXPECT_EQ(s->Caption(), "Waiting device...");
-    EXPECT_EQ(f.ProgressBar3->Progress(), 0);
-    EXPECT_EQ(f.Caption(), "MP3 Mass Production Tool (6205, Dec 27 2011) + FSM V1.23");
-    EXPECT_EQ(f.iFsmSize.load(), loader.size());
 }
 
 // Every caption the language sets follows it: with a lang.ini whose every key reads

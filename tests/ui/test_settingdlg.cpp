@@ -1,16 +1,14 @@
 // The settings dialog wired to a main window in a program folder: settings into controls at
-// every showing, controls back at Apply, bounds, enabling rules, image checks, the Fast
-// Blanking Check flow and the *.mp files. The operator's widget input is in tests/view.
+// every showing, controls back at Apply, the number reader and the *.mp files. The
+// operator's widget input is in tests/view.
 #include "device/HostUtil.h"
 #include "platform/IniFile.h"
 #include "platform/ProgramDir.h"
 #include "support/TempDir.h"
 #include "toolkit/Dialogs.h"
-#include "toolkit/TThread.h"
 #include "ui/MpConfig.h"
 #include "ui/SettingDlg.h"
 #include "ui/Unit2.h"
-#include "ui/isomain.h"
 #include "ui/main.h"
 
 #include <gtest/gtest.h>
@@ -18,7 +16,6 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
-#include <tuple>
 
 using namespace toolkit;
 using Strings = std::vector<std::string>;
@@ -136,42 +133,6 @@ TEST_P(FieldRoundTrip, ShowCopiesInApplyCopiesBack)
 INSTANTIATE_TEST_SUITE_P(EveryField, FieldRoundTrip, ::testing::ValuesIn(kFieldCases),
                          [](const auto& info) { return std::string(info.param.field); });
 
-TEST_F(SettingDlgTest, StoredValuesOutOfRangeAreBounded)
-{
-    s().iScanLevel = 9, s().iEccLevel = 9, s().iReadTimes = -1, s().PageModeSel = 12, s().iBadThreshold = 150;
-    s().AllowErrorRate = 0, s().DealCapError = 7, s().eDeviceFeature = 5, s().iHideDiskRatio = 0;
-    show();
-    EXPECT_EQ(dialog->cboScanLevel->Text(), "Level 7");
-    EXPECT_EQ((std::vector<int>{dialog->cboECC->ItemIndex(), dialog->cboRead->ItemIndex(), dialog->cboPageMode->ItemIndex(),
-                                dialog->tbarHideDiskRatio->Position()}),
-              (std::vector<int>{-1, -1, -1, 1}));
-    EXPECT_EQ(dialog->edtBadThreshold->Text() + "," + dialog->edtCapError->Text(), "100,1");
-    EXPECT_TRUE(dialog->rdoDonotCare->Checked() && dialog->rdoNormalDisk->Checked());
-    dialog->btnApply->Click();
-    EXPECT_EQ((std::vector<int>{s().iScanLevel, s().iEccLevel, s().iReadTimes, s().PageModeSel, s().iBadThreshold,
-                                s().AllowErrorRate, s().DealCapError, s().eDeviceFeature}),
-              (std::vector<int>{6, -1, -1, -1, 100, 1, 2, 0}));
-
-    s().iScanLevel = -1;         // taken as unsigned
-    s().iBadThreshold = -5;
-    s().AllowErrorRate = 70000;  // a 16-bit position: 4464, then the up-down's 20
-    show();
-    EXPECT_EQ(dialog->cboScanLevel->Text() + "," + dialog->edtBadThreshold->Text() + "," + dialog->edtCapError->Text(), "Level 7,0,20");
-}
-
-TEST_F(SettingDlgTest, UnreadablePageSkipOrPatternKeepsTheDialogOpen)
-{
-    s().iPageSkip = 70, s().iScanLevel = 5, s().iBadThreshold = 33;
-    show();
-    EXPECT_EQ(dialog->cboPageSkip->ItemIndex(), -1);
-    dialog->UpDownBadThreshold->UserStep(1);
-    EXPECT_EQ(errorOf<ui::EConvertError>([&] { dialog->btnApplyClick(dialog->btnApply); }), "'' is not a valid integer value");
-    EXPECT_EQ(std::make_pair(int(s().iBadThreshold), dialog->ModalResult()), std::make_pair(33, int(mrNone)));
-    dialog->cboPageSkip->SetItemIndex(0);
-    dialog->edtpattern->SetText("12G");
-    EXPECT_THROW(dialog->btnApplyClick(dialog->btnApply), ui::EConvertError);
-}
-
 TEST(StrToInt, ReadsDecimalAndHexWithinInt32AndRefusesTheRest)
 {
     for (const auto& [text, value] : {std::pair{"063182954", 63182954}, {"-2147483648", INT32_MIN}, {"0xFFFFFFFF", -1}, {"-$10", -16},
@@ -179,179 +140,6 @@ TEST(StrToInt, ReadsDecimalAndHexWithinInt32AndRefusesTheRest)
         EXPECT_EQ(ui::StrToInt(text), value) << text;
     for (const char* bad : {"", "2147483648", "-2147483649", "0x100000000", "5 ", "0x", "--1"})
         EXPECT_THROW(ui::StrToInt(bad), ui::EConvertError) << bad;
-}
-
-// Apply labels the main window in its language; a normal disk keeps the stored ratio and label.
-TEST_F(SettingDlgTest, DiskModeRatiosAndTheMainWindowsLabel)
-{
-    form->LanguageIndex = 1;
-    s().eDeviceFeature = 2;
-    s().iHideDiskRatio = 100;
-    show();
-    dialog->btnApply->Click();
-    EXPECT_EQ(std::make_pair(int(s().iHideDiskRatio), form->labDiskFeature->Caption()), std::make_pair(99, std::string("隱藏碟99%")));
-    s().sHideDiskLabel = "KEEP";
-    show();
-    dialog->edtDiskLabel->SetText("OTHER");
-    dialog->tbarHideDiskRatio->SetPosition(50);
-    dialog->rdoNormalDisk->UserClick();
-    dialog->btnApply->Click();
-    EXPECT_EQ(std::tie(s().eDeviceFeature, s().iHideDiskRatio, s().sHideDiskLabel), std::make_tuple(0, 99, "KEEP"));
-    EXPECT_EQ(form->labDiskFeature->Caption(), "一般碟");
-}
-
-// The view checks an empty image path; a missing file or a folder is refused as well, and
-// nothing is applied. A normal disk takes the same choice unchecked.
-TEST_F(SettingDlgTest, ImageChoiceIsCheckedOnlyForEncryptedOrHiddenDisks)
-{
-    s().eDeviceFeature = 1, s().bUseImgFile = true, s().iScanLevel = 1;
-    show();
-    dialog->cboScanLevel->UserSelect(4);
-    for (const std::string& bad : {dir.file("missing.img"), dir.path()}) {
-        dialog->edtImgFile->SetText(bad);
-        dialog->btnApply->Click();
-        EXPECT_EQ(std::make_tuple(s().iScanLevel, dialog->ModalResult()), std::make_tuple(1, int(mrNone))) << bad;
-    }
-    EXPECT_EQ(dialogs.Messages().size(), 2u);
-    dialog->edtImgFile->SetText(makeFile("disk.img"));
-    dialog->btnApply->Click();
-    EXPECT_EQ(s().iScanLevel, 4);
-    s().eDeviceFeature = 0;
-    s().ImageFile.clear();
-    show();
-    dialog->btnApply->Click();
-    EXPECT_EQ(std::make_pair(dialog->ModalResult(), dialogs.Messages().size()), std::make_pair(int(mrOk), size_t(2)));
-}
-
-TEST_F(SettingDlgTest, ImageSizeLabelAndBrowsing)
-{
-    s().ImageFile = makeFile("main.img", 3 * 1024 * 1024 + 5);
-    s().bUseImgFile = true;
-    show();
-    EXPECT_EQ(dialog->lblImgSizeMB->Caption(), "3MB");
-    dialogs.QueueOpenFiles({dir.file("none.img")});
-    dialog->btnBrowseImg->Click();
-    EXPECT_EQ(dialogs.Messages().at(0).text, "Invalid IMG file");
-    EXPECT_EQ(dialog->lblImgSizeMB->Caption() + dialog->edtImgFile->Text(), "3MB" + dir.file("main.img"));
-    dialogs.QueueOpenFiles({makeFile("other.img", 7 * 1024 * 1024)});
-    dialog->btnBrowseImg->Click();
-    EXPECT_EQ(dialog->lblImgSizeMB->Caption() + dialog->edtImgFile->Text(), "7MB" + dir.file("other.img"));
-    EXPECT_EQ(dialogs.Log().at(0).caption, "Image File *.IMG|*.IMG");
-    dialog->btnBrowseImg->Click();  // cancelled: nothing changes
-    EXPECT_EQ(dialog->edtImgFile->Text(), dir.file("other.img"));
-
-    uint64_t size = 77;  // sizes beyond 4 GiB are not cut
-    EXPECT_FALSE(GetImgFileSize(dir.file("missing.img"), size) || GetImgFileSize(dir.path(), size));
-    EXPECT_EQ(size, 77u) << "untouched on failure";
-    std::filesystem::resize_file(makeFile("big.img", 1), 5ull << 30);
-    ASSERT_TRUE(GetImgFileSize(dir.file("big.img"), size));
-    EXPECT_EQ(size, 5ull << 30);
-}
-
-TEST_F(SettingDlgTest, ListsDropGoneEntries)
-{
-    std::filesystem::create_directories(dir.file("folder"));
-    std::string file = makeFile("f.txt");
-    for (auto* list : {&s().HideFileList, &s().SpiFileList})
-        list->Assign({dir.file("folder"), dir.file("gone.txt"), file});
-    show();
-    dialog->btnApply->Click();
-    EXPECT_EQ(s().HideFileList.ToVector(), (Strings{dir.file("folder"), file}));
-    EXPECT_EQ(s().SpiFileList.ToVector(), Strings{file}) << "files only";
-}
-
-// A stored special scan survives an Apply made for another change. Shown by the setup
-// button, only the custom level reads the pattern; there the special scan box stays ticked
-// but neither it nor the page mode can be changed. Cancel keeps everything.
-TEST_F(SettingDlgTest, StoredSpecialScanAndTheCustomLevel)
-{
-    s().PageMode = true;
-    s().PageModeSel = 3;
-    show();
-    dialog->cboECC->UserSelect(1);
-    dialog->btnApply->Click();
-    EXPECT_EQ(std::make_tuple(s().PageMode, s().PageModeSel), std::make_tuple(true, 3));
-    form->SettingForm = dialog.get();
-    for (const char* level : {"2", "5"}) {
-        dir.write("misc/prefer.ini", std::string("[MP_Setting]\r\niScanLevel=") + level + "\r\nPageMode=1\r\n");
-        form->LoadSettings(".\\misc\\prefer.ini");
-        s().Pattern = -1;  // shown with all 32 bits
-        std::vector<bool> shown;
-        dialogs.onShowModal = [&](TForm&) {
-            shown = {dialog->chkPageScan->Checked(), dialog->chkPageScan->Enabled(), dialog->cboPageMode->Enabled(),
-                     dialog->edtpattern->Enabled(), dialog->Tntlblpattern->Enabled(), dialog->cboRead->Enabled()};
-            EXPECT_EQ(dialog->edtpattern->Text(), "0xFFFFFFFF");
-            dialog->edtpattern->SetText("not a number");
-            return int(mrCancel);
-        };
-        form->btnSetup->Click();
-        const bool custom = level[0] == '5';
-        EXPECT_EQ(shown, (std::vector<bool>{true, !custom, !custom, custom, custom, custom})) << level;
-    }
-    dialog->cboScanLevel->UserSelect(2);
-    dialog->btnApply->Click();
-    EXPECT_EQ(s().Pattern, -1) << "other levels do not read it";
-    dialog->cboScanLevel->UserSelect(1);
-    dialog->btnCancel->Click();
-    EXPECT_EQ(std::make_pair(dialog->ModalResult(), int(s().iScanLevel)), std::make_pair(int(mrCancel), 2));
-}
-
-TEST_F(SettingDlgTest, ModuleNumberIsWrittenIntoTheFirmwareOnlyWhenChanged)
-{
-    dir.write("fw.bin", "6205" + std::string(0x97F9, '\0') + "U\xAA" + '\0');
-    form->TntSelectFileList2->Items()->Add(dir.file("fw.bin"));
-    s().iFlashModuleNo = 0;
-    show();
-    dialog->cboFlashModuleNo->UserSelect(3);
-    dialog->btnApply->Click();
-    EXPECT_EQ(s().iFlashModuleNo, 3);
-    EXPECT_EQ(dir.read("fw.bin")[0x97FF], 3);
-
-    s().iFlashModuleNo = 7;  // no selection: the main window refuses it and -1 is stored
-    show();
-    dialog->btnApply->Click();
-    ASSERT_EQ(dialogs.Messages().size(), 1u);
-    EXPECT_EQ(dialogs.Messages()[0].text, "nonlegal mulitplier");
-    EXPECT_EQ(s().iFlashModuleNo, -1);
-    EXPECT_EQ(dir.read("fw.bin")[0x97FF], 3);
-}
-
-TEST_F(SettingDlgTest, FastBlankCheckAsksForThePasswordAndNeedsTheRegistryValue)
-{
-    show();
-    dialogs.onShowModal = [&](TForm& f) {
-        EXPECT_EQ(&f, password.get());
-        password->edtpassword->SetText("63182954");
-        password->Button1->Click();
-        return mrCancel;
-    };
-    dialogs.QueueMessageAnswer(IDNO);  // No unchecks the box, yet the password still decides
-    dialog->chkFastBlkChk->UserClick();
-    EXPECT_EQ(dialogs.Log().at(0).flags, MB_YESNO | MB_ICONWARNING);
-    EXPECT_TRUE(dialog->chkFastBlkChk->Checked());
-    dialog->btnApply->Click();
-    EXPECT_TRUE(s().bFastBlankCheck);
-    for (int value : {-1, 0, 7}) {  // -1: no registry value
-        if (value >= 0)
-            allowFastBlankCheck(value);
-        show();
-        EXPECT_EQ(dialog->chkFastBlkChk->Checked(), value > 0) << value;
-    }
-}
-
-TEST_F(SettingDlgTest, CreateButtonOpensTheImageDialogForTheImageEdit)
-{
-    show();
-    dialog->btnShowImgTool->Click();  // no image dialog: nothing happens
-    EXPECT_TRUE(dialogs.Log().empty());
-    auto images = std::make_unique<TfrmIsoMain>();
-    dialogs.onShowModal = [&](TForm& f) {
-        EXPECT_EQ(&f, images.get());
-        images->SettingImgFileEdit->SetText(dir.file("made.img"));  // as after a successful build
-        return mrOk;
-    };
-    dialog->btnShowImgTool->Click();
-    EXPECT_EQ(dialog->edtImgFile->Text(), dir.file("made.img"));
 }
 
 // ---- *.mp files ----
@@ -419,22 +207,13 @@ TEST_F(MpConfigTest, SaveWritesTheSectionsByteForByteAndLoadRestoresThem)
     EXPECT_EQ(errorOf<platform::IniFileError>([&] { ui::SaveMpConfig(*dialog, bad); }), "Unable to write to " + bad);
 }
 
-TEST_F(MpConfigTest, LoadTakesValuesAsTheProfileReadsThemAndChangesNoSetting)
+TEST_F(MpConfigTest, LoadTakesValuesAsTheProfileReadsThem)
 {
     dir.write("a.mp", "[FlashSet]\r\niScanLevel=9\r\niPageSkip=0x10\r\niEccLevel=7\r\niReadTimes=4\r\niBadThreshold=0x1E\r\n"
                       "[DeviceSet]\r\nNormalDisk=0\r\nEncryptDisk=0\r\nHideDisk=0\r\nDiskLabel=MUSIC\r\nHideDiskRatio=10\r\n"
                       "[HideFiles]\r\n/b=\r\n/a=\r\n/音乐/歌.mp3=\r\n");
-    dialog->cboRead->SetEnabled(false);
     ui::LoadMpConfig(*dialog, path());
     EXPECT_EQ(controls(), "-1,16,7,-1,30,10,10,000,30,10,MUSIC,/b,/a,/音乐/歌.mp3") << "a ratio as shown still sets the selection";
-    EXPECT_FALSE(dialog->cboRead->Enabled()) << "no enabling rules run";
-    // The settings change only at Apply; with no disk mode checked it is a normal disk.
-    s().eDeviceFeature = 2;
-    s().iHideDiskRatio = 20;
-    dialog->cboPageSkip->SetItemIndex(0);
-    dialog->cboScanLevel->SetItemIndex(0);
-    dialog->btnApply->Click();
-    EXPECT_EQ(std::make_pair(int(s().eDeviceFeature), int(s().iHideDiskRatio)), std::make_pair(0, 20));
 }
 
 // HideFiles keeps names as keys; a list that would not come back unchanged is refused
@@ -467,20 +246,4 @@ TEST_F(MpConfigTest, NamesTheListCannotHoldRefuseTheSave)
     dialog->TntlstHideFiles->Items()->Clear();
     ui::LoadMpConfig(*dialog, path());
     EXPECT_EQ(dialog->TntlstHideFiles->Items()->ToVector(), fine);
-}
-
-TEST_F(MpConfigTest, ButtonsAskForTheFileInTheProgramFolder)
-{
-    dialogs.QueueSaveFile(dir.file("station"));
-    dialog->btnSaveConfig->Click();
-    EXPECT_TRUE(std::filesystem::exists(dir.file("station.mp"))) << "the default extension is added";
-    dialog->btnSaveConfig->Click();  // cancelled
-    EXPECT_EQ(dialogs.Log().at(1).caption, "MP file(*.mp)|*.mp");
-    dialog->edtDiskLabel->SetText("CHANGED");
-    dialogs.QueueOpenFiles({dir.file("station.mp")});
-    dialog->btnLoadConfig->Click();
-    EXPECT_EQ(dialog->edtDiskLabel->Text(), "");
-    dialogs.QueueSaveFile(std::string("line2"));  // a bare name lands in the program folder
-    dialog->btnSaveConfig->Click();
-    EXPECT_TRUE(std::filesystem::exists(dir.file("line2.mp")));
 }

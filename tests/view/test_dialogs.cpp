@@ -155,8 +155,9 @@ TEST_F(DialogView, SettingsDialogOnItsFourPages)
              EXPECT_EQ(boxTexts(), Texts{"Skip page mode may couse flash unstable!"});
          },
          {{"cboPageSkip", "1"}}},
-        {"scan level 6", [](FormDriver& d) { d.pick("cboScanLevel", 5); },
-         {{"cboScanLevel", "Level 6"}, {"edtpattern.enabled", "yes"}, {"cboRead.enabled", "yes"}, {"chkPageScan.enabled", "no"}}},
+        {"the custom level: special scan stays ticked, locked with its page mode", [](FormDriver& d) { d.pick("cboScanLevel", 5); },
+         {{"cboScanLevel", "Level 6"}, {"edtpattern.enabled", "yes"}, {"cboRead.enabled", "yes"}, {"chkPageScan", "[x]"},
+          {"chkPageScan.enabled", "no"}, {"cboPageMode.enabled", "no"}}},
         {"type a pattern", [](FormDriver& d) { d.clear("edtpattern"); d.type("edtpattern", "$1A2"); }, {{"edtpattern", "$1A2"}}},
         {"Fast Blanking Check, Yes and the code", [&](FormDriver& d) {
              dialogs.QueueMessageAnswer(IDYES);

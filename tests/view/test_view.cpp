@@ -107,16 +107,6 @@ TEST_F(View, CaptionAndColourChangedByAWorkerThreadReachTheLabel)
     EXPECT_EQ(label->text(), "FSM Loadfail");
     EXPECT_EQ(label->palette().color(QPalette::WindowText), QColor(255, 0, 0));
     EXPECT_EQ(find<QProgressBar>("ProgressBar3")->value(), 40);
-
-    // A system colour set while the panel is disabled shows normally once it is enabled.
-    form->grpProcessStatus->SetEnabled(false);
-    form->D3infoStr->Font()->SetColor(clWindowText);
-    QApplication::processEvents();
-    form->grpProcessStatus->SetEnabled(true);
-    QApplication::processEvents();
-    EXPECT_TRUE(label->isEnabled());
-    EXPECT_EQ(label->palette().color(QPalette::Active, QPalette::WindowText),
-              QApplication::palette(label).color(QPalette::Active, QPalette::WindowText));
 }
 
 TEST_F(View, OperatorsActionsShowOnScreenAsInTheModel)
@@ -294,20 +284,4 @@ TEST(QtDialogsService, MessageBoxAnswersWithThePlatformIdsAlsoFromAWorker)
     EXPECT_EQ(id, IDOK);
     EXPECT_EQ(seen, (QStringList{"Warning", "Go on?", QString::number(QMessageBox::Warning), "Status",
                                  QString::fromUtf8("\xE5\xA4\xB1\xE8\xB4\xA5"), QString::number(QMessageBox::Critical)}));
-}
-
-// The forms' filters ("text|patterns|...", patterns split by ';') as Qt's choosers name them.
-TEST(QtDialogsService, FileChooserShowsTheFormsFilters)
-{
-    App();
-    view::QtDialogs dialogs;
-    QStringList filters;
-    OnNextModal([&filters](QWidget* modal) {
-        auto* chooser = qobject_cast<QFileDialog*>(modal);
-        ASSERT_NE(chooser, nullptr);
-        filters = chooser->nameFilters();
-        chooser->reject();
-    });
-    EXPECT_EQ(dialogs.OpenFiles({"Open", "Image File *.IMG|*.IMG|Lists|*.mp;*.ini", "", "", "", true}), std::vector<std::string>{});
-    EXPECT_EQ(filters, (QStringList{"Image File *.IMG (*.IMG)", "Lists (*.mp *.ini)"}));
 }
