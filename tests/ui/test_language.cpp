@@ -90,14 +90,6 @@ TEST_F(Language, WindowCaptionsWithoutLangIniInEachLanguage)
         EXPECT_EQ(captions, c.captions);
     }
     EXPECT_EQ(toolkit::Application->Title(), "MP3 Mass Production Tool");
-    // The disk mode label: another mode and ratio, or no such mode (the label stays).
-    f.eDeviceFeature = 2;
-    f.iHideDiskRatio = 100;
-    f.ApplyLanguage();
-    EXPECT_EQ(f.labDiskFeature->Caption(), "隱藏碟100%");
-    f.eDeviceFeature = 3;
-    f.TntRdoLangEng->SetChecked(true);
-    EXPECT_EQ(f.labDiskFeature->Caption(), "隱藏碟100%");
 }
 
 TEST_F(Language, WindowCaptionsFromLangIni)

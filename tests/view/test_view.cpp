@@ -12,7 +12,6 @@
 #include "sim/StationKit.h"
 #include "support/TempDir.h"
 #include "toolkit/Dialogs.h"
-#include "toolkit/TThread.h"
 #include "ui/Language.h"
 #include "ui/main.h"
 #include "view/MainWindow.h"
@@ -29,7 +28,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
-#include <QThread>
 #include <QTimer>
 #include <QTranslator>
 
@@ -232,19 +230,6 @@ TEST(QtTranslations, BoxAndChooserButtonsFollowTheSystemLanguage)
         QCoreApplication::removeTranslator(t);
         delete t;
     }
-}
-
-TEST_F(View, SynchronizeRunsOnTheGuiThread)
-{
-    struct Worker : TThread {
-        Qt::HANDLE ranOn = nullptr;
-        void Execute() override { Synchronize([this] { ranOn = QThread::currentThreadId(); }); }
-    } worker;
-    worker.Resume();
-    while (!worker.Finished())
-        QApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
-    worker.WaitFor();
-    EXPECT_EQ(worker.ranOn, QThread::currentThreadId());
 }
 
 TEST_F(View, SecondStartAsksTheWindowToComeToTheFront)
