@@ -14,6 +14,7 @@
 #include <deque>
 #include <fstream>
 #include <mutex>
+#include <thread>
 
 using namespace toolkit;
 using Lines = std::vector<std::string>;
@@ -272,4 +273,16 @@ TEST_F(Arrival, FixedPortNinthPortGetsTheFirstFreePanelAndEventsDuringTheBoxWait
     EXPECT_EQ(form->PortSlotDrive[0], 0);
     EXPECT_EQ(drive(1), 'E') << "panel 1 was taken; the second device gets the next one";
     EXPECT_EQ(started, (Starts{{'D', 0}, {'E', 1}}));
+}
+
+TEST_F(Arrival, DispatchFromAnotherThreadThanTheUserInterfaceThreadStopsTheProgram)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(
+        {
+            SetUiDispatcher([](std::function<void()>) {});  // this thread becomes the UI thread
+            send(true, 0);                                  // taken here
+            std::thread([this] { send(true, 0); }).join();
+        },
+        "outside the user-interface thread");
 }

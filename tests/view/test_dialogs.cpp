@@ -30,9 +30,12 @@ class WatchedDialogs : public ScriptedDialogs {
 public:
     QWidget* watched = nullptr;
     std::vector<bool> upAtBox;
+    std::function<void()> atBox;  // checks what the operator sees behind the box
     int MessageBox(const std::string& text, const std::string& caption, uint32_t flags) override
     {
         upAtBox.push_back(watched && watched->isVisible());
+        if (atBox)
+            atBox();
         return ScriptedDialogs::MessageBox(text, caption, flags);
     }
 };
@@ -178,7 +181,7 @@ TEST_F(DialogView, SettingsDialogOnItsFourPages)
          },
          {{"chkFastBlkChk", "[ ]"}}},
         {"SPI page", [](FormDriver& d) { d.tab("pgeSetting", 2); d.click("chkSaveSpiImage"); },
-         {{"pgeSetting", "tabSpiSetting"}, {"chkSaveSpiImage", "[x]"}}},
+         {{"pgeSetting", "tabSpiSetting"}, {"chkSaveSpiImage", "[x]"}, {"btnAddSpiFile", "Add Files"}}},
         {"add two SPI files, remove the second", [&](FormDriver& d) {
              dialogs.QueueOpenFiles({"/n/a.bin", "/n/b.bin"});
              d.click("btnAddSpiFile");
@@ -222,10 +225,12 @@ TEST_F(DialogView, PasswordDialog)
         {"again: the close box keeps the right code", [](FormDriver& d) { d.closeBox(); }, {{"#open", "no"}}},
     });
     EXPECT_TRUE(box->Checked());
+    dialogs.atBox = [box] { EXPECT_FALSE(box->Checked()) << "unticked before the error shows"; };
     drive(*password, {
         {"a wrong number", [&](FormDriver& d) { d.type("edtpassword", "7"); d.key("edtpassword", Qt::Key_Tab); d.click("Button1"); },
          {{"#open", "no"}}},
     });
+    dialogs.atBox = nullptr;
     EXPECT_FALSE(box->Checked());
     EXPECT_EQ(boxTexts(), Texts{"Password Error! Pls input correct Password"});
     main->LanguageIndex = 2;  // the captions follow the main window's language
@@ -273,6 +278,11 @@ TEST_F(DialogView, ImageDialogStaysUpWhileItBuilds)
              d.click("btnRemove");
          },
          {{"TntlstHideFiles", file}}},
+        {"the name chooser cancelled: nothing starts", [&](FormDriver& d) {
+             dialogs.QueueSaveFile(std::nullopt);
+             d.click("btnCreateImg");
+         },
+         {{"#open", "yes"}, {"btnCreateImg.enabled", "yes"}, {"edtDiskLabel.enabled", "yes"}}},
         {"Escape and the close box while it builds", [&](FormDriver& d) {
              dialogs.QueueSaveFile(image);
              // Both reach the dialog through the messages the build lets through.
