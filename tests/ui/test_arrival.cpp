@@ -252,6 +252,7 @@ TEST_F(Arrival, FixedPortBusyPanelIsNeverGivenASecondDeviceNorIsADeviceWithoutPo
 TEST_F(Arrival, FixedPortNinthPortGetsTheFirstFreePanelAndEventsDuringTheBoxWait)
 {
     form->chkUsbPort->SetChecked(true);
+    form->iTotalCount = 1;  // an earlier batch was counted
     ReentrantDialogs reentrant;
     SetDialogs(&reentrant);
     for (uint8_t port = 1; port <= 8; ++port)

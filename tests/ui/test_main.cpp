@@ -238,6 +238,8 @@ TEST_F(Window, ModuleNumberIsReadAndWrittenInTheFirstFirmwareFile)
     EXPECT_TRUE(form->ReadFirmwareMultiplier());
     EXPECT_EQ(form->iFlashModuleNo, 5);
     EXPECT_FALSE(form->WriteFirmwareMultiplier(-1));
+    setList({"gone.bin", "fw.BIN"});
+    EXPECT_FALSE(form->ReadFirmwareMultiplier()) << "the first firmware cannot be read";
     setList({"notes.txt"});
     EXPECT_FALSE(form->ReadFirmwareMultiplier() || form->ResetFirmwareMultiplier(0));
     ASSERT_EQ(dialogs.Messages().size(), 2u);
