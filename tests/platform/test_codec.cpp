@@ -8,20 +8,8 @@
 using namespace platform;
 
 namespace {
-const std::string kWarning = "\xE8\xAD\xA6\xE5\x91\x8A";  // 警告
 const std::string kReplacement = "\xEF\xBF\xBD";
 } // namespace
-
-TEST(Codec, Big5AndGbkDecodeToTheSameCharacters)
-{
-    EXPECT_EQ(DecodeToUtf8("\xC4\xB5\xA7\x69", CodePage::Big5), kWarning);
-    EXPECT_EQ(DecodeToUtf8("\xBE\xAF\xB8\xE6", CodePage::Gbk), kWarning);
-    EXPECT_EQ(EncodeFromUtf8(kWarning, CodePage::Big5), "\xC4\xB5\xA7\x69");
-    EXPECT_EQ(EncodeFromUtf8(kWarning, CodePage::Gbk), "\xBE\xAF\xB8\xE6");
-    EXPECT_EQ(DecodeToUtf8("Level 1", CodePage::Big5), "Level 1");
-    EXPECT_EQ((std::vector{CodePageOfLanguage(1), CodePageOfLanguage(2), CodePageOfLanguage(7)}),
-              (std::vector{CodePage::Big5, CodePage::Gbk, CodePage::Utf8}));
-}
 
 TEST(Codec, InvalidBytesBecomeReplacementsAndTheRestSurvives)
 {
@@ -42,16 +30,6 @@ TEST(Codec, InvalidBytesBecomeReplacementsAndTheRestSurvives)
         noise += static_cast<char>((i * 7919) & 0xFF);
     EXPECT_TRUE(IsValidUtf8(DecodeToUtf8(noise, CodePage::Big5)) && IsValidUtf8(DecodeToUtf8(noise, CodePage::Gbk)) &&
                 IsValidUtf8(SanitizeUtf8(noise)));
-}
-
-// Byte-order marks and broken UTF-16 beyond what the path-list files meet.
-TEST(Codec, Utf16WithAndWithoutMarks)
-{
-    const std::string text = "C:/" + kWarning + " \xF0\x9F\x8E\xB5";
-    EXPECT_EQ(DecodeTextWithByteOrderMark(Utf8ToUtf16Le(text, true)), text);
-    EXPECT_EQ(Utf16Length(text), 3u + 2u + 1u + 2u);
-    EXPECT_EQ(DecodeTextWithByteOrderMark("plain") + DecodeTextWithByteOrderMark("\xFF\xFE") + DecodeTextWithByteOrderMark(""), "plain");
-    EXPECT_EQ(Utf16LeToUtf8(std::string("\x00\xDC" "A\0", 4)), kReplacement + "A") << "a lone low surrogate";
 }
 
 // Players play in directory order: the station's language decides it (pinyin, strokes, or the

@@ -29,9 +29,8 @@ TEST(IniRead, NamesIgnoreCaseFirstMatchWinsAndValuesLoseBlanksAndOnePairOfQuotes
 
 TEST(IniRead, IntegersFollowTheProfileRules)
 {
-    const std::pair<const char*, int32_t> cases[] = {{"0x1E", 30}, {"0X1e", 30}, {"0xAf", 175}, {"0x", 7}, {"0", 0}, {"abc", 7},
-        {"", 7}, {"12abc", 7}, {"-5", -5}, {"+8", 8}, {" 42 ", 42}, {"$10", 16}, {"0xFFFFFFFF", -1}, {"2147483647", 2147483647},
-        {"2147483648", 7}, {"-2147483648", INT32_MIN}, {"0x100000000", 7}, {"1.5", 7}, {"0xG1", 7}, {"258", 258}};
+    const std::pair<const char*, int32_t> cases[] = {{"0X1e", 30}, {"0xAf", 175}, {"0x", 7}, {"abc", 7}, {"12abc", 7}, {"-5", -5},
+        {" 42 ", 42}, {"$10", 16}, {"0xFFFFFFFF", -1}, {"2147483648", 7}, {"-2147483648", INT32_MIN}, {"0x100000000", 7}};
     for (const auto& [value, expected] : cases)
         EXPECT_EQ(IniFile::FromText(std::string("[S]\r\nK=") + value + "\r\n").ReadInteger("S", "K", 7), expected)
             << "value \"" << value << "\"";

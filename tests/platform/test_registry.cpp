@@ -24,29 +24,15 @@ protected:
 
 } // namespace
 
-TEST_F(Registry, ValuesSurviveAReopenNamesIgnoreCaseAndBadNamesOrFilesGiveNothing)
+TEST_F(Registry, NamesIgnoreCaseARewriteReplacesAndACorruptFileStaysWritable)
 {
-    EXPECT_FALSE(registry::ReadInteger(kKey, "BlocksPerChip"));
-    EXPECT_NE(dir.read("registry.ini").find("[SoftWare\\KOV6125\\MPTool]\r\n"), std::string::npos) << "a read creates the key";
-    ASSERT_TRUE(registry::WriteInteger(kKey, "BlocksPerChip", 4096) && registry::WriteString(kKey, "AddDir", "  /My \"Songs\" "));
-    EXPECT_EQ(registry::ReadInteger("software\\kov6125\\mptool", "blockspERCHIP"), 4096);
-    EXPECT_EQ(registry::ReadString(kKey, "AddDir"), "  /My \"Songs\" ");
-    EXPECT_FALSE(registry::ReadInteger(kKey, "AddDir")) << "no number";
-    ASSERT_TRUE(registry::WriteInteger(kKey, "blockspERCHIP", -7)) << "a rewrite replaces, never adds";
-    EXPECT_EQ(registry::ReadInteger(kKey, "BlocksPerChip"), -7);
+    ASSERT_TRUE(registry::WriteInteger(kKey, "BlocksPerChip", 4096) && registry::WriteInteger(kKey, "blockspERCHIP", -7));
+    EXPECT_EQ(registry::ReadInteger("software\\kov6125\\mptool", "BlocksPerChip"), -7);
     EXPECT_EQ(dir.read("registry.ini").find("4096"), std::string::npos);
-
-    for (const char* name : {"", " ", "a=b", "line\nbreak", "[section", ";comment"})
-        EXPECT_FALSE(registry::WriteInteger(kKey, name, 1) || registry::WriteString(kKey, name, "1")) << name;
-    EXPECT_FALSE(registry::WriteInteger("Bad]Key", "x", 1) || registry::WriteString("Bad]Key", "x", "1"));
-
+    EXPECT_FALSE(registry::WriteInteger(kKey, "a=b", 1) || registry::WriteString("Bad]Key", "x", "1"));
     dir.write("registry.ini", std::string("\x00\xff\x13[Soft\x01=\n\xfe garbage", 20));
-    EXPECT_FALSE(registry::ReadInteger(kKey, "BlocksPerChip"));
-    ASSERT_TRUE(registry::WriteInteger(kKey, "BlocksPerChip", 12)) << "a corrupt file stays writable";
+    ASSERT_TRUE(registry::WriteInteger(kKey, "BlocksPerChip", 12));
     EXPECT_EQ(registry::ReadInteger(kKey, "BlocksPerChip"), 12);
-    std::filesystem::remove(dir.file("registry.ini"));
-    std::filesystem::create_directory(dir.file("registry.ini")); // a folder where the file goes
-    EXPECT_FALSE(registry::WriteInteger(kKey, "x", 1) || registry::ReadInteger(kKey, "x"));
 }
 
 TEST_F(Registry, WritersOnManyThreadsLoseNothingAndAFailedRewriteLeavesTheFileWhole)
