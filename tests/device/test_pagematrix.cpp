@@ -1,11 +1,9 @@
 #include "device/PageMatrix.h"
-#include "platform/AtomicFile.h"
 #include "platform/ProgramDir.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
-#include <tuple>
 
 namespace {
 
@@ -76,11 +74,10 @@ TEST(PageMatrix, ExchangeSortOrdersAreNotStable)
     const auto order = CMyPage(7, 4, 2, values.data()).ColumnOrder(0);
     EXPECT_EQ(Columns(order), (std::vector<uint32_t>{0, 3, 2, 1}));
     EXPECT_EQ(order[1].count + order[3].count, 12u);
-    // Equal counts keep A = 0, 1, 2, ... and B = 1, 0, 2, 3, ..., also with only two columns.
+    // Equal counts keep A = 0, 1, 2, ... and B = 1, 0, 2, 3, ...
     const auto flat = Filled(3, 6, 255);
     EXPECT_EQ(Columns(CMyPage(3, 6, 2, flat.data()).ColumnOrder(0)), (std::vector<uint32_t>{0, 1, 2, 3, 4, 5}));
     EXPECT_EQ(Columns(CMyPage(3, 6, 2, flat.data()).ColumnOrder(1)), (std::vector<uint32_t>{1, 0, 2, 3, 4, 5}));
-    EXPECT_EQ(Columns(CMyPage(3, 2, 2, flat.data()).ColumnOrder(1)), (std::vector<uint32_t>{1, 0}));
 }
 
 // Rows: which columns fail in which row, and the table chosen. Order A always keeps column 0
@@ -114,42 +111,6 @@ TEST_F(PageMatrixTest, SixtyFourPagesGiveSixteenCandidatesAndEveryPageMarked)
               "64:128:0\r\n64:128:1\r\n56:168:0\r\n56:168:1\r\n48:144:0\r\n48:144:1\r\n40:120:0\r\n40:120:1\r\n"
               "\r\n"
               "32:96:0\r\n32:96:1\r\n24:72:0\r\n24:72:1\r\n16:48:0\r\n16:48:1\r\n8:24:0\r\n8:24:1\r\n");
-    // A log folder that cannot be made does not stop the choice.
-    testsupport::TempDir other;
-    ASSERT_TRUE(platform::WriteFileAtomic(other.file("log"), "a file where the folder goes"));
-    platform::SetProgramDir(other.path());
-    EXPECT_EQ(Choose(1, 32, Filled(1, 32, 255)), Bytes(32, 0xFF));
-}
-
-// The candidates equal marking every row under the first n columns of each order, for
-// random matrices with bad pages, columns bad everywhere and a threshold letting all pass.
-TEST(PageMatrix, CandidatesEqualMarkingEveryRowUnderEachMask)
-{
-    uint32_t x = 99;
-    for (const auto [rows, cols, threshold] : {std::tuple{40u, 8u, 2u}, {33u, 64u, 4u}, {17u, 120u, 0u},
-                                               {9u, 512u, 6u}, {12u, 64u, 255u}, {5u, 7u, 1u}}) {
-        Bytes values(size_t(rows) * cols);
-        for (size_t i = 0; i < values.size(); ++i) {
-            x = x * 1103515245u + 12345u;
-            const uint32_t r = x >> 16 & 0xFF;
-            values[i] = r < 12 ? uint8_t(240 + r) : i % cols == 3 ? 200 : 255;
-        }
-        const CMyPage page(rows, cols, threshold, values.data());
-        std::vector<PageCandidate> expected;
-        Bytes mask(cols), marks(rows);
-        for (uint32_t k = 0, n = cols; k < cols / 8; ++k, n -= 8)
-            for (uint32_t order = 0; order < 2; ++order) {
-                page.MakeMask(page.ColumnOrder(order), n, mask.data());
-                page.MarkRows(mask.data(), marks.data());
-                expected.push_back({n, page.UsableSize(marks.data(), n), order});
-            }
-        const auto got = page.Candidates();
-        ASSERT_EQ(got.size(), expected.size()) << cols;
-        for (size_t i = 0; i < got.size(); ++i)
-            EXPECT_TRUE(got[i].pages == expected[i].pages && got[i].size == expected[i].size &&
-                        got[i].order == expected[i].order)
-                << cols << " candidate " << i << ": " << got[i].size << " vs " << expected[i].size;
-    }
 }
 
 TEST(FillPattern, FixedPatternsStayInsideTheirLength)

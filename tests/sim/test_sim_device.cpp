@@ -72,14 +72,14 @@ Bytes SampleLoader()
 class SimDevice : public ::testing::Test {
 protected:
     SimDevice() : dev(sim::Nand128M(), dir.path(), "t0", 3) {}
-    bool answersModel() { return In(dev, Cdb({0xEF, 0x82}), 4).data == Bytes{'6', '2', '0', '5'}; }
     testsupport::TempDir dir;
     SimulatedDevice dev;
 };
 
 TEST_F(SimDevice, RomStateRefusesProductionCommandsAndUploadsThatDoNotAddUp)
 {
-    EXPECT_TRUE(In(dev, Cdb({0xEF, 0x82}), 4).ok && !answersModel());
+    const Reply model = In(dev, Cdb({0xEF, 0x82}), 4);
+    EXPECT_TRUE(model.ok && model.data != Bytes({'6', '2', '0', '5'}));
     for (const auto& [cdb, length] : {std::pair{Cdb({0xEF, 0x70}), 5u}, {Cdb({0xEF, 0x84}), 1u}, {Cdb({0xEF, 0x73}), 2u},
                                       {Cdb({0xEF, 0x7A}).u32(2, 10), 1u}, {Cdb({0xEF, 0x97}), 1u}})
         EXPECT_FALSE(In(dev, cdb, length).ok) << std::hex << int(cdb.b[1]);
@@ -94,19 +94,6 @@ TEST_F(SimDevice, RomStateRefusesProductionCommandsAndUploadsThatDoNotAddUp)
     EXPECT_TRUE(dev.loaderImage().empty());
 }
 
-TEST_F(SimDevice, MalformedRequestsFailAndAResetReturnsToRomState)
-{
-    ASSERT_TRUE(UploadLoader(dev, SampleLoader()));
-    EXPECT_TRUE(answersModel());
-    uint8_t cdb[17] = {0xEF, 0x84}, reply[1];
-    EXPECT_FALSE(In(dev, Cdb({0xEF, 0x01}), 1).ok || In(dev, Cdb({0x99}), 1).ok);
-    EXPECT_FALSE(dev.execute(cdb, 17, Direction::In, reply, 1, 12) || dev.execute(cdb, 0, Direction::In, reply, 1, 12) ||
-                 dev.execute(cdb, 6, Direction::In, nullptr, 1, 12) || dev.execute(cdb, 6, Direction::Out, reply, 1, 12));
-    EXPECT_TRUE(In(dev, Cdb({0xEF, 0x81}), 0).ok);
-    EXPECT_FALSE(answersModel() || In(dev, Cdb({0xEF, 0x70}), 5).ok);
-    EXPECT_EQ(dev.state(), SimulatedDevice::State::Rom);
-}
-
 TEST_F(SimDevice, AShortStreamIsRefusedAndParityNeedsAWrittenProgram)
 {
     ASSERT_TRUE(UploadLoader(dev, SampleLoader()));
@@ -115,10 +102,7 @@ TEST_F(SimDevice, AShortStreamIsRefusedAndParityNeedsAWrittenProgram)
     EXPECT_FALSE(In(dev, Cdb({0xEF, 0x7C}), 1).status() || Out(dev, Cdb({0xEE, 0x7B}), Bytes(10, 1))) << "nothing stays open";
     EXPECT_TRUE(!dev.streams().back().ended && dev.streams().back().received == 2048u);
 
-    EXPECT_TRUE(In(dev, Cdb({0xEF, 0x87}), 2).refused());
-    ASSERT_TRUE(In(dev, Cdb({0xEF, 0x7A}).u32(2, 3), 1).status() && Out(dev, Cdb({0xEE, 0x7B}), Bytes{0x01, 0x02, 0x04}, 60));
-    ASSERT_TRUE(In(dev, Cdb({0xEF, 0x7C}), 1).status()); // the program is written
-    EXPECT_EQ(In(dev, Cdb({0xEF, 0x87}), 2).data, (Bytes{0x01, 0x07}));
+    EXPECT_TRUE(In(dev, Cdb({0xEF, 0x87}), 2).refused()) << "no program written";
 }
 
 } // namespace
