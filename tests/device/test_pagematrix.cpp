@@ -120,7 +120,7 @@ TEST(FillPattern, FixedPatternsStayInsideTheirLength)
         {0, {F, F, F, F, 0, 0, 0, 0}}, {0, {F, F, F, F, 0, 0, F, F, 0, 0, F, F, 0, 0, 0, 0}}, {1, {F, F, 0, 0, F, F, 0, 0}},
         {2, {F, 0, F, 0, F, 0, F, 0}}, {3, {0, F, 0, F, 0, F, 0, F}}, {4, {F, F, F, F, 0, 0, 0, 0}}, {4, {F, F, 0, 0, 0}},
         {5, {F, 0, 0, 0, F, F, F, 0}}, {5, {F, 0, F, F, 0}}, {6, {F, F, F, F, F}}, {0, {0}}, {5, {0}}, {6, {}},
-        {1, {F, F, 0, 0, 0}}, {3, {0, F, 0, F, 0}}, {0, {F, 0, 0}}}; // odd lengths: no pair past the end
+        {1, {F, F, 0, 0, 0}}, {3, {0, F, 0, F, 0}}, {0, {F, 0, 0}}, {1, {F, F}}}; // short and odd lengths: the last pair, none past the end
     for (const auto& [type, expected] : cases) {
         // Guard bytes on both sides: nothing written outside the length.
         Bytes table(expected.size() + 4, 0x5A), guarded = table;
