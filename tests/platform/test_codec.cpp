@@ -7,9 +7,7 @@
 
 using namespace platform;
 
-namespace {
-const std::string kReplacement = "\xEF\xBF\xBD";
-} // namespace
+static const std::string kReplacement = "\xEF\xBF\xBD";
 
 TEST(Codec, InvalidBytesBecomeReplacementsAndTheRestSurvives)
 {

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 #include <csignal>
 #include <cstdlib>
-#include <filesystem>
 #include <sys/resource.h>
 
 using platform::IniFile;
@@ -58,6 +57,9 @@ TEST(IniWrite, UntouchedLinesStayByteForByte)
     ini.WriteString("s", "MYKEY", "line1\r\n[Evil]\r\nk=v");
     EXPECT_EQ(ini.Text(), "[S]\r\nMyKey=line1  [Evil]  k=v\r\n");
     EXPECT_FALSE(ini.SectionExists("Evil"));
+    ini = IniFile::FromText("[A]\r\na=1\r\n[HIDE_FILES]\r\nf1=x\r\n[B]\r\n[hide_files]\r\nf2=y\r\n");
+    ini.EraseSection("Hide_Files");
+    EXPECT_EQ(ini.Text(), "[A]\r\na=1\r\n[B]\r\n") << "every copy of the section goes, the others stay";
 }
 
 TEST(IniFileOnDisk, MissingFileIsEmptySaveCreatesItAndAFailedSaveLeavesTheOldFileWhole)

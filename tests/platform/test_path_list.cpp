@@ -1,4 +1,4 @@
-// Path-list files: the four encodings read back (the bytes written: the image dialog tests).
+// Path-list files: the bytes written and the four encodings read back.
 #include "platform/PathListFile.h"
 
 #include <gtest/gtest.h>
@@ -12,8 +12,10 @@ using platform::PathListFile;
 
 static std::string Bytes(std::initializer_list<int> b) { return std::string(b.begin(), b.end()); }
 
-TEST(PathListFile, ReadsTheFourEncodingsAndEveryLineBreak)
+TEST(PathListFile, WritesUtf16LeWithMarkAndCrLfAndReadsTheFourEncodingsAndEveryLineBreak)
 {
+    EXPECT_EQ(PathListFile::Encode({"a", "\xF0\x9F\x98\x80"}), // a, U+1F600
+              Bytes({0xFF, 0xFE, 'a', 0, 0x0D, 0, 0x0A, 0, 0x3D, 0xD8, 0x00, 0xDE, 0x0D, 0, 0x0A, 0}));
     const Names want = {"/a/b.bin", "/c/\xE4\xB8\xAD"};
     const std::pair<std::string, Names> cases[] = {
         {PathListFile::Encode(want), want},
