@@ -1,7 +1,6 @@
 #pragma once
-// Shared pieces of the fuzz harnesses: a program folder of the process's own, whole files
-// written from the input, a device that takes every command, and a check that stops the
-// fuzzer at a broken invariant (a crash the fuzzer keeps as a finding).
+// Shared pieces of the fuzz harnesses: a program folder of the process's own, files written
+// from the input, a device that takes every command, and a check that stops the fuzzer.
 #include "platform/ProgramDir.h"
 #include "platform/ScsiTransport.h"
 
@@ -23,8 +22,8 @@ namespace fuzz {
         }                                                                                      \
     } while (0)
 
-// A fresh folder for this process, made the program folder; removed at exit. The name is
-// kept on the heap: the removal runs after the statics are gone.
+// A fresh program folder, removed at exit; the name lives on the heap because the removal
+// runs after the statics are gone.
 inline const std::string& Folder()
 {
     static const std::string* folder = [] {
@@ -43,8 +42,7 @@ inline const std::string& Folder()
     return *folder;
 }
 
-// Writes bytes to a file of the program folder and returns its full path. The old file is
-// removed first: ext4 flushes a file truncated and written again, which costs milliseconds.
+// Removing first spares the flush ext4 does for a file truncated and written again.
 inline std::string Put(const std::string& relative, std::string_view bytes)
 {
     const std::string path = Folder() + "/" + relative;
@@ -55,8 +53,7 @@ inline std::string Put(const std::string& relative, std::string_view bytes)
 
 inline std::string_view Bytes(const uint8_t* data, size_t size) { return {reinterpret_cast<const char*>(data), size}; }
 
-// A device that carries out every command: data-in replies read 1 (done), data-out bytes
-// are counted.
+// Data-in replies read 1 (done); data-out bytes are counted.
 struct AcceptingDevice : platform::ScsiTransport {
     bool execute(const uint8_t*, int, platform::Direction direction, uint8_t* buffer, uint32_t length,
                  uint32_t) override

@@ -6,7 +6,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <string>
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
@@ -19,8 +18,7 @@ int main(int argc, char** argv)
             inputs.emplace_back(argv[i]);
         else
             for (const auto& entry : std::filesystem::directory_iterator(argv[i]))
-                if (entry.is_regular_file())
-                    inputs.push_back(entry.path());
+                inputs.push_back(entry.path());
     }
     std::sort(inputs.begin(), inputs.end());
     for (const auto& input : inputs) {
@@ -29,6 +27,5 @@ int main(int argc, char** argv)
         std::printf("%s (%zu bytes)\n", input.c_str(), bytes.size());
         LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
     }
-    std::printf("%zu inputs replayed\n", inputs.size());
     return inputs.empty() ? 1 : 0;
 }

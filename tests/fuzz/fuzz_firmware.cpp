@@ -1,7 +1,7 @@
-// Firmware and loader files: the program-file choice and bonding check of a run, the
-// window's copy-list scan, module number and loader version, and the streams that carry
-// the files (exactly the file). Each input is tried as a file itself and laid over a file
-// long enough for every field.
+// Firmware and loader files: the run's program-file choice and bonding check, the streams
+// that carry the file (exactly the file), and the window's copy-list scan, module number
+// and loader version. Each input is tried as a file itself and laid over a file long
+// enough for every field.
 #include "FuzzSupport.h"
 
 #include "device/Stream.h"
@@ -16,8 +16,8 @@
 
 namespace {
 
-// The input in slices over a file that reaches the module block (or stops 1-3 bytes into
-// it): the header, the bonding tag, the module block, then the loader version text.
+// The header, the bonding tag, the module block and the loader version text, over a file
+// that reaches the module block or stops 1-3 bytes into it.
 std::string LaidOver(std::string_view input)
 {
     std::string file(FirmwareHeader::kModuleNumber + 1 - input.size() % 4, '\0');
@@ -33,7 +33,6 @@ std::string LaidOver(std::string_view input)
 
 void Check(const std::string& bytes, uint8_t flags)
 {
-    // The main window is the engine's window: its copy list holds the file alone.
     static toolkit::ScriptedDialogs dialogs;
     static std::unique_ptr<TForm1> form = [] {
         toolkit::SetDialogs(&dialogs);
@@ -45,7 +44,6 @@ void Check(const std::string& bytes, uint8_t flags)
     form->TntSelectFileList2->Items()->Assign({path});
     dialogs.Clear();
 
-    // The run's choice and bonding check, on a device that takes every command.
     auto device = std::make_shared<fuzz::AcceptingDevice>();
     ProductThread thread('Q', 0, nullptr, nullptr, nullptr, "", nullptr, nullptr);
     thread.iFirmwareFlag = flags & 1;
@@ -57,7 +55,6 @@ void Check(const std::string& bytes, uint8_t flags)
     FUZZ_CHECK(SendWriteSetup(thread.hDevice, path) && SendProgramFile(thread.hDevice, path));
     FUZZ_CHECK(device->bytesOut == bytes.size());
     platform::CloseDrive(thread.hDevice);
-
     platform::DriveMap::global().bind('Q', {[device] { return device; }, [] { return std::string(); }, "fuzz"});
     FUZZ_CHECK(UploadFirmware('Q', uint32_t(bytes.size()), path));
     platform::DriveMap::global().release('Q');
@@ -82,9 +79,9 @@ void Check(const std::string& bytes, uint8_t flags)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     fuzz::Folder();
-    const std::string_view input = fuzz::Bytes(data, size);
+    const std::string input(fuzz::Bytes(data, size));
     const uint8_t flags = size ? data[0] : 0;
-    Check(std::string(input), flags);
+    Check(input, flags);
     Check(LaidOver(input), flags);
     return 0;
 }

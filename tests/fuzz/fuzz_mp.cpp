@@ -12,6 +12,8 @@
 
 namespace {
 
+template <class Control> bool InRange(const Control* c) { return c->Position() >= c->Min() && c->Position() <= c->Max(); }
+
 bool InRange(const toolkit::TComboBox* box) { return box->ItemIndex() >= -1 && box->ItemIndex() < box->Items()->Count(); }
 
 } // namespace
@@ -37,11 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     ui::LoadMpConfig(d, fuzz::Put("a.mp", fuzz::Bytes(data, size)));
     for (const toolkit::TComboBox* box : {d.cboScanLevel, d.cboPageSkip, d.cboECC, d.cboRead})
         FUZZ_CHECK(InRange(box));
-    FUZZ_CHECK(d.tbarHideDiskRatio->Position() >= d.tbarHideDiskRatio->Min()
-               && d.tbarHideDiskRatio->Position() <= d.tbarHideDiskRatio->Max());
-    FUZZ_CHECK(d.UpDownBadThreshold->Position() >= d.UpDownBadThreshold->Min()
-               && d.UpDownBadThreshold->Position() <= d.UpDownBadThreshold->Max());
-
+    FUZZ_CHECK(InRange(d.tbarHideDiskRatio) && InRange(d.UpDownBadThreshold));
     try {
         d.btnApply->Click();
     } catch (const ui::EConvertError&) {

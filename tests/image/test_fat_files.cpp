@@ -2,7 +2,6 @@
 // on the volume: long-name pieces, short entries, "." and "..", the label, zero padding.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstring>
 #include <set>
 
@@ -37,36 +36,7 @@ TEST(FatNames, Aliases) {
     };
     for (auto [name, alias] : cases)
         EXPECT_EQ(Alias(name), alias) << name;
-    std::set<std::string> taken;
-    std::vector<std::string> got;
-    for (int i = 0; i < 11; ++i)
-        taken.insert(got.emplace_back(Alias("longfilename.txt", taken)));
-    EXPECT_EQ(got[0] + got[8] + got[9] + got[10], "LONGFI~1TXTLONGFI~9TXTLONGF~10TXTLONGF~11TXT");
     EXPECT_EQ(Alias("readme.txt", {"README  TXT"}), "README~1TXT") << "a taken plain name gets a tail too";
-}
-
-// A folder's kept tails give the aliases the full search from ~1 gives: names sharing their
-// start past ~9, ~99 and ~999, other names whose aliases fall on the same tails, and plain
-// 8.3 names that take a tail before the search reaches it.
-TEST(FatNames, KeptTailsGiveTheAliasesOfTheFullSearch) {
-    std::set<image::ShortName> taken;
-    image::AliasTails tails;
-    auto isTaken = [&](const image::ShortName& a) { return taken.count(a) != 0; };
-    for (int i = 0; i < 1100; ++i) {
-        char name[40];
-        const char* forms[] = {"Same prefix name %05d.txt", "SamePrXY %d.txt", "samepr~%d.txt", "Same prefix %d.doc"};
-        std::snprintf(name, sizeof name, forms[i % 7 == 3 ? 1 : i % 53 == 5 ? 2 : i % 11 == 4 ? 3 : 0], i);
-        std::u16string longName;
-        ASSERT_TRUE(image::Utf8ToUtf16(name, longName));
-        image::ShortName kept, full;
-        ASSERT_TRUE(image::MakeShortName(longName, isTaken, kept, &tails));
-        ASSERT_TRUE(image::MakeShortName(longName, isTaken, full));
-        ASSERT_EQ(kept, full) << name;
-        taken.insert(kept);
-    }
-    EXPECT_EQ(taken.size(), 1100u);
-    EXPECT_TRUE(std::any_of(taken.begin(), taken.end(), [](const image::ShortName& a) { return a[3] == '~'; }))
-        << "four-digit tails reached";
 }
 
 TEST(FatNames, LongNameRules) {
@@ -126,17 +96,6 @@ TEST_F(FatFilesTest, PiecePaddingDatesAndEmptyFiles) {
     EXPECT_EQ(U16(&Slot(2, 2)[26]) + U16(&Slot(0, 3)[26]), 0u);
     uint32_t c = 3;
     EXPECT_EQ(volume.NextCluster(c), 1) << "no cluster was taken for them";
-}
-
-TEST_F(FatFilesTest, LastSectorIsZeroPadded) {
-    auto h = files.FileCreate({"f.bin"});
-    Bytes block(2048, 0xAA), sector(512);
-    ASSERT_EQ(files.FileWrite(block.data(), 600, *h), 600u);
-    EXPECT_EQ(files.FileWrite(block.data(), 512, *h), 0u) << "only the last block may be short";
-    ASSERT_TRUE(files.FileClose(std::move(h)));
-    ASSERT_TRUE(store.ReadSector(volume.ClusterSector(2) + 1, sector.data()));
-    for (int i = 0; i < 512; ++i)
-        ASSERT_EQ(sector[i], i < 88 ? 0xAA : 0) << i;
 }
 
 TEST_F(FatFilesTest, NamesAreFoundWithoutRegardToCaseAndNeverCreatedTwice) {
