@@ -1,5 +1,5 @@
-// Replays stored inputs through a harness without the fuzzing engine, so that the normal
-// test build checks every corpus file: each argument is a file or a folder of files.
+// Replays the stored inputs of a folder through a harness without the fuzzing engine, so
+// that the normal test build checks every corpus file.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -12,14 +12,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 
 int main(int argc, char** argv)
 {
+    if (argc != 2)
+        return 2;
     std::vector<std::filesystem::path> inputs;
-    for (int i = 1; i < argc; ++i) {
-        if (!std::filesystem::is_directory(argv[i]))
-            inputs.emplace_back(argv[i]);
-        else
-            for (const auto& entry : std::filesystem::directory_iterator(argv[i]))
-                inputs.push_back(entry.path());
-    }
+    for (const auto& entry : std::filesystem::directory_iterator(argv[1]))
+        inputs.push_back(entry.path());
     std::sort(inputs.begin(), inputs.end());
     for (const auto& input : inputs) {
         std::ifstream in(input, std::ios::binary);

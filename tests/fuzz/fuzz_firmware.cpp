@@ -1,11 +1,10 @@
-// Firmware and loader files: the run's program-file choice and bonding check, the streams
-// that carry the file (exactly the file), and the window's copy-list scan, module number
+// Firmware and loader files: the run's program-file choice and bonding check, the stream
+// that carries the file (exactly the file), and the window's copy-list scan, module number
 // and loader version. Each input is tried as a file itself and laid over a file long
 // enough for every field.
 #include "FuzzSupport.h"
 
 #include "device/Stream.h"
-#include "platform/DriveMap.h"
 #include "production/Firmware.h"
 #include "production/ppthread.h"
 #include "toolkit/Dialogs.h"
@@ -55,9 +54,6 @@ void Check(const std::string& bytes, uint8_t flags)
     FUZZ_CHECK(SendWriteSetup(thread.hDevice, path) && SendProgramFile(thread.hDevice, path));
     FUZZ_CHECK(device->bytesOut == bytes.size());
     platform::CloseDrive(thread.hDevice);
-    platform::DriveMap::global().bind('Q', {[device] { return device; }, [] { return std::string(); }, "fuzz"});
-    FUZZ_CHECK(UploadFirmware('Q', uint32_t(bytes.size()), path));
-    platform::DriveMap::global().release('Q');
 
     form->ScanFileList();
     FUZZ_CHECK(form->iFirmwareSize == bytes.size());
@@ -68,10 +64,6 @@ void Check(const std::string& bytes, uint8_t flags)
     const std::string version = form->GetFsmVersion(size);
     FUZZ_CHECK(size == bytes.size());
     FUZZ_CHECK(version == ui::kNoFsmVersion || (version.compare(0, 3, "FSM") == 0 && version.size() <= ui::kFsmVersionLength));
-    if (form->WriteFirmwareMultiplier(flags)) {
-        form->iFlashModuleNo = -1;
-        FUZZ_CHECK(form->ReadFirmwareMultiplier() && form->iFlashModuleNo == flags);
-    }
 }
 
 } // namespace
