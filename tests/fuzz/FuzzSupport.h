@@ -1,6 +1,6 @@
 #pragma once
 // Shared pieces of the fuzz harnesses: a program folder of the process's own, files written
-// from the input, a device that takes every command, and a check that stops the fuzzer.
+// from the input, a device that takes every command.
 #include "platform/ProgramDir.h"
 #include "platform/ScsiTransport.h"
 
@@ -14,13 +14,13 @@
 
 namespace fuzz {
 
-#define FUZZ_CHECK(condition)                                                                  \
-    do {                                                                                       \
-        if (!(condition)) {                                                                    \
-            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
-            std::abort();                                                                      \
-        }                                                                                      \
-    } while (0)
+// A broken invariant stops the fuzzer, which keeps the input as a finding.
+[[noreturn]] inline void Fail(const char* file, int line, const char* condition)
+{
+    std::fprintf(stderr, "%s:%d: check failed: %s\n", file, line, condition);
+    std::abort();
+}
+#define FUZZ_CHECK(condition) ((condition) ? void() : fuzz::Fail(__FILE__, __LINE__, #condition))
 
 // A fresh program folder, removed at exit; the name lives on the heap because the removal
 // runs after the statics are gone.

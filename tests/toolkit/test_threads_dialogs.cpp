@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <deque>
 #include <future>
@@ -22,15 +21,12 @@ struct LambdaThread : TThread {
     std::atomic<bool>* destroyed;
 };
 
-// A deadlock aborts the run with the test's name instead of hanging it; a passing test
-// never waits for the limit.
+// A deadlock aborts the run instead of hanging it; a passing test never waits for the limit.
 class Threads : public ::testing::Test {
     std::promise<void> done_;
     std::thread watcher_{[passed = done_.get_future()] {
-        if (passed.wait_for(std::chrono::seconds(30)) == std::future_status::timeout) {
-            std::fprintf(stderr, "%s is stuck\n", ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        if (passed.wait_for(std::chrono::seconds(30)) == std::future_status::timeout)
             std::abort();
-        }
     }};
 
 protected:
