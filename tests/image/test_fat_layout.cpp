@@ -20,8 +20,7 @@ uint32_t U16(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8; }
 uint32_t U32(const uint8_t* p) { return U16(p) | U16(p + 2) << 16; }
 uint32_t Sectors(uint32_t mb, uint32_t sectorSize) { return uint32_t((uint64_t(mb) << 20) / sectorSize); }
 
-// FAT size, data start and cluster count are judged against mkfs.fat below; the cluster
-// size is ours to choose, the same in bytes for both sector sizes, never below one sector.
+// The cluster size is ours to choose: the same in bytes for both sector sizes, at least a sector.
 TEST(FatLayout, ClusterSizesAndRefusedSizes) {
     const uint32_t cases[][3] = {{15, 512, 2},    {16, 512, 4},     {127, 512, 4},   {128, 512, 8},  {255, 512, 8},
                                  {256, 512, 16},  {511, 512, 16},   {512, 512, 32},  {1023, 512, 32}, {1024, 512, 64},
@@ -48,11 +47,10 @@ TEST(FatLayout, ClusterSizesAndRefusedSizes) {
     EXPECT_NE(error.find("sector store"), std::string::npos) << error;
 }
 
-// For every offered size (128 .. 8192 MB in steps of 32) and both sector sizes, mkfs.fat
-// forced to our parameters arrives at the same FAT size, data start and cluster count, and
-// writes the same boot sector (FAT32: also its FSInfo and backup) and FAT starts; jump, OEM
-// name, disk geometry, serial and boot code are ours to choose. Our volume is made twice,
-// as the second of an image is, over a busy FAT.
+// Every offered size (128 .. 8192 MB in steps of 32), both sector sizes: mkfs.fat forced to
+// our parameters gets our FAT size and data start and writes our boot sector (FAT32: FSInfo
+// and backup too) and FAT starts, but for what is ours to choose. Our volume is made twice,
+// as an image's second is, over a busy FAT.
 TEST(FatLayout, EqualsMkfsForEveryOfferedSize) {
     testsupport::TempDir tmp;
     auto check = [&](uint32_t mb, uint32_t s) -> std::string {
@@ -64,8 +62,8 @@ TEST(FatLayout, EqualsMkfsForEveryOfferedSize) {
         const std::string file = tmp.file(std::to_string(mb) + "_" + std::to_string(s) + ".raw");
         std::vector<std::string> argv = {"mkfs.fat", "-F", fat32 ? "32" : "16", "-S", std::to_string(s), "-s",
                                          std::to_string(l.sectorsPerCluster), "-R", std::to_string(l.reservedSectors),
-                                         "-f", "2", "-a", "-h", "0", "-M", "0xF8", "-r", "512"};
-        argv.insert(argv.end(), {"-C", file, std::to_string(uint64_t(mb) * 1024)});
+                                         "-f", "2", "-a", "-h", "0", "-M", "0xF8", "-r", "512", "-C", file,
+                                         std::to_string(uint64_t(mb) * 1024)};
         const imagetest::ToolRun r = imagetest::Run(argv);
         if (r.exitCode != 0)
             return where + "mkfs.fat failed: " + r.output + "\n";
@@ -109,7 +107,6 @@ TEST(FatLayout, EqualsMkfsForEveryOfferedSize) {
                     break;
                 }
         }
-        raw.close();
         std::remove(file.c_str());
         return diff.empty() ? "" : where + diff + "\n";
     };
@@ -156,8 +153,7 @@ TEST(FatVolume, ChainsInBothFatsTheHintTheLastClusterAndTheJump) {
     EXPECT_FALSE(volume.AllocCluster(c));
     EXPECT_EQ(volume.errorCode, image::kFatErrNoCluster);
 
-    // A volume behind a partition table: entry 0, active (0x80) or not (0), points at it;
-    // any other status is no partition table, whatever entry 1 holds.
+    // Behind a partition table: entry 0 of status 0 or 0x80 points at the volume, any other status at none.
     Bytes mbr(512);
     mbr[446 + 8] = 63, mbr[462] = 0x80, mbr[462 + 8] = 63, mbr[510] = 0x55, mbr[511] = 0xAA;
     ASSERT_TRUE(store.ReadSector(0, fat2.data()));

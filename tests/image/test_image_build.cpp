@@ -65,15 +65,13 @@ TEST_F(ImageBuild, LongShortAndUnusualNames) {
     EXPECT_TRUE(std::is_sorted(at.begin(), at.end()) && at.back() != std::string::npos) << r.output;
 }
 
-// Folders whose names differ only in case are one folder; folders appear with their first
-// file, so empty ones are left out; an empty label is no label. (The image dialog's tests
-// judge hidden entries.)
-TEST_F(ImageBuild, FoldersDifferingInCaseEmptyFoldersAndNoLabel) {
-    for (auto [name, seed] : {std::pair{"one/Music/a.mp3", 1}, {"two/MUSIC/b.mp3", 2}, {"want/Music/a.mp3", 1},
-                              {"want/Music/b.mp3", 2}})
-        File(name, 10, uint32_t(seed));
-    fs::create_directories(Src("one/Music/empty/emptier"));
-    BuildAndCompare({Src("one/Music"), Src("two/MUSIC")}, Src("want"), 128, "", "has no label");
+// Folders appear with their first file, so empty ones are left out; an empty label is no
+// label. (The image dialog's tests judge hidden entries.)
+TEST_F(ImageBuild, EmptyFoldersAndNoLabel) {
+    File("D/a.mp3", 10);
+    File("want/D/a.mp3", 10);
+    fs::create_directories(Src("D/empty/emptier"));
+    BuildAndCompare({Src("D")}, Src("want"), 128, "", "has no label");
     EXPECT_NE(fs::status(out).permissions() & fs::perms::others_read, fs::perms::none)
         << "not left private like a temporary file";
     EXPECT_LT(fs::file_size(out), 1000u * 1028) << "only touched sectors are stored";
@@ -135,7 +133,6 @@ TEST_F(ImageBuild, FailuresLeaveThePreviousImageUntouched) {
         {Build({Src("L")}), "cannot read " + Src("L/broken") + ": No such file"},  // the entry, not its folder
         {Build({Src("missing.txt")}), "cannot open"},
         {Build({Src("bad")}), "na:me.txt"},
-        {Build({Src("B")}, "A*B"), "label"},
         {Build({Src("B")}, "A\x7F" "B"), "label"},
         {Build({Src("B")}, "TWELVE CHARS"), "label"},
         {Build({Src("B")}, "PASS", 144), "multiple of 32"},

@@ -37,8 +37,7 @@ protected:
     }
 };
 
-// The GUI event loop: posted calls wait in a queue until taken. It is the dispatcher while
-// it lives, so a failed test never leaves a dangling one behind.
+// The GUI event loop: posted calls wait until taken. It is the dispatcher while it lives.
 struct FakeEventLoop {
     std::mutex m;
     std::deque<std::function<void()>> posted;
@@ -223,10 +222,12 @@ TEST(Dialogs, ScriptedAnswersComeInOrderThenTheHeadlessSafeOnes)
     EXPECT_EQ(std::make_pair(log[2].kind, log[6].kind), std::make_pair(ScriptedDialogs::Asked::Open, ScriptedDialogs::Asked::Modal));
     EXPECT_EQ(log[6].text + "|" + log[8].text, "frmSetting|frmSetting");
     fake.QueueMessageAnswer(IDYES);
+    fake.QueueSaveFile(std::string("/disk.IMG"));
     fake.Clear();
     EXPECT_TRUE(fake.Log().empty());
     EXPECT_EQ(form.ShowModal(), mrOk) << "Clear drops the queued answers too";
     EXPECT_EQ(TheDialogs().MessageBox("t", "c", MB_YESNO), IDNO);
+    EXPECT_FALSE(TheDialogs().SaveFile({}).has_value());
 
     SetDialogs(nullptr);
     fake.onShowModal = nullptr;
@@ -236,5 +237,5 @@ TEST(Dialogs, ScriptedAnswersComeInOrderThenTheHeadlessSafeOnes)
     EXPECT_EQ(TheDialogs().MessageBox("t", "c", MB_OKCANCEL), IDCANCEL);
     EXPECT_FALSE(TheDialogs().ChooseFolder("Add Dir", "/").has_value());
     EXPECT_EQ(form.ShowModal(), mrCancel);
-    EXPECT_EQ(fake.Log().size(), 2u) << "the fake is no longer asked";
+    EXPECT_EQ(fake.Log().size(), 3u) << "the fake is no longer asked";
 }
