@@ -16,15 +16,6 @@ namespace {
 using image::RamDisk;
 using Bytes = std::vector<uint8_t>;
 
-// Sector numbers reach 0xFFFFFFFF and no further.
-TEST(RamDisk, TheLastSectorNumber) {
-    RamDisk store;
-    ASSERT_TRUE(store.Init(512));
-    ASSERT_TRUE(store.WriteSector(0xFFFFFFFDu, Bytes(512, 1).data()));
-    EXPECT_EQ(store.chunk(1).last, 0xFFFFFFFFu);
-    EXPECT_FALSE(store.WriteSectors(0xFFFFFFFFu, 2, Bytes(1024).data()));
-}
-
 std::string Le32(uint32_t v) { return {char(v), char(v >> 8), char(v >> 16), char(v >> 24)}; }
 
 void Write(RamDisk& store, uint32_t sector, uint8_t value) {

@@ -51,8 +51,9 @@ TEST(ComboBox, IndexIsKeptAsSetAndSelectsOnlyAnItemThatExists)
         EXPECT_EQ(std::make_pair(combo.ItemIndex(), combo.Text()), std::make_pair(set, std::string(text))) << "kept as set";
     }
     TStrings& items = *combo.Items();
-    EXPECT_EQ(std::tuple(items.Delete(40), items.Insert(40, "x"), items.SetStrings(40, "x"), items.Strings(40)),
-              std::tuple(false, false, false, std::string()));
+    EXPECT_EQ(std::tuple(items.Delete(40), items.Insert(40, "x"), items.SetStrings(40, "x"), items.Strings(40),
+                         items.SetStrings(31, "128MB")),
+              std::tuple(false, false, false, std::string(), true));
 
     combo.SetItemIndex(5);
     EXPECT_TRUE(combo.Items()->Delete(2));
@@ -95,7 +96,9 @@ TEST(ListBox, SeveralItemsSelectedAndSelectionFollowsEdits)
     EXPECT_EQ(std::pair(list.Items()->IndexOf("IMAGE.ISO"), list.Items()->IndexOf("none")), std::pair(1, -1));
     list.SetSelected(1, true);
     list.Items()->Insert(0, "zero");
+    list.Items()->Add("last");
     EXPECT_TRUE(list.Selected(2));
+    EXPECT_EQ(told, 6) << "an insert moves the selection, an added item does not";
 
     TListBox single(nullptr, "TntlstHideFiles");
     single.Items()->Assign({"x", "y"});
@@ -141,8 +144,9 @@ TEST(RangedControls, GaugeTrackBarUpDownEditAndTablesStayInRange)
 
     TUpDown ud(nullptr, "UpDownCapError");
     ud.SetMin(1);
-    ud.SetMax(20);
     ud.SetPosition(70000);
+    ud.SetMax(20);
+    EXPECT_EQ(ud.Position(), 20) << "a lower maximum pulls it down";
     ud.UserStep(+1);
     EXPECT_EQ(ud.Position(), 20);
     ud.UserStep(-1);
@@ -174,9 +178,11 @@ TEST(Controls, FormFindsItsControlsAndPagesByName)
     pages->SetActivePageIndex(1);
     pages->SetActivePageIndex(5);
     EXPECT_EQ(pages->ActivePageIndex(), 1);
+    int moves = 0;
+    radio->AddObserver([&](TControl&, Prop p) { moves += p == Prop::Bounds; });
     radio->SetBounds(16, 20, 170, 17);
     radio->SetBounds(16, 44, 170, 17);  // moved down only
-    EXPECT_EQ(std::make_pair(radio->Left(), radio->Top()), std::make_pair(16, 44));
+    EXPECT_EQ(std::tuple(radio->Left(), radio->Top(), moves), std::tuple(16, 44, 2));
     { TCheckBox local(group, "chkLocal"); }
     EXPECT_EQ(group->Controls().size(), 1u) << "a destroyed control leaves its parent";
 }
