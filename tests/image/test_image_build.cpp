@@ -49,7 +49,7 @@ TEST_F(ImageBuild, LongShortAndUnusualNames) {
         std::string(251, 'n') + ".txt",                                   // 255
         "readme.txt", "MixedCase.Txt", "a.b.c.d.txt", "archive.tar.gz", " leading blank.txt", "x+y=z;w.txt",
         "many   blanks  .txt", "\xE4\xB8\xAD\xE6\x96\x87\xE5\x90\x8D\xE5\xAD\x97.mp3", "\xC3\x84rger \xC3\xBC" "ber.txt",
-        "bb.txt", "A2.txt", "Ba.txt", "a1.txt", "a3.txt",
+        "bb.txt", "A2.txt", "Ba.txt", "a1.txt", "a3.txt", "A4.txt",
     };
     for (uint32_t i = 0; i < names.size(); ++i)
         File("N/" + names[i], (i + 1) * 37, i + 1);
@@ -60,7 +60,7 @@ TEST_F(ImageBuild, LongShortAndUnusualNames) {
     for (const char* alias : {"LONGFI~9 TXT", "LONGF~10 TXT", "LONGF~12 TXT", "README   TXT"})
         EXPECT_NE(r.output.find(alias), std::string::npos) << alias << "\n" << r.output;
     std::vector<size_t> at;  // a folder's entries lie in case-insensitive order
-    for (const char* name : {" a1.txt", " A2.txt", " a3.txt", " Ba.txt", " bb.txt"})
+    for (const char* name : {" a1.txt", " A2.txt", " a3.txt", " A4.txt", " Ba.txt", " bb.txt"})
         at.push_back(r.output.find(name));
     EXPECT_TRUE(std::is_sorted(at.begin(), at.end()) && at.back() != std::string::npos) << r.output;
 }
