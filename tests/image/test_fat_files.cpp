@@ -42,7 +42,7 @@ TEST(FatNames, LongNameRules) {
     std::u16string out;
     std::string reason, emoji;
     for (int i = 0; i < 64; ++i)
-        emoji += "\xF0\x9F\x98\x80";  // 64 surrogate pairs: 128 units
+        emoji += i ? "\xF0\x9F\x98\x80" : "\xF0\x90\x80\x80";  // 64 surrogate pairs (U+10000 first): 128 units
     for (const std::string& good : {std::string(255, 'a'), std::string(" lead"), emoji})
         EXPECT_TRUE(image::ValidateLongName(good, out, reason)) << reason;
     EXPECT_EQ(out.size(), 128u);

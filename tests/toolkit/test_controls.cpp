@@ -151,6 +151,8 @@ TEST(RangedControls, GaugeTrackBarUpDownEditAndTablesStayInRange)
     EXPECT_EQ(ud.Position(), 20);
     ud.UserStep(-1);
     EXPECT_EQ(ud.Position(), 19);
+    ud.SetMin(25);
+    EXPECT_EQ(ud.Position(), 20) << "a higher minimum, held to the maximum, pulls it up";
 
     TEdit edit(nullptr, "edtDiskLabel");
     edit.SetMaxLength(8);
