@@ -136,7 +136,7 @@ TEST(FatVolume, ChainsInBothFatsTheHintTheLastClusterAndTheJump) {
     Bytes fat2(512);
     ASSERT_TRUE(store.ReadSector(volume.fatStart + volume.fatSize, fat2.data()));
     EXPECT_EQ(U16(&fat2[4]) + (U16(&fat2[8]) << 16), c + (0xFFF8u << 16)) << "the second FAT holds the chain";
-    ASSERT_TRUE(volume.FreeChain(a));
+    ASSERT_TRUE(volume.FreeChain(a) && volume.FreeChain(0));
     uint32_t freedA = a, freedC = c;
     EXPECT_EQ(volume.NextCluster(freedA) + volume.NextCluster(freedC), 2) << "both free";
     EXPECT_EQ(volume.nextFreeHint, c) << "the chain's second cluster lowers the hint";

@@ -1,5 +1,4 @@
-// Whole builds judged by dosfstools and mtools: each volume is unpacked, checked with
-// fsck.fat -n, read back with mcopy and compared with the host tree, its label read with mlabel.
+// Whole builds judged by dosfstools and mtools: fsck.fat -n, mcopy back to the host tree, mlabel.
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -43,7 +43,6 @@ TEST(ImageFile, EmptyVolumeFailuresThatStillEndTheVolumeAndVolumeOnePastFourGiB)
     EXPECT_FALSE(image::SaveImageFile(store, tmp.file("missing.IMG"), 1, 128));
     EXPECT_FALSE(store.initialised());
     EXPECT_EQ(store.chunk(0).present[2], 0);
-    EXPECT_EQ(store.chunkCount(), 1u) << "chunks stay until released";
     // A write the disk refuses fails the save, even when it only shows at the final flush.
     ASSERT_TRUE(store.Init(512));
     Write(store, 1, 7);
