@@ -29,15 +29,7 @@ using Strings = std::vector<std::string>;
 
 namespace {
 
-platform::ProcessResult run(Strings argv)
-{
-    platform::ProcessOptions o;
-    o.captureOutput = true;
-    o.timeoutMs = 20000;
-    o.environment = {{"MTOOLS_SKIP_CHECK", "1"}, {"LC_ALL", "C.UTF-8"}};
-    argv[0] = platform::FindProgram(argv[0], "/usr/sbin:/sbin:/usr/bin:/bin");
-    return platform::RunProcess(argv, o);
-}
+const auto run = testsupport::RunTool;
 
 std::string minfo(const std::string& disk, const std::string& key)
 {

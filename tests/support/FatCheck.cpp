@@ -1,9 +1,9 @@
 #include "support/FatCheck.h"
 
 #include "platform/ByteOrder.h"
-#include "platform/Process.h"
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fstream>
@@ -39,6 +39,17 @@ bool labelBytesValid(const std::string& label)
 }
 
 } // namespace
+
+platform::ProcessResult RunTool(std::vector<std::string> argv)
+{
+    platform::ProcessOptions options;
+    options.captureOutput = true;
+    options.timeoutMs = 60000;
+    options.environment = {{"MTOOLS_SKIP_CHECK", "1"}, {"LC_ALL", "C.UTF-8"}};
+    const char* path = std::getenv("PATH");
+    argv[0] = platform::FindProgram(argv[0], std::string(path ? path : "/usr/bin:/bin") + ":/usr/sbin:/sbin");
+    return platform::RunProcess(argv, options);
+}
 
 RawLabels ReadRawLabels(const std::string& disk)
 {
@@ -76,11 +87,7 @@ RawLabels ReadRawLabels(const std::string& disk)
 
 FsckVerdict CheckFat(const std::string& disk)
 {
-    platform::ProcessOptions options;
-    options.captureOutput = true;
-    options.timeoutMs = 60000;
-    const std::string fsck = platform::FindProgram("fsck.fat", "/usr/sbin:/sbin:/usr/bin:/bin");
-    platform::ProcessResult r = platform::RunProcess({fsck, "-n", disk}, options);
+    const platform::ProcessResult r = RunTool({"fsck.fat", "-n", disk});
     FsckVerdict verdict{r.succeeded(), r.output + r.errorOutput};
     if (verdict.clean || !r.started || r.timedOut || r.exitCode != 1)
         return verdict;

@@ -1,9 +1,16 @@
 #pragma once
-// Judging FAT volumes the system labelled: the label bytes read straight from the disk
-// file, and fsck.fat -n's verdict.
+// Judging FAT volumes with the real dosfstools and mtools: the label bytes read straight
+// from the disk file, and fsck.fat -n's verdict.
+#include "platform/Process.h"
+
 #include <string>
+#include <vector>
 
 namespace testsupport {
+
+// Runs a dosfstools, mtools or other outside program, found in PATH or the sbin folders,
+// with MTOOLS_SKIP_CHECK=1 in the C.UTF-8 locale and a 60 s limit.
+platform::ProcessResult RunTool(std::vector<std::string> argv);
 
 // The 11 label bytes in each place: the boot sector's field, the FAT32 backup boot
 // sector's ("" on FAT12/16) and the root folder's volume-label entry as stored ("" when

@@ -1,12 +1,12 @@
 #include "support/ImageTestTools.h"
 
+#include "support/FatCheck.h"
+
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <sys/wait.h>
 
 namespace fs = std::filesystem;
 
@@ -21,23 +21,8 @@ uint32_t U32(const char* p) {
 } // namespace
 
 ToolRun Run(const std::vector<std::string>& argv) {
-    std::string cmd = "env -u LD_PRELOAD MTOOLS_SKIP_CHECK=1";
-    for (const std::string& a : argv) {
-        cmd += " '";
-        for (char c : a)
-            cmd += c == '\'' ? std::string("'\\''") : std::string(1, c);
-        cmd += "'";
-    }
-    ToolRun r;
-    FILE* p = ::popen((cmd + " </dev/null 2>&1").c_str(), "re");
-    if (!p)
-        return r;
-    char buf[4096];
-    for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;)
-        r.output.append(buf, n);
-    const int status = ::pclose(p);
-    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return r;
+    const platform::ProcessResult r = testsupport::RunTool(argv);
+    return {r.started && !r.timedOut ? (r.signal ? 128 + r.signal : r.exitCode) : -1, r.output + r.errorOutput};
 }
 
 bool ExtractVolume(const std::string& imagePath, uint32_t index, const std::string& rawPath, std::string& error) {
