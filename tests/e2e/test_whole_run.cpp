@@ -131,6 +131,19 @@ std::string FileBytes(const std::string& path, size_t n = 1 << 20)
     return bytes;
 }
 
+// An SPI hidden file's stream: "spi:TYPE:SIZE" from its 8 KiB header, "?" added when the
+// header's other bytes or the body are not audio/a.wav's.
+std::string SpiFile(const std::string& data, uint32_t announced, const testsupport::SimStation& station)
+{
+    const auto* h = reinterpret_cast<const uint8_t*>(data.data());
+    const uint32_t size = uint32_t(h[5]) << 24 | uint32_t(h[6]) << 16 | uint32_t(h[7]) << 8 | h[8];
+    const bool body = announced == size + 2048 && data.find_first_not_of('\0', 9) == 8192 &&
+                      data.substr(8192) == FileBytes(station.file("audio/a.wav"));
+    char text[32];
+    std::snprintf(text, sizeof text, "spi:%02X:%u%s", h[4], size, body ? "" : "?");
+    return text;
+}
+
 // Each stream by the station file it carries ("?" for none), "~" when it did not end.
 std::string Holds(const sim::SimulatedDevice& device, const testsupport::SimStation& station)
 {
@@ -151,7 +164,7 @@ std::string Holds(const sim::SimulatedDevice& device, const testsupport::SimStat
     std::vector<std::string> streams;
     for (const sim::StreamRecord& s : device.streams()) {
         const std::string data(s.data.begin(), s.data.end());
-        std::string name = data.size() > 8192 && data.compare(0, 4, "6105") == 0 ? "spi" : "?";
+        std::string name = data.size() > 8192 && data.compare(0, 4, "6105") == 0 ? SpiFile(data, s.announced, station) : "?";
         for (const auto& [label, file] : files) {
             const std::string bytes = FileBytes(station.file(file), 64 << 20);
             if (bytes.size() == s.announced && bytes.compare(0, data.size(), data) == 0)
@@ -175,7 +188,15 @@ std::string DiskHolds(const std::string& path)
 {
     if (!testsupport::CheckFat(path).clean) {
         const std::string head = FileBytes(path, 12);
-        return head.find_first_not_of('\0') == std::string::npos ? "blank" : "raw " + head;
+        if (head.find_first_not_of('\0') == std::string::npos)
+            return "blank";
+        // A signed file area: its signature, entry count and first entry (index/sector/size).
+        const std::string h = FileBytes(path, 28);
+        const auto le = [&](size_t at) {
+            return std::to_string(uint32_t(uint8_t(h[at])) | uint32_t(uint8_t(h[at + 1])) << 8 |
+                                  uint32_t(uint8_t(h[at + 2])) << 16 | uint32_t(uint8_t(h[at + 3])) << 24);
+        };
+        return "raw " + head + " " + le(12) + " " + le(16) + "/" + le(20) + "/" + le(24);
     }
     std::string label = platform::ReadVolumeLabel(path).value_or("-"); // in the station's code page
     label.erase(label.find_last_not_of(' ') + 1);
@@ -366,15 +387,11 @@ const Row kRows[] = {
          List(f, s, {MakeFile(s, "second.txt", "2")});
          BreakFormatTool(s);
      }},
-    {.name = "EqualLabelIsLeftAlone", .result = "122MB, 13Sec", .steps = "0 2 5 10 17 20 21 25 30 35 75 80 85 95 100",
-     .commands = IDENTIFY OWN_TABLE CFG STREAMS "EF73 0025", .holds = "record; program prefer",
-     .disks = "user MY_AUDIO: readme.txt", .shown = "!Set Volume Label...",
-     .again = [](TForm1& f, Station& s) { f.chkFormat->SetChecked(false); BreakFormatTool(s); }},
     {.name = "DeviceInfoOfAnotherWriteModeIsResentAndFormatted", .result = "122MB, 16Sec",
      .steps = "0 2 5 10 17 20 21 25 30 35 75 80 85 95 100",
      .commands = IDENTIFY "EF80 EE71 EF98 EE71 " CFG STREAMS "EF73 0025*2", .holds = "record; program prefer",
      .disks = "user MY_AUDIO: second.txt", .shown = "FormatFAT16...", .again = OtherWriteMode},
-    // Chinese stations label in their code page, and a label read back equal is left alone.
+    // A Chinese station labels in its code page, and a label read back equal is left alone.
     {.name = "GbkStation",
      .setup = [](TForm1& f, Station& s) {
          setenv("LC_ALL", "zh_CN.UTF-8", 1);
@@ -383,14 +400,6 @@ const Row kRows[] = {
      }, .result = "122MB, 13Sec", .steps = "0 2 5 10 17 20 21 25 30 35 75 80 85 95 100",
      .commands = IDENTIFY OWN_TABLE CFG STREAMS "EF73 0025", .holds = "record; program prefer",
      .disks = "user \u97f3\u4e50\u64ad\u653e\u5668: \u97f3\u4e50.mp3", .shown = "!Set Volume Label...",
-     .again = [](TForm1& f, Station&) { f.chkFormat->SetChecked(false); }},
-    {.name = "Big5Station",
-     .setup = [](TForm1& f, Station& s) {
-         setenv("LC_ALL", "zh_TW.UTF-8", 1);
-         f.LabelEdit->SetText("\u97f3\u6a02\u64ad\u653e\u5668"); // 音樂播放器
-     }, .result = "122MB, 13Sec", .steps = "0 2 5 10 17 20 21 25 30 35 75 80 85 95 100",
-     .commands = IDENTIFY OWN_TABLE CFG STREAMS "EF73 0025", .holds = "record; program prefer",
-     .disks = "user \u97f3\u6a02\u64ad\u653e\u5668: readme.txt", .shown = "!Set Volume Label...",
      .again = [](TForm1& f, Station&) { f.chkFormat->SetChecked(false); }},
     // Nine broken program streams, the set-up sent again each time; the phone book from the
     // second list position; the image of a box that cannot be changed (prefer steps + 5).
@@ -435,7 +444,7 @@ const Row kRows[] = {
     {.name = "SignedFileArea", .setup = [](TForm1& f, Station& s) { Hidden(f, s, 2, 50); f.bNonFileSystem = true; },
      .result = "61MB, 16Sec", .steps = TO_PREFER "75 80 85 100",
      .commands = IDENTIFY OWN_TABLE CFG STREAMS "EF73 0025*2 EF92 0025 002A*2 001B", .holds = "record; program prefer",
-     .disks = "user MY_AUDIO: readme.txt; hidden raw KOV6125X2947"},
+     .disks = "user MY_AUDIO: readme.txt; hidden raw KOV6125X2947 2 0/1/5"},
     {.name = "HiddenDiskFromAnImage", .setup = [](TForm1& f, Station& s) { HiddenImage(f, s, 50); },
      .result = "2MB, 16Sec", .steps = TO_PREFER "75 80 85 90 91 92 93 94 95 96 97 100",
      .commands = IDENTIFY OWN_TABLE CFG STREAMS "EF73 0025*2 EF92 0025 002A*64 001B", .holds = "record; program prefer",
@@ -450,7 +459,7 @@ const Row kRows[] = {
      .holds = "record DEFAULT; program prefer", .disks = "user MY_AUDIO: readme.txt"},
     {.name = "SpiReadBackAndFlashImage", .setup = Spi, .profile = sim::SpiNor4M, .result = "4MB, 13Sec",
      .waited = 13400, .steps = "2 10 17 20 21 25 30 35 75 78 80 100",
-     .commands = "EF9A EF84 EF70 EF72 " STREAMS "EF7A EE7B*3 EF7C EF73 EF9D*228 EF9C", .holds = "program prefer spi",
+     .commands = "EF9A EF84 EF70 EF72 " STREAMS "EF7A EE7B*3 EF7C EF73 EF9D*228 EF9C", .holds = "program prefer spi:C3:10000",
      .logged = "NorImage.bin: "},
     // ---- every failure caption ----
     {.name = "DeviceGoneBeforeTheRunOpensIt", .profile = nullptr, .caption = "FileHandle fail"},
@@ -554,7 +563,7 @@ const Row kRows[] = {
      .commands = IDENTIFY OWN_TABLE CFG STREAMS "EF73 " FINISH, .holds = "record; program prefer"},
     {.name = "SpiReadBackFails", .setup = Spi, .profile = sim::SpiNor4M, .fault = {0xEF9D, 3, FaultKind::Transport},
      .caption = "Check Data fail", .result = "SPI Flash", .steps = "2 10 17 20 21 25 30 35 75 78",
-     .commands = "EF9A EF84 EF70 EF72 " STREAMS "EF7A EE7B*3 EF7C EF73 EF9D*2 EF9D!", .holds = "program prefer spi"},
+     .commands = "EF9A EF84 EF70 EF72 " STREAMS "EF7A EE7B*3 EF7C EF73 EF9D*2 EF9D!", .holds = "program prefer spi:C3:10000"},
     {.name = "SpiFlashImageFails", .setup = [](TForm1& f, Station&) { f.SaveSpiImage = true; },
      .profile = sim::SpiNor4M, .fault = {0xEF9D, 3, FaultKind::Transport}, .caption = "Save Flash Imagefail",
      .result = "SPI Flash", .steps = "2 10 17 20 21 25 30 35 75",
