@@ -284,6 +284,19 @@ void PatchProgram(Station& s, size_t offset, uint8_t value)
     program[offset] = char(value);
     MakeFile(s, sim::kKitFirmware, program);
 }
+// The bonding IDs the program file asks for and the chip answers.
+template <uint8_t id>
+void SdkId(TForm1&, Station& s)
+{
+    PatchProgram(s, sim::kFirmwareBondingIdOffset, id);
+}
+template <uint8_t id>
+sim::FlashProfile ChipId()
+{
+    sim::FlashProfile p = sim::Nand128M();
+    p.bondingId = id;
+    return p;
+}
 // A second run after the description changed its write mode: the device's record is of
 // another mode, so it gets its own record back, then the description, and is formatted.
 void OtherWriteMode(TForm1& f, Station& s)
@@ -488,10 +501,14 @@ const Row kRows[] = {
      .setup = [](TForm1&, Station& s) { PatchProgram(s, sim::kFirmwareModuleBlockOffset + 2, 5); },
      .caption = "Can not find the suitable program.bin!!", .result = NAND, .steps = "2 5",
      .commands = "EF9A EF84 EF70 EE71", .holds = "record"},
-    {.name = "BondingIdMismatch",
-     .setup = [](TForm1&, Station& s) { PatchProgram(s, sim::kFirmwareBondingIdOffset, 3); },
-     .profile = [] { auto p = sim::Nand128M(); p.bondingId = 5; return p; },
+    {.name = "BondingIdMismatch", .setup = SdkId<3>, .profile = ChipId<5>,
      .caption = "SDK bonding ID not match 3 (program.bin)", .result = NAND, .steps = "2 5", .commands = IDENTIFY,
+     .holds = "record"},
+    {.name = "ProgramWithoutBondingId", .setup = SdkId<0>, .profile = ChipId<5>,
+     .caption = "SDK bonding ID check fail 0 (program.bin)", .result = NAND, .steps = "2 5", .commands = IDENTIFY,
+     .holds = "record"},
+    {.name = "ChipBondingIdOutOfRange", .setup = SdkId<3>, .profile = ChipId<16>,
+     .caption = "Chip bonding ID check fail16 (program.bin)", .result = NAND, .steps = "2 5", .commands = IDENTIFY,
      .holds = "record"},
     {.name = "BlankingCheckFails", .setup = [](TForm1& f, Station&) { f.chkBlankCheck->SetChecked(true); },
      .fault = {0xEF93, 3, FaultKind::Transport}, .caption = "Blanking Checkfail", .result = NAND, .steps = "2 5",

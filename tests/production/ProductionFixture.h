@@ -29,45 +29,32 @@ inline uint32_t Be32(const uint8_t* p)
     return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
 }
 
+// A fresh station's settings, but for the few a test sets.
 class FakeWindow : public production::WindowLink {
 public:
-    int eccLevel = 2;
-    uint8_t deviceFeature = 0;
-    int hideDiskRatio = 10;
     uint8_t dealCapError = 0;
     uint32_t minValidSize = 0;
-    bool fwUpgrade = true, isoUpgrade = false, systemArea = false, pageScan = false;
-    int systemAreaIndex = 0;
-    uint64_t firmwareSize = 0, preferSize = 0, isoSize = 0;
-    std::vector<std::string> copyList;
-    std::vector<std::string> labels, warnings;
 
-    int EccLevel() override { return eccLevel; }
-    bool PageScan() override { return pageScan; }
-    uint8_t DeviceFeature() override { return deviceFeature; }
-    int HideDiskRatio() override { return hideDiskRatio; }
+    int EccLevel() override { return 2; }
+    bool PageScan() override { return false; }
+    uint8_t DeviceFeature() override { return 0; }
+    int HideDiskRatio() override { return 10; }
     int AllowErrorRate() override { return 2; }
     uint8_t DealCapError() override { return dealCapError; }
     uint32_t MinValidSize() override { return minValidSize; }
-    bool FwUpgradeChecked() override { return fwUpgrade; }
-    bool IsoUpgradeChecked() override { return isoUpgrade; }
-    bool SystemAreaChecked() override { return systemArea; }
-    int SystemAreaIndex() override { return systemAreaIndex; }
-    uint64_t FirmwareSize() override { return firmwareSize; }
-    uint64_t PreferSize() override { return preferSize; }
+    bool FwUpgradeChecked() override { return true; }
+    bool IsoUpgradeChecked() override { return false; }
+    bool SystemAreaChecked() override { return false; }
+    int SystemAreaIndex() override { return 0; }
+    uint64_t FirmwareSize() override { return 0; }
+    uint64_t PreferSize() override { return 0; }
     uint64_t TelbookSize() override { return 0; }
-    uint64_t IsoSize() override { return isoSize; }
-    std::vector<std::string> CopyList() override { return copyList; }
+    uint64_t IsoSize() override { return 0; }
+    std::vector<std::string> CopyList() override { return {}; }
     unsigned LanguageIndex() override { return 0; }
-    void SetSystemAreaLabel(const std::string& caption) override { labels.push_back(caption); }
-    void ShowWarning(const std::string& text, const std::string& caption) override
-    {
-        warnings.push_back(caption + ": " + text);
-    }
-    std::string PageModeName(int mode, unsigned) override
-    {
-        return production::DefaultPageModeName(mode);
-    }
+    void SetSystemAreaLabel(const std::string&) override {}
+    void ShowWarning(const std::string&, const std::string&) override {}
+    std::string PageModeName(int mode, unsigned) override { return production::DefaultPageModeName(mode); }
 };
 
 // What a flash description file holds.

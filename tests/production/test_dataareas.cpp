@@ -121,31 +121,6 @@ TEST_F(DataAreasTest, ImageWrittenIn32KiBChunksAtConsecutiveLbas)
     }
 }
 
-TEST_F(DataAreasTest, ImageRefusalsCloseTheImageAndWriteNothing)
-{
-    const struct { const char* what; std::string bytes; uint32_t deviceSector; } cases[] = {
-        {"1024-byte image on a 512-byte device", Image(65536, 1024), 512},
-        {"2048-byte sectors", Image(65536, 2048), 2048},
-        {"shorter than a boot sector", Image(12, 512), 512},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        thread->iSectorSize = c.deviceSector;
-        ASSERT_EQ(Measure("x.img", c.bytes), int64_t(c.bytes.size()));
-        const size_t files = OpenFileCount();
-        EXPECT_EQ(WriteImage("x.img"), 0);
-        EXPECT_EQ(OpenFileCount(), files) << "the image is closed";
-        EXPECT_EQ(gauge.Progress(), 90);
-    }
-    EXPECT_EQ(OpenImageFile(*thread, dir.file("none.img")), -1);
-    EXPECT_EQ(thread->iImageFileSize, uint64_t(-1));
-    EXPECT_EQ(WriteImage("none.img"), 0);
-    Measure("c.img", Image(100000, 512));
-    dir.write("c.img", Image(60000, 512)); // changed since it was measured
-    EXPECT_EQ(WriteImage("c.img"), 0);
-    EXPECT_TRUE(CallsOf(0x2A).empty() && CallsOf(0x25).empty()) << "the image alone decides";
-}
-
 // A read reaches only what a file holds: none from a file that did not open, none past its
 // end, none at an offset the seek cannot take.
 TEST_F(DataAreasTest, ReadsStayInsideAFileThatOpened)
@@ -188,46 +163,6 @@ TEST_F(DataAreasTest, SignedAreaFilesFollowTheHeaderSectorBySector)
     EXPECT_TRUE(AllZero(h + 48, h + 512));
 }
 
-TEST_F(DataAreasTest, SignedAreaRefusals)
-{
-    dir.write("h/a.bin", Pattern(5000));
-    const std::vector<std::string> list{dir.file("h/a.bin")};
-    const struct { const char* what; uint32_t sectors, sectorSize; bool capacity; } cases[] = {
-        {"capacity unread", 1000, 512, false},
-        {"block length 0", 1000, 0, true},
-        {"sectors above the 1024-byte piece buffer", 1000, 2048, true},
-        {"sectors below the 512-byte header", 1000, 256, true},
-        {"the file does not fit behind the header", 10, 512, true},
-    };
-    for (const auto& c : cases) {
-        std::tie(sectors, sectorSize, capacityAnswers) = std::tuple(c.sectors, c.sectorSize, c.capacity);
-        EXPECT_EQ(dataareas::WriteSignedFileArea(*thread, list), 0) << c.what;
-    }
-    EXPECT_TRUE(CallsOf(0x2A).empty());
-    // Exactly enough: 5 sectors of 1024 bytes behind a header sector padded with zeros.
-    std::tie(sectors, sectorSize, capacityAnswers) = std::tuple(6, 1024, true);
-    EXPECT_EQ(dataareas::WriteSignedFileArea(*thread, list), 1);
-    const auto header = CallsOf(0x2A).back().data;
-    ASSERT_EQ(header.size(), 1024u);
-    EXPECT_EQ(std::pair(Le32(header.data() + 20), Le32(header.data() + 24)), std::pair(1u, 5000u));
-    EXPECT_TRUE(AllZero(header.data() + 32, header.data() + 1024));
-}
-
-// The entry's size and the SPI stream's announced size are 32-bit: larger files are refused
-// before anything is sent, not written with a wrapped size.
-TEST_F(DataAreasTest, FilesBeyondThe32BitSizeFieldsAreRefused)
-{
-    dir.write("h/big.wav", "");
-    std::filesystem::resize_file(dir.file("h/big.wav"), (uint64_t(1) << 32) - 2048 + 1);
-    EXPECT_EQ(dataareas::WriteSpiHiddenFiles(*thread, {dir.file("h/big.wav")}), 0);
-    EXPECT_EQ(status.Caption(), "SPI hidden files write " + FailMsg.get());
-    std::filesystem::resize_file(dir.file("h/big.wav"), uint64_t(1) << 32);
-    EXPECT_EQ(dataareas::WriteSignedFileArea(*thread, {dir.file("h/big.wav")}), 0);
-    EXPECT_TRUE(CallsOf(0x2A).empty());
-    EXPECT_TRUE(CallsOf(0xEF).empty());
-    EXPECT_TRUE(CallsOf(0xEE).empty());
-}
-
 // The SPI read-back on the simulator: what the program and prefer streams left in the flash
 // is read back and compared, byte ranges exact.
 class SpiSimTest : public SimThreadTest {
@@ -265,8 +200,8 @@ TEST_F(SpiSimTest, ReadBackCoversProgramAreaAndPreferAndCompares)
     EXPECT_EQ(CompareSpiDump(*thread, "ignored", "1_Read_buffer.bin", "pref.dat"), 1) << status.Caption();
 
     // Dump offsets inside the three compared ranges, and outside all of them.
-    const std::pair<size_t, bool> cases[] = {{3, false},      {4, true},      {65536, false}, {65536 + 34463, false},
-                                             {65536 + 34464, true}, {196608, false}, {196608 + 2047, false}, {196608 + 2048, true}};
+    const std::pair<size_t, bool> cases[] = {{3, false},    {4, true},          {65536 + 34463, false},
+                                             {65536 + 34464, true}, {196608 + 2047, false}, {196608 + 2048, true}};
     for (const auto& [offset, equal] : cases) {
         std::string bad = good;
         bad[offset] = char(bad[offset] ^ 0x5A);
@@ -285,18 +220,6 @@ TEST_F(SpiSimTest, ProgramOfExactly64KiBComparesItsHeadAndPrefer)
     PlugWith(65536, 3000);
     ASSERT_EQ(DumpSpiProgramArea(*thread, "p.bin", "0_Read_buffer.bin", "pref.dat"), 1);
     EXPECT_EQ(CompareSpiDump(*thread, "", "0_Read_buffer.bin", "pref.dat"), 1) << status.Caption();
-}
-
-TEST_F(SpiSimTest, AreaBeyondTheReadIndexIsRefusedWithoutReading)
-{
-    // 16 MiB of program: R + 64 KiB is past what a 16-bit unit index can address.
-    PlugWith(10, 100);
-    Write("huge.bin", std::string(16 << 20, '\x11'));
-    thread->sProgramFile = "huge.bin";
-    EXPECT_EQ(DumpSpiProgramArea(*thread, "huge.bin", "0_Read_buffer.bin", "pref.dat"), 0);
-    EXPECT_EQ(DumpSpiFlash(*thread, ".\\NorImage.bin"), 0);
-    EXPECT_EQ(status.Caption(), "SPI read error!");
-    EXPECT_EQ(device->countOf(0xEF9D), 0u);
 }
 
 constexpr uint64_t kMiB = 1u << 20;
