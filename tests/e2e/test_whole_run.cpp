@@ -6,7 +6,6 @@
 #include "StationRun.h"
 
 #include "platform/Process.h"
-#include "platform/VolumeTools.h"
 #include "production/ppthread.h"
 #include "support/FatCheck.h"
 
@@ -327,9 +326,6 @@ const Row kRows[] = {
      }, .result = "122MB, 16Sec", .waited = 16100, .steps = TO_PREFER "75 80 85 95 100",
      .commands = IDENTIFY OWN_TABLE CFG STREAMS "EF73 0025*2", .holds = "record; program prefer",
      .disks = "user MY_AUDIO: music/ readme.txt", .logged = "D Port:0-0-0"},
-    {.name = "UnknownFlashTakesTheDefaultRecord", .profile = sim::NandUnlisted, .result = "122MB, 16Sec",
-     .steps = TO_PREFER "75 80 85 95 100", .commands = IDENTIFY OWN_TABLE CFG STREAMS "EF73 0025*2",
-     .holds = "record DEFAULT; program prefer", .disks = "user MY_AUDIO: readme.txt"},
     {.name = "WithoutFirmwareEndsAfterTheTables",
      .setup = [](TForm1& f, Station&) { f.chkFwUpgrade->SetChecked(false); }, .result = "0MB, 10Sec",
      .steps = "2 5 10 100", .commands = "EF9A EF84 EF70 EE71 " OWN_TABLE CFG, .holds = "record"},

@@ -21,13 +21,9 @@ std::string MakeRecord(const RecordFields& f)
     r[FlashRecord::kBitmapPages] = char(f.bitmapPages);
     for (int i = 0; i < 5; ++i)
         r[FlashRecord::kFlashId + i] = char(f.flashId[i]);
-    r[FlashRecord::kSysAreaPagesPerBlock] = char(f.sysAreaPages);
     r[FlashRecord::kUsableBlocks] = char(f.usableBlocks >> 8);
     r[FlashRecord::kUsableBlocks + 1] = char(f.usableBlocks & 0xFF);
-    r[FlashRecord::kModuleNumber] = char(f.moduleNumber);
     r[FlashRecord::kFirmwareFlag] = char(f.firmwareFlag);
-    std::memcpy(r.data() + FlashRecord::kName, f.name.data(),
-                std::min<size_t>(f.name.size(), FlashRecord::kNameLength));
     return r;
 }
 

@@ -61,10 +61,9 @@ public:
 struct RecordFields {
     uint8_t flashId[5] = {0xEC, 0xD3, 0x51, 0x95, 0x58};
     uint8_t sectorLog2 = 9, pageLog2 = 11, pagesLog2 = 6, blocksLog2 = 10;
-    uint8_t writeParameter = 0x21, bitmapPages = 1, sysAreaPages = 0;
+    uint8_t writeParameter = 0x21, bitmapPages = 1;
     uint16_t usableBlocks = 1000;
-    uint8_t moduleNumber = 0, firmwareFlag = 1;
-    std::string name;
+    uint8_t firmwareFlag = 1;
 };
 std::string MakeRecord(const RecordFields& fields);
 

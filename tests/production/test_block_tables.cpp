@@ -1,5 +1,4 @@
-// Block tables: the capacity rule and the CFG record byte by byte, where it is written, and
-// the failures of writing it.
+// Block tables: the capacity rule, and the CFG record byte by byte and where it is written.
 #include "ProductionFixture.h"
 
 #include "production/BlockTables.h"
@@ -73,19 +72,27 @@ TEST_F(CapacityTest, Cases)
     EXPECT_EQ(std::vector<uint32_t>(kept, kept + 4), (std::vector<uint32_t>{450, 450, 131, 0}));
 }
 
-// One chip of 64 blocks, 64 pages of 2048 bytes; bad blocks 0, 2, 3 and 9: the first eight
-// good ones are 1, 4, 5, 6, 7, 8, 10, 11.
-TEST_F(ThreadTest, CfgRecordBytesAfterCompletion)
-{
-    SetGeometry(1, 64, 64);
-    MarkAllGood();
-    thread->iRecordByte96 = 0x21;
-    thread->iSystemAreaBlocks = 3;
+// One chip of 64 blocks (all usable, all good), 64 pages of 2048 bytes.
+class CfgTest : public ThreadTest {
+protected:
+    void SetUp() override
+    {
+        ThreadTest::SetUp();
+        SetGeometry(1, 64, 64);
+        MarkAllGood();
+        thread->iRecordByte96 = 0x21;
+        thread->iSystemAreaBlocks = 3;
+        std::memcpy(thread->CfgImage, record.data(), record.size());
+        thread->CfgImage[FlashRecord::kName] = 'N'; // bytes a description may fill
+        thread->CfgImage[FlashRecord::kZeroBytes] = 0x77;
+        window.dealCapError = 2;
+    }
     const std::string record = MakeRecord(RecordFields{});
-    std::memcpy(thread->CfgImage, record.data(), record.size());
-    thread->CfgImage[FlashRecord::kName] = 'N'; // bytes a description may fill
-    thread->CfgImage[FlashRecord::kZeroBytes] = 0x77;
-    window.dealCapError = 2;
+};
+
+// Bad blocks 0, 2, 3 and 9: the first eight good ones are 1, 4, 5, 6, 7, 8, 10, 11.
+TEST_F(CfgTest, RecordBytesAfterCompletion)
+{
     for (uint32_t b : {0u, 2u, 3u, 9u})
         thread->pBlockTable[b] = 0;
     ASSERT_EQ(WriteCfg(*thread, 0), 1);
@@ -125,6 +132,28 @@ TEST_F(ThreadTest, CfgRecordBytesAfterCompletion)
     const std::vector<uint8_t> bitmap = {0x4F, 0xBF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0};
     EXPECT_EQ(std::vector<uint8_t>(writes[1].data.begin(), writes[1].data.begin() + 9), bitmap);
     EXPECT_EQ(CallsOf(0xEF, 0x94).size(), 2u) << "blocks 1 and 4 checked";
+}
+
+TEST_F(CfgTest, TooFewUsedPagesFailWithNoGoodPage)
+{
+    std::memset(thread->PageTable, 0x01, 64);
+    for (size_t written : {0, 1}) { // then the record fits on page 63, the bitmap does not
+        thread->PageTable[63] = written ? 0xFF : 0x01;
+        EXPECT_EQ(WriteCfg(*thread, 0), 0);
+        EXPECT_EQ(status.Caption(), "No good pagefail");
+        EXPECT_EQ(CallsOf(0xEE, 0x95).size(), written);
+    }
+}
+
+TEST_F(CfgTest, FinishChecksTheThirdAndFourthGoodBlocksWithoutWriting)
+{
+    thread->pBlockTable[1] = 0;
+    ASSERT_EQ(FinishBadBlockTable(*thread, 0), 1);
+    const auto checks = CallsOf(0xEF, 0x94);
+    ASSERT_EQ(checks.size(), 2u);
+    EXPECT_EQ(std::pair(Be32(&checks[0].cdb[2]), Be32(&checks[1].cdb[2])), std::pair(3u, 4u));
+    EXPECT_TRUE(CallsOf(0xEE, 0x95).empty());
+    EXPECT_EQ(thread->CfgImage[2], 'X') << "the record rebuilt";
 }
 
 } // namespace

@@ -1,11 +1,10 @@
-// The data areas against a recording device: the image's chunks, the signed file area's
-// layout and their refusals; the SPI read-back's compare ranges on the simulated controller;
-// the FAT flag and disk size of a capacity.
+// The data areas against a recording device: the image's chunks and the signed file area's
+// layout; the SPI read-back's compare ranges on the simulated controller; the FAT flag and
+// disk size of a capacity.
 #include "ProductionFixture.h"
 
 #include "device/Stream.h"
 #include "platform/AtomicFile.h"
-#include "platform/Clock.h"
 #include "production/DataAreas.h"
 #include "production/DataAreasIo.h"
 #include "production/DrivePrep.h"
@@ -15,7 +14,6 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
-#include <tuple>
 
 using namespace prodtest;
 
@@ -35,17 +33,6 @@ std::string Pattern(size_t n, unsigned seed = 1)
     return s;
 }
 
-// An image whose boot sector says `bytesPerSector`.
-std::string Image(size_t size, uint16_t bytesPerSector)
-{
-    std::string s = Pattern(size, 3);
-    if (size >= 13) {
-        s[11] = char(bytesPerSector & 0xFF);
-        s[12] = char(bytesPerSector >> 8);
-    }
-    return s;
-}
-
 size_t OpenFileCount()
 {
     return size_t(std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}));
@@ -59,7 +46,6 @@ protected:
     void SetUp() override
     {
         ThreadTest::SetUp();
-        platform::SetClock(&clock);
         thread->iSectorSize = 512;
         answer = [this](const RecordedCall& c) {
             if (c.cdb[0] != 0x25)
@@ -68,13 +54,8 @@ protected:
             return ScriptedAnswer{{uint8_t(last >> 24), uint8_t(last >> 16), uint8_t(last >> 8), uint8_t(last),
                                    uint8_t(sectorSize >> 24), uint8_t(sectorSize >> 16), uint8_t(sectorSize >> 8),
                                    uint8_t(sectorSize)},
-                                  capacityAnswers};
+                                  true};
         };
-    }
-    void TearDown() override
-    {
-        platform::SetClock(nullptr);
-        ThreadTest::TearDown();
     }
     int64_t Measure(const std::string& name, const std::string& bytes)
     {
@@ -83,9 +64,7 @@ protected:
     }
     int WriteImage(const std::string& name) { return WriteImageToDisk(*thread, "R", dir.file(name), 90, 98); }
 
-    platform::FakeClock clock;
     uint32_t sectors = 1 << 20, sectorSize = 512;
-    bool capacityAnswers = true;
 };
 
 TEST_F(DataAreasTest, ImageWrittenIn32KiBChunksAtConsecutiveLbas)
@@ -98,7 +77,9 @@ TEST_F(DataAreasTest, ImageWrittenIn32KiBChunksAtConsecutiveLbas)
     for (const auto& p : cases) {
         SCOPED_TRACE(p.size);
         thread->iSectorSize = sectorSize = p.sector;
-        const std::string bytes = Image(p.size, p.sector);
+        std::string bytes = Pattern(p.size, 3);
+        bytes[11] = char(p.sector & 0xFF); // the boot sector's bytes per sector
+        bytes[12] = char(p.sector >> 8);
         ASSERT_EQ(Measure("disk.img", bytes), int64_t(p.size));
         const size_t files = OpenFileCount(), before = drive.transport->callCount();
         ASSERT_EQ(WriteImage("disk.img"), 1);
@@ -200,8 +181,8 @@ TEST_F(SpiSimTest, ReadBackCoversProgramAreaAndPreferAndCompares)
     EXPECT_EQ(CompareSpiDump(*thread, "ignored", "1_Read_buffer.bin", "pref.dat"), 1) << status.Caption();
 
     // Dump offsets inside the three compared ranges, and outside all of them.
-    const std::pair<size_t, bool> cases[] = {{3, false},    {4, true},          {65536 + 34463, false},
-                                             {65536 + 34464, true}, {196608 + 2047, false}, {196608 + 2048, true}};
+    const std::pair<size_t, bool> cases[] = {{3, false}, {4, true}, {65536 + 34463, false}, {65536 + 34464, true},
+                                             {196608 + 2047, false}, {196608 + 2048, true}};
     for (const auto& [offset, equal] : cases) {
         std::string bad = good;
         bad[offset] = char(bad[offset] ^ 0x5A);

@@ -1,11 +1,13 @@
 // The flash description lookup: exact before near matches, name order, the files that count,
-// and the type name stored from flash.ini.
+// and the type name stored from flash.ini; a short description's load.
 #include "ProductionFixture.h"
 
 #include "production/FlashRecord.h"
 
 #include <array>
+#include <cstring>
 #include <filesystem>
+#include <new>
 
 using namespace prodtest;
 
@@ -71,5 +73,20 @@ TEST_P(FlashLookup, FindsTheRecordAndItsTypeName)
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, FlashLookup, ::testing::ValuesIn(kLookups));
+
+// 128 bytes hold the geometry; the rest of the thread's copy, usable blocks among it, reads 0
+// even on a thread made in memory that held other bytes.
+TEST_F(ThreadTest, ShortRecordLeavesTheRestOfTheCopyZero)
+{
+    dir.write("flash/128.txt", MakeRecord(RecordFields{}).substr(0, 128));
+    alignas(ProductThread) static unsigned char memory[sizeof(ProductThread)];
+    std::memset(memory, 0xAB, sizeof memory);
+    auto* fresh = new (memory) ProductThread('E', 0, &status, &gauge, &image, "", &textF, &textP);
+    fresh->iChipCount = 1;
+    ASSERT_EQ(LoadFlashRecord(*fresh, dir.file("flash/128.txt")), 1);
+    EXPECT_EQ(std::vector<uint8_t>(fresh->CfgImage + 128, fresh->CfgImage + 512), std::vector<uint8_t>(384, 0));
+    EXPECT_EQ(fresh->iUsableBlocksPerChip, 0u);
+    fresh->~ProductThread();
+}
 
 } // namespace
