@@ -5,6 +5,7 @@
 // as fsck.fat and mtools read them. Every row runs beside another device's run.
 #include "StationRun.h"
 
+#include "platform/ByteOrder.h"
 #include "platform/Process.h"
 #include "production/ppthread.h"
 #include "support/FatCheck.h"
@@ -190,11 +191,9 @@ std::string DiskHolds(const std::string& path)
         if (head.find_first_not_of('\0') == std::string::npos)
             return "blank";
         // A signed file area: its signature, entry count and first entry (index/sector/size).
-        const std::string h = FileBytes(path, 28);
-        const auto le = [&](size_t at) {
-            return std::to_string(uint32_t(uint8_t(h[at])) | uint32_t(uint8_t(h[at + 1])) << 8 |
-                                  uint32_t(uint8_t(h[at + 2])) << 16 | uint32_t(uint8_t(h[at + 3])) << 24);
-        };
+        const std::string h = FileBytes(path, 28) + std::string(28, '\0'); // a short disk reads zeros
+        const auto* bytes = reinterpret_cast<const uint8_t*>(h.data());
+        const auto le = [&](size_t at) { return std::to_string(platform::GetLe32(bytes + at)); };
         return "raw " + head + " " + le(12) + " " + le(16) + "/" + le(20) + "/" + le(24);
     }
     std::string label = platform::ReadVolumeLabel(path).value_or("-"); // in the station's code page
@@ -283,18 +282,11 @@ void PatchProgram(Station& s, size_t offset, uint8_t value)
     program[offset] = char(value);
     MakeFile(s, sim::kKitFirmware, program);
 }
-// The bonding IDs the program file asks for and the chip answers.
+// The bonding ID the program file asks for.
 template <uint8_t id>
 void SdkId(TForm1&, Station& s)
 {
     PatchProgram(s, sim::kFirmwareBondingIdOffset, id);
-}
-template <uint8_t id>
-sim::FlashProfile ChipId()
-{
-    sim::FlashProfile p = sim::Nand128M();
-    p.bondingId = id;
-    return p;
 }
 // A second run after the description changed its write mode: the device's record is of
 // another mode, so it gets its own record back, then the description, and is formatted.
@@ -497,13 +489,16 @@ const Row kRows[] = {
      .setup = [](TForm1&, Station& s) { PatchProgram(s, sim::kFirmwareModuleBlockOffset + 2, 5); },
      .caption = "Can not find the suitable program.bin!!", .result = NAND, .steps = "2 5",
      .commands = "EF9A EF84 EF70 EE71", .holds = "record"},
-    {.name = "BondingIdMismatch", .setup = SdkId<3>, .profile = ChipId<5>,
+    {.name = "BondingIdMismatch", .setup = SdkId<3>,
+     .profile = [] { auto p = sim::Nand128M(); p.bondingId = 5; return p; },
      .caption = "SDK bonding ID not match 3 (program.bin)", .result = NAND, .steps = "2 5", .commands = IDENTIFY,
      .holds = "record"},
-    {.name = "ProgramWithoutBondingId", .setup = SdkId<0>, .profile = ChipId<5>,
+    {.name = "ProgramWithoutBondingId", .setup = SdkId<0>,
+     .profile = [] { auto p = sim::Nand128M(); p.bondingId = 5; return p; },
      .caption = "SDK bonding ID check fail 0 (program.bin)", .result = NAND, .steps = "2 5", .commands = IDENTIFY,
      .holds = "record"},
-    {.name = "ChipBondingIdOutOfRange", .setup = SdkId<3>, .profile = ChipId<16>,
+    {.name = "ChipBondingIdOutOfRange", .setup = SdkId<3>,
+     .profile = [] { auto p = sim::Nand128M(); p.bondingId = 16; return p; },
      .caption = "Chip bonding ID check fail16 (program.bin)", .result = NAND, .steps = "2 5", .commands = IDENTIFY,
      .holds = "record"},
     {.name = "BlankingCheckFails", .setup = [](TForm1& f, Station&) { f.chkBlankCheck->SetChecked(true); },

@@ -34,6 +34,7 @@ class FakeWindow : public production::WindowLink {
 public:
     uint8_t dealCapError = 0;
     uint32_t minValidSize = 0;
+    std::vector<std::string> copyList;
 
     int EccLevel() override { return 2; }
     bool PageScan() override { return false; }
@@ -50,7 +51,7 @@ public:
     uint64_t PreferSize() override { return 0; }
     uint64_t TelbookSize() override { return 0; }
     uint64_t IsoSize() override { return 0; }
-    std::vector<std::string> CopyList() override { return {}; }
+    std::vector<std::string> CopyList() override { return copyList; }
     unsigned LanguageIndex() override { return 0; }
     void SetSystemAreaLabel(const std::string&) override {}
     void ShowWarning(const std::string&, const std::string&) override {}

@@ -35,11 +35,9 @@ TEST_F(CapacityTest, Cases)
         uint8_t blocksOverride = 0, specialScan = 0; // the special scan found page 63 unused
     } cases[] = {
         {"degrade trims", 4096, 450, 0, 1, 1, 450 + 450 + 131},
-        {"show error", 4096, 450, 1, 0, 0, 1800, "Bad Block no Exceed"},
         {"98 % of 1024 rounded down: 1003 good is enough", 1024, 1003, 0, 1, 0, 1003},
         {"1002 good is not: halved to 512 and 7 uncounted", 1024, 1002, 0, 1, 1, 519},
         {"3 MB below 4 MB", 1024, 30, 2, 0, 0, 30, "Valid Size too smallfail", 1},
-        {"registered blocks per chip: no size check", 1024, 30, 2, 1, 0, 30, "", 1, 1},
         {"a page the special scan left out degrades", 1024, 1024, 2, 1, 1, 1024, "", 0, 0, 1},
     };
     for (const auto& c : cases) {
@@ -54,12 +52,14 @@ TEST_F(CapacityTest, Cases)
         EXPECT_EQ(CountGoodBlocks(*thread), c.good) << c.what;
         EXPECT_EQ(status.Caption(), c.caption) << c.what;
     }
-    // Without a window a fresh station's settings apply: a 2 % shortfall.
+    // Without a window a fresh station's settings apply: a 2 % shortfall, no special scan.
     std::tie(thread->bBlocksPerChipOverride, thread->bSpecialScan) = std::tuple(0, 0);
     production::SetWindowLink(nullptr);
     Table(1024, 1002);
     EXPECT_EQ(CheckCapacityRule(*thread), 1);
     EXPECT_EQ(thread->bDegraded, 1);
+    ASSERT_EQ(ScanBadBlocks(*thread, 5, 5), 1);
+    EXPECT_EQ(status.Caption().rfind("Blanking Check ", 0), 0u) << status.Caption();
     production::SetWindowLink(&window);
     // The trimmed table: G = 1800 halves N 4096 -> 2048 -> 1024; group 2 is cut where the
     // counter passes 1024 - 14, group 3 cleared whole.

@@ -5,6 +5,7 @@
 
 #include "device/Stream.h"
 #include "platform/AtomicFile.h"
+#include "platform/ByteOrder.h"
 #include "production/DataAreas.h"
 #include "production/DataAreasIo.h"
 #include "production/DrivePrep.h"
@@ -18,11 +19,6 @@
 using namespace prodtest;
 
 namespace {
-
-uint32_t Le32(const uint8_t* p)
-{
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
 
 // Bytes of a made-up file: a pattern that differs from piece to piece.
 std::string Pattern(size_t n, unsigned seed = 1)
@@ -137,10 +133,10 @@ TEST_F(DataAreasTest, SignedAreaFilesFollowTheHeaderSectorBySector)
 
     const uint8_t* h = writes[2].data.data();
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(h), 12), "KOV6125X2947");
-    EXPECT_EQ(Le32(h + 12), 2u);
+    EXPECT_EQ(platform::GetLe32(h + 12), 2u);
     const uint32_t want[8] = {0, 1, 1000, 0, 1, 3, 0, 0};
     for (int f = 0; f < 8; ++f)
-        EXPECT_EQ(Le32(h + 16 + 4 * f), want[f]) << f;
+        EXPECT_EQ(platform::GetLe32(h + 16 + 4 * f), want[f]) << f;
     EXPECT_TRUE(AllZero(h + 48, h + 512));
 }
 
@@ -191,9 +187,6 @@ TEST_F(SpiSimTest, ReadBackCoversProgramAreaAndPreferAndCompares)
         EXPECT_EQ(CompareSpiDump(*thread, "", "1_Read_buffer.bin", "pref.dat"), equal ? 1 : 0) << offset;
         EXPECT_EQ(status.Caption(), equal ? "" : "Check Data " + FailMsg.get()) << offset;
     }
-    // A dump cut short compares as different, never past its end.
-    Write("log/1_Read_buffer.bin", good.substr(0, 70000));
-    EXPECT_EQ(CompareSpiDump(*thread, "", "1_Read_buffer.bin", "pref.dat"), 0);
 }
 
 TEST_F(SpiSimTest, ProgramOfExactly64KiBComparesItsHeadAndPrefer)

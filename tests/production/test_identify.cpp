@@ -1,9 +1,11 @@
 // The flash description lookup: exact before near matches, name order, the files that count,
-// and the type name stored from flash.ini; a short description's load.
+// and the type name stored from flash.ini; a short description's load; the program file.
 #include "ProductionFixture.h"
 
+#include "production/Firmware.h"
 #include "production/FlashRecord.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <filesystem>
@@ -74,8 +76,8 @@ TEST_P(FlashLookup, FindsTheRecordAndItsTypeName)
 
 INSTANTIATE_TEST_SUITE_P(Rows, FlashLookup, ::testing::ValuesIn(kLookups));
 
-// 128 bytes hold the geometry; the rest of the thread's copy, usable blocks among it, reads 0
-// even on a thread made in memory that held other bytes.
+// 128 bytes hold the geometry; the rest of the thread's copy, usable blocks among it, and its
+// bitmap read 0 even on a thread made in memory that held other bytes.
 TEST_F(ThreadTest, ShortRecordLeavesTheRestOfTheCopyZero)
 {
     dir.write("flash/128.txt", MakeRecord(RecordFields{}).substr(0, 128));
@@ -86,7 +88,23 @@ TEST_F(ThreadTest, ShortRecordLeavesTheRestOfTheCopyZero)
     ASSERT_EQ(LoadFlashRecord(*fresh, dir.file("flash/128.txt")), 1);
     EXPECT_EQ(std::vector<uint8_t>(fresh->CfgImage + 128, fresh->CfgImage + 512), std::vector<uint8_t>(384, 0));
     EXPECT_EQ(fresh->iUsableBlocksPerChip, 0u);
+    EXPECT_EQ(*std::max_element(fresh->GoodBlockBitmap, std::end(fresh->GoodBlockBitmap)), 0);
     fresh->~ProductThread();
+}
+
+// The first listed name holding "program" whose header fits; a file too short to hold the
+// module number never does.
+TEST_F(ThreadTest, ProgramFileIsTheFirstWhoseHeaderFits)
+{
+    std::string program(40000, '\0');
+    program[FirmwareHeader::kFirmwareFlag] = char(FirmwareHeader::kFirmwareFlagBit);
+    dir.write("program_short.bin", program.substr(0, FirmwareHeader::kModuleNumber));
+    dir.write("program.bin", program);
+    window.copyList = {dir.file("program_short.bin"), dir.file("program.bin")};
+    thread->iFirmwareFlag = 1;
+    thread->iModuleNumber = 0;
+    ASSERT_EQ(FindProgramBin(*thread), 1);
+    EXPECT_EQ(thread->iProgramIndex, 1);
 }
 
 } // namespace
