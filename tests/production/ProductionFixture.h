@@ -34,10 +34,11 @@ class FakeWindow : public production::WindowLink {
 public:
     uint8_t dealCapError = 0;
     uint32_t minValidSize = 0;
+    bool pageScan = false;
     std::vector<std::string> copyList;
 
     int EccLevel() override { return 2; }
-    bool PageScan() override { return false; }
+    bool PageScan() override { return pageScan; }
     uint8_t DeviceFeature() override { return 0; }
     int HideDiskRatio() override { return 10; }
     int AllowErrorRate() override { return 2; }

@@ -65,7 +65,6 @@ protected:
 
 TEST_F(DataAreasTest, ImageWrittenIn32KiBChunksAtConsecutiveLbas)
 {
-    // The gauge runs from 90 to 98.
     const struct { size_t size; uint16_t sector; uint32_t chunks, sectorsPerChunk; int lastGauge; } cases[] = {
         {(1 << 20) + 1, 1024, 33, 32, 98}, // one byte over 1 MiB: a 33rd chunk
         {20000, 512, 1, 64, 98},           // a single short chunk fills the gauge
