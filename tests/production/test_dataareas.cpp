@@ -161,6 +161,19 @@ protected:
     }
 };
 
+// The hidden-file header and the signed-area table hold 32-bit sizes: larger files are
+// refused before anything goes to the device.
+TEST_F(DataAreasTest, FilesBeyondThe32BitSizeFieldsAreRefused)
+{
+    dir.write("h/big.wav", "");
+    std::filesystem::resize_file(dir.file("h/big.wav"), (uint64_t(1) << 32) - 2048 + 1);
+    EXPECT_EQ(dataareas::WriteSpiHiddenFiles(*thread, {dir.file("h/big.wav")}), 0);
+    EXPECT_EQ(status.Caption(), "SPI hidden files write " + FailMsg.get());
+    std::filesystem::resize_file(dir.file("h/big.wav"), uint64_t(1) << 32);
+    EXPECT_EQ(dataareas::WriteSignedFileArea(*thread, {dir.file("h/big.wav")}), 0);
+    EXPECT_TRUE(CallsOf(0x2A).empty() && CallsOf(0xEF).empty() && CallsOf(0xEE).empty());
+}
+
 TEST_F(SpiSimTest, ReadBackCoversProgramAreaAndPreferAndCompares)
 {
     PlugWith(100000, 4096);

@@ -2,6 +2,7 @@
 // and the type name stored from flash.ini; a short description's load; the program file.
 #include "ProductionFixture.h"
 
+#include "device/HostUtil.h"
 #include "production/Firmware.h"
 #include "production/FlashRecord.h"
 
@@ -90,6 +91,36 @@ TEST_F(ThreadTest, ShortRecordLeavesTheRestOfTheCopyZero)
     EXPECT_EQ(fresh->iUsableBlocksPerChip, 0u);
     EXPECT_EQ(*std::max_element(fresh->GoodBlockBitmap, std::end(fresh->GoodBlockBitmap)), 0);
     fresh->~ProductThread();
+}
+
+// Geometry from a description file sizes the thread's buffers: what they cannot hold is
+// refused and the thread keeps its old geometry.
+TEST_F(ThreadTest, ImpossibleGeometryIsRefusedAndLeavesTheThreadAsItWas)
+{
+    const auto with = [](void (*change)(RecordFields&)) { RecordFields f; change(f); return f; };
+    const struct { const char* what; uint32_t chips; RecordFields fields; int registryBlocks = 0; size_t length = 512; } cases[] = {
+        {"1024 pages per block", 1, with([](RecordFields& f) { f.pagesLog2 = 10; })},
+        {"16 pages per block", 1, with([](RecordFields& f) { f.pagesLog2 = 4; })},
+        {"16384-byte pages", 1, with([](RecordFields& f) { f.pageLog2 = 14; })},
+        {"256-byte pages", 1, with([](RecordFields& f) { f.pageLog2 = 8; })},
+        {"usable above blocks per chip", 1, with([](RecordFields& f) { f.usableBlocks = 1025; })},
+        {"no chips", 0, RecordFields{}},
+        {"more than 65536 blocks", 2, with([](RecordFields& f) { f.blocksLog2 = 16; f.usableBlocks = 60000; })},
+        {"shift beyond 32 bits", 1, with([](RecordFields& f) { f.blocksLog2 = 40; })},
+        {"bitmap pages beyond the bitmap", 1, with([](RecordFields& f) { f.bitmapPages = 5; })},
+        {"registry blocks too many", 32, RecordFields{}, 4096},
+        {"registry blocks negative", 1, RecordFields{}, -5},
+        {"127 bytes", 1, RecordFields{}, 0, 127},
+    };
+    for (const auto& c : cases) {
+        dir.write("flash/bad.txt", MakeRecord(c.fields).substr(0, c.length));
+        ASSERT_TRUE(RegWriteInt("BlocksPerChip", c.registryBlocks));
+        thread->iChipCount = c.chips;
+        thread->iBlocksPerChip = thread->iPagesPerBlock = thread->iPageSize = 7;
+        EXPECT_EQ(LoadFlashRecord(*thread, dir.file("flash/bad.txt")), 0) << c.what;
+        EXPECT_EQ(thread->iBlocksPerChip + thread->iPagesPerBlock + thread->iPageSize, 21u) << c.what;
+        EXPECT_FALSE(thread->AllocateBlockTable()) << c.what;
+    }
 }
 
 // The first listed name holding "program" whose header fits; a file too short to hold the
