@@ -145,6 +145,16 @@ TEST_F(CfgTest, TooFewUsedPagesFailWithNoGoodPage)
     }
 }
 
+TEST_F(CfgTest, SystemAreaTooLargeForItsByteIsRefusedBeforeWriting)
+{
+    thread->iSystemAreaBlocks = 256;
+    EXPECT_EQ(WriteCfg(*thread, 0), 0);
+    EXPECT_EQ(drive.transport->callCount(), 0u);
+    thread->iSystemAreaBlocks = 255;
+    EXPECT_EQ(WriteCfg(*thread, 0), 1);
+    EXPECT_EQ(thread->CfgImage[161], 255);
+}
+
 TEST_F(CfgTest, FinishChecksTheThirdAndFourthGoodBlocksWithoutWriting)
 {
     thread->pBlockTable[1] = 0;

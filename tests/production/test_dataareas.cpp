@@ -139,6 +139,41 @@ TEST_F(DataAreasTest, SignedAreaFilesFollowTheHeaderSectorBySector)
     EXPECT_TRUE(AllZero(h + 48, h + 512));
 }
 
+// The header sector holds 31 entries: a longer list writes those (a missing file keeps
+// its entry empty) and counts them all.
+TEST_F(DataAreasTest, SignedAreaOfFortyEntriesFillsOnlyTheFirst31)
+{
+    std::vector<std::string> list;
+    for (int i = 0; i < 40; ++i) {
+        list.push_back(dir.file("h/" + std::to_string(i) + ".dat"));
+        if (i != 7)
+            dir.write("h/" + std::to_string(i) + ".dat", Pattern(100 + i, i));
+    }
+    ASSERT_EQ(dataareas::WriteSignedFileArea(*thread, list), 1);
+    const auto writes = CallsOf(0x2A);
+    ASSERT_EQ(writes.size(), 30u + 1u) << "30 files of one sector and the header";
+    const uint8_t* h = writes.back().data.data();
+    EXPECT_EQ(platform::GetLe32(h + 12), 40u);
+    for (uint32_t i = 0, sector = 1; i < 31; ++i) {
+        const uint32_t want[4] = {i, i == 7 ? 0 : sector++, 100 + i, 0};
+        for (int f = 0; f < 4; ++f)
+            EXPECT_EQ(platform::GetLe32(h + 16 + 16 * i + 4 * f), i == 7 ? 0 : want[f]) << i << "," << f;
+    }
+}
+
+// The hidden-file header and the signed-area table hold 32-bit sizes: larger files are
+// refused before anything goes to the device.
+TEST_F(DataAreasTest, FilesBeyondThe32BitSizeFieldsAreRefused)
+{
+    dir.write("h/big.wav", "");
+    std::filesystem::resize_file(dir.file("h/big.wav"), (uint64_t(1) << 32) - 2048 + 1);
+    EXPECT_EQ(dataareas::WriteSpiHiddenFiles(*thread, {dir.file("h/big.wav")}), 0);
+    EXPECT_EQ(status.Caption(), "SPI hidden files write " + FailMsg.get());
+    std::filesystem::resize_file(dir.file("h/big.wav"), uint64_t(1) << 32);
+    EXPECT_EQ(dataareas::WriteSignedFileArea(*thread, {dir.file("h/big.wav")}), 0);
+    EXPECT_TRUE(CallsOf(0x2A).empty() && CallsOf(0xEF).empty() && CallsOf(0xEE).empty());
+}
+
 // The SPI read-back on the simulator: what the program and prefer streams left in the flash
 // is read back and compared, byte ranges exact.
 class SpiSimTest : public SimThreadTest {
@@ -161,17 +196,15 @@ protected:
     }
 };
 
-// The hidden-file header and the signed-area table hold 32-bit sizes: larger files are
-// refused before anything goes to the device.
-TEST_F(DataAreasTest, FilesBeyondThe32BitSizeFieldsAreRefused)
+// 16 MiB of program: the area past it lies beyond what a 16-bit unit index addresses.
+TEST_F(SpiSimTest, AreaBeyondTheReadIndexIsRefusedWithoutReading)
 {
-    dir.write("h/big.wav", "");
-    std::filesystem::resize_file(dir.file("h/big.wav"), (uint64_t(1) << 32) - 2048 + 1);
-    EXPECT_EQ(dataareas::WriteSpiHiddenFiles(*thread, {dir.file("h/big.wav")}), 0);
-    EXPECT_EQ(status.Caption(), "SPI hidden files write " + FailMsg.get());
-    std::filesystem::resize_file(dir.file("h/big.wav"), uint64_t(1) << 32);
-    EXPECT_EQ(dataareas::WriteSignedFileArea(*thread, {dir.file("h/big.wav")}), 0);
-    EXPECT_TRUE(CallsOf(0x2A).empty() && CallsOf(0xEF).empty() && CallsOf(0xEE).empty());
+    PlugWith(10, 100);
+    Write("huge.bin", std::string(16 << 20, '\x11'));
+    thread->sProgramFile = "huge.bin";
+    EXPECT_EQ(DumpSpiProgramArea(*thread, "huge.bin", "0_Read_buffer.bin", "pref.dat"), 0);
+    EXPECT_EQ(status.Caption(), "SPI read error!");
+    EXPECT_EQ(device->countOf(0xEF9D), 0u);
 }
 
 TEST_F(SpiSimTest, ReadBackCoversProgramAreaAndPreferAndCompares)
