@@ -317,7 +317,7 @@ const Row kRows[] = {
          List(f, s, {"readme.txt", "music", MakeFile(s, "extra/UPDATE.BIN", "never copied")});
      }, .result = "122MB, 16Sec", .waited = 16100, .steps = TO_PREFER "75 80 85 95 100",
      .commands = IDENTIFY OWN_TABLE CFG STREAMS "EF73 0025*2", .holds = "record; program prefer",
-     .disks = "user MY_AUDIO: music/ readme.txt", .logged = "D Port:0-0-0"},
+     .disks = "user MY_AUDIO: music/ readme.txt", .shown = "FILE Writing...", .logged = "D Port:0-0-0"},
     {.name = "WithoutFirmwareEndsAfterTheTables",
      .setup = [](TForm1& f, Station&) { f.chkFwUpgrade->SetChecked(false); }, .result = "0MB, 10Sec",
      .steps = "2 5 10 100", .commands = "EF9A EF84 EF70 EE71 " OWN_TABLE CFG, .holds = "record"},
@@ -469,7 +469,8 @@ const Row kRows[] = {
          f.TntSelectFileList2->Items()->Assign({s.file(sim::kKitFirmware)});
          f.ScanFileList();
      }, .caption = "Cannot findprefer.dat"},
-    {.name = "ImageIsoMissing", .setup = [](TForm1& f, Station&) { f.chkISOupgrade->SetChecked(true); },
+    {.name = "ImageIsoPastTheList", // the list lost its last entry since it was scanned
+     .setup = [](TForm1& f, Station&) { f.chkISOupgrade->SetChecked(true); f.iIsoIndex = f.TntSelectFileList2->Items()->Count(); },
      .caption = "Cannot findImage.ISO"},
     {.name = "FlashIdUnreadable", .fault = {0xEF70, 1, FaultKind::Transport}, .caption = "Flash Check fail",
      .steps = "2", .commands = "EF9A EF84 EF70!"},

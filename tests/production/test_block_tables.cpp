@@ -3,6 +3,7 @@
 
 #include "production/BlockTables.h"
 #include "production/FlashRecord.h"
+#include "toolkit/Dialogs.h"
 
 #include <cstring>
 #include <tuple>
@@ -58,8 +59,14 @@ TEST_F(CapacityTest, Cases)
     Table(1024, 1002);
     EXPECT_EQ(CheckCapacityRule(*thread), 1);
     EXPECT_EQ(thread->bDegraded, 1);
+    EXPECT_TRUE(production::Window().FwUpgradeChecked());
     ASSERT_EQ(ScanBadBlocks(*thread, 5, 5), 1);
     EXPECT_EQ(status.Caption().rfind("Blanking Check ", 0), 0u) << status.Caption();
+    toolkit::ScriptedDialogs dialogs; // and a warning still reaches the operator
+    toolkit::SetDialogs(&dialogs);
+    production::Window().ShowWarning("too small", "Warning");
+    toolkit::SetDialogs(nullptr);
+    EXPECT_EQ(dialogs.Messages().size(), 1u);
     production::SetWindowLink(&window);
     // The trimmed table: G = 1800 halves N 4096 -> 2048 -> 1024; group 2 is cut where the
     // counter passes 1024 - 14, group 3 cleared whole.
