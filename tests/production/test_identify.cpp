@@ -5,6 +5,8 @@
 #include "device/HostUtil.h"
 #include "production/Firmware.h"
 #include "production/FlashRecord.h"
+#include "production/Sequence.h"
+#include "text/LangStrings.h"
 
 #include <algorithm>
 #include <array>
@@ -136,6 +138,16 @@ TEST_F(ThreadTest, ProgramFileIsTheFirstWhoseHeaderFits)
     thread->iModuleNumber = 0;
     ASSERT_EQ(FindProgramBin(*thread), 1);
     EXPECT_EQ(thread->iProgramIndex, 1);
+}
+
+// A run that ends after its device left the panel leaves the panel waiting for the next.
+TEST_F(ThreadTest, RunEndingAfterItsDeviceLeftResetsThePanel)
+{
+    production::SequenceState run;
+    thread->hDevice = INVALID_HANDLE_VALUE;
+    thread->SetStatus("successful");
+    production::CommonEnd(*thread, run);
+    EXPECT_EQ(status.Caption(), WaitDeviceMsg.get());
 }
 
 } // namespace
