@@ -92,6 +92,7 @@ TEST_F(ThreadTest, ShortRecordLeavesTheRestOfTheCopyZero)
     EXPECT_EQ(std::vector<uint8_t>(fresh->CfgImage + 128, fresh->CfgImage + 512), std::vector<uint8_t>(384, 0));
     EXPECT_EQ(fresh->iUsableBlocksPerChip, 0u);
     EXPECT_EQ(*std::max_element(fresh->GoodBlockBitmap, std::end(fresh->GoodBlockBitmap)), 0);
+    EXPECT_TRUE(fresh->FreeOnTerminate()) << "nobody else deletes a finished run's thread";
     fresh->~ProductThread();
 }
 
