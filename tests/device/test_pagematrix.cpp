@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-
 namespace {
 
 using Bytes = std::vector<uint8_t>;

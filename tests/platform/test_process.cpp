@@ -1,13 +1,10 @@
-#include "platform/PortIdentity.h"
 #include "platform/Process.h"
-#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <csignal>
 #include <poll.h>
-#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -73,15 +70,4 @@ TEST(Process, TimeLimitKillsTheChildAndItsGroupAndNoGrandchildHoldsTheWait)
     EXPECT_LT(Clock::now() - start, milliseconds(1000));
     if ((grandchild = std::atoi(r.output.c_str())) > 0)
         ::kill(grandchild, SIGKILL);
-}
-
-// The port number program is stopped at its time limit; what it printed by then is no answer.
-TEST(PortIdentity, NothingPastTheTimeLimit)
-{
-    testsupport::TempDir dir;
-    dir.write("usbdos", "#!/bin/sh\necho 123; sleep 30\n");
-    ::chmod(dir.file("usbdos").c_str(), 0755);
-    auto start = Clock::now();
-    EXPECT_EQ(RunPortIdentityProgram(dir.file("usbdos"), 1, 100), 0u);
-    EXPECT_LT(Clock::now() - start, milliseconds(1000));
 }

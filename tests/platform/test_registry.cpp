@@ -8,9 +8,7 @@
 
 using namespace platform;
 
-namespace {
-const std::string kKey = "SoftWare\\KOV6125\\MPTool";
-} // namespace
+static const std::string kKey = "SoftWare\\KOV6125\\MPTool";
 
 // Production threads store their values side by side; the window reads them back.
 TEST(Registry, WritersOnManyThreadsLoseNothingAndNamesIgnoreCase)

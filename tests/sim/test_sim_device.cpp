@@ -31,9 +31,6 @@ struct Cdb {
 struct Reply {
     bool ok = false;
     Bytes data;
-    // Carried out and bit 0 of reply byte 0 set; refused: carried, bit 0 clear.
-    bool status() const { return ok && !data.empty() && (data[0] & 1); }
-    bool refused() const { return ok && !data.empty() && !(data[0] & 1); }
 };
 
 Reply In(platform::ScsiTransport& t, const Cdb& cdb, uint32_t length, uint32_t timeout = 12)
@@ -92,17 +89,6 @@ TEST_F(SimDevice, RomStateRefusesProductionCommandsAndUploadsThatDoNotAddUp)
     EXPECT_FALSE(In(dev, Cdb({0xEF, 0x77}).u32(2, 0), 1).ok || In(dev, Cdb({0xEF, 0x77}).u32(2, (1u << 20) + 1), 1).ok);
     EXPECT_EQ(dev.state(), SimulatedDevice::State::Rom);
     EXPECT_TRUE(dev.loaderImage().empty());
-}
-
-TEST_F(SimDevice, AShortStreamIsRefusedAndParityNeedsAWrittenProgram)
-{
-    ASSERT_TRUE(UploadLoader(dev, SampleLoader()));
-    ASSERT_TRUE(In(dev, Cdb({0xEF, 0x7A}).u32(2, 3000), 1).status() && Out(dev, Cdb({0xEE, 0x7B}), Bytes(2048, 1)));
-    EXPECT_TRUE(In(dev, Cdb({0xEF, 0x7C}), 1).refused()) << "ended before all data came";
-    EXPECT_FALSE(In(dev, Cdb({0xEF, 0x7C}), 1).status() || Out(dev, Cdb({0xEE, 0x7B}), Bytes(10, 1))) << "nothing stays open";
-    EXPECT_TRUE(!dev.streams().back().ended && dev.streams().back().received == 2048u);
-
-    EXPECT_TRUE(In(dev, Cdb({0xEF, 0x87}), 2).refused()) << "no program written";
 }
 
 } // namespace
