@@ -14,6 +14,8 @@
 #include <array>
 #include <chrono>
 #include <csignal>
+#include <ctime>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -279,6 +281,11 @@ TEST_F(CopyTreeTest, CopiesTheTreeFilesFirstSortedWithoutCaseHiddenAndLinkedFold
     for (const char* name : {"c.txt", "B.txt", "a.txt", "beta/deep/x.bin", "\u00dcn\u00ef \u6b4c.mp3", "Alpha/one.txt",
                              "empty/.keep", ".hidden.txt", ".config/settings", "Long file name.mp3"})
         host.write(std::string("A/") + name, name);
+    // FAT keeps local time in two-second steps: an even second survives exactly.
+    std::tm when{.tm_sec = 42, .tm_min = 30, .tm_hour = 8, .tm_mday = 17, .tm_mon = 4, .tm_year = 109, .tm_isdst = -1};
+    const std::time_t stamp = std::mktime(&when);
+    const struct timespec times[2] = {{stamp, 0}, {stamp, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, host.file("A/beta/deep/x.bin").c_str(), times, 0), 0);
     host.write("elsewhere/loop.txt", "outside");
     fs::create_directory_symlink(host.path(), host.file("A/link to top"));
     fs::create_symlink(host.file("elsewhere/loop.txt"), host.file("A/linked file.txt"));
@@ -289,6 +296,9 @@ TEST_F(CopyTreeTest, CopiesTheTreeFilesFirstSortedWithoutCaseHiddenAndLinkedFold
     EXPECT_EQ(listing("/A/empty"), Strings{}) << "a folder of hidden entries arrives empty";
     EXPECT_EQ(cat("/A/beta/deep/x.bin") + "|" + cat("/A/linked file.txt"), "beta/deep/x.bin|outside");
     EXPECT_TRUE(fsckClean());
+    ASSERT_TRUE(run({"mcopy", "-i", disk, "-m", "-o", "::/A/beta/deep/x.bin", dir.file("back")}).succeeded());
+    struct stat st {};
+    EXPECT_TRUE(::stat(dir.file("back").c_str(), &st) == 0 && st.st_mtime == stamp) << "the modification time is kept";
 }
 
 TEST_F(CopyTreeTest, OverwritesTheTrailingSeparatorRuleAndFailuresKeepWhatWasCopied)
