@@ -8,44 +8,42 @@
 
 namespace production {
 
-namespace {
+int FreshStation::EccLevel() { return 2; }
+bool FreshStation::PageScan() { return false; }
+uint8_t FreshStation::DeviceFeature() { return 0; }
+int FreshStation::HideDiskRatio() { return 10; }
+int FreshStation::AllowErrorRate() { return 2; }
+uint8_t FreshStation::DealCapError() { return 0; }
+uint32_t FreshStation::MinValidSize() { return 0; }
+bool FreshStation::FwUpgradeChecked() { return true; }
+bool FreshStation::IsoUpgradeChecked() { return false; }
+bool FreshStation::SystemAreaChecked() { return false; }
+int FreshStation::SystemAreaIndex() { return 0; }
+uint64_t FreshStation::FirmwareSize() { return 0; }
+uint64_t FreshStation::PreferSize() { return 0; }
+uint64_t FreshStation::TelbookSize() { return 0; }
+uint64_t FreshStation::IsoSize() { return 0; }
+std::vector<std::string> FreshStation::CopyList() { return {}; }
+unsigned FreshStation::LanguageIndex() { return 0; }
+void FreshStation::SetSystemAreaLabel(const std::string&) {}
 
-// The settings a fresh station starts with, for an engine running without a main window;
-// the same values the main window's link gives while no main window exists.
-class FreshStation : public WindowLink {
-public:
-    int EccLevel() override { return 2; }
-    bool PageScan() override { return false; }
-    uint8_t DeviceFeature() override { return 0; }
-    int HideDiskRatio() override { return 10; }
-    int AllowErrorRate() override { return 2; }
-    uint8_t DealCapError() override { return 0; }
-    uint32_t MinValidSize() override { return 0; }
-    bool FwUpgradeChecked() override { return true; }
-    bool IsoUpgradeChecked() override { return false; }
-    bool SystemAreaChecked() override { return false; }
-    int SystemAreaIndex() override { return 0; }
-    uint64_t FirmwareSize() override { return 0; }
-    uint64_t PreferSize() override { return 0; }
-    uint64_t TelbookSize() override { return 0; }
-    uint64_t IsoSize() override { return 0; }
-    std::vector<std::string> CopyList() override { return {}; }
-    unsigned LanguageIndex() override { return 0; }
-    void SetSystemAreaLabel(const std::string&) override {}
-    void ShowWarning(const std::string& text, const std::string& caption) override
-    {
-        toolkit::TheDialogs().MessageBox(text, caption, toolkit::MB_OK | toolkit::MB_ICONWARNING);
-    }
-    std::string PageModeName(int mode, unsigned languageIndex) override
-    {
-        return ::PageModeName(mode, languageIndex);
-    }
-    void ProcessMessages() override
-    {
-        if (toolkit::Application)
-            toolkit::Application->ProcessMessages();
-    }
-};
+void FreshStation::ShowWarning(const std::string& text, const std::string& caption)
+{
+    toolkit::TheDialogs().MessageBox(text, caption, toolkit::MB_OK | toolkit::MB_ICONWARNING);
+}
+
+std::string FreshStation::PageModeName(int mode, unsigned languageIndex)
+{
+    return ::PageModeName(mode, languageIndex);
+}
+
+void FreshStation::ProcessMessages()
+{
+    if (toolkit::Application)
+        toolkit::Application->ProcessMessages();
+}
+
+namespace {
 
 FreshStation g_fresh;
 std::atomic<WindowLink*> g_main{nullptr};

@@ -92,6 +92,33 @@ public:
     virtual void ProcessMessages() {}
 };
 
+// The settings a fresh station starts with, for an engine running without a main window;
+// the same values the main window's link gives while no main window exists.
+class FreshStation : public WindowLink {
+public:
+    int EccLevel() override;
+    bool PageScan() override;
+    uint8_t DeviceFeature() override;
+    int HideDiskRatio() override;
+    int AllowErrorRate() override;
+    uint8_t DealCapError() override;
+    uint32_t MinValidSize() override;
+    bool FwUpgradeChecked() override;
+    bool IsoUpgradeChecked() override;
+    bool SystemAreaChecked() override;
+    int SystemAreaIndex() override;
+    uint64_t FirmwareSize() override;
+    uint64_t PreferSize() override;
+    uint64_t TelbookSize() override;
+    uint64_t IsoSize() override;
+    std::vector<std::string> CopyList() override;
+    unsigned LanguageIndex() override;
+    void SetSystemAreaLabel(const std::string&) override;
+    void ShowWarning(const std::string& text, const std::string& caption) override;
+    std::string PageModeName(int mode, unsigned languageIndex) override;
+    void ProcessMessages() override;
+};
+
 // The window the engine talks to: the one set with SetWindowLink, else the program's main
 // window once the user interface has installed it, else the settings a fresh station
 // starts with.

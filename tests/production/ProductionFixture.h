@@ -29,34 +29,19 @@ inline uint32_t Be32(const uint8_t* p)
     return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
 }
 
-// A fresh station's settings, but for the few a test sets.
-class FakeWindow : public production::WindowLink {
+// A fresh station's settings, but for the few a test sets; warnings show no box.
+class FakeWindow : public production::FreshStation {
 public:
     uint8_t dealCapError = 0;
     uint32_t minValidSize = 0;
     bool pageScan = false;
     std::vector<std::string> copyList;
 
-    int EccLevel() override { return 2; }
     bool PageScan() override { return pageScan; }
-    uint8_t DeviceFeature() override { return 0; }
-    int HideDiskRatio() override { return 10; }
-    int AllowErrorRate() override { return 2; }
     uint8_t DealCapError() override { return dealCapError; }
     uint32_t MinValidSize() override { return minValidSize; }
-    bool FwUpgradeChecked() override { return true; }
-    bool IsoUpgradeChecked() override { return false; }
-    bool SystemAreaChecked() override { return false; }
-    int SystemAreaIndex() override { return 0; }
-    uint64_t FirmwareSize() override { return 0; }
-    uint64_t PreferSize() override { return 0; }
-    uint64_t TelbookSize() override { return 0; }
-    uint64_t IsoSize() override { return 0; }
     std::vector<std::string> CopyList() override { return copyList; }
-    unsigned LanguageIndex() override { return 0; }
-    void SetSystemAreaLabel(const std::string&) override {}
     void ShowWarning(const std::string&, const std::string&) override {}
-    std::string PageModeName(int mode, unsigned) override { return production::DefaultPageModeName(mode); }
 };
 
 // What a flash description file holds.
