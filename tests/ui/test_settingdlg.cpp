@@ -156,6 +156,9 @@ public:
 
 TEST_F(MpConfigTest, SaveWritesTheSectionsByteForByteAndLoadRestoresThem)
 {
+    dir.write("a.mp", "[DeviceSet]\r\nHideDiskRatio=10\r\n");  // the ratio already shown
+    ui::LoadMpConfig(*dialog, path());
+    EXPECT_EQ(dialog->tbarHideDiskRatioSelEnd(), 10) << "the selection follows it too";
     dialog->cboScanLevel->SetItemIndex(3);
     dialog->cboPageSkip->SetItemIndex(16);
     dialog->cboECC->SetItemIndex(5);

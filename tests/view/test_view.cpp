@@ -30,7 +30,6 @@
 #include <QTimer>
 #include <QTranslator>
 
-#include <cstdlib>
 #include <thread>
 
 using namespace toolkit;
@@ -80,7 +79,7 @@ protected:
 
 } // namespace
 
-TEST_F(View, WindowHasAWidgetForEveryControlAndTheFormsTitle)
+TEST_F(View, WindowHasAWidgetForEveryControlTheFormsTitleAndOpensCentred)
 {
     window->start();
     QApplication::processEvents();
@@ -88,6 +87,9 @@ TEST_F(View, WindowHasAWidgetForEveryControlAndTheFormsTitle)
         EXPECT_NE(window->formView()->widgetFor(c.Name()), nullptr) << "no widget for " << c.Name();
     });
     EXPECT_EQ(window->windowTitle().toStdString(), form->Caption());
+    ASSERT_NE(window->screen(), nullptr);
+    QPoint offset = window->geometry().center() - window->screen()->availableGeometry().center();
+    EXPECT_LE(offset.manhattanLength(), 4) << offset.x() << "," << offset.y() << " (a frame's margins at most)";
 }
 
 TEST_F(View, CaptionAndColourChangedByAWorkerThreadReachTheLabel)
@@ -145,15 +147,6 @@ TEST_F(View, OperatorsActionsShowOnScreenAsInTheModel)
         {"click in the label edit", [](FormDriver& d) { d.click("LabelEdit"); }, {{"LabelEdit", "vol_2"}}},
         {"Escape", [](FormDriver& d) { d.escape(); }, {{"#open", "yes"}}},
     });
-}
-
-TEST_F(View, WindowOpensCentredOnItsScreen)
-{
-    window->start();
-    QApplication::processEvents();
-    ASSERT_NE(window->screen(), nullptr);
-    QPoint offset = window->geometry().center() - window->screen()->availableGeometry().center();
-    EXPECT_LE(offset.manhattanLength(), 4) << offset.x() << "," << offset.y() << " (a frame's margins at most)";
 }
 
 // Every way an event reaches the forms' code: an exception is shown in the standard box
