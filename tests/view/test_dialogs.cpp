@@ -30,9 +30,12 @@ class WatchedDialogs : public ScriptedDialogs {
 public:
     QWidget* watched = nullptr;
     std::vector<bool> upAtBox;
+    std::function<void()> atBox;  // checks what the operator sees behind the box
     int MessageBox(const std::string& text, const std::string& caption, uint32_t flags) override
     {
         upAtBox.push_back(watched && watched->isVisible());
+        if (atBox)
+            atBox();
         return ScriptedDialogs::MessageBox(text, caption, flags);
     }
 };
@@ -222,10 +225,12 @@ TEST_F(DialogView, PasswordDialog)
         {"again: the close box keeps the right code", [](FormDriver& d) { d.closeBox(); }, {{"#open", "no"}}},
     });
     EXPECT_TRUE(box->Checked());
+    dialogs.atBox = [box] { EXPECT_FALSE(box->Checked()) << "unticked before the error shows"; };
     drive(*password, {
         {"a wrong number", [&](FormDriver& d) { d.type("edtpassword", "7"); d.key("edtpassword", Qt::Key_Tab); d.click("Button1"); },
          {{"#open", "no"}}},
     });
+    dialogs.atBox = nullptr;
     EXPECT_FALSE(box->Checked());
     EXPECT_EQ(boxTexts(), Texts{"Password Error! Pls input correct Password"});
     main->LanguageIndex = 2;  // the captions follow the main window's language
