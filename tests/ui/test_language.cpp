@@ -32,23 +32,11 @@ const char kLangIni[] = "[English]\r\nTitleStr=MP3 Production\r\nFailMsg=FAILED\
                         "AdvanceStr=\275\370\275\327\r\nLabelStr=\261\352\307\251\r\nFailMsg=\312\247\260\334\r\n"
                         "WaitDeviceMsg=\265\310\264\375\327\260\326\303...\r\n";
 
-// Sets a variable for one test and puts back what was there.
-struct EnvGuard {
-    explicit EnvGuard(const char* name, const char* value = nullptr) : name(name), had(std::getenv(name) != nullptr)
-    {
-        old = had ? std::getenv(name) : "";
-        value ? setenv(name, value, 1) : unsetenv(name);
-    }
-    ~EnvGuard() { had ? setenv(name, old.c_str(), 1) : unsetenv(name); }
-    const char* name;
-    bool had;
-    std::string old;
-};
-
 class Language : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        setenv("LC_ALL", "C", 1);  // the Auto choice follows the system's language
         InitLanguageStrings();
         platform::SetProgramDir(dir.path());
         form = std::make_unique<TForm1>();
@@ -61,7 +49,6 @@ protected:
     }
     int storedChoice() const { return RegReadInteger(kLanguageRegistryKey, "LanguageID", -1); }
 
-    EnvGuard lcAll{"LC_ALL", "C"};
     testsupport::TempDir dir;
     toolkit::TForm setting{"frmSetting"};
     std::unique_ptr<TForm1> form;
@@ -106,7 +93,6 @@ TEST_F(Language, WindowCaptionsFromLangIni)
     f.TntRdoLangEng->SetChecked(true);
     EXPECT_EQ(f.Caption(), "MP3 Production (6205, Dec 27 2011) + FSM Ver.x.x");
     EXPECT_EQ(f.btnSetup->Caption() + "|" + f.StaticText12->Caption() + "|" + f.labType->Caption(), "进阶设定...|FAILED:|Disk split:");
-
 }
 
 // Every caption the language sets follows it: with a lang.ini whose every key reads

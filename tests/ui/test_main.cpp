@@ -82,7 +82,7 @@ protected:
 
 // ---- life ----
 
-TEST_F(Window, CreationSetsRegistryDefaultsAndShowingChoosesTheStoredLanguage)
+TEST_F(Window, CreationSetsRegistryDefaultsAndShowingTheFirstCaptions)
 {
     form.reset();
     dir.write("misc/port.log", "old");
@@ -90,12 +90,7 @@ TEST_F(Window, CreationSetsRegistryDefaultsAndShowingChoosesTheStoredLanguage)
     form = std::make_unique<TForm1>();
     EXPECT_FALSE(std::filesystem::exists(dir.file("misc/port.log")));
     EXPECT_EQ(std::make_pair(RegReadInt("BlocksPerChip", 99), RegReadInt("LogBiTable", 99)), std::make_pair(0, 5)) << "a present value stays";
-    for (const auto& [stored, radio] : {std::pair<int, std::string>{3, "TntRdoLangTC"}, {7, "TntRdoLangAuto"}}) {
-        RegWriteInteger("SoftWare\\KOV6125\\Vornagel28", "LanguageID", stored);
-        open();
-        auto* button = dynamic_cast<TRadioButton*>(form->FindControl(radio));
-        EXPECT_TRUE(button && button->Checked()) << stored;
-    }
+    form->FormShow(form.get());
     EXPECT_EQ(form->D1infoStr->Caption() + "|" + form->Upgradebtn->Caption() + "|" + form->labSystemArea->Caption(),
               "Waiting device...|Start Upgrade|System Area Size: 4MB");
     EXPECT_FALSE(form->Upgradebtn->Enabled());
@@ -261,20 +256,11 @@ TEST_F(Window, LoaderVersionText)
     }
 }
 
-TEST_F(Window, ClearFlashAndBlankingCheckAreNeverBothSwitchedOnByAClick)
-{
-    form->chkBlankCheck->SetChecked(true);
-    form->chkClearFlash->UserClick();
-    EXPECT_TRUE(form->chkClearFlash->Checked() && !form->chkBlankCheck->Checked());
-    form->chkBlankCheck->UserClick();
-    EXPECT_TRUE(form->chkBlankCheck->Checked() && !form->chkClearFlash->Checked());
-}
-
 // ---- the production engine's view ----
 
-// What the engine reads and writes through its window link: every option box and setting
-// as the window holds it, the running count that locks the settings, the totals; before
-// the window exists, a fresh station's values.
+// What the engine reads and writes through its window link: every option box as the window
+// holds it, the running count that locks the settings, the totals; before the window
+// exists, a fresh station's values.
 TEST_F(Window, TheEngineSeesTheWindowThroughItsLink)
 {
     production::WindowLink& w = production::Window();
@@ -289,12 +275,6 @@ TEST_F(Window, TheEngineSeesTheWindowThroughItsLink)
                                      w.ParityCheckChecked(), w.NorCheckChecked(), w.FormatChecked(), w.Fat32Checked(), w.IsoUpgradeEnabled()}),
                   std::vector<bool>(15, on));
     }
-    loadFrom("iEccLevel=3\r\neDeviceFeature=2\r\niHideDiskRatio=44\r\nAllowErrorRate=5\r\nDealCapError=1\r\niBadThreshold=33\r\n"
-             "iScanLevel=4\r\nPattern=4660\r\niPageSkip=6\r\nPageModeSel=7\r\niReadTimes=2\r\nSystem Area Size=9\r\nLabel=VOL\r\n");
-    EXPECT_EQ((std::vector<int>{w.EccLevel(), w.DeviceFeature(), w.HideDiskRatio(), w.AllowErrorRate(), w.DealCapError(), w.BadThreshold(),
-                                w.ScanLevel(), w.Pattern(), w.PageSkip(), w.PageModeSel(), w.ReadTimes(), w.SystemAreaIndex()}),
-              (std::vector<int>{3, 2, 44, 5, 1, 33, 4, 4660, 6, 7, 2, 9}));
-    EXPECT_EQ(w.VolumeLabelText(), "VOL");
 
     w.RunStarted();
     w.RunStarted();

@@ -17,7 +17,6 @@
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
-#include <QTimer>
 
 #include <cstdlib>
 #include <cstring>
@@ -38,16 +37,6 @@ QApplication& App()
         return a;
     }();
     return *app;
-}
-
-void OnNextModal(std::function<void(QWidget*)> act)
-{
-    QTimer::singleShot(0, [act] {
-        if (QWidget* modal = QApplication::activeModalWidget())
-            act(modal);
-        else
-            OnNextModal(act);
-    });
 }
 
 namespace {
@@ -248,23 +237,10 @@ void FormDriver::tab(const std::string& name, int page)
     QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(page).center());
 }
 
-void FormDriver::closeBox()
-{
-    window_.close();
-}
-
 void FormDriver::settle()
 {
     for (int i = 0; i < 3; ++i)
         QApplication::processEvents();
-}
-
-void FormDriver::check(const Expect& expect, const std::string& row) const
-{
-    for (const auto& [key, value] : expect) {
-        EXPECT_EQ(shown(key), value) << row << ": " << key << " on screen";
-        EXPECT_EQ(held(key), value) << row << ": " << key << " in the model";
-    }
 }
 
 void FormDriver::run(const std::vector<Step>& steps)
@@ -273,7 +249,10 @@ void FormDriver::run(const std::vector<Step>& steps)
         if (step.act)
             step.act(*this);
         settle();
-        check(step.expect, step.what);
+        for (const auto& [key, value] : step.expect) {
+            EXPECT_EQ(shown(key), value) << step.what << ": " << key << " on screen";
+            EXPECT_EQ(held(key), value) << step.what << ": " << key << " in the model";
+        }
     }
 }
 

@@ -46,19 +46,16 @@ public:
     void pick(const std::string& name, int item);           // a combo's item from its list
     void tab(const std::string& name, int page);            // a page control's tab
     void escape() { key("", Qt::Key_Escape); }
-    void closeBox();                                        // the window's close button
+    void closeBox() { window_.close(); }                    // the window's close button
     // Lets queued model changes reach the screen.
     static void settle();
 
-    using Expect = std::vector<std::pair<std::string, std::string>>;
-    // Every key: the screen and the model both show the value (gtest failures name the row).
-    void check(const Expect& expect, const std::string& row) const;
-
-    // One row of a user-action table: what the operator does, then what must be true.
+    // One row of a user-action table: what the operator does, then the value of each key
+    // that the screen and the model must both show (gtest failures name the row).
     struct Step {
         const char* what;
         std::function<void(FormDriver&)> act;
-        Expect expect;
+        std::vector<std::pair<std::string, std::string>> expect;
     };
     void run(const std::vector<Step>& steps);
 
@@ -67,8 +64,5 @@ private:
     view::FormView& view_;
     QWidget& window_;
 };
-
-// A helper action: a button of the next message box the test expects Qt to show.
-void OnNextModal(std::function<void(QWidget*)> act);
 
 } // namespace testsupport

@@ -22,7 +22,6 @@
 #include <QApplication>
 #include <QDialogButtonBox>
 #include <QFileDialog>
-#include <QGroupBox>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProgressBar>
@@ -31,18 +30,27 @@
 #include <QTimer>
 #include <QTranslator>
 
-#include <cstdlib>
 #include <thread>
 
 using namespace toolkit;
 using testsupport::App;
 using testsupport::FormDriver;
-using testsupport::OnNextModal;
 
 // The system's font library keeps its caches until the process ends.
 extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig\n"; }
 
 namespace {
+
+// Acts on the next modal widget (a message box) once Qt shows it.
+void OnNextModal(std::function<void(QWidget*)> act)
+{
+    QTimer::singleShot(0, [act] {
+        if (QWidget* modal = QApplication::activeModalWidget())
+            act(modal);
+        else
+            OnNextModal(act);
+    });
+}
 
 class View : public ::testing::Test {
 protected:
@@ -71,22 +79,17 @@ protected:
 
 } // namespace
 
-TEST_F(View, WindowHasEveryControlByNameAndTheEightPanels)
+TEST_F(View, WindowHasAWidgetForEveryControlTheFormsTitleAndOpensCentred)
 {
     window->start();
     QApplication::processEvents();
     form->ForEachControl([&](TControl& c) {
         EXPECT_NE(window->formView()->widgetFor(c.Name()), nullptr) << "no widget for " << c.Name();
     });
-    for (int i = 1; i <= 8; ++i) {
-        std::string n = std::to_string(i);
-        ASSERT_NE(find<QGroupBox>("grpDevice" + n), nullptr) << i;
-        EXPECT_EQ(find<QLabel>("D" + n + "infoStr")->text(), "Waiting device...") << "after FormShow";
-        EXPECT_FALSE(find<QProgressBar>("ProgressBar" + n)->isVisible());
-    }
     EXPECT_EQ(window->windowTitle().toStdString(), form->Caption());
-    // Chinese captions arrive as UTF-8 and show as such.
-    EXPECT_EQ(find<QAbstractButton>("TntRdoLangSC")->text(), QString::fromUtf8("\xE7\xAE\x80\xE4\xB8\xAD"));
+    ASSERT_NE(window->screen(), nullptr);
+    QPoint offset = window->geometry().center() - window->screen()->availableGeometry().center();
+    EXPECT_LE(offset.manhattanLength(), 4) << offset.x() << "," << offset.y() << " (a frame's margins at most)";
 }
 
 TEST_F(View, CaptionAndColourChangedByAWorkerThreadReachTheLabel)
@@ -122,8 +125,10 @@ TEST_F(View, OperatorsActionsShowOnScreenAsInTheModel)
          {{"TntRdoLangEng", "[x]"}, {"TntRdoLangTC", "[ ]"}}},
         {"click Simplified", [](FormDriver& d) { d.click("TntRdoLangSC"); },
          {{"TntRdoLangSC", "[x]"}, {"TntRdoLangEng", "[ ]"}, {"labDiskFeature", "\xE4\xB8\x80\xE8\x88\xAC\xE7\xA2\x9F"}}},
-        {"click Format twice", [](FormDriver& d) { d.click("chkFormat"); d.click("chkFormat"); }, {{"chkFormat", "[ ]"}}},
         {"click Format", [](FormDriver& d) { d.click("chkFormat"); }, {{"chkFormat", "[x]"}}},
+        {"Blanking Check, then Clear FLASH: never both", [](FormDriver& d) { d.click("chkBlankCheck"); d.click("chkClearFlash"); },
+         {{"chkClearFlash", "[x]"}, {"chkBlankCheck", "[ ]"}}},
+        {"Blanking Check again", [](FormDriver& d) { d.click("chkBlankCheck"); }, {{"chkBlankCheck", "[x]"}, {"chkClearFlash", "[ ]"}}},
         {"manual mode", [](FormDriver& d) { d.click("CheckManuupgrade"); },
          {{"CheckManuupgrade", "[x]"}, {"Upgradebtn.enabled", "yes"}}},
         {"fixed system area", [](FormDriver& d) { d.click("SystemAreachk"); },
@@ -142,15 +147,6 @@ TEST_F(View, OperatorsActionsShowOnScreenAsInTheModel)
         {"click in the label edit", [](FormDriver& d) { d.click("LabelEdit"); }, {{"LabelEdit", "vol_2"}}},
         {"Escape", [](FormDriver& d) { d.escape(); }, {{"#open", "yes"}}},
     });
-}
-
-TEST_F(View, WindowOpensCentredOnItsScreen)
-{
-    window->start();
-    QApplication::processEvents();
-    ASSERT_NE(window->screen(), nullptr);
-    QPoint offset = window->geometry().center() - window->screen()->availableGeometry().center();
-    EXPECT_LE(offset.manhattanLength(), 4) << offset.x() << "," << offset.y() << " (a frame's margins at most)";
 }
 
 // Every way an event reaches the forms' code: an exception is shown in the standard box
