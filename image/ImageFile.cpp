@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "platform/ByteOrder.h"
+#include "platform/FileIo.h"
 
 namespace image {
 namespace {
@@ -23,20 +24,6 @@ bool Fail(std::string* error, const std::string& text) {
     if (error)
         *error = text;
     return false;
-}
-
-bool WriteAt(int fd, const uint8_t* data, size_t length, off_t offset) {
-    while (length > 0) {
-        const ssize_t n = ::pwrite(fd, data, length, offset);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        length -= size_t(n);
-        offset += n;
-    }
-    return true;
 }
 
 } // namespace
@@ -103,7 +90,7 @@ bool SaveImageFile(RamDisk& store, const std::string& path, uint32_t volumeIndex
         std::memcpy(header, kImageMagic, sizeof kImageMagic);
         platform::PutLe32(header + kImageDiskSizeOffset, diskSizeMB);
         std::memcpy(header + entryOffset, entry, sizeof entry);
-        if (!WriteAt(f.fd, header, sizeof header, 0))
+        if (!platform::WriteFullyAt(f.fd, header, sizeof header, 0))
             return Fail(error, "cannot write the image header to " + path + ": " + std::strerror(errno));
     }
     if (!inPlace) {
@@ -112,7 +99,7 @@ bool SaveImageFile(RamDisk& store, const std::string& path, uint32_t volumeIndex
     } else if (::ftruncate(f.fd, off_t(firstOffset + uint64_t(records) * (store.sectorSize() + 4))) != 0) {
         return Fail(error, "cannot cut " + path + " after its records: " + std::strerror(errno));
     }
-    if (volumeIndex != 0 && !WriteAt(f.fd, entry, sizeof entry, entryOffset))
+    if (volumeIndex != 0 && !platform::WriteFullyAt(f.fd, entry, sizeof entry, entryOffset))
         return Fail(error, "cannot write the volume entry to " + path + ": " + std::strerror(errno));
     const int fd = f.fd;
     f.fd = -1;

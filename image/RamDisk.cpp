@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "platform/ByteOrder.h"
+#include "platform/FileIo.h"
 
 namespace image {
 namespace {
@@ -53,25 +54,6 @@ bool WriteAll(int fd, iovec* iov, int count, uint64_t offset) {
             iov->iov_base = static_cast<uint8_t*>(iov->iov_base) + left;
             iov->iov_len -= left;
         }
-    }
-    return true;
-}
-
-bool WriteAll(int fd, const uint8_t* data, size_t length, uint64_t offset) {
-    iovec one{const_cast<uint8_t*>(data), length};
-    return length == 0 || WriteAll(fd, &one, 1, offset);
-}
-
-bool ReadAll(int fd, uint8_t* data, size_t length, uint64_t offset) {
-    while (length > 0) {
-        const ssize_t n = ::pread(fd, data, length, off_t(offset));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        length -= size_t(n);
-        offset += uint64_t(n);
     }
     return true;
 }
@@ -273,7 +255,7 @@ bool RamDisk::FlushDirect() {
     directCount_ = 0;
     if ((fd_ < 0 && !OpenTemporary()) || !Reserve(SlotOffset(directFirst_ + count)))
         return false;
-    if (!WriteAll(fd_, directRecords_.data(), size_t(count) * recordSize_, SlotOffset(directFirst_)))
+    if (!platform::WriteFullyAt(fd_, directRecords_.data(), size_t(count) * recordSize_, SlotOffset(directFirst_)))
         return Fail(std::string("cannot write sector records: ") + std::strerror(errno));
     return true;
 }
@@ -328,7 +310,7 @@ bool RamDisk::ReadSectors(uint32_t first, uint32_t count, uint8_t* destination) 
             if (where == kAbsent) {
                 std::memset(Record(e) + 4, 0, sectorSize_);
                 entries_[e].dirty = true;
-            } else if (!ReadAll(fd_, Record(e) + 4, sectorSize_, SlotOffset(where) + 4)) {
+            } else if (!platform::ReadFullyAt(fd_, Record(e) + 4, sectorSize_, SlotOffset(where) + 4)) {
                 entries_[e].used = false;
                 free_.push_back(e);
                 return Fail(std::string("cannot read back a sector: ") + std::strerror(errno));
@@ -469,8 +451,8 @@ bool RamDisk::Reorder() {
         return false;
     auto flush = [&] {
         const size_t bytes = size_t(runLength) * recordSize_;
-        if (runLength && (!ReadAll(fd_, buffer.data(), bytes, SlotOffset(runFirst)) ||
-                          !WriteAll(fd_, buffer.data(), bytes, out)))
+        if (runLength && (!platform::ReadFullyAt(fd_, buffer.data(), bytes, SlotOffset(runFirst)) ||
+                          !platform::WriteFullyAt(fd_, buffer.data(), bytes, out)))
             return false;
         out += bytes;
         runLength = 0;
@@ -497,7 +479,7 @@ bool RamDisk::Reorder() {
         return Fail(std::string("cannot put the sector records in order: ") + std::strerror(errno));
     for (uint64_t done = 0; done < length;) {
         const size_t n = size_t(std::min<uint64_t>(buffer.size(), length - done));
-        if (!ReadAll(fd_, buffer.data(), n, end + done) || !WriteAll(fd_, buffer.data(), n, base_ + done))
+        if (!platform::ReadFullyAt(fd_, buffer.data(), n, end + done) || !platform::WriteFullyAt(fd_, buffer.data(), n, base_ + done))
             return Fail(std::string("cannot put the sector records in order: ") + std::strerror(errno));
         done += n;
     }
@@ -534,12 +516,12 @@ bool RamDisk::CopyRecordsTo(int fd, uint64_t offset, std::string* error) {
     std::vector<uint8_t> buffer(std::min<uint64_t>(kCopyBytes, std::max<uint64_t>(length, 1)));
     for (uint64_t done = 0; done < length;) {
         const size_t n = size_t(std::min<uint64_t>(buffer.size(), length - done));
-        if (!ReadAll(fd_, buffer.data(), n, base_ + done)) {
+        if (!platform::ReadFullyAt(fd_, buffer.data(), n, base_ + done)) {
             if (error)
                 *error = std::string("cannot read the sector records back: ") + std::strerror(errno);
             return false;
         }
-        if (!WriteAll(fd, buffer.data(), n, offset + done)) {
+        if (!platform::WriteFullyAt(fd, buffer.data(), n, offset + done)) {
             if (error)
                 *error = std::strerror(errno);
             return false;

@@ -2,6 +2,7 @@
 
 #include "platform/ByteOrder.h"
 #include "platform/FatBootSector.h"
+#include "platform/FileIo.h"
 
 #include <cerrno>
 #include <cstring>
@@ -53,30 +54,8 @@ public:
     VolumeFile(const VolumeFile&) = delete;
     VolumeFile& operator=(const VolumeFile&) = delete;
     bool isOpen() const { return fd_ >= 0; }
-    bool read(uint64_t at, uint8_t* data, size_t length) const
-    {
-        for (size_t done = 0; done < length;) {
-            ssize_t n = ::pread(fd_, data + done, length - done, off_t(at + done));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                return false;
-            done += size_t(n);
-        }
-        return true;
-    }
-    bool write(uint64_t at, const uint8_t* data, size_t length) const
-    {
-        for (size_t done = 0; done < length;) {
-            ssize_t n = ::pwrite(fd_, data + done, length - done, off_t(at + done));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                return false;
-            done += size_t(n);
-        }
-        return true;
-    }
+    bool read(uint64_t at, uint8_t* data, size_t length) const { return ReadFullyAt(fd_, data, length, at); }
+    bool write(uint64_t at, const uint8_t* data, size_t length) const { return WriteFullyAt(fd_, data, length, at); }
     bool flush() const { return ::fsync(fd_) == 0; }
 
 private:
