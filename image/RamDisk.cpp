@@ -272,21 +272,10 @@ bool RamDisk::WriteSectors(uint32_t first, uint32_t count, const uint8_t* source
         }
         if (!FlushDirect())
             return false;
-        uint32_t e;
-        if (IsCached(where)) {
-            e = where & ~kCached;
-            entries_[e].again = true;
-        } else {
-            const int64_t taken = TakeEntry(row, index, where == kAbsent ? kUnplaced : where);
-            if (taken < 0)
-                return false;
-            e = uint32_t(taken);
-            // A sector written before and evicted since is in use again.
-            entries_[e].again = where != kAbsent;
-            rows_[row].where[index] = kCached | e;
-            rows_[row].present[index] = 1;
-        }
-        std::memcpy(Record(e) + 4, source, sectorSize_);
+        const int64_t e = EntryFor(row, index, false);
+        if (e < 0)
+            return false;
+        std::memcpy(Record(uint32_t(e)) + 4, source, sectorSize_);
         entries_[e].dirty = true;
         source += sectorSize_;
         return true;
@@ -297,33 +286,40 @@ bool RamDisk::WriteSectors(uint32_t first, uint32_t count, const uint8_t* source
 
 bool RamDisk::ReadSectors(uint32_t first, uint32_t count, uint8_t* destination) {
     return EachSector(first, count, [&](uint32_t row, uint32_t index) {
-        const uint32_t where = rows_[row].where[index];
-        uint32_t e;
-        if (IsCached(where)) {
-            e = where & ~kCached;
-            entries_[e].again = true;
-        } else {
-            const int64_t taken = TakeEntry(row, index, where == kAbsent ? kUnplaced : where);
-            if (taken < 0)
-                return false;
-            e = uint32_t(taken);
-            if (where == kAbsent) {
-                std::memset(Record(e) + 4, 0, sectorSize_);
-                entries_[e].dirty = true;
-            } else if (!platform::ReadFullyAt(fd_, Record(e) + 4, sectorSize_, SlotOffset(where) + 4)) {
-                entries_[e].used = false;
-                free_.push_back(e);
-                return Fail(std::string("cannot read back a sector: ") + std::strerror(errno));
-            } else {
-                entries_[e].again = true;
-            }
-            rows_[row].where[index] = kCached | e;
-            rows_[row].present[index] = 1;
-        }
-        std::memcpy(destination, Record(e) + 4, sectorSize_);
+        const int64_t e = EntryFor(row, index, true);
+        if (e < 0)
+            return false;
+        std::memcpy(destination, Record(uint32_t(e)) + 4, sectorSize_);
         destination += sectorSize_;
         return true;
     });
+}
+
+int64_t RamDisk::EntryFor(uint32_t row, uint32_t index, bool load) {
+    const uint32_t where = rows_[row].where[index];
+    if (IsCached(where)) {
+        const uint32_t e = where & ~kCached;
+        entries_[e].again = true;
+        return e;
+    }
+    const int64_t taken = TakeEntry(row, index, where == kAbsent ? kUnplaced : where);
+    if (taken < 0)
+        return -1;
+    const uint32_t e = uint32_t(taken);
+    // A sector written or read before and evicted since is in use again.
+    entries_[e].again = where != kAbsent;
+    if (load && where == kAbsent) {
+        std::memset(Record(e) + 4, 0, sectorSize_);
+        entries_[e].dirty = true;
+    } else if (load && !platform::ReadFullyAt(fd_, Record(e) + 4, sectorSize_, SlotOffset(where) + 4)) {
+        entries_[e].used = false;
+        free_.push_back(e);
+        Fail(std::string("cannot read back a sector: ") + std::strerror(errno));
+        return -1;
+    }
+    rows_[row].where[index] = kCached | e;
+    rows_[row].present[index] = 1;
+    return e;
 }
 
 bool RamDisk::OpenTemporary() {

@@ -114,6 +114,9 @@ private:
     uint64_t SlotOffset(uint32_t slot) const { return base_ + uint64_t(slot) * recordSize_; }
     // A free cache entry for (row, index), its record header filled; -1 on failure.
     int64_t TakeEntry(uint32_t row, uint32_t index, uint32_t slot);
+    // The cache entry holding (row, index), taken if it has none; `load` fills a taken one
+    // from the file (zeros for a sector never written). -1 on failure.
+    int64_t EntryFor(uint32_t row, uint32_t index, bool load);
     // Places the waiting sectors, writes every changed one and, when `evict`, frees the
     // entries not used again since the last time.
     bool Spill(bool evict);
