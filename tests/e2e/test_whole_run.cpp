@@ -42,16 +42,7 @@ std::string SearchPath()
     const char* path = std::getenv("PATH");
     return std::string(path ? path : "/usr/bin:/bin") + ":/usr/local/sbin:/usr/sbin:/sbin";
 }
-// Runs a dosfstools or mtools program; its output.
-std::string Tool(std::vector<std::string> argv)
-{
-    platform::ProcessOptions options;
-    options.captureOutput = true;
-    options.timeoutMs = 60000;
-    options.environment = {{"MTOOLS_SKIP_CHECK", "1"}, {"LC_ALL", "C.UTF-8"}};
-    argv[0] = platform::FindProgram(argv[0], SearchPath());
-    return platform::RunProcess(argv, options).output;
-}
+std::string Tool(std::vector<std::string> argv) { return testsupport::RunTool(std::move(argv)).output; }
 // The format tool found first in the search path always fails; brokenbin/calls counts its calls.
 void BreakFormatTool(const testsupport::SimStation& station)
 {
