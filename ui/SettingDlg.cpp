@@ -598,7 +598,7 @@ void TfrmSetting::btnApplyClick(TControl*)
     s.bFastBlankCheck = chkFastBlkChk->Checked();
     s.iScanLevel = cboScanLevel->ItemIndex();
     if (s.iScanLevel == 5)
-        s.Pattern = ui::StrToInt(edtpattern->Text());
+        s.Pattern = ui::StrToInt(edtpattern->Text()) & kPatternMask;
     s.iPageSkip = ui::StrToInt(cboPageSkip->Text());
     s.iReadTimes = cboRead->ItemIndex();
     s.iEccLevel = cboECC->ItemIndex();

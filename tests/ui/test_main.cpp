@@ -169,13 +169,14 @@ TEST_F(Window, EverySettingRoundTrips)
     EXPECT_EQ(prefer(), file);
 }
 
-// Values bound for narrower device fields (the page-scan bytes, the 16-bit pattern, the
-// record's ratio byte) are clamped, never wrapped; byte fields keep their low byte.
+// Values bound for narrower device fields (the page-scan bytes, the record's ratio byte)
+// are clamped, never wrapped; byte fields keep their low byte, and the 16-bit scan
+// pattern its low 16 bits, as the dialog stores it.
 TEST_F(Window, SettingsLoadClampedAndSaveBackAsLoaded)
 {
     const std::tuple<const char*, const char*, const char*> rows[] = {
         {"iHideDiskRatio", "300", "100"}, {"iHideDiskRatio", "0", "1"}, {"iPageSkip", "65", "64"}, {"iPageSkip", "-1", "0"},
-        {"iEccLevel", "0x108", "7"}, {"iEccLevel", "-3", "0"}, {"Pattern", "0x12345", "65535"}, {"Pattern", "-1", "0"},
+        {"iEccLevel", "0x108", "7"}, {"iEccLevel", "-3", "0"}, {"Pattern", "0x12345", "9029"}, {"Pattern", "-1", "65535"},
         {"eDeviceFeature", "258", "2"}, {"DealCapError", "200", "-56"}, {"iBadThreshold", "abc", "20"},
     };
     for (const auto& [key, stored, back] : rows) {
