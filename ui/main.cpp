@@ -1,20 +1,28 @@
 #include "ui/main.h"
 
 #include "device/HostUtil.h"
+#include "platform/AtomicFile.h"
+#include "platform/IniFile.h"
 #include "platform/PathListFile.h"
+#include "platform/TextCodec.h"
 #include "platform/ProgramDir.h"
 #include "platform/SingleInstance.h"
 #include "text/LangStrings.h"
 #include "text/MessageCatalogue.h"
 #include "toolkit/Dialogs.h"
 #include "toolkit/TThread.h"
+#include "platform/SystemLanguage.h"
+#include "ui/LabelCheck.h"
 #include "ui/MainWindowLink.h"
 #include "ui/SettingDlg.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <stdexcept>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace toolkit;
 
@@ -216,6 +224,11 @@ void TForm1::buildControls()
 
     // Event bindings of the form.
     btnSetup->OnClick = [this](TControl* s) { btnSetupClick(s); };
+    // Every device takes this label: one it cannot hold is named when the operator leaves
+    // the field, not by every device failing at its label step.
+    LabelEdit->OnExit = [this](TControl*) {
+        ui::AcceptLabel(ui::LabelRefusal(LabelEdit->Text(), platform::StationCodePage()), LanguageIndex);
+    };
     CheckManuupgrade->OnClick = [this](TControl* s) { CheckManuupgradeClick(s); };
     Upgradebtn->OnClick = [this](TControl* s) { UpgradebtnClick(s); };
     AddFilesBtn->OnClick = [this](TControl* s) { AddFilesBtnClick(s); };

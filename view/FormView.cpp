@@ -192,16 +192,28 @@ const Binder kBinders[] = {
     {"TButton",
      [](TControl& c, QWidget* parent) -> QWidget* {
          auto* b = new QPushButton(parent);
+         // In a dialog Qt makes every button an auto-default one, so Enter in an edit
+         // would click whichever button had the focus last: only the form's own default
+         // button answers Enter.
+         b->setAutoDefault(false);
          QObject::connect(b, &QPushButton::clicked, b, [&c, b] { Input(c, b, [&] { c.UserClick(); }); });
          return b;
      },
-     [](TControl& c, QWidget* w) { static_cast<QPushButton*>(w)->setText(Q(c.Caption())); }},
+     [](TControl& c, QWidget* w) {
+         auto* b = static_cast<QPushButton*>(w);
+         b->setText(Q(c.Caption()));
+         b->setDefault(static_cast<TButton&>(c).Default());
+     }},
     {"TEdit",
      [](TControl& c, QWidget* parent) -> QWidget* {
          auto* e = new QLineEdit(parent);
          // Typing, pasting and deleting are changes; a click is a click.
          QObject::connect(e, &QLineEdit::textEdited, e, [&c, e](const QString& t) {
              Input(c, e, [&] { static_cast<TEdit&>(c).UserSetText(S(t)); });
+         });
+         // Leaving the edit (or Enter) after a change: the form checks what was entered.
+         QObject::connect(e, &QLineEdit::editingFinished, e, [&c, e] {
+             Input(c, e, [&] { static_cast<TEdit&>(c).UserExit(); });
          });
          new ClickFilter(c, e);
          return e;
