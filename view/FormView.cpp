@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFontMetrics>
 #include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
@@ -113,7 +114,19 @@ struct Binder {
 void RefreshText(TControl& c, QWidget* w)
 {
     auto* label = static_cast<QLabel*>(w);
-    label->setText(Q(c.Caption()));
+    // A line wider than its label (a long firmware file name in a stage, a maker's long
+    // part name in the flash line) is cut in the middle, both ends readable, and shown
+    // whole in the tooltip.
+    const QString text = Q(c.Caption());
+    const int room = label->contentsRect().width();
+    const QFontMetrics metrics(label->font());
+    if (!text.contains('\n') && room > 0 && metrics.horizontalAdvance(text) > room) {
+        label->setText(metrics.elidedText(text, Qt::ElideMiddle, room));
+        label->setToolTip(text);
+    } else {
+        label->setText(text);
+        label->setToolTip(QString());
+    }
     SetTextColor(w, c.Font()->Color());
 }
 

@@ -115,7 +115,7 @@ TEST_F(Language, EveryLanguageCaptionFollowsTheChoice)
             kind != "TImage" && kind != "TPageControl" && plain(c.Caption()))
             untouched.insert(c.Name());
     });
-    std::set<std::string> fixed = {"chkFAT32", "Upgradebtn", "TotalStr", "SuccessStr", "FailStr", "TntGroupBox1", "TntRdoLangAuto",
+    std::set<std::string> fixed = {"chkFAT32", "TotalStr", "SuccessStr", "FailStr", "TntGroupBox1", "TntRdoLangAuto",
                                    "TntRdoLangEng", "grpMPSetting"};
     for (int i = 1; i <= 8; ++i)  // the device panels: frame, port and flash texts hold no language
         fixed.insert({"grpDevice" + std::to_string(i), "TextP" + std::to_string(i), "TextF" + std::to_string(i)});
