@@ -1,5 +1,6 @@
 #include "platform/IniFile.h"
 #include "platform/TextCodec.h"
+#include "support/ScopedLocale.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -122,13 +123,12 @@ TEST(IniRead, UnmarkedFilesAreReadInTheStationsCodePage)
 // leaves a code-page file's other lines byte for byte.
 TEST(IniWrite, WhatTheProgramWritesReadsBackExactly)
 {
-    const char* saved = std::getenv("LC_ALL");
-    const std::string savedLocale = saved ? saved : "";
+    testsupport::ScopedLocale locale("C");
     testsupport::TempDir dir;
     const std::string gbk = "[S]\r\nLabel=\xD1\xA7\xCF\xB0\r\n";  // 学习, as the earlier tools wrote it
-    for (const char* locale : {"zh_CN.UTF-8", "zh_TW.UTF-8", "C"}) {
-        SCOPED_TRACE(locale);
-        setenv("LC_ALL", locale, 1);
+    for (const char* station : {"zh_CN.UTF-8", "zh_TW.UTF-8", "C"}) {
+        SCOPED_TRACE(station);
+        locale.set(station);
         for (const char* text : {"\u5b66\u4e60", "\u0467\u03f0", "\u737a\u7e82", "\u00e1\u0121", "\u00c4 \u266b"}) {
             IniFile ini(dir.file("new.ini"));
             ini.WriteString("S", "Label", text);
@@ -138,7 +138,7 @@ TEST(IniWrite, WhatTheProgramWritesReadsBackExactly)
             std::remove(dir.file("new.ini").c_str());
         }
     }
-    setenv("LC_ALL", "zh_CN.UTF-8", 1);
+    locale.set("zh_CN.UTF-8");
     dir.write("old.ini", gbk);
     IniFile ascii(dir.file("old.ini"));
     ascii.WriteInteger("S", "Pattern", 5);
@@ -150,5 +150,4 @@ TEST(IniWrite, WhatTheProgramWritesReadsBackExactly)
     const IniFile back(dir.file("old.ini"));
     EXPECT_EQ(back.ReadString("S", "Label", "") + "|" + back.ReadString("S", "Path", ""), "\u5b66\u4e60|/m/\u266b");
     EXPECT_EQ(dir.read("old.ini").substr(0, 3), "\xEF\xBB\xBF");
-    saved ? setenv("LC_ALL", savedLocale.c_str(), 1) : unsetenv("LC_ALL");
 }

@@ -219,6 +219,11 @@ TEST_F(Window, StationProblemsAreNamedAtStart)
         EXPECT_EQ(dialogs.Messages()[0].text, row.box) << row.what;
         EXPECT_EQ(dialogs.Messages()[0].flags, MB_OK | MB_ICONWARNING) << row.what;
     }
+    dialogs.Clear();
+    form->FormClose(form.get());  // the close names the reason as well
+    ASSERT_EQ(dialogs.Messages().size(), 1u);
+    EXPECT_EQ(dialogs.Messages()[0].text.substr(0, dialogs.Messages()[0].text.find('\n')),
+              "Unable to write to " + dir.file("plain/station/misc/hideseting.ini") + ": Not a directory");
     platform::SetProgramDir(dir.path());
     std::filesystem::remove(dir.file("misc"));
     form.reset();

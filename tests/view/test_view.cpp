@@ -12,6 +12,7 @@
 #include "sim/Profiles.h"
 #include "sim/SimBus.h"
 #include "sim/StationKit.h"
+#include "support/ScopedLocale.h"
 #include "support/TempDir.h"
 #include "text/LangStrings.h"
 #include "toolkit/Dialogs.h"
@@ -215,10 +216,9 @@ TEST_F(View, VolumeLabelIsCheckedWhenTheOperatorLeavesIt)
                                         "longer than the 11 bytes a FAT label holds|Warning"},
         {"C", "my_audio", nullptr},
     };
-    const char* before = std::getenv("LC_ALL");
-    const std::string locale = before ? before : "";
+    testsupport::ScopedLocale locale("C");
     for (const auto& row : rows) {
-        setenv("LC_ALL", row.locale, 1);
+        locale.set(row.locale);
         d.clear("LabelEdit");
         d.type("LabelEdit", row.label);
         d.key("LabelEdit", Qt::Key_Return);
@@ -226,10 +226,6 @@ TEST_F(View, VolumeLabelIsCheckedWhenTheOperatorLeavesIt)
         EXPECT_EQ(boxes(), row.box ? std::vector<std::string>{row.box} : std::vector<std::string>{}) << row.label;
         EXPECT_EQ(form->LabelEdit->Text(), row.label) << "the operator's text stays to be mended";
     }
-    if (before)
-        setenv("LC_ALL", locale.c_str(), 1);
-    else
-        unsetenv("LC_ALL");
 }
 
 // The window started over a station's files: the copy list as stored less what is gone
@@ -237,9 +233,7 @@ TEST_F(View, VolumeLabelIsCheckedWhenTheOperatorLeavesIt)
 // the first paint; the close writes the list back as the window shows it.
 TEST_F(View, StartsOverTheStationsFilesAndClosesThemBack)
 {
-    const char* before = std::getenv("LC_ALL");
-    const std::string locale = before ? before : "";
-    setenv("LC_ALL", "zh_CN.UTF-8", 1);
+    testsupport::ScopedLocale locale("zh_CN.UTF-8");
     for (const char* name : {"fw.bin", "music/a.mp3", "disk.img", "misc/FSM01.BIN"})
         dir.write(name, "x");
     const std::string fw = dir.file("fw.bin"), music = dir.file("music"), gone = dir.file("gone.mp3");
@@ -259,10 +253,6 @@ TEST_F(View, StartsOverTheStationsFilesAndClosesThemBack)
     EXPECT_EQ(dir.read("misc/seting.ini"), platform::PathListFile::Encode({fw, music}));
     EXPECT_EQ(dir.read("misc/seting.ini.old"), platform::PathListFile::Encode({fw, gone, music}));
     EXPECT_EQ(platform::IniFile(dir.file("misc/prefer.ini")).ReadString("MP_Setting", "Label", ""), "学习");
-    if (before)
-        setenv("LC_ALL", locale.c_str(), 1);
-    else
-        unsetenv("LC_ALL");
 }
 
 // Every way an event reaches the forms' code: an exception is shown in the standard box
