@@ -71,9 +71,12 @@ std::vector<std::string> CutCaptions(TForm& form, view::FormView& view)
     form.ForEachControl([&](TControl& c) {
         if (!c.Visible() && !dynamic_cast<TWinControl*>(&c))
             return;
-        if (QWidget* w = view.widgetFor(&c))
+        if (QWidget* w = view.widgetFor(&c)) {
             if (std::string what = Cut(w); !what.empty())
                 cut.push_back(c.Name() + ": " + what);
+            else if (auto* l = qobject_cast<QLabel*>(w); l && !l->toolTip().isEmpty())  // a caption must fit whole
+                cut.push_back(c.Name() + ": " + l->toolTip().toStdString() + " cut to " + l->text().toStdString());
+        }
     });
     return cut;
 }
