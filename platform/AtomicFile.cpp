@@ -31,7 +31,9 @@ bool WriteFileAtomic(const std::string& path, std::string_view bytes)
     ok = (::close(fd) == 0) && ok;
     if (ok && ::rename(tmp.c_str(), path.c_str()) == 0)
         return true;
+    const int why = errno;  // the caller names it
     ::unlink(tmp.c_str());
+    errno = why;
     return false;
 }
 

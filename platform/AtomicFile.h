@@ -7,6 +7,7 @@
 
 namespace platform {
 
+// False on failure, with errno telling why.
 bool WriteFileAtomic(const std::string& path, std::string_view bytes);
 // Reads a whole file; false when it cannot be opened or read.
 bool ReadWholeFile(const std::string& path, std::string& bytes);

@@ -106,6 +106,8 @@ IniFile::IniFile(const IniFile& other)
     lines_ = other.lines_;
     existed_ = other.existed_;
     modified_ = other.modified_;
+    utf8_ = other.utf8_;
+    codePage_ = other.codePage_;
 }
 
 IniFile& IniFile::operator=(const IniFile& other)
@@ -118,12 +120,17 @@ IniFile& IniFile::operator=(const IniFile& other)
     lines_ = std::move(copy.lines_);
     existed_ = copy.existed_;
     modified_ = copy.modified_;
+    utf8_ = copy.utf8_;
+    codePage_ = copy.codePage_;
     return *this;
 }
 
 void IniFile::parse(std::string_view bytes)
 {
     lines_.clear();
+    // One encoding for the whole file (see UnmarkedTextIsUtf8).
+    codePage_ = StationCodePage();
+    utf8_ = bytes.substr(0, 3) == "\xEF\xBB\xBF" || UnmarkedTextIsUtf8(bytes, codePage_);
     size_t pos = 0;
     while (pos < bytes.size()) {
         size_t end = bytes.find_first_of("\r\n", pos);
@@ -160,9 +167,9 @@ size_t IniFile::findKey(const Range& r, std::string_view key) const
         std::string_view k, v;
         if (!keyValue(lines_[i].text, k, v))
             continue;
-        // A name in the station's code page is also found by its text, the name ReadSection
+        // A name in the file's code page is also found by its text, the name ReadSection
         // lists for it.
-        if (sameName(k, key) || (!IsValidUtf8(k) && sameName(StationText(k), key)))
+        if (sameName(k, key) || (!utf8_ && sameName(decoded(k), key)))
             return i;
     }
     return npos;
@@ -173,7 +180,7 @@ std::string IniFile::ReadString(std::string_view section, std::string_view key, 
     std::lock_guard lock(mutex_);
     if (findKey(findSection(section), key) == npos)
         return std::string(def);
-    return StationText(ReadBytes(section, key, ""));
+    return decoded(ReadBytes(section, key, ""));
 }
 
 std::string IniFile::ReadBytes(std::string_view section, std::string_view key, std::string_view def) const
@@ -274,7 +281,7 @@ std::vector<std::string> IniFile::ReadSection(std::string_view section) const
     }
     // Key names may be paths (lists stored as keys): text, as ReadString gives values.
     for (std::string& key : keys)
-        key = StationText(key);
+        key = decoded(key);
     return keys;
 }
 
@@ -299,9 +306,22 @@ void IniFile::ensureLastLineEnded()
         lines_.back().eol = "\r\n";
 }
 
+std::string IniFile::decoded(std::string_view stored) const
+{
+    return utf8_ ? SanitizeUtf8(stored) : DecodeToUtf8(stored, codePage_);
+}
+
 void IniFile::WriteString(std::string_view section, std::string_view key, std::string_view value)
 {
     std::lock_guard lock(mutex_);
+    // Text past ASCII goes into a file in UTF-8, marked as such: a file in the station's
+    // code page is converted whole first, so that it keeps one encoding.
+    auto ascii = [](std::string_view t) { return std::all_of(t.begin(), t.end(), [](char c) { return (c & 0x80) == 0; }); };
+    if (!utf8_ && !(ascii(section) && ascii(key) && ascii(value))) {
+        for (Line& line : lines_)
+            line.text = DecodeToUtf8(line.text, codePage_);
+        utf8_ = true;
+    }
     std::string k = clean(trim(key));
     std::string v = clean(value);
     modified_ = true;
@@ -381,6 +401,10 @@ std::string IniFile::Text() const
         out += l.text;
         out += l.eol;
     }
+    // A UTF-8 document past ASCII carries the mark, so it never reads as the code page.
+    const bool marked = out.compare(0, 3, "\xEF\xBB\xBF") == 0;
+    if (utf8_ && !marked && std::any_of(out.begin(), out.end(), [](char c) { return (c & 0x80) != 0; }))
+        out.insert(0, "\xEF\xBB\xBF");
     return out;
 }
 

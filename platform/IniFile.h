@@ -12,10 +12,15 @@
 //    line ends); lines it writes end in CR LF; a new key goes after the last non-blank
 //    line of its section, a new section at the end of the file;
 //  - UpdateFile replaces the file atomically: a failed write leaves the previous file whole.
-// Values are stored bytes. ReadString gives them as text: kept when valid UTF-8, else
-// decoded from the station's code page (files the original wrote there); ReadBytes gives
-// them untouched (files whose sections choose their own code page).
+// Values are stored bytes. The file's encoding is decided once, for the whole file, by its
+// mark or by the station's code page (platform::UnmarkedTextIsUtf8); ReadString gives
+// values and ReadSection names as text in it, ReadBytes untouched (files whose sections
+// choose their own code page). Writing text past ASCII makes the file UTF-8 with its
+// byte-order mark (a file in the code page is converted whole first); a file that only
+// gets ASCII keeps its encoding and its other lines byte for byte.
 // An IniFile is safe to use from several threads.
+#include "platform/TextCodec.h"
+
 #include <cstdint>
 #include <mutex>
 #include <stdexcept>
@@ -93,12 +98,15 @@ private:
     Range findSection(std::string_view section, size_t from = 0) const;
     size_t findKey(const Range& r, std::string_view key) const;  // line index or npos
     void ensureLastLineEnded();
+    std::string decoded(std::string_view stored) const;  // stored bytes as UTF-8 text
 
     mutable std::recursive_mutex mutex_;
     std::string path_;
     std::vector<Line> lines_;
     bool existed_ = false;
     bool modified_ = false;
+    bool utf8_ = true;                        // else the file is in codePage_
+    CodePage codePage_ = CodePage::Utf8;
 };
 
 } // namespace platform

@@ -48,11 +48,4 @@ CodePage StationCodePage()
     return CodePageOfLangId(SystemLanguageId());
 }
 
-std::string StationText(std::string_view bytes)
-{
-    if (IsValidUtf8(bytes))
-        return std::string(bytes);
-    return DecodeToUtf8(bytes, StationCodePage());
-}
-
 } // namespace platform

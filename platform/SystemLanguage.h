@@ -24,10 +24,7 @@ uint16_t SystemLanguageId();
 
 // 2052 GBK (936), 1028 Big5 (950), any other language the OEM code page 437.
 CodePage CodePageOfLangId(uint16_t langId);
+// Station files are read in it, each file as a whole (UnmarkedTextIsUtf8).
 CodePage StationCodePage();
-
-// Text from a station file: kept when it is valid UTF-8, else decoded from the station's
-// code page (what the original wrote there).
-std::string StationText(std::string_view bytes);
 
 } // namespace platform

@@ -316,15 +316,85 @@ std::string Utf8ToUtf16Le(std::string_view utf8, bool withByteOrderMark)
     return out;
 }
 
-std::string DecodeTextWithByteOrderMark(std::string_view bytes)
+bool IsValidIn(std::string_view bytes, CodePage cp)
+{
+    if (cp == CodePage::Utf8)
+        return IsValidUtf8(bytes);
+    if (cp == CodePage::Oem437)
+        return true;
+    // A bad byte decodes to U+FFFD, which GBK and Big5 text cannot hold otherwise.
+    return DecodeToUtf8(bytes, cp).find("\xEF\xBF\xBD") == std::string::npos;
+}
+
+namespace {
+
+// Every double-byte code of the text lies in the code page's common set: GB2312 (A1-F7 /
+// A1-FE) in GBK, the symbols and frequent characters (A1-C6 leads) in Big5. UTF-8 Chinese
+// read as GBK or Big5 falls outside it (its bytes 80-A0 and E4-E9 leads).
+bool commonDoubleByteText(std::string_view bytes, CodePage cp)
+{
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        const auto lead = static_cast<unsigned char>(bytes[i]);
+        if (lead < 0x80)
+            continue;
+        if (i + 1 >= bytes.size())
+            return false;
+        const auto trail = static_cast<unsigned char>(bytes[++i]);
+        const bool common = cp == CodePage::Gbk ? lead >= 0xA1 && lead <= 0xF7 && trail >= 0xA1 && trail <= 0xFE
+                                                : lead >= 0xA1 && lead <= 0xC6;
+        if (!common)
+            return false;
+    }
+    return true;
+}
+
+// The UTF-8 text holds only ASCII and East Asian characters and punctuation.
+bool eastAsianUtf8Text(std::string_view utf8)
+{
+    char32_t c;
+    for (size_t pos = 0; pos < utf8.size();) {
+        const size_t n = nextUtf8(utf8, pos, c);
+        if (n == 0)
+            return false;
+        pos += n;
+        const bool ok = c < 0x80 || (c >= 0x2000 && c <= 0x206F) || (c >= 0x3000 && c <= 0x30FF) ||
+                        (c >= 0x3400 && c <= 0x9FFF) || (c >= 0xF900 && c <= 0xFAFF) || (c >= 0xFF00 && c <= 0xFFEF);
+        if (!ok)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool UnmarkedTextIsUtf8(std::string_view bytes, CodePage stationCodePage)
+{
+    if (!IsValidUtf8(bytes))
+        return false;
+    if (stationCodePage != CodePage::Gbk && stationCodePage != CodePage::Big5)
+        return true;
+    if (!IsValidIn(bytes, stationCodePage))
+        return true;
+    // Valid both ways (学习 in GBK is also "ѧϰ" in UTF-8): the code page, unless its
+    // reading needs rare codes where the UTF-8 one is plain Chinese (a file this program
+    // wrote before it marked its files).
+    return !commonDoubleByteText(bytes, stationCodePage) && eastAsianUtf8Text(bytes);
+}
+
+std::string DecodeTextWithByteOrderMark(std::string_view bytes, CodePage stationCodePage)
 {
     if (bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE')
         return Utf16LeToUtf8(bytes.substr(2));
     if (bytes.size() >= 2 && bytes[0] == '\xFE' && bytes[1] == '\xFF')
         return Utf16BeToUtf8(bytes.substr(2));
     if (bytes.substr(0, 3) == "\xEF\xBB\xBF")
-        return std::string(bytes.substr(3));
-    return StationText(bytes);
+        return SanitizeUtf8(bytes.substr(3));
+    return UnmarkedTextIsUtf8(bytes, stationCodePage) ? std::string(bytes) : DecodeToUtf8(bytes, stationCodePage);
+}
+
+std::string DecodeTextWithByteOrderMark(std::string_view bytes)
+{
+    return DecodeTextWithByteOrderMark(bytes, StationCodePage());
 }
 
 } // namespace platform

@@ -39,10 +39,26 @@ std::string Utf16BeToUtf8(std::string_view bytes);
 // Invalid UTF-8 input bytes become U+FFFD.
 std::string Utf8ToUtf16Le(std::string_view utf8, bool withByteOrderMark = false);
 
-// A whole text file's bytes to UTF-8, by its first bytes: FF FE UTF-16 little-endian,
-// FE FF UTF-16 big-endian, EF BB BF UTF-8; anything else is UTF-8 when it is valid UTF-8,
-// else text in the station's code page (StationText). The mark is not part of the text.
+// The encoding of a text file is decided once for the whole file, never per value (GBK
+// and Big5 text is often valid UTF-8 as well: 学习 in GBK, D1 A7 CF B0, reads "ѧϰ").
+//  - A byte-order mark names it: FF FE UTF-16 little-endian, FE FF big-endian, EF BB BF
+//    UTF-8. This program marks every file it writes that holds more than ASCII.
+//  - An unmarked file was written by the station's earlier tools, in its code page: on a
+//    GBK or Big5 station it is read in that code page whenever all of it is valid there.
+//    It is read as UTF-8 when the code page cannot read it and UTF-8 can, or when both can
+//    but the code page's reading needs codes outside its common set (GB2312; Big5's
+//    frequent characters) while the UTF-8 reading is plain ASCII and Chinese: how UTF-8
+//    files this program wrote before it marked them look. Every byte string is valid in
+//    code page 437, so there a file that is valid UTF-8 is read as UTF-8 (437 text past
+//    ASCII practically never is), and any other one in 437.
+bool UnmarkedTextIsUtf8(std::string_view bytes, CodePage stationCodePage);
+// True when every byte of the text decodes in the code page (no replacement).
+bool IsValidIn(std::string_view bytes, CodePage cp);
+
+// A whole text file's bytes to UTF-8 by the rule above, in the station's code page; the
+// mark is not part of the text.
 std::string DecodeTextWithByteOrderMark(std::string_view bytes);
+std::string DecodeTextWithByteOrderMark(std::string_view bytes, CodePage stationCodePage);
 
 bool IsValidUtf8(std::string_view text);
 // Invalid bytes replaced by U+FFFD.

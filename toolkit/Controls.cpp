@@ -422,6 +422,11 @@ void TEdit::SetMaxLength(int value) { std::lock_guard lock(mutex_); maxLength_ =
 TEditCharCase TEdit::CharCase() const { return get(charCase_); }
 void TEdit::SetCharCase(TEditCharCase value) { std::lock_guard lock(mutex_); charCase_ = value; }
 
+void TEdit::UserExit() { fire(OnExit); }
+
+bool TButton::Default() const { return get(default_); }
+void TButton::SetDefault(bool value) { std::lock_guard lock(mutex_); default_ = value; }
+
 // ---- TComboBox ----
 
 TComboBox::TComboBox(TWinControl* parent, std::string name) : TControl(parent, std::move(name)) {}

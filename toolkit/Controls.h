@@ -360,6 +360,13 @@ class TButton : public TControl {
 public:
     using TControl::TControl;
     const char* ClassName() const override { return "TButton"; }
+    // The form's default button: Enter anywhere in the form clicks it. Off unless a form
+    // sets it, so Enter in an edit never clicks a button the form did not choose.
+    bool Default() const;
+    void SetDefault(bool value);
+
+private:
+    bool default_ = false;
 };
 
 class TLabel : public TControl {
@@ -392,6 +399,10 @@ public:
     TEditCharCase CharCase() const;
     void SetCharCase(TEditCharCase value);
     TNotifyEvent OnChange;
+    // The operator left the edit (focus moved away, or Enter) after changing its text.
+    TNotifyEvent OnExit;
+    // What the view calls for that; runs OnExit.
+    void UserExit();
 
 private:
     std::string text_;

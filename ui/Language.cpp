@@ -12,6 +12,7 @@
 #include "ui/ProductionSettings.h"
 #include "ui/main.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 
@@ -69,6 +70,44 @@ void LoadLanguageStrings(const std::string& iniPath, const LanguageSection& sect
     BlankingCheckSetupStr = BlankingCheckStr + SettingMsg;
 }
 
+std::vector<std::string> KeyedUiStringTexts()
+{
+    std::vector<std::string> texts;
+    for (const UiString* s : KeyedUiStrings())
+        texts.push_back(s->get());
+    return texts;
+}
+
+std::string RedrawCaption(const std::string& caption, const std::vector<std::string>& before)
+{
+    const auto& strings = KeyedUiStrings();
+    const size_t count = std::min(before.size(), strings.size());
+    // The stage or result the caption starts with.
+    std::string head, rest = caption;
+    size_t best = count;
+    for (size_t i = 0; i < count; ++i)
+        if (!before[i].empty() && caption.compare(0, before[i].size(), before[i]) == 0 &&
+            (best == count || before[i].size() > before[best].size()))
+            best = i;
+    if (best < count) {
+        head = strings[best]->get();
+        rest = caption.substr(before[best].size());
+    }
+    // The result word a failure caption ends with ("Set Volume Label" + " " + "fail").
+    for (const UiString* word : {&FailMsg, &SuccessMsg}) {
+        const auto at = static_cast<size_t>(std::find(strings.begin(), strings.begin() + count, word) - strings.begin());
+        if (at >= count)
+            continue;
+        const std::string& old = before[at];
+        if (!old.empty() && rest.size() >= old.size() &&
+            rest.compare(rest.size() - old.size(), old.size(), old) == 0) {
+            rest = rest.substr(0, rest.size() - old.size()) + word->get();
+            break;
+        }
+    }
+    return head + rest;
+}
+
 std::string MainWindowCaption(const std::string& fsmVersion)
 {
     return TitleStr + " (6205, " + kBuildDateText + ") + " + fsmVersion;
@@ -111,17 +150,28 @@ void TForm1::ApplyLanguage()
     const LanguageSection section = SectionForLangId(LangIdForChoice(AppliedLanguageChoice(*this)));
     const unsigned lang = section.languageIndex;
     LanguageIndex = lang;
+    const std::vector<std::string> before = KeyedUiStringTexts();
     LoadLanguageStrings(platform::ProgramPath("misc/lang.ini"), section);
 
-    // Every panel goes back to waiting, even one whose device is in production: its
-    // thread writes its next stage over it.
+    // A waiting panel waits in the new language. A panel that shows a device keeps what
+    // it says about it (its stage or result and reason, its gauge, its flash line, a
+    // manual start it waits for), redrawn in the new language; a running thread writes
+    // its next stage over it anyway.
     toolkit::TStaticText* const status[kDeviceSlots] = {D1infoStr, D2infoStr, D3infoStr, D4infoStr,
                                                         D5infoStr, D6infoStr, D7infoStr, D8infoStr};
     toolkit::TGauge* const gauge[kDeviceSlots] = {ProgressBar1, ProgressBar2, ProgressBar3, ProgressBar4,
                                                   ProgressBar5, ProgressBar6, ProgressBar7, ProgressBar8};
+    const std::string waiting = before[static_cast<size_t>(
+        std::find(KeyedUiStrings().begin(), KeyedUiStrings().end(), &WaitDeviceMsg) - KeyedUiStrings().begin())];
     for (int i = 0; i < kDeviceSlots; ++i) {
-        status[i]->SetCaption(WaitDeviceMsg);
-        gauge[i]->SetProgress(0);
+        auto lock = status[i]->Lock();
+        const std::string caption = status[i]->Caption();
+        if (caption == waiting || caption == kDesignWaitText) {
+            status[i]->SetCaption(WaitDeviceMsg);
+            gauge[i]->SetProgress(0);
+        } else {
+            status[i]->SetCaption(RedrawCaption(caption, before));
+        }
     }
 
     std::string diskFeature;
@@ -153,7 +203,9 @@ void TForm1::ApplyLanguage()
     SystemAreachk->SetCaption(FixSystemAreaSizeStr);
     chkUsbPort->SetCaption(MessageCatalogue(100, lang));
     chkClearFlash->SetCaption(MessageCatalogue(101, lang));
-    labSystemArea->SetCaption(SystemAreaSizeStr);
+    // The size the copy list or a run wrote stays beside the new words.
+    labSystemArea->SetCaption(RedrawCaption(labSystemArea->Caption(), before));
+    Upgradebtn->SetCaption(MenuUpgradeStartStr);
     labType->SetCaption(std::string(MessageCatalogue(14, lang)) + ":");
 
     toolkit::TStaticText* const panelTitle[kDeviceSlots] = {StaticText1, StaticText3, StaticText4,

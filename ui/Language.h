@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // Language ids as the original platform numbers them.
 constexpr uint16_t kLangIdSimplifiedChinese = 2052;   // 0x0804, Chinese (PRC)
@@ -52,6 +53,16 @@ LanguageSection SectionForLangId(uint16_t langId);
 // missing file, section or key leaves the text as it was; a key with an empty value
 // empties it.
 void LoadLanguageStrings(const std::string& iniPath, const LanguageSection& section);
+
+// The user-interface strings' texts in the order of KeyedUiStrings(), taken before a
+// language change.
+std::vector<std::string> KeyedUiStringTexts();
+
+// A text the window or a production run composed from the strings, redrawn in the current
+// language: the longest string text of `before` the caption starts with, and a result word
+// (SuccessMsg, FailMsg) it ends with, become the strings' current texts; whatever else it
+// holds (numbers, file names, catalogue rows) stays as it was written.
+std::string RedrawCaption(const std::string& caption, const std::vector<std::string>& before);
 
 // The date of the firmware family that the window caption names.
 inline constexpr const char* kBuildDateText = "Dec 27 2011";

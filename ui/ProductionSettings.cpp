@@ -102,7 +102,8 @@ void TForm1::LoadSettings(const std::string& path)
     DealCapError = static_cast<uint8_t>(ini.ReadInteger(S, "DealCapError", 0) & 0xFF);
     PageMode = ini.ReadBool(S, "PageMode", false);
     PageModeSel = ini.ReadInteger(S, "PageModeSel", 0);
-    Pattern = std::clamp(ini.ReadInteger(S, "Pattern", 0), 0, kMaxPattern);
+    // The scan sends 16 bits: the low 16 bits are the pattern, as the dialog stores it.
+    Pattern = ini.ReadInteger(S, "Pattern", 0) & kPatternMask;
 }
 
 void TForm1::SaveSettings(const std::string& path)

@@ -49,7 +49,8 @@ inline constexpr int32_t kMaxPageSkip = 64;
 inline constexpr int32_t kMaxEccLevel = 7;
 inline constexpr int32_t kMinHideDiskRatio = 1;
 inline constexpr int32_t kMaxHideDiskRatio = 100;
-inline constexpr int32_t kMaxPattern = 0xFFFF;
+// The scan pattern is a 16-bit word: every value keeps its low 16 bits, entered or loaded.
+inline constexpr int32_t kPatternMask = 0xFFFF;
 
 // The disk-mode text of labDiskFeature for a mode and ratio in a language: "Normal",
 // "Encrypted disk10%", "Hidden disk35%"; false (text untouched) for any other mode.

@@ -2,8 +2,10 @@
 
 #include "device/HostUtil.h"
 #include "platform/ProgramDir.h"
+#include "platform/SystemLanguage.h"
 #include "text/MessageCatalogue.h"
 #include "toolkit/Dialogs.h"
+#include "ui/LabelCheck.h"
 #include "ui/MpConfig.h"
 #include "ui/Unit2.h"
 #include "ui/isomain.h"
@@ -233,6 +235,7 @@ void TfrmSetting::buildControls()
     edtDiskLabel->SetBounds(100, 20, 100, 21);
     edtDiskLabel->SetMaxLength(8);
     edtDiskLabel->SetCharCase(TEditCharCase::UpperCase);
+    edtDiskLabel->OnExit = [this](TControl*) { ui::AcceptLabel(hiddenLabelRefusal(), languageIndex_); };
     chkNonFS = makeCaptioned<TCheckBox>(grpHiddenFiles, "chkNonFS", "Non FileSystem", 220, 22, 130, 17);
     TntlstHideFiles = grpHiddenFiles->Make<TListBox>("TntlstHideFiles");
     TntlstHideFiles->SetBounds(16, 52, 460, 176);
@@ -413,6 +416,11 @@ TForm1* TfrmSetting::mainWindow() const
     return MainWindow ? MainWindow : Form1;
 }
 
+std::string TfrmSetting::hiddenLabelRefusal() const
+{
+    return ui::LabelRefusal(edtDiskLabel->Text(), platform::StationCodePage());
+}
+
 int TfrmSetting::box(int textRow, const std::string& caption, uint32_t flags)
 {
     return TheDialogs().MessageBox(MessageCatalogue(textRow, languageIndex_), caption, flags);
@@ -588,6 +596,15 @@ void TfrmSetting::btnApplyClick(TControl*)
         }
     }
 
+    // The hidden part's label (a part filled from the list gets it), in the code page the
+    // device's label is written in.
+    if ((rdoEncryptDisk->Checked() || rdoHideDisk->Checked()) && !rdoUseImgFile->Checked() && !chkNonFS->Checked() &&
+        !ui::AcceptLabel(hiddenLabelRefusal(), languageIndex_)) {
+        pgeSetting->SetActivePageIndex(0);
+        edtDiskLabel->SetFocus();
+        return;
+    }
+
     // 2.
     int module = cboFlashModuleNo->ItemIndex();
     if (module != s.iFlashModuleNo)
@@ -598,7 +615,7 @@ void TfrmSetting::btnApplyClick(TControl*)
     s.bFastBlankCheck = chkFastBlkChk->Checked();
     s.iScanLevel = cboScanLevel->ItemIndex();
     if (s.iScanLevel == 5)
-        s.Pattern = ui::StrToInt(edtpattern->Text());
+        s.Pattern = ui::StrToInt(edtpattern->Text()) & kPatternMask;
     s.iPageSkip = ui::StrToInt(cboPageSkip->Text());
     s.iReadTimes = cboRead->ItemIndex();
     s.iEccLevel = cboECC->ItemIndex();
@@ -757,6 +774,11 @@ void TfrmSetting::btnShowImgToolClick(TControl*)
         ShowImageDialog();
     else
         ShowGlobalImageDialog(*this);
+    // The image dialog may have put a new image's path into the edit: the size beside it
+    // is that image's, and no other one's.
+    uint64_t size = 0;
+    const std::string path = edtImgFile->Text();
+    lblImgSizeMB->SetCaption(isExistingFile(path) && GetImgFileSize(path, size) ? sizeInMB(size) : std::string());
 }
 
 void TfrmSetting::btnAddFileClick(TControl*)

@@ -183,6 +183,8 @@ private:
     void imageOrListRule(bool useList);
     // Message box in the dialog's language (caption row, text row).
     int box(int textRow, const std::string& caption, uint32_t flags);
+    // Why the hidden part's label cannot be written ("" when it can).
+    std::string hiddenLabelRefusal() const;
 
     unsigned languageIndex_ = 0;
     int ratioSelEnd_ = 0;

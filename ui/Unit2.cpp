@@ -35,6 +35,7 @@ TForm2::TForm2(TWinControl* owner) : TForm("Form2", owner)
     Button1 = Make<TButton>("Button1");
     Button1->SetBounds(48, 112, 121, 33);
     Button1->SetCaption("Enter");
+    Button1->SetDefault(true);  // Enter in the code field enters it
 
     OnShow = [this](TControl* s) { FormShow(s); };
     OnClose = [this](TControl* s) { FormClose(s); };

@@ -11,6 +11,7 @@
 #include "platform/TextCodec.h"
 #include "text/MessageCatalogue.h"
 #include "toolkit/TThread.h"
+#include "ui/LabelCheck.h"
 #include "ui/main.h"
 
 using namespace toolkit;
@@ -114,6 +115,7 @@ TfrmIsoMain::TfrmIsoMain(TWinControl* owner) : TForm("frmIsoMain", owner)
     btnAddDir->OnClick = [this](TControl* s) { btnAddDirClick(s); };
     btnRemove->OnClick = [this](TControl* s) { btnRemoveClick(s); };
     btnCreateImg->OnClick = [this](TControl* s) { btnCreateImgClick(s); };
+    edtDiskLabel->OnExit = [this](TControl*) { ui::AcceptLabel(ui::ImageLabelRefusal(edtDiskLabel->Text()), LanguageIndex); };
     Timer1->OnTimer = [this](TControl* s) { Timer1Timer(s); };
     // The build holds the dialog's inputs; the operator's close waits until it ends, so
     // the result box shows over this dialog and the path reaches the settings dialog.
@@ -332,6 +334,9 @@ void TfrmIsoMain::btnCreateImgClick(TControl*)
 {
     // The build lets window messages through; a second click cannot start a second build.
     if (building_)
+        return;
+    // A label the image cannot hold is named before the operator picks a file name.
+    if (!ui::AcceptLabel(ui::ImageLabelRefusal(edtDiskLabel->Text()), LanguageIndex))
         return;
     if (!runSaveDialog()) {
         SetBusy(true);

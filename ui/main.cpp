@@ -1,20 +1,28 @@
 #include "ui/main.h"
 
 #include "device/HostUtil.h"
+#include "platform/AtomicFile.h"
+#include "platform/IniFile.h"
 #include "platform/PathListFile.h"
+#include "platform/TextCodec.h"
 #include "platform/ProgramDir.h"
 #include "platform/SingleInstance.h"
 #include "text/LangStrings.h"
 #include "text/MessageCatalogue.h"
 #include "toolkit/Dialogs.h"
 #include "toolkit/TThread.h"
+#include "platform/SystemLanguage.h"
+#include "ui/LabelCheck.h"
 #include "ui/MainWindowLink.h"
 #include "ui/SettingDlg.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <stdexcept>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace toolkit;
 
@@ -165,7 +173,7 @@ void TForm1::buildControls()
         (*images[i])->SetVisible(false);
         (*images[i])->SetBounds(196, 6, 36, 36);
         *infos[i] = box->Make<TStaticText>("D" + n + "infoStr");
-        (*infos[i])->SetCaption("Wait...");
+        (*infos[i])->SetCaption(kDesignWaitText);
         (*infos[i])->SetBounds(6, 50, 226, 17);
         *textFs[i] = box->Make<TStaticText>("TextF" + n);
         (*textFs[i])->SetBounds(6, 74, 226, 17);
@@ -216,6 +224,11 @@ void TForm1::buildControls()
 
     // Event bindings of the form.
     btnSetup->OnClick = [this](TControl* s) { btnSetupClick(s); };
+    // Every device takes this label: one it cannot hold is named when the operator leaves
+    // the field, not by every device failing at its label step.
+    LabelEdit->OnExit = [this](TControl*) {
+        ui::AcceptLabel(ui::LabelRefusal(LabelEdit->Text(), platform::StationCodePage()), LanguageIndex);
+    };
     CheckManuupgrade->OnClick = [this](TControl* s) { CheckManuupgradeClick(s); };
     Upgradebtn->OnClick = [this](TControl* s) { UpgradebtnClick(s); };
     AddFilesBtn->OnClick = [this](TControl* s) { AddFilesBtnClick(s); };
@@ -317,18 +330,69 @@ void TForm1::FormCreate(TControl*)
     sFsmPath = platform::ProgramPath("misc\\FSM01.BIN");
 }
 
-void TForm1::loadPathList(const std::string& relative, TStrings& list)
+std::string TForm1::loadPathList(const std::string& relative, TStrings& list)
 {
     std::string path = platform::ProgramPath(relative);
     if (!FileExists(path))
-        return;
+        return {};
     std::vector<std::string> entries;
     platform::PathListFile::Load(path, entries);
     list.Assign(entries);
     // Entries that are gone since the last run are dropped, last to first.
+    std::vector<std::string> dropped;
     for (int i = list.Count() - 1; i >= 0; --i)
-        if (!platform::PathListEntryExists(list.Strings(i)))
+        if (!platform::PathListEntryExists(list.Strings(i))) {
+            dropped.insert(dropped.begin(), list.Strings(i));
             list.Delete(i);
+        }
+    if (dropped.empty())
+        return {};
+    // The close rewrites the list without them: the operator gets to know which, and the
+    // list as it was stays beside it (an unmounted share comes back).
+    const std::string kept = path + ".old";
+    std::string bytes, report = "These entries of " + path + " do not exist and were dropped:";
+    for (const std::string& entry : dropped) {
+        AppendLog("Dropped from " + path + ": " + platform::SanitizeUtf8(entry));
+        report += "\n" + platform::SanitizeUtf8(entry);
+    }
+    if (platform::ReadWholeFile(path, bytes) && platform::WriteFileAtomic(kept, bytes))
+        report += "\nThe previous list is kept in " + kept + ".";
+    else
+        report += "\nThe previous list could not be kept in " + kept + ": " + std::strerror(errno) + ".";
+    return report;
+}
+
+std::string TForm1::checkStation()
+{
+    // Settings and lists are saved into misc/ at close; a station that cannot take them
+    // is named now, with the reason, not when the work is done.
+    std::string report;
+    const std::string misc = platform::ProgramPath("misc");
+    struct stat st{};
+    if (stat(misc.c_str(), &st) != 0) {
+        if (::mkdir(misc.c_str(), 0777) != 0)
+            report = "Unable to create " + misc + ": " + std::strerror(errno);
+        else
+            AppendLog("Station: created " + misc);
+    } else if (!S_ISDIR(st.st_mode)) {
+        report = "Unable to write to " + misc + ": it is not a folder";
+    } else {
+        std::string probe = misc + "/.write-test-XXXXXX";
+        const int fd = ::mkstemp(probe.data());
+        if (fd < 0) {
+            report = "Unable to write to " + misc + ": " + std::strerror(errno);
+        } else {
+            ::close(fd);
+            ::unlink(probe.c_str());
+        }
+    }
+    if (!report.empty())
+        report += "\nThe settings and the file lists cannot be saved.";
+    if (!FileExists(sFsmPath))
+        report += std::string(report.empty() ? "" : "\n") + "The loader " + sFsmPath + " is missing: no device can be started.";
+    if (!report.empty())
+        AppendLog("Station: " + report);
+    return report;
 }
 
 void TForm1::FormShow(TControl*)
@@ -351,9 +415,12 @@ void TForm1::FormShow(TControl*)
     // 5.
     ApplyLanguage();
     // 6.
-    loadPathList(".\\misc\\seting.ini", *TntSelectFileList2->Items());
-    loadPathList(".\\misc\\hideseting.ini", HideFileList);
-    loadPathList(".\\misc\\spiseting.ini", SpiFileList);
+    std::string report = checkStation();
+    for (const std::string& dropped : {loadPathList(".\\misc\\seting.ini", *TntSelectFileList2->Items()),
+                                       loadPathList(".\\misc\\hideseting.ini", HideFileList),
+                                       loadPathList(".\\misc\\spiseting.ini", SpiFileList)})
+        if (!dropped.empty())
+            report += (report.empty() ? "" : "\n\n") + dropped;
     // 7.
     LoadSettings(platform::ProgramPath(".\\misc\\prefer.ini"));
     // 8.
@@ -365,6 +432,8 @@ void TForm1::FormShow(TControl*)
     Upgradebtn->SetEnabled(CheckManuupgrade->Checked());
     // 11.
     ScanFileList();
+    if (!report.empty())
+        TheDialogs().MessageBox(report, Application ? Application->Title() : std::string(), MB_OK | MB_ICONWARNING);
 }
 
 void TForm1::FormPaint()
@@ -398,12 +467,14 @@ void TForm1::FormClose(TControl*)
     auto saveList = [&](const char* relative, const TStrings& list) {
         std::string path = platform::ProgramPath(relative);
         if (!platform::PathListFile::Save(path, list.ToVector()))
-            note("Unable to write to " + path);
+            note("Unable to write to " + path + ": " + std::strerror(errno));
     };
     saveList("misc\\hideseting.ini", HideFileList);
     saveList("misc\\spiseting.ini", SpiFileList);
     try {
         SaveSettings(platform::ProgramPath("misc\\prefer.ini"));
+    } catch (const platform::IniFileError& e) {
+        note(std::string(e.what()) + ": " + std::strerror(errno));
     } catch (const std::exception& e) {
         note(e.what());
     }

@@ -34,6 +34,9 @@ struct DeviceSlot {
 
 inline constexpr int kDeviceSlots = 8;
 
+// A panel's status text before any language is applied.
+inline constexpr const char* kDesignWaitText = "Wait...";
+
 // Volume notifications, with the original platform's values.
 inline constexpr uint32_t WM_DEVICECHANGE = 537;
 inline constexpr uint32_t DBT_DEVICEARRIVAL = 0x8000;
@@ -255,7 +258,10 @@ public:
 private:
     void buildControls();
     void bindPanels();
-    void loadPathList(const std::string& relative, toolkit::TStrings& list);
+    // Loads a list, dropping entries that are gone; "" or what the operator is told of them.
+    std::string loadPathList(const std::string& relative, toolkit::TStrings& list);
+    // What the station lacks or cannot write ("" when nothing); creates misc/ when missing.
+    std::string checkStation();
     void startThread(char drive, int slot);
     void arrive(char letter);
     void remove(char letter);

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFontMetrics>
 #include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
@@ -113,7 +114,19 @@ struct Binder {
 void RefreshText(TControl& c, QWidget* w)
 {
     auto* label = static_cast<QLabel*>(w);
-    label->setText(Q(c.Caption()));
+    // A line wider than its label (a long firmware file name in a stage, a maker's long
+    // part name in the flash line) is cut in the middle, both ends readable, and shown
+    // whole in the tooltip.
+    const QString text = Q(c.Caption());
+    const int room = label->contentsRect().width();
+    const QFontMetrics metrics(label->font());
+    if (!text.contains('\n') && room > 0 && metrics.horizontalAdvance(text) > room) {
+        label->setText(metrics.elidedText(text, Qt::ElideMiddle, room));
+        label->setToolTip(text);
+    } else {
+        label->setText(text);
+        label->setToolTip(QString());
+    }
     SetTextColor(w, c.Font()->Color());
 }
 
@@ -192,16 +205,28 @@ const Binder kBinders[] = {
     {"TButton",
      [](TControl& c, QWidget* parent) -> QWidget* {
          auto* b = new QPushButton(parent);
+         // In a dialog Qt makes every button an auto-default one, so Enter in an edit
+         // would click whichever button had the focus last: only the form's own default
+         // button answers Enter.
+         b->setAutoDefault(false);
          QObject::connect(b, &QPushButton::clicked, b, [&c, b] { Input(c, b, [&] { c.UserClick(); }); });
          return b;
      },
-     [](TControl& c, QWidget* w) { static_cast<QPushButton*>(w)->setText(Q(c.Caption())); }},
+     [](TControl& c, QWidget* w) {
+         auto* b = static_cast<QPushButton*>(w);
+         b->setText(Q(c.Caption()));
+         b->setDefault(static_cast<TButton&>(c).Default());
+     }},
     {"TEdit",
      [](TControl& c, QWidget* parent) -> QWidget* {
          auto* e = new QLineEdit(parent);
          // Typing, pasting and deleting are changes; a click is a click.
          QObject::connect(e, &QLineEdit::textEdited, e, [&c, e](const QString& t) {
              Input(c, e, [&] { static_cast<TEdit&>(c).UserSetText(S(t)); });
+         });
+         // Leaving the edit (or Enter) after a change: the form checks what was entered.
+         QObject::connect(e, &QLineEdit::editingFinished, e, [&c, e] {
+             Input(c, e, [&] { static_cast<TEdit&>(c).UserExit(); });
          });
          new ClickFilter(c, e);
          return e;

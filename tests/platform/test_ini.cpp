@@ -1,9 +1,11 @@
 #include "platform/IniFile.h"
 #include "platform/TextCodec.h"
+#include "support/ScopedLocale.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <sys/resource.h>
 
@@ -83,8 +85,10 @@ TEST(IniFileOnDisk, MissingFileIsEmptySaveCreatesItAndAFailedSaveLeavesTheOldFil
     EXPECT_TRUE(ini.Modified() && ini.UpdateFile()) << "still to be saved";
 }
 
-// Station files the original wrote in its code page read as text; ReadBytes keeps the bytes.
-TEST(IniRead, TextThatIsNotUtf8ComesFromTheStationsCodePage)
+// Station files the original wrote in its code page read as text, decided for the whole
+// file (GBK and Big5 text that is valid UTF-8 too stays in its code page); ReadBytes keeps
+// the bytes.
+TEST(IniRead, UnmarkedFilesAreReadInTheStationsCodePage)
 {
     const char* saved = std::getenv("LC_ALL");
     const std::string savedLocale = saved ? saved : "";
@@ -93,7 +97,11 @@ TEST(IniRead, TextThatIsNotUtf8ComesFromTheStationsCodePage)
         {"zh_CN.UTF-8", "\xD2\xF4\xC0\xD6", "\u97f3\u4e50"}, // GBK
         {"zh_TW.UTF-8", "\xAD\xB5\xBC\xD6", "\u97f3\u6a02"}, // Big5
         {"C", "\x8E\x84", "\u00c4\u00e4"},                   // code page 437
-        {"zh_CN.UTF-8", "\u97f3\u4e50", "\u97f3\u4e50"},     // UTF-8 already: kept
+        {"zh_CN.UTF-8", "\u97f3\u4e50", "\u97f3\u4e50"},     // UTF-8 from before the mark: kept
+        {"zh_TW.UTF-8", "\u97f3\u6a02", "\u97f3\u6a02"},
+        {"zh_CN.UTF-8", "\xD1\xA7\xCF\xB0", "\u5b66\u4e60"}, // 学习 in GBK, "ѧϰ" in UTF-8
+        {"zh_TW.UTF-8", "\xC3\xA1\xC4\xA1", "\u737a\u7e82"}, // 獺纂 in Big5, "áġ" in UTF-8
+        {"C", "\u00c4\u00e4", "\u00c4\u00e4"},               // UTF-8 on a 437 station
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.locale + (" " + c.text));
@@ -108,4 +116,38 @@ TEST(IniRead, TextThatIsNotUtf8ComesFromTheStationsCodePage)
         EXPECT_EQ(platform::DecodeTextWithByteOrderMark(c.stored + "\r\n"), c.text + "\r\n") << "path lists without a mark";
     }
     saved ? setenv("LC_ALL", savedLocale.c_str(), 1) : unsetenv("LC_ALL");
+}
+
+// What the program writes reads back exactly, on every station: text past ASCII makes the
+// file marked UTF-8 (a code-page file is converted whole, its text kept); ASCII alone
+// leaves a code-page file's other lines byte for byte.
+TEST(IniWrite, WhatTheProgramWritesReadsBackExactly)
+{
+    testsupport::ScopedLocale locale("C");
+    testsupport::TempDir dir;
+    const std::string gbk = "[S]\r\nLabel=\xD1\xA7\xCF\xB0\r\n";  // 学习, as the earlier tools wrote it
+    for (const char* station : {"zh_CN.UTF-8", "zh_TW.UTF-8", "C"}) {
+        SCOPED_TRACE(station);
+        locale.set(station);
+        for (const char* text : {"\u5b66\u4e60", "\u0467\u03f0", "\u737a\u7e82", "\u00e1\u0121", "\u00c4 \u266b"}) {
+            IniFile ini(dir.file("new.ini"));
+            ini.WriteString("S", "Label", text);
+            ASSERT_TRUE(ini.UpdateFile());
+            EXPECT_EQ(dir.read("new.ini").substr(0, 3), "\xEF\xBB\xBF");
+            EXPECT_EQ(IniFile(dir.file("new.ini")).ReadString("S", "Label", ""), text);
+            std::remove(dir.file("new.ini").c_str());
+        }
+    }
+    locale.set("zh_CN.UTF-8");
+    dir.write("old.ini", gbk);
+    IniFile ascii(dir.file("old.ini"));
+    ascii.WriteInteger("S", "Pattern", 5);
+    ASSERT_TRUE(ascii.UpdateFile());
+    EXPECT_EQ(dir.read("old.ini"), gbk + "Pattern=5\r\n") << "still the station's file";
+    IniFile text(dir.file("old.ini"));
+    text.WriteString("S", "Path", "/m/\u266b");  // ♫: GBK has none
+    ASSERT_TRUE(text.UpdateFile());
+    const IniFile back(dir.file("old.ini"));
+    EXPECT_EQ(back.ReadString("S", "Label", "") + "|" + back.ReadString("S", "Path", ""), "\u5b66\u4e60|/m/\u266b");
+    EXPECT_EQ(dir.read("old.ini").substr(0, 3), "\xEF\xBB\xBF");
 }

@@ -3,6 +3,7 @@
 // the link the production engine reads.
 #include "device/HostUtil.h"
 #include "platform/IniFile.h"
+#include "platform/PathListFile.h"
 #include "platform/ProgramDir.h"
 #include "production/WindowLink.h"
 #include "support/TempDir.h"
@@ -51,8 +52,12 @@ protected:
         form.reset();
         SetDialogs(nullptr);
     }
+    // A new window shown over the station folder as it stands (with a loader, as every
+    // working station has).
     void open()
     {
+        if (!std::filesystem::exists(dir.file("misc/FSM01.BIN")))
+            dir.write("misc/FSM01.BIN", "FSM Ver.1.0");
         form.reset();
         form = std::make_unique<TForm1>();
         form->FormShow(form.get());
@@ -135,6 +140,98 @@ TEST_F(Window, FirstPaintChecksTheImageFileOnlyOnceAndOnlyForSplitDisks)
     EXPECT_EQ(pages->ActivePageIndex(), 1);
 }
 
+// Start-up over a station's lists: the entries that exist are kept (files and folders), the
+// ones gone since the last run are dropped and named (event log, one box) with the list as
+// it was kept beside it; the close writes each list back byte for byte; the first paint
+// keeps an image file that exists.
+TEST_F(Window, StartUpKeepsTheListsNamesWhatIsGoneAndTheCloseSavesThemBack)
+{
+    for (const char* name : {"fw.bin", "prefer.dat", "music/a.mp3", "hidden/h.txt", "spi/s.bin", "disk.img"})
+        dir.write(name, "x");
+    const Names copy = {dir.file("fw.bin"), dir.file("music"), dir.file("prefer.dat")};
+    const Names hidden = {dir.file("hidden/h.txt"), dir.file("hidden")};
+    const Names spi = {dir.file("spi/s.bin")};
+    const std::string gone = dir.file("share/gone.mp3");  // an unmounted share
+    dir.write("misc/prefer.ini", "[MP_Setting]\r\neDeviceFeature=2\r\nbUseImgFile=1\r\nImageFile=" + dir.file("disk.img") + "\r\n");
+    const struct { const char* file; Names stored, kept; } lists[] = {
+        {"misc/seting.ini", {copy[0], gone, copy[1], copy[2]}, copy},
+        {"misc/hideseting.ini", hidden, hidden},
+        {"misc/spiseting.ini", {gone, spi[0]}, spi},
+    };
+    for (const auto& list : lists)
+        dir.write(list.file, platform::PathListFile::Encode(list.stored));
+    TForm setting("frmSetting");
+    form.reset();
+    open();
+    form->SettingForm = &setting;
+    form->FormPaint();
+    EXPECT_EQ(form->TntSelectFileList2->Items()->ToVector(), copy);
+    EXPECT_EQ(form->HideFileList.ToVector(), hidden);
+    EXPECT_EQ(form->SpiFileList.ToVector(), spi);
+    EXPECT_EQ(std::make_pair(form->iProgramIndex.load(), form->iPreferIndex.load()), std::make_pair(0, 2));
+    EXPECT_EQ(form->ImageFile, dir.file("disk.img")) << "an image that exists stays";
+    ASSERT_EQ(dialogs.Messages().size(), 1u) << "one box, no image warning";
+    const std::string seting = dir.file("misc/seting.ini"), spiList = dir.file("misc/spiseting.ini");
+    EXPECT_EQ(dialogs.Messages()[0].text,
+              "These entries of " + seting + " do not exist and were dropped:\n" + gone + "\nThe previous list is kept in " + seting +
+                  ".old.\n\nThese entries of " + spiList + " do not exist and were dropped:\n" + gone +
+                  "\nThe previous list is kept in " + spiList + ".old.");
+    EXPECT_NE(dir.read("log/1.txt").find("Dropped from " + seting + ": " + gone + "\r\n"), std::string::npos);
+    form->FormClose(form.get());
+    for (const auto& list : lists) {
+        EXPECT_EQ(dir.read(list.file), platform::PathListFile::Encode(list.kept)) << list.file;
+        const bool dropped = list.stored != list.kept;
+        EXPECT_EQ(std::filesystem::exists(dir.file(std::string(list.file) + ".old")), dropped) << list.file;
+        if (dropped)
+            EXPECT_EQ(dir.read(std::string(list.file) + ".old"), platform::PathListFile::Encode(list.stored)) << list.file;
+    }
+    // A second start finds nothing gone: no box, and every file is written back as it was read.
+    const std::string before = dir.read("misc/seting.ini");
+    dialogs.Clear();
+    open();
+    EXPECT_EQ(form->TntSelectFileList2->Items()->ToVector(), copy);
+    EXPECT_TRUE(dialogs.Messages().empty());
+    form->FormClose(form.get());
+    EXPECT_EQ(dir.read("misc/seting.ini"), before);
+}
+
+// What the station lacks or cannot write is said at start, with the reason.
+TEST_F(Window, StationProblemsAreNamedAtStart)
+{
+    const struct { const char* what; std::function<std::string()> prepare; std::string box; } rows[] = {
+        {"an empty station folder: misc/ is made, the loader is missing",
+         [&] { std::filesystem::remove_all(dir.file("misc")); return dir.path(); },
+         "The loader " + dir.file("misc/FSM01.BIN") + " is missing: no device can be started."},
+        {"misc is a file", [&] { std::filesystem::remove_all(dir.file("misc")); dir.write("misc", "x"); return dir.path(); },
+         "Unable to write to " + dir.file("misc") + ": it is not a folder\nThe settings and the file lists cannot be saved.\n"
+         "The loader " + dir.file("misc/FSM01.BIN") + " is missing: no device can be started."},
+        {"a station folder that cannot be made", [&] { dir.write("plain", "x"); return dir.file("plain/station"); },
+         "Unable to create " + dir.file("plain/station/misc") + ": Not a directory\nThe settings and the file lists cannot be saved.\n"
+         "The loader " + dir.file("plain/station/misc/FSM01.BIN") + " is missing: no device can be started."},
+    };
+    for (const auto& row : rows) {
+        platform::SetProgramDir(row.prepare());
+        dialogs.Clear();
+        form.reset();
+        form = std::make_unique<TForm1>();
+        form->FormShow(form.get());
+        ASSERT_EQ(dialogs.Messages().size(), 1u) << row.what;
+        EXPECT_EQ(dialogs.Messages()[0].text, row.box) << row.what;
+        EXPECT_EQ(dialogs.Messages()[0].flags, MB_OK | MB_ICONWARNING) << row.what;
+    }
+    dialogs.Clear();
+    form->FormClose(form.get());  // the close names the reason as well
+    ASSERT_EQ(dialogs.Messages().size(), 1u);
+    EXPECT_EQ(dialogs.Messages()[0].text.substr(0, dialogs.Messages()[0].text.find('\n')),
+              "Unable to write to " + dir.file("plain/station/misc/hideseting.ini") + ": Not a directory");
+    platform::SetProgramDir(dir.path());
+    std::filesystem::remove(dir.file("misc"));
+    form.reset();
+    form = std::make_unique<TForm1>();
+    form->FormShow(form.get());
+    EXPECT_TRUE(std::filesystem::is_directory(dir.file("misc"))) << "made where the station folder takes it";
+}
+
 // ---- misc/prefer.ini ----
 
 TEST_F(Window, NoSettingsFileGivesTheDefaultsAndSavingWritesEveryKeyInOrder)
@@ -169,13 +266,14 @@ TEST_F(Window, EverySettingRoundTrips)
     EXPECT_EQ(prefer(), file);
 }
 
-// Values bound for narrower device fields (the page-scan bytes, the 16-bit pattern, the
-// record's ratio byte) are clamped, never wrapped; byte fields keep their low byte.
+// Values bound for narrower device fields (the page-scan bytes, the record's ratio byte)
+// are clamped, never wrapped; byte fields keep their low byte, and the 16-bit scan
+// pattern its low 16 bits, as the dialog stores it.
 TEST_F(Window, SettingsLoadClampedAndSaveBackAsLoaded)
 {
     const std::tuple<const char*, const char*, const char*> rows[] = {
         {"iHideDiskRatio", "300", "100"}, {"iHideDiskRatio", "0", "1"}, {"iPageSkip", "65", "64"}, {"iPageSkip", "-1", "0"},
-        {"iEccLevel", "0x108", "7"}, {"iEccLevel", "-3", "0"}, {"Pattern", "0x12345", "65535"}, {"Pattern", "-1", "0"},
+        {"iEccLevel", "0x108", "7"}, {"iEccLevel", "-3", "0"}, {"Pattern", "0x12345", "9029"}, {"Pattern", "-1", "65535"},
         {"eDeviceFeature", "258", "2"}, {"DealCapError", "200", "-56"}, {"iBadThreshold", "abc", "20"},
     };
     for (const auto& [key, stored, back] : rows) {

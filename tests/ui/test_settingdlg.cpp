@@ -71,6 +71,8 @@ struct FieldCase {
 const FieldCase kFieldCases[] = {
     {"iScanLevel", DO(s.iScanLevel = 3), DO(EXPECT_EQ(d.cboScanLevel->Text(), "Level 4")), DO(d.cboScanLevel->UserSelect(6)), DO(EXPECT_EQ(s.iScanLevel, 6))},
     {"Pattern", DO(s.iScanLevel = 5; s.Pattern = 418), DO(EXPECT_EQ(d.edtpattern->Text(), "0x01A2")), DO(d.edtpattern->UserSetText("$BEEF")), DO(EXPECT_EQ(s.Pattern, 0xBEEF))},
+    {"PatternLow16Bits", DO(s.iScanLevel = 5), DO(EXPECT_EQ(d.edtpattern->Text(), "0x0000")), DO(d.edtpattern->UserSetText("0x12345")),
+     DO(EXPECT_EQ(s.Pattern, 0x2345))},
     {"iEccLevel", DO(s.iEccLevel = 4), DO(EXPECT_EQ(d.cboECC->Text(), "3")), DO(d.cboECC->UserSelect(0)), DO(EXPECT_EQ(s.iEccLevel, 0))},
     {"iBadThreshold", DO(s.iBadThreshold = 30), DO(EXPECT_EQ(d.UpDownBadThreshold->Position(), 30); EXPECT_EQ(d.edtBadThreshold->Text(), "30")),
      DO(d.UpDownBadThreshold->UserStep(+1)), DO(EXPECT_EQ(s.iBadThreshold, 31))},
@@ -170,8 +172,8 @@ TEST_F(MpConfigTest, SaveWritesTheSectionsByteForByteAndLoadRestoresThem)
     dialog->TntlstHideFiles->Items()->Assign({"/music/a.mp3", "/y/中文 name.txt"});
     dir.write("a.mp", "[Other]\r\nkeep=1\r\n[HideFiles]\r\n/old/x=\r\n");
     ui::SaveMpConfig(*dialog, path());
-    EXPECT_EQ(dir.read("a.mp"),
-              "[Other]\r\nkeep=1\r\n[FlashSet]\r\niScanLevel=3\r\niPageSkip=16\r\niEccLevel=5\r\niReadTimes=2\r\niBadThreshold=45\r\n\r\n"
+    EXPECT_EQ(dir.read("a.mp"),  // marked as UTF-8: it holds more than ASCII
+              "\xEF\xBB\xBF[Other]\r\nkeep=1\r\n[FlashSet]\r\niScanLevel=3\r\niPageSkip=16\r\niEccLevel=5\r\niReadTimes=2\r\niBadThreshold=45\r\n\r\n"
               "[DeviceSet]\r\nNormalDisk=0\r\nEncryptDisk=0\r\nHideDisk=1\r\nDiskLabel=SECRET\r\nHideDiskRatio=35\r\n\r\n"
               "[HideFiles]\r\n/music/a.mp3=\r\n/y/中文 name.txt=\r\n");
     ui::LoadMpConfig(*dialog, path("none.mp"));

@@ -8,10 +8,12 @@
 
 #include <QAbstractButton>
 #include <QComboBox>
+#include <QInputMethodEvent>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QProgressBar>
 #include <QSlider>
 #include <QSpinBox>
 #include <QTabBar>
@@ -85,6 +87,8 @@ std::string ModelValue(TControl& c)
         return std::to_string(t->Position());
     if (auto* u = dynamic_cast<TUpDown*>(&c))
         return std::to_string(u->Position());
+    if (auto* g = dynamic_cast<TGauge*>(&c))
+        return std::to_string(g->Progress());
     if (auto* l = dynamic_cast<TListBox*>(&c)) {
         std::string out;
         for (int i = 0; i < l->Items()->Count(); ++i)
@@ -106,6 +110,8 @@ std::string WidgetValue(QWidget* w)
         return std::to_string(s->value());
     if (auto* s = qobject_cast<QSpinBox*>(w))
         return std::to_string(s->value());
+    if (auto* p = qobject_cast<QProgressBar*>(w))
+        return std::to_string(p->value());
     if (auto* l = qobject_cast<QListWidget*>(w)) {
         std::string out;
         for (int i = 0; i < l->count(); ++i)
@@ -116,8 +122,8 @@ std::string WidgetValue(QWidget* w)
         return b->isCheckable() ? Ticked(b->isChecked()) : S(b->text());
     if (auto* g = qobject_cast<QGroupBox*>(w))
         return S(g->title());
-    if (auto* l = qobject_cast<QLabel*>(w))
-        return S(l->text());
+    if (auto* l = qobject_cast<QLabel*>(w))  // a cut line shows whole in its tooltip
+        return S(l->toolTip().isEmpty() ? l->text() : l->toolTip());
     return "<" + std::string(w->metaObject()->className()) + ">";
 }
 
@@ -193,7 +199,16 @@ void FormDriver::type(const std::string& name, const std::string& text)
 {
     QWidget* w = widget(name);
     ASSERT_NE(w, nullptr) << name;
-    QTest::keyClicks(w, QString::fromUtf8(text.c_str()));
+    // Letters past ASCII come as an input method commits them (Chinese is typed that way).
+    for (const QChar ch : QString::fromUtf8(text.c_str())) {
+        if (ch.unicode() < 0x80) {
+            QTest::keyClick(w, ch.toLatin1());
+        } else {
+            QInputMethodEvent commit;
+            commit.setCommitString(QString(ch));
+            QApplication::sendEvent(w, &commit);
+        }
+    }
 }
 
 void FormDriver::clear(const std::string& name)

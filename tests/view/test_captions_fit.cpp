@@ -1,7 +1,8 @@
 // No caption is cut: in each of the three languages, at the forms' font, every caption
 // of every form fits its widget, and so do the longest status and flash lines a run
 // writes into a device panel (texts from the message catalogue and the sample kit's
-// lang.ini and flash.ini).
+// lang.ini and flash.ini); a line longer than any panel (a long firmware file name, a
+// maker's long part name) is cut in the middle and whole in its tooltip.
 #include "FormDriver.h"
 #include "device/HostUtil.h"
 #include "platform/IniFile.h"
@@ -27,7 +28,11 @@
 #include <QGroupBox>
 #include <QLabel>
 
+#include <QFontMetrics>
+
 #include <algorithm>
+#include <cstdio>
+#include <tuple>
 
 using namespace toolkit;
 
@@ -66,9 +71,12 @@ std::vector<std::string> CutCaptions(TForm& form, view::FormView& view)
     form.ForEachControl([&](TControl& c) {
         if (!c.Visible() && !dynamic_cast<TWinControl*>(&c))
             return;
-        if (QWidget* w = view.widgetFor(&c))
+        if (QWidget* w = view.widgetFor(&c)) {
             if (std::string what = Cut(w); !what.empty())
                 cut.push_back(c.Name() + ": " + what);
+            else if (auto* l = qobject_cast<QLabel*>(w); l && !l->toolTip().isEmpty())  // a caption must fit whole
+                cut.push_back(c.Name() + ": " + l->toolTip().toStdString() + " cut to " + l->text().toStdString());
+        }
     });
     return cut;
 }
@@ -92,6 +100,9 @@ protected:
     testsupport::TempDir dir;
     ScriptedDialogs dialogs;
 };
+
+// A firmware file name as vendors ship them.
+const std::string kLongFirmware = "MP3_6205_SDK_V2.15_release_20111227_radio_telbook_recorder_new.bin";
 
 // The longest texts of each kind the run writes into a panel, in the window's language.
 std::vector<std::string> StatusLines(unsigned lang, uint32_t total)
@@ -118,6 +129,8 @@ std::vector<std::string> StatusLines(unsigned lang, uint32_t total)
         row(33) + "10",
         "Program Writing Retry 10",
         "iSectorUsed:65535",
+        ProgramWriteStr + "...(" + kLongFirmware + ")",
+        ProgramWriteStr + "...(" + kLongFirmware + ") (" + kLongFirmware + ")",  // its failure
     };
     for (int mode = 0; mode < kPageModes; ++mode)
         lines.push_back(std::string(PageModeName(mode, lang)) + " " + count + " Bad: " + std::to_string(total));
@@ -134,7 +147,8 @@ std::vector<std::string> StatusLines(unsigned lang, uint32_t total)
 std::vector<std::string> FlashLines(unsigned lang, uint32_t total, const std::string& flashIni)
 {
     std::vector<std::string> lines = {std::to_string(total) + "/" + std::to_string(total) + ", 8192MB, 99999" +
-                                      MessageCatalogue(31, lang)};
+                                      MessageCatalogue(31, lang),
+                                      "ID:ECD514B674 SAMSUNG K9LBG08U0M-PCB0 32Gbit 4GMLC (2 CE) DDP"};
     platform::IniFile ini(flashIni);
     for (const std::string& section : ini.ReadSections())
         for (const std::string& key : ini.ReadSection(section))
@@ -162,18 +176,31 @@ TEST_P(CaptionsFit, EveryFormAndThePanelLinesAtTheWindowsFont)
     uint32_t total = 0;
     for (const auto& p : sim::KitNandProfiles())
         total = std::max(total, p.totalBlocks());
-    auto* status = window.formView()->widgetFor(main.D1infoStr);
-    auto* flash = window.formView()->widgetFor(main.TextF1);
-    for (const std::string& line : StatusLines(lang, total)) {
-        main.D1infoStr->SetCaption(line);
+    auto* status = qobject_cast<QLabel*>(window.formView()->widgetFor(main.D1infoStr));
+    auto* flash = qobject_cast<QLabel*>(window.formView()->widgetFor(main.TextF1));
+    ASSERT_TRUE(status && flash);
+    int widest = 0;
+    std::string widestLine;
+    auto report = [&](const char* what) {
+        std::printf("widest %s: %d px in a label of %d px: %s\n", what, widest, status->contentsRect().width(), widestLine.c_str());
+        widest = 0;
+    };
+    auto show = [&](TStaticText* text, QLabel* label, const std::string& line, const char* what) {
+        text->SetCaption(line);
         testsupport::FormDriver::settle();
-        EXPECT_EQ(Cut(status), "") << "status line";
-    }
-    for (const std::string& line : FlashLines(lang, total, dir.file("flash/flash.ini"))) {
-        main.TextF1->SetCaption(line);
-        testsupport::FormDriver::settle();
-        EXPECT_EQ(Cut(flash), "") << "flash line";
-    }
+        EXPECT_EQ(Cut(label), "") << what;
+        const QString whole = label->toolTip().isEmpty() ? label->text() : label->toolTip();
+        EXPECT_EQ(whole.toStdString(), line) << what << ": the whole text in the label or its tooltip";
+        const int need = QFontMetrics(label->font()).horizontalAdvance(QString::fromStdString(line));
+        if (need > widest)
+            std::tie(widest, widestLine) = std::make_pair(need, line);
+    };
+    for (const std::string& line : StatusLines(lang, total))
+        show(main.D1infoStr, status, line, "status line");
+    report("status line");
+    for (const std::string& line : FlashLines(lang, total, dir.file("flash/flash.ini")))
+        show(main.TextF1, flash, line, "flash line");
+    report("flash line");
 
     for (TForm* form : std::initializer_list<TForm*>{&setting, &password, &notice, &iso}) {
         view::FormDialog dialog(*form);

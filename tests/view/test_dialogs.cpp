@@ -5,6 +5,7 @@
 #include "FormDriver.h"
 #include "device/HostUtil.h"
 #include "platform/ProgramDir.h"
+#include "support/ScopedLocale.h"
 #include "support/TempDir.h"
 #include "toolkit/Dialogs.h"
 #include "ui/SettingDlg.h"
@@ -198,6 +199,92 @@ TEST_F(DialogView, SettingsDialogOnItsFourPages)
     EXPECT_EQ(std::make_pair(main->iBadThreshold, int(main->DealCapError)), std::make_pair(10, 0));
 }
 
+// Labels are checked where they are entered (leaving the field, Apply, Create) in the
+// station's code page; Enter in a label field clicks no button; after "Create" the size
+// shown is the size of the image whose path is shown.
+TEST_F(DialogView, LabelsCheckedWhereEnteredAndTheCreatedImagesSize)
+{
+    testsupport::ScopedLocale locale("C");
+    auto sparse = [&](const char* name, uintmax_t mb) {
+        dir.write(name, "");
+        std::filesystem::resize_file(dir.file(name), mb << 20);
+        return dir.file(name);
+    };
+    main->eDeviceFeature = 2;
+    main->bUseImgFile = true;
+    main->ImageFile = sparse("old.img", 5);
+    const std::string created = sparse("new.IMG", 8192);
+    setting->ShowImageDialog = [&] { setting->edtImgFile->SetText(created); };  // as a build does
+    auto opened = [&] {
+        int n = 0;
+        for (const auto& asked : dialogs.Log())
+            n += asked.kind == ScriptedDialogs::Asked::Open || asked.kind == ScriptedDialogs::Asked::Save;
+        return n;
+    };
+    drive(*setting, {
+        {"opens with the stored image", nullptr, {{"rdoUseImgFile", "[x]"}, {"lblImgSizeMB", "5MB"}}},
+        {"Create: the new image's size", [](FormDriver& d) { d.click("btnShowImgTool"); },
+         {{"edtImgFile", created}, {"lblImgSizeMB", "8192MB"}}},
+        {"the list instead, a file chooser cancelled", [&](FormDriver& d) {
+             d.click("rdoUseListFile");
+             d.click("btnAddFile");
+         },
+         {{"grpHiddenFiles.visible", "yes"}, {"TntlstHideFiles", ""}}},
+        {"a Chinese label on an English station, Enter", [&](FormDriver& d) {
+             const int before = opened();
+             d.click("edtDiskLabel");
+             d.clear("edtDiskLabel");
+             d.type("edtDiskLabel", "中文");
+             d.key("edtDiskLabel", Qt::Key_Return);
+             EXPECT_EQ(opened(), before) << "Enter opens no chooser";
+             EXPECT_EQ(boxTexts(), Texts{"The volume label \"中文\" cannot be used: code page 437 cannot hold '中'"});
+         },
+         {{"#open", "yes"}, {"edtDiskLabel", "中文"}}},
+        {"Apply refuses it and goes back to it", [&](FormDriver& d) {
+             d.tab("pgeSetting", 1);
+             d.click("btnApply");
+             EXPECT_EQ(boxTexts(), Texts{"The volume label \"中文\" cannot be used: code page 437 cannot hold '中'"});
+         },
+         {{"#open", "yes"}, {"pgeSetting", "tabDeviceSetting"}, {"#focus", "edtDiskLabel"}}},
+        {"on a Big5 station, a simplified character", [&](FormDriver& d) {
+             locale.set("zh_TW.UTF-8");
+             d.clear("edtDiskLabel");
+             d.type("edtDiskLabel", "学习");
+             d.key("edtDiskLabel", Qt::Key_Return);
+             EXPECT_EQ(boxTexts(), Texts{"The volume label \"学习\" cannot be used: code page 950 (Big5) cannot hold '学'"});
+         },
+         {{"#open", "yes"}, {"edtDiskLabel", "学习"}}},
+        {"on a GBK station it fits: Apply closes", [&](FormDriver& d) {
+             locale.set("zh_CN.UTF-8");
+             d.click("btnApply");
+             EXPECT_EQ(boxTexts(), Texts{});
+         },
+         {{"#open", "no"}}},
+    });
+    EXPECT_EQ(main->sHideDiskLabel, "学习");
+    locale.set("C");
+    drive(*iso, {
+        {"a Chinese label in the image dialog: the real character", [&](FormDriver& d) {
+             d.click("btnAddFile");  // a chooser cancelled first
+             dialogs.Clear();
+             d.click("edtDiskLabel");
+             d.clear("edtDiskLabel");
+             d.type("edtDiskLabel", "A中");
+             d.key("edtDiskLabel", Qt::Key_Return);
+             EXPECT_EQ(opened(), 0) << "Enter opens no chooser";
+             EXPECT_EQ(boxTexts(), Texts{"The volume label \"A中\" cannot be used: an image's label holds ASCII characters only, not '中'"});
+         },
+         {{"#open", "yes"}}},
+        {"Create refuses it before asking for a name", [&](FormDriver& d) {
+             d.click("btnCreateImg");
+             EXPECT_EQ(boxTexts(), Texts{"The volume label \"A中\" cannot be used: an image's label holds ASCII characters only, not '中'"});
+             EXPECT_EQ(opened(), 0);
+         },
+         {{"#open", "yes"}, {"btnCreateImg.enabled", "yes"}}},
+        {"Escape", [](FormDriver& d) { d.escape(); }, {{"#open", "no"}}},
+    });
+}
+
 TEST_F(DialogView, PasswordDialog)
 {
     TCheckBox* box = setting->chkFastBlkChk;
@@ -223,6 +310,13 @@ TEST_F(DialogView, PasswordDialog)
     });
     drive(*password, {
         {"again: the close box keeps the right code", [](FormDriver& d) { d.closeBox(); }, {{"#open", "no"}}},
+    });
+    drive(*password, {
+        {"the code and the Enter key: the form's default button", [](FormDriver& d) {
+             d.type("edtpassword", "63182954");
+             d.key("edtpassword", Qt::Key_Return);
+         },
+         {{"#open", "no"}}},
     });
     EXPECT_TRUE(box->Checked());
     dialogs.atBox = [box] { EXPECT_FALSE(box->Checked()) << "unticked before the error shows"; };

@@ -5,12 +5,16 @@
 #include "platform/Clock.h"
 #include "platform/AtomicFile.h"
 #include "platform/DriveMap.h"
+#include "platform/IniFile.h"
+#include "platform/PathListFile.h"
 #include "platform/ProgramDir.h"
 #include "platform/SingleInstance.h"
 #include "sim/Profiles.h"
 #include "sim/SimBus.h"
 #include "sim/StationKit.h"
+#include "support/ScopedLocale.h"
 #include "support/TempDir.h"
+#include "text/LangStrings.h"
 #include "toolkit/Dialogs.h"
 #include "ui/Language.h"
 #include "ui/main.h"
@@ -147,6 +151,108 @@ TEST_F(View, OperatorsActionsShowOnScreenAsInTheModel)
         {"click in the label edit", [](FormDriver& d) { d.click("LabelEdit"); }, {{"LabelEdit", "vol_2"}}},
         {"Escape", [](FormDriver& d) { d.escape(); }, {{"#open", "yes"}}},
     });
+}
+
+// A language click redraws the window in the new language and keeps what each panel says
+// about its device: a finished result with its reason, gauge and flash line, a device that
+// waits for the manual start (which "Start Upgrade" still starts), and the system-area size.
+TEST_F(View, LanguageClickKeepsWhatThePanelsSay)
+{
+    ASSERT_TRUE(sim::WriteStationKit(dir.path()));  // lang.ini with the three sections
+    std::vector<std::pair<char, int>> started;
+    form->StartThread = [&](char drive, int slot) { started.emplace_back(drive, slot); };
+    window->start();
+    FormDriver d(*form, *window->formView(), *window);
+    d.settle();
+    const std::string flash = "ID:ECD514B674 SAMSUNG K9GAG08U0E 2GMLC";
+    d.run({
+        {"manual mode", [](FormDriver& d) { d.click("CheckManuupgrade"); }, {{"Upgradebtn", "Start Upgrade"}}},
+        {"a failed device and one waiting for the manual start", [&](FormDriver&) {
+             auto lock = form->D1infoStr->Lock();
+             form->DeviceSlots[0].drive = 'D';
+             form->D1infoStr->SetCaption(SetLabelStr + " " + FailMsg.get());
+             form->D1infoStr->Font()->SetColor(clRed);
+             form->ProgressBar1->SetVisible(true);
+             form->ProgressBar1->SetProgress(75);
+             form->TextF1->SetCaption(flash);
+             form->DeviceSlots[1].drive = 'E';
+             form->D2infoStr->SetCaption(DevicePluginStr.get());
+         },
+         {{"D1infoStr", "Set Volume Label fail"}, {"D2infoStr", "device plugin"}, {"labSystemArea", "System Area Size: 4MB"}}},
+        {"Simplified Chinese", [](FormDriver& d) { d.click("TntRdoLangSC"); },
+         {{"D1infoStr", "设置卷标 失败"}, {"ProgressBar1", "75"}, {"TextF1", flash}, {"D2infoStr", "设备已插入"},
+          {"D3infoStr", "等待设备..."}, {"Upgradebtn", "开始升级"}, {"labSystemArea", "系统区大小: 4MB"}}},
+        {"Traditional Chinese", [](FormDriver& d) { d.click("TntRdoLangTC"); },
+         {{"D1infoStr", "設定磁碟標籤 失敗"}, {"D2infoStr", "裝置已插入"}, {"D8infoStr", "等待裝置..."}, {"Upgradebtn", "開始升級"}}},
+        {"the manual start starts the waiting device", [](FormDriver& d) { d.click("Upgradebtn"); }, {}},
+        {"English again", [](FormDriver& d) { d.click("TntRdoLangEng"); },
+         {{"D1infoStr", "Set Volume Label fail"}, {"labSystemArea", "System Area Size: 4MB"}, {"Upgradebtn", "Start Upgrade"}}},
+    });
+    EXPECT_EQ(form->D1infoStr->Font()->Color(), clRed);
+    EXPECT_EQ(started, (std::vector<std::pair<char, int>>{{'E', 1}}));
+}
+
+// The volume label every device takes is checked when the operator leaves the field, in
+// the station's code page: the box names the length or the character.
+TEST_F(View, VolumeLabelIsCheckedWhenTheOperatorLeavesIt)
+{
+    window->start();
+    FormDriver d(*form, *window->formView(), *window);
+    d.settle();
+    dialogs.Clear();  // the missing loader of this bare station
+    auto boxes = [this] {
+        std::vector<std::string> texts;
+        for (const auto& box : dialogs.Messages())
+            texts.push_back(box.text + "|" + box.caption);
+        dialogs.Clear();
+        return texts;
+    };
+    const struct { const char* locale; const char* label; const char* box; } rows[] = {
+        {"C", "ABCDEFGHIJKLMNOP", "The volume label \"ABCDEFGHIJKLMNOP\" cannot be used: it is 16 bytes in code page 437, "
+                                  "longer than the 11 bytes a FAT label holds|Warning"},
+        {"C", "中文", "The volume label \"中文\" cannot be used: code page 437 cannot hold '中'|Warning"},
+        {"zh_CN.UTF-8", "中文", nullptr},
+        {"zh_CN.UTF-8", "学习中文标签", "The volume label \"学习中文标签\" cannot be used: it is 12 bytes in code page 936 (GBK), "
+                                        "longer than the 11 bytes a FAT label holds|Warning"},
+        {"C", "my_audio", nullptr},
+    };
+    testsupport::ScopedLocale locale("C");
+    for (const auto& row : rows) {
+        locale.set(row.locale);
+        d.clear("LabelEdit");
+        d.type("LabelEdit", row.label);
+        d.key("LabelEdit", Qt::Key_Return);
+        d.settle();
+        EXPECT_EQ(boxes(), row.box ? std::vector<std::string>{row.box} : std::vector<std::string>{}) << row.label;
+        EXPECT_EQ(form->LabelEdit->Text(), row.label) << "the operator's text stays to be mended";
+    }
+}
+
+// The window started over a station's files: the copy list as stored less what is gone
+// (named in a box), the label an earlier tool stored in GBK, an image that exists kept at
+// the first paint; the close writes the list back as the window shows it.
+TEST_F(View, StartsOverTheStationsFilesAndClosesThemBack)
+{
+    testsupport::ScopedLocale locale("zh_CN.UTF-8");
+    for (const char* name : {"fw.bin", "music/a.mp3", "disk.img", "misc/FSM01.BIN"})
+        dir.write(name, "x");
+    const std::string fw = dir.file("fw.bin"), music = dir.file("music"), gone = dir.file("gone.mp3");
+    dir.write("misc/seting.ini", platform::PathListFile::Encode({fw, gone, music}));
+    dir.write("misc/prefer.ini", "[MP_Setting]\r\nLabel=\xD1\xA7\xCF\xB0\r\neDeviceFeature=2\r\nbUseImgFile=1\r\nImageFile=" +
+                                     dir.file("disk.img") + "\r\n");
+    window->start();
+    FormDriver d(*form, *window->formView(), *window);
+    d.settle();
+    window->repaint();
+    d.settle();
+    d.run({{"opens", nullptr, {{"TntSelectFileList2", fw + "|" + music}, {"LabelEdit", "学习"}, {"#open", "yes"}}}});
+    ASSERT_EQ(dialogs.Messages().size(), 1u) << "the dropped entry only: the image exists";
+    EXPECT_NE(dialogs.Messages()[0].text.find(gone), std::string::npos);
+    EXPECT_EQ(form->ImageFile, dir.file("disk.img"));
+    window->close();
+    EXPECT_EQ(dir.read("misc/seting.ini"), platform::PathListFile::Encode({fw, music}));
+    EXPECT_EQ(dir.read("misc/seting.ini.old"), platform::PathListFile::Encode({fw, gone, music}));
+    EXPECT_EQ(platform::IniFile(dir.file("misc/prefer.ini")).ReadString("MP_Setting", "Label", ""), "学习");
 }
 
 // Every way an event reaches the forms' code: an exception is shown in the standard box
