@@ -157,7 +157,8 @@ std::string Holds(const sim::SimulatedDevice& device, const testsupport::SimStat
         const std::string data(s.data.begin(), s.data.end());
         std::string name = data.size() > 8192 && data.compare(0, 4, "6105") == 0 ? SpiFile(data, s.announced, station) : "?";
         for (const auto& [label, file] : files) {
-            const std::string bytes = FileBytes(station.file(file), 64 << 20);
+            // One byte past the announced size tells a longer file from an equal one.
+            const std::string bytes = FileBytes(station.file(file), size_t(s.announced) + 1);
             if (bytes.size() == s.announced && bytes.compare(0, data.size(), data) == 0)
                 name = label;
         }
