@@ -1,7 +1,11 @@
 // The udev monitor's decisions, fed with devices as libudev presents them (no kernel needed).
 #include "platform/UdevMonitor.h"
 
+#include "platform/DeviceAccess.h"
+
 #include <gtest/gtest.h>
+
+#include <cerrno>
 
 #include <string>
 #include <vector>
@@ -130,4 +134,11 @@ TEST(UdevMonitor, DecisionsOnUdevDevices)
         EXPECT_EQ(got.events, row.expected.events);
         EXPECT_EQ(got.letters, row.expected.letters);
     }
+    // A node the process may not open is told once per device: the next device plugged in
+    // there after a removal is told afresh.
+    using platform::ReportAccessRefused;
+    ASSERT_TRUE(ReportAccessRefused("/dev/sdq", platform::AccessRefusal::Open, EACCES));
+    EXPECT_FALSE(ReportAccessRefused("/dev/sdq", platform::AccessRefusal::Open, EACCES));
+    Monitor({Usb("add", "/dev/sdq"), Usb("remove", "/dev/sdq")});
+    EXPECT_TRUE(ReportAccessRefused("/dev/sdq", platform::AccessRefusal::Open, EACCES));
 }
