@@ -2,10 +2,22 @@
 
 #include "platform/DeviceAccess.h"
 
-#include <cstring>
 #include <libudev.h>
 
 namespace platform {
+
+namespace {
+
+std::string Text(const char* value) { return value ? value : ""; }
+
+UdevDevice Read(udev_device* dev)
+{
+    return {Text(udev_device_get_action(dev)), Text(udev_device_get_subsystem(dev)),
+            Text(udev_device_get_devtype(dev)), Text(udev_device_get_property_value(dev, "ID_BUS")),
+            Text(udev_device_get_devnode(dev))};
+}
+
+} // namespace
 
 UdevMonitor::UdevMonitor(DriveMap& drives, Opener opener, VolumeEvent onEvent)
     : drives_(drives), opener_(std::move(opener)), onEvent_(std::move(onEvent))
@@ -46,14 +58,20 @@ void UdevMonitor::poll()
     if (!monitor_)
         return;
     while (udev_device* dev = udev_monitor_receive_device(monitor_)) {
-        const char* action = udev_device_get_action(dev);
-        const char* node = udev_device_get_devnode(dev);
-        const char* bus = udev_device_get_property_value(dev, "ID_BUS");
-        bool usb = bus && std::strcmp(bus, "usb") == 0;
-        if (action && node)
-            handle(action, node, usb);
+        const UdevDevice device = Read(dev);
         udev_device_unref(dev);
+        handle(device);
     }
+}
+
+void UdevMonitor::handle(const UdevDevice& device)
+{
+    // The netlink filter already passes only whole block disks; checked again so that
+    // nothing else can reach a letter whatever the filter lets through.
+    if (device.subsystem != "block" || device.devtype != "disk" || device.action.empty() ||
+        device.devnode.empty())
+        return;
+    handle(device.action, device.devnode, device.bus == "usb");
 }
 
 void UdevMonitor::handle(const std::string& action, const std::string& node, bool usbDisk)

@@ -3,7 +3,8 @@
 // letter, bound to its block node (SG_IO works on it, and the FAT tools use it as the
 // volume); a removed one gives its letter back. Each change becomes a volume event with
 // a unit mask, as the window's device handler expects. Call poll() on the UI thread when
-// fd() is readable.
+// fd() is readable. Internal disks, card readers on other buses, loop devices and
+// partitions never get a letter: production would overwrite whatever they hold.
 #include "platform/DriveMap.h"
 
 #include <cstdint>
@@ -16,6 +17,16 @@ struct udev;
 struct udev_monitor;
 
 namespace platform {
+
+// What the monitor reads of one udev event, as libudev presents the device ("" for what
+// it does not give).
+struct UdevDevice {
+    std::string action;    // "add", "remove", "change", "bind", ...
+    std::string subsystem; // "block" for disks
+    std::string devtype;   // "disk" for a whole disk, "partition" for one of its partitions
+    std::string bus;       // the ID_BUS property: "usb", "ata", "nvme", "scsi", unset for mmc and loop
+    std::string devnode;   // "/dev/sdb"
+};
 
 class UdevMonitor {
 public:
@@ -33,7 +44,9 @@ public:
     // Reads the pending events without blocking.
     void poll();
 
-    // One event as udev reports it; the rest of the class is the udev plumbing.
+    // One event as udev reports it; the rest of the class is the udev plumbing. Only the
+    // whole disks of USB devices are handed on.
+    void handle(const UdevDevice& device);
     void handle(const std::string& action, const std::string& node, bool usbDisk);
 
     // Letter bound to a node, 0 when none.

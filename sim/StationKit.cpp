@@ -2,10 +2,12 @@
 
 #include "platform/AtomicFile.h"
 #include "platform/ByteOrder.h"
+#include "platform/PathListFile.h"
 #include "sim/Profiles.h"
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <iconv.h>
 #include <sys/stat.h>
 
@@ -367,6 +369,17 @@ bool WriteStationKit(const std::string& folder, std::string* error)
               writeFile(folder, kKitUsbDos, std::string(kUsbDos), error);
     if (!ok)
         return false;
+    // The copy list names its files by full path, so the kit runs from where it was written.
+    std::error_code ec;
+    const std::string at = std::filesystem::absolute(folder, ec).lexically_normal().string();
+    const std::string base = at.empty() || at.back() == '/' ? at : at + "/";
+    if (ec || !writeFile(folder, kKitCopyList,
+                         platform::PathListFile::Encode({base + kKitFirmware, base + kKitPrefer, base + kKitTelbook}),
+                         error)) {
+        if (error && ec)
+            *error = "cannot resolve " + folder;
+        return false;
+    }
     if (::chmod((folder + "/" + kKitUsbDos).c_str(), 0755) != 0) {
         if (error)
             *error = std::string("cannot make the port script executable: ") + std::strerror(errno);

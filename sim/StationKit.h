@@ -1,7 +1,8 @@
 #pragma once
 // The sample station kit: the files a production station folder holds, made up for the
 // simulated devices (flash description records and flash.ini, the loader, a firmware
-// file, the data files, lang.ini, the result pictures and the port-identity script).
+// file, the data files, the copy list naming them, lang.ini, the result pictures and the
+// port-identity script).
 #include "sim/SimulatedDevice.h"
 
 #include <cstdint>
@@ -20,6 +21,8 @@ inline constexpr const char* kKitLang = "misc/lang.ini";
 inline constexpr const char* kKitSuccessBmp = "misc/success.bmp";
 inline constexpr const char* kKitFailBmp = "misc/fail.bmp";
 inline constexpr const char* kKitUsbDos = "misc/usbdos";
+// The copy list: the firmware, the prefer data and the phone book, by full path.
+inline constexpr const char* kKitCopyList = "misc/seting.ini";
 inline constexpr const char* kKitFlashIni = "flash/flash.ini";
 // The description of every flash that no record file names.
 inline constexpr const char* kKitDefaultRecord = "flash/DEFAULT";

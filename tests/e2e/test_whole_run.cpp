@@ -6,6 +6,7 @@
 #include "StationRun.h"
 
 #include "platform/ByteOrder.h"
+#include "platform/PathListFile.h"
 #include "platform/Process.h"
 #include "production/ppthread.h"
 #include "support/FatCheck.h"
@@ -157,7 +158,8 @@ std::string Holds(const sim::SimulatedDevice& device, const testsupport::SimStat
         const std::string data(s.data.begin(), s.data.end());
         std::string name = data.size() > 8192 && data.compare(0, 4, "6105") == 0 ? SpiFile(data, s.announced, station) : "?";
         for (const auto& [label, file] : files) {
-            const std::string bytes = FileBytes(station.file(file), 64 << 20);
+            // One byte past the announced size tells a longer file from an equal one.
+            const std::string bytes = FileBytes(station.file(file), size_t(s.announced) + 1);
             if (bytes.size() == s.announced && bytes.compare(0, data.size(), data) == 0)
                 name = label;
         }
@@ -309,6 +311,16 @@ const Row kRows[] = {
      }, .result = "122MB, 16Sec", .waited = 16100, .steps = TO_PREFER "75 80 85 95 100",
      .commands = IDENTIFY OWN_TABLE CFG STREAMS "EF73 0025*2", .holds = "record; program prefer",
      .disks = "user MY_AUDIO: music/ readme.txt", .shown = "FILE Writing...", .logged = "D Port:0-0-0"},
+    // The sample kit as it ships, with its own copy list (the README's simulated run).
+    {.name = "KitCopyListAsShipped",
+     .setup = [](TForm1& f, Station& s) {
+         std::vector<std::string> kit;
+         platform::PathListFile::Load(s.file(sim::kKitCopyList), kit);
+         f.TntSelectFileList2->Items()->Assign(kit);
+         f.ScanFileList();
+     }, .result = "122MB, 16Sec", .steps = TO_PREFER "75 80 85 95 100",
+     .commands = IDENTIFY OWN_TABLE CFG STREAMS "EF7A EE7B*2 EF7C EF73 0025*2", .holds = "record; program prefer telbook",
+     .disks = "user MY_AUDIO:"},
     {.name = "WithoutFirmwareEndsAfterTheTables",
      .setup = [](TForm1& f, Station&) { f.chkFwUpgrade->SetChecked(false); }, .result = "0MB, 10Sec",
      .steps = "2 5 10 100", .commands = "EF9A EF84 EF70 EE71 " OWN_TABLE CFG, .holds = "record"},
