@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <sys/resource.h>
 
 using platform::IniFile;
@@ -108,4 +109,18 @@ TEST(IniRead, TextThatIsNotUtf8ComesFromTheStationsCodePage)
         EXPECT_EQ(platform::DecodeTextWithByteOrderMark(c.stored + "\r\n"), c.text + "\r\n") << "path lists without a mark";
     }
     saved ? setenv("LC_ALL", savedLocale.c_str(), 1) : unsetenv("LC_ALL");
+}
+
+// A station file past 16 MiB is no settings file: it is refused at once, never read for
+// minutes, and reads as missing; one at the bound still reads.
+TEST(IniFileOnDisk, FilePastTheStationBoundIsRefused)
+{
+    testsupport::TempDir dir;
+    dir.write("flash.ini", "[S]\r\nK=6\r\n");
+    std::filesystem::resize_file(dir.file("flash.ini"), 16u << 20);
+    EXPECT_EQ(IniFile(dir.file("flash.ini")).ReadInteger("S", "K", 0), 6);
+    std::filesystem::resize_file(dir.file("flash.ini"), (16u << 20) + 1);
+    const IniFile big(dir.file("flash.ini"));
+    EXPECT_FALSE(big.Exists());
+    EXPECT_EQ(big.ReadInteger("S", "K", 0), 0);
 }
