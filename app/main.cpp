@@ -1,14 +1,14 @@
 // mptool: the production tool's main window with its devices.
 //
 //   mptool [--station DIR] [--simulate N] [--exit-when-done] [--screenshot FILE]
-//          [--time-limit SECONDS]
+//          [--time-limit SECONDS] [--help]
 //
 // --station DIR     the program folder (misc/, flash/, log/ ...); default: the executable's
 // --simulate N      plug N simulated devices once the window shows, instead of watching
 //                   the USB disks through udev
 // --exit-when-done  unattended run: message boxes are logged instead of shown, and the
 //                   program closes its window when every device has a result or a
-//                   failed arrival
+//                   failed arrival; the exit status is 1 when any device failed or none ran
 // --screenshot FILE save a picture of the window before an unattended run ends
 // --time-limit S    an unattended run ends after S seconds whatever the devices do
 #include "app/UnattendedEnd.h"

@@ -44,8 +44,9 @@ TEST_P(UnattendedEnd, ComesWhenEveryDeviceHasAResultOrAFailedArrival)
                   std::to_string(held),
               c.counts);
     EXPECT_EQ(EveryDeviceSettled(DeviceTallyOf(*form, 2)), c.settled);
-    if (c.settled)
+    if (c.settled) {
         EXPECT_EQ(UnattendedExitCode(DeviceTallyOf(*form, 2)), c.exitCode);
+    }
     EXPECT_EQ(Status(0), c.manualStart ? "device plugin" : c.failOnFirst ? "Flash Check fail" : "successful");
 }
 
