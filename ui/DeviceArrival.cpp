@@ -325,6 +325,8 @@ void TForm1::CheckManuupgradeClick(TControl*)
 
 void TForm1::UpgradebtnClick(TControl*)
 {
+    if (ClosingAfterRuns)
+        return; // the window closes once the runs in production have ended
     const std::string plugged = DevicePluginStr.get();
     for (int i = 0; i < kDeviceSlots; ++i) {
         char drive = DeviceSlots[i].drive;

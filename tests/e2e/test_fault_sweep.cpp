@@ -249,7 +249,8 @@ TEST_F(EightDevices, LetterReuseRandomFaultsAndLatencyGiveEachDeviceOneRun)
             EXPECT_LE(devices[i]->countOf(0xEF79), 1u) << "one loader upload";
             EXPECT_EQ(devices[i]->countOf(0xEF81), 0u) << "never reset";
             EXPECT_LE(devices[i]->countOf(0xEF70), 1u) << "one production sequence";
-            loaded += devices[i]->countOf(0xEF79) > 0;
+            const auto log = devices[i]->commandLog();
+            loaded += std::any_of(log.begin(), log.end(), [](const sim::LoggedCommand& c) { return c.code == 0xEF79 && c.ok; });
         }
         const int runs = form->iTotalCount - before;
         EXPECT_EQ(runs, loaded);
