@@ -1,14 +1,14 @@
 // mptool: the production tool's main window with its devices.
 //
 //   mptool [--station DIR] [--simulate N] [--exit-when-done] [--screenshot FILE]
-//          [--time-limit SECONDS]
+//          [--time-limit SECONDS] [--help]
 //
 // --station DIR     the program folder (misc/, flash/, log/ ...); default: the executable's
 // --simulate N      plug N simulated devices once the window shows, instead of watching
 //                   the USB disks through udev
 // --exit-when-done  unattended run: message boxes are logged instead of shown, and the
 //                   program closes its window when every device has a result or a
-//                   failed arrival
+//                   failed arrival; the exit status is 1 when any device failed or none ran
 // --screenshot FILE save a picture of the window before an unattended run ends
 // --time-limit S    an unattended run ends after S seconds whatever the devices do
 #include "app/UnattendedEnd.h"
@@ -41,20 +41,19 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <string>
 
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
 
 struct Options {
+    bool help = false;
     std::string station;
     int simulate = 0;
     bool exitWhenDone = false;
@@ -73,7 +72,9 @@ bool ParseOptions(int argc, char** argv, Options& o)
             return true;
         };
         std::string v;
-        if (a == "--station") {
+        if (a == "--help" || a == "-h") {
+            o.help = true;
+        } else if (a == "--station") {
             if (!value(o.station))
                 return false;
         } else if (a == "--simulate") {
@@ -113,33 +114,54 @@ public:
     std::optional<std::string> ChooseFolder(const std::string&, const std::string&) override { return std::nullopt; }
 };
 
-// SIGINT and SIGTERM close the window as the operator would, so the lists and settings
-// are saved; the handler only writes a byte that the GUI thread reads.
-int g_signalPipe[2] = {-1, -1};
+constexpr const char* kUsage =
+    "usage: mptool [--station DIR] [--simulate N] [--exit-when-done] [--screenshot FILE]\n"
+    "              [--time-limit SECONDS] [--help]\n"
+    "\n"
+    "  --station DIR     the station folder (misc/, flash/, log/ ...); default: the program's\n"
+    "  --simulate N      N simulated devices instead of the USB disks seen by udev\n"
+    "  --exit-when-done  unattended: boxes go to standard error, the program ends when every\n"
+    "                    device has a result (exit status 1 when any failed or none ran)\n"
+    "  --screenshot FILE save a picture of the window before an unattended run ends\n"
+    "  --time-limit S    an unattended run ends after S seconds\n";
 
-void OnTerminationSignal(int)
+// Everything that can be decided without a display, before Qt starts (Qt stops the
+// program with its own advice when it finds no display). Returns the exit status, or -1
+// to go on.
+int CheckStart(int argc, char** argv, Options& options)
 {
-    char byte = 1;
-    ssize_t ignored = write(g_signalPipe[1], &byte, 1);
-    (void)ignored;
-}
-
-int Run(QApplication& app, int argc, char** argv)
-{
-    Options options;
     if (!ParseOptions(argc, argv, options)) {
-        std::cerr << "usage: mptool [--station DIR] [--simulate N] [--exit-when-done] "
-                     "[--screenshot FILE] [--time-limit SECONDS]\n";
+        std::cerr << kUsage;
         return 2;
     }
+    if (options.help) {
+        std::cout << kUsage;
+        return 0;
+    }
     if (!options.station.empty()) {
-        QDir station(QString::fromStdString(options.station));
-        if (!station.exists()) {
+        std::error_code error;
+        const std::filesystem::path station = std::filesystem::absolute(options.station, error);
+        if (error || !std::filesystem::is_directory(station, error)) {
             std::cerr << "mptool: the station folder " << options.station << " does not exist\n";
             return 2;
         }
-        platform::SetProgramDir(station.absolutePath().toStdString());
+        platform::SetProgramDir(station.lexically_normal().string());
     }
+    const char* platformName = std::getenv("QT_QPA_PLATFORM");
+    const bool ownDisplay = platformName && *platformName && std::string(platformName).rfind("xcb", 0) != 0 &&
+                            std::string(platformName).rfind("wayland", 0) != 0;
+    const char* x = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    if (!ownDisplay && !(x && *x) && !(wayland && *wayland)) {
+        std::cerr << "mptool: no display (neither DISPLAY nor WAYLAND_DISPLAY is set); start it in a "
+                     "desktop session or under xvfb-run\n";
+        return 2;
+    }
+    return -1;
+}
+
+int Run(QApplication& app, const Options& options)
+{
     // Every path of the program goes through the program folder; the working directory
     // follows it too, so outside tools started from here see the same folder.
     QDir::setCurrent(QString::fromStdString(platform::ProgramDir()));
@@ -197,18 +219,9 @@ int Run(QApplication& app, int argc, char** argv)
 
     window.start();
 
-    if (pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
-        auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &window);
-        QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window, &app] {
-            char byte;
-            while (read(g_signalPipe[0], &byte, 1) > 0) {
-            }
-            window.close();
-            app.quit();
-        });
-        std::signal(SIGINT, OnTerminationSignal);
-        std::signal(SIGTERM, OnTerminationSignal);
-    }
+    // A terminate signal (SIGTERM, logout) ends the program even behind an open box, with
+    // an "interrupted" line for every device still running.
+    window.exitOnTerminationSignals();
 
     if (bus) {
         QTimer::singleShot(300, &window, [&bus, &options] {
@@ -233,10 +246,15 @@ int Run(QApplication& app, int argc, char** argv)
     if (options.exitWhenDone) {
         elapsed.start();
         QObject::connect(&watch, &QTimer::timeout, &window, [&] {
-            if (EveryDeviceSettled(DeviceTallyOf(*f, options.simulate))) {
+            const DeviceTally tally = DeviceTallyOf(*f, options.simulate);
+            if (EveryDeviceSettled(tally)) {
                 watch.stop();
+                const int code = UnattendedExitCode(tally);
+                if (code != 0)
+                    std::cerr << "mptool: " << tally.failed + tally.failedArrivals << " of " << tally.plugged
+                              << " devices failed\n";
                 // One more turn of the loop so the last captions are on screen.
-                QTimer::singleShot(200, &window, [&] { finish(0); });
+                QTimer::singleShot(200, &window, [&, code] { finish(code); });
             } else if (elapsed.elapsed() > options.timeLimitSeconds * 1000LL) {
                 watch.stop();
                 std::cerr << "time limit reached before every device had a result\n";
@@ -265,10 +283,13 @@ int Run(QApplication& app, int argc, char** argv)
 
 int main(int argc, char** argv)
 {
+    Options options;
+    if (const int status = CheckStart(argc, argv, options); status >= 0)
+        return status;
     // Its notify shows an exception from any event in the standard box; the loop goes on.
     view::Application app(argc, argv);
     try {
-        return Run(app, argc, argv);
+        return Run(app, options);
     } catch (const std::exception& e) {
         // The standard exception box: the message, the program's title, a stop icon.
         std::cerr << "6205 Vorpane v2.0: " << e.what() << "\n";

@@ -11,6 +11,8 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <functional>
 #include <fcntl.h>
 #include <filesystem>
 #include <mutex>
@@ -72,26 +74,69 @@ std::mutex g_logMutex;
 
 } // namespace
 
+namespace {
+
+std::function<void(const std::string&)> g_logFailureReporter;
+bool g_logFailureSaid = false;
+
+// Writes the line; the errno of the failure otherwise.
+int writeLogLine(const std::string& path, const std::string& line)
+{
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return errno;
+    size_t done = 0;
+    int error = 0;
+    while (done < line.size()) {
+        ssize_t n = ::write(fd, line.data() + done, line.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            error = n < 0 ? errno : EIO;
+            break;
+        }
+        done += static_cast<size_t>(n);
+    }
+    if (::close(fd) != 0 && error == 0)
+        error = errno;
+    return error;
+}
+
+} // namespace
+
+void SetEventLogFailureReporter(std::function<void(const std::string& text)> reporter)
+{
+    std::lock_guard<std::mutex> lock(g_logMutex);
+    g_logFailureReporter = std::move(reporter);
+}
+
 void AppendLog(const std::string& text)
 {
     // The line ends at the text's first zero byte, as a C string would.
     std::string line(text.c_str());
     line += "\r\n";
-    std::lock_guard<std::mutex> lock(g_logMutex);
-    platform::MakeDirs(platform::ProgramPath("log"));
-    int fd = ::open(platform::ProgramPath("log/1.txt").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return; // the entry is lost, as when the log cannot be opened at all
-    size_t done = 0;
-    while (done < line.size()) {
-        ssize_t n = ::write(fd, line.data() + done, line.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        done += static_cast<size_t>(n);
+    std::function<void(const std::string&)> reporter;
+    std::string said;
+    {
+        std::lock_guard<std::mutex> lock(g_logMutex);
+        platform::MakeDirs(platform::ProgramPath("log"));
+        const std::string path = platform::ProgramPath("log/1.txt");
+        const int error = writeLogLine(path, line);
+        if (error == 0) {
+            g_logFailureSaid = false;
+            return;
+        }
+        // Results would otherwise be lost without a word: said once, until the log works again.
+        if (g_logFailureSaid)
+            return;
+        g_logFailureSaid = true;
+        said = "The event log " + path + " cannot be written (" + std::strerror(error) +
+               "): results are shown only in the device panels.";
+        reporter = g_logFailureReporter;
     }
-    ::close(fd);
+    std::fprintf(stderr, "mptool: %s\n", said.c_str());
+    if (reporter)
+        reporter(said);
 }
 
 bool FormatDrive(const std::string& drive, bool quick, uint32_t fatFlag)

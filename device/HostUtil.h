@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <functional>
 #include <string>
 
 // The production tool's own registry key.
@@ -41,7 +42,11 @@ std::string VolumeOf(char letter);
 
 // Appends text + CR LF to log/1.txt in the program folder (folder and file created when
 // missing). Safe from any thread: every call's line lands whole, in call order.
+// A line that cannot be written is said once on standard error and to the reporter (the
+// window's box), until a line is written again.
 void AppendLog(const std::string& text);
+// Receives the one-line text when the event log cannot be written; any thread. {} for none.
+void SetEventLogFailureReporter(std::function<void(const std::string& text)> reporter);
 
 // --- Drive preparation ---------------------------------------------------------------------
 

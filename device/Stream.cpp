@@ -44,6 +44,32 @@ bool streamFile(HANDLE handle, const std::string& path, PieceSender send)
     return true;
 }
 
+// Sends exactly `announced` bytes of the file in pieces of up to 2048 bytes, with the empty
+// closing piece when that size is a multiple of 2048. A file that no longer holds that many
+// bytes, or holds more (it changed since its size was announced), stops the stream before
+// its last piece: the device never gets more, or other, data than it was told of.
+bool streamAnnounced(HANDLE handle, const std::string& path, uint32_t announced, PieceSender send)
+{
+    File file(path);
+    if (!file.f)
+        return false;
+    uint8_t piece[kStreamPieceSize];
+    uint32_t left = announced;
+    for (;;) {
+        const size_t want = std::min<size_t>(left, sizeof piece);
+        const size_t n = std::fread(piece, 1, want, file.f);
+        if (n != want || std::ferror(file.f))
+            return false;
+        left -= static_cast<uint32_t>(n);
+        if (left == 0 && (std::fgetc(file.f) != EOF || std::ferror(file.f)))
+            return false;
+        if (!send(handle, piece, static_cast<uint32_t>(n)))
+            return false;
+        if (left == 0 && n < sizeof piece)
+            return true;
+    }
+}
+
 } // namespace
 
 std::optional<uint64_t> FileSizeOf(const std::string& path)
@@ -99,29 +125,44 @@ bool SendFsmFile(HANDLE handle, const std::string& path)
     return streamFile(handle, path, cmd_bWriteCfgData);
 }
 
-bool SendWriteSetup(HANDLE handle, const std::string& path)
+bool SendWriteSetup(HANDLE handle, const std::string& path, uint32_t* announced)
 {
     // A missing file would otherwise be announced as 0xFFFFFFFF bytes.
     auto size = FileSizeOf(path);
     if (!size || *size > std::numeric_limits<uint32_t>::max())
         return false;
+    if (announced)
+        *announced = static_cast<uint32_t>(*size);
     return cmd_bWriteSetup(handle, static_cast<uint32_t>(*size)) != 0;
 }
 
-bool SendProgramFile(HANDLE handle, const std::string& path)
+bool SendProgramFile(HANDLE handle, const std::string& path, uint32_t announced)
 {
-    return streamFile(handle, path, cmd_bWriteData);
+    return streamAnnounced(handle, path, announced, cmd_bWriteData);
 }
 
-bool SendDataFile(HANDLE handle, const std::string& path)
+bool SendDataFile(HANDLE handle, const std::string& path, uint32_t announced)
 {
-    return streamFile(handle, path, cmd_bWriteData);
+    return streamAnnounced(handle, path, announced, cmd_bWriteData);
+}
+
+std::string LoaderFileProblem(const std::string& path)
+{
+    const auto size = FileSizeOf(path);
+    if (!size)
+        return "is missing or cannot be read";
+    if (*size == 0)
+        return "is empty";
+    if (*size > kMaxLoaderSize)
+        return "holds " + std::to_string(*size) + " bytes, more than the " + std::to_string(kMaxLoaderSize) +
+               " a loader may have";
+    return "";
 }
 
 bool UploadFirmware(char letter, uint32_t size, const std::string& path)
 {
-    // Nothing is announced for a loader file that cannot be read at all.
-    if (!FileSizeOf(path))
+    // Nothing is announced for a loader file that cannot be used at all.
+    if (!LoaderFileProblem(path).empty())
         return false;
     HANDLE handle = platform::OpenDrive(letter);
     if (handle == INVALID_HANDLE_VALUE)

@@ -8,7 +8,9 @@
 // and at a read error. Relative paths ("misc\FSM01.BIN") resolve against the program folder.
 //
 // The data stream is driven by the caller: SendWriteSetup, then SendProgramFile or
-// SendDataFile on the same path, then SendWriteEnd, stopping at the first false.
+// SendDataFile on the same path with the size the set-up announced, then SendWriteEnd,
+// stopping at the first false. The data sends exactly the announced bytes: a file that
+// grew or shrank since the set-up gives false before its last piece goes out.
 #include "platform/DeviceHandle.h"
 
 #include <cstdint>
@@ -16,6 +18,12 @@
 #include <string>
 
 inline constexpr uint32_t kStreamPieceSize = 2048;
+
+// The most a loader may hold: the controller's loader RAM.
+inline constexpr uint64_t kMaxLoaderSize = 1u << 20;
+// What is wrong with a loader file, for the event log ("" when nothing): missing or
+// unreadable, empty, or larger than kMaxLoaderSize.
+std::string LoaderFileProblem(const std::string& path);
 
 // Loader upload on the drive with that letter: EF 77 size, EE 78 pieces, EF 79 byte sum.
 // The drive is closed on every path once opened.
@@ -26,9 +34,9 @@ bool SendFileChecksum(HANDLE handle, const std::string& path); // byte sum throu
 bool SendFsmFile(HANDLE handle, const std::string& path);      // pieces through EE 71
 // Announces the file's size through EF 7A. A file that cannot be opened, or is too large
 // for the 32-bit size, is not announced and gives false.
-bool SendWriteSetup(HANDLE handle, const std::string& path);
-bool SendProgramFile(HANDLE handle, const std::string& path);  // pieces through EE 7B
-bool SendDataFile(HANDLE handle, const std::string& path);     // pieces through EE 7B
+bool SendWriteSetup(HANDLE handle, const std::string& path, uint32_t* announced = nullptr);
+bool SendProgramFile(HANDLE handle, const std::string& path, uint32_t announced); // EE 7B pieces
+bool SendDataFile(HANDLE handle, const std::string& path, uint32_t announced);    // EE 7B pieces
 
 bool SendWriteEnd(HANDLE handle);        // EF 7C
 bool StartDisk(HANDLE handle);           // EF 73

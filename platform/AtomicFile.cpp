@@ -37,11 +37,18 @@ bool WriteFileAtomic(const std::string& path, std::string_view bytes)
     return false;
 }
 
-bool ReadWholeFile(const std::string& path, std::string& bytes)
+bool ReadWholeFile(const std::string& path, std::string& bytes, unsigned long long limit)
 {
     std::ifstream in(path, std::ios::binary);
     if (!in)
         return false;
+    std::error_code error;
+    const auto size = std::filesystem::file_size(path, error);
+    if (!error && size > limit) {
+        std::fprintf(stderr, "mptool: %s holds %llu bytes, more than the %llu a station file may have: not read\n",
+                     path.c_str(), static_cast<unsigned long long>(size), limit);
+        return false;
+    }
     std::ostringstream ss;
     ss << in.rdbuf();
     if (in.bad())

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
-#include <set>
+#include <map>
 #include <unistd.h>
 
 namespace platform {
@@ -14,7 +14,7 @@ namespace {
 
 std::mutex g_mutex;
 std::function<void(const std::string&)> g_reporter;
-std::set<std::string> g_reported;
+std::map<std::string, AccessRefusal> g_reported;
 
 std::string programPath()
 {
@@ -48,7 +48,7 @@ bool ReportAccessRefused(const std::string& node, AccessRefusal what, int error)
     std::function<void(const std::string&)> reporter;
     {
         std::lock_guard<std::mutex> lock(g_mutex);
-        if (!g_reported.insert(node).second)
+        if (!g_reported.emplace(node, what).second)
             return false;
         reporter = g_reporter;
     }
@@ -57,6 +57,15 @@ bool ReportAccessRefused(const std::string& node, AccessRefusal what, int error)
     if (reporter)
         reporter(line);
     return true;
+}
+
+std::string AccessRefusalReason(const std::string& node)
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    const auto it = g_reported.find(node);
+    if (it == g_reported.end())
+        return "";
+    return it->second == AccessRefusal::Open ? "No access: node permissions" : "No access: CAP_SYS_RAWIO";
 }
 
 void ForgetAccessRefusal(const std::string& node)

@@ -20,6 +20,9 @@ void SetDeviceAccessReporter(std::function<void(const std::string& text)> report
 // error: the errno that came back.
 bool ReportAccessRefused(const std::string& node, AccessRefusal what, int error);
 
+// The short reason a device panel shows for a node reported above ("" when none was).
+std::string AccessRefusalReason(const std::string& node);
+
 // The device at the node went away: the next one there is reported afresh.
 void ForgetAccessRefusal(const std::string& node);
 

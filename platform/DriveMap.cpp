@@ -10,7 +10,21 @@ int indexOf(char letter)
     int c = std::toupper(static_cast<unsigned char>(letter));
     return (c >= 'A' && c <= 'Z') ? c - 'A' : -1;
 }
+thread_local char g_pinnedLetter = 0;
+thread_local uint64_t g_pinnedSerial = 0;
 } // namespace
+
+DrivePin::DrivePin(char letter, uint64_t serial) : savedLetter_(g_pinnedLetter), savedSerial_(g_pinnedSerial)
+{
+    g_pinnedLetter = serial ? letter : 0;
+    g_pinnedSerial = serial;
+}
+
+DrivePin::~DrivePin()
+{
+    g_pinnedLetter = savedLetter_;
+    g_pinnedSerial = savedSerial_;
+}
 
 DriveMap& DriveMap::global()
 {
@@ -23,6 +37,7 @@ char DriveMap::assign(DriveBinding binding)
     std::lock_guard<std::mutex> lock(mutex_);
     for (int i = 'D' - 'A'; i < 26; ++i) {
         if (!drives_[i]) {
+            binding.serial = nextSerial_++;
             drives_[i] = std::move(binding);
             return static_cast<char>('A' + i);
         }
@@ -36,6 +51,7 @@ bool DriveMap::bind(char letter, DriveBinding binding)
     if (i < 0)
         return false;
     std::lock_guard<std::mutex> lock(mutex_);
+    binding.serial = nextSerial_++;
     drives_[i] = std::move(binding);
     return true;
 }
@@ -55,7 +71,18 @@ std::optional<DriveBinding> DriveMap::find(char letter) const
     if (i < 0)
         return std::nullopt;
     std::lock_guard<std::mutex> lock(mutex_);
+    if (drives_[i] && g_pinnedSerial && indexOf(g_pinnedLetter) == i && drives_[i]->serial != g_pinnedSerial)
+        return std::nullopt;
     return drives_[i];
+}
+
+uint64_t DriveMap::serialOf(char letter) const
+{
+    int i = indexOf(letter);
+    if (i < 0)
+        return 0;
+    std::lock_guard<std::mutex> lock(mutex_);
+    return drives_[i] ? drives_[i]->serial : 0;
 }
 
 std::vector<char> DriveMap::letters() const

@@ -59,14 +59,15 @@ struct AreaStage {
 bool WriteArea(ProductThread& t, SequenceState& run, const AreaStage& area)
 {
     StageCaption(t, area.setup + "...");
-    if (!SendWriteSetup(t.hDevice, area.path))
+    uint32_t announced = 0;
+    if (!SendWriteSetup(t.hDevice, area.path, &announced))
         return Fail(t, run, area.setup + " " + FailMsg.get());
     if (area.setupStep)
         t.SetStep(area.setupStep);
     t.iResult = 1;
     platform::Sleep(area.setupPause);
     StageCaption(t, area.writing + "...");
-    if (!SendProgramFile(t.hDevice, area.path))
+    if (!SendProgramFile(t.hDevice, area.path, announced))
         return Fail(t, run, area.writing + " " + FailMsg.get());
     if (area.dataStep)
         t.SetStep(area.dataStep);
@@ -88,14 +89,15 @@ bool WriteProgram(ProductThread& t, SequenceState& run)
     for (int attempt = 1;; ++attempt) {
         if (attempt == 1)
             StageCaption(t, ProgramWriteSetupStr + "...");
-        if (!SendWriteSetup(t.hDevice, t.sProgramFile))
+        uint32_t announced = 0;
+        if (!SendWriteSetup(t.hDevice, t.sProgramFile, &announced))
             return Fail(t, run, ProgramWriteSetupStr + " " + FailMsg.get());
         t.SetStep(run.B + 17);
         t.iResult = 1;
         platform::Sleep(200);
         if (attempt == 1)
             StageCaption(t, ProgramWriteStr + "...(" + FileNamePart(t.sProgramFile) + ")");
-        if (SendProgramFile(t.hDevice, t.sProgramFile))
+        if (SendProgramFile(t.hDevice, t.sProgramFile, announced))
             break;
         if (attempt == kStreamAttempts)
             return Fail(t, run, ProgramWriteStr + " " + FailMsg.get());
@@ -120,14 +122,15 @@ bool WritePrefer(ProductThread& t, SequenceState& run)
         platform::Sleep(100);
         if (attempt == 1)
             StageCaption(t, PreferWriteSetupStr + "...");
-        if (!SendWriteSetup(t.hDevice, t.wsPreferFile))
+        uint32_t announced = 0;
+        if (!SendWriteSetup(t.hDevice, t.wsPreferFile, &announced))
             return Fail(t, run, PreferWriteSetupStr + " " + FailMsg.get());
         t.SetStep(run.B + 25 + shift);
         t.iResult = 1;
         platform::Sleep(200);
         if (attempt == 1)
             StageCaption(t, PreferWriteStr + "...");
-        if (SendDataFile(t.hDevice, t.wsPreferFile)) {
+        if (SendDataFile(t.hDevice, t.wsPreferFile, announced)) {
             t.SetStep(run.B + 30 + shift);
             t.iResult = 1;
             break;

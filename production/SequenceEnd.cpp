@@ -86,13 +86,23 @@ std::string ResultText(const ProductThread& thread, bool scanned, int32_t mb, in
 
 namespace {
 
+// The panel still holds this run's device: its letter, and not another device given it since.
+bool PanelIsOurs(const ProductThread& thread)
+{
+    const char drive = thread.sDrive.empty() ? 0 : thread.sDrive[0];
+    const int slot = static_cast<int>(thread.iSlot);
+    const char panel = Window().PanelDrive(slot);
+    if (panel == 0 || panel != drive)
+        return false;
+    const uint64_t device = Window().PanelDevice(slot);
+    return thread.iDeviceSerial == 0 || device == 0 || device == thread.iDeviceSerial;
+}
+
 // The result picture, shown only while the panel still holds this device: a panel that
 // was freed, or given to the next device meanwhile, is not this run's to paint.
 void ShowResultImage(ProductThread& thread, const char* relative)
 {
-    const char drive = thread.sDrive.empty() ? 0 : thread.sDrive[0];
-    const char panel = Window().PanelDrive(static_cast<int>(thread.iSlot));
-    if (!thread.pResultImage || panel == 0 || panel != drive)
+    if (!thread.pResultImage || !PanelIsOurs(thread))
         return;
     const std::string path = platform::ProgramPath(relative);
     std::error_code error;
@@ -150,8 +160,7 @@ void FailurePath(ProductThread& thread, SequenceState& run)
     ShowResultImage(thread, "misc/fail.bmp");
     // The device went away or the panel belongs to another device by now: the panel
     // waits for the next one instead of showing this device's failure.
-    const char drive = thread.sDrive.empty() ? 0 : thread.sDrive[0];
-    if (Window().PanelDrive(static_cast<int>(thread.iSlot)) != drive && thread.pStatusText) {
+    if (!PanelIsOurs(thread) && thread.pStatusText) {
         auto lock = thread.pStatusText->Lock();
         if (thread.StatusColor() == toolkit::clRed) {
             thread.SetStatus(WaitDeviceMsg.get());

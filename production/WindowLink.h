@@ -79,6 +79,8 @@ public:
     // ---- written by the production threads (the shared ones without lost updates) ----
     // The drive letter of a panel's DeviceSlot; 0 once the device was removed.
     virtual char PanelDrive(int slot) { (void)slot; return 0; }
+    // The drive binding (its serial) of the device the panel holds; 0 when unknown.
+    virtual uint64_t PanelDevice(int slot) { (void)slot; return 0; }
     // iRunningThreads += 1 and the file-list and settings groups disabled.
     virtual void RunStarted() {}
     // iRunningThreads -= 1; at 0 (never below) both groups enabled again.

@@ -1,6 +1,7 @@
 #include "production/ppthread.h"
 
 #include "device/HostUtil.h"
+#include "platform/DriveMap.h"
 #include "production/FlashRecord.h"
 #include "production/Sequence.h"
 #include "production/WindowLink.h"
@@ -91,6 +92,7 @@ void ProductThread::UpdateTotals()
 // The production sequence, once; the thread frees itself afterwards.
 void ProductThread::Execute()
 {
+    const platform::DrivePin pin(sDrive.empty() ? 0 : sDrive[0], iDeviceSerial);
     production::SequenceState run;
     iResult = 0;
     bool ok = false;

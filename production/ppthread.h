@@ -97,6 +97,10 @@ public:
     uint8_t DeviceInfoCopy[kThreadBufferSize];
     uint64_t iImageFileSize = 0;
 
+    // The drive binding the run belongs to (0: whatever the letter holds): the run stops
+    // reaching the letter once another device has taken it.
+    uint64_t iDeviceSerial = 0;
+
     // Entries of pBlockTable (0 while there is none).
     uint32_t iBlockTableEntries = 0;
 

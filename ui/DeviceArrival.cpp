@@ -8,6 +8,8 @@
 #include "device/Stream.h"
 #include "platform/ByteOrder.h"
 #include "platform/Clock.h"
+#include "platform/DeviceAccess.h"
+#include "platform/DriveMap.h"
 #include "production/ppthread.h"
 #include "text/LangStrings.h"
 #include "toolkit/Dialogs.h"
@@ -68,7 +70,21 @@ void TForm1::startThread(char drive, int slot)
     DeviceSlot& s = DeviceSlots[slot];
     std::string label = LabelEdit->Text();
     auto* thread = new ProductThread(drive, slot, s.status, s.gauge, s.image, label.c_str(), s.textF, s.textP);
+    thread->iDeviceSerial = s.serial;
+    s.running = true;
+    thread->OnTerminate = [this, slot](toolkit::TThread*) { runEnded(slot); };
     thread->Resume();
+}
+
+bool TForm1::removalIsCurrent(char letter) const
+{
+    // The bus unbinds a letter before it tells of the removal; a panel whose device is
+    // still bound to the letter heard a removal meant for the device before it.
+    const uint64_t bound = platform::DriveMap::global().serialOf(letter);
+    for (const auto& slot : DeviceSlots)
+        if (slot.drive == letter)
+            return bound == 0 || slot.serial == 0 || slot.serial != bound;
+    return true;
 }
 
 void TForm1::arrive(char x)
@@ -77,6 +93,31 @@ void TForm1::arrive(char x)
     // 1. Relative paths rest on the program folder already.
     // 2.
     AppendLog(X + ":" + "<--");
+    if (ClosingAfterRuns) {
+        AppendLog(X + ": closing, not taken");
+        return;
+    }
+    // Events queue up while the window is busy: by the time this one is handled its
+    // device may be gone, or another one may hold the letter. What the letter holds now
+    // is the device this arrival stands for, and every command below reaches only it.
+    const uint64_t serial = platform::DriveMap::global().serialOf(x);
+    if (serial == 0) {
+        AppendLog(X + ": gone");
+        return;
+    }
+    const platform::DrivePin pin(x, serial);
+    for (const auto& slot : DeviceSlots)
+        if (slot.drive == x && slot.serial != 0 && slot.serial != serial) {
+            // The panel's device left without its removal reaching us yet.
+            remove(x);
+            break;
+        }
+    // Before the reset below: a device that has its run already (it may run the loader
+    // now) is never reset, nor started a second time.
+    if (IsDriveInSlot(x)) {
+        AppendLog(X + ": exists continue");
+        return;
+    }
     // 3. A device that already runs the loader is reset; it comes back as a new arrival.
     if (cmd_bIsChipModeByDrive(x) == 1) {
         AppendLog(X + ":" + "-> reset");
@@ -84,15 +125,13 @@ void TForm1::arrive(char x)
         cmd_bResetByDrive(x);
         return;
     }
-    // 4.
-    if (IsDriveInSlot(x)) {
-        AppendLog(X + ": exists continue");
-        return;
-    }
     // 5.
     if (cmd_bInquiry(x) == 0) {
         AppendLog(X + ":" + "cmd_bInquiry fail continue");
         iFailedArrivals += 1;
+        // Counted as a device so that its removal frees the panel again.
+        if (showRefusedAccess(x, serial, FirstFreeSlot()))
+            iDeviceCount += 1;
         return;
     }
     // 6.
@@ -107,6 +146,7 @@ void TForm1::arrive(char x)
     const bool fixedPort = chkUsbPort->Checked();
     // 8.
     if (!fixedPort) {
+        DeviceSlots[p].serial = serial;
         DeviceSlots[p].drive = x;
         DeviceSlots[p].gauge->SetVisible(true);
         auto lock = DeviceSlots[p].status->Lock();
@@ -118,11 +158,20 @@ void TForm1::arrive(char x)
     // 10.
     bool started = false;
     if (!UploadFirmware(x, iFsmSize, sFsmPath)) {
-        auto lock = DeviceSlots[p].status->Lock();
-        DeviceSlots[p].status->SetCaption(FSMLoadStr + FailMsg);
-        DeviceSlots[p].status->Font()->SetColor(clRed);
+        const std::string problem = LoaderFileProblem(sFsmPath);
+        if (!problem.empty()) {
+            const std::string line = "loader " + sFsmPath + " " + problem;
+            AppendLog(X + ": " + line);
+            std::fprintf(stderr, "mptool: %s\n", line.c_str());
+        }
+        {
+            auto lock = DeviceSlots[p].status->Lock();
+            DeviceSlots[p].status->SetCaption(FSMLoadStr + FailMsg);
+            DeviceSlots[p].status->Font()->SetColor(clRed);
+        }
         // In fixed-port mode no panel holds the device, so only this count tells of it.
         iFailedArrivals += 1;
+        (void)showRefusedAccess(x, serial, p);
     } else {
         // 12. Fixed-port mode: the panel follows the USB port.
         if (fixedPort) {
@@ -170,6 +219,7 @@ void TForm1::arrive(char x)
                 DeviceSlots[p].status->Font()->SetColor(clWindowText);
                 DeviceSlots[p].status->SetCaption(FSMWrite.get());
             }
+            DeviceSlots[p].serial = serial;
             DeviceSlots[p].drive = x;
             DeviceSlots[p].gauge->SetVisible(true);
             DeviceSlots[p].status->SetCaption(FSMWrite + SuccessMsg);
@@ -190,6 +240,25 @@ void TForm1::arrive(char x)
     // 14.
     CheckManuupgrade->SetEnabled(false);
     iDeviceCount += 1;
+}
+
+bool TForm1::showRefusedAccess(char x, uint64_t serial, int p)
+{
+    // A device the program may not drive is an operator's set-up fault: its panel says so,
+    // red, beside the full text in the event log, and holds it until it is pulled.
+    const auto binding = platform::DriveMap::global().find(x);
+    const std::string reason = binding ? platform::AccessRefusalReason(binding->name) : std::string();
+    if (reason.empty() || p >= kDeviceSlots || (DeviceSlots[p].drive != 0 && DeviceSlots[p].drive != x))
+        return false;
+    DeviceSlots[p].serial = serial;
+    DeviceSlots[p].drive = x;
+    {
+        auto lock = DeviceSlots[p].status->Lock();
+        DeviceSlots[p].status->SetCaption(reason);
+        DeviceSlots[p].status->Font()->SetColor(clRed);
+    }
+    CheckManuupgrade->SetEnabled(false);
+    return true;
 }
 
 void TForm1::setPanelIdle(int p)
@@ -214,6 +283,10 @@ void TForm1::remove(char x)
     AppendLog(X + ": -->");
     // 2.
     int p = SlotOfDrive(x);
+    if (p < kDeviceSlots && !removalIsCurrent(x)) {
+        AppendLog(X + ": still here");
+        return;
+    }
     // 3. The port stays bound to its panel.
     if (chkUsbPort->Checked())
         for (int k = 0; k < kDeviceSlots; ++k)
@@ -252,6 +325,8 @@ void TForm1::CheckManuupgradeClick(TControl*)
 
 void TForm1::UpgradebtnClick(TControl*)
 {
+    if (ClosingAfterRuns)
+        return; // the window closes once the runs in production have ended
     const std::string plugged = DevicePluginStr.get();
     for (int i = 0; i < kDeviceSlots; ++i) {
         char drive = DeviceSlots[i].drive;

@@ -90,6 +90,12 @@ public:
             return 0;
         return Form1->DeviceSlots[slot].drive.load();
     }
+    uint64_t PanelDevice(int slot) override
+    {
+        if (!Form1 || slot < 0 || slot >= kDeviceSlots)
+            return 0;
+        return Form1->DeviceSlots[slot].serial.load();
+    }
     void RunStarted() override
     {
         if (!Form1)

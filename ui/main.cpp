@@ -255,8 +255,10 @@ int TForm1::IsDriveInSlot(char letter) const
 void TForm1::ReleaseDriveSlot(char letter)
 {
     for (auto& slot : DeviceSlots)
-        if (slot.drive == letter)
+        if (slot.drive == letter) {
             slot.drive = 0;
+            slot.serial = 0;
+        }
 }
 
 int TForm1::FirstFreeSlot() const

@@ -25,6 +25,8 @@ class SingleInstance;
 // One device panel. The controls belong to the form; the record only points at them.
 struct DeviceSlot {
     std::atomic<char> drive{0};                  // letter shown in the panel; 0 = free
+    std::atomic<uint64_t> serial{0};             // the letter's drive binding the panel holds
+    std::atomic<bool> running{false};            // its production thread has not ended yet
     toolkit::TStaticText* status = nullptr;      // D1infoStr .. D8infoStr
     toolkit::TImage* image = nullptr;            // infoImage1 .. infoImage8
     toolkit::TGauge* gauge = nullptr;            // ProgressBar1 .. ProgressBar8
@@ -246,6 +248,17 @@ public:
     void chkClearFASHMouseUp(toolkit::TControl* Sender);
     void chkBlankCheckMouseUp(toolkit::TControl* Sender);
 
+    // ---- closing while devices run (Closing.cpp) ----
+    bool DevicesRunning() const;
+    // Asks, in the station's language, whether to close once the running devices have
+    // ended; on yes no new device is taken from then on.
+    bool AskToCloseWhileRunning();
+    // One "X interrupted" event-log line per device whose run has not ended.
+    void LogInterrupted();
+    std::atomic<bool> ClosingAfterRuns{false};
+    // Runs on the user-interface thread when the last running device has ended.
+    std::function<void()> OnRunsEnded;
+
     // ---- seams ----
     // Starts the production thread of a panel; the default builds a ProductThread with
     // the panel's controls and the LabelEdit text and resumes it. Tests record instead.
@@ -263,9 +276,16 @@ private:
     // What the station lacks or cannot write ("" when nothing); creates misc/ when missing.
     std::string checkStation();
     void startThread(char drive, int slot);
+    void runEnded(int slot);
+    // True when the removal of `letter` is for the device the panel holds (it no longer
+    // holds the letter); false for a removal that concerned an earlier device.
+    bool removalIsCurrent(char letter) const;
     void arrive(char letter);
     void remove(char letter);
     void setPanelIdle(int slot);
+    // Claims the panel for a device refused for lack of access and shows why; false when
+    // access was not the problem.
+    bool showRefusedAccess(char letter, uint64_t serial, int slot);
     bool writeModuleNumber(int value);
 
     bool terminateRequested_ = false;

@@ -29,6 +29,10 @@ public:
     // A volume arrived or left (bit i of mask: drive 'A' + i). Callable from any thread;
     // the form handles it on the GUI thread.
     void postDeviceChange(bool arrival, uint32_t mask);
+    // SIGTERM, SIGINT and SIGHUP end the program at once, whatever box is open: one
+    // "interrupted" event-log line per running device, the lists and settings saved
+    // without a box, exit status 128 + the signal.
+    void exitOnTerminationSignals();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -42,6 +46,8 @@ private:
     bool painted_ = false;
     bool closing_ = false;
     bool closed_ = false;
+    bool waitingForRuns_ = false;
+    QSocketNotifier* signalNotifier_ = nullptr;
 };
 
 } // namespace view

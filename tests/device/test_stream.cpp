@@ -46,8 +46,11 @@ protected:
 struct Streamer { const char* name; bool (*send)(HANDLE, const std::string&); uint8_t op0, op1; uint32_t timeout; };
 void PrintTo(const Streamer& s, std::ostream* os) { *os << s.name; }
 
+// The data streams as the sequence drives them: with the size the set-up announced.
+bool ProgramAsAnnounced(HANDLE h, const std::string& path) { return SendProgramFile(h, path, uint32_t(FileSizeOf(path).value_or(0))); }
+bool DataAsAnnounced(HANDLE h, const std::string& path) { return SendDataFile(h, path, uint32_t(FileSizeOf(path).value_or(0))); }
 const Streamer kStreamers[] = {{"Firmware", SendFirmwareFile, 0xEE, 0x78, 12}, {"Fsm", SendFsmFile, 0xEE, 0x71, 12},
-                                {"Program", SendProgramFile, 0xEE, 0x7B, 60}, {"Data", SendDataFile, 0xEE, 0x7B, 60}};
+                                {"Program", ProgramAsAnnounced, 0xEE, 0x7B, 60}, {"Data", DataAsAnnounced, 0xEE, 0x7B, 60}};
 
 class PieceTest : public StreamTest, public ::testing::WithParamInterface<Streamer> {};
 
@@ -90,6 +93,33 @@ TEST_P(PieceTest, FailsAtTheFirstFailingPieceAndNeverSendsEmptyPiecesForever)
 
 INSTANTIATE_TEST_SUITE_P(Streams, PieceTest, ::testing::ValuesIn(kStreamers),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A file that changed between the set-up and the data never gets more, or fewer, bytes to the
+// device than were announced: the stream stops before its last piece.
+TEST_F(StreamTest, DataSendsExactlyTheAnnouncedBytesOrFails)
+{
+    const struct { const char* name; size_t before, after; bool ok; size_t sent; } rows[] = {
+        {"unchanged", 8192, 8192, true, 8192}, {"grew", 8192, 78192, false, 6144},
+        {"grew by a byte", 5000, 5001, false, 4096}, {"shrank", 98304, 5000, false, 4096},
+        {"emptied", 100, 0, false, 0}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        for (auto send : {SendProgramFile, SendDataFile}) {
+            testsupport::RecordingDrive fresh{'R'};
+            fresh.transport->setFallback({{0x01}, true});
+            dir.write("misc/grows.dat", bytesOf(row.before));
+            uint32_t announced = 0;
+            ASSERT_TRUE(SendWriteSetup(fresh.handle, "misc\\grows.dat", &announced));
+            EXPECT_EQ(announced, row.before);
+            dir.write("misc/grows.dat", bytesOf(row.after));
+            EXPECT_EQ(send(fresh.handle, "misc\\grows.dat", announced), row.ok);
+            size_t sent = 0;
+            for (const RecordedCall& c : fresh.transport->calls())
+                sent += head(c, 2) == std::vector<uint8_t>{0xEE, 0x7B} ? c.length : 0;
+            EXPECT_EQ(sent, row.sent);
+        }
+    }
+}
 
 TEST_F(StreamTest, WriteSetupAnnouncesTheFileSizeAndNeverAnUnreadableFile)
 {

@@ -66,6 +66,8 @@ struct Fault {
     // the window hears of it at once when windowHears, else after the run.
     const char* unplugWhenShown = nullptr;
     bool windowHears = false;
+    // Instead of pulling the device then, this station file grows by 70,000 bytes.
+    const char* growWhenShown = nullptr;
 };
 
 class StationRun : public ::testing::Test {
@@ -81,7 +83,7 @@ protected:
             if (direct_)
                 return send(arrival, mask);
             std::lock_guard lock(eventsMutex_);
-            events_.emplace_back(arrival, mask);
+            (pullingMidRun_ ? held_ : events_).emplace_back(arrival, mask);
         });
         form = std::make_unique<TForm1>();
         form->FormShow(form.get());
@@ -137,7 +139,16 @@ protected:
         Deliver();
         toolkit::TThread::WaitForAll();
     }
-    void WaitForRuns() { toolkit::TThread::WaitForAll(); Deliver(); }
+    void WaitForRuns()
+    {
+        toolkit::TThread::WaitForAll();
+        {
+            std::lock_guard lock(eventsMutex_);
+            events_.insert(events_.end(), held_.begin(), held_.end());
+            held_.clear();
+        }
+        Deliver();
+    }
     void Deliver()
     {
         station->bus().waitForEvents();
@@ -231,6 +242,7 @@ private:
             device.failCommand(fault.code, fault.nth, fault.kind, fault.times);
         std::lock_guard lock(panelMutex_);
         unplugWhen_ = fault.unplugWhenShown ? fault.unplugWhenShown : "";
+        grow_ = fault.growWhenShown ? station->file(fault.growWhenShown) : "";
         DeliverDirectly(fault.windowHears);
     }
     void Shown(const std::string& text)
@@ -241,7 +253,15 @@ private:
                 return;
             unplugWhen_.clear();
         }
+        if (!grow_.empty()) {
+            std::ofstream(grow_, std::ios::binary | std::ios::app) << std::string(70000, 'g');
+            return;
+        }
+        // A row whose window does not hear of the removal until the run has ended keeps
+        // it from a Deliver() that is still draining the arrival on the test's thread.
+        pullingMidRun_ = true;
         station->bus().unplug('D');
+        pullingMidRun_ = false;
     }
     void send(bool arrival, uint32_t mask)
     {
@@ -250,11 +270,14 @@ private:
     }
     std::mutex eventsMutex_;
     std::deque<std::pair<bool, uint32_t>> events_;
+    std::deque<std::pair<bool, uint32_t>> held_; // removals the window hears after the run
+    static inline thread_local bool pullingMidRun_ = false;
     std::atomic<bool> direct_{false};
     std::mutex panelMutex_;
     std::vector<int> steps_;
     std::vector<std::string> captions_;
     std::string unplugWhen_;
+    std::string grow_;
     platform::VolumeToolConfig savedTools_;
 };
 

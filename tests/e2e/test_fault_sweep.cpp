@@ -6,7 +6,9 @@
 
 #include "platform/PathListFile.h"
 
+#include <cstdio>
 #include <map>
+#include <random>
 #include <set>
 
 using namespace e2e;
@@ -190,6 +192,86 @@ TEST_F(EightDevices, FaultsAndRemovalsMidRunAreEachCountedOnce)
     for (int slot = 0; slot < kDeviceSlots; ++slot)
         EXPECT_EQ(Status(slot), plan[slot].status) << slot;
     ExpectIdle();
+}
+
+// Replays of eight devices with random faults and realistic latency, behind a device
+// plugged and pulled at once whose letter the first of them takes, the events reaching the
+// window only then; each device pulled by its fault gives its letter to a new one before
+// the window hears of it. Every device gets at most one loader and one run, the runs
+// counted are the devices that got a loader, and a device called successful holds what a
+// plain run leaves.
+// MPTOOL_REPLAYS sets the number of replays (default 6).
+TEST_F(EightDevices, LetterReuseRandomFaultsAndLatencyGiveEachDeviceOneRun)
+{
+    auto probe = Run(sim::Nand128M());
+    const std::vector<uint16_t> plain = Codes(*probe);
+    const std::string plainHolds = DeviceHolds(*probe, false);
+    station->bus().unplug(probe);
+    Deliver();
+    const char* env = std::getenv("MPTOOL_REPLAYS");
+    const int replays = env ? std::atoi(env) : 6;
+    int totalRuns = 0, totalLoaded = 0, totalDevices = 0, unlike = 0;
+    for (int seed = 1; seed <= replays; ++seed) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        std::mt19937 random(seed);
+        const auto pick = [&random](size_t n) { return size_t(random() % n); };
+        const int before = form->iTotalCount;
+        std::vector<std::shared_ptr<sim::SimulatedDevice>> devices;
+        const auto plug = [&] {
+            auto device = station->bus().plug(sim::Nand128M());
+            if (!device)
+                return;
+            device->setLatency(sim::Latency::RealisticNand());
+            if (pick(2))
+                FaultSweep::Inject(*device, Kind(pick(3)), plain, pick(plain.size()));
+            devices.push_back(device);
+        };
+        station->bus().plug(sim::Nand128M());
+        station->bus().unplug('D');
+        for (int i = 0; i < kDeviceSlots; ++i)
+            plug();
+        Deliver();
+        // Devices pulled by their fault give their letters to new ones before the window
+        // hears of the removals.
+        for (int round = 0; round < 2; ++round) {
+            toolkit::TThread::WaitForAll();
+            station->bus().waitForEvents();
+            for (size_t i = 0, n = devices.size(); i < n; ++i)
+                if (!devices[i]->plugged() && devices.size() < 12)
+                    plug();
+            Deliver();
+        }
+        WaitForRuns();
+
+        int loaded = 0;
+        for (size_t i = 0; i < devices.size(); ++i) {
+            SCOPED_TRACE("device " + std::to_string(i));
+            EXPECT_LE(devices[i]->countOf(0xEF79), 1u) << "one loader upload";
+            EXPECT_EQ(devices[i]->countOf(0xEF81), 0u) << "never reset";
+            EXPECT_LE(devices[i]->countOf(0xEF70), 1u) << "one production sequence";
+            const auto log = devices[i]->commandLog();
+            loaded += std::any_of(log.begin(), log.end(), [](const sim::LoggedCommand& c) { return c.code == 0xEF79 && c.ok; });
+        }
+        const int runs = form->iTotalCount - before;
+        EXPECT_EQ(runs, loaded);
+        for (int slot = 0; slot < kDeviceSlots; ++slot) {
+            if (Status(slot) != "successful")
+                continue;
+            for (const auto& device : devices)
+                if (device->plugged() && station->bus().letterOf(device) == form->DeviceSlots[slot].drive) {
+                    unlike += DeviceHolds(*device, false) != plainHolds;
+                    EXPECT_EQ(DeviceHolds(*device, false), plainHolds);
+                }
+        }
+        ExpectIdle();
+        totalRuns += runs;
+        totalLoaded += loaded;
+        totalDevices += int(devices.size());
+        station->bus().unplugAll();
+        Deliver();
+    }
+    std::printf("%d replays: %d runs for %d devices given a loader (%d plugged), %d successes unlike a plain run\n",
+                replays, totalRuns, totalLoaded, totalDevices, unlike);
 }
 
 // Runs at once, each keeping the program file its own lookup chose.

@@ -419,6 +419,15 @@ const Row kRows[] = {
      .commands = IDENTIFY OWN_TABLE CFG "EF7A EE7B! EF7A EE7B! EF7A EE7B! EF7A EE7B! EF7A EE7B! EF7A EE7B! EF7A EE7B! EF7A EE7B! EF7A EE7B! " STREAMS "EF7A EE7B*2 EF7C EF7A EE7B*3 EF7C EF73 0025*2",
      .holds = "record; program~*9 program prefer telbook iso", .disks = "user MY_AUDIO:",
      .shown = "Program Writing Retry 1|Program Writing Retry 9|!Program Writing Retry 10"},
+    // A file that grows between its set-up and its data is never sent past what was
+    // announced: the program stream is cut and announced again; an area without retries fails.
+    {.name = "ProgramGrowsAfterItsSetUp", .fault = {.unplugWhenShown = "17", .growWhenShown = sim::kKitFirmware},
+     .result = "122MB, 16Sec", .steps = TO_PREFER "75 80 85 95 100",
+     .commands = IDENTIFY OWN_TABLE CFG "EF7A EE7B*47 EF7A EE7B*83 EF7C EF7A EE7B*5 EF7C EF73 0025*2",
+     .holds = "record; ?~ program prefer", .disks = "user MY_AUDIO: readme.txt", .shown = "Program Writing Retry 1"},
+    {.name = "ImageGrowsAfterItsSetUp", .setup = Iso, .fault = {.unplugWhenShown = "40", .growWhenShown = "cd/image.iso"},
+     .caption = "ISO Writing fail", .result = NAND, .steps = TO_PREFER "40",
+     .commands = IDENTIFY OWN_TABLE CFG STREAMS "EF7A EE7B*2 " FINISH, .holds = "record; program prefer ?~"},
     {.name = "PhoneBookInTheFirstPositionIsNotUsed",
      .setup = [](TForm1& f, Station& s) {
          f.TntSelectFileList2->Items()->Assign({s.file(sim::kKitTelbook), s.file(sim::kKitFirmware), s.file(sim::kKitPrefer)});

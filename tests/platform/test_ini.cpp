@@ -7,6 +7,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <sys/resource.h>
 
 using platform::IniFile;
@@ -150,4 +151,18 @@ TEST(IniWrite, WhatTheProgramWritesReadsBackExactly)
     const IniFile back(dir.file("old.ini"));
     EXPECT_EQ(back.ReadString("S", "Label", "") + "|" + back.ReadString("S", "Path", ""), "\u5b66\u4e60|/m/\u266b");
     EXPECT_EQ(dir.read("old.ini").substr(0, 3), "\xEF\xBB\xBF");
+}
+
+// A station file past 16 MiB is no settings file: it is refused at once, never read for
+// minutes, and reads as missing; one at the bound still reads.
+TEST(IniFileOnDisk, FilePastTheStationBoundIsRefused)
+{
+    testsupport::TempDir dir;
+    dir.write("flash.ini", "[S]\r\nK=6\r\n");
+    std::filesystem::resize_file(dir.file("flash.ini"), 16u << 20);
+    EXPECT_EQ(IniFile(dir.file("flash.ini")).ReadInteger("S", "K", 0), 6);
+    std::filesystem::resize_file(dir.file("flash.ini"), (16u << 20) + 1);
+    const IniFile big(dir.file("flash.ini"));
+    EXPECT_FALSE(big.Exists());
+    EXPECT_EQ(big.ReadInteger("S", "K", 0), 0);
 }

@@ -185,7 +185,7 @@ protected:
         Write("p.bin", Pattern(programSize, 1));
         Write("pref.dat", Pattern(preferSize, 2));
         for (const char* f : {"p.bin", "pref.dat"})
-            ASSERT_TRUE(SendWriteSetup(thread->hDevice, f) && SendProgramFile(thread->hDevice, f) &&
+            ASSERT_TRUE(SendWriteSetup(thread->hDevice, f) && SendProgramFile(thread->hDevice, f, *FileSizeOf(f)) &&
                         SendWriteEnd(thread->hDevice));
         thread->sProgramFile = "p.bin";
         device->clearLog();

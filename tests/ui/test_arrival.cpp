@@ -1,6 +1,8 @@
 // Device arrival and removal on simulated devices: the event-log lines, the panels, the
 // fixed USB-port panels and the manual start.
 #include "device/HostUtil.h"
+#include "device/Stream.h"
+#include "platform/DeviceAccess.h"
 #include "platform/DriveMap.h"
 #include "sim/Profiles.h"
 #include "sim/SimBus.h"
@@ -11,7 +13,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <deque>
+#include <filesystem>
+#include <functional>
 #include <fstream>
 #include <mutex>
 #include <thread>
@@ -144,21 +149,137 @@ TEST_F(Arrival, TwoLettersInOneNotificationAreHandledLowestFirst)
 
 TEST_F(Arrival, LoaderDeviceIsResetAKnownDriveAndAFailedInquiryAreSkipped)
 {
-    auto device = plug();
+    auto device = bus.plug(sim::Nand128M());
+    deliver(true);  // the window never heard of it: it runs the loader from an earlier start
+    ASSERT_TRUE(UploadFirmware('D', form->iFsmSize, form->sFsmPath));
     clearLog();
-    send(true, Mask('D'));  // D runs the loader now
+    send(true, Mask('D'));
     EXPECT_EQ(device->countOf(0xEF81), 1u);
     deliver();  // it leaves and comes back as a new arrival
-    device->failCommand(0xEF82, 1, sim::FaultKind::Transport);  // no loader answer this time
-    send(true, Mask('D'));
+    send(true, Mask('D'));  // it has its run now: neither reset nor started again
     platform::DriveMap::global().bind('F', {[] { return std::shared_ptr<platform::ScsiTransport>(); }, {}, "gone"});
     send(true, Mask('F'));
 
     EXPECT_EQ(log(), (Lines{"D:<--", "D:-> reset", "D: -->", "D:<--", "D:0", "D:<--", "D: exists continue", "F:<--",
                             "F:cmd_bInquiry fail continue"}));
-    EXPECT_EQ(started.size(), 2u);
+    EXPECT_EQ(device->countOf(0xEF81), 1u);
+    EXPECT_EQ(started.size(), 1u);
     EXPECT_EQ(std::make_pair(int(form->iDeviceCount), form->FirstFreeSlot()), std::make_pair(1, 1));
     EXPECT_EQ(form->iFailedArrivals, 1) << "only the silent drive: the reset one comes back";
+}
+
+// Volume events wait while the window is busy: by the time they are handled, the device an
+// arrival stood for may be gone and another one may hold its letter. Each device gets one
+// run and one count, however the events line up.
+TEST_F(Arrival, EventsOfADeviceGoneMeanwhileStartNothingAndALetterTakenOverIsOneNewDevice)
+{
+    struct Case {
+        const char* name;
+        std::function<std::shared_ptr<sim::SimulatedDevice>()> events; // returns the device left on D
+        Lines log;
+        Starts started;
+    } cases[] = {
+        {"arrival, removal, arrival of the next one",
+         [this] { bus.plug(sim::Nand128M()); bus.unplug('D'); return bus.plug(sim::Nand128M()); },
+         {"D:<--", "D:0", "D: -->", "D: still here", "D:<--", "D: exists continue"}, {{'D', 0}}},
+        {"arrival and removal of a device gone",
+         [this] { bus.plug(sim::Nand128M()); bus.unplug('D'); return nullptr; },
+         {"D:<--", "D: gone", "D: -->"}, {}},
+        {"the running device pulled, the next one given its letter",
+         [this] { plug(); started.clear(); clearLog(); bus.unplug('D'); return bus.plug(sim::Nand128M()); },
+         {"D: -->", "D:<--", "D:0"}, {{'D', 0}}},
+        {"the running device pulled, its removal not heard before the next arrival",
+         [this] {
+             plug(); started.clear(); clearLog(); bus.unplug('D');
+             {
+                 std::lock_guard lock(eventsMutex);
+                 events.clear();
+             }
+             return bus.plug(sim::Nand128M());
+         },
+         {"D:<--", "D: -->", "D:0"}, {{'D', 0}}},
+    };
+    for (Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        form->StartThread = [this](char drive, int slot) { started.emplace_back(drive, slot); };
+        auto device = c.events();
+        deliver();
+        EXPECT_EQ(log(), c.log);
+        EXPECT_EQ(started, c.started);
+        EXPECT_EQ(form->iDeviceCount, device ? 1 : 0);
+        EXPECT_EQ(form->iFailedArrivals, 0);
+        if (device) {
+            EXPECT_EQ(device->countOf(0xEF79), 1u) << "one loader upload";
+            EXPECT_EQ(device->countOf(0xEF81), 0u) << "never reset";
+            EXPECT_EQ(form->DeviceSlots[0].serial, platform::DriveMap::global().serialOf('D'));
+        }
+        bus.unplugAll();
+        deliver();
+        started.clear();
+        clearLog();
+    }
+}
+
+// A device the program may not drive shows in a panel, red, with the short reason; the
+// event log has the whole text. Its removal frees the panel.
+TEST_F(Arrival, DeviceRefusedForLackOfAccessShowsWhyInItsPanel)
+{
+    struct Refused : platform::ScsiTransport {
+        bool execute(const uint8_t*, int, platform::Direction, uint8_t*, uint32_t, uint32_t) override
+        {
+            platform::ReportAccessRefused("/dev/sg-rawio", platform::AccessRefusal::Command, EPERM);
+            return false;
+        }
+    };
+    platform::DriveMap::global().bind('D', {[] {
+        platform::ReportAccessRefused("/dev/sg-perm", platform::AccessRefusal::Open, EACCES);
+        return std::shared_ptr<platform::ScsiTransport>();
+    }, {}, "/dev/sg-perm"});
+    platform::DriveMap::global().bind('E', {[] { return std::make_shared<Refused>(); }, {}, "/dev/sg-rawio"});
+    platform::SetDeviceAccessReporter([](const std::string& text) { AppendLog(text); });
+    send(true, Mask('D') | Mask('E'));
+    platform::SetDeviceAccessReporter(nullptr);
+    EXPECT_EQ(panel(0), "D|No access: node permissions|red|0|||");
+    EXPECT_EQ(panel(1), "E|No access: CAP_SYS_RAWIO|red|gauge 0|||");
+    EXPECT_TRUE(started.empty());
+    std::string whole;
+    for (const std::string& line : log())
+        whole += line.substr(0, 40) + "|";
+    EXPECT_EQ(whole, "D:<--|/dev/sg-perm: the device cannot be opene|D:cmd_bInquiry fail continue|E:<--|"
+                     "/dev/sg-rawio: the kernel refused a vend|E:1|");
+    platform::DriveMap::global().release('D');
+    platform::DriveMap::global().release('E');
+    send(false, Mask('D') | Mask('E'));
+    EXPECT_EQ(panel(0), "-|Waiting device...|text|0|||");
+    EXPECT_EQ(panel(1), "-|Waiting device...|text|0|||");
+    EXPECT_EQ(form->iDeviceCount, 0);
+    platform::ForgetAccessRefusal("/dev/sg-perm");
+    platform::ForgetAccessRefusal("/dev/sg-rawio");
+}
+
+// A loader that cannot be used is named in the event log with what is wrong with it.
+TEST_F(Arrival, UnusableLoaderIsNamedWithWhatIsWrong)
+{
+    const std::string loader = station.file("misc/FSM01.BIN");
+    const struct { const char* name; long long size; const char* problem; } rows[] = {
+        {"missing", -1, "is missing or cannot be read"},
+        {"empty", 0, "is empty"},
+        {"oversized", (1 << 20) + 1, "holds 1048577 bytes, more than the 1048576 a loader may have"}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::remove(loader.c_str());
+        if (row.size >= 0) {
+            std::ofstream(loader, std::ios::binary).close();
+            std::filesystem::resize_file(loader, uint64_t(row.size));
+        }
+        clearLog();
+        auto device = plug();
+        EXPECT_EQ(log(), (Lines{"D:<--", "D:0", "D: loader " + form->sFsmPath + " " + row.problem}));
+        EXPECT_EQ(panel(0), "D|FSM Loadfail|red|gauge 0|||");
+        EXPECT_EQ(device->countOf(0xEF77), 0u) << "nothing announced";
+        bus.unplugAll();
+        deliver();
+    }
 }
 
 TEST_F(Arrival, NinthDeviceGetsTheLimitBoxAndNothingElse)

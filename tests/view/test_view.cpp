@@ -2,6 +2,7 @@
 // model changes from worker threads, the operator's input, the UI-thread dispatcher, the
 // window's place, exceptions from every event path and Qt's texts in the system language.
 #include "FormDriver.h"
+#include "device/HostUtil.h"
 #include "platform/Clock.h"
 #include "platform/AtomicFile.h"
 #include "platform/DriveMap.h"
@@ -15,7 +16,9 @@
 #include "support/ScopedLocale.h"
 #include "support/TempDir.h"
 #include "text/LangStrings.h"
+#include "text/MessageCatalogue.h"
 #include "toolkit/Dialogs.h"
+#include "toolkit/TThread.h"
 #include "ui/Language.h"
 #include "ui/main.h"
 #include "view/MainWindow.h"
@@ -34,6 +37,11 @@
 #include <QTimer>
 #include <QTranslator>
 
+#include <QTest>
+
+#include <csignal>
+#include <fstream>
+#include <future>
 #include <thread>
 
 using namespace toolkit;
@@ -56,6 +64,26 @@ void OnNextModal(std::function<void(QWidget*)> act)
     });
 }
 
+// A fake clock that holds the first production thread to sleep until released, so that
+// the window can be closed while a device is in production.
+class HoldingClock : public platform::FakeClock {
+public:
+    void sleepMs(uint32_t ms) override
+    {
+        if (!toolkit::IsUiThread() && !holding_.exchange(true)) {
+            held_ = true;
+            release_.get_future().wait();
+        }
+        FakeClock::sleepMs(ms);
+    }
+    bool held() const { return held_; }
+    void release() { release_.set_value(); }
+
+private:
+    std::atomic<bool> holding_{false}, held_{false};
+    std::promise<void> release_;
+};
+
 class View : public ::testing::Test {
 protected:
     void SetUp() override
@@ -74,6 +102,27 @@ protected:
     }
     template <class T>
     T* find(const std::string& name) { return window->findChild<T*>(QString::fromStdString(name)); }
+    // The window shown on a station with the kit, a device plugged and held mid-run.
+    std::unique_ptr<sim::SimBus> RunHeld(HoldingClock& clock)
+    {
+        platform::SetClock(&clock);
+        EXPECT_TRUE(sim::WriteStationKit(dir.path()));
+        EXPECT_TRUE(platform::MakeDirs(dir.file("disks")));
+        auto bus = std::make_unique<sim::SimBus>(dir.file("disks"));
+        bus->setVolumeCallback([this](bool arrival, uint32_t mask) { window->postDeviceChange(arrival, mask); });
+        window->start();
+        form->TntSelectFileList2->Items()->Assign({dir.file(sim::kKitFirmware), dir.file(sim::kKitPrefer)});
+        form->ScanFileList();
+        bus->plug(sim::Nand128M(), 1);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return clock.held(); }, 20000))
+            << form->D1infoStr->Caption() << "\n" << EventLog();
+        return bus;
+    }
+    std::string EventLog() const
+    {
+        std::ifstream in(dir.file("log/1.txt"), std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), {}};
+    }
 
     testsupport::TempDir dir;
     ScriptedDialogs dialogs;
@@ -371,4 +420,77 @@ TEST(QtDialogsService, MessageBoxAnswersWithThePlatformIdsAlsoFromAWorker)
     EXPECT_EQ(id, IDOK);
     EXPECT_EQ(seen, (QStringList{"Warning", "Go on?", QString::number(QMessageBox::Warning), "Status",
                                  QString::fromUtf8("\xE5\xA4\xB1\xE8\xB4\xA5"), QString::number(QMessageBox::Critical)}));
+}
+
+// Closing the window while a device is in production asks first, in the station's language;
+// on yes the window takes no new device, lets the run end with its result logged, then closes.
+TEST_F(View, ClosingWhileADeviceRunsAsksThenWaitsForTheRunAndTakesNoNewDevice)
+{
+    HoldingClock clock;
+    auto bus = RunHeld(clock);
+    dialogs.Clear();
+    dialogs.QueueMessageAnswer(IDNO);
+    window->close();
+    form->LanguageIndex = kLanguageSimplifiedChinese;
+    dialogs.QueueMessageAnswer(IDYES);
+    window->close();
+    window->close(); // asked once only
+    auto boxes = dialogs.Messages();
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[0].text, "Devices are in production. Take no new device and close the window when they have finished?");
+    EXPECT_EQ(boxes[1].text, "设备正在量产中。不再接受新设备，并在它们完成后关闭窗口？");
+    EXPECT_EQ(boxes[1].flags, MB_YESNO | MB_ICONQUESTION);
+    EXPECT_TRUE(window->isVisible()) << "the run has not ended";
+
+    bus->plug(sim::Nand128M(), 2);
+    FormDriver::settle();
+    EXPECT_EQ(form->DeviceSlots[1].drive, 0) << "no new device once closing";
+    clock.release();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !window->isVisible(); }, 20000)) << "closes when the run has ended";
+    const std::string log = EventLog();
+    EXPECT_NE(log.find("E: closing, not taken\r\n"), std::string::npos) << log;
+    EXPECT_TRUE(log.find("D success!\r\n") != std::string::npos || log.find("D fail!\r\n") != std::string::npos) << log;
+    bus.reset();
+    platform::SetClock(nullptr);
+    platform::DriveMap::global().clear();
+}
+
+// A terminate signal while the close-time box is open: one "interrupted" line per running
+// device, and the program ends at once with 128 + the signal.
+TEST_F(View, TerminateSignalEndsTheProgramBehindAnOpenBoxAndLogsEachRunningDevice)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            HoldingClock clock;
+            auto bus = RunHeld(clock);
+            window->exitOnTerminationSignals();
+            view::QtDialogs qt;
+            SetDialogs(&qt);
+            // Once the box is open, the signal comes.
+            OnNextModal([](QWidget*) { std::raise(SIGTERM); });
+            window->close();
+            std::fputs("the box returned\n", stderr);
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(128 + SIGTERM), "D interrupted");
+}
+
+// An event log that cannot be written is said once, in a box on the GUI thread and on
+// standard error, however many lines and threads try; once it works again, a new failure
+// is said again.
+TEST_F(View, UnwritableEventLogIsSaidOnceInABox)
+{
+    platform::WriteFileAtomic(dir.file("log"), "a file where the log folder should be");
+    std::thread([] { AppendLog("D success!"); AppendLog("E success!"); }).join();
+    AppendLog("F fail!");
+    FormDriver::settle();
+    auto boxes = dialogs.Messages();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "The event log " + platform::ProgramPath("log/1.txt") + " cannot be written (Not a directory): "
+                             "results are shown only in the device panels.");
+    EXPECT_EQ(boxes[0].flags, MB_OK | MB_ICONWARNING);
+    std::remove(dir.file("log").c_str());
+    AppendLog("G success!");
+    EXPECT_EQ(dir.read("log/1.txt"), "G success!\r\n");
 }
