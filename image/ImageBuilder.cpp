@@ -1,13 +1,18 @@
 #include "image/ImageBuilder.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cctype>
 #include <cerrno>
+#include <climits>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -50,37 +55,95 @@ bool NameLess(const std::string& a, const std::string& b) {
     return a < b;
 }
 
-class VolumeWriter {
-public:
-    VolumeWriter(FatFiles& files, std::vector<uint8_t>& buffer, const std::function<void()>& pump)
-        : files_(files), buffer_(buffer), pump_(pump) {}
+// One file of the list, as both volumes copy it.
+struct PlannedFile {
+    std::string source;
+    std::vector<std::string> imagePath;
+    bool copied = false;  // by the first volume, which took its size and digest
+    uint64_t size = 0;
+    uint64_t digest = 0;
+};
 
-    bool WriteList(const std::vector<std::string>& hostPaths) {
+// A digest of a file's bytes, so that the second volume can tell whether a file changed
+// since the first one read it. Four lanes keep it far cheaper than the read itself.
+class Digest {
+public:
+    void Add(const uint8_t* data, size_t length) {
+        size_ += length;
+        size_t i = 0;
+        if (tailLength_ == 0) {
+            for (; i + 32 <= length; i += 32)
+                for (int k = 0; k < 4; ++k)
+                    Mix(lanes_[k], Load(data + i + 8 * k));
+        }
+        for (; i < length; ++i) {
+            tail_[tailLength_++] = data[i];
+            if (tailLength_ == 32) {
+                for (int k = 0; k < 4; ++k)
+                    Mix(lanes_[k], Load(tail_ + 8 * k));
+                tailLength_ = 0;
+            }
+        }
+    }
+    uint64_t Value() const {
+        uint64_t h = size_;
+        for (uint64_t lane : lanes_)
+            Mix(h, lane);
+        for (uint32_t i = 0; i < tailLength_; ++i)
+            Mix(h, tail_[i]);
+        return h;
+    }
+
+private:
+    static uint64_t Load(const uint8_t* p) {
+        uint64_t v;
+        std::memcpy(&v, p, 8);
+        return v;
+    }
+    static void Mix(uint64_t& h, uint64_t v) {
+        h = (h ^ v) * 0x9E3779B97F4A7C15ull;
+        h ^= h >> 29;
+    }
+    uint64_t lanes_[4] = {1, 2, 3, 4};
+    uint8_t tail_[32] = {};
+    uint32_t tailLength_ = 0;
+    uint64_t size_ = 0;
+};
+
+// Reports why a build stops; false always.
+class Failure {
+public:
+    bool Fail(const std::string& text) {
+        error_ = text;
+        return false;
+    }
+    const std::string& error() const { return error_; }
+
+private:
+    std::string error_;
+};
+
+// Lists the host paths once, for both volumes: the files in the order they are copied.
+class TreeLister : public Failure {
+public:
+    TreeLister(std::vector<PlannedFile>& plan, const std::function<bool()>& pump) : plan_(plan), pump_(pump) {}
+
+    bool List(const std::vector<std::string>& hostPaths) {
         for (const std::string& host : hostPaths) {
-            Pump();
+            if (!pump_())
+                return false;
             struct stat st;
             if (::stat(host.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
                 if (!AddTree(host, {}))
                     return false;
-            } else if (!AddFile(host, {LastComponent(host)})) {
-                return false;
+            } else {
+                plan_.push_back({host, {LastComponent(host)}});
             }
         }
         return true;
     }
 
-    const std::string& error() const { return error_; }
-
 private:
-    bool Fail(const std::string& text) {
-        error_ = text;
-        return false;
-    }
-    void Pump() {
-        if (pump_)
-            pump_();
-    }
-
     bool AddTree(const std::string& folder, std::vector<std::string> imagePath) {
         imagePath.push_back(LastComponent(folder));
         std::unique_ptr<DIR, int (*)(DIR*)> d(::opendir(folder.c_str()), ::closedir);
@@ -98,17 +161,33 @@ private:
                 break;
             }
             const std::string name = e->d_name;
-            Pump();
+            const unsigned char type = e->d_type;
+            if (!pump_())
+                return false;
             if (name.empty() || name[0] == '.')  // hidden, "." and ".."
                 continue;
+            if (type == DT_REG) {
+                files.push_back(name);
+                continue;
+            }
+            if (type == DT_DIR) {
+                folders.push_back(name);
+                continue;
+            }
             const std::string full = folder + "/" + name;
             struct stat st;
-            if (::stat(full.c_str(), &st) != 0)
+            if (::lstat(full.c_str(), &st) != 0)
                 return Fail("cannot read " + full + ": " + std::strerror(errno));
-            if (S_ISDIR(st.st_mode))
-                folders.push_back(name);
-            else
+            const bool link = S_ISLNK(st.st_mode);
+            if (link && ::stat(full.c_str(), &st) != 0)
+                return Fail("cannot read " + full + ": " + std::strerror(errno));
+            if (S_ISDIR(st.st_mode)) {
+                // A linked folder may lead back into the tree: it is not entered.
+                if (!link)
+                    folders.push_back(name);
+            } else {
                 files.push_back(name);
+            }
         }
         d.reset();
         std::sort(files.begin(), files.end(), NameLess);
@@ -116,8 +195,7 @@ private:
         for (const std::string& name : files) {
             std::vector<std::string> target = imagePath;
             target.push_back(name);
-            if (!AddFile(folder + "/" + name, target))
-                return false;
+            plan_.push_back({folder + "/" + name, std::move(target)});
         }
         for (const std::string& name : folders)
             if (!AddTree(folder + "/" + name, imagePath))
@@ -125,9 +203,30 @@ private:
         return true;
     }
 
-    bool AddFile(const std::string& source, const std::vector<std::string>& imagePath) {
+    std::vector<PlannedFile>& plan_;
+    const std::function<bool()>& pump_;
+};
+
+// Copies the listed files into one volume. The first volume notes each file's size and
+// digest; the second checks them, so a file changed between the two reads fails the
+// build instead of giving two volumes that differ.
+class VolumeWriter : public Failure {
+public:
+    VolumeWriter(FatFiles& files, std::vector<uint8_t>& buffer, const std::function<bool()>& pump)
+        : files_(files), buffer_(buffer), pump_(pump) {}
+
+    bool WriteList(std::vector<PlannedFile>& plan) {
+        for (PlannedFile& file : plan)
+            if (!AddFile(file))
+                return false;
+        return true;
+    }
+
+private:
+    bool AddFile(PlannedFile& file) {
+        const std::string& source = file.source;
         std::string target;
-        for (const std::string& c : imagePath)
+        for (const std::string& c : file.imagePath)
             target += "\\" + c;
         Fd in;
         in.fd = ::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -138,11 +237,13 @@ private:
             return Fail(source + " is not a regular file");
         if (uint64_t(st.st_size) > kMaxFileSize)
             return Fail(source + " is 4 GiB or larger; a FAT file holds at most 4 GiB - 1 bytes");
-        auto handle = files_.FileCreate(imagePath);
+        auto handle = files_.FileCreate(file.imagePath);
         if (!handle)
             return Fail("cannot copy " + source + " into the image: " + files_.lastError());
+        Digest digest;
         for (;;) {
-            Pump();
+            if (!pump_())
+                return false;
             // Fill the whole block, so that only the file's last block is short.
             size_t got = 0;
             while (got < buffer_.size()) {
@@ -159,10 +260,18 @@ private:
                 break;
             if (handle->position + got > kMaxFileSize)
                 return Fail(source + " grew past 4 GiB - 1 bytes while being copied");
+            digest.Add(buffer_.data(), got);
             if (files_.FileWrite(buffer_.data(), uint32_t(got), *handle) != got)
                 return Fail("cannot write " + target + " into the image: " + files_.lastError());
             if (got < buffer_.size())
                 break;
+        }
+        if (!file.copied) {
+            file.copied = true;
+            file.size = handle->position;
+            file.digest = digest.Value();
+        } else if (file.size != handle->position || file.digest != digest.Value()) {
+            return Fail(source + " changed while the image was being built; its two volumes would differ");
         }
         if (!files_.FileClose(std::move(handle)))
             return Fail("cannot close " + target + " in the image: " + files_.lastError());
@@ -171,8 +280,7 @@ private:
 
     FatFiles& files_;
     std::vector<uint8_t>& buffer_;
-    const std::function<void()>& pump_;
-    std::string error_;
+    const std::function<bool()>& pump_;
 };
 
 ImageBuildResult Failed(ImageBuildStage stage, uint32_t volume, const std::string& text) {
@@ -198,6 +306,95 @@ mode_t ImageFileMode(const std::string& target) {
     }
     return 0666 & ~mask;
 }
+
+// Hidden files "<prefix>XXXXXX" beside the target that no running build holds locked:
+// what a build killed before it could clean up left behind.
+void RemoveLeftovers(const std::string& folder, const std::string& prefix) {
+    std::unique_ptr<DIR, int (*)(DIR*)> d(::opendir(folder.empty() ? "." : folder.c_str()), ::closedir);
+    if (!d)
+        return;
+    while (const dirent* e = ::readdir(d.get())) {
+        const std::string name = e->d_name;
+        if (name.size() != prefix.size() + 6 || name.compare(0, prefix.size(), prefix) != 0 ||
+            !std::all_of(name.begin() + long(prefix.size()), name.end(), [](char c) { return std::isalnum((unsigned char)c); }))
+            continue;
+        const std::string path = folder + name;
+        Fd f;
+        f.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+        struct stat st;
+        if (f.fd >= 0 && ::fstat(f.fd, &st) == 0 && S_ISREG(st.st_mode) && ::flock(f.fd, LOCK_EX | LOCK_NB) == 0)
+            ::unlink(path.c_str());
+    }
+}
+
+// While a build runs, SIGINT and SIGTERM remove its temporary file first. A signal that
+// would end the process still does; one the program handles itself reaches its handler
+// too, and the build stops at its next step. A file-size limit fails a write (EFBIG)
+// instead of killing the process, so the build can say so.
+char g_signalTemp[PATH_MAX];
+volatile sig_atomic_t g_interrupted = 0;
+struct sigaction g_previous[2];
+std::atomic<bool> g_signalsTaken{false};
+
+int SignalIndex(int sig) { return sig == SIGINT ? 0 : 1; }
+
+void OnBuildSignal(int sig, siginfo_t* info, void* context) {
+    const struct sigaction& previous = g_previous[SignalIndex(sig)];
+    const bool plain = !(previous.sa_flags & SA_SIGINFO);
+    if (plain && previous.sa_handler == SIG_IGN)
+        return;
+    g_interrupted = 1;
+    ::unlink(g_signalTemp);
+    if (plain && previous.sa_handler == SIG_DFL) {
+        ::sigaction(sig, &previous, nullptr);
+        ::raise(sig);  // delivered as this handler returns
+    } else if (plain) {
+        previous.sa_handler(sig);
+    } else {
+        previous.sa_sigaction(sig, info, context);
+    }
+}
+
+class SignalCleanup {
+public:
+    explicit SignalCleanup(const std::string& temp) {
+        struct sigaction current;
+        if (::sigaction(SIGXFSZ, nullptr, &current) == 0 && !(current.sa_flags & SA_SIGINFO) &&
+            current.sa_handler == SIG_DFL) {
+            fileSizeSignal_ = current;
+            struct sigaction ignore {};
+            ignore.sa_handler = SIG_IGN;
+            restoreFileSize_ = ::sigaction(SIGXFSZ, &ignore, nullptr) == 0;
+        }
+        // One build at a time owns the handlers; another one in the same process goes without.
+        if (temp.size() >= sizeof g_signalTemp || g_signalsTaken.exchange(true))
+            return;
+        owner_ = true;
+        std::memcpy(g_signalTemp, temp.c_str(), temp.size() + 1);
+        g_interrupted = 0;
+        struct sigaction handler {};
+        handler.sa_sigaction = OnBuildSignal;
+        handler.sa_flags = SA_SIGINFO | SA_RESTART;
+        sigemptyset(&handler.sa_mask);
+        ::sigaction(SIGINT, &handler, &g_previous[0]);
+        ::sigaction(SIGTERM, &handler, &g_previous[1]);
+    }
+    ~SignalCleanup() {
+        if (restoreFileSize_)
+            ::sigaction(SIGXFSZ, &fileSizeSignal_, nullptr);
+        if (!owner_)
+            return;
+        ::sigaction(SIGINT, &g_previous[0], nullptr);
+        ::sigaction(SIGTERM, &g_previous[1], nullptr);
+        g_signalsTaken = false;
+    }
+    bool interrupted() const { return owner_ && g_interrupted; }
+
+private:
+    bool owner_ = false;
+    bool restoreFileSize_ = false;
+    struct sigaction fileSizeSignal_ {};
+};
 
 } // namespace
 
@@ -238,19 +435,17 @@ ImageBuildResult BuildImage(const ImageBuildRequest& request, const ImageBuildOp
 
     // Both volumes go into a temporary file beside the target, renamed over it at the end.
     // Its name starts with "." so that a listed folder holding the target does not copy
-    // the half-written image into the image.
+    // the half-written image into the image. It stays locked while the build runs: a
+    // build finds the unlocked ones a killed build left and removes them.
     const size_t slash = request.outputPath.rfind('/');
     const std::string folder = slash == std::string::npos ? "" : request.outputPath.substr(0, slash + 1);
-    std::string temp = folder + "." + LastComponent(request.outputPath) + ".XXXXXX";
-    {
-        const int fd = ::mkstemp(temp.data());
-        if (fd < 0)
-            return Failed(ImageBuildStage::Output, 0,
-                          "cannot create a file beside " + request.outputPath + ": " + std::strerror(errno));
-        // mkstemp makes the file private; give it the mode a plainly created file gets.
-        ::fchmod(fd, ImageFileMode(request.outputPath));
-        ::close(fd);
-    }
+    const std::string tempPrefix = "." + LastComponent(request.outputPath) + ".";
+    std::string temp = folder + tempPrefix + "XXXXXX";
+    Fd lock;
+    lock.fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (lock.fd < 0)
+        return Failed(ImageBuildStage::Output, 0,
+                      "cannot create a file beside " + request.outputPath + ": " + std::strerror(errno));
     struct TempGuard {
         std::string path;
         bool keep = false;
@@ -259,6 +454,26 @@ ImageBuildResult BuildImage(const ImageBuildRequest& request, const ImageBuildOp
                 ::unlink(path.c_str());
         }
     } guard{temp};
+    ::flock(lock.fd, LOCK_EX | LOCK_NB);
+    // mkstemp makes the file private; give it the mode a plainly created file gets.
+    ::fchmod(lock.fd, ImageFileMode(request.outputPath));
+    RemoveLeftovers(folder, tempPrefix);
+    SignalCleanup cleanup(temp);
+
+    std::vector<PlannedFile> plan;
+    const std::function<bool()> pump = [&] {
+        if (options.pump)
+            options.pump();
+        return !cleanup.interrupted();
+    };
+    auto failed = [&](ImageBuildStage stage, uint32_t volume, const std::string& text) {
+        return Failed(stage, volume, cleanup.interrupted() ? "the build was interrupted by a signal" : text);
+    };
+    {
+        TreeLister lister(plan, pump);
+        if (!lister.List(request.hostPaths))
+            return failed(ImageBuildStage::Create, 0, lister.error());
+    }
 
     std::vector<uint8_t> buffer(kCopyBlock);
     // One store for both volumes; each writes its records straight into the image file.
@@ -269,27 +484,31 @@ ImageBuildResult BuildImage(const ImageBuildRequest& request, const ImageBuildOp
         const uint32_t sectors = uint32_t(uint64_t(mb) * 1048576u / sectorSize);
         std::string error;
         if (!store.BackWith(temp, recordsAt, &error))
-            return Failed(ImageBuildStage::Output, v, error);
+            return failed(ImageBuildStage::Output, v, error);
         FatVolume volume(store);
         if (!volume.CreateVolume(sectors, sectorSize, &error))
-            return Failed(ImageBuildStage::Create, v, "cannot create the image volume: " + error);
+            return failed(ImageBuildStage::Create, v, "cannot create the image volume: " + error);
         FatFiles files(volume);
         if (!files.SetVolumeLabel(label))
-            return Failed(ImageBuildStage::Create, v, "cannot set the volume label: " + files.lastError());
-        VolumeWriter writer(files, buffer, options.pump);
-        if (!writer.WriteList(request.hostPaths))
-            return Failed(ImageBuildStage::Create, v, writer.error());
+            return failed(ImageBuildStage::Create, v, "cannot set the volume label: " + files.lastError());
+        VolumeWriter writer(files, buffer, pump);
+        if (!writer.WriteList(plan))
+            return failed(ImageBuildStage::Create, v, writer.error());
+        store.ClearError();
         if (!volume.Flush())
-            return Failed(ImageBuildStage::Create, v, "cannot update the volume's free-space record");
+            return failed(ImageBuildStage::Create, v,
+                          "cannot update the volume's free-space record: " + store.lastError());
         if (!SaveImageFile(store, temp, v, mb, &error, options.pump))
-            return Failed(ImageBuildStage::Output, v, error);
+            return failed(ImageBuildStage::Output, v, error);
         struct stat st;
         if (::stat(temp.c_str(), &st) != 0)
-            return Failed(ImageBuildStage::Output, v, "cannot read the size of " + temp + ": " + std::strerror(errno));
+            return failed(ImageBuildStage::Output, v, "cannot read the size of " + temp + ": " + std::strerror(errno));
         recordsAt = uint64_t(st.st_size);
     }
+    if (cleanup.interrupted())
+        return failed(ImageBuildStage::Output, 1, "");
     if (::rename(temp.c_str(), request.outputPath.c_str()) != 0)
-        return Failed(ImageBuildStage::Output, 1,
+        return failed(ImageBuildStage::Output, 1,
                       "cannot rename the image to " + request.outputPath + ": " + std::strerror(errno));
     guard.keep = true;
     ImageBuildResult ok;
