@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -54,6 +55,12 @@ ToolOutcome MakeVolumeFolder(const std::string& volume, const std::string& folde
 // Copies a host file onto the volume, overwriting what is there and keeping its
 // modification time.
 ToolOutcome CopyFileToVolume(const std::string& volume, const std::string& hostFile, const std::string& target);
+// Copies host files into an existing folder of the volume under their own names, in the
+// order given, overwriting and keeping modification times as CopyFileToVolume does, with
+// as few tool runs as the command line allows. Files before one that cannot be copied are
+// copied, none after it; `copied` (when given) counts the files copied.
+ToolOutcome CopyFilesToVolume(const std::string& volume, const std::vector<std::string>& hostFiles,
+                              const std::string& targetFolder, size_t* copied = nullptr);
 
 // fsck.fat repairing the volume (repair = false only reads). ok only when it ended by itself
 // with status 0.
