@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cerrno>
 #include <climits>
+#include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +13,8 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -207,64 +210,154 @@ private:
     const std::function<bool()>& pump_;
 };
 
+// Reads the listed files block by block on a thread of its own, a few blocks ahead of the
+// volume they go into, so that copying out of the page cache overlaps the volume's writes.
+// Each block is filled whole, so that only a file's last block is short.
+class BlockReader {
+public:
+    struct Block {
+        size_t file = 0;
+        std::vector<uint8_t> data;
+        size_t length = 0;
+        bool last = false;  // the file's last block (may be empty)
+        std::string error;  // the file cannot be read: its last block
+    };
+
+    BlockReader(const std::vector<PlannedFile>& plan, size_t blockBytes) : plan_(plan), ring_(kDepth) {
+        for (Block& b : ring_)
+            b.data.resize(blockBytes);
+    }
+    ~BlockReader() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
+        }
+        changed_.notify_all();
+        if (thread_.joinable())
+            thread_.join();
+    }
+    // The next block in file order; valid until Done. Nothing is read before the first
+    // call, so what runs before it (the window's messages) sees the files untouched.
+    const Block& Next() {
+        if (!thread_.joinable())
+            thread_ = std::thread([this] { Run(); });
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [this] { return filled_ > 0; });
+        return ring_[head_];
+    }
+    void Done() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            head_ = (head_ + 1) % kDepth;
+            --filled_;
+        }
+        changed_.notify_all();
+    }
+
+private:
+    static constexpr size_t kDepth = 4;
+
+    // A free block to fill, or null when the reader is told to stop.
+    Block* Free() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [this] { return stop_ || filled_ < kDepth; });
+        return stop_ ? nullptr : &ring_[(head_ + filled_) % kDepth];
+    }
+    void Publish() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            ++filled_;
+        }
+        changed_.notify_all();
+    }
+    void Run() {
+        for (size_t i = 0; i < plan_.size(); ++i) {
+            const std::string& source = plan_[i].source;
+            Fd in;
+            std::string error;
+            in.fd = ::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+            struct stat st;
+            if (in.fd < 0)
+                error = "cannot open " + source + ": " + std::strerror(errno);
+            else if (::fstat(in.fd, &st) != 0 || !S_ISREG(st.st_mode))
+                error = source + " is not a regular file";
+            else if (uint64_t(st.st_size) > kMaxFileSize)
+                error = source + " is 4 GiB or larger; a FAT file holds at most 4 GiB - 1 bytes";
+            for (bool last = false; !last;) {
+                Block* b = Free();
+                if (!b)
+                    return;
+                b->file = i;
+                b->length = 0;
+                b->error = error;
+                while (error.empty() && b->length < b->data.size()) {
+                    const ssize_t n = ::read(in.fd, b->data.data() + b->length, b->data.size() - b->length);
+                    if (n < 0 && errno == EINTR)
+                        continue;
+                    if (n < 0)
+                        b->error = error = "cannot read " + source + ": " + std::strerror(errno);
+                    if (n <= 0)
+                        break;
+                    b->length += size_t(n);
+                }
+                last = b->last = !error.empty() || b->length < b->data.size();
+                Publish();
+            }
+        }
+    }
+
+    const std::vector<PlannedFile>& plan_;
+    std::vector<Block> ring_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    size_t head_ = 0, filled_ = 0;
+    bool stop_ = false;
+    std::thread thread_;
+};
+
 // Copies the listed files into one volume. The first volume notes each file's size and
 // digest; the second checks them, so a file changed between the two reads fails the
 // build instead of giving two volumes that differ.
 class VolumeWriter : public Failure {
 public:
-    VolumeWriter(FatFiles& files, std::vector<uint8_t>& buffer, const std::function<bool()>& pump)
-        : files_(files), buffer_(buffer), pump_(pump) {}
+    VolumeWriter(FatFiles& files, const std::function<bool()>& pump) : files_(files), pump_(pump) {}
 
     bool WriteList(std::vector<PlannedFile>& plan) {
+        BlockReader reader(plan, kCopyBlock);
         for (PlannedFile& file : plan)
-            if (!AddFile(file))
+            if (!AddFile(file, reader))
                 return false;
         return true;
     }
 
 private:
-    bool AddFile(PlannedFile& file) {
+    bool AddFile(PlannedFile& file, BlockReader& reader) {
         const std::string& source = file.source;
         std::string target;
         for (const std::string& c : file.imagePath)
             target += "\\" + c;
-        Fd in;
-        in.fd = ::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-        if (in.fd < 0)
-            return Fail("cannot open " + source + ": " + std::strerror(errno));
-        struct stat st;
-        if (::fstat(in.fd, &st) != 0 || !S_ISREG(st.st_mode))
-            return Fail(source + " is not a regular file");
-        if (uint64_t(st.st_size) > kMaxFileSize)
-            return Fail(source + " is 4 GiB or larger; a FAT file holds at most 4 GiB - 1 bytes");
-        auto handle = files_.FileCreate(file.imagePath);
-        if (!handle)
-            return Fail("cannot copy " + source + " into the image: " + files_.lastError());
+        std::unique_ptr<FatFileHandle> handle;
         Digest digest;
-        for (;;) {
+        for (bool last = false; !last;) {
             if (!pump_())
                 return false;
-            // Fill the whole block, so that only the file's last block is short.
-            size_t got = 0;
-            while (got < buffer_.size()) {
-                const ssize_t n = ::read(in.fd, buffer_.data() + got, buffer_.size() - got);
-                if (n < 0 && errno == EINTR)
-                    continue;
-                if (n < 0)
-                    return Fail("cannot read " + source + ": " + std::strerror(errno));
-                if (n == 0)
-                    break;
-                got += size_t(n);
+            const BlockReader::Block& b = reader.Next();
+            if (!b.error.empty())
+                return Fail(b.error);
+            if (!handle) {
+                handle = files_.FileCreate(file.imagePath);
+                if (!handle)
+                    return Fail("cannot copy " + source + " into the image: " + files_.lastError());
             }
-            if (got == 0)
-                break;
-            if (handle->position + got > kMaxFileSize)
-                return Fail(source + " grew past 4 GiB - 1 bytes while being copied");
-            digest.Add(buffer_.data(), got);
-            if (files_.FileWrite(buffer_.data(), uint32_t(got), *handle) != got)
-                return Fail("cannot write " + target + " into the image: " + files_.lastError());
-            if (got < buffer_.size())
-                break;
+            if (b.length > 0) {
+                if (handle->position + b.length > kMaxFileSize)
+                    return Fail(source + " grew past 4 GiB - 1 bytes while being copied");
+                digest.Add(b.data.data(), b.length);
+                if (files_.FileWrite(b.data.data(), uint32_t(b.length), *handle) != b.length)
+                    return Fail("cannot write " + target + " into the image: " + files_.lastError());
+            }
+            last = b.last;
+            reader.Done();
         }
         if (!file.copied) {
             file.copied = true;
@@ -279,7 +372,6 @@ private:
     }
 
     FatFiles& files_;
-    std::vector<uint8_t>& buffer_;
     const std::function<bool()>& pump_;
 };
 
@@ -475,7 +567,6 @@ ImageBuildResult BuildImage(const ImageBuildRequest& request, const ImageBuildOp
             return failed(ImageBuildStage::Create, 0, lister.error());
     }
 
-    std::vector<uint8_t> buffer(kCopyBlock);
     // One store for both volumes; each writes its records straight into the image file.
     RamDisk store(options.chunkBytes, options.maxChunks);
     uint64_t recordsAt = kImageHeaderSize;
@@ -491,7 +582,7 @@ ImageBuildResult BuildImage(const ImageBuildRequest& request, const ImageBuildOp
         FatFiles files(volume);
         if (!files.SetVolumeLabel(label))
             return failed(ImageBuildStage::Create, v, "cannot set the volume label: " + files.lastError());
-        VolumeWriter writer(files, buffer, pump);
+        VolumeWriter writer(files, pump);
         if (!writer.WriteList(plan))
             return failed(ImageBuildStage::Create, v, writer.error());
         store.ClearError();
