@@ -57,8 +57,10 @@ ToolOutcome MakeVolumeFolder(const std::string& volume, const std::string& folde
 ToolOutcome CopyFileToVolume(const std::string& volume, const std::string& hostFile, const std::string& target);
 // Copies host files into an existing folder of the volume under their own names, in the
 // order given, overwriting and keeping modification times as CopyFileToVolume does, with
-// as few tool runs as the command line allows. Files before one that cannot be copied are
-// copied, none after it; `copied` (when given) counts the files copied.
+// as few tool runs as the command line allows. A file that is not there or not a file
+// ends the copy: the files before it are copied, none after it. A run the tool fails is
+// reported with the tool's message, which names the file. `copied` (when given) counts
+// the files of the runs that succeeded.
 ToolOutcome CopyFilesToVolume(const std::string& volume, const std::vector<std::string>& hostFiles,
                               const std::string& targetFolder, size_t* copied = nullptr);
 
