@@ -25,8 +25,9 @@ bool fail(const std::string& why)
     return false;
 }
 
+// `fresh`: the parent was made by this copy, so nothing in it exists yet.
 bool copyInto(const std::string& volume, const std::string& source, const std::string& parentInside,
-              const platform::NameCollator& order)
+              const platform::NameCollator& order, bool fresh)
 {
     // The name after the last separator; none when source ends with one, so its contents
     // go straight into the parent.
@@ -38,10 +39,14 @@ bool copyInto(const std::string& volume, const std::string& source, const std::s
     fs::directory_iterator it(source.empty() ? "/" : source, ec);
     if (ec)
         return fail("cannot list " + source + ": " + ec.message());
-    if (!platform::VolumeFolderExists(volume, target)) {
-        platform::ToolOutcome made = platform::MakeVolumeFolder(volume, target);
-        if (!made.ok)
-            return fail(made.message);
+    // A folder made by this copy holds nothing yet, so its sub-folders need no look first;
+    // only names that differ in case alone meet there, and the look after a refusal finds them.
+    bool made = false;
+    if (fresh || !platform::VolumeFolderExists(volume, target)) {
+        platform::ToolOutcome out = platform::MakeVolumeFolder(volume, target);
+        made = out.ok;
+        if (!made && !(fresh && platform::VolumeFolderExists(volume, target)))
+            return fail(out.message);
     }
 
     std::vector<std::string> files, folders;
@@ -63,13 +68,15 @@ bool copyInto(const std::string& volume, const std::string& source, const std::s
     std::string base = source.empty() || source.back() == '/' ? source : source + "/";
     order.sort(files);
     order.sort(folders);
-    for (const auto& file : files) {
-        platform::ToolOutcome copied = platform::CopyFileToVolume(volume, base + file, joinInside(target, file));
-        if (!copied.ok)
-            return fail(copied.message);
-    }
+    // The folder's files in few tool runs, in their order; a tool run per file made
+    // large folders take minutes.
+    for (auto& file : files)
+        file = base + file;
+    platform::ToolOutcome copied = platform::CopyFilesToVolume(volume, files, target);
+    if (!copied.ok)
+        return fail(copied.message);
     for (const auto& folder : folders)
-        if (!copyInto(volume, base + folder, target, order))
+        if (!copyInto(volume, base + folder, target, order, made))
             return false;
     return true;
 }
@@ -86,5 +93,5 @@ bool CopyTree(const std::string& source, const std::string& destinationParent)
         return fail("drive " + std::string(1, parent->letter) + " has no volume");
     // Players play in directory order: names go in the order the station's language sorts them.
     const platform::NameCollator order;
-    return copyInto(volume, platform::ProgramPath(source), parent->inside, order);
+    return copyInto(volume, platform::ProgramPath(source), parent->inside, order, false);
 }

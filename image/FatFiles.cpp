@@ -23,8 +23,16 @@ ShortName DotName(int dots) {
 } // namespace
 
 bool FatFiles::Fail(const std::string& text) {
-    lastError_ = text;
+    // A failing store (a full disk, a file-size limit, an I/O error) knows the real cause;
+    // the operation's own text would only guess at it.
+    const std::string& cause = volume_.store().lastError();
+    lastError_ = cause.empty() ? text : cause;
     return false;
+}
+
+void FatFiles::Begin() {
+    lastError_.clear();
+    volume_.store().ClearError();
 }
 
 uint32_t FatFiles::RootKey() const {
@@ -156,7 +164,7 @@ bool FatFiles::ReserveSlots(Dir& dir, uint32_t count, uint32_t& first) {
             if (!volume_.AllocCluster(c))
                 return Fail("the image volume is full");
             if (!volume_.ZeroCluster(c) || !volume_.SetEntry(dir.chain.back(), c))
-                return Fail("the sector store refused a write (out of memory or chunks)");
+                return Fail("the sector store refused a write");
             dir.chain.push_back(c);
         }
     }
@@ -177,13 +185,13 @@ bool FatFiles::WriteSlots(const Dir& dir, uint32_t first, const std::vector<Slot
         const uint32_t sector = uint32_t(pos / s);
         if (sector != loaded) {
             if (!flush() || !volume_.ReadSector(sector, sector_.data()))
-                return Fail("the sector store refused a folder write (out of memory or chunks)");
+                return Fail("the sector store refused a folder write");
             loaded = sector;
         }
         std::memcpy(sector_.data() + pos % s, slots[i].data(), 32);
     }
     if (!flush())
-        return Fail("the sector store refused a folder write (out of memory or chunks)");
+        return Fail("the sector store refused a folder write");
     return true;
 }
 
@@ -267,7 +275,7 @@ bool FatFiles::WalkFolders(const std::vector<std::string>& path, size_t count, D
             if (!volume_.AllocCluster(cluster))
                 return Fail("the image volume is full (creating folder " + PathText(path, i + 1) + ")");
             if (!volume_.ZeroCluster(cluster))
-                return Fail("the sector store refused a write (out of memory or chunks)");
+                return Fail("the sector store refused a write");
             Node node;
             ShortName alias;
             if (!AddEntry(*dir, longName, FatEntryType::Directory, cluster, node, alias))
@@ -293,7 +301,7 @@ bool FatFiles::WalkFolders(const std::vector<std::string>& path, size_t count, D
 }
 
 bool FatFiles::MakeDirectory(const std::vector<std::string>& path, uint32_t* cluster) {
-    lastError_.clear();
+    Begin();
     if (!volume_.mounted())
         return Fail("no volume is mounted");
     Dir* dir;
@@ -305,7 +313,7 @@ bool FatFiles::MakeDirectory(const std::vector<std::string>& path, uint32_t* clu
 }
 
 std::unique_ptr<FatFileHandle> FatFiles::FileCreate(const std::vector<std::string>& path) {
-    lastError_.clear();
+    Begin();
     if (!volume_.mounted()) {
         Fail("no volume is mounted");
         return nullptr;
@@ -352,6 +360,7 @@ uint32_t FatFiles::FileWrite(const uint8_t* buffer, uint32_t length, FatFileHand
         Fail(text);
         return 0u;
     };
+    Begin();
     if (handle.failed)
         return fail("an earlier write to this file failed");
     if (handle.position % s != 0)
@@ -371,7 +380,7 @@ uint32_t FatFiles::FileWrite(const uint8_t* buffer, uint32_t length, FatFileHand
         flush();
         return fail(text);
     };
-    const std::string refused = "the sector store refused a write (out of memory or chunks)";
+    const std::string refused = "the sector store refused a write";
     uint32_t remaining = length;
     while (remaining > 0) {
         const uint32_t inCluster = uint32_t(handle.position % clusterBytes);
@@ -382,7 +391,7 @@ uint32_t FatFiles::FileWrite(const uint8_t* buffer, uint32_t length, FatFileHand
             if (handle.entry.firstCluster == 0)
                 handle.entry.firstCluster = c;
             else if (!volume_.SetEntry(handle.currentCluster, c))
-                return failAfterRun("the sector store refused a FAT write (out of memory or chunks)");
+                return failAfterRun("the sector store refused a FAT write");
             handle.currentCluster = c;
         }
         const uint32_t sectorIndex = inCluster / s;
@@ -419,6 +428,7 @@ uint32_t FatFiles::FileWrite(const uint8_t* buffer, uint32_t length, FatFileHand
 }
 
 bool FatFiles::FileClose(std::unique_ptr<FatFileHandle> handle) {
+    Begin();
     if (!handle)
         return Fail("no file is open");
     handle->entry.size = uint32_t(handle->position);
@@ -431,12 +441,12 @@ bool FatFiles::FileClose(std::unique_ptr<FatFileHandle> handle) {
     const Slot e = ShortEntry(handle->entry.shortName, 0, handle->entry.firstCluster, handle->entry.size);
     std::memcpy(sector_.data() + offset, e.data(), 32);
     if (!volume_.WriteSector(sector, sector_.data()))
-        return Fail("the sector store refused a folder write (out of memory or chunks)");
+        return Fail("the sector store refused a folder write");
     return true;
 }
 
 bool FatFiles::SetVolumeLabel(const std::string& label) {
-    lastError_.clear();
+    Begin();
     if (!volume_.mounted())
         return Fail("no volume is mounted");
     if (label.size() > 11)

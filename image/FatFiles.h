@@ -104,6 +104,8 @@ private:
     using Slot = std::array<uint8_t, 32>;
 
     bool Fail(const std::string& text);
+    // Starts a public operation: no failure is left over from an earlier one.
+    void Begin();
     uint32_t RootKey() const;
     Dir* OpenDir(uint32_t cluster);
     bool LoadDir(Dir& dir);

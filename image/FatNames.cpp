@@ -220,27 +220,35 @@ bool MakeShortName(const std::u16string& longName, const std::function<bool(cons
     }
     if (base.empty())
         base.push_back(U'_');
-    uint32_t* next = nullptr;
-    if (tails) {
-        next = &(*tails)[base + U'.' + ext];
-        if (*next == 0)
-            *next = 1;
-    }
-    for (uint32_t n = next ? *next : 1; n <= 999999; ++n) {
-        const std::string tail = "~" + std::to_string(n);
-        std::u32string b = base.substr(0, std::min<size_t>(base.size(), 8 - tail.size()));
-        for (char ch : tail)
-            b.push_back(char32_t(ch));
-        Fill(alias, b, ext);
-        if (!taken(alias)) {
-            // This tail is taken only once the caller stores the entry: look at it again.
-            if (next)
-                *next = n;
-            return true;
+    // Tails of one width share the name cut to 8 - width characters: names that differ
+    // only past the cut compete for the same aliases, so the search state is kept per cut
+    // name, per width.
+    uint32_t low = 1;
+    for (size_t width = 2; width <= 7; ++width, low *= 10) {
+        const uint32_t high = low * 10 - 1;
+        const std::u32string cut = base.substr(0, std::min<size_t>(base.size(), 8 - width));
+        uint32_t* next = nullptr;
+        if (tails) {
+            next = &(*tails)[cut + U'.' + ext + char32_t(U'0' + width)];
+            if (*next < low)
+                *next = low;
         }
+        for (uint32_t n = next ? *next : low; n <= high; ++n) {
+            std::u32string b = cut;
+            b.push_back(U'~');
+            for (char ch : std::to_string(n))
+                b.push_back(char32_t(ch));
+            Fill(alias, b, ext);
+            if (!taken(alias)) {
+                // This tail is taken only once the caller stores the entry: look at it again.
+                if (next)
+                    *next = n;
+                return true;
+            }
+        }
+        if (next)
+            *next = high + 1;
     }
-    if (next)
-        *next = 1000000;
     return false;
 }
 

@@ -27,8 +27,8 @@ bool ValidateLongName(const std::string& utf8, std::u16string& longName, std::st
 // Case-insensitive lookup key of a long name (simple upper-case mapping per code point).
 std::u16string FoldName(const std::u16string& name);
 
-// Where a folder's "~N" searches go on, per shortened name and extension: every tail
-// below the number kept is taken already. A folder only gains aliases while it is built,
+// Where a folder's "~N" searches go on, per name cut for the tail's width and extension:
+// every tail below the number kept is taken already. A folder only gains aliases while it is built,
 // so a search can start there and still find the lowest free tail.
 using AliasTails = std::unordered_map<std::u32string, uint32_t>;
 

@@ -19,7 +19,7 @@ constexpr uint8_t kNoName[11] = {'N', 'O', ' ', 'N', 'A', 'M', 'E', ' ', ' ', ' 
 bool FatVolume::CreateVolume(uint32_t sectorCount, uint32_t sectorSize, std::string* error) {
     if (!store_.Init(sectorSize)) {
         if (error)
-            *error = "the sector store cannot hold " + std::to_string(sectorSize) + "-byte sectors";
+            *error = store_.lastError();
         return false;
     }
     type = FatType::None;
@@ -44,7 +44,8 @@ bool FatVolume::Format(uint32_t sectorCount, uint32_t sectorSize, std::string* e
     }
     auto failWrite = [&] {
         if (error)
-            *error = "the sector store refused a write while formatting (out of memory or chunks)";
+            *error = store_.lastError().empty() ? "the sector store refused a write while formatting"
+                                                : store_.lastError();
         return false;
     };
     const bool fat32 = l.type == FatType::Fat32;

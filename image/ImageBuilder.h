@@ -3,12 +3,14 @@
 // 512-byte and with 1024-byte sectors, each holding the label and the listed entries.
 // A listed folder lands in the image root under its own name with everything below it
 // (files before subfolders, each sorted without regard to case; names starting with "."
-// inside a listed folder are hidden and skipped); a listed file lands in the root.
-// Folders appear when their first file is copied, so a folder with no visible file
-// anywhere below it is left out.
+// inside a listed folder are hidden and skipped, linked folders are not entered); a listed
+// file lands in the root. Folders appear when their first file is copied, so a folder with
+// no visible file anywhere below it is left out. The folders are listed once for both
+// volumes, and a file that reads differently the second time fails the build.
 //
 // The file is written beside the target and renamed over it only when both volumes are
-// complete, so a failed build leaves no partial image at the target path.
+// complete, so a failed build leaves no partial image at the target path; SIGINT and
+// SIGTERM during a build remove it too, and a build removes what a killed one left.
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -40,7 +42,7 @@ struct ImageBuildResult {
     bool ok = false;
     ImageBuildStage failedStage = ImageBuildStage::None;
     uint32_t failedVolume = 0;
-    std::string error;  // what failed, naming the host path or image path concerned
+    std::string error;  // what failed and why, naming the host, image or record file concerned
 };
 
 struct ImageBuildOptions {

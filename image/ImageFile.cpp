@@ -46,7 +46,7 @@ bool SaveImageFile(RamDisk& store, const std::string& path, uint32_t volumeIndex
         progress();
     std::string why;
     if (!store.FinishRecords(&why))
-        return Fail(error, "cannot write sector records for " + path + ": " + why);
+        return Fail(error, why);
     if (progress)
         progress();
 

@@ -25,7 +25,7 @@ constexpr uint32_t kUnplaced = 0xFFFFFFFFu;  // an entry whose sector has no slo
 constexpr uint32_t kMaxSlots = kCached - 1;
 constexpr uint32_t kMinCacheEntries = 4;
 constexpr size_t kCopyBytes = 1u << 20;
-constexpr uint64_t kReserveStep = 256ull << 20;
+constexpr size_t kReorderBytes = 4u << 20;  // records put in place per step
 // Writes of at least this many sectors may go straight to the file (smaller ones, and
 // everything read or written again, go through the cache).
 constexpr uint32_t kDirectRun = 128;
@@ -73,11 +73,22 @@ bool RamDisk::Fail(const std::string& text) {
     return false;
 }
 
+std::string RamDisk::FileText() const {
+    if (!backingPath_.empty())
+        return backingPath_;
+    return "a temporary file in " + (temporaryFolder_.empty() ? std::string("the temporary folder") : temporaryFolder_);
+}
+
+bool RamDisk::FailIo(const std::string& what) {
+    const int code = errno;
+    return Fail(what + " " + FileText() + ": " + std::strerror(code));
+}
+
 bool RamDisk::Init(uint32_t sectorSize) {
     if (initialised_)
         return true;
     if (sectorSize == 0 || chunkBytes_ < sectorSize || chunkBytes_ % sectorSize != 0)
-        return false;
+        return Fail("the sector store cannot hold " + std::to_string(sectorSize) + "-byte sectors");
     const uint32_t recordSize = sectorSize + 4;
     const size_t entries = std::max<size_t>(kMinCacheEntries, cacheBytes_ / recordSize);
     try {
@@ -89,7 +100,7 @@ bool RamDisk::Init(uint32_t sectorSize) {
         entries_.assign(entries, Entry{});
         free_.resize(entries);
     } catch (const std::bad_alloc&) {
-        return false;
+        return Fail("out of memory for the sector store's cache");
     }
     for (size_t i = 0; i < entries; ++i)
         free_[i] = uint32_t(entries - 1 - i);
@@ -106,9 +117,9 @@ bool RamDisk::Init(uint32_t sectorSize) {
     waiting_.clear();
     maxWaitingKey_ = 0;
     directCount_ = 0;
+    error_.clear();
     // A temporary file starts over with each volume.
     if (temporary_ && fd_ >= 0) {
-        fileSize_ = 0;
         if (::ftruncate(fd_, 0) != 0) {
             ::close(fd_);
             fd_ = -1;
@@ -139,7 +150,11 @@ bool RamDisk::Find(uint32_t sector, uint32_t& row) const {
 
 int RamDisk::AddChunk(uint32_t first) {
     uint32_t existing;
-    if (chunkCount_ >= maxChunks_ || Find(first, existing))
+    if (chunkCount_ >= maxChunks_) {
+        Fail("the sector store holds as many chunks as it may (" + std::to_string(maxChunks_) + ")");
+        return -1;
+    }
+    if (Find(first, existing))
         return -1;
     if (rows_.size() <= chunkCount_)
         rows_.resize(chunkCount_ + 1);
@@ -149,8 +164,10 @@ int RamDisk::AddChunk(uint32_t first) {
         c.present.reset(new (std::nothrow) uint8_t[sectorsPerChunk_]);
         c.where.reset(new (std::nothrow) uint32_t[sectorsPerChunk_]);
         c.presentSize = c.present && c.where ? sectorsPerChunk_ : 0;
-        if (!c.presentSize)
+        if (!c.presentSize) {
+            Fail("out of memory for the sector store's maps");
             return -1;
+        }
     }
     std::memset(c.present.get(), 0, sectorsPerChunk_);
     std::fill(c.where.get(), c.where.get() + sectorsPerChunk_, kAbsent);
@@ -253,10 +270,10 @@ bool RamDisk::FlushDirect() {
         return true;
     const uint32_t count = directCount_;
     directCount_ = 0;
-    if ((fd_ < 0 && !OpenTemporary()) || !Reserve(SlotOffset(directFirst_ + count)))
+    if (fd_ < 0 && !OpenTemporary())
         return false;
     if (!platform::WriteFullyAt(fd_, directRecords_.data(), size_t(count) * recordSize_, SlotOffset(directFirst_)))
-        return Fail(std::string("cannot write sector records: ") + std::strerror(errno));
+        return FailIo("cannot write sector records to");
     return true;
 }
 
@@ -314,7 +331,7 @@ int64_t RamDisk::EntryFor(uint32_t row, uint32_t index, bool load) {
     } else if (load && !platform::ReadFullyAt(fd_, Record(e) + 4, sectorSize_, SlotOffset(where) + 4)) {
         entries_[e].used = false;
         free_.push_back(e);
-        Fail(std::string("cannot read back a sector: ") + std::strerror(errno));
+        FailIo("cannot read back a sector from");
         return -1;
     }
     rows_[row].where[index] = kCached | e;
@@ -325,6 +342,7 @@ int64_t RamDisk::EntryFor(uint32_t row, uint32_t index, bool load) {
 bool RamDisk::OpenTemporary() {
     const char* dir = std::getenv("TMPDIR");
     std::string folder = dir && *dir ? dir : "/tmp";
+    temporaryFolder_ = folder;
     fd_ = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
     if (fd_ < 0) {
         std::string name = folder + "/sector-store-XXXXXX";
@@ -336,17 +354,6 @@ bool RamDisk::OpenTemporary() {
         return Fail("cannot create a temporary file in " + folder + ": " + std::strerror(errno));
     temporary_ = true;
     base_ = 0;
-    fileSize_ = 0;
-    return true;
-}
-
-bool RamDisk::Reserve(uint64_t end) {
-    if (end <= fileSize_)
-        return true;
-    const uint64_t size = std::max(end, fileSize_ + kReserveStep);
-    if (::ftruncate(fd_, off_t(size)) != 0)
-        return Fail(std::string("cannot extend the record file: ") + std::strerror(errno));
-    fileSize_ = size;
     return true;
 }
 
@@ -399,9 +406,8 @@ bool RamDisk::WriteDirty() {
             else
                 break;
         }
-        if (!Reserve(SlotOffset(entries_[dirty[j - 1]].slot + 1)) ||
-            !WriteAll(fd_, iov.data(), int(iov.size()), SlotOffset(firstSlot)))
-            return Fail(std::string("cannot write sector records: ") + std::strerror(errno));
+        if (!WriteAll(fd_, iov.data(), int(iov.size()), SlotOffset(firstSlot)))
+            return FailIo("cannot write sector records to");
         for (; i < j; ++i)
             entries_[dirty[i]].dirty = false;
     }
@@ -434,54 +440,91 @@ bool RamDisk::Spill(bool evict) {
     return true;
 }
 
-// Writes the records again after the last one in record order, then moves them down
-// over the old ones (the two ranges do not overlap) and cuts the file there.
+// Puts the records in record order inside the space they take, one window of final
+// places at a time: the records that belong there are gathered in memory, the records
+// they displace move into the slots just emptied (all past the window), and the window
+// is written whole. The file never grows, so a disk that holds the records can hold the
+// ordering too.
 bool RamDisk::Reorder() {
-    const uint64_t length = uint64_t(placed_) * recordSize_;
-    const uint64_t end = base_ + length;
-    const size_t perBuffer = std::max<size_t>(1, kCopyBytes / recordSize_);
-    std::vector<uint8_t> buffer(perBuffer * recordSize_);
-    uint64_t out = end;
-    uint32_t runFirst = 0, runLength = 0;
-    if (!Reserve(end + length))
-        return false;
-    auto flush = [&] {
-        const size_t bytes = size_t(runLength) * recordSize_;
-        if (runLength && (!platform::ReadFullyAt(fd_, buffer.data(), bytes, SlotOffset(runFirst)) ||
-                          !platform::WriteFullyAt(fd_, buffer.data(), bytes, out)))
-            return false;
-        out += bytes;
-        runLength = 0;
-        return true;
-    };
+    const uint32_t n = placed_;
+    std::vector<uint32_t> from;  // place -> slot now holding its record
+    std::vector<uint32_t> owner; // slot -> place of the record it holds
+    try {
+        from.resize(n);
+        owner.resize(n);
+    } catch (const std::bad_alloc&) {
+        return Fail("out of memory for putting the sector records in order");
+    }
     auto slotOf = [this](uint32_t where) { return IsCached(where) ? entries_[where & ~kCached].slot : where; };
+    uint32_t place = 0;
     for (uint32_t r = 0; r < chunkCount_; ++r) {
         const Chunk& c = rows_[r];
-        for (uint32_t i = 0; i < sectorsPerChunk_; ++i) {
-            if (!c.present[i])
-                continue;
-            const uint32_t slot = slotOf(c.where[i]);
-            if (runLength && slot == runFirst + runLength && runLength < perBuffer) {
-                ++runLength;
-                continue;
-            }
-            if (!flush())
-                return Fail(std::string("cannot put the sector records in order: ") + std::strerror(errno));
-            runFirst = slot;
-            runLength = 1;
+        for (uint32_t i = 0; i < sectorsPerChunk_; ++i)
+            if (c.present[i])
+                from[place++] = slotOf(c.where[i]);
+    }
+    if (place != n)
+        return Fail("the sector store lost count of its records");
+    for (uint32_t p = 0; p < n; ++p)
+        owner[from[p]] = p;
+
+    const uint32_t window = uint32_t(std::max<size_t>(1, kReorderBytes / recordSize_));
+    std::vector<uint8_t> gathered(size_t(window) * recordSize_), there(size_t(window) * recordSize_);
+    // Reads (or writes) `count` records at consecutive slots in one call.
+    auto io = [&](bool write, uint8_t* data, uint32_t slot, uint32_t count) {
+        const size_t bytes = size_t(count) * recordSize_;
+        return write ? platform::WriteFullyAt(fd_, data, bytes, SlotOffset(slot))
+                     : platform::ReadFullyAt(fd_, data, bytes, SlotOffset(slot));
+    };
+    for (uint32_t a = 0; a < n; a += window) {
+        const uint32_t b = uint32_t(std::min<uint64_t>(n, uint64_t(a) + window));
+        bool inPlace = true;
+        for (uint32_t p = a; p < b && inPlace; ++p)
+            inPlace = from[p] == p;
+        if (inPlace)
+            continue;
+        // Gather, in runs of consecutive slots.
+        for (uint32_t p = a; p < b;) {
+            uint32_t q = p + 1;
+            while (q < b && from[q] == from[q - 1] + 1)
+                ++q;
+            if (!io(false, gathered.data() + size_t(p - a) * recordSize_, from[p], q - p))
+                return FailIo("cannot put the sector records in order in");
+            p = q;
         }
+        if (!io(false, there.data(), a, b - a))
+            return FailIo("cannot put the sector records in order in");
+        // Slots past the window that gave their record to it, in order, take the records
+        // of the window's slots that belong further on.
+        uint32_t p = a, runFrom = 0, runTo = 0, runLength = 0;
+        auto flush = [&] {
+            const bool ok = runLength == 0 || io(true, there.data() + size_t(runFrom - a) * recordSize_, runTo, runLength);
+            runLength = 0;
+            return ok;
+        };
+        for (uint32_t s = a; s < b; ++s) {
+            if (owner[s] < b)
+                continue;
+            while (from[p] < b)
+                ++p;
+            const uint32_t target = from[p++];
+            if (runLength && (s != runFrom + runLength || target != runTo + runLength) && !flush())
+                return FailIo("cannot put the sector records in order in");
+            if (runLength == 0) {
+                runFrom = s;
+                runTo = target;
+            }
+            ++runLength;
+            from[owner[s]] = target;
+            owner[target] = owner[s];
+        }
+        if (!flush())
+            return FailIo("cannot put the sector records in order in");
+        if (!io(true, gathered.data(), a, b - a))
+            return FailIo("cannot put the sector records in order in");
+        for (uint32_t q = a; q < b; ++q)
+            from[q] = owner[q] = q;
     }
-    if (!flush())
-        return Fail(std::string("cannot put the sector records in order: ") + std::strerror(errno));
-    for (uint64_t done = 0; done < length;) {
-        const size_t n = size_t(std::min<uint64_t>(buffer.size(), length - done));
-        if (!platform::ReadFullyAt(fd_, buffer.data(), n, end + done) || !platform::WriteFullyAt(fd_, buffer.data(), n, base_ + done))
-            return Fail(std::string("cannot put the sector records in order: ") + std::strerror(errno));
-        done += n;
-    }
-    if (::ftruncate(fd_, off_t(end)) != 0)
-        return Fail(std::string("cannot shorten the record file: ") + std::strerror(errno));
-    fileSize_ = end;
     // Slots now follow record order.
     uint32_t next = 0;
     for (uint32_t r = 0; r < chunkCount_; ++r) {
@@ -501,7 +544,7 @@ bool RamDisk::Reorder() {
 }
 
 bool RamDisk::FinishRecords(std::string* error) {
-    const bool ok = Spill(false) && (!outOfOrder_ || Reorder());
+    const bool ok = Spill(false) && FlushDirect() && (!outOfOrder_ || Reorder());
     if (!ok && error)
         *error = error_;
     return ok;
@@ -513,8 +556,9 @@ bool RamDisk::CopyRecordsTo(int fd, uint64_t offset, std::string* error) {
     for (uint64_t done = 0; done < length;) {
         const size_t n = size_t(std::min<uint64_t>(buffer.size(), length - done));
         if (!platform::ReadFullyAt(fd_, buffer.data(), n, base_ + done)) {
+            FailIo("cannot read the sector records back from");
             if (error)
-                *error = std::string("cannot read the sector records back: ") + std::strerror(errno);
+                *error = error_;
             return false;
         }
         if (!platform::WriteFullyAt(fd, buffer.data(), n, offset + done)) {
@@ -550,7 +594,6 @@ bool RamDisk::BackWith(const std::string& path, uint64_t offset, std::string* er
         return fail("cannot read the size of " + path + ": " + std::strerror(errno));
     backingPath_ = path;
     base_ = offset;
-    fileSize_ = uint64_t(st.st_size);
     return true;
 }
 

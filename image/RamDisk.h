@@ -15,7 +15,8 @@
 // A bounded cache in memory holds the sectors in use; sectors touched for the first time
 // wait there and are appended to the file sorted in record order (chunk-table order,
 // ascending within a chunk), so a volume built front to back is already in its final
-// order when it is saved. Anything else is put in order when the records are finished.
+// order when it is saved. Anything else is put in order, in place, when the records are
+// finished. The file only ever grows as far as records are written.
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -83,6 +84,10 @@ public:
     const std::string& backingPath() const { return backingPath_; }
     uint64_t recordsOffset() const { return base_; }
     uint32_t recordCount() const { return placed_; }
+    // Why the last failed operation failed, naming the record file and the system's
+    // reason; "" when nothing failed since ClearError.
+    const std::string& lastError() const { return error_; }
+    void ClearError() { error_.clear(); }
 
     bool initialised() const { return initialised_; }
     uint32_t sectorSize() const { return sectorSize_; }
@@ -129,11 +134,11 @@ private:
     bool AddDirect(uint32_t row, uint32_t index, const uint8_t* source);
     bool FlushDirect();
     bool OpenTemporary();
-    // Makes the record file at least `end` bytes long, in large steps: writes into an
-    // existing (sparse) part of a file cost the file system less than ones that extend it.
-    bool Reserve(uint64_t end);
     bool Reorder();
     bool Fail(const std::string& text);
+    // `what` on the record file, with errno's reason.
+    bool FailIo(const std::string& what);
+    std::string FileText() const;
 
     uint32_t chunkBytes_;
     uint32_t maxChunks_;
@@ -151,8 +156,8 @@ private:
     int fd_ = -1;
     bool temporary_ = false;
     std::string backingPath_;
+    std::string temporaryFolder_;
     uint64_t base_ = 0;
-    uint64_t fileSize_ = 0;        // the record file's length as we left it
     uint32_t recordSize_ = 0;
     uint32_t placed_ = 0;          // records in the file (the next slot)
     uint64_t lastPlacedKey_ = 0;   // largest (row, index) key placed so far

@@ -12,6 +12,8 @@ bool ReadFullyAt(int fd, void* data, size_t length, uint64_t offset)
         const ssize_t n = ::pread(fd, at + done, length - done, off_t(offset + done));
         if (n < 0 && errno == EINTR)
             continue;
+        if (n == 0)
+            errno = EIO; // the file ends before the bytes asked for
         if (n <= 0)
             return false;
         done += size_t(n);

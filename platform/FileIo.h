@@ -6,7 +6,7 @@
 
 namespace platform {
 
-// False on an error or at the end of the file before `length` bytes.
+// False on an error or at the end of the file before `length` bytes (errno EIO then).
 bool ReadFullyAt(int fd, void* data, size_t length, uint64_t offset);
 bool WriteFullyAt(int fd, const void* data, size_t length, uint64_t offset);
 

@@ -3,6 +3,7 @@
 #include "platform/FatLabel.h"
 #include "platform/Process.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <fcntl.h>
 #include <linux/fs.h>
@@ -262,6 +263,57 @@ ToolOutcome CopyFileToVolume(const std::string& volume, const std::string& hostF
     // the file's modification time, as a file copy on the original did.
     return runTool("mcopy", {"-i", volume, "-D", "o", "-m", hostFile, mtoolsPath(target, true)},
                    static_cast<uint32_t>(std::min<uint64_t>(limit, UINT32_MAX)));
+}
+
+ToolOutcome CopyFilesToVolume(const std::string& volume, const std::vector<std::string>& hostFiles,
+                              const std::string& targetFolder, size_t* copied)
+{
+    // One run takes the files until their names fill this much of the command line.
+    constexpr size_t kRunArgumentBytes = 256 * 1024;
+    constexpr size_t kRunFiles = 4096;
+    size_t done = 0;
+    auto report = [&](ToolOutcome out) {
+        if (copied)
+            *copied = done;
+        return out;
+    };
+    std::string why;
+    if (!volumeThere(volume, why))
+        return report(failure(why));
+    VolumeToolConfig config = GetVolumeToolConfig();
+    const std::string target = mtoolsPath(targetFolder) + (isRoot(targetFolder) ? "" : "/");
+    while (done < hostFiles.size()) {
+        // "-D o" and "-m" as for one file; a file that cannot be copied ends the run before it.
+        std::vector<std::string> args = {"-i", volume, "-D", "o", "-m"};
+        std::optional<ToolOutcome> refused;
+        size_t bytes = 0, end = done;
+        uint64_t limit = config.copyTimeMs;
+        for (; end < hostFiles.size() && end - done < kRunFiles && bytes < kRunArgumentBytes; ++end) {
+            const std::string& file = hostFiles[end];
+            struct stat st {};
+            if (::stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+                refused = failure(file + " is not a file that can be copied");
+                break;
+            }
+            if (file.empty() || file[0] != '/') {
+                refused = failure(file + " is not an absolute path");
+                break;
+            }
+            args.push_back(file);
+            bytes += file.size() + 1;
+            limit += std::max<uint64_t>(1, static_cast<uint64_t>(st.st_size) >> 20) * config.copyMsPerMiB;
+        }
+        if (end > done) {
+            args.push_back(target);
+            ToolOutcome ran = runTool("mcopy", args, static_cast<uint32_t>(std::min<uint64_t>(limit, UINT32_MAX)));
+            if (!ran.ok)
+                return report(ran);
+            done = end;
+        }
+        if (refused)
+            return report(*refused);
+    }
+    return report(ToolOutcome{.ok = true});
 }
 
 ToolOutcome CheckVolume(const std::string& volume, uint32_t timeLimitMs, bool repair)

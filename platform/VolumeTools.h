@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -54,6 +55,14 @@ ToolOutcome MakeVolumeFolder(const std::string& volume, const std::string& folde
 // Copies a host file onto the volume, overwriting what is there and keeping its
 // modification time.
 ToolOutcome CopyFileToVolume(const std::string& volume, const std::string& hostFile, const std::string& target);
+// Copies host files into an existing folder of the volume under their own names, in the
+// order given, overwriting and keeping modification times as CopyFileToVolume does, with
+// as few tool runs as the command line allows. A file that is not there or not a file
+// ends the copy: the files before it are copied, none after it. A run the tool fails is
+// reported with the tool's message, which names the file. `copied` (when given) counts
+// the files of the runs that succeeded.
+ToolOutcome CopyFilesToVolume(const std::string& volume, const std::vector<std::string>& hostFiles,
+                              const std::string& targetFolder, size_t* copied = nullptr);
 
 // fsck.fat repairing the volume (repair = false only reads). ok only when it ended by itself
 // with status 0.

@@ -1,5 +1,6 @@
 #include "ui/isomain.h"
 
+#include <cstdio>
 #include <sys/stat.h>
 
 #include "device/HostUtil.h"
@@ -383,6 +384,7 @@ bool TfrmIsoMain::CreateImage()
     }
     // The catalogue's text, then why: which file or label, and what went wrong.
     lastBuildError_ = result.error;
+    std::fprintf(stderr, "image build: %s\n", result.error.c_str());
     const std::string& text = result.failedStage == image::ImageBuildStage::Output ? outputFailText : createFailText;
     TheDialogs().MessageBox(result.error.empty() ? text : text + "\n" + result.error, fail, MB_OK | MB_ICONERROR);
     return false;

@@ -301,6 +301,25 @@ TEST_F(CopyTreeTest, CopiesTheTreeFilesFirstSortedWithoutCaseHiddenAndLinkedFold
     EXPECT_TRUE(::stat(dir.file("back").c_str(), &st) == 0 && st.st_mtime == stamp) << "the modification time is kept";
 }
 
+// A folder's files go in one tool run, not one each: the tools are counted on their way
+// to the real ones. A folder made by the copy needs no look for its sub-folders.
+TEST_F(CopyTreeTest, OneToolRunPerFolder)
+{
+    for (int i = 0; i < 300; ++i)
+        host.write("Many/track " + std::to_string(1000 - i) + ".mp3", std::to_string(i));
+    host.write("Many/Sub/x.txt", "x");
+    for (const char* tool : {"mcopy", "mmd", "mdir", "minfo"})
+        script(std::string("bin/") + tool, std::string("echo ") + tool + " >> \"" + dir.file("runs") + "\"\nexec " +
+                                               platform::FindProgram(tool, "/usr/bin:/bin") + " \"$@\"");
+    platform::SetVolumeToolConfig({.searchPath = dir.file("bin")});
+    ASSERT_TRUE(CopyTree(host.file("Many"), "E:\\"));
+    EXPECT_EQ(dir.read("runs"), "mdir\nmmd\nmcopy\nmmd\nmcopy\n");
+    Strings names = listing("/Many");
+    ASSERT_EQ(names.size(), 301u);
+    EXPECT_EQ(names[0] + "|" + names[1] + "|" + names[299] + "|" + names[300], "track 1000.mp3|track 701.mp3|track 999.mp3|Sub/");
+    EXPECT_EQ(cat("/Many/track 701.mp3") + cat("/Many/Sub/x.txt"), "299x");
+}
+
 TEST_F(CopyTreeTest, OverwritesTheTrailingSeparatorRuleAndFailuresKeepWhatWasCopied)
 {
     // Brackets are pattern characters to mtools; here they are plain names.

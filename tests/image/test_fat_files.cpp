@@ -38,6 +38,27 @@ TEST(FatNames, Aliases) {
     EXPECT_EQ(Alias("readme.txt", {"README  TXT"}), "README~1TXT") << "a taken plain name gets a tail too";
 }
 
+// Names that differ only past the sixth character compete for the same tails, whichever
+// name started the search state: each gets the lowest free one, past a taken plain name.
+TEST(FatNames, TailsSharedByNamesCutToTheSameStart) {
+    image::AliasTails tails;
+    std::set<std::string> taken = {"ABCDEF~3TXT"};
+    std::string got;
+    for (int i = 0; i < 12; ++i) {
+        std::u16string name = u"abcdef";
+        name += char16_t(u'a' + i % 3);
+        name += u" long name.txt";
+        image::ShortName alias;
+        ASSERT_TRUE(image::MakeShortName(
+            name, [&](const image::ShortName& a) { return taken.count(std::string(a.begin(), a.end())) != 0; }, alias,
+            &tails));
+        taken.insert(std::string(alias.begin(), alias.end()));
+        got += std::string(alias.begin(), alias.begin() + 8) + "|";
+    }
+    EXPECT_EQ(got, "ABCDEF~1|ABCDEF~2|ABCDEF~4|ABCDEF~5|ABCDEF~6|ABCDEF~7|ABCDEF~8|ABCDEF~9|ABCDE~10|ABCDE~11|"
+                   "ABCDE~12|ABCDE~13|");
+}
+
 TEST(FatNames, LongNameRules) {
     std::u16string out;
     std::string reason, emoji;

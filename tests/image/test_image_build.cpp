@@ -2,8 +2,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <sched.h>
+#include <sys/file.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "image/FatFiles.h"
 #include "image/ImageBuilder.h"
@@ -14,6 +23,23 @@
 namespace fs = std::filesystem;
 
 namespace {
+
+using imagetest::ChildEnd;
+using imagetest::InChild;
+
+std::string Outcome(const image::ImageBuildResult& r) {
+    return r.ok ? "ok" : std::to_string(int(r.failedStage)) + ": " + r.error;
+}
+
+// The hidden files a build leaves beside its target.
+std::vector<std::string> Hidden(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(folder))
+        if (e.path().filename().string()[0] == '.')
+            names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
 
 class ImageBuild : public ::testing::Test {
 protected:
@@ -179,6 +205,126 @@ TEST_F(ImageBuild, FileBeyondFourGiB) {
     EXPECT_GT(volume.ClusterPos(h->currentCluster), 4ull << 30);
     ASSERT_TRUE(files.FileClose(std::move(h)) && volume.Flush() && image::SaveImageFile(store, out, 0, 8192));
     imagetest::ExpectSameTree(Src(), imagetest::CheckVolume(out, 0, tmp.path()));
+}
+
+// A disk that fills up, a file-size limit and a write the disk refuses fail the build with
+// the system's reason and the file concerned; a limit the finished image fits does not.
+TEST_F(ImageBuild, WriteFailuresNameTheirCauseAndTheFileGrowsOnlyAsWritten) {
+    File("D/a.bin", 3 << 20, 1);
+    File("D/b.bin", 700 << 10, 2);
+    ASSERT_TRUE(Build({Src("D")}).ok);
+    const uint64_t size = fs::file_size(out);
+    fs::remove(out);
+    auto limited = [&](uint64_t limit) {
+        return InChild([&] {
+            const rlimit l{limit, limit};
+            ::setrlimit(RLIMIT_FSIZE, &l);
+            return Outcome(Build({Src("D")}));
+        });
+    };
+    const ChildEnd fits = limited(size);
+    EXPECT_EQ(fits.said, "ok") << "a file-size limit the image fits; signal " << fits.signal;
+    const ChildEnd tooBig = limited(size / 2);
+    EXPECT_EQ(tooBig.signal, 0);
+    EXPECT_NE(tooBig.said.find("File too large"), std::string::npos) << tooBig.said;
+    EXPECT_NE(tooBig.said.find(tmp.path() + "/.out.IMG."), std::string::npos) << tooBig.said;
+
+    // A full disk: a small tmpfs of the child's own, where the system lets it mount one.
+    const std::string small = tmp.file("small");
+    fs::create_directories(small);
+    const ChildEnd full = InChild([&]() -> std::string {
+        if (::unshare(CLONE_NEWNS) != 0 && (::unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0))
+            return "no mount";
+        ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr);
+        if (::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=2m") != 0)
+            return "no mount";
+        return Outcome(image::BuildImage({{Src("D")}, "", 128, small + "/out.IMG"}));
+    });
+    if (full.said != "no mount") {
+        EXPECT_NE(full.said.find("No space left on device"), std::string::npos) << full.said;
+        EXPECT_NE(full.said.find(small + "/.out.IMG."), std::string::npos) << full.said;
+    }
+    EXPECT_EQ(Hidden(tmp.path()), std::vector<std::string>{});
+}
+
+// Sources that change between the two volumes' reads fail the build with their name;
+// a linked folder is not entered, even when it leads back up the tree.
+TEST_F(ImageBuild, ChangedSourcesAndLinkedFolders) {
+    const std::function<void(const std::string&)> changes[] = {
+        [](const std::string& f) { std::ofstream(f, std::ios::app) << "grown"; },
+        [](const std::string& f) { fs::resize_file(f, 100); },
+        [](const std::string& f) { std::fstream(f, std::ios::in | std::ios::out | std::ios::binary) << "rewritten"; },
+    };
+    for (const auto& change : changes) {
+        fs::remove_all(Src());
+        File("C/a.bin", 5000, 1);
+        File("C/z.bin", 300000, 2);
+        bool changed = false;
+        image::ImageBuildOptions opt;
+        // Once volume 0 is saved (its header is in the temporary file), before volume 1 reads z.bin.
+        opt.pump = [&] {
+            for (const std::string& name : Hidden(tmp.path()))
+                if (!changed && tmp.read(name).compare(0, 8, "61X5 IMG") == 0)
+                    change(Src("C/z.bin")), changed = true;
+        };
+        const auto r = image::BuildImage({{Src("C")}, "", 128, out}, opt);
+        EXPECT_TRUE(changed);
+        EXPECT_FALSE(r.ok);
+        EXPECT_EQ(r.error, Src("C/z.bin") + " changed while the image was being built; its two volumes would differ");
+        EXPECT_FALSE(fs::exists(out));
+    }
+
+    fs::remove_all(Src());
+    File("L/a.txt", 10);
+    File("L/sub/b.txt", 20);
+    File("want/L/a.txt", 10);
+    File("want/L/sub/b.txt", 20);
+    fs::create_directory_symlink("..", Src("L/sub/loop"));
+    fs::create_directory_symlink(Src("want"), Src("L/elsewhere"));
+    BuildAndCompare({Src("L")}, Src("want"));
+}
+
+// SIGTERM and SIGINT during a build leave no temporary file, whether they end the process
+// or the program handles them; a build removes what a killed one left beside the same
+// target, but never the file of a build still running.
+TEST_F(ImageBuild, SignalsAndLeftoversOfKilledBuilds) {
+    File("S/a.bin", 2 << 20, 1);
+    for (int sig : {SIGTERM, SIGINT}) {
+        const ChildEnd killed = InChild([&] {
+            image::ImageBuildOptions opt;
+            int calls = 0;
+            opt.pump = [&] {
+                if (++calls == 5)
+                    ::raise(sig);
+            };
+            return Outcome(image::BuildImage({{Src("S")}, "", 128, out}, opt));
+        });
+        EXPECT_EQ(killed.signal, sig) << killed.said;
+        EXPECT_EQ(Hidden(tmp.path()), std::vector<std::string>{});
+    }
+    static volatile sig_atomic_t handled = 0;
+    const ChildEnd caught = InChild([&] {
+        std::signal(SIGTERM, [](int) { handled = 1; });
+        image::ImageBuildOptions opt;
+        int calls = 0;
+        opt.pump = [&] {
+            if (++calls == 5)
+                ::raise(SIGTERM);
+        };
+        const auto r = image::BuildImage({{Src("S")}, "", 128, out}, opt);
+        return Outcome(r) + (handled ? " (handled)" : "");
+    });
+    EXPECT_EQ(caught.said, "1: the build was interrupted by a signal (handled)");
+    EXPECT_EQ(Hidden(tmp.path()), std::vector<std::string>{});
+    EXPECT_FALSE(fs::exists(out));
+
+    for (const char* name : {".out.IMG.aB3xY9", ".out.IMG.Zz0001", ".out.IMG.toolong7", ".other.IMG.aB3xY9"})
+        tmp.write(name, "left over");
+    const int running = ::open(tmp.file(".out.IMG.Zz0001").c_str(), O_RDONLY);
+    ASSERT_EQ(::flock(running, LOCK_EX), 0);
+    ASSERT_TRUE(Build({Src("S")}).ok);
+    ::close(running);
+    EXPECT_EQ(Hidden(tmp.path()), (std::vector<std::string>{".other.IMG.aB3xY9", ".out.IMG.Zz0001", ".out.IMG.toolong7"}));
 }
 
 } // namespace

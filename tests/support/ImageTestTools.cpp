@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -97,6 +99,29 @@ void ExpectImageHolds(const std::string& image, const std::string& work, const s
         const std::string shown = Run({"mlabel", "-i", work + "/vol" + std::to_string(v) + ".raw", "-s", "::"}).output;
         EXPECT_NE(shown.find(label), std::string::npos) << shown;
     }
+}
+
+ChildEnd InChild(const std::function<std::string()>& body) {
+    int fds[2];
+    if (::pipe(fds) != 0)
+        return {-1, "no pipe"};
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(fds[0]);
+        const std::string said = body();
+        [[maybe_unused]] ssize_t n = ::write(fds[1], said.data(), said.size());
+        ::_exit(0);
+    }
+    ::close(fds[1]);
+    ChildEnd end;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) > 0;)
+        end.said.append(buffer, size_t(n));
+    ::close(fds[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    end.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+    return end;
 }
 
 } // namespace imagetest

@@ -1,6 +1,7 @@
 #pragma once
 // Judging built images with the real dosfstools and mtools.
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -28,5 +29,12 @@ void ExpectSameTree(const std::string& expected, const std::string& actual);
 // `label`; and the header names `mb` unless it is 0.
 void ExpectImageHolds(const std::string& image, const std::string& work, const std::string& expected,
                       const std::string& label, uint32_t mb = 0);
+
+struct ChildEnd {
+    int signal = 0;    // the signal that ended the child, 0 when it exited
+    std::string said;  // what it wrote
+};
+// Runs `body` in a child process, for limits and signals that must not touch the tests.
+ChildEnd InChild(const std::function<std::string()>& body);
 
 } // namespace imagetest

@@ -20,11 +20,23 @@
 #include <QTimer>
 
 #include <filesystem>
+#include <sys/resource.h>
 
 using namespace toolkit;
 using testsupport::FormDriver;
 
 namespace {
+
+// Lowers the process's file-size limit; gives the one it replaced.
+rlimit fileSizeLimit(rlim_t bytes)
+{
+    rlimit saved {};
+    ::getrlimit(RLIMIT_FSIZE, &saved);
+    const rlimit lower {bytes, saved.rlim_max};
+    ::setrlimit(RLIMIT_FSIZE, &lower);
+    return saved;
+}
+
 
 // Scripted boxes that also note whether the dialog under test was up when each appeared.
 class WatchedDialogs : public ScriptedDialogs {
@@ -386,8 +398,21 @@ TEST_F(DialogView, ImageDialogStaysUpWhileItBuilds)
              EXPECT_EQ(dialogs.upAtBox, std::vector<bool>{true}) << "the box shows over the dialog";
          },
          {{"#open", "yes"}, {"btnCreateImg.enabled", "yes"}, {"ProgressBar1.visible", "no"}}},
+        {"a write the system refuses: the box says why and where", [&](FormDriver& d) {
+             dialogs.QueueSaveFile(dir.file("limited.IMG"));
+             const rlimit saved = fileSizeLimit(4096);
+             d.click("btnCreateImg");
+             ::setrlimit(RLIMIT_FSIZE, &saved);
+             const Texts boxes = boxTexts();
+             ASSERT_EQ(boxes.size(), 1u);
+             EXPECT_EQ(boxes[0].rfind("Image outputFail\ncannot write sector records to ", 0), 0u) << boxes[0];
+             EXPECT_NE(boxes[0].find(dir.file(".limited.IMG.")), std::string::npos) << boxes[0];
+             EXPECT_NE(boxes[0].find(": File too large"), std::string::npos) << boxes[0];
+         },
+         {{"#open", "yes"}, {"btnCreateImg.enabled", "yes"}}},
         {"then Escape closes it", [](FormDriver& d) { d.escape(); }, {{"#open", "no"}}},
     });
+    EXPECT_FALSE(std::filesystem::exists(dir.file("limited.IMG")));
     EXPECT_EQ(setting->edtImgFile->Text(), image);
     EXPECT_TRUE(std::filesystem::exists(image));
 }
