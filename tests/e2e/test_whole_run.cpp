@@ -12,6 +12,7 @@
 #include "support/FatCheck.h"
 
 #include <cstdio>
+#include <set>
 
 using namespace e2e;
 using sim::FaultKind;
@@ -215,7 +216,18 @@ std::string Disks(const sim::SimulatedDevice& device)
     return out;
 }
 
-size_t OpenFiles() { return size_t(std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {})); }
+// The process's open files, by what they lead to, so a failed check names what stayed open.
+std::multiset<std::string> OpenFiles()
+{
+    std::multiset<std::string> files;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        const auto target = std::filesystem::read_symlink(entry.path(), error);
+        if (!error && target.string().rfind("/proc/", 0) != 0) // the listing's own descriptor
+            files.insert(target.string());
+    }
+    return files;
+}
 
 // ---- settings the rows share ----
 
@@ -674,7 +686,7 @@ TEST_P(WholeRun, EndsAsItsRowSays)
     SetCopyList({"readme.txt"});
     if (r.setup)
         r.setup(*form, *station);
-    const size_t files = OpenFiles();
+    const auto files = OpenFiles();
     std::shared_ptr<sim::SimulatedDevice> device;
     form->iRunningThreads = 1; // another device's run
     uint64_t start = station->clock().nowMs();
