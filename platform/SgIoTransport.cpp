@@ -80,12 +80,12 @@ std::string DescribeSgIoFailure(const uint8_t* cdb, const sg_io_hdr_t& header)
 {
     char text[64];
     const SenseCodes c = senseCodes(header);
-    if (c.key >= 0 && c.asc >= 0)
+    if (header.host_status != 0)
+        std::snprintf(text, sizeof text, ": host status 0x%02X", header.host_status);
+    else if (c.key >= 0 && c.asc >= 0)
         std::snprintf(text, sizeof text, ": sense %02X/%02X/%02X", c.key, c.asc, c.ascq);
     else if (c.key >= 0)
         std::snprintf(text, sizeof text, ": sense key %02X", c.key);
-    else if (header.host_status != 0)
-        std::snprintf(text, sizeof text, ": host status 0x%02X", header.host_status);
     else if ((header.driver_status & kDriverStatusMask) != 0 && (header.driver_status & kDriverStatusMask) != kDriverSense)
         std::snprintf(text, sizeof text, ": driver status 0x%02X", header.driver_status);
     else
@@ -171,9 +171,10 @@ bool SgIoTransport::execute(const uint8_t* cdb, int cdbLength, Direction directi
         }
         if (SgIoSucceeded(header))
             return true;
-        t_lastFailure = DescribeSgIoFailure(command, header);
-        if (!SgIoUnitAttention(header))
+        if (!SgIoUnitAttention(header) || attempt == 1) {
+            t_lastFailure = DescribeSgIoFailure(command, header);
             return false;
+        }
     }
     return false;
 }

@@ -13,6 +13,8 @@
 // --port N           the USB port the device reports (EF 9A)
 // --fail CODE:NTH    the NTH command with this code (hex, as EF70) is refused
 // --unplug-after CODE:NTH  the device is pulled after answering that command
+// --running-loader   the controller still runs a loader when plugged in (produced before
+//                    and never powered off), so the tool resets it first
 //
 // A device reset (EF 81) unplugs and plugs the gadget in again; SIGTERM unplugs it and ends.
 #include "sim/Profiles.h"
@@ -49,6 +51,7 @@ struct Options {
     int port = 0;
     uint16_t failCode = 0, unplugCode = 0;
     uint32_t failNth = 0, unplugNth = 0;
+    bool runningLoader = false;
 };
 
 bool parseCodeNth(const char* text, uint16_t& code, uint32_t& nth)
@@ -63,8 +66,15 @@ bool parseCodeNth(const char* text, uint16_t& code, uint32_t& nth)
 
 bool parse(int argc, char** argv, Options& o)
 {
-    for (int i = 1; i + 1 < argc; i += 2) {
+    for (int i = 1; i < argc; i += 2) {
         const std::string a = argv[i];
+        if (a == "--running-loader") {
+            o.runningLoader = true;
+            --i;
+            continue;
+        }
+        if (i + 1 >= argc)
+            return false;
         const char* v = argv[i + 1];
         if (a == "--ffs") o.ffs = v;
         else if (a == "--udc-file") o.udcFile = v;
@@ -76,7 +86,7 @@ bool parse(int argc, char** argv, Options& o)
         else if (a == "--unplug-after") { if (!parseCodeNth(v, o.unplugCode, o.unplugNth)) return false; }
         else return false;
     }
-    return argc % 2 == 1 && !o.ffs.empty() && !o.udcFile.empty() && !o.udc.empty() && !o.disks.empty();
+    return !o.ffs.empty() && !o.udcFile.empty() && !o.udc.empty() && !o.disks.empty();
 }
 
 // ---- the USB side ----
@@ -107,6 +117,23 @@ struct __attribute__((packed)) Strings {
     uint16_t language;
     char text[sizeof kInterfaceName];
 };
+
+// Uploads a small loader the way the tool does (size, piece, 16-bit byte sum).
+bool startLoader(sim::SimulatedDevice& device)
+{
+    std::vector<uint8_t> loader(512, 0x5A);
+    uint32_t sum = 0;
+    for (uint8_t b : loader)
+        sum += b;
+    uint8_t reply = 0;
+    const uint8_t begin[6] = {0xEF, 0x77, 0, 0, uint8_t(loader.size() >> 8), uint8_t(loader.size())};
+    const uint8_t piece[6] = {0xEE, 0x78};
+    const uint8_t end[6] = {0xEF, 0x79, uint8_t(sum >> 8), uint8_t(sum)};
+    using platform::Direction;
+    return device.execute(begin, 6, Direction::In, &reply, 1, 5) &&
+           device.execute(piece, 6, Direction::Out, loader.data(), uint32_t(loader.size()), 5) &&
+           device.execute(end, 6, Direction::In, &reply, 1, 5) && device.state() == sim::SimulatedDevice::State::Loader;
+}
 
 bool writeAll(int fd, const void* data, size_t size)
 {
@@ -221,7 +248,8 @@ int main(int argc, char** argv)
     Options o;
     if (!parse(argc, argv, o)) {
         std::fprintf(stderr, "usage: mptool-gadget --ffs DIR --udc-file FILE --udc NAME --disks DIR "
-                             "[--id NAME] [--port N] [--fail CODE:NTH] [--unplug-after CODE:NTH]\n");
+                             "[--id NAME] [--port N] [--fail CODE:NTH] [--unplug-after CODE:NTH] "
+                             "[--running-loader]\n");
         return 2;
     }
     const std::string tag = "mptool-gadget " + o.id + ": ";
@@ -260,6 +288,10 @@ int main(int argc, char** argv)
     }
 
     sim::SimulatedDevice device(sim::Nand128M(), o.disks, o.id, uint8_t(o.port));
+    if (o.runningLoader && !startLoader(device)) {
+        std::fprintf(stderr, "%sthe loader did not start\n", tag.c_str());
+        return 1;
+    }
     if (o.failCode)
         device.failCommand(o.failCode, o.failNth, sim::FaultKind::Transport);
     std::atomic<bool> restarted{false};
