@@ -311,6 +311,8 @@ int main(int argc, char** argv)
         return 1;
     }
 
+    // MPTOOL_GADGET_TRACE=1: one line per command on standard error.
+    const bool trace = std::getenv("MPTOOL_GADGET_TRACE") != nullptr;
     uint32_t unplugCount = 0;
     std::vector<uint8_t> data;
     for (;;) {
@@ -364,18 +366,24 @@ int main(int argc, char** argv)
             continue;
 
         const uint16_t code = sim::CommandCode(cdb, cdbLength);
+        if (trace)
+            std::fprintf(stderr, "%s%04X %s %u: %s\n", tag.c_str(), code, dataIn ? "in" : "out", length,
+                         answer.good ? "good" : "check condition");
         if (o.unplugCode && code == o.unplugCode && ++unplugCount == o.unplugNth) {
             std::fprintf(stderr, "%spulled after command %04X #%u\n", tag.c_str(), code, unplugCount);
             onTerminate(0);
         }
         if (restarted.exchange(false)) {
-            // The controller restarted: it leaves the bus and comes back in ROM state.
-            unplugUsb();
-            ::usleep(500000);
+            // The controller restarted: it leaves the bus and comes back in ROM state. It
+            // stays away as long as a controller's restart takes: back within the host's
+            // debounce, the host would only reset the port and keep the old device.
+            const bool left = setUdc("\n", 1);
+            ::sleep(3);
             device.powerCycle();
             front.pluggedIn();
-            if (!setUdc(o.udc.c_str(), o.udc.size()))
-                std::fprintf(stderr, "%scannot bind again: %s\n", tag.c_str(), std::strerror(errno));
+            const bool back = setUdc(o.udc.c_str(), o.udc.size());
+            std::fprintf(stderr, "%srestarted: %s, %s\n", tag.c_str(), left ? "unplugged" : "not unplugged",
+                         back ? "plugged in again" : std::strerror(errno));
         }
     }
 }
