@@ -3,6 +3,7 @@
 #include "platform/DeviceAccess.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/ioctl.h>
@@ -23,21 +24,74 @@ int systemIoctl(int fd, sg_io_hdr_t* header)
     return ::ioctl(fd, SG_IO, header);
 }
 
-int senseKey(const sg_io_hdr_t& header)
+thread_local std::string t_lastFailure;
+
+struct SenseCodes {
+    int key = -1, asc = -1, ascq = -1;
+};
+
+SenseCodes senseCodes(const sg_io_hdr_t& header)
 {
+    SenseCodes c;
     const unsigned char* sense = header.sbp;
     int length = header.sb_len_wr;
     if (!sense || length < 2)
-        return -1;
+        return c;
     int responseCode = sense[0] & 0x7f;
-    if (responseCode == 0x72 || responseCode == 0x73) // descriptor format
-        return sense[1] & 0x0f;
-    if ((responseCode == 0x70 || responseCode == 0x71) && length >= 3) // fixed format
-        return sense[2] & 0x0f;
-    return -1;
+    if (responseCode == 0x72 || responseCode == 0x73) { // descriptor format
+        c.key = sense[1] & 0x0f;
+        if (length >= 4) {
+            c.asc = sense[2];
+            c.ascq = sense[3];
+        }
+    } else if ((responseCode == 0x70 || responseCode == 0x71) && length >= 3) { // fixed format
+        c.key = sense[2] & 0x0f;
+        if (length >= 14) {
+            c.asc = sense[12];
+            c.ascq = sense[13];
+        }
+    }
+    return c;
+}
+
+int senseKey(const sg_io_hdr_t& header) { return senseCodes(header).key; }
+
+// The command as the logs name it: both bytes of a vendor block, else the opcode.
+std::string commandName(const uint8_t* cdb, int cdbLength)
+{
+    char text[8];
+    if (cdbLength >= 2 && (cdb[0] == 0xEF || cdb[0] == 0xEE))
+        std::snprintf(text, sizeof text, "%02X%02X", cdb[0], cdb[1]);
+    else
+        std::snprintf(text, sizeof text, "%02X", cdb[0]);
+    return text;
 }
 
 } // namespace
+
+std::string TakeTransportFailure()
+{
+    std::string text;
+    text.swap(t_lastFailure);
+    return text;
+}
+
+std::string DescribeSgIoFailure(const uint8_t* cdb, const sg_io_hdr_t& header)
+{
+    char text[64];
+    const SenseCodes c = senseCodes(header);
+    if (header.host_status != 0)
+        std::snprintf(text, sizeof text, ": host status 0x%02X", header.host_status);
+    else if (c.key >= 0 && c.asc >= 0)
+        std::snprintf(text, sizeof text, ": sense %02X/%02X/%02X", c.key, c.asc, c.ascq);
+    else if (c.key >= 0)
+        std::snprintf(text, sizeof text, ": sense key %02X", c.key);
+    else if ((header.driver_status & kDriverStatusMask) != 0 && (header.driver_status & kDriverStatusMask) != kDriverSense)
+        std::snprintf(text, sizeof text, ": driver status 0x%02X", header.driver_status);
+    else
+        std::snprintf(text, sizeof text, ": status 0x%02X", header.status);
+    return commandName(cdb, header.cmd_len) + text;
+}
 
 bool SgIoSucceeded(const sg_io_hdr_t& header)
 {
@@ -112,12 +166,15 @@ bool SgIoTransport::execute(const uint8_t* cdb, int cdbLength, Direction directi
             const int error = errno;
             if (IsAccessRefusal(error))
                 ReportAccessRefused(node_, AccessRefusal::Command, error);
+            t_lastFailure = commandName(command, cdbLength) + ": SG_IO " + std::strerror(error);
             return false;
         }
         if (SgIoSucceeded(header))
             return true;
-        if (!SgIoUnitAttention(header))
+        if (!SgIoUnitAttention(header) || attempt == 1) {
+            t_lastFailure = DescribeSgIoFailure(command, header);
             return false;
+        }
     }
     return false;
 }

@@ -45,6 +45,13 @@ private:
     std::string node_;
 };
 
+// Why the last command that failed on the calling thread failed, for the device's log
+// line: "EF70: sense 05/24/00" (sense key/ASC/ASCQ), "EF70: SG_IO Operation not
+// permitted", "28: host status 0x07". "" when none failed since the last call; taking it
+// clears it.
+std::string TakeTransportFailure();
+std::string DescribeSgIoFailure(const uint8_t* cdb, const sg_io_hdr_t& header);
+
 // How a finished header reads; exposed for tests.
 bool SgIoSucceeded(const sg_io_hdr_t& header);
 bool SgIoUnitAttention(const sg_io_hdr_t& header);

@@ -55,6 +55,7 @@ struct SequenceState {
     std::string recordPath;      // the flash description file sent and loaded
     uint64_t startMs = 0;        // clock at the panel preparation
     int32_t mb = 0;              // disk size (or image size, or SPI size) in MB
+    std::string reason;          // why the run failed (device sense, exception), for its log line
 };
 
 bool IdentifyAndTables(ProductThread& thread, SequenceState& run);

@@ -5,6 +5,7 @@
 #include "device/HostUtil.h"
 #include "platform/Clock.h"
 #include "platform/ProgramDir.h"
+#include "platform/SgIoTransport.h"
 #include "production/BlockTables.h"
 #include "production/WindowLink.h"
 #include "production/ppthread.h"
@@ -32,6 +33,9 @@ void StageCaption(ProductThread& thread, const std::string& caption)
 
 bool FailKeepCaption(ProductThread& thread, SequenceState& run, bool early)
 {
+    // The device's own answer to the command that failed, while it is the latest one.
+    if (run.reason.empty())
+        run.reason = platform::TakeTransportFailure();
     thread.SetStatusColor(toolkit::clRed);
     thread.iResult = 0;
     if (early)
@@ -148,6 +152,8 @@ void SuccessPath(ProductThread& thread, SequenceState& run)
 
 void FailurePath(ProductThread& thread, SequenceState& run)
 {
+    if (run.reason.empty())
+        run.reason = platform::TakeTransportFailure();
     thread.iResult = 0;
     platform::CloseDrive(thread.hDevice);
     thread.hDevice = platform::OpenDrive(thread.sDrive.empty() ? 0 : thread.sDrive[0]);
@@ -167,7 +173,7 @@ void FailurePath(ProductThread& thread, SequenceState& run)
             thread.SetStatusColor(toolkit::clBtnText);
         }
     }
-    AppendLog(thread.sDrive + " fail!");
+    AppendLog(thread.sDrive + " fail!" + (run.reason.empty() ? "" : " (" + run.reason + ")"));
 }
 
 void CommonEnd(ProductThread& thread, SequenceState& run)

@@ -2,6 +2,7 @@
 
 #include "device/HostUtil.h"
 #include "platform/DriveMap.h"
+#include "platform/SgIoTransport.h"
 #include "production/FlashRecord.h"
 #include "production/Sequence.h"
 #include "production/WindowLink.h"
@@ -95,12 +96,14 @@ void ProductThread::Execute()
     const platform::DrivePin pin(sDrive.empty() ? 0 : sDrive[0], iDeviceSerial);
     production::SequenceState run;
     iResult = 0;
+    (void)platform::TakeTransportFailure(); // what failed before this run is not its reason
     bool ok = false;
     try {
         ok = production::IdentifyAndTables(*this, run) && production::FirmwareAndDisk(*this, run);
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
         // Out of memory or a broken file system call: the device fails, the counters and
-        // the panel still get their end of the run.
+        // the panel still get their end of the run, and the log line says what was thrown.
+        run.reason = e.what();
         production::Fail(*this, run, FailMsg.get());
         ok = false;
     }

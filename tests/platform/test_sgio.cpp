@@ -35,7 +35,10 @@ struct FakeKernel {
     }
 };
 
-std::vector<uint8_t> fixedSense(uint8_t key) { return {0x70, 0, key, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}; }
+std::vector<uint8_t> fixedSense(uint8_t key, uint8_t asc = 0, uint8_t ascq = 0)
+{
+    return {0x70, 0, key, 0, 0, 0, 0, 10, 0, 0, 0, 0, asc, ascq, 0, 0, 0, 0};
+}
 std::vector<uint8_t> descriptorSense(uint8_t key) { return {0x72, key, 0x29, 0, 0, 0, 0, 0}; }
 constexpr unsigned char kCheck = 0x02, kBusy = 0x08;
 constexpr unsigned short kSense = 0x08; // driver status: sense data present
@@ -49,18 +52,22 @@ Outcome answer(int rc, unsigned short host = 0, unsigned short driver = 0, unsig
 // Malformed requests never reach the kernel.
 TEST(SgIoTransport, MapsTheKernelsAnswerToTheResult)
 {
-    const Outcome good = answer(0), unitAttention = answer(0, 0, kSense, kCheck, fixedSense(0x06));
-    struct Case { const char* name; std::vector<Outcome> outcomes; bool success; size_t calls; };
+    const Outcome good = answer(0), unitAttention = answer(0, 0, kSense, kCheck, fixedSense(0x06, 0x28));
+    // reason: what the failed run's log line tells of it.
+    struct Case { const char* name; std::vector<Outcome> outcomes; bool success; size_t calls; const char* reason; };
     const Case cases[] = {
-        {"good", {good}, true, 1}, {"ioctl fails", {answer(-1)}, false, 1}, {"host: no connect", {answer(0, 0x01)}, false, 1},
-        {"driver: timeout", {answer(0, 0, 0x06)}, false, 1},
-        {"sense with good status", {answer(0, 0, kSense, 0, fixedSense(0x01))}, true, 1},
-        {"medium error", {answer(0, 0, kSense, kCheck, fixedSense(0x03))}, false, 1},
-        {"check condition without sense", {answer(0, 0, 0, kCheck)}, false, 1}, {"busy", {answer(0, 0, 0, kBusy)}, false, 1},
-        {"unit attention, then good", {unitAttention, good}, true, 2},
-        {"unit attention in descriptor sense, then good", {answer(0, 0, kSense, kCheck, descriptorSense(0x06)), good}, true, 2},
-        {"unit attention twice", {unitAttention}, false, 2},
-        {"unit attention with a host error", {answer(0, 0x07, kSense, kCheck, fixedSense(0x06))}, false, 1},
+        {"good", {good}, true, 1, ""}, {"ioctl fails", {answer(-1)}, false, 1, "EF7C: SG_IO Input/output error"},
+        {"host: no connect", {answer(0, 0x01)}, false, 1, "EF7C: host status 0x01"},
+        {"driver: timeout", {answer(0, 0, 0x06)}, false, 1, "EF7C: driver status 0x06"},
+        {"sense with good status", {answer(0, 0, kSense, 0, fixedSense(0x01))}, true, 1, ""},
+        {"medium error", {answer(0, 0, kSense, kCheck, fixedSense(0x03, 0x11, 0x02))}, false, 1, "EF7C: sense 03/11/02"},
+        {"check condition without sense", {answer(0, 0, 0, kCheck)}, false, 1, "EF7C: status 0x02"},
+        {"busy", {answer(0, 0, 0, kBusy)}, false, 1, "EF7C: status 0x08"},
+        {"unit attention, then good", {unitAttention, good}, true, 2, ""},
+        {"unit attention in descriptor sense, then good", {answer(0, 0, kSense, kCheck, descriptorSense(0x06)), good}, true, 2, ""},
+        {"unit attention twice", {unitAttention}, false, 2, "EF7C: sense 06/28/00"},
+        {"descriptor sense", {answer(0, 0, kSense, kCheck, descriptorSense(0x05))}, false, 1, "EF7C: sense 05/29/00"},
+        {"unit attention with a host error", {answer(0, 0x07, kSense, kCheck, fixedSense(0x06))}, false, 1, "EF7C: host status 0x07"},
     };
     const uint8_t cdb[6] = {0xEF, 0x7C};
     uint8_t reply[1] = {};
@@ -68,7 +75,9 @@ TEST(SgIoTransport, MapsTheKernelsAnswerToTheResult)
         FakeKernel kernel{c.outcomes};
         EXPECT_EQ(kernel.transport().execute(cdb, 6, Direction::In, reply, 1, 12), c.success) << c.name;
         EXPECT_EQ(kernel.seen.size(), c.calls) << c.name;
+        EXPECT_EQ(platform::TakeTransportFailure(), c.reason) << c.name;
     }
+    EXPECT_EQ(platform::TakeTransportFailure(), ""); // taking it clears it
     FakeKernel kernel;
     ASSERT_TRUE(kernel.transport().execute(cdb, 6, Direction::Out, reply, 1, 300));
     const sg_io_hdr_t& h = kernel.seen.at(0);
