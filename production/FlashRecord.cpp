@@ -20,8 +20,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int kRowParseCfg = 41;
-
 std::string LowerAscii(std::string s)
 {
     for (auto& c : s)

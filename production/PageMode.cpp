@@ -20,7 +20,6 @@
 
 namespace {
 
-constexpr int kRowModeDetection = 58;
 constexpr uint32_t kSamples = 16;
 constexpr int kAllPagesMode = 6;
 

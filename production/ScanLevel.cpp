@@ -16,9 +16,6 @@
 
 namespace {
 
-constexpr int kRowTooManyBadBlocks = 44;
-constexpr int kRowBad = 84;
-
 // With no good block seen, a pass that has covered more pages than this gives up.
 constexpr uint64_t kLevel1GiveUpPages = 49024;
 constexpr uint64_t kGiveUpPages = 16000;

@@ -14,7 +14,6 @@
 
 namespace {
 
-constexpr int kRowModeDetection = 58;
 constexpr uint32_t kDetectMode = 7;
 
 size_t EccTableSize(const ProductThread& thread)
