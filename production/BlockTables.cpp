@@ -1,3 +1,4 @@
+// Block tables: the bad-block scan, the device's own bitmap, the capacity rule, the CFG record.
 #include "production/BlockTables.h"
 
 #include "device/Commands.h"

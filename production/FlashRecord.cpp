@@ -1,3 +1,4 @@
+// The flash description: finding its file for a flash ID, loading it, reading its fields.
 #include "production/FlashRecord.h"
 
 #include "device/HostUtil.h"

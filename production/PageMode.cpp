@@ -1,3 +1,4 @@
+// Page-mode detection, the per-block page test and the page and ECC table logs.
 #include "production/PageMode.h"
 
 #include "device/Commands.h"

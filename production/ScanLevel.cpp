@@ -1,3 +1,4 @@
+// The seven scan levels of the blanking check, each a fixed list of passes.
 #include "production/ScanLevel.h"
 
 #include "device/Commands.h"

@@ -1,3 +1,4 @@
+// The special scan: per-page ECC bytes into the page ECC table, then the tables derived.
 #include "production/SpecialScan.h"
 
 #include "device/Commands.h"
