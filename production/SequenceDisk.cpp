@@ -418,10 +418,10 @@ bool FinishDisk(ProductThread& t, SequenceState& run)
 } // namespace
 
 // In this order, each stage needing the one before it and the first failure ending the run:
-//   1. the program file, then the prefer data;
-//   2. the data areas (SPI hidden files, phone book, CD-ROM image, PASS image);
-//   3. the firmware parity check and the start of the disk;
-//   4. an SPI device's read-back, or a NAND device's disk: format or label, copy, hidden part.
+//   - the program file, then the prefer data;
+//   - the data areas (SPI hidden files, phone book, CD-ROM image, PASS image);
+//   - the firmware parity check and the start of the disk;
+//   - an SPI device's read-back, or a NAND device's disk: format or label, copy, hidden part.
 bool FirmwareAndDisk(ProductThread& t, SequenceState& run)
 {
     WindowLink& window = Window();

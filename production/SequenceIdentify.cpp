@@ -228,12 +228,12 @@ bool BuildTables(ProductThread& t, SequenceState& run)
 } // namespace
 
 // In this order, the first failure ending the run:
-//   1. open the device and find the copy list's data files;
-//   2. show the run on the panel;
-//   3. identify the flash and send its description (an SPI flash stops here);
-//   4. build the block table;
-//   5. write the CFG block, initialise the loader's flash state machine, and check the
-//      loader's SDK matches the page size.
+//   - open the device and find the copy list's data files;
+//   - show the run on the panel;
+//   - identify the flash and send its description (an SPI flash stops here);
+//   - build the block table;
+//   - write the CFG block, initialise the loader's flash state machine, and check the
+//     loader's SDK matches the page size.
 bool IdentifyAndTables(ProductThread& t, SequenceState& run)
 {
     if (!Prepare(t, run))
