@@ -45,6 +45,7 @@
 #include <cstdlib>
 #include <exception>
 #include <filesystem>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -160,6 +161,67 @@ int CheckStart(int argc, char** argv, Options& options)
     return -1;
 }
 
+// Devices: the simulator's bus (its devices are plugged once the window shows) or the USB
+// disks seen by udev. Either posts its arrivals and removals to the window.
+void WatchDevices(view::MainWindow& window, const Options& options, std::unique_ptr<sim::SimBus>& bus,
+                  std::unique_ptr<platform::UdevMonitor>& udev)
+{
+    if (options.simulate > 0) {
+        std::string disks = platform::ProgramPath("sim-disks");
+        QDir().mkpath(QString::fromStdString(disks));
+        bus = std::make_unique<sim::SimBus>(disks);
+        bus->setVolumeCallback([&window](bool arrival, uint32_t mask) { window.postDeviceChange(arrival, mask); });
+        return;
+    }
+    // A device the process may not drive is said once, in the event log as well.
+    platform::SetDeviceAccessReporter([](const std::string& text) { AppendLog(text); });
+    udev = std::make_unique<platform::UdevMonitor>(
+        platform::DriveMap::global(),
+        [](const std::string& node) -> std::shared_ptr<platform::ScsiTransport> {
+            return platform::SgIoTransport::open(node);
+        },
+        [&window](bool arrival, uint32_t mask) { window.postDeviceChange(arrival, mask); });
+    if (udev->start()) {
+        auto* notifier = new QSocketNotifier(udev->fd(), QSocketNotifier::Read, &window);
+        platform::UdevMonitor* monitor = udev.get();
+        QObject::connect(notifier, &QSocketNotifier::activated, &window, [monitor] { monitor->poll(); });
+    } else {
+        std::cerr << "udev is not available: no USB disk will be seen\n";
+    }
+}
+
+void SaveScreenshot(view::MainWindow& window, const std::string& path)
+{
+    QPixmap picture = window.grab();
+    if (!picture.save(QString::fromStdString(path)))
+        std::cerr << "cannot save the screenshot to " << path << "\n";
+}
+
+// An unattended run ends (through finish, with its exit status) once every device has a
+// result or a failed arrival, or with status 1 when the time limit passes first.
+void EndWhenSettled(QTimer& watch, QElapsedTimer& elapsed, view::MainWindow& window, TForm1& form,
+                    const Options& options, std::function<void(int)> finish)
+{
+    elapsed.start();
+    QObject::connect(&watch, &QTimer::timeout, &window, [&watch, &elapsed, &window, &form, &options, finish] {
+        const DeviceTally tally = DeviceTallyOf(form, options.simulate);
+        if (EveryDeviceSettled(tally)) {
+            watch.stop();
+            const int code = UnattendedExitCode(tally);
+            if (code != 0)
+                std::cerr << "mptool: " << tally.failed + tally.failedArrivals << " of " << tally.plugged
+                          << " devices failed\n";
+            // One more turn of the loop so the last captions are on screen.
+            QTimer::singleShot(200, &window, [finish, code] { finish(code); });
+        } else if (elapsed.elapsed() > options.timeLimitSeconds * 1000LL) {
+            watch.stop();
+            std::cerr << "time limit reached before every device had a result\n";
+            finish(1);
+        }
+    });
+    watch.start(250);
+}
+
 int Run(QApplication& app, const Options& options)
 {
     // Every path of the program goes through the program folder; the working directory
@@ -191,31 +253,9 @@ int Run(QApplication& app, const Options& options)
 
     view::MainWindow window(*form);
 
-    // Devices: the simulator's bus or the USB disks seen by udev.
     std::unique_ptr<sim::SimBus> bus;
     std::unique_ptr<platform::UdevMonitor> udev;
-    TForm1* f = form.get();
-    if (options.simulate > 0) {
-        std::string disks = platform::ProgramPath("sim-disks");
-        QDir().mkpath(QString::fromStdString(disks));
-        bus = std::make_unique<sim::SimBus>(disks);
-        bus->setVolumeCallback([&window](bool arrival, uint32_t mask) { window.postDeviceChange(arrival, mask); });
-    } else {
-        // A device the process may not drive is said once, in the event log as well.
-        platform::SetDeviceAccessReporter([](const std::string& text) { AppendLog(text); });
-        udev = std::make_unique<platform::UdevMonitor>(
-            platform::DriveMap::global(),
-            [](const std::string& node) -> std::shared_ptr<platform::ScsiTransport> {
-                return platform::SgIoTransport::open(node);
-            },
-            [&window](bool arrival, uint32_t mask) { window.postDeviceChange(arrival, mask); });
-        if (udev->start()) {
-            auto* notifier = new QSocketNotifier(udev->fd(), QSocketNotifier::Read, &window);
-            QObject::connect(notifier, &QSocketNotifier::activated, &window, [&udev] { udev->poll(); });
-        } else {
-            std::cerr << "udev is not available: no USB disk will be seen\n";
-        }
-    }
+    WatchDevices(window, options, bus, udev);
 
     window.start();
 
@@ -233,36 +273,15 @@ int Run(QApplication& app, const Options& options)
     int exitCode = 0;
     auto finish = [&](int code) {
         exitCode = code;
-        if (!options.screenshot.empty()) {
-            QPixmap picture = window.grab();
-            if (!picture.save(QString::fromStdString(options.screenshot)))
-                std::cerr << "cannot save the screenshot to " << options.screenshot << "\n";
-        }
+        if (!options.screenshot.empty())
+            SaveScreenshot(window, options.screenshot);
         window.close();
         app.quit();
     };
     QTimer watch;
     QElapsedTimer elapsed;
-    if (options.exitWhenDone) {
-        elapsed.start();
-        QObject::connect(&watch, &QTimer::timeout, &window, [&] {
-            const DeviceTally tally = DeviceTallyOf(*f, options.simulate);
-            if (EveryDeviceSettled(tally)) {
-                watch.stop();
-                const int code = UnattendedExitCode(tally);
-                if (code != 0)
-                    std::cerr << "mptool: " << tally.failed + tally.failedArrivals << " of " << tally.plugged
-                              << " devices failed\n";
-                // One more turn of the loop so the last captions are on screen.
-                QTimer::singleShot(200, &window, [&, code] { finish(code); });
-            } else if (elapsed.elapsed() > options.timeLimitSeconds * 1000LL) {
-                watch.stop();
-                std::cerr << "time limit reached before every device had a result\n";
-                finish(1);
-            }
-        });
-        watch.start(250);
-    }
+    if (options.exitWhenDone)
+        EndWhenSettled(watch, elapsed, window, *form, options, finish);
 
     int loop = app.exec();
     if (exitCode == 0)

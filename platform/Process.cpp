@@ -140,6 +140,162 @@ void recordStatus(int status, ProcessResult& result)
         result.signal = WTERMSIG(status);
 }
 
+// The child's standard descriptors: input from a file (or /dev/null) and, when output is
+// captured, a pipe each for its output and error output. Whatever is open closes with it.
+struct ChildFds {
+    Fd input;
+    Fd outRead, outWrite, errRead, errWrite;
+};
+
+// Opens what the child reads and writes; false with result.error set.
+bool openChildFds(const ProcessOptions& options, ChildFds& fds, ProcessResult& result)
+{
+    const std::string inputPath = options.stdinPath.empty() ? "/dev/null" : options.stdinPath;
+    // Opened without waiting, so that a pipe nobody writes to cannot hold us here; the
+    // child then reads it as empty.
+    fds.input.reset(::open(inputPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!fds.input.valid()) {
+        result.error = errnoText("cannot open " + inputPath, errno);
+        return false;
+    }
+    int inputFlags = ::fcntl(fds.input.get(), F_GETFL);
+    if (inputFlags >= 0)
+        ::fcntl(fds.input.get(), F_SETFL, inputFlags & ~O_NONBLOCK);
+    if (!options.captureOutput)
+        return true;
+    int outPipe[2] = {-1, -1};
+    int errPipe[2] = {-1, -1};
+    if (::pipe2(outPipe, O_CLOEXEC) != 0) {
+        result.error = errnoText("pipe", errno);
+        return false;
+    }
+    fds.outRead.reset(outPipe[0]);
+    fds.outWrite.reset(outPipe[1]);
+    if (::pipe2(errPipe, O_CLOEXEC) != 0) {
+        result.error = errnoText("pipe", errno);
+        return false;
+    }
+    fds.errRead.reset(errPipe[0]);
+    fds.errWrite.reset(errPipe[1]);
+    return true;
+}
+
+// Starts argv with the child's ends of fds as its standard descriptors, in a process group
+// of its own and with default signal handling. 0 with pid set, or the error number.
+int spawnChild(const std::vector<std::string>& argv, const ProcessOptions& options, const ChildFds& fds,
+               pid_t& pid)
+{
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds.input.get(), STDIN_FILENO);
+    if (options.captureOutput) {
+        posix_spawn_file_actions_adddup2(&actions, fds.outWrite.get(), STDOUT_FILENO);
+        posix_spawn_file_actions_adddup2(&actions, fds.errWrite.get(), STDERR_FILENO);
+    }
+    // Descriptors that other threads open without close-on-exec stay out of the child.
+    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+    if (!options.workingDir.empty())
+        posix_spawn_file_actions_addchdir_np(&actions, options.workingDir.c_str());
+
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    sigset_t mask;
+    sigemptyset(&mask);
+    posix_spawnattr_setsigmask(&attr, &mask);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    for (int sig : {SIGPIPE, SIGINT, SIGTERM, SIGQUIT, SIGHUP, SIGCHLD, SIGALRM, SIGUSR1, SIGUSR2})
+        sigaddset(&defaults, sig);
+    posix_spawnattr_setsigdefault(&attr, &defaults);
+    // A group of its own, so that a time-out kills the child and what it started, only.
+    posix_spawnattr_setpgroup(&attr, 0);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
+    std::vector<std::string> envStrings = buildEnvironment(options);
+    std::vector<char*> envp;
+    for (auto& e : envStrings)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
+    std::vector<std::string> argStrings(argv);
+    std::vector<char*> args;
+    for (auto& a : argStrings)
+        args.push_back(a.data());
+    args.push_back(nullptr);
+
+    int rc;
+    if (argv[0].find('/') != std::string::npos)
+        rc = ::posix_spawn(&pid, args[0], &actions, &attr, args.data(), envp.data());
+    else
+        rc = ::posix_spawnp(&pid, args[0], &actions, &attr, args.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attr);
+    return rc;
+}
+
+// Collects the child's output until it ends: true with its status (or the lost wait) in
+// result and the pipes drained. False when the time ran out or polling failed (error set);
+// the caller then ends the child.
+bool superviseChild(pid_t pid, const std::string& program, const ProcessOptions& options, ChildFds& child,
+                    ProcessResult& result)
+{
+    Fd& outRead = child.outRead;
+    Fd& errRead = child.errRead;
+    Fd pidFd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
+    using SteadyClock = std::chrono::steady_clock;
+    const auto deadline = SteadyClock::now() + std::chrono::milliseconds(options.timeoutMs);
+    int status = 0;
+    for (;;) {
+        pollfd fds[3];
+        nfds_t count = 0;
+        int outIndex = -1, errIndex = -1, pidIndex = -1;
+        if (outRead.valid()) {
+            outIndex = static_cast<int>(count);
+            fds[count++] = {outRead.get(), POLLIN, 0};
+        }
+        if (errRead.valid()) {
+            errIndex = static_cast<int>(count);
+            fds[count++] = {errRead.get(), POLLIN, 0};
+        }
+        if (pidFd.valid()) {
+            pidIndex = static_cast<int>(count);
+            fds[count++] = {pidFd.get(), POLLIN, 0};
+        }
+        int waitMs = -1;
+        if (options.timeoutMs > 0) {
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
+            waitMs = static_cast<int>(std::clamp<long long>(left, 0, INT_MAX));
+        }
+        // Without a process descriptor the child's end is found by polling now and then.
+        if (!pidFd.valid() && (waitMs < 0 || waitMs > 10))
+            waitMs = 10;
+        int n = ::poll(fds, count, waitMs);
+        if (n < 0 && errno != EINTR) {
+            result.error = errnoText("poll", errno);
+            return false;
+        }
+        if (n > 0) {
+            if (outIndex >= 0 && fds[outIndex].revents && !readSome(outRead.get(), result.output))
+                outRead.reset();
+            if (errIndex >= 0 && fds[errIndex].revents && !readSome(errRead.get(), result.errorOutput))
+                errRead.reset();
+        }
+        bool mayHaveEnded = !pidFd.valid() || (n > 0 && pidIndex >= 0 && fds[pidIndex].revents);
+        Wait state = mayHaveEnded ? waitExited(pid, WNOHANG, status) : Wait::Running;
+        if (state != Wait::Running) {
+            if (state == Wait::Ended)
+                recordStatus(status, result);
+            else
+                result.error = errnoText("cannot wait for " + program, errno);
+            // A lost child's process id may already belong to another process: no kill.
+            drain(outRead, result.output);
+            drain(errRead, result.errorOutput);
+            return true;
+        }
+        if (options.timeoutMs > 0 && SteadyClock::now() >= deadline)
+            return false;
+    }
+}
+
 } // namespace
 
 std::string FindProgram(const std::string& name, const std::string& searchPath)
@@ -174,6 +330,9 @@ std::string FindProgram(const std::string& name, const std::string& searchPath)
     return "";
 }
 
+// In order: open the child's descriptors, start it, close our copies of its ends (so its
+// output reaches an end of file when it ends), then collect its output until it ends or
+// the time runs out, when it and its group are killed and reaped.
 ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOptions& options)
 {
     ProcessResult result;
@@ -182,151 +341,32 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOpti
         return result;
     }
 
-    const std::string inputPath = options.stdinPath.empty() ? "/dev/null" : options.stdinPath;
-    // Opened without waiting, so that a pipe nobody writes to cannot hold us here; the
-    // child then reads it as empty.
-    Fd input(::open(inputPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    if (!input.valid()) {
-        result.error = errnoText("cannot open " + inputPath, errno);
+    ChildFds fds;
+    if (!openChildFds(options, fds, result))
         return result;
-    }
-    int inputFlags = ::fcntl(input.get(), F_GETFL);
-    if (inputFlags >= 0)
-        ::fcntl(input.get(), F_SETFL, inputFlags & ~O_NONBLOCK);
-    int outPipe[2] = {-1, -1};
-    int errPipe[2] = {-1, -1};
-    if (options.captureOutput) {
-        if (::pipe2(outPipe, O_CLOEXEC) != 0) {
-            result.error = errnoText("pipe", errno);
-            return result;
-        }
-        if (::pipe2(errPipe, O_CLOEXEC) != 0) {
-            result.error = errnoText("pipe", errno);
-            ::close(outPipe[0]);
-            ::close(outPipe[1]);
-            return result;
-        }
-    }
-    Fd outRead(outPipe[0]), outWrite(outPipe[1]), errRead(errPipe[0]), errWrite(errPipe[1]);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, input.get(), STDIN_FILENO);
-    if (options.captureOutput) {
-        posix_spawn_file_actions_adddup2(&actions, outWrite.get(), STDOUT_FILENO);
-        posix_spawn_file_actions_adddup2(&actions, errWrite.get(), STDERR_FILENO);
-    }
-    // Descriptors that other threads open without close-on-exec stay out of the child.
-    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
-    if (!options.workingDir.empty())
-        posix_spawn_file_actions_addchdir_np(&actions, options.workingDir.c_str());
-
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    sigset_t mask;
-    sigemptyset(&mask);
-    posix_spawnattr_setsigmask(&attr, &mask);
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    for (int sig : {SIGPIPE, SIGINT, SIGTERM, SIGQUIT, SIGHUP, SIGCHLD, SIGALRM, SIGUSR1, SIGUSR2})
-        sigaddset(&defaults, sig);
-    posix_spawnattr_setsigdefault(&attr, &defaults);
-    // A group of its own, so that a time-out kills the child and what it started, only.
-    posix_spawnattr_setpgroup(&attr, 0);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-
-    std::vector<std::string> envStrings = buildEnvironment(options);
-    std::vector<char*> envp;
-    for (auto& e : envStrings)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
-    std::vector<std::string> argStrings(argv);
-    std::vector<char*> args;
-    for (auto& a : argStrings)
-        args.push_back(a.data());
-    args.push_back(nullptr);
-
     pid_t pid = 0;
-    int rc;
-    if (argv[0].find('/') != std::string::npos)
-        rc = ::posix_spawn(&pid, args[0], &actions, &attr, args.data(), envp.data());
-    else
-        rc = ::posix_spawnp(&pid, args[0], &actions, &attr, args.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attr);
-    input.reset();
-    outWrite.reset();
-    errWrite.reset();
+    const int rc = spawnChild(argv, options, fds, pid);
+    fds.input.reset();
+    fds.outWrite.reset();
+    fds.errWrite.reset();
     if (rc != 0) {
         result.error = errnoText("cannot start " + argv[0], rc);
         return result;
     }
     result.started = true;
     result.pid = pid;
-
-    Fd pidFd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
-    using SteadyClock = std::chrono::steady_clock;
-    const auto deadline = SteadyClock::now() + std::chrono::milliseconds(options.timeoutMs);
-    int status = 0;
-    for (;;) {
-        pollfd fds[3];
-        nfds_t count = 0;
-        int outIndex = -1, errIndex = -1, pidIndex = -1;
-        if (outRead.valid()) {
-            outIndex = static_cast<int>(count);
-            fds[count++] = {outRead.get(), POLLIN, 0};
-        }
-        if (errRead.valid()) {
-            errIndex = static_cast<int>(count);
-            fds[count++] = {errRead.get(), POLLIN, 0};
-        }
-        if (pidFd.valid()) {
-            pidIndex = static_cast<int>(count);
-            fds[count++] = {pidFd.get(), POLLIN, 0};
-        }
-        int waitMs = -1;
-        if (options.timeoutMs > 0) {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
-            waitMs = static_cast<int>(std::clamp<long long>(left, 0, INT_MAX));
-        }
-        // Without a process descriptor the child's end is found by polling now and then.
-        if (!pidFd.valid() && (waitMs < 0 || waitMs > 10))
-            waitMs = 10;
-        int n = ::poll(fds, count, waitMs);
-        if (n < 0 && errno != EINTR) {
-            result.error = errnoText("poll", errno);
-            break;
-        }
-        if (n > 0) {
-            if (outIndex >= 0 && fds[outIndex].revents && !readSome(outRead.get(), result.output))
-                outRead.reset();
-            if (errIndex >= 0 && fds[errIndex].revents && !readSome(errRead.get(), result.errorOutput))
-                errRead.reset();
-        }
-        bool mayHaveEnded = !pidFd.valid() || (n > 0 && pidIndex >= 0 && fds[pidIndex].revents);
-        Wait state = mayHaveEnded ? waitExited(pid, WNOHANG, status) : Wait::Running;
-        if (state != Wait::Running) {
-            if (state == Wait::Ended)
-                recordStatus(status, result);
-            else
-                result.error = errnoText("cannot wait for " + argv[0], errno);
-            // A lost child's process id may already belong to another process: no kill.
-            drain(outRead, result.output);
-            drain(errRead, result.errorOutput);
-            return result;
-        }
-        if (options.timeoutMs > 0 && SteadyClock::now() >= deadline)
-            break;
-    }
+    if (superviseChild(pid, argv[0], options, fds, result))
+        return result;
 
     // Past the limit (or the wait itself failed): end our child and its group, then reap it.
     result.timedOut = result.error.empty();
     ::kill(-pid, SIGKILL);
     ::kill(pid, SIGKILL);
+    int status = 0;
     if (waitExited(pid, 0, status) == Wait::Ended)
         recordStatus(status, result);
-    drain(outRead, result.output);
-    drain(errRead, result.errorOutput);
+    drain(fds.outRead, result.output);
+    drain(fds.errRead, result.errorOutput);
     return result;
 }
 

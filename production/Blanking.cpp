@@ -1,3 +1,4 @@
+// The blanking check: the scan level run over the usable blocks, or the special scan.
 #include "production/Blanking.h"
 
 #include "production/FlashRecord.h"

@@ -1,3 +1,4 @@
+// Block tables: the bad-block scan, the device's own bitmap, the capacity rule, the CFG record.
 #include "production/BlockTables.h"
 
 #include "device/Commands.h"
@@ -18,20 +19,13 @@
 
 namespace {
 
-// Catalogue rows shown here.
-constexpr int kRowWriteCfg = 33;
-constexpr int kRowTooManyBadBlocks = 44;
-constexpr int kRowBadBlockNoExceed = 54;
-constexpr int kRowValidSizeTooSmall = 55;
-constexpr int kRowBad = 84;
-
 // With no good block found yet, a scan that has covered more pages than this stops.
 constexpr uint64_t kScanGiveUpPages = 49024;
 constexpr uint64_t kSystemAreaUnit = 4194304; // 4 MiB
 constexpr uint32_t kTrimGroup = 1024;
 constexpr uint32_t kUncountedGoodPerGroup = 7;
 
-std::string Row(const ProductThread& thread, int row)
+std::string Row(const ProductThread& thread, MessageRow row)
 {
     return MessageCatalogue(row, thread.iLanguageIndex);
 }

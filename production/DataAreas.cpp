@@ -1,3 +1,4 @@
+// The hidden disk's data areas: the signed file area, a raw disk image, and the eject.
 #include "production/DataAreas.h"
 
 #include "device/Commands.h"

@@ -1,3 +1,4 @@
+// Binary file handling for the data areas: open through the program folder, size, close.
 #include "production/DataAreasIo.h"
 
 #include "platform/ProgramDir.h"

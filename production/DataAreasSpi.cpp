@@ -25,14 +25,11 @@ namespace dataareas {
 
 namespace {
 
-constexpr int kRowSpiWrite = 79;     // "SPI hidden files write "
-constexpr int kRowSpiReadError = 81; // "SPI read error!"
-constexpr int kRowCheckData = 93;    // "Check Data "
 constexpr uint32_t kReadBytes = kSpiUnitsPerRead * kSpiUnitSize;
 // cmd_bReadArea addresses 256-byte units with a 16-bit index.
 constexpr uint64_t kMaxUnits = uint64_t(std::numeric_limits<uint16_t>::max()) + 1;
 
-std::string Row(const ProductThread& thread, int row)
+std::string Row(const ProductThread& thread, MessageRow row)
 {
     return MessageCatalogue(row, thread.iLanguageIndex);
 }
@@ -153,7 +150,7 @@ int WriteSpiHiddenFiles(ProductThread& thread, const std::vector<std::string>& s
 {
     for (size_t i = 0; i < spiFiles.size(); ++i) {
         platform::Sleep(100);
-        const std::string stage = Row(thread, kRowSpiWrite);
+        const std::string stage = Row(thread, kRowSpiHiddenFiles);
         thread.SetStatus(stage + " " + std::to_string(i));
         thread.SetStatusColor(toolkit::clBtnText);
         const std::string failed = stage + FailMsg.get();
@@ -229,7 +226,7 @@ int DumpSpiProgramArea(ProductThread& thread, const std::string& programPath,
 int CompareSpiDump(ProductThread& thread, const std::string&, const std::string& name,
                    const std::string& preferPath)
 {
-    const std::string mismatch = Row(thread, kRowCheckData) + FailMsg.get();
+    const std::string mismatch = Row(thread, kRowCompareData) + FailMsg.get();
     BinaryFile dump(LogPath(name), "rb");
     if (!dump.size()) {
         Fail(thread, "Open file fail!");

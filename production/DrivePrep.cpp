@@ -1,3 +1,4 @@
+// Small disk operations around the format: disk check, FAT flag, disk size, port text.
 #include "production/DrivePrep.h"
 
 #include "device/Commands.h"

@@ -1,3 +1,4 @@
+// The firmware (program) file: its choice for the loaded flash and the bonding-ID check.
 #include "production/Firmware.h"
 
 #include "device/Stream.h"

@@ -1,3 +1,4 @@
+// The flash description: finding its file for a flash ID, loading it, reading its fields.
 #include "production/FlashRecord.h"
 
 #include "device/HostUtil.h"
@@ -19,8 +20,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-constexpr int kRowParseCfg = 41;
 
 std::string LowerAscii(std::string s)
 {

@@ -1,3 +1,4 @@
+// Page-mode detection, the per-block page test and the page and ECC table logs.
 #include "production/PageMode.h"
 
 #include "device/Commands.h"
@@ -20,7 +21,6 @@
 
 namespace {
 
-constexpr int kRowModeDetection = 58;
 constexpr uint32_t kSamples = 16;
 constexpr int kAllPagesMode = 6;
 

@@ -1,3 +1,4 @@
+// Queries on the thread's page table.
 #include "production/PageTableQueries.h"
 
 #include "production/ppthread.h"

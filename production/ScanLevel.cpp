@@ -1,3 +1,4 @@
+// The seven scan levels of the blanking check, each a fixed list of passes.
 #include "production/ScanLevel.h"
 
 #include "device/Commands.h"
@@ -15,9 +16,6 @@
 #include <vector>
 
 namespace {
-
-constexpr int kRowTooManyBadBlocks = 44;
-constexpr int kRowBad = 84;
 
 // With no good block seen, a pass that has covered more pages than this gives up.
 constexpr uint64_t kLevel1GiveUpPages = 49024;

@@ -11,6 +11,8 @@
 //
 // A stage that fails paints the caption red, sets iResult to 0 and returns false; the run
 // then ends through FailurePath. Every wait goes through platform::Sleep.
+#include "text/MessageRows.h"
+
 #include <cstdint>
 #include <string>
 
@@ -25,25 +27,6 @@ inline constexpr int kStreamAttempts = 10;
 inline constexpr int kFormatAttempts = 4;
 // A disk below this size (MB) is not formatted.
 inline constexpr int32_t kMinFormatMB = 32;
-
-// Message-catalogue rows the sequence shows.
-enum SequenceRow : int {
-    kRowDiskSizeError = 29,     // "Disk Size Error"
-    kRowSec = 31,               // "Sec"
-    kRowStartDisk = 32,         // "Start Disk"
-    kRowWriteCfg = 33,          // "Write CFG"
-    kRowParseCfg = 41,          // "Parse CFG"
-    kRowCannotFind = 47,        // "Cannot find"
-    kRowDegrade = 51,           // "Degrade"
-    kRowFsmInit = 57,           // "FSM init"
-    kRowMapImageFile = 66,      // "Map Image file"
-    kRowHiddenDiskSmall = 76,   // "Hidden disk too small!"
-    kRowImageFileError = 77,    // "IMG file error!"
-    kRowSpiHiddenFiles = 79,    // "SPI hidden files write "
-    kRowSaveFlashImage = 83,    // "Save Flash Image"
-    kRowSdkNoMatch = 87,        // "SDK Ver and NAND Flash no match"
-    kRowCheckData = 92,         // "Check Data "
-};
 
 // Run-local state of one run.
 struct SequenceState {
@@ -67,7 +50,7 @@ void CommonEnd(ProductThread& thread, SequenceState& run);
 // ---- shared by the stages ----
 
 // The catalogue row in the thread's language.
-std::string Row(const ProductThread& thread, int row);
+std::string Row(const ProductThread& thread, MessageRow row);
 // A stage caption in the running colour.
 void StageCaption(ProductThread& thread, const std::string& caption);
 // A failure: caption (when given) in red, iResult 0, early failures marked. Returns false.

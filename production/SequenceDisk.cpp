@@ -23,8 +23,6 @@ namespace production {
 
 namespace {
 
-enum class Next { Fail, Success, Copy, Hidden };
-
 std::string Lower(std::string text)
 {
     std::transform(text.begin(), text.end(), text.begin(),
@@ -83,7 +81,8 @@ bool WriteArea(ProductThread& t, SequenceState& run, const AreaStage& area)
     return true;
 }
 
-// Step 2: the program file, retried as a whole (set-up included) up to ten times.
+// The program file, retried as a whole (set-up included) up to ten times: a stream the
+// device refused leaves it expecting a fresh set-up, not the rest of the data.
 bool WriteProgram(ProductThread& t, SequenceState& run)
 {
     for (int attempt = 1;; ++attempt) {
@@ -114,7 +113,8 @@ bool WriteProgram(ProductThread& t, SequenceState& run)
     return true;
 }
 
-// Step 3: the prefer data; its steps depend on whether the ISO box may be used at all.
+// The prefer data. Without an ISO box to tick its gauge steps sit five later, taking up the
+// room the CD-ROM image would have used.
 bool WritePrefer(ProductThread& t, SequenceState& run)
 {
     const uint32_t shift = Window().IsoUpgradeEnabled() ? 0 : 5;
@@ -149,7 +149,8 @@ bool WritePrefer(ProductThread& t, SequenceState& run)
     return true;
 }
 
-// Steps 4 and 5: the SPI hidden files, the phone book, the CD-ROM image and the PASS image.
+// The data areas after the prefer data, each only when there is something to write: the SPI
+// hidden files, the phone book, the CD-ROM image and the PASS image of an encrypted disk.
 bool WriteDataAreas(ProductThread& t, SequenceState& run)
 {
     WindowLink& window = Window();
@@ -179,7 +180,8 @@ bool WriteDataAreas(ProductThread& t, SequenceState& run)
     return true;
 }
 
-// Step 6: parity, module number, start of the disk.
+// The firmware checked and told its module number, then the disk started: after this the
+// device answers as a disk (or as an SPI flash).
 bool StartTheDisk(ProductThread& t, SequenceState& run)
 {
     WindowLink& window = Window();
@@ -203,7 +205,8 @@ bool StartTheDisk(ProductThread& t, SequenceState& run)
     return true;
 }
 
-// Step 7.1: an SPI device's read-back and flash image; MB is its flash size.
+// An SPI device has no disk: its program area is read back and compared when asked, slot 0
+// may save the whole flash as an image, and the size reported is the flash size.
 bool FinishSpi(ProductThread& t, SequenceState& run)
 {
     WindowLink& window = Window();
@@ -242,7 +245,7 @@ bool SetLabelOrFail(ProductThread& t, SequenceState& run, const std::string& lab
     return Fail(t, run, SetLabelStr + " " + FailMsg.get());
 }
 
-// Step 7.4: format when the disk has no readable volume, when asked to, or when the device
+// Format when the disk has no readable volume, when asked to, or when the device
 // kept a record of another write mode; otherwise only the label is brought in line.
 bool FormatOrLabel(ProductThread& t, SequenceState& run)
 {
@@ -282,7 +285,7 @@ bool FormatOrLabel(ProductThread& t, SequenceState& run)
     return true;
 }
 
-// Step 7.5: every copy-list item but the data files the device took and the firmware.
+// Every copy-list item but the data files the device took and the firmware.
 bool CopyFiles(ProductThread& t, SequenceState& run)
 {
     WindowLink& window = Window();
@@ -304,7 +307,7 @@ bool CopyFiles(ProductThread& t, SequenceState& run)
     return true;
 }
 
-// Step 7.6.3: the hidden disk formatted, labelled and filled from the hidden-file list.
+// The hidden disk formatted, labelled and filled from the hidden-file list.
 bool FillHiddenDisk(ProductThread& t, SequenceState& run)
 {
     WindowLink& window = Window();
@@ -334,7 +337,7 @@ bool FillHiddenDisk(ProductThread& t, SequenceState& run)
     return true;
 }
 
-// Step 7.6.2: the hidden disk written raw from an image file.
+// The hidden disk written raw from an image file, which must fit on it.
 bool WriteHiddenImage(ProductThread& t, SequenceState& run)
 {
     WindowLink& window = Window();
@@ -360,7 +363,8 @@ bool WriteHiddenImage(ProductThread& t, SequenceState& run)
     return true;
 }
 
-// Step 7.6: the encrypted or hidden part of the disk.
+// The encrypted or hidden part of the disk, reached by switching the device over to it:
+// a signed file area, an image file, or a formatted disk filled from the hidden-file list.
 bool HiddenPart(ProductThread& t, SequenceState& run)
 {
     WindowLink& window = Window();
@@ -390,7 +394,8 @@ bool HiddenPart(ProductThread& t, SequenceState& run)
     return FillHiddenDisk(t, run);
 }
 
-// Step 7.2 to 7.6: the user disk of a NAND device.
+// The user disk of a NAND device: its size, then format or label and the copy list (skipped
+// when the whole disk is encrypted), then the hidden part.
 bool FinishDisk(ProductThread& t, SequenceState& run)
 {
     WindowLink& window = Window();
@@ -412,10 +417,15 @@ bool FinishDisk(ProductThread& t, SequenceState& run)
 
 } // namespace
 
+// In this order, each stage needing the one before it and the first failure ending the run:
+//   - the program file, then the prefer data;
+//   - the data areas (SPI hidden files, phone book, CD-ROM image, PASS image);
+//   - the firmware parity check and the start of the disk;
+//   - an SPI device's read-back, or a NAND device's disk: format or label, copy, hidden part.
 bool FirmwareAndDisk(ProductThread& t, SequenceState& run)
 {
     WindowLink& window = Window();
-    // Step 1: without the firmware upgrade the run ends with the tables.
+    // Without the firmware upgrade the run ends with the tables.
     if (!window.FwUpgradeChecked()) {
         if (t.pGauge)
             t.SetStep(static_cast<uint32_t>(t.pGauge->MaxValue()));

@@ -17,7 +17,7 @@
 
 namespace production {
 
-std::string Row(const ProductThread& thread, int row)
+std::string Row(const ProductThread& thread, MessageRow row)
 {
     return MessageCatalogue(row, thread.iLanguageIndex);
 }

@@ -30,7 +30,8 @@ constexpr uint8_t kSpiMaker = 0xFF;
 constexpr uint32_t kSpiFlashId = 0x00FF00FF;
 constexpr uint32_t kDeviceInfoBytes = 512;
 
-// Step 1: the device and the data files, before the panel changes.
+// The device opened and the copy list's data files found before the panel changes, so a
+// station missing a file fails the run without touching the device's panel.
 bool Prepare(ProductThread& t, SequenceState& run)
 {
     WindowLink& window = Window();
@@ -68,7 +69,7 @@ bool Prepare(ProductThread& t, SequenceState& run)
     return true;
 }
 
-// Step 2: the panel shows the run.
+// The panel shows the run: gauge, port text, and the window counts it as running.
 void PreparePanel(ProductThread& t, SequenceState& run)
 {
     t.SetStep(0);
@@ -92,7 +93,8 @@ void PreparePanel(ProductThread& t, SequenceState& run)
     StageCaption(t, FILEWriteStr + "...");
 }
 
-// Steps 3 and 4: the flash and its description. Sets spi for an SPI NOR flash.
+// The flash identified and its description sent and loaded, then the program file chosen
+// for it. Sets spi for an SPI NOR flash, which has no description and no block table.
 bool IdentifyFlash(ProductThread& t, SequenceState& run)
 {
     t.iChipCount = cmd_GetChipCount(t.hDevice);
@@ -150,7 +152,7 @@ bool IdentifyFlash(ProductThread& t, SequenceState& run)
     return true;
 }
 
-// Step 5.4: the table the device keeps (or all good with the registry's geometry).
+// Neither scan asked for: the table the device keeps (or all good with the registry's geometry).
 bool DeviceOwnTable(ProductThread& t, SequenceState& run)
 {
     StageCaption(t, BadBlockStr + "...");
@@ -184,7 +186,8 @@ bool DeviceOwnTable(ProductThread& t, SequenceState& run)
     return true;
 }
 
-// Step 5: the block table from exactly one source.
+// The block table from exactly one source: the clear-flash scan, the blanking check, or the
+// table the device keeps.
 bool BuildTables(ProductThread& t, SequenceState& run)
 {
     WindowLink& window = Window();
@@ -224,6 +227,13 @@ bool BuildTables(ProductThread& t, SequenceState& run)
 
 } // namespace
 
+// In this order, the first failure ending the run:
+//   - open the device and find the copy list's data files;
+//   - show the run on the panel;
+//   - identify the flash and send its description (an SPI flash stops here);
+//   - build the block table;
+//   - write the CFG block, initialise the loader's flash state machine, and check the
+//     loader's SDK matches the page size.
 bool IdentifyAndTables(ProductThread& t, SequenceState& run)
 {
     if (!Prepare(t, run))
@@ -236,17 +246,16 @@ bool IdentifyAndTables(ProductThread& t, SequenceState& run)
     if (!BuildTables(t, run))
         return false;
 
-    // Step 6: the CFG block leaves its own caption when it fails.
+    // The CFG block leaves its own caption when it fails.
     StageCaption(t, Row(t, kRowWriteCfg));
     if (!WriteCfg(t, Window().FwUpgradeChecked() ? 1 : 0))
         return FailKeepCaption(t, run);
 
-    // Step 7.
     t.SetStatus(Row(t, kRowFsmInit));
     if (!cmd_bFsmInit(t.hDevice))
         return Fail(t, run, Row(t, kRowFsmInit) + FailMsg.get());
 
-    // Step 8: the firmware is built for one page size.
+    // The loader's SDK is built for one page size; a mismatched flash would not run it.
     const uint32_t sdk = Window().SdkType();
     if ((t.iPageSize > 512 && sdk == 1) || (t.iPageSize <= 512 && sdk == 2))
         return Fail(t, run, Row(t, kRowSdkNoMatch) + "  " + FailMsg.get());

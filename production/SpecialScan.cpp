@@ -1,3 +1,4 @@
+// The special scan: per-page ECC bytes into the page ECC table, then the tables derived.
 #include "production/SpecialScan.h"
 
 #include "device/Commands.h"
@@ -14,7 +15,6 @@
 
 namespace {
 
-constexpr int kRowModeDetection = 58;
 constexpr uint32_t kDetectMode = 7;
 
 size_t EccTableSize(const ProductThread& thread)

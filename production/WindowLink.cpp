@@ -1,3 +1,4 @@
+// The engine's link to the main window, and the fresh-station answers when none is set.
 #include "production/WindowLink.h"
 
 #include "text/ScanNames.h"

@@ -1,3 +1,4 @@
+// The per-device production thread: panel updates, the block table, and Execute.
 #include "production/ppthread.h"
 
 #include "device/HostUtil.h"

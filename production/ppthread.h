@@ -1,11 +1,14 @@
 #pragma once
-// The per-device production worker. The main window creates one, suspended, for every
-// device it has given a panel, hands it the drive letter, the panel index and the panel's
-// controls, and resumes it; the thread runs the production sequence once, reports progress
-// and the result in its panel and in the window's counters, and frees itself.
+// The per-device production thread, ProductThread.
+//
+// The main window creates one, suspended, for every device it has given a panel, hands it
+// the drive letter, the panel index and the panel's controls, and resumes it; the thread
+// runs the production sequence once, reports progress and the result in its panel and in
+// the window's counters, and frees itself.
 //
 // The fields below are shared by every stage of the sequence (flash lookup, block tables,
-// scans, firmware and data areas); they keep their original names and widths.
+// scans, firmware and data areas). A name's first letters give its kind: s text, ws a file
+// path, i a number, b a byte or flag, h the device handle, p an owned or borrowed object.
 #include "platform/DeviceHandle.h"
 #include "toolkit/Controls.h"
 #include "toolkit/TThread.h"
@@ -43,7 +46,7 @@ public:
     bool AllocateBlockTable();
     void FreeBlockTable();
 
-    // ---- fields, in their original order ----
+    // ---- fields ----
     std::string sDrive;                     // the drive letter, one character
     toolkit::TStaticText* pStatusText;      // the panel's status caption
     toolkit::TStaticText* pTextF;           // the panel's flash/result text

@@ -1,3 +1,4 @@
+// The user-interface strings and their replacement from misc/lang.ini.
 #include "text/LangStrings.h"
 
 #include <algorithm>

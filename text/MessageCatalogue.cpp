@@ -1,3 +1,4 @@
+// The message catalogue's rows: stored bytes (ASCII, Big5, GBK) and their UTF-8 texts.
 #include "text/MessageCatalogue.h"
 
 #include <array>

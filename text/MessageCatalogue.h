@@ -3,9 +3,12 @@
 // warnings, and the production engine's failure and result words. Constant data; no file
 // replaces them (the user-interface strings in LangStrings.h are the replaceable ones).
 //
-// Rows are addressed by their fixed id (0..103; 95..99 hold nothing) and a language index.
-// Each row keeps the exact bytes of its three texts (ASCII, Big5, GBK) as the original
-// station software stored them, and the same texts in UTF-8, which is what the program shows.
+// Rows are addressed by their name in MessageRows.h (fixed ids 0..103; 95..99 hold nothing)
+// and a language index. Each row keeps the exact bytes of its three texts (ASCII, Big5, GBK)
+// as stations have always stored them, and the same texts in UTF-8, which is what the
+// program shows.
+
+#include "text/MessageRows.h"
 
 #include <cstddef>
 
@@ -17,7 +20,7 @@ enum : unsigned {
     kLanguageCount = 3,
 };
 
-constexpr int kMessageCatalogueLastRow = 103;
+constexpr int kMessageCatalogueLastRow = kRowFixUsbIoPort;
 
 // True when `row` is one of the catalogue's ids.
 bool MessageCatalogueHasRow(int row);

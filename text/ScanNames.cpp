@@ -1,3 +1,4 @@
+// Scan-level and page-mode names in the three languages.
 #include "text/ScanNames.h"
 
 #include "text/MessageCatalogue.h"

@@ -141,7 +141,7 @@ void TForm1::AddFilesBtnClick(TControl*)
     }
     if (!tooLong.empty()) {
         unsigned lang = LanguageIndex;
-        TheDialogs().MessageBox(std::string(MessageCatalogue(43, lang)) + tooLong, MessageCatalogue(27, lang),
+        TheDialogs().MessageBox(std::string(MessageCatalogue(kRowPathTooLong, lang)) + tooLong, MessageCatalogue(kRowWarning, lang),
                                 MB_OK | MB_ICONERROR);
     }
     ReadFirmwareMultiplier();
@@ -179,7 +179,7 @@ void TForm1::chkUsbPortMouseUp(TControl*)
 {
     if (chkUsbPort->Checked()) {
         unsigned lang = LanguageIndex;
-        TheDialogs().MessageBox(MessageCatalogue(102, lang), MessageCatalogue(103, lang), MB_OK);
+        TheDialogs().MessageBox(MessageCatalogue(kRowInsertFixedPort, lang), MessageCatalogue(kRowFixUsbIoPort, lang), MB_OK);
     }
 }
 

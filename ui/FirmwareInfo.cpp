@@ -87,14 +87,14 @@ bool TForm1::writeModuleNumber(int value)
         f.flush();
         return static_cast<bool>(f);
     }
-    TheDialogs().MessageBox(MessageCatalogue(26, LanguageIndex), "MP Tool", MB_OK | MB_ICONERROR);
+    TheDialogs().MessageBox(MessageCatalogue(kRowFirmwareNotFound, LanguageIndex), "MP Tool", MB_OK | MB_ICONERROR);
     return false;
 }
 
 bool TForm1::WriteFirmwareMultiplier(int value)
 {
     if (value < 0) {
-        TheDialogs().MessageBox(MessageCatalogue(25, LanguageIndex), "MP Tool", MB_OK | MB_ICONERROR);
+        TheDialogs().MessageBox(MessageCatalogue(kRowBadMultiplier, LanguageIndex), "MP Tool", MB_OK | MB_ICONERROR);
         return false;
     }
     return writeModuleNumber(value);

@@ -9,8 +9,6 @@ namespace ui {
 
 namespace {
 
-constexpr int kRowWarning = 27;
-
 std::string quoted(const std::string& label) { return "The volume label \"" + label + "\" cannot be used: "; }
 
 } // namespace

@@ -193,7 +193,7 @@ void TForm1::ApplyLanguage()
     GroupBox16->SetCaption(LogStr);
     chkFormat->SetCaption(FormatStr);
     chkParityCheck->SetCaption(FwParityCheckStr);
-    chknor->SetCaption(MessageCatalogue(94, lang));
+    chknor->SetCaption(MessageCatalogue(kRowNorReadCheck, lang));
     grpFileList->SetCaption(SysPreCopyStr);
     chkISOupgrade->SetCaption(VirtualCDROMStr);
     CheckManuupgrade->SetCaption(MenuUpgradeStr);
@@ -201,12 +201,12 @@ void TForm1::ApplyLanguage()
     if (lang != kLanguageEnglish)
         chkBlankCheck->SetCaption(chkBlankCheck->Caption() + " Flash");
     SystemAreachk->SetCaption(FixSystemAreaSizeStr);
-    chkUsbPort->SetCaption(MessageCatalogue(100, lang));
-    chkClearFlash->SetCaption(MessageCatalogue(101, lang));
+    chkUsbPort->SetCaption(MessageCatalogue(kRowFixUsbIo, lang));
+    chkClearFlash->SetCaption(MessageCatalogue(kRowClearFlash, lang));
     // The size the copy list or a run wrote stays beside the new words.
     labSystemArea->SetCaption(RedrawCaption(labSystemArea->Caption(), before));
     Upgradebtn->SetCaption(MenuUpgradeStartStr);
-    labType->SetCaption(std::string(MessageCatalogue(14, lang)) + ":");
+    labType->SetCaption(std::string(MessageCatalogue(kRowDiskSplit, lang)) + ":");
 
     toolkit::TStaticText* const panelTitle[kDeviceSlots] = {StaticText1, StaticText3, StaticText4,
                                                             StaticText5, StaticText6, StaticText7,
@@ -219,7 +219,7 @@ void TForm1::ApplyLanguage()
     StaticText12->SetCaption(FailMsg + ":");
     chkFwUpgrade->SetCaption(FwUpgradeStr);
     grpProcessStatus->SetCaption(ProcessStatusStr);
-    btnAddDir->SetCaption(MessageCatalogue(22, lang));
+    btnAddDir->SetCaption(MessageCatalogue(kRowAddDir, lang));
     if (SettingForm != nullptr)
         SettingForm->SetCaption(AdvanceStr + SettingMsg);
 }

@@ -11,11 +11,6 @@ namespace {
 
 constexpr const char* S = kSettingsSection;
 
-// Catalogue rows of the disk-mode texts.
-constexpr int kRowNormal = 15;
-constexpr int kRowEncrypted = 16;
-constexpr int kRowHidden = 17;
-
 void checkFrom(platform::IniFile& ini, const char* key, int32_t def, toolkit::TCheckBox* box)
 {
     if (box)

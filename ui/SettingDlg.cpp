@@ -27,15 +27,6 @@ TfrmSetting* frmSetting = nullptr;
 
 namespace {
 
-// Catalogue rows of the dialog's own texts.
-constexpr int kRowNormal = 15;
-constexpr int kRowEncrypted = 16;
-constexpr int kRowWarning = 27;
-constexpr int kRowSkipWarning = 28;
-constexpr int kRowDefault = 39;
-constexpr int kRowInvalidImage = 61;
-constexpr int kRowFastBlankWarning = 86;
-
 std::string hexPattern(int32_t pattern)
 {
     char text[16];
@@ -435,18 +426,29 @@ void TfrmSetting::SetLanguage()
 {
     TForm1* main = mainWindow();
     languageIndex_ = main ? main->LanguageIndex.load() : kLanguageEnglish;
-    const std::pair<TControl*, int> captions[] = {
-        {grpBlankCheck, 0},     {lblScanLevel, 1},      {lblPageSkip, 2},       {lblReadTimes, 3},
-        {lblECCLevel, 4},       {btnApply, 5},          {btnCancel, 6},         {tabFactorSet, 7},
-        {lblCapMultiplier, 9},  {tabFlashSetting, 8},   {lblBadThreshold, 10},  {btnSaveConfig, 11},
-        {btnLoadConfig, 12},    {tabDeviceSetting, 13}, {grpDiskSplit, 14},     {rdoNormalDisk, 15},
-        {rdoEncryptDisk, 16},   {rdoHideDisk, 17},      {grpHideDisk, 18},      {lblHideRatio, 19},
-        {grpHiddenFiles, 20},   {btnAddFile, 21},       {btnAddDir, 22},        {btnRemove, 23},
-        {lblDiskLabel, 24},     {grpCapacityRule, 48},  {lblAllowCapError, 49}, {grpCapErrorDeal, 50},
-        {rdoDegrade, 51},       {rdoCapShowFail, 52},   {rdoDonotCare, 53},     {chkPageScan, 56},
-        {grpSpiHiddenFile, 78}, {btnAddSpiFile, 21},    {btnRmvSpiFile, 23},    {tabSpiSetting, 82},
-        {chkSaveSpiImage, 83},  {grpImgFile, 62},       {rdoUseListFile, 63},   {rdoUseImgFile, 64},
-        {lblImgDiskSize, 67},   {btnShowImgTool, 69},   {chkFastBlkChk, 85},
+    const std::pair<TControl*, MessageRow> captions[] = {
+        {grpBlankCheck, kRowBlankCheck},          {lblScanLevel, kRowScanLevel},
+        {lblPageSkip, kRowPageSkip},              {lblReadTimes, kRowReadTimes},
+        {lblECCLevel, kRowPermitEcc},             {btnApply, kRowApply},
+        {btnCancel, kRowCancel},                  {tabFactorSet, kRowFactorySetting},
+        {lblCapMultiplier, kRowFlashModuleNo},    {tabFlashSetting, kRowFlashSetting},
+        {lblBadThreshold, kRowBadRateThreshold},  {btnSaveConfig, kRowSave},
+        {btnLoadConfig, kRowLoad},                {tabDeviceSetting, kRowDeviceSetting},
+        {grpDiskSplit, kRowDiskSplit},            {rdoNormalDisk, kRowNormal},
+        {rdoEncryptDisk, kRowEncrypted},          {rdoHideDisk, kRowHidden},
+        {grpHideDisk, kRowHiddenOrEncrypted},     {lblHideRatio, kRowDiskRatio},
+        {grpHiddenFiles, kRowHiddenFiles},        {btnAddFile, kRowAddFiles},
+        {btnAddDir, kRowAddDir},                  {btnRemove, kRowRemove},
+        {lblDiskLabel, kRowDiskLabel},            {grpCapacityRule, kRowCapacityRule},
+        {lblAllowCapError, kRowAllowCapacityError}, {grpCapErrorDeal, kRowCapacityShortfall},
+        {rdoDegrade, kRowDegrade},                {rdoCapShowFail, kRowShowError},
+        {rdoDonotCare, kRowDoNotCare},            {chkPageScan, kRowSpecialScan},
+        {grpSpiHiddenFile, kRowNorHiddenFiles},   {btnAddSpiFile, kRowAddFiles},
+        {btnRmvSpiFile, kRowRemove},              {tabSpiSetting, kRowNorSetting},
+        {chkSaveSpiImage, kRowSaveFlashImage},    {grpImgFile, kRowImageFile},
+        {rdoUseListFile, kRowManualAddFiles},     {rdoUseImgFile, kRowUseImageFile},
+        {lblImgDiskSize, kRowImageDiskSize},      {btnShowImgTool, kRowCreate},
+        {chkFastBlkChk, kRowFastBlankCheck},
     };
     for (const auto& [control, row] : captions)
         control->SetCaption(MessageCatalogue(row, languageIndex_));

@@ -62,9 +62,9 @@ void TForm2::FormShow(TControl*)
     edtpassword->SetText("");
     TForm1* main = MainWindow ? MainWindow : Form1;
     unsigned lang = main ? main->LanguageIndex.load() : kLanguageEnglish;
-    Label1->SetCaption(MessageCatalogue(88, lang));
-    GroupBox1->SetCaption(MessageCatalogue(89, lang));
-    Button1->SetCaption(MessageCatalogue(90, lang));
+    Label1->SetCaption(MessageCatalogue(kRowEnterPassword, lang));
+    GroupBox1->SetCaption(MessageCatalogue(kRowPasswordSetting, lang));
+    Button1->SetCaption(MessageCatalogue(kRowInput, lang));
 }
 
 void TForm2::Button1Click(TControl*)

@@ -21,21 +21,6 @@ TfrmIsoMain* frmIsoMain = nullptr;
 
 namespace {
 
-// Message catalogue rows the dialog shows.
-enum : int {
-    kRowHiddenFiles = 20,
-    kRowAddFiles = 21,
-    kRowAddDir = 22,
-    kRowRemove = 23,
-    kRowDiskLabel = 24,
-    kRowImageDiskSize = 67,
-    kRowCreateImage = 68,
-    kRowSuccess = 70,
-    kRowFail = 71,
-    kRowInitImageDisk = 72,
-    kRowImageOutput = 74,
-};
-
 constexpr const char* kOptionsSection = "DISK";
 constexpr const char* kOptionsSectionOnWrite = "Disk";  // the same section, spelt as the form writes it
 constexpr const char* kHiddenFilesSection = "HIDE_FILES";

@@ -450,7 +450,7 @@ void TForm1::FormPaint()
         return;
     ImageFile.clear();
     unsigned lang = LanguageIndex;
-    TheDialogs().MessageBox(MessageCatalogue(65, lang), MessageCatalogue(27, lang), MB_OK | MB_ICONWARNING);
+    TheDialogs().MessageBox(MessageCatalogue(kRowImageMissing, lang), MessageCatalogue(kRowWarning, lang), MB_OK | MB_ICONWARNING);
     if (SettingForm) {
         SettingForm->ShowModal();
         if (auto* pages = dynamic_cast<TPageControl*>(SettingForm->FindControl("pgeSetting")))
