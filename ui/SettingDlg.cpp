@@ -615,7 +615,7 @@ void TfrmSetting::btnApplyClick(TControl*)
     s.bFastBlankCheck = chkFastBlkChk->Checked();
     s.iScanLevel = cboScanLevel->ItemIndex();
     if (s.iScanLevel == 5)
-        s.Pattern = ui::StrToInt(edtpattern->Text()) & kPatternMask;
+        s.Pattern = ui::StrToInt(edtpattern->Text()) & production::kPatternMask;
     s.iPageSkip = ui::StrToInt(cboPageSkip->Text());
     s.iReadTimes = cboRead->ItemIndex();
     s.iEccLevel = cboECC->ItemIndex();
