@@ -160,6 +160,34 @@ int CheckStart(int argc, char** argv, Options& options)
     return -1;
 }
 
+// Hands the volume events of the device source to the window: the simulator's bus, or
+// udev's USB disks watched from the Qt loop.
+void WatchDevices(const Options& options, view::MainWindow& window, std::unique_ptr<sim::SimBus>& bus,
+                  std::unique_ptr<platform::UdevMonitor>& udev)
+{
+    if (options.simulate > 0) {
+        std::string disks = platform::ProgramPath("sim-disks");
+        QDir().mkpath(QString::fromStdString(disks));
+        bus = std::make_unique<sim::SimBus>(disks);
+        bus->setVolumeCallback([&window](bool arrival, uint32_t mask) { window.postDeviceChange(arrival, mask); });
+    } else {
+        // A device the process may not drive is said once, in the event log as well.
+        platform::SetDeviceAccessReporter([](const std::string& text) { AppendLog(text); });
+        udev = std::make_unique<platform::UdevMonitor>(
+            platform::DriveMap::global(),
+            [](const std::string& node) -> std::shared_ptr<platform::ScsiTransport> {
+                return platform::SgIoTransport::open(node);
+            },
+            [&window](bool arrival, uint32_t mask) { window.postDeviceChange(arrival, mask); });
+        if (udev->start()) {
+            auto* notifier = new QSocketNotifier(udev->fd(), QSocketNotifier::Read, &window);
+            QObject::connect(notifier, &QSocketNotifier::activated, &window, [&udev] { udev->poll(); });
+        } else {
+            std::cerr << "udev is not available: no USB disk will be seen\n";
+        }
+    }
+}
+
 int Run(QApplication& app, const Options& options)
 {
     // Every path of the program goes through the program folder; the working directory
@@ -195,27 +223,7 @@ int Run(QApplication& app, const Options& options)
     std::unique_ptr<sim::SimBus> bus;
     std::unique_ptr<platform::UdevMonitor> udev;
     TForm1* f = form.get();
-    if (options.simulate > 0) {
-        std::string disks = platform::ProgramPath("sim-disks");
-        QDir().mkpath(QString::fromStdString(disks));
-        bus = std::make_unique<sim::SimBus>(disks);
-        bus->setVolumeCallback([&window](bool arrival, uint32_t mask) { window.postDeviceChange(arrival, mask); });
-    } else {
-        // A device the process may not drive is said once, in the event log as well.
-        platform::SetDeviceAccessReporter([](const std::string& text) { AppendLog(text); });
-        udev = std::make_unique<platform::UdevMonitor>(
-            platform::DriveMap::global(),
-            [](const std::string& node) -> std::shared_ptr<platform::ScsiTransport> {
-                return platform::SgIoTransport::open(node);
-            },
-            [&window](bool arrival, uint32_t mask) { window.postDeviceChange(arrival, mask); });
-        if (udev->start()) {
-            auto* notifier = new QSocketNotifier(udev->fd(), QSocketNotifier::Read, &window);
-            QObject::connect(notifier, &QSocketNotifier::activated, &window, [&udev] { udev->poll(); });
-        } else {
-            std::cerr << "udev is not available: no USB disk will be seen\n";
-        }
-    }
+    WatchDevices(options, window, bus, udev);
 
     window.start();
 
