@@ -45,36 +45,36 @@ public:
     // Page-mode name (0..7) in a language.
     virtual std::string PageModeName(int mode, unsigned languageIndex) = 0;
 
-    // ---- read by the production sequence (defaults: a fresh station with nothing set) ----
+    // ---- read by the production sequence ----
     // Option boxes of the main window.
-    virtual bool BlankCheckChecked() { return false; }   // chkBlankCheck
-    virtual bool ClearFlashChecked() { return false; }   // chkClearFlash
-    virtual bool IsoUpgradeEnabled() { return true; }    // chkISOupgrade->Enabled
-    virtual bool ParityCheckChecked() { return false; }  // chkParityCheck
-    virtual bool NorCheckChecked() { return false; }     // chknor
-    virtual bool FormatChecked() { return false; }       // chkFormat
-    virtual bool Fat32Checked() { return false; }        // chkFAT32
-    virtual std::string VolumeLabelText() { return ""; } // LabelEdit text
+    virtual bool BlankCheckChecked() = 0;         // chkBlankCheck
+    virtual bool ClearFlashChecked() = 0;         // chkClearFlash
+    virtual bool IsoUpgradeEnabled() = 0;         // chkISOupgrade->Enabled
+    virtual bool ParityCheckChecked() = 0;        // chkParityCheck
+    virtual bool NorCheckChecked() = 0;           // chknor
+    virtual bool FormatChecked() = 0;             // chkFormat
+    virtual bool Fat32Checked() = 0;              // chkFAT32
+    virtual std::string VolumeLabelText() = 0;    // LabelEdit text
     // Copy-list positions of the classified files (-1 none) and the firmware's SDK type.
-    virtual int ProgramIndex() { return -1; }
-    virtual int PreferIndex() { return -1; }
-    virtual int IsoIndex() { return -1; }
-    virtual int TelbookIndex() { return -1; }
-    virtual uint32_t SdkType() { return 0; }
+    virtual int ProgramIndex() = 0;
+    virtual int PreferIndex() = 0;
+    virtual int IsoIndex() = 0;
+    virtual int TelbookIndex() = 0;
+    virtual uint32_t SdkType() = 0;
     // Further production settings.
-    virtual int FlashModuleNo() { return 0; }            // iFlashModuleNo
-    virtual int BadThreshold() { return 0; }             // iBadThreshold, percent
-    virtual int ScanLevel() { return 0; }                // iScanLevel
-    virtual int Pattern() { return 0; }                  // Pattern
-    virtual int PageSkip() { return 0; }                 // iPageSkip
-    virtual int PageModeSel() { return 0; }              // PageModeSel
-    virtual int ReadTimes() { return 0; }                // iReadTimes
-    virtual bool FastBlankCheck() { return false; }      // bFastBlankCheck
-    virtual std::string HideDiskLabel() { return ""; }   // sHideDiskLabel
-    virtual bool UseImgFile() { return false; }          // bUseImgFile
-    virtual std::string ImageFile() { return ""; }
-    virtual bool SaveSpiImage() { return false; }
-    virtual bool NonFileSystem() { return false; }       // bNonFileSystem
+    virtual int FlashModuleNo() = 0;              // iFlashModuleNo
+    virtual int BadThreshold() = 0;               // iBadThreshold, percent
+    virtual int ScanLevel() = 0;                  // iScanLevel
+    virtual int Pattern() = 0;                    // Pattern
+    virtual int PageSkip() = 0;                   // iPageSkip
+    virtual int PageModeSel() = 0;                // PageModeSel
+    virtual int ReadTimes() = 0;                  // iReadTimes
+    virtual bool FastBlankCheck() = 0;            // bFastBlankCheck
+    virtual std::string HideDiskLabel() = 0;      // sHideDiskLabel
+    virtual bool UseImgFile() = 0;                // bUseImgFile
+    virtual std::string ImageFile() = 0;
+    virtual bool SaveSpiImage() = 0;
+    virtual bool NonFileSystem() = 0;             // bNonFileSystem
 
     // ---- written by the production threads (the shared ones without lost updates) ----
     // The drive letter of a panel's DeviceSlot; 0 once the device was removed.
@@ -94,8 +94,9 @@ public:
     virtual void ProcessMessages() {}
 };
 
-// The settings a fresh station starts with, for an engine running without a main window;
-// the same values the main window's link gives while no main window exists.
+// The settings a fresh station starts with (production/StoredSettings.h gives the stored
+// ones), for an engine running without a main window; the main window's link answers the
+// same while no main window exists. Nothing is in the copy list.
 class FreshStation : public WindowLink {
 public:
     int EccLevel() override;
@@ -118,6 +119,34 @@ public:
     void SetSystemAreaLabel(const std::string&) override;
     void ShowWarning(const std::string& text, const std::string& caption) override;
     std::string PageModeName(int mode, unsigned languageIndex) override;
+
+    bool BlankCheckChecked() override;
+    bool ClearFlashChecked() override;
+    bool IsoUpgradeEnabled() override;
+    bool ParityCheckChecked() override;
+    bool NorCheckChecked() override;
+    bool FormatChecked() override;
+    bool Fat32Checked() override;
+    std::string VolumeLabelText() override;
+    int ProgramIndex() override;
+    int PreferIndex() override;
+    int IsoIndex() override;
+    int TelbookIndex() override;
+    uint32_t SdkType() override;
+    int FlashModuleNo() override;
+    int BadThreshold() override;
+    int ScanLevel() override;
+    int Pattern() override;
+    int PageSkip() override;
+    int PageModeSel() override;
+    int ReadTimes() override;
+    bool FastBlankCheck() override;
+    std::string HideDiskLabel() override;
+    bool UseImgFile() override;
+    std::string ImageFile() override;
+    bool SaveSpiImage() override;
+    bool NonFileSystem() override;
+
     void ProcessMessages() override;
 };
 

@@ -1,3 +1,4 @@
+// The main window's copy list: adding and removing files and folders, and classifying them.
 #include "ui/CopyList.h"
 
 #include "device/HostUtil.h"

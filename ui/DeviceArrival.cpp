@@ -87,11 +87,12 @@ bool TForm1::removalIsCurrent(char letter) const
     return true;
 }
 
+// In order: the arrival is logged and checked (closing, gone, already served, running the
+// loader, not answering), a panel is chosen and the loader uploaded; in fixed-port mode
+// the panel then follows the USB port; the run starts, or waits for the manual start.
 void TForm1::arrive(char x)
 {
     const std::string X = Letter(x);
-    // 1. Relative paths rest on the program folder already.
-    // 2.
     AppendLog(X + ":" + "<--");
     if (ClosingAfterRuns) {
         AppendLog(X + ": closing, not taken");
@@ -106,6 +107,49 @@ void TForm1::arrive(char x)
         return;
     }
     const platform::DrivePin pin(x, serial);
+    if (!takeArrival(x, serial))
+        return;
+
+    int p = FirstFreeSlot();
+    AppendLog(X + ":" + std::to_string(p));
+    if (p == kDeviceSlots) {
+        TheDialogs().MessageBox(ExceedLimitMsg.get(), StatusMsg.get(), MB_OK);
+        iFailedArrivals += 1;
+        return;
+    }
+    // In fixed-port mode the panel is claimed once the port is known.
+    const bool fixedPort = chkUsbPort->Checked();
+    if (!fixedPort) {
+        DeviceSlots[p].serial = serial;
+        DeviceSlots[p].drive = x;
+        DeviceSlots[p].gauge->SetVisible(true);
+        auto lock = DeviceSlots[p].status->Lock();
+        DeviceSlots[p].status->Font()->SetColor(clWindowText);
+        DeviceSlots[p].status->SetCaption(FSMWrite.get());
+    }
+    platform::Sleep(100);
+
+    const bool started = UploadFirmware(x, iFsmSize, sFsmPath);
+    if (!started) {
+        loaderRefused(x, serial, p);
+    } else if (fixedPort) {
+        p = portPanel(x, p);
+        claimPortPanel(x, serial, p);
+    }
+    if (started) {
+        if (!CheckManuupgrade->Checked())
+            startThread(x, p);
+        else
+            DeviceSlots[p].status->SetCaption(DevicePluginStr.get());
+    }
+    // The manual-start mode cannot change while a device is in.
+    CheckManuupgrade->SetEnabled(false);
+    iDeviceCount += 1;
+}
+
+bool TForm1::takeArrival(char x, uint64_t serial)
+{
+    const std::string X = Letter(x);
     for (const auto& slot : DeviceSlots)
         if (slot.drive == x && slot.serial != 0 && slot.serial != serial) {
             // The panel's device left without its removal reaching us yet.
@@ -116,130 +160,102 @@ void TForm1::arrive(char x)
     // now) is never reset, nor started a second time.
     if (IsDriveInSlot(x)) {
         AppendLog(X + ": exists continue");
-        return;
+        return false;
     }
-    // 3. A device that already runs the loader is reset; it comes back as a new arrival.
+    // A device that already runs the loader is reset; it comes back as a new arrival.
     if (cmd_bIsChipModeByDrive(x) == 1) {
         AppendLog(X + ":" + "-> reset");
         platform::Sleep(200);
         cmd_bResetByDrive(x);
-        return;
+        return false;
     }
-    // 5.
     if (cmd_bInquiry(x) == 0) {
         AppendLog(X + ":" + "cmd_bInquiry fail continue");
         iFailedArrivals += 1;
         // Counted as a device so that its removal frees the panel again.
         if (showRefusedAccess(x, serial, FirstFreeSlot()))
             iDeviceCount += 1;
-        return;
+        return false;
     }
-    // 6.
-    int p = FirstFreeSlot();
-    AppendLog(X + ":" + std::to_string(p));
-    // 7.
-    if (p == kDeviceSlots) {
-        TheDialogs().MessageBox(ExceedLimitMsg.get(), StatusMsg.get(), MB_OK);
-        iFailedArrivals += 1;
-        return;
+    return true;
+}
+
+void TForm1::loaderRefused(char x, uint64_t serial, int p)
+{
+    const std::string problem = LoaderFileProblem(sFsmPath);
+    if (!problem.empty()) {
+        const std::string line = "loader " + sFsmPath + " " + problem;
+        AppendLog(Letter(x) + ": " + line);
+        std::fprintf(stderr, "mptool: %s\n", line.c_str());
     }
-    const bool fixedPort = chkUsbPort->Checked();
-    // 8.
-    if (!fixedPort) {
-        DeviceSlots[p].serial = serial;
-        DeviceSlots[p].drive = x;
-        DeviceSlots[p].gauge->SetVisible(true);
+    {
+        auto lock = DeviceSlots[p].status->Lock();
+        DeviceSlots[p].status->SetCaption(FSMLoadStr + FailMsg);
+        DeviceSlots[p].status->Font()->SetColor(clRed);
+    }
+    // In fixed-port mode no panel holds the device, so only this count tells of it.
+    iFailedArrivals += 1;
+    (void)showRefusedAccess(x, serial, p);
+}
+
+int TForm1::portPanel(char x, int p)
+{
+    const std::string X = Letter(x);
+    HANDLE h = platform::OpenDrive(x);
+    uint8_t hundreds = 0, tens = 0, units = 0;
+    int r = GetSerialDigits(h, &hundreds, &tens, &units);
+    if (r < 0) {
+        AppendLog(X + ":Get port fail <1>!!");
+        platform::CloseDrive(h);
+        return p;
+    }
+    sArrivingPortId = ui::PortIdentity(hundreds, tens, units);
+    platform::CloseDrive(h);
+
+    // Panel 0 follows whichever port arrives while it is free; the others keep the port
+    // they first served.
+    if (PortSlotTaken[0] != 1)
+        PortSlotId[0] = sArrivingPortId;
+    int k = 0;
+    while (k < kDeviceSlots && PortSlotId[k] != sArrivingPortId)
+        ++k;
+    if (k == kDeviceSlots) {
+        k = 1;
+        while (k < kDeviceSlots && PortSlotTaken[k] == 1)
+            ++k;
+        if (k < kDeviceSlots)
+            PortSlotId[k] = sArrivingPortId;
+    }
+    if (k < kDeviceSlots && DeviceSlots[k].drive != 0 && DeviceSlots[k].drive != x) {
+        // The port's panel still holds another device (two devices reporting
+        // the same port): one panel never serves two threads, so this one
+        // takes the first free panel without a binding.
+        AppendLog(X + ":" + "port panel busy" + sArrivingPortId);
+    } else if (k < kDeviceSlots) {
+        p = k;
+        PortSlotDrive[p] = x;
+        PortSlotTaken[p] = 1;
+    } else {
+        TheDialogs().MessageBox("Over 8 device!", Application->Title(), MB_OK);
+    }
+    return p;
+}
+
+void TForm1::claimPortPanel(char x, uint64_t serial, int p)
+{
+    {
         auto lock = DeviceSlots[p].status->Lock();
         DeviceSlots[p].status->Font()->SetColor(clWindowText);
         DeviceSlots[p].status->SetCaption(FSMWrite.get());
     }
-    // 9.
-    platform::Sleep(100);
-    // 10.
-    bool started = false;
-    if (!UploadFirmware(x, iFsmSize, sFsmPath)) {
-        const std::string problem = LoaderFileProblem(sFsmPath);
-        if (!problem.empty()) {
-            const std::string line = "loader " + sFsmPath + " " + problem;
-            AppendLog(X + ": " + line);
-            std::fprintf(stderr, "mptool: %s\n", line.c_str());
-        }
-        {
-            auto lock = DeviceSlots[p].status->Lock();
-            DeviceSlots[p].status->SetCaption(FSMLoadStr + FailMsg);
-            DeviceSlots[p].status->Font()->SetColor(clRed);
-        }
-        // In fixed-port mode no panel holds the device, so only this count tells of it.
-        iFailedArrivals += 1;
-        (void)showRefusedAccess(x, serial, p);
-    } else {
-        // 12. Fixed-port mode: the panel follows the USB port.
-        if (fixedPort) {
-            bool portKnown = false;
-            HANDLE h = platform::OpenDrive(x);
-            uint8_t hundreds = 0, tens = 0, units = 0;
-            int r = GetSerialDigits(h, &hundreds, &tens, &units);
-            if (r < 0) {
-                AppendLog(X + ":Get port fail <1>!!");
-                platform::CloseDrive(h);
-            } else {
-                sArrivingPortId = ui::PortIdentity(hundreds, tens, units);
-                platform::CloseDrive(h);
-                portKnown = true;
-            }
-            if (portKnown) {
-                if (PortSlotTaken[0] != 1)
-                    PortSlotId[0] = sArrivingPortId;
-                int k = 0;
-                while (k < kDeviceSlots && PortSlotId[k] != sArrivingPortId)
-                    ++k;
-                if (k == kDeviceSlots) {
-                    k = 1;
-                    while (k < kDeviceSlots && PortSlotTaken[k] == 1)
-                        ++k;
-                    if (k < kDeviceSlots)
-                        PortSlotId[k] = sArrivingPortId;
-                }
-                if (k < kDeviceSlots && DeviceSlots[k].drive != 0 && DeviceSlots[k].drive != x) {
-                    // The port's panel still holds another device (two devices reporting
-                    // the same port): one panel never serves two threads, so this one
-                    // takes the first free panel without a binding.
-                    AppendLog(X + ":" + "port panel busy" + sArrivingPortId);
-                } else if (k < kDeviceSlots) {
-                    p = k;
-                    PortSlotDrive[p] = x;
-                    PortSlotTaken[p] = 1;
-                } else {
-                    TheDialogs().MessageBox("Over 8 device!", Application->Title(), MB_OK);
-                }
-            }
-            // 12.5 Claim the panel.
-            {
-                auto lock = DeviceSlots[p].status->Lock();
-                DeviceSlots[p].status->Font()->SetColor(clWindowText);
-                DeviceSlots[p].status->SetCaption(FSMWrite.get());
-            }
-            DeviceSlots[p].serial = serial;
-            DeviceSlots[p].drive = x;
-            DeviceSlots[p].gauge->SetVisible(true);
-            DeviceSlots[p].status->SetCaption(FSMWrite + SuccessMsg);
-            // 12.6 Flash ID.
-            uint8_t id[8] = {};
-            if (cmd_bReadFlashIdByDrive(x, id))
-                DeviceSlots[p].textF->SetCaption(ui::FormatFlashId(id));
-        }
-        started = true;
-    }
-    // 13.
-    if (started) {
-        if (!CheckManuupgrade->Checked())
-            startThread(x, p);
-        else
-            DeviceSlots[p].status->SetCaption(DevicePluginStr.get());
-    }
-    // 14.
-    CheckManuupgrade->SetEnabled(false);
-    iDeviceCount += 1;
+    DeviceSlots[p].serial = serial;
+    DeviceSlots[p].drive = x;
+    DeviceSlots[p].gauge->SetVisible(true);
+    DeviceSlots[p].status->SetCaption(FSMWrite + SuccessMsg);
+    // The panel shows the flash ID at once.
+    uint8_t id[8] = {};
+    if (cmd_bReadFlashIdByDrive(x, id))
+        DeviceSlots[p].textF->SetCaption(ui::FormatFlashId(id));
 }
 
 bool TForm1::showRefusedAccess(char x, uint64_t serial, int p)
@@ -279,25 +295,22 @@ void TForm1::setPanelIdle(int p)
 void TForm1::remove(char x)
 {
     const std::string X = Letter(x);
-    // 1.
     AppendLog(X + ": -->");
-    // 2.
     int p = SlotOfDrive(x);
     if (p < kDeviceSlots && !removalIsCurrent(x)) {
         AppendLog(X + ": still here");
         return;
     }
-    // 3. The port stays bound to its panel.
+    // The port stays bound to its panel.
     if (chkUsbPort->Checked())
         for (int k = 0; k < kDeviceSlots; ++k)
             if (PortSlotDrive[k] == x) {
                 PortSlotDrive[k] = 0;
                 p = k;
             }
-    // 4.
     if (!IsDriveInSlot(x))
         return;
-    // 5.
+    // The panel waits again; with every panel waiting the manual-start mode may change.
     if (p < kDeviceSlots) {
         setPanelIdle(p);
         bool allWaiting = true;
@@ -308,7 +321,7 @@ void TForm1::remove(char x)
         if (allWaiting)
             CheckManuupgrade->SetEnabled(true);
     }
-    // 6.
+    // With the last device gone, the results of the earlier ones are cleared.
     ReleaseDriveSlot(x);
     if (--iDeviceCount == 0) {
         for (auto& slot : DeviceSlots) {

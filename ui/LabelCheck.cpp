@@ -1,3 +1,4 @@
+// Checking a volume label where the operator enters it.
 #include "ui/LabelCheck.h"
 
 #include "image/ImageBuilder.h"

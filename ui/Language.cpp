@@ -1,3 +1,4 @@
+// The user interface's language: choosing it, loading its texts and redrawing the forms.
 #include "ui/Language.h"
 
 #include "text/LangStrings.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-// Language ids as the original platform numbers them.
+// Language ids in the Windows numbering the station files and the registry keep.
 constexpr uint16_t kLangIdSimplifiedChinese = 2052;   // 0x0804, Chinese (PRC)
 constexpr uint16_t kLangIdTraditionalChinese = 1028;  // 0x0404, Chinese (Taiwan)
 constexpr uint16_t kLangIdEnglish = 1033;             // 0x0409, English (United States)

@@ -1,3 +1,4 @@
+// The main window's link for the production engine.
 #include "ui/MainWindowLink.h"
 
 #include "production/WindowLink.h"
@@ -15,24 +16,24 @@ namespace {
 // The main window; before it exists, the settings a fresh station starts with.
 class MainWindow : public production::WindowLink {
 public:
-    int EccLevel() override { return Form1 ? Form1->iEccLevel : 2; }
-    bool PageScan() override { return Form1 && Form1->PageMode; }
-    uint8_t DeviceFeature() override { return Form1 ? Form1->eDeviceFeature : 0; }
-    int HideDiskRatio() override { return Form1 ? Form1->iHideDiskRatio : 10; }
-    int AllowErrorRate() override { return Form1 ? Form1->AllowErrorRate : 2; }
-    uint8_t DealCapError() override { return Form1 ? Form1->DealCapError : 0; }
-    uint32_t MinValidSize() override { return Form1 ? Form1->iMinValidSize.load() : 0; }
-    bool FwUpgradeChecked() override { return !Form1 || Form1->chkFwUpgrade->Checked(); }
-    bool IsoUpgradeChecked() override { return Form1 && Form1->chkISOupgrade->Checked(); }
-    bool SystemAreaChecked() override { return Form1 && Form1->SystemAreachk->Checked(); }
-    int SystemAreaIndex() override { return Form1 ? Form1->SystemAreaComBo->ItemIndex() : 0; }
-    uint64_t FirmwareSize() override { return Form1 ? Form1->iFirmwareSize.load() : 0; }
-    uint64_t PreferSize() override { return Form1 ? Form1->iPreferSize.load() : 0; }
-    uint64_t TelbookSize() override { return Form1 ? Form1->iTelbookSize.load() : 0; }
-    uint64_t IsoSize() override { return Form1 ? Form1->iIsoSize.load() : 0; }
+    int EccLevel() override { return Form1 ? Form1->iEccLevel : fresh_.EccLevel(); }
+    bool PageScan() override { return Form1 ? Form1->PageMode : fresh_.PageScan(); }
+    uint8_t DeviceFeature() override { return Form1 ? Form1->eDeviceFeature : fresh_.DeviceFeature(); }
+    int HideDiskRatio() override { return Form1 ? Form1->iHideDiskRatio : fresh_.HideDiskRatio(); }
+    int AllowErrorRate() override { return Form1 ? Form1->AllowErrorRate : fresh_.AllowErrorRate(); }
+    uint8_t DealCapError() override { return Form1 ? Form1->DealCapError : fresh_.DealCapError(); }
+    uint32_t MinValidSize() override { return Form1 ? Form1->iMinValidSize.load() : fresh_.MinValidSize(); }
+    bool FwUpgradeChecked() override { return Form1 ? Form1->chkFwUpgrade->Checked() : fresh_.FwUpgradeChecked(); }
+    bool IsoUpgradeChecked() override { return Form1 ? Form1->chkISOupgrade->Checked() : fresh_.IsoUpgradeChecked(); }
+    bool SystemAreaChecked() override { return Form1 ? Form1->SystemAreachk->Checked() : fresh_.SystemAreaChecked(); }
+    int SystemAreaIndex() override { return Form1 ? Form1->SystemAreaComBo->ItemIndex() : fresh_.SystemAreaIndex(); }
+    uint64_t FirmwareSize() override { return Form1 ? Form1->iFirmwareSize.load() : fresh_.FirmwareSize(); }
+    uint64_t PreferSize() override { return Form1 ? Form1->iPreferSize.load() : fresh_.PreferSize(); }
+    uint64_t TelbookSize() override { return Form1 ? Form1->iTelbookSize.load() : fresh_.TelbookSize(); }
+    uint64_t IsoSize() override { return Form1 ? Form1->iIsoSize.load() : fresh_.IsoSize(); }
     std::vector<std::string> CopyList() override
     {
-        return Form1 ? Form1->TntSelectFileList2->Items()->ToVector() : std::vector<std::string>{};
+        return Form1 ? Form1->TntSelectFileList2->Items()->ToVector() : fresh_.CopyList();
     }
     std::vector<std::string> HideFileList() override
     {
@@ -42,7 +43,7 @@ public:
     {
         return Form1 ? Form1->SpiFileList.ToVector() : std::vector<std::string>{};
     }
-    unsigned LanguageIndex() override { return Form1 ? Form1->LanguageIndex.load() : 0; }
+    unsigned LanguageIndex() override { return Form1 ? Form1->LanguageIndex.load() : fresh_.LanguageIndex(); }
     void SetSystemAreaLabel(const std::string& caption) override
     {
         if (Form1)
@@ -57,32 +58,32 @@ public:
         return ::PageModeName(mode, languageIndex);
     }
 
-    bool BlankCheckChecked() override { return Form1 && Form1->chkBlankCheck->Checked(); }
-    bool ClearFlashChecked() override { return Form1 && Form1->chkClearFlash->Checked(); }
-    bool IsoUpgradeEnabled() override { return !Form1 || Form1->chkISOupgrade->Enabled(); }
-    bool ParityCheckChecked() override { return Form1 && Form1->chkParityCheck->Checked(); }
-    bool NorCheckChecked() override { return Form1 && Form1->chknor->Checked(); }
-    bool FormatChecked() override { return Form1 && Form1->chkFormat->Checked(); }
-    bool Fat32Checked() override { return Form1 && Form1->chkFAT32->Checked(); }
-    std::string VolumeLabelText() override { return Form1 ? Form1->LabelEdit->Text() : std::string(); }
-    int ProgramIndex() override { return Form1 ? Form1->iProgramIndex.load() : -1; }
-    int PreferIndex() override { return Form1 ? Form1->iPreferIndex.load() : -1; }
-    int IsoIndex() override { return Form1 ? Form1->iIsoIndex.load() : -1; }
-    int TelbookIndex() override { return Form1 ? Form1->iTelbookIndex.load() : -1; }
-    uint32_t SdkType() override { return Form1 ? Form1->iSdkType.load() : 0; }
-    int FlashModuleNo() override { return Form1 ? Form1->iFlashModuleNo : 0; }
-    int BadThreshold() override { return Form1 ? Form1->iBadThreshold : 0; }
-    int ScanLevel() override { return Form1 ? Form1->iScanLevel : 0; }
-    int Pattern() override { return Form1 ? Form1->Pattern : 0; }
-    int PageSkip() override { return Form1 ? Form1->iPageSkip : 0; }
-    int PageModeSel() override { return Form1 ? Form1->PageModeSel : 0; }
-    int ReadTimes() override { return Form1 ? Form1->iReadTimes : 0; }
-    bool FastBlankCheck() override { return Form1 && Form1->bFastBlankCheck; }
-    std::string HideDiskLabel() override { return Form1 ? Form1->sHideDiskLabel : std::string(); }
-    bool UseImgFile() override { return Form1 && Form1->bUseImgFile; }
-    std::string ImageFile() override { return Form1 ? Form1->ImageFile : std::string(); }
-    bool SaveSpiImage() override { return Form1 && Form1->SaveSpiImage; }
-    bool NonFileSystem() override { return Form1 && Form1->bNonFileSystem; }
+    bool BlankCheckChecked() override { return Form1 ? Form1->chkBlankCheck->Checked() : fresh_.BlankCheckChecked(); }
+    bool ClearFlashChecked() override { return Form1 ? Form1->chkClearFlash->Checked() : fresh_.ClearFlashChecked(); }
+    bool IsoUpgradeEnabled() override { return Form1 ? Form1->chkISOupgrade->Enabled() : fresh_.IsoUpgradeEnabled(); }
+    bool ParityCheckChecked() override { return Form1 ? Form1->chkParityCheck->Checked() : fresh_.ParityCheckChecked(); }
+    bool NorCheckChecked() override { return Form1 ? Form1->chknor->Checked() : fresh_.NorCheckChecked(); }
+    bool FormatChecked() override { return Form1 ? Form1->chkFormat->Checked() : fresh_.FormatChecked(); }
+    bool Fat32Checked() override { return Form1 ? Form1->chkFAT32->Checked() : fresh_.Fat32Checked(); }
+    std::string VolumeLabelText() override { return Form1 ? Form1->LabelEdit->Text() : fresh_.VolumeLabelText(); }
+    int ProgramIndex() override { return Form1 ? Form1->iProgramIndex.load() : fresh_.ProgramIndex(); }
+    int PreferIndex() override { return Form1 ? Form1->iPreferIndex.load() : fresh_.PreferIndex(); }
+    int IsoIndex() override { return Form1 ? Form1->iIsoIndex.load() : fresh_.IsoIndex(); }
+    int TelbookIndex() override { return Form1 ? Form1->iTelbookIndex.load() : fresh_.TelbookIndex(); }
+    uint32_t SdkType() override { return Form1 ? Form1->iSdkType.load() : fresh_.SdkType(); }
+    int FlashModuleNo() override { return Form1 ? Form1->iFlashModuleNo : fresh_.FlashModuleNo(); }
+    int BadThreshold() override { return Form1 ? Form1->iBadThreshold : fresh_.BadThreshold(); }
+    int ScanLevel() override { return Form1 ? Form1->iScanLevel : fresh_.ScanLevel(); }
+    int Pattern() override { return Form1 ? Form1->Pattern : fresh_.Pattern(); }
+    int PageSkip() override { return Form1 ? Form1->iPageSkip : fresh_.PageSkip(); }
+    int PageModeSel() override { return Form1 ? Form1->PageModeSel : fresh_.PageModeSel(); }
+    int ReadTimes() override { return Form1 ? Form1->iReadTimes : fresh_.ReadTimes(); }
+    bool FastBlankCheck() override { return Form1 ? Form1->bFastBlankCheck : fresh_.FastBlankCheck(); }
+    std::string HideDiskLabel() override { return Form1 ? Form1->sHideDiskLabel : fresh_.HideDiskLabel(); }
+    bool UseImgFile() override { return Form1 ? Form1->bUseImgFile : fresh_.UseImgFile(); }
+    std::string ImageFile() override { return Form1 ? Form1->ImageFile : fresh_.ImageFile(); }
+    bool SaveSpiImage() override { return Form1 ? Form1->SaveSpiImage : fresh_.SaveSpiImage(); }
+    bool NonFileSystem() override { return Form1 ? Form1->bNonFileSystem : fresh_.NonFileSystem(); }
 
     char PanelDrive(int slot) override
     {
@@ -138,6 +139,9 @@ public:
         if (toolkit::Application)
             toolkit::Application->ProcessMessages();
     }
+
+private:
+    production::FreshStation fresh_;
 };
 
 MainWindow g_main;

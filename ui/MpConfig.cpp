@@ -1,3 +1,4 @@
+// Settings configuration files (*.mp) of the settings dialog.
 #include "ui/MpConfig.h"
 
 #include "platform/IniFile.h"

@@ -1,3 +1,4 @@
+// The production settings' file misc/prefer.ini, read and written by the main window.
 #include "ui/ProductionSettings.h"
 
 #include "platform/IniFile.h"
@@ -5,21 +6,17 @@
 #include "text/MessageCatalogue.h"
 #include "ui/main.h"
 
-#include <algorithm>
-
 namespace {
 
-constexpr const char* S = kSettingsSection;
-
-void checkFrom(platform::IniFile& ini, const char* key, int32_t def, toolkit::TCheckBox* box)
+void check(toolkit::TCheckBox* box, bool checked)
 {
     if (box)
-        box->SetChecked(ini.ReadInteger(S, key, def) != 0);
+        box->SetChecked(checked);
 }
 
-void writeCheck(platform::IniFile& ini, const char* key, const toolkit::TCheckBox* box)
+bool checked(const toolkit::TCheckBox* box)
 {
-    ini.WriteInteger(S, key, box && box->Checked() ? 1 : 0);
+    return box && box->Checked();
 }
 
 } // namespace
@@ -43,45 +40,41 @@ bool DiskFeatureText(uint8_t mode, int32_t ratio, unsigned languageIndex, std::s
 
 void TForm1::LoadSettings(const std::string& path)
 {
-    platform::IniFile ini(platform::ProgramPath(path));
+    const production::StoredSettings stored =
+        production::ReadStoredSettings(platform::IniFile(platform::ProgramPath(path)));
 
     // The window's own option controls. Checking a box runs its click handler, as the
     // operator's click would.
-    checkFrom(ini, "Format", 0, chkFormat);
-    checkFrom(ini, "Blanking check", 0, chkBlankCheck);
-    checkFrom(ini, "FwUpgrade", 1, chkFwUpgrade);
-    checkFrom(ini, "ISO upgrade", 0, chkISOupgrade);
-    checkFrom(ini, "Manual Upgrade", 0, CheckManuupgrade);
-    checkFrom(ini, "System Area check", 0, SystemAreachk);
+    check(chkFormat, stored.chkFormat);
+    check(chkBlankCheck, stored.chkBlankCheck);
+    check(chkFwUpgrade, stored.chkFwUpgrade);
+    check(chkISOupgrade, stored.chkISOupgrade);
+    check(CheckManuupgrade, stored.CheckManuupgrade);
+    check(SystemAreachk, stored.SystemAreachk);
     // Kept as stored even when the list has no such item (it then selects nothing).
     if (SystemAreaComBo)
-        SystemAreaComBo->SetItemIndex(ini.ReadInteger(S, "System Area Size", 0));
+        SystemAreaComBo->SetItemIndex(stored.SystemAreaComBo);
     if (LabelEdit)
-        LabelEdit->SetText(ini.ReadString(S, "Label", ""));
-    checkFrom(ini, "FwParityCheck", 1, chkParityCheck);
-    checkFrom(ini, "NorReadCheck", 1, chknor);
-    checkFrom(ini, "FixUsbIO", 1, chkUsbPort);
-    checkFrom(ini, "ClearFlash", 1, chkClearFlash);
+        LabelEdit->SetText(stored.LabelEdit);
+    check(chkParityCheck, stored.chkParityCheck);
+    check(chknor, stored.chknor);
+    check(chkUsbPort, stored.chkUsbPort);
+    check(chkClearFlash, stored.chkClearFlash);
 
+    // The module count is kept in the firmware file, read after the settings.
     iFlashModuleNo = 0;
 
-    // Values that end in a narrower field on the device are clamped to their range, so
-    // that a hand-edited file cannot wrap them: the page skip (0..64) and the ECC choice
-    // (0..7, its threshold) each go into one byte of every page-scan command, the ratio
-    // (1..100 %) into byte 162 of the configuration record, the pattern into 16 bits.
-    // The others are kept as stored; their readers bound their own table look-ups. The
-    // two byte fields keep the low byte of what is stored.
-    iScanLevel = ini.ReadInteger(S, "iScanLevel", 0);
-    iPageSkip = std::clamp(ini.ReadInteger(S, "iPageSkip", 0), 0, kMaxPageSkip);
-    iReadTimes = ini.ReadInteger(S, "iReadTimes", 0);
-    iEccLevel = std::clamp(ini.ReadInteger(S, "iEccLevel", 2), 0, kMaxEccLevel);
-    iBadThreshold = ini.ReadInteger(S, "iBadThreshold", 20);
-    eDeviceFeature = static_cast<uint8_t>(ini.ReadInteger(S, "eDeviceFeature", 0) & 0xFF);
-    iHideDiskRatio = std::clamp(ini.ReadInteger(S, "iHideDiskRatio", 10), kMinHideDiskRatio, kMaxHideDiskRatio);
-    sHideDiskLabel = ini.ReadString(S, "sHideDiskLabel", "");
-    bUseImgFile = ini.ReadBool(S, "bUseImgFile", false);
-    ImageFile = ini.ReadString(S, "ImageFile", "");
-    SaveSpiImage = ini.ReadBool(S, "SaveSpiImage", false);
+    iScanLevel = stored.iScanLevel;
+    iPageSkip = stored.iPageSkip;
+    iReadTimes = stored.iReadTimes;
+    iEccLevel = stored.iEccLevel;
+    iBadThreshold = stored.iBadThreshold;
+    eDeviceFeature = stored.eDeviceFeature;
+    iHideDiskRatio = stored.iHideDiskRatio;
+    sHideDiskLabel = stored.sHideDiskLabel;
+    bUseImgFile = stored.bUseImgFile;
+    ImageFile = stored.ImageFile;
+    SaveSpiImage = stored.SaveSpiImage;
 
     // The option is not offered.
     bNonFileSystem = false;
@@ -93,55 +86,47 @@ void TForm1::LoadSettings(const std::string& path)
     if (labDiskFeature && DiskFeatureText(eDeviceFeature, iHideDiskRatio, LanguageIndex, text))
         labDiskFeature->SetCaption(text);
 
-    AllowErrorRate = ini.ReadInteger(S, "AllowErrorRate", 2);
-    DealCapError = static_cast<uint8_t>(ini.ReadInteger(S, "DealCapError", 0) & 0xFF);
-    PageMode = ini.ReadBool(S, "PageMode", false);
-    PageModeSel = ini.ReadInteger(S, "PageModeSel", 0);
-    // The scan sends 16 bits: the low 16 bits are the pattern, as the dialog stores it.
-    Pattern = ini.ReadInteger(S, "Pattern", 0) & kPatternMask;
+    AllowErrorRate = stored.AllowErrorRate;
+    DealCapError = stored.DealCapError;
+    PageMode = stored.PageMode;
+    PageModeSel = stored.PageModeSel;
+    Pattern = stored.Pattern;
 }
 
 void TForm1::SaveSettings(const std::string& path)
 {
-    std::string file = platform::ProgramPath(path);
-    platform::IniFile ini(file);
+    production::StoredSettings stored;
+    stored.chkFormat = checked(chkFormat);
+    stored.chkBlankCheck = checked(chkBlankCheck);
+    stored.chkFwUpgrade = checked(chkFwUpgrade);
+    stored.chkISOupgrade = checked(chkISOupgrade);
+    stored.CheckManuupgrade = checked(CheckManuupgrade);
+    stored.SystemAreachk = checked(SystemAreachk);
+    stored.SystemAreaComBo = SystemAreaComBo ? SystemAreaComBo->ItemIndex() : -1;
+    stored.LabelEdit = LabelEdit ? LabelEdit->Text() : std::string();
+    stored.chkParityCheck = checked(chkParityCheck);
+    stored.chknor = checked(chknor);
+    stored.chkUsbPort = checked(chkUsbPort);
+    stored.chkClearFlash = checked(chkClearFlash);
+    stored.iScanLevel = iScanLevel;
+    stored.iPageSkip = iPageSkip;
+    stored.iReadTimes = iReadTimes;
+    stored.iEccLevel = iEccLevel;
+    stored.iBadThreshold = iBadThreshold;
+    stored.eDeviceFeature = eDeviceFeature;
+    stored.iHideDiskRatio = iHideDiskRatio;
+    stored.sHideDiskLabel = sHideDiskLabel;
+    stored.bUseImgFile = bUseImgFile;
+    stored.ImageFile = ImageFile;
+    stored.SaveSpiImage = SaveSpiImage;
+    stored.AllowErrorRate = AllowErrorRate;
+    stored.DealCapError = DealCapError;
+    stored.PageMode = PageMode;
+    stored.PageModeSel = PageModeSel;
+    stored.Pattern = Pattern;
 
-    writeCheck(ini, "Format", chkFormat);
-    writeCheck(ini, "Blanking check", chkBlankCheck);
-    writeCheck(ini, "FwUpgrade", chkFwUpgrade);
-    writeCheck(ini, "ISO upgrade", chkISOupgrade);
-    writeCheck(ini, "Manual Upgrade", CheckManuupgrade);
-    writeCheck(ini, "System Area check", SystemAreachk);
-    ini.WriteInteger(S, "System Area Size", SystemAreaComBo ? SystemAreaComBo->ItemIndex() : -1);
-    writeCheck(ini, "FwParityCheck", chkParityCheck);
-    writeCheck(ini, "NorReadCheck", chknor);
-    ini.WriteString(S, "Label", LabelEdit ? LabelEdit->Text() : std::string());
-    writeCheck(ini, "FixUsbIO", chkUsbPort);
-    writeCheck(ini, "ClearFlash", chkClearFlash);
-
-    ini.WriteInteger(S, "iScanLevel", iScanLevel);
-    ini.WriteInteger(S, "iPageSkip", iPageSkip);
-    ini.WriteInteger(S, "iReadTimes", iReadTimes);
-    ini.WriteInteger(S, "iEccLevel", iEccLevel);
-    ini.WriteInteger(S, "iBadThreshold", iBadThreshold);
-    // Byte fields are written as the signed byte's value.
-    ini.WriteInteger(S, "eDeviceFeature", static_cast<int8_t>(eDeviceFeature));
-    ini.WriteInteger(S, "iHideDiskRatio", iHideDiskRatio);
-    ini.WriteString(S, "sHideDiskLabel", sHideDiskLabel);
-    ini.WriteBool(S, "bUseImgFile", bUseImgFile);
-    ini.WriteString(S, "ImageFile", ImageFile);
-
-    // The hidden-file lists have files of their own now.
-    ini.EraseSection("HIDE_FILES");
-    ini.EraseSection("SPI_HIDE_FILES");
-
-    ini.WriteInteger(S, "AllowErrorRate", AllowErrorRate);
-    ini.WriteInteger(S, "DealCapError", static_cast<int8_t>(DealCapError));
-    ini.WriteBool(S, "SaveSpiImage", SaveSpiImage);
-    ini.WriteBool(S, "PageMode", PageMode);
-    ini.WriteInteger(S, "PageModeSel", PageModeSel);
-    ini.WriteInteger(S, "Pattern", Pattern);
-
+    platform::IniFile ini(platform::ProgramPath(path));
+    production::WriteStoredSettings(ini, stored);
     // All keys go to disk in one atomic replacement: a failed write leaves the previous
     // file whole and raises the error before anything else is changed.
     // The folder is not created: a station without misc/ reports the failed write.

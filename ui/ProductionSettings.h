@@ -2,12 +2,14 @@
 // The options with which every production thread prepares a device. They live in the
 // main window (TForm1 derives from ProductionSettings); the window's own option check
 // boxes, SystemAreaComBo and LabelEdit are settings too and are stored beside them in
-// misc/prefer.ini, section MP_Setting (TForm1::LoadSettings / SaveSettings).
+// misc/prefer.ini, section MP_Setting (TForm1::LoadSettings / SaveSettings); their keys,
+// defaults and bounds are declared once in production/StoredSettings.h.
 //
 // Production threads read these fields while they run. They change only on the
 // user-interface thread: when the settings are loaded, when the settings dialog applies,
 // and at the first paint, none of which happens while production threads run (the
 // settings group is disabled then).
+#include "production/StoredSettings.h"
 #include "toolkit/Controls.h"
 
 #include <cstdint>
@@ -37,20 +39,8 @@ struct ProductionSettings {
     bool bFastBlankCheck = false; // page-scan only the leading blocks (not stored)
 };
 
-// The section of prefer.ini that holds the settings.
-inline constexpr const char* kSettingsSection = "MP_Setting";
-
 // Number of SystemAreaComBo items: "4MB" .. "128MB".
 inline constexpr int kSystemAreaSizes = 32;
-
-// Ranges the settings file's values are clamped to when loaded (their device fields hold
-// no more).
-inline constexpr int32_t kMaxPageSkip = 64;
-inline constexpr int32_t kMaxEccLevel = 7;
-inline constexpr int32_t kMinHideDiskRatio = 1;
-inline constexpr int32_t kMaxHideDiskRatio = 100;
-// The scan pattern is a 16-bit word: every value keeps its low 16 bits, entered or loaded.
-inline constexpr int32_t kPatternMask = 0xFFFF;
 
 // The disk-mode text of labDiskFeature for a mode and ratio in a language: "Normal",
 // "Encrypted disk10%", "Hidden disk35%"; false (text untouched) for any other mode.

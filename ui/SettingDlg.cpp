@@ -1,3 +1,4 @@
+// The settings dialog (TfrmSetting): its controls, showing the settings and applying them.
 #include "ui/SettingDlg.h"
 
 #include "device/HostUtil.h"
@@ -46,6 +47,14 @@ T* makeCaptioned(TWinControl* parent, const char* name, const char* caption, int
     T* c = parent->Make<T>(name);
     c->SetCaption(caption);
     c->SetBounds(l, t, w, h);
+    return c;
+}
+
+// A drop-down list at its place in the form.
+TComboBox* makeCombo(TWinControl* parent, const char* name, int l, int t, int w)
+{
+    TComboBox* c = parent->Make<TComboBox>(name);
+    c->SetBounds(l, t, w, 21);
     return c;
 }
 
@@ -157,6 +166,26 @@ void TfrmSetting::buildControls()
 
     pgeSetting = Make<TPageControl>("pgeSetting");
     pgeSetting->SetBounds(0, 0, 656, 443);
+    buildButtonPanel();
+    buildDevicePage();
+    buildFlashPage();
+    buildSpiPage();
+    buildFactorPage();
+
+    // The form description's list contents; FormShow fills them again.
+    for (int i = 0; i <= 64; ++i)
+        cboPageSkip->Items()->Add(std::to_string(i));
+    cboECC->Items()->Add("Default");
+    for (int i = 0; i <= 6; ++i)
+        cboECC->Items()->Add(std::to_string(i));
+    for (const char* n : {"Default", "0", "1", "2"})
+        cboRead->Items()->Add(n);
+    pgeSetting->SetActivePageIndex(0);
+}
+
+// Save and Load (hidden), Apply and Cancel below the pages.
+void TfrmSetting::buildButtonPanel()
+{
     Panel1 = Make<TPanel>("Panel1");
     Panel1->SetBounds(0, 443, 664, 47);
     btnSaveConfig = Panel1->Make<TButton>("btnSaveConfig");
@@ -173,8 +202,11 @@ void TfrmSetting::buildControls()
     btnCancel = Panel1->Make<TButton>("btnCancel");
     btnCancel->SetBounds(544, 10, 89, 25);
     btnCancel->SetCaption("Cancel");
+}
 
-    // page 0
+// The disk split, and the hidden part's files or image.
+void TfrmSetting::buildDevicePage()
+{
     tabDeviceSetting = pgeSetting->Make<TTabSheet>("tabDeviceSetting");
     tabDeviceSetting->SetCaption("Device Setting");
     tabDeviceSetting->SetBounds(4, 24, 648, 415);
@@ -215,7 +247,13 @@ void TfrmSetting::buildControls()
     rdoUseImgFile = grpHideDisk->Make<TRadioButton>("rdoUseImgFile");
     rdoUseImgFile->SetCaption("Use Image File");
     rdoUseImgFile->SetBounds(240, 60, 200, 17);
+    buildHiddenFilesGroup();
+    buildImageFileGroup();
+}
 
+// The hidden part filled from a list of files, with its label.
+void TfrmSetting::buildHiddenFilesGroup()
+{
     grpHiddenFiles = grpHideDisk->Make<TGroupBox>("grpHiddenFiles");
     grpHiddenFiles->SetCaption("Hidden Files");
     grpHiddenFiles->SetBounds(16, 88, 593, 240);
@@ -240,7 +278,11 @@ void TfrmSetting::buildControls()
     btnRemove = grpHiddenFiles->Make<TButton>("btnRemove");
     btnRemove->SetCaption("Remove");
     btnRemove->SetBounds(488, 124, 89, 25);
+}
 
+// The hidden part filled from an image file (in the same place as the file list).
+void TfrmSetting::buildImageFileGroup()
+{
     grpImgFile = grpHideDisk->Make<TGroupBox>("grpImgFile");
     grpImgFile->SetCaption("Image File");
     grpImgFile->SetBounds(16, 88, 593, 240);
@@ -259,8 +301,11 @@ void TfrmSetting::buildControls()
     btnShowImgTool = grpImgFile->Make<TButton>("btnShowImgTool");
     btnShowImgTool->SetCaption("Create");
     btnShowImgTool->SetBounds(516, 54, 65, 25);
+}
 
-    // page 1
+// How the flash is scanned, and what a capacity shortfall does.
+void TfrmSetting::buildFlashPage()
+{
     tabFlashSetting = pgeSetting->Make<TTabSheet>("tabFlashSetting");
     tabFlashSetting->SetCaption("Flash Setting");
     tabFlashSetting->SetBounds(4, 24, 648, 415);
@@ -269,11 +314,7 @@ void TfrmSetting::buildControls()
     grpBlankCheck->SetBounds(8, 8, 625, 190);
     chkFastBlkChk = makeCaptioned<TCheckBox>(grpBlankCheck, "chkFastBlkChk", "Fast Blanking Check", 16, 20, 280, 17);
     auto label = &makeCaptioned<TLabel>;
-    auto combo = [](TWinControl* parent, const char* name, int l, int t, int w) {
-        TComboBox* c = parent->Make<TComboBox>(name);
-        c->SetBounds(l, t, w, 21);
-        return c;
-    };
+    auto combo = &makeCombo;
     lblScanLevel = label(grpBlankCheck, "lblScanLevel", "Scan Level", 16, 52, 170, 13);
     cboScanLevel = combo(grpBlankCheck, "cboScanLevel", 190, 48, 130);
     lblPageSkip = label(grpBlankCheck, "lblPageSkip", "Page Skip", 16, 84, 170, 13);
@@ -298,7 +339,12 @@ void TfrmSetting::buildControls()
     Tntlblpattern = label(grpBlankCheck, "Tntlblpattern", "Pattern", 360, 152, 95, 13);
     edtpattern = tabFlashSetting->Make<TEdit>("edtpattern");
     edtpattern->SetBounds(468, 156, 80, 21);
+    buildCapacityRuleGroup();
+}
 
+void TfrmSetting::buildCapacityRuleGroup()
+{
+    auto label = &makeCaptioned<TLabel>;
     grpCapacityRule = tabFlashSetting->Make<TGroupBox>("grpCapacityRule");
     grpCapacityRule->SetCaption("Capacity Rule");
     grpCapacityRule->SetBounds(8, 206, 625, 120);
@@ -326,8 +372,11 @@ void TfrmSetting::buildControls()
     rdoDonotCare = grpCapErrorDeal->Make<TRadioButton>("rdoDonotCare");
     rdoDonotCare->SetCaption("Do not care");
     rdoDonotCare->SetBounds(16, 68, 250, 17);
+}
 
-    // page 2
+// The SPI (NOR) flash: its saved image and its hidden files.
+void TfrmSetting::buildSpiPage()
+{
     tabSpiSetting = pgeSetting->Make<TTabSheet>("tabSpiSetting");
     tabSpiSetting->SetCaption("Nor Flash Setting");
     tabSpiSetting->SetBounds(4, 24, 648, 415);
@@ -344,29 +393,22 @@ void TfrmSetting::buildControls()
     btnRmvSpiFile = grpSpiHiddenFile->Make<TButton>("btnRmvSpiFile");
     btnRmvSpiFile->SetCaption("Remove");
     btnRmvSpiFile->SetBounds(512, 60, 89, 25);
+}
 
-    // page 3
+// The flash module count (the capacity multiplier).
+void TfrmSetting::buildFactorPage()
+{
     tabFactorSet = pgeSetting->Make<TTabSheet>("tabFactorSet");
     tabFactorSet->SetCaption("Factor Setting");
     tabFactorSet->SetBounds(4, 24, 648, 415);
-    lblCapMultiplier = label(tabFactorSet, "lblCapMultiplier", "Capacity Multiplier", 16, 24, 240, 13);
+    lblCapMultiplier = makeCaptioned<TLabel>(tabFactorSet, "lblCapMultiplier", "Capacity Multiplier", 16, 24, 240, 13);
     pnlFlashModuleNo = tabFactorSet->Make<TPanel>("pnlFlashModuleNo");
     pnlFlashModuleNo->SetCaption("0");
     pnlFlashModuleNo->SetBounds(16, 48, 100, 21);
-    cboFlashModuleNo = combo(tabFactorSet, "cboFlashModuleNo", 130, 48, 100);
+    cboFlashModuleNo = makeCombo(tabFactorSet, "cboFlashModuleNo", 130, 48, 100);
     cboFlashModuleNo->SetVisible(false);
     for (const char* n : {"1", "2", "4", "8", "16", "32"})
         cboFlashModuleNo->Items()->Add(n);
-
-    // The form description's list contents; FormShow fills them again.
-    for (int i = 0; i <= 64; ++i)
-        cboPageSkip->Items()->Add(std::to_string(i));
-    cboECC->Items()->Add("Default");
-    for (int i = 0; i <= 6; ++i)
-        cboECC->Items()->Add(std::to_string(i));
-    for (const char* n : {"Default", "0", "1", "2"})
-        cboRead->Items()->Add(n);
-    pgeSetting->SetActivePageIndex(0);
 }
 
 void TfrmSetting::bindHandlers()
@@ -463,25 +505,43 @@ void TfrmSetting::FormShow(TControl*)
     const ProductionSettings& s = *main;
     SetActiveControl(nullptr);
 
-    // 2. The module count is chosen from a list, not shown as a number.
+    // The order matters: the scan level decides which scan controls are enabled, the
+    // image-or-list choice which hidden-part group shows, and the disk mode narrows the
+    // ratio's range after the ratio is shown.
+    showModuleCount(s);
+    const bool customLevel = showScanChoices(s, main->LanguageIndex);
+    showPageScan(s, customLevel);
+    UpDownBadThreshold->SetPosition(static_cast<int16_t>(s.iBadThreshold));
+    edtBadThreshold->SetText(std::to_string(UpDownBadThreshold->Position()));
+    showHiddenPart(s);
+    showDiskMode(s.eDeviceFeature);
+    showCapacityRule(s);
+}
+
+void TfrmSetting::showModuleCount(const ProductionSettings& s)
+{
+    // The module count is chosen from a list, not shown as a number.
     cboFlashModuleNo->SetLeft(lblCapMultiplier->Left());
     cboFlashModuleNo->SetVisible(true);
     pnlFlashModuleNo->SetVisible(false);
     SelectItem(cboFlashModuleNo, s.iFlashModuleNo);
+}
 
-    // 3.-5.
+bool TfrmSetting::showScanChoices(const ProductionSettings& s, unsigned mainLanguage)
+{
+    // The scan levels in the main window's language, the other lists in the dialog's.
     cboScanLevel->Items()->Clear();
     for (int i = 0; i < kScanLevels; ++i)
-        cboScanLevel->Items()->Add(ScanLevelName(i, main->LanguageIndex));
+        cboScanLevel->Items()->Add(ScanLevelName(i, mainLanguage));
     pgeSetting->SetActivePageIndex(0);
     SelectItem(cboScanLevel, std::min<uint32_t>(static_cast<uint32_t>(s.iScanLevel), kScanLevels - 1));
-    bool customLevel = cboScanLevel->ItemIndex() == 5;
+    const bool customLevel = cboScanLevel->ItemIndex() == 5;
 
-    // 6.-8.
     cboPageSkip->Items()->Clear();
     for (int i = 0; i <= 64; ++i)
         cboPageSkip->Items()->Add(std::to_string(i));
     SelectItem(cboPageSkip, s.iPageSkip);
+    // Read times count only at the custom level.
     cboRead->Items()->Clear();
     cboRead->Items()->Add(MessageCatalogue(kRowDefault, languageIndex_));
     for (const char* n : {"0", "1", "2"})
@@ -493,8 +553,11 @@ void TfrmSetting::FormShow(TControl*)
     for (int i = 0; i <= 6; ++i)
         cboECC->Items()->Add(std::to_string(i));
     SelectItem(cboECC, s.iEccLevel);
+    return customLevel;
+}
 
-    // 9.-10.
+void TfrmSetting::showPageScan(const ProductionSettings& s, bool customLevel)
+{
     cboPageMode->Items()->Clear();
     for (int i = 0; i < kPageModes; ++i)
         cboPageMode->Items()->Add(PageModeName(i, languageIndex_));
@@ -510,23 +573,21 @@ void TfrmSetting::FormShow(TControl*)
         cboPageMode->SetEnabled(chkPageScan->Checked());
     }
 
-    // 11. The option is offered only on stations that allow it.
+    // The option is offered only on stations that allow it.
     if (RegReadInteger(ui::kFastBlankKey, ui::kFastBlankValue, 0) == 0)
         chkFastBlkChk->SetChecked(false);
     else
         chkFastBlkChk->SetChecked(s.bFastBlankCheck);
 
-    // 12.-13. At the custom level the page mode stays disabled (step 10) even with a
-    // stored special scan ticked.
+    // At the custom level the page mode stays disabled, as set above, even with a stored
+    // special scan ticked.
     if (!customLevel)
         chkPageScanClick(chkPageScan);
     lblScanLevelClick(lblScanLevel);
+}
 
-    // 14.
-    UpDownBadThreshold->SetPosition(static_cast<int16_t>(s.iBadThreshold));
-    edtBadThreshold->SetText(std::to_string(UpDownBadThreshold->Position()));
-
-    // 15.-16.
+void TfrmSetting::showHiddenPart(const ProductionSettings& s)
+{
     if (s.bUseImgFile) {
         rdoUseImgFile->SetChecked(true);
         imageOrListRule(false);
@@ -536,14 +597,13 @@ void TfrmSetting::FormShow(TControl*)
     }
     edtImgFile->SetText(s.ImageFile);
 
-    // 17. The full range first, so that a ratio of 100 left by a hidden-disk showing
-    // is not cut to 99 for an encrypted disk; the disk mode below narrows it again.
+    // The full range first, so that a ratio of 100 left by a hidden-disk showing is not
+    // cut to 99 for an encrypted disk; the disk mode narrows it again.
     tbarHideDiskRatio->SetMax(100);
     tbarHideDiskRatio->SetPosition(s.iHideDiskRatio);
-    // 18.
     edtDiskLabel->SetText(s.sHideDiskLabel);
 
-    // 19.-20. Entries gone from the disk are left out.
+    // Entries gone from the disk are left out.
     TntlstHideFiles->Items()->Clear();
     for (const std::string& entry : s.HideFileList.ToVector())
         if (isExistingFileOrFolder(entry))
@@ -552,21 +612,25 @@ void TfrmSetting::FormShow(TControl*)
     for (const std::string& entry : s.SpiFileList.ToVector())
         if (isExistingFile(entry))
             TntlstSpiFiles->Items()->Add(entry);
+}
 
-    // 21.
-    if (s.eDeviceFeature == 2) {
+void TfrmSetting::showDiskMode(uint8_t mode)
+{
+    if (mode == 2) {
         rdoHideDisk->SetChecked(true);
         rdoHideDiskClick(rdoHideDisk);
         tbarHideDiskRatioChange(tbarHideDiskRatio);
-    } else if (s.eDeviceFeature == 1) {
+    } else if (mode == 1) {
         rdoEncryptDisk->SetChecked(true);
         rdoEncryptDiskClick(rdoEncryptDisk);
     } else {
         rdoNormalDisk->SetChecked(true);
         rdoNormalDiskClick(rdoNormalDisk);
     }
+}
 
-    // 22.-24.
+void TfrmSetting::showCapacityRule(const ProductionSettings& s)
+{
     UpDownCapError->SetPosition(static_cast<int16_t>(s.AllowErrorRate));
     edtCapError->SetText(std::to_string(UpDownCapError->Position()));
     if (s.DealCapError == 0)
@@ -586,7 +650,7 @@ void TfrmSetting::btnApplyClick(TControl*)
         return;
     ProductionSettings& s = *main;
 
-    // 1. An encrypted or hidden disk filled from an image needs a readable image file.
+    // An encrypted or hidden disk filled from an image needs a readable image file.
     if ((rdoEncryptDisk->Checked() || rdoHideDisk->Checked()) && rdoUseImgFile->Checked()) {
         std::string path = edtImgFile->Text();
         uint64_t size = 0;
@@ -607,23 +671,23 @@ void TfrmSetting::btnApplyClick(TControl*)
         return;
     }
 
-    // 2.
+    // A changed module count is written into the firmware file at once.
     int module = cboFlashModuleNo->ItemIndex();
     if (module != s.iFlashModuleNo)
         main->WriteFirmwareMultiplier(module);
     s.iFlashModuleNo = module;
 
-    // 3.-5. A text that is not a number stops Apply here (EConvertError).
+    // A text that is not a number stops Apply here (EConvertError).
     s.bFastBlankCheck = chkFastBlkChk->Checked();
     s.iScanLevel = cboScanLevel->ItemIndex();
     if (s.iScanLevel == 5)
-        s.Pattern = ui::StrToInt(edtpattern->Text()) & kPatternMask;
+        s.Pattern = ui::StrToInt(edtpattern->Text()) & production::kPatternMask;
     s.iPageSkip = ui::StrToInt(cboPageSkip->Text());
     s.iReadTimes = cboRead->ItemIndex();
     s.iEccLevel = cboECC->ItemIndex();
     s.iBadThreshold = ui::StrToInt(edtBadThreshold->Text());
 
-    // 6.
+    // The disk mode, and its text in the main window's language.
     unsigned mainLanguage = main->LanguageIndex;
     std::string feature;
     if (rdoHideDisk->Checked()) {
@@ -643,7 +707,6 @@ void TfrmSetting::btnApplyClick(TControl*)
     if (main->labDiskFeature)
         main->labDiskFeature->SetCaption(feature);
 
-    // 7.-11.
     s.HideFileList.Assign(TntlstHideFiles->Items()->ToVector());
     s.SpiFileList.Assign(TntlstSpiFiles->Items()->ToVector());
     s.bUseImgFile = rdoUseImgFile->Checked();
@@ -655,7 +718,6 @@ void TfrmSetting::btnApplyClick(TControl*)
     s.SaveSpiImage = chkSaveSpiImage->Checked();
     s.bNonFileSystem = chkNonFS->Checked();
 
-    // 12.
     Close(mrOk);
 }
 

@@ -20,6 +20,7 @@
 class TForm1;
 class TForm2;
 class TfrmIsoMain;
+struct ProductionSettings;
 
 namespace ui {
 
@@ -177,7 +178,22 @@ public:
 
 private:
     void buildControls();
+    void buildButtonPanel();
+    void buildDevicePage();
+    void buildHiddenFilesGroup();
+    void buildImageFileGroup();
+    void buildFlashPage();
+    void buildCapacityRuleGroup();
+    void buildSpiPage();
+    void buildFactorPage();
     void bindHandlers();
+    // FormShow's parts, in the order it runs them.
+    void showModuleCount(const ProductionSettings& s);
+    bool showScanChoices(const ProductionSettings& s, unsigned mainLanguage); // true: the custom level
+    void showPageScan(const ProductionSettings& s, bool customLevel);
+    void showHiddenPart(const ProductionSettings& s);
+    void showDiskMode(uint8_t mode);
+    void showCapacityRule(const ProductionSettings& s);
     TForm1* mainWindow() const;
     // The image-or-list rule, decided by which of the two radio buttons is meant.
     void imageOrListRule(bool useList);

@@ -1,3 +1,4 @@
+// The password dialog (TForm2) that guards the Fast Blanking Check option.
 #include "ui/Unit2.h"
 
 #include "text/MessageCatalogue.h"

@@ -1,3 +1,4 @@
+// The waiting dialog (TForm3).
 #include "ui/Unit3.h"
 
 using namespace toolkit;

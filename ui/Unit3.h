@@ -1,5 +1,6 @@
 #pragma once
-// A waiting notice. It is created at start-up with the other forms but nothing shows it.
+// The waiting dialog (TForm3), a waiting notice. It is created at start-up with the other
+// forms but nothing shows it.
 #include "toolkit/Controls.h"
 
 class TForm3 : public toolkit::TForm {

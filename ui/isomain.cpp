@@ -1,3 +1,4 @@
+// The image dialog (TfrmIsoMain): host files into a disk image file.
 #include "ui/isomain.h"
 
 #include <cstdio>

@@ -1,3 +1,4 @@
+// The main window (TForm1): its controls, its panels, its creation and first showing.
 #include "ui/main.h"
 
 #include "device/HostUtil.h"
@@ -76,6 +77,16 @@ void TForm1::buildControls()
     TabSheet4->SetBounds(4, 24, 854, 578);
     TWinControl* page = TabSheet4;
 
+    buildOptionGroup(page);
+    buildFileListGroup(page);
+    buildDevicePanels(page);
+    buildTotalsAndLanguages(page);
+    bindEvents();
+}
+
+// The production options on the left, above the copy list.
+void TForm1::buildOptionGroup(TWinControl* page)
+{
     auto check = [](TWinControl* parent, const char* name, const char* caption, int x, int y, int w) {
         auto* c = parent->Make<TCheckBox>(name);
         c->SetCaption(caption);
@@ -116,7 +127,11 @@ void TForm1::buildControls()
     labType->SetBounds(10, 202, 90, 17);
     labDiskFeature = grpMPSetting->Make<TLabel>("labDiskFeature");
     labDiskFeature->SetBounds(100, 202, 220, 17);
+}
 
+// The copy list and its buttons.
+void TForm1::buildFileListGroup(TWinControl* page)
+{
     grpFileList = page->Make<TGroupBox>("grpFileList");
     grpFileList->SetBounds(8, 234, 330, 234);
     TntSelectFileList2 = grpFileList->Make<TListBox>("TntSelectFileList2");
@@ -134,7 +149,11 @@ void TForm1::buildControls()
     labSystemArea = grpFileList->Make<TStaticText>("labSystemArea");
     labSystemArea->SetCaption("System Area Size:");
     labSystemArea->SetBounds(8, 206, 314, 17);
+}
 
+// The eight device panels, two to a row.
+void TForm1::buildDevicePanels(TWinControl* page)
+{
     grpProcessStatus = page->Make<TGroupBox>("grpProcessStatus");
     grpProcessStatus->SetCaption("Process Status");
     grpProcessStatus->SetBounds(346, 4, 500, 464);
@@ -178,7 +197,11 @@ void TForm1::buildControls()
         *textFs[i] = box->Make<TStaticText>("TextF" + n);
         (*textFs[i])->SetBounds(6, 74, 226, 17);
     }
+}
 
+// The totals and the language choice below the panels, and the labels nobody sees.
+void TForm1::buildTotalsAndLanguages(TWinControl* page)
+{
     GroupBox16 = page->Make<TGroupBox>("GroupBox16");
     GroupBox16->SetCaption("Log");
     GroupBox16->SetBounds(346, 472, 300, 96);
@@ -221,8 +244,11 @@ void TForm1::buildControls()
     lblEcptPw = hidden("lblEcptPw");
     lblsiosize = hidden("lblsiosize");
     lblCuAl = hidden("lblCuAl");
+}
 
-    // Event bindings of the form.
+// The handlers of the form's controls (the language radios bind theirs where they are made).
+void TForm1::bindEvents()
+{
     btnSetup->OnClick = [this](TControl* s) { btnSetupClick(s); };
     // Every device takes this label: one it cannot hold is named when the operator leaves
     // the field, not by every device failing at its label step.
@@ -312,23 +338,23 @@ bool TForm1::CheckPreviousInstance(TForm* form)
 
 void TForm1::FormCreate(TControl*)
 {
-    // 1. One instance per station folder.
+    // One instance per station folder.
     if (CheckPreviousInstance(this))
         terminateRequested_ = true;
 
-    // 2. The port log of an earlier run.
+    // The port log of an earlier run goes.
     std::remove(platform::ProgramPath("misc\\port.log").c_str());
 
-    // 3. Registry defaults of the production key.
+    // Registry defaults of the production key.
     for (const char* name : {"BlocksPerChip", "LogBiTable"})
         if (RegReadInt(name, -1) == -1)
             RegWriteInt(name, 0);
 
-    // 4. The two hidden-file lists start empty (they are members of the settings block).
+    // The two hidden-file lists start empty (they are members of the settings block).
     HideFileList.Clear();
     SpiFileList.Clear();
 
-    // 5. The loader.
+    // The loader every arriving device gets.
     sFsmPath = platform::ProgramPath("misc\\FSM01.BIN");
 }
 
@@ -399,14 +425,14 @@ std::string TForm1::checkStation()
 
 void TForm1::FormShow(TControl*)
 {
-    // 1. Every relative path rests on the program folder (ProgramPath), not on the
-    //    process's working directory.
-    // 2.
+    // Every relative path rests on the program folder (ProgramPath), not on the
+    // process's working directory. The order matters: the language texts come before the
+    // lists and settings whose warnings they word, and the settings before what their
+    // boxes enable.
     PageControl1->SetActivePageIndex(0);
     SystemAreaComBo->SetItemIndex(31);
-    // 3.
     bindPanels();
-    // 4. The stored language choice; checking the radio runs its click handler.
+    // The stored language choice; checking the radio runs its click handler.
     int id = RegReadInteger(kWindowRegistryKey, "LanguageID", 0);
     switch (id) {
     case 1: TntRdoLangEng->SetChecked(true); break;
@@ -414,25 +440,20 @@ void TForm1::FormShow(TControl*)
     case 3: TntRdoLangTC->SetChecked(true); break;
     default: TntRdoLangAuto->SetChecked(true); break;
     }
-    // 5.
     ApplyLanguage();
-    // 6.
+    // What the station lacks, and list entries gone from the disk, are told in one box.
     std::string report = checkStation();
     for (const std::string& dropped : {loadPathList(".\\misc\\seting.ini", *TntSelectFileList2->Items()),
                                        loadPathList(".\\misc\\hideseting.ini", HideFileList),
                                        loadPathList(".\\misc\\spiseting.ini", SpiFileList)})
         if (!dropped.empty())
             report += (report.empty() ? "" : "\n\n") + dropped;
-    // 7.
     LoadSettings(platform::ProgramPath(".\\misc\\prefer.ini"));
-    // 8.
+    // The module count is kept in the firmware file.
     ReadFirmwareMultiplier();
-    // 9.
     SystemAreaComBo->SetEnabled(SystemAreachk->Checked());
-    // 10.
     Upgradebtn->SetCaption(MenuUpgradeStartStr.get());
     Upgradebtn->SetEnabled(CheckManuupgrade->Checked());
-    // 11.
     ScanFileList();
     if (!report.empty())
         TheDialogs().MessageBox(report, Application ? Application->Title() : std::string(), MB_OK | MB_ICONWARNING);

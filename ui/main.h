@@ -39,7 +39,7 @@ inline constexpr int kDeviceSlots = 8;
 // A panel's status text before any language is applied.
 inline constexpr const char* kDesignWaitText = "Wait...";
 
-// Volume notifications, with the original platform's values.
+// Volume notifications, with the Windows values the handler was written for.
 inline constexpr uint32_t WM_DEVICECHANGE = 537;
 inline constexpr uint32_t DBT_DEVICEARRIVAL = 0x8000;
 inline constexpr uint32_t DBT_DEVICEREMOVECOMPLETE = 0x8004;
@@ -161,7 +161,7 @@ public:
     toolkit::TLabel* lblsiosize;
     toolkit::TLabel* lblCuAl;
 
-    // ---- fields, in their original order ----
+    // ---- fields ----
     DeviceSlot DeviceSlots[kDeviceSlots];          // slot i is panel i + 1
     std::atomic<int32_t> iTotalCount{0};
     std::atomic<int32_t> iFailCount{0};
@@ -270,6 +270,11 @@ public:
 
 private:
     void buildControls();
+    void buildOptionGroup(toolkit::TWinControl* page);
+    void buildFileListGroup(toolkit::TWinControl* page);
+    void buildDevicePanels(toolkit::TWinControl* page);
+    void buildTotalsAndLanguages(toolkit::TWinControl* page);
+    void bindEvents();
     void bindPanels();
     // Loads a list, dropping entries that are gone; "" or what the operator is told of them.
     std::string loadPathList(const std::string& relative, toolkit::TStrings& list);
@@ -281,6 +286,13 @@ private:
     // holds the letter); false for a removal that concerned an earlier device.
     bool removalIsCurrent(char letter) const;
     void arrive(char letter);
+    // The arrival's parts: false when the device is already served, was reset or does not
+    // answer; the loader's refusal shown; the panel of the device's USB port (p when the
+    // port is unknown or its panel busy); the port's panel claimed.
+    bool takeArrival(char letter, uint64_t serial);
+    void loaderRefused(char letter, uint64_t serial, int slot);
+    int portPanel(char letter, int slot);
+    void claimPortPanel(char letter, uint64_t serial, int slot);
     void remove(char letter);
     void setPanelIdle(int slot);
     // Claims the panel for a device refused for lack of access and shows why; false when

@@ -1,3 +1,4 @@
+// A form shown modally in a Qt dialog.
 #include "view/FormDialog.h"
 
 #include "view/Guard.h"

@@ -1,3 +1,4 @@
+// The Qt widgets of a form model, one binder per control kind.
 #include "view/FormView.h"
 
 #include "view/Guard.h"

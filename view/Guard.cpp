@@ -1,3 +1,4 @@
+// Exceptions leaving the forms' code while Qt delivers an event.
 #include "view/Guard.h"
 
 #include "toolkit/Dialogs.h"

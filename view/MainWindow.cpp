@@ -1,3 +1,4 @@
+// The main window on screen.
 #include "view/MainWindow.h"
 
 #include "device/HostUtil.h"

@@ -1,3 +1,4 @@
+// The dialogs service over Qt.
 #include "view/QtDialogs.h"
 
 #include "toolkit/Controls.h"

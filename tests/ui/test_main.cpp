@@ -283,6 +283,31 @@ TEST_F(Window, SettingsLoadClampedAndSaveBackAsLoaded)
     }
 }
 
+// A station without prefer.ini: the loaded window, the engine's fresh-station settings and
+// the link before any window exists all give the same settings.
+TEST_F(Window, AStationWithoutSettingsGivesTheSameSettingsEverywhere)
+{
+    auto settings = [](production::WindowLink& w) {
+        return std::vector<std::string>{
+            std::to_string(w.EccLevel()), std::to_string(w.PageScan()), std::to_string(w.DeviceFeature()),
+            std::to_string(w.HideDiskRatio()), std::to_string(w.AllowErrorRate()), std::to_string(w.DealCapError()),
+            std::to_string(w.FwUpgradeChecked()), std::to_string(w.IsoUpgradeChecked()), std::to_string(w.SystemAreaChecked()),
+            std::to_string(w.SystemAreaIndex()), std::to_string(w.BlankCheckChecked()), std::to_string(w.ClearFlashChecked()),
+            std::to_string(w.ParityCheckChecked()), std::to_string(w.NorCheckChecked()), std::to_string(w.FormatChecked()),
+            w.VolumeLabelText(), std::to_string(w.FlashModuleNo()), std::to_string(w.BadThreshold()),
+            std::to_string(w.ScanLevel()), std::to_string(w.Pattern()), std::to_string(w.PageSkip()),
+            std::to_string(w.PageModeSel()), std::to_string(w.ReadTimes()), w.HideDiskLabel(),
+            std::to_string(w.UseImgFile()), w.ImageFile(), std::to_string(w.SaveSpiImage())};
+    };
+    production::FreshStation fresh;
+    const std::vector<std::string> expected = settings(fresh);
+    form->LoadSettings(kPrefer);
+    production::WindowLink& link = production::Window();
+    EXPECT_EQ(settings(link), expected) << "loaded from a missing file";
+    form.reset();
+    EXPECT_EQ(settings(link), expected) << "no window yet";
+}
+
 // ---- the copy list ----
 
 TEST_F(Window, CopyListClassifiesFirmwarePreferImageAndPhoneBookFiles)
