@@ -1,11 +1,14 @@
+// The device commands: each builds its command block, sends it once and reads the result.
 #include "device/Commands.h"
 
 #include "platform/ByteOrder.h"
+#include "platform/VendorCommands.h"
 #include <cstdio>
 #include <cstring>
 #include <limits>
 
 using platform::Direction;
+using namespace platform::scsi;
 
 namespace {
 
@@ -109,7 +112,7 @@ void storeFlashId(const Reply& reply, uint8_t* id)
 
 int cmd_bReadFlashIdByDrive(char letter, uint8_t* id)
 {
-    return byLetter(letter, CommandBlock(6, 0xEF, 0x70), 5, [id](const Reply& r) {
+    return byLetter(letter, CommandBlock(6, kVendorIn, vendor::kReadFlashId), 5, [id](const Reply& r) {
         storeFlashId(r, id);
         return r.transfer();
     });
@@ -117,13 +120,13 @@ int cmd_bReadFlashIdByDrive(char letter, uint8_t* id)
 
 int cmd_bIsChipModeByDrive(char letter)
 {
-    return byLetter(letter, CommandBlock(6, 0xEF, 0x82), 4,
+    return byLetter(letter, CommandBlock(6, kVendorIn, vendor::kAskLoaderModel), 4,
                     [](const Reply& r) { return r.modelMatch(); });
 }
 
 int cmd_bResetByDrive(char letter)
 {
-    return byLetter(letter, CommandBlock(6, 0xEF, 0x81), 0,
+    return byLetter(letter, CommandBlock(6, kVendorIn, vendor::kReset), 0,
                     [](const Reply& r) { return r.transfer(); });
 }
 
@@ -131,7 +134,7 @@ int cmd_bInquiry(char letter)
 {
     // Allocation length stays 0 in the block while 36 bytes are asked for; whatever the
     // drive answers, a drive that opens counts as present.
-    return byLetter(letter, CommandBlock(6, 0x12), 36, [](const Reply&) { return 1; });
+    return byLetter(letter, CommandBlock(6, kInquiry), 36, [](const Reply&) { return 1; });
 }
 
 // ---- flash identification and scanning ----
@@ -140,7 +143,7 @@ int cmd_bReadFlashId(HANDLE handle, uint8_t* id)
 {
     if (handle == INVALID_HANDLE_VALUE)
         return 0;
-    Reply reply = buffered(handle, CommandBlock(6, 0xEF, 0x70), 5, 12);
+    Reply reply = buffered(handle, CommandBlock(6, kVendorIn, vendor::kReadFlashId), 5, 12);
     storeFlashId(reply, id);
     return reply.transfer();
 }
@@ -154,7 +157,7 @@ int cmd_bReadPages(HANDLE handle, uint32_t block, uint32_t count, uint16_t patte
     uint64_t transferLength = (perPage ? uint64_t(pagesPerBlock) : uint64_t(count)) + 1;
     if (transferLength > kScanReplySize)
         return 0; // the reply would overrun the scan buffer
-    CommandBlock cdb(16, 0xEF, 0x93);
+    CommandBlock cdb(16, kVendorIn, vendor::kScan);
     cdb.u32At(2, block)
         .u16At(6, static_cast<uint16_t>(count))
         .u16At(8, pattern)
@@ -173,7 +176,7 @@ int cmd_bReadPages(HANDLE handle, uint32_t block, uint32_t count, uint16_t patte
 
 int cmd_bCheckBlock(HANDLE handle, uint32_t block, uint32_t count)
 {
-    CommandBlock cdb(10, 0xEF, 0x94);
+    CommandBlock cdb(10, kVendorIn, vendor::kCheckBlock);
     cdb.u32At(2, block).u16At(6, static_cast<uint16_t>(count));
     return buffered(handle, cdb, 1, 12).status();
 }
@@ -183,7 +186,7 @@ int cmd_bWritePage(HANDLE handle, uint32_t page, const uint8_t* buffer, uint32_t
 {
     if (handle == INVALID_HANDLE_VALUE)
         return 0;
-    CommandBlock cdb(10, 0xEE, 0x95);
+    CommandBlock cdb(10, kVendorOut, vendor::kWritePage);
     cdb.u32At(2, page).u8At(6, 0x00).u8At(7, 0x01).u8At(8, mode);
     return direct(handle, cdb, Direction::Out, buffer, length, 10);
 }
@@ -193,21 +196,21 @@ int cmd_bReadPage(HANDLE handle, uint32_t page, uint16_t n, uint8_t* buffer, uin
 {
     if (handle == INVALID_HANDLE_VALUE)
         return 0;
-    CommandBlock cdb(10, 0xEF, 0x96);
+    CommandBlock cdb(10, kVendorIn, vendor::kReadPage);
     cdb.u32At(2, page).u16At(6, n).u8At(8, mode);
     return direct(handle, cdb, Direction::In, buffer, length, 12);
 }
 
 int cmd_bFsmInit(HANDLE handle)
 {
-    return buffered(handle, CommandBlock(6, 0xEF, 0x97), 1, 10).transfer();
+    return buffered(handle, CommandBlock(6, kVendorIn, vendor::kFsmInit), 1, 10).transfer();
 }
 
 int cmd_bReadBlockBitmap(HANDLE handle, uint8_t* buffer, uint32_t length)
 {
     if (handle == INVALID_HANDLE_VALUE)
         return 0;
-    CommandBlock cdb(10, 0xEF, 0x98);
+    CommandBlock cdb(10, kVendorIn, vendor::kReadBlockBitmap);
     cdb.u32At(2, length);
     return direct(handle, cdb, Direction::In, buffer, length, 30);
 }
@@ -216,15 +219,15 @@ int cmd_bWritePatternBuffer(HANDLE handle, const uint8_t* buffer, uint32_t lengt
 {
     if (handle == INVALID_HANDLE_VALUE)
         return 0;
-    return direct(handle, CommandBlock(6, 0xEE, 0x9B), Direction::Out, buffer, length, 10);
+    return direct(handle, CommandBlock(6, kVendorOut, vendor::kWritePageTable), Direction::Out, buffer, length, 10);
 }
 
 // ---- disk ----
 
 int cmd_bReadCapacity(HANDLE handle, uint32_t* lastLba, uint32_t* blockLength)
 {
-    // Opcode 0x25 in a 6-byte block: this is what the controller understands.
-    Reply reply = buffered(handle, CommandBlock(6, 0x25), 8, 12);
+    // READ CAPACITY in a 6-byte block: this is what the controller understands.
+    Reply reply = buffered(handle, CommandBlock(6, kReadCapacity), 8, 12);
     if (lastLba)
         *lastLba = platform::GetBe32(reply.bytes);
     if (blockLength)
@@ -248,48 +251,48 @@ int readWrite10(HANDLE handle, uint8_t opcode, Direction direction, uint8_t* buf
 int cmd_bWrite10(HANDLE handle, const uint8_t* buffer, uint32_t sectorSize, uint32_t lba,
                  uint16_t count)
 {
-    return readWrite10(handle, 0x2A, Direction::Out, const_cast<uint8_t*>(buffer), sectorSize,
+    return readWrite10(handle, kWrite10, Direction::Out, const_cast<uint8_t*>(buffer), sectorSize,
                        lba, count);
 }
 
 int cmd_bRead10(HANDLE handle, uint8_t* buffer, uint32_t sectorSize, uint32_t lba,
                 uint16_t count)
 {
-    return readWrite10(handle, 0x28, Direction::In, buffer, sectorSize, lba, count);
+    return readWrite10(handle, kRead10, Direction::In, buffer, sectorSize, lba, count);
 }
 
 int cmd_bStopUnit(HANDLE handle)
 {
-    return buffered(handle, CommandBlock(6, 0x1B), 0, 12).transfer();
+    return buffered(handle, CommandBlock(6, kStartStopUnit), 0, 12).transfer();
 }
 
 int cmd_bStartDisk(HANDLE handle)
 {
-    return buffered(handle, CommandBlock(6, 0xEF, 0x73), 2, 30).status();
+    return buffered(handle, CommandBlock(6, kVendorIn, vendor::kStartDisk), 2, 30).status();
 }
 
 int cmd_bChangeToHiddenDisk(HANDLE handle)
 {
-    return buffered(handle, CommandBlock(6, 0xEF, 0x92), 1, 12).status();
+    return buffered(handle, CommandBlock(6, kVendorIn, vendor::kHiddenDisk), 1, 12).status();
 }
 
 // ---- loader upload ----
 
 int cmd_bFwUploadBegin(HANDLE handle, uint32_t size)
 {
-    CommandBlock cdb(6, 0xEF, 0x77);
+    CommandBlock cdb(6, kVendorIn, vendor::kUploadBegin);
     cdb.u32At(2, size);
     return buffered(handle, cdb, 1, 12).transfer();
 }
 
 int cmd_bFwUploadChunk(HANDLE handle, const uint8_t* buffer, uint32_t length)
 {
-    return direct(handle, CommandBlock(6, 0xEE, 0x78), Direction::Out, buffer, length, 12);
+    return direct(handle, CommandBlock(6, kVendorOut, vendor::kUploadChunk), Direction::Out, buffer, length, 12);
 }
 
 int cmd_bFwUploadChecksum(HANDLE handle, uint16_t sum)
 {
-    CommandBlock cdb(6, 0xEF, 0x79);
+    CommandBlock cdb(6, kVendorIn, vendor::kUploadChecksum);
     cdb.u16At(2, sum);
     return buffered(handle, cdb, 1, 12).transfer();
 }
@@ -298,39 +301,39 @@ int cmd_bFwUploadChecksum(HANDLE handle, uint16_t sum)
 
 int cmd_bWriteCfgData(HANDLE handle, const uint8_t* buffer, uint32_t length)
 {
-    return direct(handle, CommandBlock(6, 0xEE, 0x71), Direction::Out, buffer, length, 12);
+    return direct(handle, CommandBlock(6, kVendorOut, vendor::kWriteDescription), Direction::Out, buffer, length, 12);
 }
 
 int cmd_bBadBlockCheck(HANDLE handle)
 {
-    return buffered(handle, CommandBlock(6, 0xEF, 0x72), 1, 300).status();
+    return buffered(handle, CommandBlock(6, kVendorIn, vendor::kSpiBadBlockCheck), 1, 300).status();
 }
 
 int cmd_bWriteSetup(HANDLE handle, uint32_t size)
 {
-    CommandBlock cdb(6, 0xEF, 0x7A);
+    CommandBlock cdb(6, kVendorIn, vendor::kStreamSetup);
     cdb.u32At(2, size);
     return buffered(handle, cdb, 1, 12).status();
 }
 
 int cmd_bWriteData(HANDLE handle, const uint8_t* buffer, uint32_t length)
 {
-    return direct(handle, CommandBlock(6, 0xEE, 0x7B), Direction::Out, buffer, length, 60);
+    return direct(handle, CommandBlock(6, kVendorOut, vendor::kStreamData), Direction::Out, buffer, length, 60);
 }
 
 int cmd_bWriteEnd(HANDLE handle)
 {
-    return buffered(handle, CommandBlock(6, 0xEF, 0x7C), 1, 12).status();
+    return buffered(handle, CommandBlock(6, kVendorIn, vendor::kStreamEnd), 1, 12).status();
 }
 
 int cmd_bFwParityCheck(HANDLE handle)
 {
-    return buffered(handle, CommandBlock(6, 0xEF, 0x87), 2, 12).status();
+    return buffered(handle, CommandBlock(6, kVendorIn, vendor::kParityCheck), 2, 12).status();
 }
 
 int cmd_bSetFlashModuleNo(HANDLE handle, uint8_t number)
 {
-    CommandBlock cdb(6, 0xEF, 0x8D);
+    CommandBlock cdb(6, kVendorIn, vendor::kSetFlashModule);
     cdb.u8At(2, number);
     return buffered(handle, cdb, 1, 12).status();
 }
@@ -339,21 +342,21 @@ int cmd_bReadInfoSector(HANDLE handle, uint8_t* buffer)
 {
     if (handle == INVALID_HANDLE_VALUE)
         return 0;
-    return direct(handle, CommandBlock(10, 0xEF, 0x80), Direction::In, buffer, 512, 10);
+    return direct(handle, CommandBlock(10, kVendorIn, vendor::kReadInfoSector), Direction::In, buffer, 512, 10);
 }
 
 int cmd_bRead99(HANDLE handle, uint8_t* buffer)
 {
     if (handle == INVALID_HANDLE_VALUE)
         return 0;
-    return direct(handle, CommandBlock(10, 0xEF, 0x99), Direction::In, buffer, 512, 10);
+    return direct(handle, CommandBlock(10, kVendorIn, vendor::kRead99), Direction::In, buffer, 512, 10);
 }
 
 int cmd_bReadArea(HANDLE handle, uint16_t index, uint16_t count, uint8_t* buffer)
 {
     if (handle == INVALID_HANDLE_VALUE)
         return 0;
-    CommandBlock cdb(6, 0xEF, 0x9D);
+    CommandBlock cdb(6, kVendorIn, vendor::kReadSpiArea);
     cdb.u16At(2, index).u16At(4, count);
     return direct(handle, cdb, Direction::In, buffer, uint32_t(count) * 256, 10);
 }
@@ -362,7 +365,7 @@ int cmd_bWriteArea(HANDLE handle, uint16_t index, uint16_t count, const uint8_t*
 {
     if (handle == INVALID_HANDLE_VALUE)
         return 0;
-    CommandBlock cdb(6, 0xEE, 0x9E);
+    CommandBlock cdb(6, kVendorOut, vendor::kWriteSpiArea);
     cdb.u16At(2, index).u16At(4, count);
     return direct(handle, cdb, Direction::Out, buffer, uint32_t(count) * 256, 10);
 }
@@ -371,17 +374,17 @@ int cmd_bWriteArea(HANDLE handle, uint16_t index, uint16_t count, const uint8_t*
 
 uint8_t cmd_GetChipCount(HANDLE handle)
 {
-    return buffered(handle, CommandBlock(6, 0xEF, 0x84), 1, 12).replyByte();
+    return buffered(handle, CommandBlock(6, kVendorIn, vendor::kChipCount), 1, 12).replyByte();
 }
 
 uint8_t cmd_GetPortNumber(HANDLE handle)
 {
-    return buffered(handle, CommandBlock(6, 0xEF, 0x9A), 1, 12).replyByte();
+    return buffered(handle, CommandBlock(6, kVendorIn, vendor::kPortNumber), 1, 12).replyByte();
 }
 
 uint8_t cmd_Get9C(HANDLE handle)
 {
-    return buffered(handle, CommandBlock(6, 0xEF, 0x9C), 1, 12).replyByte();
+    return buffered(handle, CommandBlock(6, kVendorIn, vendor::kSpiSize), 1, 12).replyByte();
 }
 
 namespace {
@@ -389,7 +392,7 @@ int getByte(HANDLE handle, uint8_t opcode, uint8_t* out)
 {
     if (out)
         *out = 0;
-    Reply reply = buffered(handle, CommandBlock(6, 0xEF, opcode), 1, 12);
+    Reply reply = buffered(handle, CommandBlock(6, kVendorIn, opcode), 1, 12);
     if (out)
         *out = reply.bytes[0];
     return reply.transfer();
@@ -397,7 +400,7 @@ int getByte(HANDLE handle, uint8_t opcode, uint8_t* out)
 
 int valueCommand(HANDLE handle, uint8_t opcode, uint8_t value)
 {
-    CommandBlock cdb(6, 0xEF, opcode);
+    CommandBlock cdb(6, kVendorIn, opcode);
     cdb.u8At(2, value);
     return buffered(handle, cdb, 1, 12).status();
 }
@@ -405,40 +408,40 @@ int valueCommand(HANDLE handle, uint8_t opcode, uint8_t value)
 
 int cmd_bGetB0(HANDLE handle, uint8_t* out)
 {
-    return getByte(handle, 0xB0, out);
+    return getByte(handle, vendor::kGetB0, out);
 }
 
 int cmd_bGet8B(HANDLE handle, uint8_t* out)
 {
-    return getByte(handle, 0x8B, out);
+    return getByte(handle, vendor::kBondingId, out);
 }
 
 int cmd_bIsChipMode(HANDLE handle)
 {
-    return buffered(handle, CommandBlock(6, 0xEF, 0x85), 4, 12).modelMatch();
+    return buffered(handle, CommandBlock(6, kVendorIn, vendor::kAskChipModel), 4, 12).modelMatch();
 }
 
 int cmd_bSetSysAreaSize(HANDLE handle, uint8_t unit)
 {
-    CommandBlock cdb(6, 0xEF, 0x83);
+    CommandBlock cdb(6, kVendorIn, vendor::kSetSysAreaSize);
     cdb.u8At(2, unit);
     int result = buffered(handle, cdb, 1, 12).transfer();
-    std::printf("SUB_SCSI_OP_SET_SYS_AREA_SIZE = %d\n", 0x83);
+    std::printf("SUB_SCSI_OP_SET_SYS_AREA_SIZE = %d\n", vendor::kSetSysAreaSize);
     std::printf("unit = %d\n", unit);
     return result;
 }
 
 int cmd_bCmd91(HANDLE handle, uint8_t value)
 {
-    return valueCommand(handle, 0x91, value);
+    return valueCommand(handle, vendor::kSetValue91, value);
 }
 
 int cmd_bCmd8E(HANDLE handle, uint8_t value)
 {
-    return valueCommand(handle, 0x8E, value);
+    return valueCommand(handle, vendor::kSetValue8E, value);
 }
 
 int cmd_bCmd8F(HANDLE handle, uint8_t value)
 {
-    return valueCommand(handle, 0x8F, value);
+    return valueCommand(handle, vendor::kSetValue8F, value);
 }

@@ -1,3 +1,4 @@
+// Host-side helpers of the production: event log, drive formatting, labels, port identity.
 #include "device/HostUtil.h"
 
 #include "device/Commands.h"

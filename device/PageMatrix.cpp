@@ -1,3 +1,4 @@
+// The page matrix and the choice of the page table from it.
 #include "device/PageMatrix.h"
 
 #include "platform/AtomicFile.h"

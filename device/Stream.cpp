@@ -1,3 +1,4 @@
+// Whole files sent to the device in pieces, and the one-command wrappers.
 #include "device/Stream.h"
 
 #include "device/Commands.h"

@@ -1,3 +1,4 @@
+// Folders and files on the image volume: directory entries, long names, file data.
 #include "image/FatFiles.h"
 
 #include <algorithm>
@@ -8,9 +9,7 @@
 namespace image {
 namespace {
 
-constexpr size_t kUnitsPerPiece = 13;
-// Where the 13 units of a long-name piece lie within its 32 bytes.
-constexpr uint8_t kPieceUnitOffsets[kUnitsPerPiece] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
+using namespace platform::fat;
 
 ShortName DotName(int dots) {
     ShortName n;
@@ -48,9 +47,9 @@ std::string FatFiles::PathText(const std::vector<std::string>& path, size_t coun
 
 uint64_t FatFiles::SlotPos(const Dir& dir, uint32_t slot) const {
     if (dir.cluster == 0)
-        return volume_.RootDirPos() + uint64_t(slot) * 32;
-    const uint32_t perCluster = volume_.ClusterBytes() / 32;
-    return volume_.ClusterPos(dir.chain[slot / perCluster]) + uint64_t(slot % perCluster) * 32;
+        return volume_.RootDirPos() + uint64_t(slot) * kEntryBytes;
+    const uint32_t perCluster = volume_.ClusterBytes() / kEntryBytes;
+    return volume_.ClusterPos(dir.chain[slot / perCluster]) + uint64_t(slot % perCluster) * kEntryBytes;
 }
 
 FatFiles::Dir* FatFiles::OpenDir(uint32_t cluster) {
@@ -87,7 +86,7 @@ bool FatFiles::LoadDir(Dir& dir) {
             if (r == 3)
                 return Fail("cannot read the FAT");
         }
-        capacity = uint32_t(std::min<uint64_t>(uint64_t(dir.chain.size()) * (volume_.ClusterBytes() / 32),
+        capacity = uint32_t(std::min<uint64_t>(uint64_t(dir.chain.size()) * (volume_.ClusterBytes() / kEntryBytes),
                                                kMaxDirectorySlots));
     }
     std::u16string collected;
@@ -102,14 +101,14 @@ bool FatFiles::LoadDir(Dir& dir) {
             loaded = sector;
         }
         const uint8_t* e = sector_.data() + pos % s;
-        if (e[0] == 0)
+        if (e[kEntryName] == kEntryEnd)
             break;
-        if (e[0] == 0xE5) {
+        if (e[kEntryName] == kEntryDeleted) {
             collected.clear();
             continue;
         }
-        const uint8_t attr = e[11];
-        if ((attr & 0x3F) == kAttrLongName) {
+        const uint8_t attr = e[kEntryAttr];
+        if ((attr & kAttrMask) == kAttrLongName) {
             std::u16string units;
             for (uint8_t off : kPieceUnitOffsets) {
                 const char16_t u = char16_t(platform::GetLe16(e + off));
@@ -117,13 +116,13 @@ bool FatFiles::LoadDir(Dir& dir) {
                     break;
                 units.push_back(u);
             }
-            collected = (e[0] & 0x40) ? units : units + collected;
+            collected = (e[kLongOrder] & kLongLastPiece) ? units : units + collected;
             continue;
         }
         ShortName alias;
-        std::memcpy(alias.data(), e, 11);
-        if (alias[0] == 0x05)
-            alias[0] = 0xE5;
+        std::memcpy(alias.data(), e + kEntryName, 11);
+        if (alias[0] == kEntryLeadE5)
+            alias[0] = kEntryDeleted;
         if (attr & kAttrLabel && !(attr & kAttrDirectory)) {
             dir.labelSlot = slot;
             collected.clear();
@@ -135,7 +134,8 @@ bool FatFiles::LoadDir(Dir& dir) {
         }
         Node node;
         node.type = (attr & kAttrDirectory) ? FatEntryType::Directory : FatEntryType::File;
-        node.firstCluster = platform::GetLe16(e + 26) | (volume_.type == FatType::Fat32 ? platform::GetLe16(e + 20) << 16 : 0);
+        node.firstCluster = platform::GetLe16(e + kEntryClusterLow) |
+                            (volume_.type == FatType::Fat32 ? platform::GetLe16(e + kEntryClusterHigh) << 16 : 0);
         node.entryPos = pos;
         node.longName = collected.empty() ? ShortNameText(alias) : collected;
         dir.aliases.insert(alias);
@@ -158,7 +158,7 @@ bool FatFiles::ReserveSlots(Dir& dir, uint32_t count, uint32_t& first) {
     } else {
         if (need > kMaxDirectorySlots)
             return Fail("a folder cannot hold more than 65536 entries (long-name pieces included)");
-        const uint32_t perCluster = volume_.ClusterBytes() / 32;
+        const uint32_t perCluster = volume_.ClusterBytes() / kEntryBytes;
         while (uint64_t(dir.chain.size()) * perCluster < need) {
             uint32_t c;
             if (!volume_.AllocCluster(c))
@@ -188,7 +188,7 @@ bool FatFiles::WriteSlots(const Dir& dir, uint32_t first, const std::vector<Slot
                 return Fail("the sector store refused a folder write");
             loaded = sector;
         }
-        std::memcpy(sector_.data() + pos % s, slots[i].data(), 32);
+        std::memcpy(sector_.data() + pos % s, slots[i].data(), kEntryBytes);
     }
     if (!flush())
         return Fail("the sector store refused a folder write");
@@ -198,16 +198,16 @@ bool FatFiles::WriteSlots(const Dir& dir, uint32_t first, const std::vector<Slot
 FatFiles::Slot FatFiles::ShortEntry(const ShortName& name, uint8_t attribute, uint32_t cluster,
                                     uint32_t size) const {
     Slot e{};
-    std::memcpy(e.data(), name.data(), 11);
-    if (e[0] == 0xE5)
-        e[0] = 0x05;
-    e[11] = attribute;
-    platform::PutLe16(e.data() + 16, kFatEntryDate);
-    platform::PutLe16(e.data() + 18, kFatEntryDate);
-    platform::PutLe16(e.data() + 20, volume_.type == FatType::Fat32 ? cluster >> 16 : 0);
-    platform::PutLe16(e.data() + 24, kFatEntryDate);
-    platform::PutLe16(e.data() + 26, cluster & 0xFFFF);
-    platform::PutLe32(e.data() + 28, size);
+    std::memcpy(e.data() + kEntryName, name.data(), 11);
+    if (e[kEntryName] == kEntryDeleted)
+        e[kEntryName] = kEntryLeadE5;
+    e[kEntryAttr] = attribute;
+    platform::PutLe16(e.data() + kEntryCreateDate, kFatEntryDate);
+    platform::PutLe16(e.data() + kEntryAccessDate, kFatEntryDate);
+    platform::PutLe16(e.data() + kEntryClusterHigh, volume_.type == FatType::Fat32 ? cluster >> 16 : 0);
+    platform::PutLe16(e.data() + kEntryWriteDate, kFatEntryDate);
+    platform::PutLe16(e.data() + kEntryClusterLow, cluster & 0xFFFF);
+    platform::PutLe32(e.data() + kEntrySize, size);
     return e;
 }
 
@@ -221,11 +221,11 @@ bool FatFiles::AddEntry(Dir& dir, const std::u16string& longName, FatEntryType t
     for (size_t n = pieces; n >= 1; --n) {
         Slot e{};
         std::fill(e.begin(), e.end(), 0xFF);
-        e[0] = uint8_t(n | (n == pieces ? 0x40 : 0));
-        e[11] = kAttrLongName;
-        e[12] = 0;
-        e[13] = checksum;
-        e[26] = e[27] = 0;
+        e[kLongOrder] = uint8_t(n | (n == pieces ? kLongLastPiece : 0));
+        e[kEntryAttr] = kAttrLongName;
+        e[kLongType] = 0;
+        e[kLongChecksum] = checksum;
+        e[kLongCluster] = e[kLongCluster + 1] = 0;
         for (size_t k = 0; k < kUnitsPerPiece; ++k) {
             const size_t at = (n - 1) * kUnitsPerPiece + k;
             uint32_t unit = 0xFFFF;
@@ -439,7 +439,7 @@ bool FatFiles::FileClose(std::unique_ptr<FatFileHandle> handle) {
     if (!volume_.ReadSector(sector, sector_.data()))
         return Fail("cannot read a folder");
     const Slot e = ShortEntry(handle->entry.shortName, 0, handle->entry.firstCluster, handle->entry.size);
-    std::memcpy(sector_.data() + offset, e.data(), 32);
+    std::memcpy(sector_.data() + offset, e.data(), kEntryBytes);
     if (!volume_.WriteSector(sector, sector_.data()))
         return Fail("the sector store refused a folder write");
     return true;
@@ -460,12 +460,11 @@ bool FatFiles::SetVolumeLabel(const std::string& label) {
     if (label.empty()) {
         if (root->labelSlot >= 0) {
             Slot gone = ShortEntry(padded, kAttrLabel, 0, 0);
-            gone[0] = 0xE5;
+            gone[kEntryName] = kEntryDeleted;
             if (!WriteSlots(*root, uint32_t(root->labelSlot), {gone}))
                 return false;
             root->labelSlot = -1;
         }
-        static const uint8_t kNoName[11] = {'N', 'O', ' ', 'N', 'A', 'M', 'E', ' ', ' ', ' ', ' '};
         if (!volume_.SetBootLabel(kNoName))
             return Fail("cannot write the boot sector");
         return true;

@@ -35,9 +35,9 @@ enum class FatEntryType : uint8_t {
 };
 
 constexpr uint16_t kFatEntryDate = 0x3221;  // 1 January 2005; every time field is 0
-constexpr uint8_t kAttrDirectory = 0x10;
-constexpr uint8_t kAttrLabel = 0x08;
-constexpr uint8_t kAttrLongName = 0x0F;
+using platform::fat::kAttrDirectory;
+using platform::fat::kAttrLabel;
+using platform::fat::kAttrLongName;
 constexpr uint32_t kMaxFileSize = 0xFFFFFFFFu;
 constexpr uint32_t kMaxDirectorySlots = 65536;
 
@@ -101,7 +101,7 @@ private:
         AliasTails tails;                                 // where "~N" searches go on
         int64_t labelSlot = -1;
     };
-    using Slot = std::array<uint8_t, 32>;
+    using Slot = std::array<uint8_t, platform::fat::kEntryBytes>;
 
     bool Fail(const std::string& text);
     // Starts a public operation: no failure is left over from an earlier one.

@@ -1,3 +1,4 @@
+// The fresh volume's layout rule: FAT type, cluster size, FAT size.
 #include "image/FatLayout.h"
 
 namespace image {

@@ -1,3 +1,4 @@
+// FAT names: long names, their 8.3 aliases, and case-insensitive comparison.
 #include "image/FatNames.h"
 
 #include <clocale>

@@ -1,18 +1,17 @@
+// The image volume: format, mount, and the FAT cluster chains.
 #include "image/FatVolume.h"
 
 #include <cstring>
 #include <vector>
 
 #include "platform/ByteOrder.h"
-#include "platform/FatBootSector.h"
+#include "platform/FatOnDisk.h"
 
 namespace image {
 namespace {
 
-using namespace platform::fatboot;
+using namespace platform::fat;
 constexpr uint32_t kBootFillStart = 90;
-
-constexpr uint8_t kNoName[11] = {'N', 'O', ' ', 'N', 'A', 'M', 'E', ' ', ' ', ' ', ' '};
 
 } // namespace
 
@@ -52,16 +51,16 @@ bool FatVolume::Format(uint32_t sectorCount, uint32_t sectorSize, std::string* e
 
     uint8_t* b = buffer_;
     std::memset(b, 0, sectorSize);
-    b[0] = 0xEB;
-    b[1] = 0x00;
-    b[2] = 0x90;
-    std::memcpy(b + 3, "KOV61x5", 8);
+    b[kBootJump] = 0xEB;
+    b[kBootJump + 1] = 0x00;
+    b[kBootJump + 2] = 0x90;
+    std::memcpy(b + kBootOemName, "KOV61x5", 8);
     platform::PutLe16(b + kBpbBytesPerSector, sectorSize);
     b[kBpbSectorsPerCluster] = uint8_t(l.sectorsPerCluster);
     platform::PutLe16(b + kBpbReserved, l.reservedSectors);
     b[kBpbFatCount] = uint8_t(l.fatCount);
     platform::PutLe16(b + kBpbRootEntries, l.rootEntries);
-    b[kBpbMedia] = 0xF8;
+    b[kBpbMedia] = kMediaFixed;
     platform::PutLe32(b + kBpbTotal32, sectorCount);
     const uint32_t ext = fat32 ? kExt32 : kExt16;
     if (fat32) {
@@ -74,8 +73,8 @@ bool FatVolume::Format(uint32_t sectorCount, uint32_t sectorSize, std::string* e
     }
     // The extended record carries the label that tools compare with the root's label
     // entry; the serial follows from the size so that a build is reproducible.
-    b[ext] = 0x80;
-    b[ext + kExtSignature] = 0x29;
+    b[ext + kExtDrive] = kDriveFixed;
+    b[ext + kExtSignature] = kExtendedSignature;
     platform::PutLe32(b + ext + kExtSerial, 0x61050000u ^ sectorCount ^ (sectorSize << 16));
     std::memcpy(b + ext + kExtLabel, kNoName, 11);
     std::memcpy(b + ext + kExtTypeName, fat32 ? "FAT32   " : "FAT16   ", 8);
@@ -89,11 +88,11 @@ bool FatVolume::Format(uint32_t sectorCount, uint32_t sectorSize, std::string* e
     // front to back in their final order without sorting them again.
     if (fat32) {
         std::memset(b, 0, sectorSize);
-        platform::PutLe32(b, 0x41615252);
-        platform::PutLe32(b + 484, 0x61417272);
-        platform::PutLe32(b + 488, l.clusterCount - 1);
-        platform::PutLe32(b + 492, 3);
-        platform::PutLe32(b + 508, 0xAA550000);
+        platform::PutLe32(b, kFsInfoLeadSignature);
+        platform::PutLe32(b + kFsInfoStruct, kFsInfoStructSignature);
+        platform::PutLe32(b + kFsInfoFreeCount, l.clusterCount - 1);
+        platform::PutLe32(b + kFsInfoNextFree, 3);
+        platform::PutLe32(b + kFsInfoTrail, kFsInfoTrailSignature);
         if (!store_.WriteSector(kFat32FsInfoSector, b) ||
             !store_.WriteSector(kFat32BackupBootSector + kFat32FsInfoSector, b))
             return failWrite();
@@ -115,11 +114,11 @@ bool FatVolume::Format(uint32_t sectorCount, uint32_t sectorSize, std::string* e
     // cluster 2 is one cluster long.
     std::memset(b, 0, sectorSize);
     if (fat32) {
-        platform::PutLe32(b, 0x0FFFFFF8);
+        platform::PutLe32(b, kFat32Mask & (0xFFFFFF00u | kMediaFixed));
         platform::PutLe32(b + 4, 0xFFFFFFFF);
         platform::PutLe32(b + 8, kFat32EndOfChain);
     } else {
-        platform::PutLe16(b, 0xFFF8);
+        platform::PutLe16(b, 0xFF00u | kMediaFixed);
         platform::PutLe16(b + 2, 0xFFFF);
     }
     for (uint32_t f = 0; f < l.fatCount; ++f)
@@ -132,8 +131,7 @@ bool FatVolume::Format(uint32_t sectorCount, uint32_t sectorSize, std::string* e
 bool FatVolume::WriteBootSector(const uint8_t* boot) {
     if (!store_.WriteSector(0, boot))
         return false;
-    const bool fat32 = platform::GetLe16(boot + kBpbFatSize16) == 0;
-    return !fat32 || store_.WriteSector(kFat32BackupBootSector, boot);
+    return !ReadBootParameters(boot).fat32Layout || store_.WriteSector(kFat32BackupBootSector, boot);
 }
 
 bool FatVolume::Mount() {
@@ -151,7 +149,7 @@ bool FatVolume::Mount() {
 
 bool FatVolume::ReadPartitionEntry(uint8_t index, uint32_t& start) {
     uint8_t* b = buffer_;
-    if (!store_.ReadSector(0, b) || b[510] != 0x55 || b[511] != 0xAA)
+    if (!store_.ReadSector(0, b) || !HasBootSignature(b))
         return false;
     const uint32_t at = 446 + 16u * index;
     if (at + 16 > store_.sectorSize())
@@ -171,7 +169,7 @@ bool FatVolume::ParseBootSector(uint32_t start) {
         return false;
     if (!(b[0] == 0xE9 || (b[0] == 0xEB && b[2] == 0x90)))
         return false;
-    if (b[kBootSignature] != 0x55 || b[kBootSignature + 1] != 0xAA)
+    if (!HasBootSignature(b))
         return false;
     if (b[kBpbBytesPerSector] != 0)
         return false;
@@ -192,20 +190,17 @@ bool FatVolume::ParseBootSector(uint32_t start) {
     clusterShift = 0;
     while ((1u << clusterShift) < spc)
         ++clusterShift;
-    fatStart = platform::GetLe16(b + kBpbReserved) + start;
-    fatCount = b[kBpbFatCount];
-    rootEntries = uint16_t(platform::GetLe16(b + kBpbRootEntries));
-    totalSectors = platform::GetLe16(b + kBpbTotal16);
-    if (totalSectors == 0)
-        totalSectors = platform::GetLe32(b + kBpbTotal32);
-    fatSize = platform::GetLe16(b + kBpbFatSize16);
-    if (fatSize == 0)
-        fatSize = platform::GetLe32(b + kBpbFatSize32);
-    rootCluster = platform::GetLe32(b + kBpbRootCluster);
+    const BootParameters p = ReadBootParameters(b);
+    fatStart = p.reservedSectors + start;
+    fatCount = uint8_t(p.fatCount);
+    rootEntries = uint16_t(p.rootEntries);
+    totalSectors = p.totalSectors;
+    fatSize = p.fatSize;
+    rootCluster = p.rootCluster;
     if (fatCount == 0 || fatSize == 0)
         return false;
     uint64_t data = uint64_t(fatCount) * fatSize + fatStart;
-    const uint32_t perSector = bytesPerSector / 32;
+    const uint32_t perSector = bytesPerSector / kEntryBytes;
     if (rootEntries != 0)
         data += rootEntries / perSector + (rootEntries % perSector ? 1 : 0);
     if (data >= totalSectors)
@@ -231,7 +226,7 @@ bool FatVolume::ParseBootSector(uint32_t start) {
 }
 
 bool FatVolume::IsEndOfChain(uint32_t v) const {
-    return type == FatType::Fat16 ? v >= kFat16EndOfChain : (v & 0x0FFFFFFF) >= kFat32EndOfChain;
+    return type == FatType::Fat16 ? v >= kFat16EndOfChain : (v & kFat32Mask) >= kFat32EndOfChain;
 }
 
 void FatVolume::EntryPlace(uint32_t c, uint32_t& sector, uint32_t& offset) const {
@@ -241,7 +236,7 @@ void FatVolume::EntryPlace(uint32_t c, uint32_t& sector, uint32_t& offset) const
 }
 
 uint32_t FatVolume::GetRaw(const uint8_t* sector, uint32_t offset) const {
-    return type == FatType::Fat16 ? platform::GetLe16(sector + offset) : (platform::GetLe32(sector + offset) & 0x0FFFFFFF);
+    return type == FatType::Fat16 ? platform::GetLe16(sector + offset) : (platform::GetLe32(sector + offset) & kFat32Mask);
 }
 
 void FatVolume::PutRaw(uint8_t* sector, uint32_t offset, uint32_t value) const {
@@ -250,7 +245,7 @@ void FatVolume::PutRaw(uint8_t* sector, uint32_t offset, uint32_t value) const {
     } else {
         // The top four bits are reserved and kept.
         const uint32_t old = platform::GetLe32(sector + offset) & 0xF0000000u;
-        platform::PutLe32(sector + offset, old | (value & 0x0FFFFFFF));
+        platform::PutLe32(sector + offset, old | (value & kFat32Mask));
     }
 }
 
@@ -406,11 +401,11 @@ bool FatVolume::Flush() {
         return false;
     if (!store_.ReadSector(kFat32FsInfoSector, buffer_))
         return false;
-    platform::PutLe32(buffer_ + 488, freeCount);
+    platform::PutLe32(buffer_ + kFsInfoFreeCount, freeCount);
     uint32_t hint = nextFreeHint + 1;
     if (hint > clusterCount + 1)
-        hint = 0xFFFFFFFFu;  // unknown
-    platform::PutLe32(buffer_ + 492, hint);
+        hint = kFsInfoUnknown;
+    platform::PutLe32(buffer_ + kFsInfoNextFree, hint);
     return store_.WriteSector(kFat32FsInfoSector, buffer_) &&
            store_.WriteSector(kFat32BackupBootSector + kFat32FsInfoSector, buffer_);
 }

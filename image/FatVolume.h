@@ -9,11 +9,12 @@
 
 #include "image/FatLayout.h"
 #include "image/RamDisk.h"
+#include "platform/FatOnDisk.h"
 
 namespace image {
 
-constexpr uint32_t kFat16EndOfChain = 0xFFF8;
-constexpr uint32_t kFat32EndOfChain = 0x0FFFFFF8;
+using platform::fat::kFat16EndOfChain;
+using platform::fat::kFat32EndOfChain;
 constexpr uint32_t kFat32BackupBootSector = 6;
 constexpr uint32_t kFat32FsInfoSector = 1;
 constexpr uint32_t kMaxSectorSize = 4096;

@@ -1,3 +1,4 @@
+// The image builder: copies the listed host files onto both volumes and writes the image file.
 #include "image/ImageBuilder.h"
 
 #include <algorithm>

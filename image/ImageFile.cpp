@@ -1,3 +1,4 @@
+// The image file's header and sector records.
 #include "image/ImageFile.h"
 
 #include <cerrno>

@@ -1,3 +1,4 @@
+// The image builder's sparse sector store.
 #include "image/RamDisk.h"
 
 #include <algorithm>

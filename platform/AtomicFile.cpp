@@ -1,3 +1,4 @@
+// Whole-file replacement through a temporary file and a rename.
 #include "platform/AtomicFile.h"
 
 #include <cerrno>

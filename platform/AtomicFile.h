@@ -1,4 +1,5 @@
 #pragma once
+// Whole-file replacement through a temporary file and a rename.
 // Settings, lists, registry and images are replaced whole: written to a temporary file
 // beside the target, flushed, then renamed over it, so a failed write never destroys
 // the previous good file.

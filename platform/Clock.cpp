@@ -1,3 +1,4 @@
+// The real clock and the settable one the tests use.
 #include "platform/Clock.h"
 
 #include <atomic>

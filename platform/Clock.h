@@ -1,4 +1,5 @@
 #pragma once
+// The clock: real, or set by hand in tests.
 // Every sleep and clock read goes through the current clock, so tests can run a whole
 // production in milliseconds while the program keeps its real waits.
 #include <cstdint>

@@ -1,3 +1,4 @@
+// Sorting names with ICU's collator for the system language.
 #include "platform/Collation.h"
 
 #include <algorithm>

@@ -1,6 +1,6 @@
 #pragma once
-// Names sorted as the system's locale collation sorts them, in place of the original's
-// locale-aware comparison: ICU's collator for the system language (pinyin for Simplified
+// Names sorted as the system's locale collation sorts them, the order a Windows station
+// shows: ICU's collator for the system language (pinyin for Simplified
 // Chinese, stroke order for Traditional Chinese, the root collation otherwise) at
 // secondary strength, so that case is ignored while accents still count.
 #include "platform/SystemLanguage.h"

@@ -1,3 +1,4 @@
+// Telling the operator, once per device, why a real device cannot be driven.
 #include "platform/DeviceAccess.h"
 
 #include <cerrno>

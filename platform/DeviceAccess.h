@@ -1,4 +1,5 @@
 #pragma once
+// Reports why a real device cannot be driven (permissions, missing capability).
 // A real device the process may not drive is a set-up fault only the operator can fix, so
 // it is said once per device, clearly, on standard error and through the reporter the
 // program installs (the event log): which node, what is missing and how to grant it.

@@ -1,3 +1,4 @@
+// Opening and closing drives by letter.
 #include "platform/DeviceHandle.h"
 
 #include "platform/DriveMap.h"

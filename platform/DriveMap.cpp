@@ -1,3 +1,4 @@
+// The drive map: letters bound to devices as they arrive.
 #include "platform/DriveMap.h"
 
 #include <cctype>

@@ -1,5 +1,5 @@
 #pragma once
-// Drive letters stand for devices as they did on the original platform: a letter is
+// Drive letters stand for devices as they do on a Windows station: a letter is
 // handed out when a device arrives and bound to what opens it and to the volume the
 // FAT tools work on (a block device node or a simulated disk file).
 #include "platform/ScsiTransport.h"

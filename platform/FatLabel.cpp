@@ -1,7 +1,8 @@
+// Reading and writing FAT volume labels in the station's code page.
 #include "platform/FatLabel.h"
 
 #include "platform/ByteOrder.h"
-#include "platform/FatBootSector.h"
+#include "platform/FatOnDisk.h"
 #include "platform/FileIo.h"
 
 #include <cerrno>
@@ -16,29 +17,7 @@ namespace platform {
 
 namespace {
 
-using namespace fatboot;
-constexpr uint8_t kExtendedSignature = 0x29;
-
-// Directory entries.
-constexpr size_t kEntryBytes = 32;
-constexpr size_t kEntryAttr = 11;
-constexpr size_t kEntryCreateTime = 14;
-constexpr size_t kEntryCreateDate = 16;
-constexpr size_t kEntryAccessDate = 18;
-constexpr size_t kEntryWriteTime = 22;
-constexpr size_t kEntryWriteDate = 24;
-constexpr uint8_t kAttrVolume = 0x08;
-constexpr uint8_t kAttrDirectory = 0x10;
-constexpr uint8_t kAttrLongName = 0x0F;
-constexpr uint8_t kEntryEnd = 0x00;
-constexpr uint8_t kEntryDeleted = 0xE5;
-// A name whose first byte is 0xE5 (a lead byte in GBK and Big5) starts with 0x05 in its
-// entry, since 0xE5 there marks a deleted entry.
-constexpr uint8_t kEntryLeadE5 = 0x05;
-
-constexpr uint32_t kFat32Mask = 0x0FFFFFFF;
-constexpr uint32_t kFat32EndOfChain = 0x0FFFFFF8;
-constexpr uint8_t kNoName[12] = "NO NAME    ";
+using namespace fat;
 
 class VolumeFile {
 public:
@@ -83,23 +62,23 @@ bool findLabelPlaces(const VolumeFile& file, LabelPlaces& places, std::string& e
         error = "its boot sector cannot be read";
         return false;
     }
-    const uint32_t sectorBytes = GetLe16(boot + kBpbBytesPerSector);
-    const uint32_t perCluster = boot[kBpbSectorsPerCluster];
-    const uint32_t reserved = GetLe16(boot + kBpbReserved);
-    const uint32_t fats = boot[kBpbFatCount];
-    const uint32_t rootEntries = GetLe16(boot + kBpbRootEntries);
-    const uint32_t fatSize16 = GetLe16(boot + kBpbFatSize16);
-    const uint32_t fatSize = fatSize16 ? fatSize16 : GetLe32(boot + kBpbFatSize32);
-    const uint32_t total = GetLe16(boot + kBpbTotal16) ? GetLe16(boot + kBpbTotal16) : GetLe32(boot + kBpbTotal32);
-    const bool fat32 = fatSize16 == 0;
+    const BootParameters p = ReadBootParameters(boot);
+    const uint32_t sectorBytes = p.bytesPerSector;
+    const uint32_t perCluster = p.sectorsPerCluster;
+    const uint32_t reserved = p.reservedSectors;
+    const uint32_t fats = p.fatCount;
+    const uint32_t rootEntries = p.rootEntries;
+    const uint32_t fatSize = p.fatSize;
+    const uint32_t total = p.totalSectors;
+    const bool fat32 = p.fat32Layout;
     const uint64_t metaSectors = uint64_t(reserved) + uint64_t(fats) * fatSize + (uint64_t(rootEntries) * kEntryBytes + sectorBytes - 1) / (sectorBytes ? sectorBytes : 1);
-    if (boot[kBootSignature] != 0x55 || boot[kBootSignature + 1] != 0xAA || sectorBytes < 512 || sectorBytes > 4096 ||
+    if (!HasBootSignature(boot) || sectorBytes < 512 || sectorBytes > 4096 ||
         !isPowerOfTwo(sectorBytes) || !isPowerOfTwo(perCluster) || reserved == 0 || fats == 0 || fatSize == 0 ||
         total <= metaSectors || (fat32 ? rootEntries != 0 : rootEntries == 0)) {
         error = "it holds no FAT file system";
         return false;
     }
-    const size_t extended = fat32 ? kExt32 : kExt16;
+    const size_t extended = p.extended;
     if (boot[extended + kExtSignature] != kExtendedSignature) {
         error = "its boot sector has no label field";
         return false;
@@ -114,12 +93,12 @@ bool findLabelPlaces(const VolumeFile& file, LabelPlaces& places, std::string& e
     if (!fat32) {
         pieces.emplace_back(rootStart, rootEntries * uint32_t(kEntryBytes));
     } else {
-        const uint32_t backup = GetLe16(boot + kBpbBackupBoot);
+        const uint32_t backup = p.backupBoot;
         if (backup != 0 && backup < reserved)
             places.backupLabel = uint64_t(backup) * sectorBytes + places.bootLabel;
         const uint32_t clusterBytes = perCluster * sectorBytes;
         const uint64_t clusters = (total - metaSectors) / perCluster;
-        uint32_t cluster = GetLe32(boot + kBpbRootCluster) & kFat32Mask;
+        uint32_t cluster = p.rootCluster & kFat32Mask;
         for (uint64_t steps = 0;; ++steps) {
             if (cluster < 2 || cluster - 2 >= clusters || steps >= clusters) {
                 error = "its root folder's cluster chain is broken";
@@ -153,7 +132,7 @@ bool findLabelPlaces(const VolumeFile& file, LabelPlaces& places, std::string& e
                 continue;
             }
             const uint8_t attr = e[kEntryAttr];
-            if (attr != kAttrLongName && (attr & (kAttrVolume | kAttrDirectory)) == kAttrVolume && !places.labelEntry) {
+            if (attr != kAttrLongName && (attr & (kAttrLabel | kAttrDirectory)) == kAttrLabel && !places.labelEntry) {
                 places.labelEntry = at + i;
                 std::memcpy(places.entry, e, kEntryBytes);
             }
@@ -291,7 +270,7 @@ bool WriteFatLabel(const std::string& volume, const FatLabelBytes* label, std::s
                 return false;
             }
             std::memset(places.entry, 0, sizeof places.entry);
-            places.entry[kEntryAttr] = kAttrVolume;
+            places.entry[kEntryAttr] = kAttrLabel;
             places.labelEntry = places.freeEntry;
         }
         std::memcpy(places.entry, label->data(), label->size());

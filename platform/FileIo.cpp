@@ -1,3 +1,4 @@
+// Whole reads and writes at a file offset, repeated until every byte has moved.
 #include "platform/FileIo.h"
 
 #include <cerrno>

@@ -1,3 +1,4 @@
+// INI files read and written with the rules the settings files rely on.
 #include "platform/IniFile.h"
 
 #include "platform/AtomicFile.h"

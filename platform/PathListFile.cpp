@@ -1,3 +1,4 @@
+// The path-list files: UTF-16 lists of host paths kept between runs.
 #include "platform/PathListFile.h"
 
 #include "platform/AtomicFile.h"

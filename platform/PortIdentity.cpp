@@ -1,3 +1,4 @@
+// Running the port-identity program and reading its number.
 #include "platform/PortIdentity.h"
 
 #include "platform/Process.h"

@@ -1,3 +1,4 @@
+// Running an outside program with a time limit.
 #include "platform/Process.h"
 
 #include <algorithm>

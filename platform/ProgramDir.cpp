@@ -1,3 +1,4 @@
+// The program folder that station paths resolve against.
 #include "platform/ProgramDir.h"
 
 #include <mutex>

@@ -1,5 +1,5 @@
 #pragma once
-// Relative paths of the original (".\misc\prefer.ini", "log\1.txt") resolve against the
+// Relative station paths (".\misc\prefer.ini", "log\1.txt") resolve against the
 // program folder: the executable's folder, or the one given with --station. Never the
 // process's current directory, so tests in parallel each use a folder of their own.
 #include <string>

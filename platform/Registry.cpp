@@ -1,3 +1,4 @@
+// The registry stand-in kept in registry.ini.
 #include "platform/Registry.h"
 
 #include "platform/IniFile.h"

@@ -1,5 +1,5 @@
 #pragma once
-// The local-machine registry of the original platform, kept in registry.ini in the
+// The local-machine registry a Windows station keeps, here in registry.ini in the
 // program folder: one section per key path (e.g. "SoftWare\KOV6125\MPTool"), one line
 // per value. Key paths and value names compare without regard to case. Opening a key
 // creates it, also for a read. Every change rewrites the file atomically, so a failed or

@@ -1,3 +1,4 @@
+// One running program per station folder: the lock and the raise requests.
 #include "platform/SingleInstance.h"
 
 #include <cerrno>

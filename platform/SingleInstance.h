@@ -24,7 +24,7 @@ public:
     int listenFd() const { return listenFd_; }
     // Accepts the pending requests without blocking; returns how many asked for a raise.
     int takeRaiseRequests();
-    // Drops the lock and stops listening (the original released its mutex on close).
+    // Drops the lock and stops listening, so a new copy may start once the window closes.
     void release();
 
     const std::string& lockPath() const { return lockPath_; }

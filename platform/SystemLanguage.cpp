@@ -1,3 +1,4 @@
+// The station's language and code page from the process's locale.
 #include "platform/SystemLanguage.h"
 
 #include <cctype>

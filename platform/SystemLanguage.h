@@ -1,7 +1,7 @@
 #pragma once
 // The station's language and code page, in place of the system's default language and its
 // ANSI/OEM code page: taken from the locale the process runs under. Volume labels are
-// stored in that code page, and station files written by the original in it read right.
+// stored in that code page, and station files written on Windows in it read right.
 #include "platform/TextCodec.h"
 
 #include <cstdint>
@@ -10,7 +10,7 @@
 
 namespace platform {
 
-// Language ids as the original platform numbers them.
+// Language ids as Windows numbers them.
 constexpr uint16_t kLangIdChinesePrc = 2052;    // 0x0804
 constexpr uint16_t kLangIdChineseTaiwan = 1028; // 0x0404
 constexpr uint16_t kLangIdEnglishUs = 1033;     // 0x0409

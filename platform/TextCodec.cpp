@@ -1,3 +1,4 @@
+// Text conversions between UTF-8, UTF-16, Big5, GBK and code page 437.
 #include "platform/TextCodec.h"
 
 #include "platform/SystemLanguage.h"

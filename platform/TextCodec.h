@@ -1,6 +1,6 @@
 #pragma once
 // Text conversions. Inside the program texts are UTF-8 (the system code page here);
-// stored texts of the original stations come as Big5 (code page 950) and GBK (936) bytes,
+// stored texts of Windows stations come as Big5 (code page 950) and GBK (936) bytes,
 // and the path lists as UTF-16 with a byte-order mark.
 //
 // No conversion throws or stops early: a byte sequence that is not valid in its encoding

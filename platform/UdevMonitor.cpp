@@ -1,3 +1,4 @@
+// Real USB disks arriving and leaving, from a libudev monitor.
 #include "platform/UdevMonitor.h"
 
 #include "platform/DeviceAccess.h"

@@ -1,3 +1,4 @@
+// FAT volume work through dosfstools and mtools.
 #include "platform/VolumeTools.h"
 
 #include "platform/FatLabel.h"
@@ -260,7 +261,7 @@ ToolOutcome CopyFileToVolume(const std::string& volume, const std::string& hostF
     uint64_t mib = static_cast<uint64_t>(st.st_size) >> 20;
     uint64_t limit = config.copyTimeMs + mib * config.copyMsPerMiB;
     // "-D o": a name already there is overwritten, never asked about; "-m": the copy keeps
-    // the file's modification time, as a file copy on the original did.
+    // the file's modification time, as a Windows file copy does.
     return runTool("mcopy", {"-i", volume, "-D", "o", "-m", hostFile, mtoolsPath(target, true)},
                    static_cast<uint32_t>(std::min<uint64_t>(limit, UINT32_MAX)));
 }

@@ -1,6 +1,8 @@
+// The simulated controller's answers, one handler per command.
 #include "sim/DeviceState.h"
 
 #include "platform/ByteOrder.h"
+#include "platform/VendorCommands.h"
 #include "sim/FreshVolume.h"
 
 #include <algorithm>
@@ -109,59 +111,57 @@ public:
 
     bool run(uint16_t code, const Request& r)
     {
+        using namespace platform::scsi;
         switch (code) {
-        case 0x12: return inquiry(r);
-        case 0x25: return readCapacity(r);
-        case 0x28: return readWrite(r, false);
-        case 0x2A: return readWrite(r, true);
-        case 0x1B: return startStop(r);
-        case 0xEF77: return uploadBegin(r);
-        case 0xEE78: return uploadChunk(r);
-        case 0xEF79: return uploadChecksum(r);
-        case 0xEF81: return reset(r);
-        case 0xEF82: return chipModel(r, d_.state == SimulatedDevice::State::Loader);
+        case kInquiry: return inquiry(r);
+        case kReadCapacity: return readCapacity(r);
+        case kRead10: return readWrite10(r, false);
+        case kWrite10: return readWrite10(r, true);
+        case kStartStopUnit: return startStopUnit(r);
+        case VendorIn(vendor::kUploadBegin): return uploadBegin(r);
+        case VendorOut(vendor::kUploadChunk): return uploadChunk(r);
+        case VendorIn(vendor::kUploadChecksum): return uploadChecksum(r);
+        case VendorIn(vendor::kReset): return reset(r);
+        case VendorIn(vendor::kAskLoaderModel):
+            return askChipModel(r, d_.state == SimulatedDevice::State::Loader);
         default: break;
         }
         // Everything else is production work that needs the loader.
         if (d_.state != SimulatedDevice::State::Loader)
             return false;
         switch (code) {
-        case 0xEF70: return readFlashId(r);
-        case 0xEF84: return reply(r, p_.spi ? 1 : p_.chips);
-        case 0xEE71: return writeDescription(r);
-        case 0xEF72: return status(r, p_.spi && p_.spiCheckPasses);
-        case 0xEF93: return scan(r);
-        case 0xEF94: return checkBlock(r);
-        case 0xEE95: return writePage(r);
-        case 0xEF96: return readPages(r);
-        case 0xEF97:
-            if (!status(r, true))
-                return false;
-            d_.fsmInit = true;
-            return true;
-        case 0xEF80: return readInfoSector(r);
-        case 0xEF98: return readBitmap(r);
-        case 0xEE9B: return writePageTable(r);
-        case 0xEF7A: return streamSetup(r);
-        case 0xEE7B: return streamData(r);
-        case 0xEF7C: return streamEnd(r);
-        case 0xEF87: return parity(r);
-        case 0xEF8D:
-            if (!status(r, true))
-                return false;
-            d_.moduleNumber = r.cdb[2];
-            return true;
-        case 0xEF8B: return reply(r, p_.bondingId);
-        case 0xEF9A: return reply(r, d_.usbPort ? uint8_t(0x80 | d_.usbPort) : 0);
-        case 0xEF73: return startDisk(r);
-        case 0xEF92: return hiddenDisk(r);
-        case 0xEF9C: return reply(r, p_.spi ? p_.spiSizeMB : 0);
-        case 0xEF9D: return spiArea(r, false);
-        case 0xEE9E: return spiArea(r, true);
-        case 0xEF85: return chipModel(r, true);
-        case 0xEF83: case 0xEF91: case 0xEF8E: case 0xEF8F: return status(r, true);
-        case 0xEFB0: return reply(r, 0);
-        case 0xEF99: return wantsIn(r, 0);
+        case VendorIn(vendor::kReadFlashId): return readFlashId(r);
+        case VendorIn(vendor::kChipCount): return reply(r, p_.spi ? 1 : p_.chips);
+        case VendorOut(vendor::kWriteDescription): return writeDescription(r);
+        case VendorIn(vendor::kSpiBadBlockCheck): return status(r, p_.spi && p_.spiCheckPasses);
+        case VendorIn(vendor::kScan): return scan(r);
+        case VendorIn(vendor::kCheckBlock): return checkBlock(r);
+        case VendorOut(vendor::kWritePage): return writePage(r);
+        case VendorIn(vendor::kReadPage): return readPage(r);
+        case VendorIn(vendor::kFsmInit): return fsmInit(r);
+        case VendorIn(vendor::kReadInfoSector): return readInfoSector(r);
+        case VendorIn(vendor::kReadBlockBitmap): return readBlockBitmap(r);
+        case VendorOut(vendor::kWritePageTable): return writePageTable(r);
+        case VendorIn(vendor::kStreamSetup): return streamSetup(r);
+        case VendorOut(vendor::kStreamData): return streamData(r);
+        case VendorIn(vendor::kStreamEnd): return streamEnd(r);
+        case VendorIn(vendor::kParityCheck): return parityCheck(r);
+        case VendorIn(vendor::kSetFlashModule): return setFlashModule(r);
+        case VendorIn(vendor::kBondingId): return reply(r, p_.bondingId);
+        case VendorIn(vendor::kPortNumber): return reply(r, d_.usbPort ? uint8_t(0x80 | d_.usbPort) : 0);
+        case VendorIn(vendor::kStartDisk): return startDisk(r);
+        case VendorIn(vendor::kHiddenDisk): return hiddenDisk(r);
+        case VendorIn(vendor::kSpiSize): return reply(r, p_.spi ? p_.spiSizeMB : 0);
+        case VendorIn(vendor::kReadSpiArea): return spiArea(r, false);
+        case VendorOut(vendor::kWriteSpiArea): return spiArea(r, true);
+        case VendorIn(vendor::kAskChipModel): return askChipModel(r, true);
+        // Settings nothing reads back: accepted.
+        case VendorIn(vendor::kSetSysAreaSize):
+        case VendorIn(vendor::kSetValue91):
+        case VendorIn(vendor::kSetValue8E):
+        case VendorIn(vendor::kSetValue8F): return status(r, true);
+        case VendorIn(vendor::kGetB0): return reply(r, 0);
+        case VendorIn(vendor::kRead99): return wantsIn(r, 0);
         default: return false;
         }
     }
@@ -210,7 +210,7 @@ private:
         return true;
     }
 
-    bool readWrite(const Request& r, bool write)
+    bool readWrite10(const Request& r, bool write)
     {
         if (r.cdbLength < 10 || !diskReady())
             return false;
@@ -225,7 +225,7 @@ private:
         return diskIo(diskPath(), write, r.buffer, lba * p_.sectorSize, r.length);
     }
 
-    bool startStop(const Request& r)
+    bool startStopUnit(const Request& r)
     {
         if (r.length != 0)
             return false;
@@ -291,7 +291,7 @@ private:
         return true;
     }
 
-    bool chipModel(const Request& r, bool answer)
+    bool askChipModel(const Request& r, bool answer)
     {
         if (!wantsIn(r, 4))
             return false;
@@ -301,6 +301,22 @@ private:
     }
 
     // ---- flash ----
+    bool fsmInit(const Request& r)
+    {
+        if (!status(r, true))
+            return false;
+        d_.fsmInit = true;
+        return true;
+    }
+
+    bool setFlashModule(const Request& r)
+    {
+        if (!status(r, true))
+            return false;
+        d_.moduleNumber = r.cdb[2];
+        return true;
+    }
+
     bool readFlashId(const Request& r)
     {
         if (!wantsIn(r, 5))
@@ -469,7 +485,7 @@ private:
         return true;
     }
 
-    bool readPages(const Request& r)
+    bool readPage(const Request& r)
     {
         if (r.direction != Direction::In || p_.spi)
             return false;
@@ -542,7 +558,7 @@ private:
         return bits;
     }
 
-    bool readBitmap(const Request& r)
+    bool readBlockBitmap(const Request& r)
     {
         if (r.cdbLength < 6 || r.direction != Direction::In || p_.spi)
             return false;
@@ -650,7 +666,7 @@ private:
         }
     }
 
-    bool parity(const Request& r)
+    bool parityCheck(const Request& r)
     {
         if (!wantsIn(r, 1))
             return false;

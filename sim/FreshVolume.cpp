@@ -1,6 +1,9 @@
+// The empty FAT12/FAT16 volume a simulated device lays down on a new small disk.
 #include "sim/FreshVolume.h"
 
 #include "platform/ByteOrder.h"
+#include "platform/FatOnDisk.h"
+
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
@@ -9,6 +12,8 @@
 namespace sim {
 
 namespace {
+
+using namespace platform::fat;
 
 constexpr uint32_t kReservedSectors = 1;
 constexpr uint32_t kFats = 2;
@@ -26,7 +31,7 @@ struct Layout {
 // The FAT size settles after a few rounds: a larger FAT leaves fewer clusters to map.
 bool settle(uint64_t sectors, uint32_t sectorSize, uint32_t spc, bool fat12, Layout& out)
 {
-    const uint32_t root = (kRootEntries * 32 + sectorSize - 1) / sectorSize;
+    const uint32_t root = (kRootEntries * kEntryBytes + sectorSize - 1) / sectorSize;
     uint64_t fat = 1, clusters = 0;
     for (int round = 0; round < 8; ++round) {
         const uint64_t fixed = kReservedSectors + kFats * fat + root;
@@ -59,30 +64,30 @@ bool chooseLayout(uint64_t sectors, uint32_t sectorSize, Layout& out)
 std::vector<uint8_t> bootSector(uint64_t sectors, uint32_t sectorSize, const Layout& l, uint32_t serial)
 {
     std::vector<uint8_t> b(sectorSize, 0);
-    b[0] = 0xEB;
-    b[1] = 0x3C;
-    b[2] = 0x90;
-    std::memcpy(&b[3], "SIM6205 ", 8);
-    platform::PutLe16(&b[11], sectorSize);
-    b[13] = uint8_t(l.sectorsPerCluster);
-    platform::PutLe16(&b[14], kReservedSectors);
-    b[16] = kFats;
-    platform::PutLe16(&b[17], kRootEntries);
+    b[kBootJump] = 0xEB;
+    b[kBootJump + 1] = 0x3C;
+    b[kBootJump + 2] = 0x90;
+    std::memcpy(&b[kBootOemName], "SIM6205 ", 8);
+    platform::PutLe16(&b[kBpbBytesPerSector], sectorSize);
+    b[kBpbSectorsPerCluster] = uint8_t(l.sectorsPerCluster);
+    platform::PutLe16(&b[kBpbReserved], kReservedSectors);
+    b[kBpbFatCount] = kFats;
+    platform::PutLe16(&b[kBpbRootEntries], kRootEntries);
     if (sectors < 65536)
-        platform::PutLe16(&b[19], uint32_t(sectors));
+        platform::PutLe16(&b[kBpbTotal16], uint32_t(sectors));
     else
-        platform::PutLe32(&b[32], uint32_t(sectors));
-    b[21] = 0xF8; // fixed disk
-    platform::PutLe16(&b[22], l.fatSectors);
-    platform::PutLe16(&b[24], 32); // sectors per track
-    platform::PutLe16(&b[26], 64); // heads
-    b[36] = 0x80;
-    b[38] = 0x29; // the serial, label and type fields follow
-    platform::PutLe32(&b[39], serial);
-    std::memcpy(&b[43], "NO NAME    ", 11);
-    std::memcpy(&b[54], l.fat12 ? "FAT12   " : "FAT16   ", 8);
-    b[510] = 0x55;
-    b[511] = 0xAA;
+        platform::PutLe32(&b[kBpbTotal32], uint32_t(sectors));
+    b[kBpbMedia] = kMediaFixed;
+    platform::PutLe16(&b[kBpbFatSize16], l.fatSectors);
+    platform::PutLe16(&b[kBpbSectorsPerTrack], 32);
+    platform::PutLe16(&b[kBpbHeads], 64);
+    b[kExt16 + kExtDrive] = kDriveFixed;
+    b[kExt16 + kExtSignature] = kExtendedSignature;
+    platform::PutLe32(&b[kExt16 + kExtSerial], serial);
+    std::memcpy(&b[kExt16 + kExtLabel], kNoName, sizeof kNoName);
+    std::memcpy(&b[kExt16 + kExtTypeName], l.fat12 ? "FAT12   " : "FAT16   ", 8);
+    b[kBootSignature] = 0x55;
+    b[kBootSignature + 1] = 0xAA;
     return b;
 }
 
@@ -111,7 +116,7 @@ bool WriteFreshFatVolume(const std::string& path, uint64_t sectors, uint32_t sec
     // The first two entries of each FAT: the media byte, then an end mark with the
     // volume's clean bits set.
     const std::vector<uint8_t> fatStart =
-        layout.fat12 ? std::vector<uint8_t>{0xF8, 0xFF, 0xFF} : std::vector<uint8_t>{0xF8, 0xFF, 0xFF, 0xFF};
+        layout.fat12 ? std::vector<uint8_t>{kMediaFixed, 0xFF, 0xFF} : std::vector<uint8_t>{kMediaFixed, 0xFF, 0xFF, 0xFF};
     int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
     if (fd < 0)
         return false;

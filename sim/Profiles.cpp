@@ -1,3 +1,4 @@
+// The flash types the simulator ships with.
 #include "sim/Profiles.h"
 
 #include <cstdio>

@@ -1,3 +1,4 @@
+// The bus that plugs and unplugs simulated devices.
 #include "sim/SimBus.h"
 
 #include <algorithm>

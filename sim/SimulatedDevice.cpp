@@ -1,7 +1,9 @@
+// The simulated device: command log, fault injection, latency, and its disks.
 #include "sim/SimulatedDevice.h"
 
 #include "platform/ByteOrder.h"
 #include "platform/Clock.h"
+#include "platform/VendorCommands.h"
 #include "sim/DeviceState.h"
 
 #include <algorithm>
@@ -13,6 +15,7 @@ namespace sim {
 namespace {
 
 using platform::Direction;
+using namespace platform::scsi;
 
 constexpr size_t kLogLimit = 200000; // entries before the oldest are dropped
 
@@ -24,7 +27,7 @@ uint16_t CommandCode(const uint8_t* cdb, int cdbLength)
 {
     if (!cdb || cdbLength < 1)
         return 0;
-    if ((cdb[0] == 0xEF || cdb[0] == 0xEE) && cdbLength >= 2)
+    if ((cdb[0] == kVendorIn || cdb[0] == kVendorOut) && cdbLength >= 2)
         return uint16_t(cdb[0] << 8 | cdb[1]);
     return cdb[0];
 }
@@ -32,13 +35,25 @@ uint16_t CommandCode(const uint8_t* cdb, int cdbLength)
 CommandKind KindOf(uint16_t code)
 {
     switch (code) {
-    case 0xEF77: case 0xEE78: case 0xEF79: return CommandKind::Upload;
-    case 0xEE71: case 0xEE7B: case 0xEF7A: case 0xEF7C: case 0xEF9D: case 0xEE9E: return CommandKind::Stream;
-    case 0xEF93: return CommandKind::Scan;
-    case 0xEF94: case 0xEF72: return CommandKind::BlockCheck;
-    case 0xEE95: case 0xEF96: case 0xEF80: case 0xEF98: return CommandKind::PageIo;
-    case 0x28: case 0x2A: case 0x25: return CommandKind::Disk;
-    case 0xEF73: case 0xEF92: return CommandKind::StartDisk;
+    case VendorIn(vendor::kUploadBegin):
+    case VendorOut(vendor::kUploadChunk):
+    case VendorIn(vendor::kUploadChecksum): return CommandKind::Upload;
+    case VendorOut(vendor::kWriteDescription):
+    case VendorOut(vendor::kStreamData):
+    case VendorIn(vendor::kStreamSetup):
+    case VendorIn(vendor::kStreamEnd):
+    case VendorIn(vendor::kReadSpiArea):
+    case VendorOut(vendor::kWriteSpiArea): return CommandKind::Stream;
+    case VendorIn(vendor::kScan): return CommandKind::Scan;
+    case VendorIn(vendor::kCheckBlock):
+    case VendorIn(vendor::kSpiBadBlockCheck): return CommandKind::BlockCheck;
+    case VendorOut(vendor::kWritePage):
+    case VendorIn(vendor::kReadPage):
+    case VendorIn(vendor::kReadInfoSector):
+    case VendorIn(vendor::kReadBlockBitmap): return CommandKind::PageIo;
+    case kRead10: case kWrite10: case kReadCapacity: return CommandKind::Disk;
+    case VendorIn(vendor::kStartDisk):
+    case VendorIn(vendor::kHiddenDisk): return CommandKind::StartDisk;
     default: return CommandKind::Control;
     }
 }
@@ -158,7 +173,7 @@ bool SimulatedDevice::execute(const uint8_t* cdb, int cdbLength, platform::Direc
                 ok = direction == Direction::In && length > 0; // a refusal: reply byte 0 stays 0
             }
             uint32_t units = 1;
-            if (code == 0xEF93 && cdbLength >= 8)
+            if (code == VendorIn(vendor::kScan) && cdbLength >= 8)
                 units = std::max<uint32_t>(1, platform::GetBe16(block + 6));
             sleepMs = d.latency.ms[size_t(KindOf(code))] * units;
             if (d.unplugCountdown > 0 && --d.unplugCountdown == 0) {

@@ -1,3 +1,4 @@
+// Writes the sample station kit for the simulated devices.
 #include "sim/StationKit.h"
 
 #include "platform/AtomicFile.h"

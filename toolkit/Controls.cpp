@@ -1,3 +1,4 @@
+// The control models behind the forms.
 #include "toolkit/Controls.h"
 
 #include <algorithm>

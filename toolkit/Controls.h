@@ -35,7 +35,7 @@ class TControl;
 class TWinControl;
 
 using TColor = uint32_t;
-// System colours carry the high bit, as the original class library encodes them.
+// System colours carry the high bit, as the form library encodes them.
 constexpr TColor clBtnText = 0x80000008;
 constexpr TColor clWindowText = 0x80000008;
 constexpr TColor clBlack = 0x000000;
@@ -117,7 +117,7 @@ protected:
     friend class TListBox;
 };
 
-// A free-standing thread-safe list (the original's string-list class).
+// A free-standing thread-safe string list.
 class TStringList : public TStrings {
 public:
     TStringList() = default;

@@ -1,3 +1,4 @@
+// The dialog service and its scripted stand-in for tests.
 #include "toolkit/Dialogs.h"
 
 #include "toolkit/Controls.h"

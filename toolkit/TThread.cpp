@@ -1,3 +1,4 @@
+// Worker threads and Synchronize onto the user-interface thread.
 #include "toolkit/TThread.h"
 
 #include <condition_variable>

@@ -1,5 +1,5 @@
 #pragma once
-// Worker threads with the original thread class's behaviour:
+// Worker threads that start suspended and may free themselves when done:
 //   auto* t = new ProductThread(...);   // created suspended
 //   t->SetFreeOnTerminate(true);
 //   t->Resume();                        // Execute() runs on its own thread
@@ -21,8 +21,7 @@ namespace toolkit {
 
 class TThread {
 public:
-    // Always created suspended; Resume starts it (the flag exists for the original's
-    // constructor calls).
+    // Always created suspended, whatever the flag says; Resume starts it.
     explicit TThread(bool createSuspended = true);
     virtual ~TThread();
     TThread(const TThread&) = delete;

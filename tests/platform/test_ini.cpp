@@ -86,7 +86,7 @@ TEST(IniFileOnDisk, MissingFileIsEmptySaveCreatesItAndAFailedSaveLeavesTheOldFil
     EXPECT_TRUE(ini.Modified() && ini.UpdateFile()) << "still to be saved";
 }
 
-// Station files the original wrote in its code page read as text, decided for the whole
+// Station files written on Windows in their code page read as text, decided for the whole
 // file (GBK and Big5 text that is valid UTF-8 too stays in its code page); ReadBytes keeps
 // the bytes.
 TEST(IniRead, UnmarkedFilesAreReadInTheStationsCodePage)
