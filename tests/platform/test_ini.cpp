@@ -107,6 +107,7 @@ TEST(IniRead, UnmarkedFilesAreReadInTheStationsCodePage)
         {"zh_TW.UTF-8", "\u97f3\u6a02", "\u97f3\u6a02"},
         {"zh_CN.UTF-8", "\xD1\xA7\xCF\xB0", "\u5b66\u4e60"}, // 学习 in GBK, "ѧϰ" in UTF-8
         {"zh_TW.UTF-8", "\xC3\xA1\xC4\xA1", "\u737a\u7e82"}, // 獺纂 in Big5, "áġ" in UTF-8
+        {"zh_TW.UTF-8", "\xC9\xA1", "\u6c36"},             // rare 氶 in Big5, but Latin "ɡ" in UTF-8
         {"C", "\u00c4\u00e4", "\u00c4\u00e4"},               // UTF-8 on a 437 station
     };
     for (const Case& c : cases) {
