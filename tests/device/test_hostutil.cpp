@@ -121,7 +121,7 @@ TEST_F(HostUtil, SerialDigitsFollowTheProgramsNumber)
     struct Case { uint8_t port; const char* answer; int result; std::array<uint8_t, 3> digits; const char* arg; };
     const Case cases[] = {
         {0x85, "123", 123, {1, 2, 3}, "5"}, {0x7F, "1234", 1234, {12, 3, 4}, "127"},
-        {0x04, "10", 10, {0, 1, 0}, "4"}, {0x04, "110", 110, {1, 1, 0}, "4"}, {0x04, "12345", 12345, {23, 4, 5}, "4"},
+        {0x04, "10", 10, {0, 1, 0}, "4"}, {0x04, " 110 \r\n", 110, {1, 1, 0}, "4"}, {0x04, "12345", 12345, {23, 4, 5}, "4"},
         {0x02, "200", -1, {9, 9, 9}, "2"}, {0x03, "", -1, {9, 9, 9}, "3"}, // prints nothing, exits 0
         {0x80, "123", 123, {1, 2, 3}, "0"}, // the low seven bits are 0, still asked
         {0x00, "123", 0, {9, 9, 9}, ""},    // no port number: nothing asked, nothing logged

@@ -1,10 +1,15 @@
+#include "platform/FileIo.h"
 #include "platform/IniFile.h"
+#include "platform/ProgramDir.h"
 #include "platform/TextCodec.h"
 #include "support/ScopedLocale.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
+#include <cerrno>
 #include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -102,6 +107,7 @@ TEST(IniRead, UnmarkedFilesAreReadInTheStationsCodePage)
         {"zh_TW.UTF-8", "\u97f3\u6a02", "\u97f3\u6a02"},
         {"zh_CN.UTF-8", "\xD1\xA7\xCF\xB0", "\u5b66\u4e60"}, // 学习 in GBK, "ѧϰ" in UTF-8
         {"zh_TW.UTF-8", "\xC3\xA1\xC4\xA1", "\u737a\u7e82"}, // 獺纂 in Big5, "áġ" in UTF-8
+        {"zh_TW.UTF-8", "\xC9\xA1", "\u6c36"},             // rare 氶 in Big5, but Latin "ɡ" in UTF-8
         {"C", "\u00c4\u00e4", "\u00c4\u00e4"},               // UTF-8 on a 437 station
     };
     for (const Case& c : cases) {
@@ -165,4 +171,29 @@ TEST(IniFileOnDisk, FilePastTheStationBoundIsRefused)
     const IniFile big(dir.file("flash.ini"));
     EXPECT_FALSE(big.Exists());
     EXPECT_EQ(big.ReadInteger("S", "K", 0), 0);
+}
+
+// A read that the file's end cuts short fails with EIO instead of waiting for more bytes.
+TEST(FileIo, ReadPastTheEndFails)
+{
+    testsupport::TempDir dir;
+    dir.write("f", "abcd");
+    const int fd = ::open(dir.file("f").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    char bytes[4] = {};
+    EXPECT_TRUE(platform::ReadFullyAt(fd, bytes, 2, 2));
+    EXPECT_EQ(std::string(bytes, 2), "cd");
+    errno = 0;
+    EXPECT_FALSE(platform::ReadFullyAt(fd, bytes, 4, 2));
+    EXPECT_EQ(errno, EIO);
+    ::close(fd);
+}
+
+// Station paths in either separator resolve against the program folder.
+TEST(ProgramPath, ResolvesAgainstTheProgramFolder)
+{
+    const std::string dir = platform::ProgramDir();
+    EXPECT_EQ(platform::ProgramPath(".\\misc\\prefer.ini"), dir + "/misc/prefer.ini");
+    EXPECT_EQ(platform::ProgramPath("././log/1.txt"), dir + "/log/1.txt");
+    EXPECT_EQ(platform::ProgramPath("/elsewhere/x"), "/elsewhere/x");
 }

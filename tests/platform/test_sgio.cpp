@@ -121,9 +121,14 @@ TEST(SgIoTransport, PermissionRefusalIsToldOncePerDevice)
     EXPECT_EQ(reports[2].find(node + ": "), 0u);
 
     EXPECT_FALSE(platform::ReportAccessRefused(node, platform::AccessRefusal::Open, EACCES)) << "already told";
+    // The panel's short reason names what is missing; a device never refused has none.
+    using platform::AccessRefusalReason;
+    EXPECT_EQ(AccessRefusalReason("/dev/sdx") + "|" + AccessRefusalReason(node) + "|" + AccessRefusalReason("/dev/sdz"),
+              "No access: CAP_SYS_RAWIO|No access: node permissions|");
     platform::SetDeviceAccessReporter({});
     for (const std::string& n : {std::string("/dev/sdx"), std::string("/dev/sdy"), node})
         platform::ForgetAccessRefusal(n);
+    EXPECT_EQ(AccessRefusalReason("/dev/sdx"), "");
 }
 
 } // namespace

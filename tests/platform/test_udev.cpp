@@ -2,6 +2,9 @@
 #include "platform/UdevMonitor.h"
 
 #include "platform/DeviceAccess.h"
+#include "platform/DeviceHandle.h"
+#include "platform/DriveMap.h"
+#include "support/RecordingTransport.h"
 
 #include <gtest/gtest.h>
 
@@ -141,4 +144,22 @@ TEST(UdevMonitor, DecisionsOnUdevDevices)
     EXPECT_FALSE(ReportAccessRefused("/dev/sdq", platform::AccessRefusal::Open, EACCES));
     Monitor({Usb("add", "/dev/sdq"), Usb("remove", "/dev/sdq")});
     EXPECT_TRUE(ReportAccessRefused("/dev/sdq", platform::AccessRefusal::Open, EACCES));
+}
+
+// A letter opens only while bound to something that opens.
+TEST(DriveMap, LetterOpensOnlyThroughABindingThatOpens)
+{
+    auto& drives = platform::DriveMap::global();
+    const auto transport = std::make_shared<testsupport::RecordingTransport>();
+    drives.bind('X', {});
+    drives.bind('Y', {[] { return std::shared_ptr<platform::ScsiTransport>(); }});
+    drives.bind('A', {[transport] { return transport; }});
+    drives.release('W');
+    for (char letter : {'W', 'X', 'Y', 'A'}) {
+        HANDLE h = platform::OpenDrive(letter);
+        EXPECT_EQ(h != INVALID_HANDLE_VALUE, letter == 'A') << letter;
+        platform::CloseDrive(h);
+    }
+    for (char letter : {'A', 'X', 'Y'})
+        drives.release(letter);
 }

@@ -72,6 +72,12 @@ TEST(VolumeLabel, CodePageLabelsOnFat16AndFat32PassTheCheckerAndReadBack)
         EXPECT_EQ(ReadVolumeLabel(disk, CodePage::Gbk), "AGAIN");
         EXPECT_TRUE(testsupport::CheckFat(disk).clean);
     }
+    // Sectors of 4096 bytes, the largest a FAT volume has.
+    const std::string disk = makeDisk(dir, 64);
+    ASSERT_EQ(testsupport::RunTool({"mkfs.fat", "-S", "4096", disk}).exitCode, 0);
+    ASSERT_TRUE(WriteVolumeLabel(disk, "big sectors", CodePage::Oem437).ok);
+    EXPECT_EQ(ReadVolumeLabel(disk, CodePage::Oem437), "BIG SECTORS");
+    EXPECT_TRUE(testsupport::CheckFat(disk).clean);
 }
 
 TEST(VolumeLabel, RefusedLabelsSayWhyAndLeaveTheVolumeAsItWas)

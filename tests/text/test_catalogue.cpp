@@ -2,6 +2,7 @@
 // outside the table, and whole texts for readers while the language changes.
 #include "text/LangStrings.h"
 #include "text/MessageCatalogue.h"
+#include "text/ScanNames.h"
 
 #include "platform/TextCodec.h"
 
@@ -43,6 +44,28 @@ TEST(MessageCatalogue, LookupsOutsideTheTableGiveNoGarbage)
     EXPECT_STREQ(MessageCatalogueBytes(103, 0xFFFFFFFFu), MessageCatalogue(103, kLanguageEnglish));
 }
 
+// Level and page-mode names at and just past each end of their ranges: a level out of range
+// is the nearest one, a page mode out of range nothing, a language out of range English.
+TEST(ScanNames, LookupsAtTheEdgesOfTheirRanges)
+{
+    struct Row {
+        long long index;
+        unsigned language;
+        const char* level;
+        const char* mode;
+    } rows[] = {
+        {0, kLanguageCount, ScanLevelNames[0][0], PageModeNames[0][0]},
+        {-1, kLanguageTraditionalChinese, ScanLevelNames[0][1], ""},
+        {kScanLevels - 1, kLanguageSimplifiedChinese, ScanLevelNames[kScanLevels - 1][2], PageModeNames[kScanLevels - 1][2]},
+        {kPageModes - 1, kLanguageEnglish, ScanLevelNames[kScanLevels - 1][0], PageModeNames[kPageModes - 1][0]},
+        {kPageModes, kLanguageTraditionalChinese, ScanLevelNames[kScanLevels - 1][1], ""},
+    };
+    for (const Row& r : rows) {
+        EXPECT_STREQ(ScanLevelName(r.index, r.language), r.level) << r.index << " " << r.language;
+        EXPECT_STREQ(PageModeName(r.index, r.language), r.mode) << r.index << " " << r.language;
+    }
+}
+
 // Production threads keep reading captions while the operator switches the language.
 TEST(UiStrings, ReadersSeeWholeTextsWhileTheLanguageChanges)
 {
@@ -63,5 +86,8 @@ TEST(UiStrings, ReadersSeeWholeTextsWhileTheLanguageChanges)
     for (auto& t : readers)
         t.join();
     EXPECT_EQ(torn.load(), 0);
+    EXPECT_EQ(WaitDeviceMsg.get(), a);
+    WaitDeviceMsg = TitleStr;
+    EXPECT_EQ(WaitDeviceMsg.get(), TitleStr.builtIn());
     InitLanguageStrings();
 }

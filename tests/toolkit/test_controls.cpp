@@ -75,8 +75,8 @@ TEST(ListBox, SeveralItemsSelectedAndSelectionFollowsEdits)
     TListBox list(nullptr, "TntSelectFileList2");
     list.SetMultiSelect(true);
     list.Items()->Assign({"a.bin", "prefer.dat", "image.iso", "song.mp3"});
-    int told = 0;  // the view learns of every selection made from code
-    list.AddObserver([&](TControl&, Prop p) { told += p == Prop::Selected; });
+    int told = 0, moved = 0;  // the view learns of every selection made from code
+    list.AddObserver([&](TControl&, Prop p) { told += p == Prop::Selected, moved += p == Prop::ItemIndex; });
     for (int i : {1, 3, 3, 9})
         list.SetSelected(i, true);
     EXPECT_EQ(std::pair(list.SelCount(), told), std::pair(2, 2));
@@ -88,10 +88,17 @@ TEST(ListBox, SeveralItemsSelectedAndSelectionFollowsEdits)
     EXPECT_EQ(list.SelCount(), 0);
     EXPECT_EQ(std::pair(list.Items()->IndexOf("IMAGE.ISO"), list.Items()->IndexOf("none")), std::pair(1, -1));
     list.SetSelected(1, true);
+    const int movedBefore = moved;
     list.Items()->Insert(0, "zero");
+    const int movedByInsert = moved - movedBefore;
     list.Items()->Add("last");
     EXPECT_TRUE(list.Selected(2));
-    EXPECT_EQ(told, 6) << "an insert moves the selection, an added item does not";
+    EXPECT_EQ(std::tuple(told, movedByInsert, moved - movedBefore), std::tuple(6, 1, 1))
+        << "an insert moves the selection, an added item does not";
+    list.SelectAll();
+    list.ClearSelection();
+    list.ClearSelection();
+    EXPECT_EQ(std::pair(list.SelCount(), told), std::pair(0, 8)) << "clearing nothing tells nothing";
 
     TListBox single(nullptr, "TntlstHideFiles");
     single.Items()->Assign({"x", "y"});
@@ -109,7 +116,9 @@ TEST(ListBox, SeveralItemsSelectedAndSelectionFollowsEdits)
     single.SetItemIndex(2);
     single.Items()->Delete(0);
     EXPECT_EQ(single.ItemIndex(), 1) << "the chosen item stays chosen";
-    single.Items()->Delete(1);
+    single.Items()->Insert(1, "w");
+    EXPECT_EQ(single.ItemIndex(), 2) << "also past an item inserted in its place";
+    single.Items()->Delete(2);
     EXPECT_EQ(single.ItemIndex(), -1) << "a deleted choice leaves none";
 }
 
@@ -132,10 +141,12 @@ TEST(RangedControls, GaugeUpDownAndEditStayInRange)
     ud.SetPosition(70000);
     ud.SetMax(20);
     EXPECT_EQ(ud.Position(), 20) << "a lower maximum pulls it down";
+    int clicks = 0;  // the handler copies the position into its edit box
+    ud.OnClick = [&](TControl*) { ++clicks; };
     ud.UserStep(+1);
     EXPECT_EQ(ud.Position(), 20);
     ud.UserStep(-1);
-    EXPECT_EQ(ud.Position(), 19);
+    EXPECT_EQ(std::pair(ud.Position(), clicks), std::pair(19, 2)) << "every step tells the handler, also at the end";
     ud.SetMin(25);
     EXPECT_EQ(ud.Position(), 20) << "a higher minimum, held to the maximum, pulls it up";
 

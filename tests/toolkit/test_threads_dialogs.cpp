@@ -195,6 +195,7 @@ TEST(Dialogs, ScriptedAnswersComeInOrderThenTheHeadlessSafeOnes)
     form.Make<TButton>("btnApply")->OnClick = [&](TControl*) { form.SetModalResult(mrOk); };
     fake.onShowModal = [](TForm& f) {
         EXPECT_TRUE(f.Visible());
+        EXPECT_EQ(f.ModalResult(), mrNone) << "each showing starts undecided";
         f.FindControl("btnApply")->UserClick();
         return f.ModalResult();
     };
