@@ -48,6 +48,7 @@ bool ReadWholeFile(const std::string& path, std::string& bytes, unsigned long lo
     if (!error && size > limit) {
         std::fprintf(stderr, "mptool: %s holds %llu bytes, more than the %llu a station file may have: not read\n",
                      path.c_str(), static_cast<unsigned long long>(size), limit);
+        errno = EFBIG;
         return false;
     }
     std::ostringstream ss;

@@ -364,7 +364,13 @@ std::string TForm1::loadPathList(const std::string& relative, TStrings& list)
     if (!FileExists(path))
         return {};
     std::vector<std::string> entries;
-    platform::PathListFile::Load(path, entries);
+    if (!platform::PathListFile::Load(path, entries)) {
+        // An empty list saved at close would replace the operator's list: it stays as it is.
+        const std::string why = std::strerror(errno);
+        unreadLists_.insert(path);
+        AppendLog("Cannot read " + path + ": " + why);
+        return "The list " + path + " cannot be read (" + why + "); it is left as it is and not saved at close.";
+    }
     list.Assign(entries);
     // Entries that are gone since the last run are dropped, last to first.
     std::vector<std::string> dropped;
@@ -489,6 +495,10 @@ void TForm1::FormClose(TControl*)
     auto note = [&](const std::string& what) { failures += (failures.empty() ? "" : "\n") + what; };
     auto saveList = [&](const char* relative, const TStrings& list) {
         std::string path = platform::ProgramPath(relative);
+        if (unreadLists_.count(path)) {
+            note("Not saved: " + path + " could not be read at start and is left as it was");
+            return;
+        }
         if (!platform::PathListFile::Save(path, list.ToVector()))
             note("Unable to write to " + path + ": " + std::strerror(errno));
     };

@@ -16,6 +16,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 
 namespace platform {
@@ -278,6 +279,8 @@ private:
     void bindPanels();
     // Loads a list, dropping entries that are gone; "" or what the operator is told of them.
     std::string loadPathList(const std::string& relative, toolkit::TStrings& list);
+    // Lists that existed but could not be read at start; the close leaves them as they are.
+    std::set<std::string> unreadLists_;
     // What the station lacks or cannot write ("" when nothing); creates misc/ when missing.
     std::string checkStation();
     void startThread(char drive, int slot);

@@ -195,6 +195,26 @@ TEST_F(Window, StartUpKeepsTheListsNamesWhatIsGoneAndTheCloseSavesThemBack)
     EXPECT_EQ(dir.read("misc/seting.ini"), before);
 }
 
+// A list that exists but cannot be read is never replaced by the empty list the window
+// starts with: it is named at start and left byte for byte at close.
+TEST_F(Window, AListThatCannotBeReadIsLeftAsItIs)
+{
+    dir.write("misc/seting.ini", platform::PathListFile::Encode({dir.file("fw.bin")}));
+    std::filesystem::resize_file(dir.file("misc/seting.ini"), (16u << 20) + 1);  // past a station file's bound
+    const std::string before = dir.read("misc/seting.ini"), seting = dir.file("misc/seting.ini");
+    form.reset();
+    open();
+    EXPECT_TRUE(form->TntSelectFileList2->Items()->ToVector().empty());
+    ASSERT_FALSE(dialogs.Messages().empty());
+    EXPECT_EQ(dialogs.Messages()[0].text,
+              "The list " + seting + " cannot be read (File too large); it is left as it is and not saved at close.");
+    dialogs.Clear();
+    form->FormClose(form.get());
+    EXPECT_TRUE(dir.read("misc/seting.ini") == before) << "the operator's list is still there";
+    ASSERT_FALSE(dialogs.Messages().empty());
+    EXPECT_EQ(dialogs.Messages().back().text, "Not saved: " + seting + " could not be read at start and is left as it was");
+}
+
 // What the station lacks or cannot write is said at start, with the reason.
 TEST_F(Window, StationProblemsAreNamedAtStart)
 {
