@@ -216,6 +216,10 @@ void EndWhenSettled(QTimer& watch, QElapsedTimer& elapsed, view::MainWindow& win
         } else if (elapsed.elapsed() > options.timeLimitSeconds * 1000LL) {
             watch.stop();
             std::cerr << "time limit reached before every device had a result\n";
+            // The close would wait for the running devices; the lists and settings are
+            // saved now, as a close saves them, before the program ends without them.
+            if (form.DevicesRunning())
+                form.FormClose(&form);
             finish(1);
         }
     });
@@ -275,8 +279,12 @@ int Run(QApplication& app, const Options& options)
         exitCode = code;
         if (!options.screenshot.empty())
             SaveScreenshot(window, options.screenshot);
-        window.close();
-        app.quit();
+        // With devices still running (a time limit) the close would only ask and wait: the
+        // lists and settings are saved already. exit() ends the loop without asking the
+        // window again, as quit() would.
+        if (!form->DevicesRunning())
+            window.close();
+        QApplication::exit(code);
     };
     QTimer watch;
     QElapsedTimer elapsed;

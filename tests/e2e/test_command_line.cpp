@@ -2,6 +2,7 @@
 // wrong option, a missing station folder or no display end with one clear line and a
 // non-zero status instead of Qt's abort.
 #include "platform/Process.h"
+#include "sim/StationKit.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -51,6 +52,27 @@ const Start kStarts[] = {
     {"StationFolderMissing", {"--station", "DIR/none"}, true, 2, "mptool: the station folder "},
     {"NoDisplay", {"--station", "DIR"}, false, 2, "mptool: no display (neither DISPLAY nor WAYLAND_DISPLAY is set)"},
 };
+// An unattended run whose time limit passes while devices still run ends with status 1 at
+// once: the window's close would only ask and wait for them.
+TEST(UnattendedRun, TimeLimitEndsItWhileDevicesRun)
+{
+    const std::string program = std::string(MPTOOL_BINARY_DIR) + "/app/mptool";
+    if (!std::filesystem::exists(program))
+        GTEST_SKIP() << "the program is not built";
+    testsupport::TempDir dir;
+    ASSERT_TRUE(sim::WriteStationKit(dir.path()));
+    platform::ProcessOptions options;
+    options.timeoutMs = 60000;
+    options.captureOutput = true;
+    options.environment = {{"QT_QPA_PLATFORM", "offscreen"}};
+    const platform::ProcessResult r = platform::RunProcess(
+        {program, "--station", dir.path(), "--simulate", "1", "--exit-when-done", "--time-limit", "1"}, options);
+    ASSERT_TRUE(r.started) << r.error;
+    EXPECT_FALSE(r.timedOut) << "the program hung after its time limit";
+    EXPECT_EQ(r.exitCode, 1) << r.errorOutput;
+    EXPECT_NE(r.errorOutput.find("time limit reached"), std::string::npos) << r.errorOutput;
+}
+
 INSTANTIATE_TEST_SUITE_P(Starts, CommandLine, ::testing::ValuesIn(kStarts),
                          [](const ::testing::TestParamInfo<Start>& info) { return std::string(info.param.name); });
 
