@@ -8,6 +8,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <fcntl.h>
 #include <spawn.h>
 #include <string>
@@ -19,6 +22,24 @@
 extern char** environ;
 
 namespace bench {
+
+// The options bench/run hands every image and copy benchmark: repetitions and the folder
+// their scratch trees go in.
+struct Options {
+    int reps = 5;
+    std::string base = std::filesystem::temp_directory_path().string();
+};
+inline Options ReadOptions(int argc, char** argv)
+{
+    Options o;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (!std::strcmp(argv[i], "--reps"))
+            o.reps = std::max(1, std::atoi(argv[i + 1]));
+        else if (!std::strcmp(argv[i], "--work"))
+            o.base = argv[i + 1];
+    }
+    return o;
+}
 
 inline double Now()
 {

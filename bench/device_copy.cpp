@@ -40,14 +40,9 @@ bool FreshDisk(const std::string& disk)
 
 int main(int argc, char** argv)
 {
-    int reps = 5;
-    std::string base = fs::temp_directory_path().string();
-    for (int i = 1; i + 1 < argc; i += 2) {
-        if (!std::strcmp(argv[i], "--reps"))
-            reps = std::max(1, std::atoi(argv[i + 1]));
-        else if (!std::strcmp(argv[i], "--work"))
-            base = argv[i + 1];
-    }
+    const bench::Options options = bench::ReadOptions(argc, argv);
+    const int reps = options.reps;
+    const std::string& base = options.base;
     setenv("MTOOLS_SKIP_CHECK", "1", 1);
     setenv("LC_ALL", "C.UTF-8", 1);
     std::string work = base + "/copy-bench-XXXXXX";

@@ -126,14 +126,9 @@ int main(int argc, char** argv)
 {
     if (argc == 5 && !std::strcmp(argv[1], "--build"))
         return Build(argv[2], uint32_t(std::atoi(argv[3])), argv[4]);
-    int reps = 5;
-    std::string base = fs::temp_directory_path().string();
-    for (int i = 1; i + 1 < argc; i += 2) {
-        if (!std::strcmp(argv[i], "--reps"))
-            reps = std::max(1, std::atoi(argv[i + 1]));
-        else if (!std::strcmp(argv[i], "--work"))
-            base = argv[i + 1];
-    }
+    const bench::Options options = bench::ReadOptions(argc, argv);
+    const int reps = options.reps;
+    const std::string& base = options.base;
     setenv("MTOOLS_SKIP_CHECK", "1", 1);
     std::string work = base + "/image-bench-XXXXXX";
     if (!mkdtemp(work.data())) {
