@@ -31,6 +31,9 @@ constexpr size_t kReorderBytes = 4u << 20;  // records put in place per step
 // everything read or written again, go through the cache).
 constexpr uint32_t kDirectRun = 128;
 constexpr uint32_t kDirectBatch = 512;  // records gathered for one write
+// Blocks asked for ahead of the writes: a file system that has them already takes the
+// records for a good deal less than one that must set blocks aside page by page.
+constexpr uint64_t kReserveBytes = 64u << 20;
 
 bool IsCached(uint32_t where) { return where != kAbsent && (where & kCached); }
 
@@ -119,6 +122,7 @@ bool RamDisk::Init(uint32_t sectorSize) {
     maxWaitingKey_ = 0;
     directCount_ = 0;
     error_.clear();
+    reserved_ = 0;
     // A temporary file starts over with each volume.
     if (temporary_ && fd_ >= 0) {
         if (::ftruncate(fd_, 0) != 0) {
@@ -273,9 +277,23 @@ bool RamDisk::FlushDirect() {
     directCount_ = 0;
     if (fd_ < 0 && !OpenTemporary())
         return false;
+    Reserve(SlotOffset(directFirst_ + count));
     if (!platform::WriteFullyAt(fd_, directRecords_.data(), size_t(count) * recordSize_, SlotOffset(directFirst_)))
         return FailIo("cannot write sector records to");
     return true;
+}
+
+void RamDisk::Reserve(uint64_t end) {
+    if (end <= reserved_ || reserveFailed_)
+        return;
+    const uint64_t from = std::max(reserved_, base_);
+    const uint64_t length = std::max<uint64_t>(kReserveBytes, end - from);
+    // Blocks past the end of the file are given back when it is cut after its records.
+    if (::fallocate(fd_, FALLOC_FL_KEEP_SIZE, off_t(from), off_t(length)) != 0) {
+        reserveFailed_ = true;
+        return;
+    }
+    reserved_ = from + length;
 }
 
 bool RamDisk::WriteSectors(uint32_t first, uint32_t count, const uint8_t* source) {
@@ -355,6 +373,8 @@ bool RamDisk::OpenTemporary() {
         return Fail("cannot create a temporary file in " + folder + ": " + std::strerror(errno));
     temporary_ = true;
     base_ = 0;
+    reserved_ = 0;
+    reserveFailed_ = false;
     return true;
 }
 
@@ -392,6 +412,7 @@ bool RamDisk::WriteDirty() {
     auto bySlot = [this](uint32_t a, uint32_t b) { return entries_[a].slot < entries_[b].slot; };
     if (!std::is_sorted(dirty.begin(), dirty.end(), bySlot))
         std::sort(dirty.begin(), dirty.end(), bySlot);
+    Reserve(SlotOffset(entries_[dirty.back()].slot + 1));
     std::vector<iovec> iov;
     iov.reserve(IOV_MAX);
     for (size_t i = 0; i < dirty.size();) {
@@ -595,6 +616,8 @@ bool RamDisk::BackWith(const std::string& path, uint64_t offset, std::string* er
         return fail("cannot read the size of " + path + ": " + std::strerror(errno));
     backingPath_ = path;
     base_ = offset;
+    reserved_ = 0;
+    reserveFailed_ = false;
     return true;
 }
 

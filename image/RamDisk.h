@@ -16,7 +16,9 @@
 // wait there and are appended to the file sorted in record order (chunk-table order,
 // ascending within a chunk), so a volume built front to back is already in its final
 // order when it is saved. Anything else is put in order, in place, when the records are
-// finished. The file only ever grows as far as records are written.
+// finished. The file only ever grows as far as records are written; the blocks ahead of
+// them are asked for in advance where the file system allows it (without changing the
+// file's size), and given back when the file is cut after its records.
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -133,6 +135,10 @@ private:
     // file (FlushDirect), past the cache.
     bool AddDirect(uint32_t row, uint32_t index, const uint8_t* source);
     bool FlushDirect();
+    // Asks the file system for the blocks up to `end` ahead of the writes (not changing
+    // the file's size), so that writing the records costs it less; nothing when it
+    // cannot.
+    void Reserve(uint64_t end);
     bool OpenTemporary();
     bool Reorder();
     bool Fail(const std::string& text);
@@ -158,6 +164,8 @@ private:
     std::string backingPath_;
     std::string temporaryFolder_;
     uint64_t base_ = 0;
+    uint64_t reserved_ = 0;        // the file's blocks are asked for up to here
+    bool reserveFailed_ = false;
     uint32_t recordSize_ = 0;
     uint32_t placed_ = 0;          // records in the file (the next slot)
     uint64_t lastPlacedKey_ = 0;   // largest (row, index) key placed so far
