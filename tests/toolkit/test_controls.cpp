@@ -125,6 +125,8 @@ TEST(ListBox, SeveralItemsSelectedAndSelectionFollowsEdits)
 TEST(RangedControls, GaugeUpDownAndEditStayInRange)
 {
     TGauge gauge(nullptr, "ProgressBar1");
+    EXPECT_EQ(std::tuple(gauge.MaxValue(), TTrackBar(nullptr, "t").Max(), TUpDown(nullptr, "u").Max()), std::tuple(100, 10, 100))
+        << "the class library's ranges, which forms rely on";
     gauge.SetMaxValue(400);
     gauge.SetProgress(405);
     EXPECT_EQ(gauge.Progress(), 400);
@@ -135,6 +137,10 @@ TEST(RangedControls, GaugeUpDownAndEditStayInRange)
     EXPECT_EQ(std::pair(gauge.Progress(), gauge.PercentDone()), std::pair(100, 100)) << "a lower maximum pulls it down";
     gauge.SetMaxValue(0);
     EXPECT_EQ(gauge.PercentDone(), 0) << "an empty range";
+    gauge.SetMaxValue(100);
+    gauge.SetProgress(30);
+    gauge.SetMinValue(150);
+    EXPECT_EQ(std::pair(gauge.MinValue(), gauge.Progress()), std::pair(100, 100)) << "held to the maximum, it pulls it up";
 
     TUpDown ud(nullptr, "UpDownCapError");
     ud.SetMin(1);

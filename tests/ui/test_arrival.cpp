@@ -338,16 +338,6 @@ TEST_F(Arrival, ManualModeWaitsForTheStartButton)
     EXPECT_EQ(started, (Starts{{'D', 0}, {'E', 1}}));
 }
 
-// Without a test's hook the arrival starts the production thread itself.
-TEST_F(Arrival, AnArrivalStartsAProductionRunThatIsCounted)
-{
-    form->StartThread = nullptr;
-    plug();
-    TThread::WaitForAll();
-    EXPECT_EQ(form->iTotalCount, 1);
-    EXPECT_NE(form->D1infoStr->Caption(), "FSM Writing");
-}
-
 TEST_F(Arrival, FixedPortBusyPanelIsNeverGivenASecondDeviceNorIsADeviceWithoutPort)
 {
     form->chkUsbPort->SetChecked(true);

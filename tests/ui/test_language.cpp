@@ -56,29 +56,6 @@ protected:
 
 } // namespace
 
-// Without lang.ini the strings stay English in every language; the catalogue rows follow the radios.
-TEST_F(Language, WindowCaptionsWithoutLangIniInEachLanguage)
-{
-    TForm1& f = *form;
-    f.eDeviceFeature = 1;
-    f.iHideDiskRatio = 10;
-    const struct { toolkit::TRadioButton* TForm1::*radio; int stored; unsigned index; const char* captions; } cases[] = {
-        {&TForm1::TntRdoLangEng, 1, 0, "Blanking Check|Disk split:|Add Dir|Nor Read Check|Fix Usb IO|Clear FLASH|Encrypted disk10%"},
-        {&TForm1::TntRdoLangSC, 2, 2, "Blanking Check Flash|磁碟分区:|加目录|Nor读回检查|固定USB IO口|清空 FLASH|加密碟10%"},
-        {&TForm1::TntRdoLangTC, 3, 1, "Blanking Check Flash|磁碟分區:|加目錄|Nor讀回檢查|固定USB IO口|清空 FLASH|加密碟10%"},
-    };
-    for (const auto& c : cases) {
-        (f.*c.radio)->SetChecked(true);  // the click applies the language
-        EXPECT_EQ(std::make_pair(f.LanguageIndex.load(), storedChoice()), std::make_pair(c.index, c.stored));
-        std::string captions;
-        for (toolkit::TControl* control : std::initializer_list<toolkit::TControl*>{f.chkBlankCheck, f.labType, f.btnAddDir, f.chknor,
-                                                                                     f.chkUsbPort, f.chkClearFlash, f.labDiskFeature})
-            captions += (captions.empty() ? "" : "|") + control->Caption();
-        EXPECT_EQ(captions, c.captions);
-    }
-    EXPECT_EQ(toolkit::Application->Title(), "MP3 Mass Production Tool");
-}
-
 TEST_F(Language, WindowCaptionsFromLangIni)
 {
     dir.write("misc/lang.ini", kLangIni);
@@ -93,25 +70,6 @@ TEST_F(Language, WindowCaptionsFromLangIni)
     f.TntRdoLangEng->SetChecked(true);
     EXPECT_EQ(f.Caption(), "MP3 Production (6205, Dec 27 2011) + FSM Ver.x.x");
     EXPECT_EQ(f.btnSetup->Caption() + "|" + f.StaticText12->Caption() + "|" + f.labType->Caption(), "进阶设定...|FAILED:|Disk split:");
-}
-
-// A panel's text is redrawn, never replaced: the string it starts with and the result word
-// it ends with take the new language; what else it holds stays as the run wrote it.
-TEST_F(Language, PanelTextsAreRedrawnInTheNewLanguage)
-{
-    dir.write("misc/lang.ini", kLangIni);
-    const std::vector<std::string> english = KeyedUiStringTexts();
-    form->TntRdoLangSC->SetChecked(true);
-    const std::pair<std::string, std::string> rows[] = {
-        {"Waiting device...", WaitDeviceMsg.get()},
-        {"Set Volume Label fail", "Set Volume Label 失败"},  // no key for the stage: it stays
-        {"FSM Loadfail", "FSM Load失败"},                   // a string no file replaces, then the result
-        {"ID:ECD514B674 SAMSUNG", "ID:ECD514B674 SAMSUNG"},
-        {"", ""},
-    };
-    for (const auto& [caption, redrawn] : rows)
-        EXPECT_EQ(RedrawCaption(caption, english), redrawn) << caption;
-    EXPECT_EQ(WaitDeviceMsg.get(), "等待装置...");
 }
 
 // Every caption the language sets follows it: with a lang.ini whose every key reads
