@@ -325,19 +325,6 @@ TEST_F(Arrival, RemovalResetsThePanelAndTheLastRemovalClearsEveryImage)
     EXPECT_TRUE(form->CheckManuupgrade->Enabled());
 }
 
-TEST_F(Arrival, ManualModeWaitsForTheStartButton)
-{
-    form->CheckManuupgrade->SetChecked(true);
-    form->iTotalCount = 1;  // an earlier batch was counted
-    plug();
-    plug();
-    EXPECT_EQ(form->D1infoStr->Caption() + "," + form->D2infoStr->Caption(), "device plugin,device plugin");
-    EXPECT_TRUE(started.empty());
-    form->Upgradebtn->Click();
-    form->Upgradebtn->Click();  // the started panels show their stage now
-    EXPECT_EQ(started, (Starts{{'D', 0}, {'E', 1}}));
-}
-
 TEST_F(Arrival, FixedPortBusyPanelIsNeverGivenASecondDeviceNorIsADeviceWithoutPort)
 {
     form->chkUsbPort->SetChecked(true);

@@ -10,7 +10,6 @@
 #include "support/ScopedLocale.h"
 #include "support/TempDir.h"
 #include "text/MessageCatalogue.h"
-#include "text/MessageRows.h"
 #include "toolkit/Dialogs.h"
 #include "ui/SettingDlg.h"
 #include "ui/Unit2.h"
@@ -172,9 +171,6 @@ TEST_F(DialogView, SettingsDialogOnItsFourPages)
          {{"#open", "yes"}, {"pgeSetting", "tabDeviceSetting"}, {"#focus", "edtImgFile"}}},
         {"flash page again", [](FormDriver& d) { d.tab("pgeSetting", 1); }, {{"pgeSetting", "tabFlashSetting"}}},
         {"click the checked Degrade", [](FormDriver& d) { d.click("rdoDegrade"); }, {{"rdoDegrade", "[x]"}, {"rdoDonotCare", "[ ]"}}},
-        {"click Do not care", [](FormDriver& d) { d.click("rdoDonotCare"); }, {{"rdoDonotCare", "[x]"}, {"rdoDegrade", "[ ]"}}},
-        {"threshold up", [](FormDriver& d) { d.key("UpDownBadThreshold", Qt::Key_Up); },
-         {{"UpDownBadThreshold", "11"}, {"edtBadThreshold", "11"}}},
         {"special scan", [](FormDriver& d) { d.click("chkPageScan"); }, {{"chkPageScan", "[x]"}, {"cboPageMode.enabled", "yes"}}},
         {"page skip 0 asks nothing, 1 warns", [&](FormDriver& d) {
              d.pick("cboPageSkip", 0);
