@@ -284,7 +284,7 @@ TEST_F(Window, CopyListClassifiesFirmwarePreferImageAndPhoneBookFiles)
     dir.write("isodir/image.iso/readme.txt", "x");
     // Indexes of program, prefer, image, phone book; sizes of firmware, prefer, image, phone book; SDK type.
     struct Case { Names names; std::array<int, 4> index; std::array<uint64_t, 4> size; uint32_t sdk; } cases[] = {
-        {{"a_new.bin"}, {-1, -1, -1, -1}, {1000, 0, 0, 0}, 7},          // new firmware: no index, yet size and type
+        {{"image.iso", "a_new.bin"}, {-1, -1, 0, -1}, {1000, 0, 700, 0}, 7},  // new firmware: no index, yet size and type
         {{"x_old.bin", "y.bin"}, {1, -1, -1, -1}, {2000, 0, 0, 0}, 3},  // the old step runs after the plain one
         {{"TelBook.dat", "y.bin", "sub/MyPrefer.DAT.bak", "image.iso", "prefer.dat.dir/readme.txt"}, {1, 2, 3, 0}, {3000, 600, 700, 80}, 4},
         {{"y.bin", "gone.bin"}, {1, -1, -1, -1}, {0, 0, 0, 0}, 0},  // a gone file never takes another's figures
