@@ -334,7 +334,7 @@ int BlankingRuns()
 
 class SyncWorker : public toolkit::TThread {
 public:
-    explicit SyncWorker(int calls) : calls_(calls) {}
+    explicit SyncWorker(int calls) : TThread(true), calls_(calls) {}
 
 protected:
     void Execute() override

@@ -610,21 +610,15 @@ int TGauge::Progress() const { return get(progress_); }
 void TGauge::SetMinValue(int value)
 {
     std::lock_guard lock(mutex_);
-    if (value > max_)
-        value = max_;
-    change(min_, value, Prop::MinValue);
-    if (progress_ < min_)
-        change(progress_, min_, Prop::Progress);
+    change(min_, std::min(value, max_), Prop::MinValue);
+    change(progress_, std::max(progress_, min_), Prop::Progress);
 }
 
 void TGauge::SetMaxValue(int value)
 {
     std::lock_guard lock(mutex_);
-    if (value < min_)
-        value = min_;
-    change(max_, value, Prop::MaxValue);
-    if (progress_ > max_)
-        change(progress_, max_, Prop::Progress);
+    change(max_, std::max(value, min_), Prop::MaxValue);
+    change(progress_, std::min(progress_, max_), Prop::Progress);
 }
 
 void TGauge::SetProgress(int value)

@@ -146,8 +146,6 @@ public:
     void SetEnabled(bool value);
     bool Visible() const;
     void SetVisible(bool value);
-    void Show() { SetVisible(true); }
-    void Hide() { SetVisible(false); }
     std::string Caption() const;
     void SetCaption(std::string value);
     TFont* Font() { return &font_; }
@@ -254,8 +252,8 @@ private:
     std::mutex groupMutex_;  // makes "check one, uncheck the siblings" one step
 };
 
-enum TModalResult : int { mrNone = 0, mrOk = 1, mrCancel = 2, mrAbort = 3, mrRetry = 4,
-                          mrIgnore = 5, mrYes = 6, mrNo = 7 };
+// The modal results the forms use (the class library's numbering: 0, 1, 2).
+enum TModalResult : int { mrNone, mrOk, mrCancel };
 
 class TForm : public TWinControl {
 public:
@@ -545,12 +543,5 @@ public:
 private:
     int min_ = 0, max_ = 100, position_ = 0;
 };
-
-// Bounded look-up in a fixed table: the entry at index, or fallback when out of range.
-template <class T, size_t N>
-const T& At(const T (&table)[N], long long index, const T& fallback)
-{
-    return index >= 0 && static_cast<unsigned long long>(index) < N ? table[index] : fallback;
-}
 
 } // namespace toolkit

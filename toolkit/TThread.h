@@ -22,7 +22,7 @@ namespace toolkit {
 class TThread {
 public:
     // Always created suspended, whatever the flag says; Resume starts it.
-    explicit TThread(bool createSuspended = true);
+    explicit TThread(bool createSuspended);
     virtual ~TThread();
     TThread(const TThread&) = delete;
     TThread& operator=(const TThread&) = delete;

@@ -6,6 +6,9 @@
 #include "text/MessageCatalogue.h"
 #include "toolkit/Dialogs.h"
 
+#include <algorithm>
+#include <iterator>
+
 namespace ui {
 
 namespace {
@@ -28,13 +31,11 @@ std::string ImageLabelRefusal(const std::string& label)
 {
     if (!platform::IsValidUtf8(label))
         return quoted(platform::SanitizeUtf8(label)) + "it is not valid UTF-8 text";
-    for (size_t pos = 0; pos < label.size();) {
-        size_t n = 1;
-        while (pos + n < label.size() && (static_cast<unsigned char>(label[pos + n]) & 0xC0) == 0x80)
-            ++n;
-        if (static_cast<unsigned char>(label[pos]) >= 0x80)
-            return quoted(label) + "an image's label holds ASCII characters only, not '" + label.substr(pos, n) + "'";
-        pos += n;
+    // The first character past ASCII, named whole: its continuation bytes follow it.
+    const auto first = std::find_if(label.begin(), label.end(), [](unsigned char c) { return (c & 0x80) != 0; });
+    if (first != label.end()) {
+        const auto next = std::find_if(std::next(first), label.end(), [](unsigned char c) { return (c & 0xC0) != 0x80; });
+        return quoted(label) + "an image's label holds ASCII characters only, not '" + std::string(first, next) + "'";
     }
     std::string normalised, reason;
     if (image::NormaliseVolumeLabel(label, normalised, reason))

@@ -4,14 +4,17 @@
 // user-interface strings from that section, and the captions composed from them.
 // TForm1::ApplyLanguage and TForm1::TntRdoLangAutoClick (defined here) are built on them.
 
+#include "platform/SystemLanguage.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
 
-// Language ids in the Windows numbering the station files and the registry keep.
-constexpr uint16_t kLangIdSimplifiedChinese = 2052;   // 0x0804, Chinese (PRC)
-constexpr uint16_t kLangIdTraditionalChinese = 1028;  // 0x0404, Chinese (Taiwan)
-constexpr uint16_t kLangIdEnglish = 1033;             // 0x0409, English (United States)
+// Language ids in the Windows numbering the station files and the registry keep (one
+// definition, the platform's, which the locale maps to).
+constexpr uint16_t kLangIdSimplifiedChinese = platform::kLangIdChinesePrc;
+constexpr uint16_t kLangIdTraditionalChinese = platform::kLangIdChineseTaiwan;
+constexpr uint16_t kLangIdEnglish = platform::kLangIdEnglishUs;
 
 // Where the radio choice is kept between runs.
 inline constexpr const char* kLanguageRegistryKey = "SoftWare\\KOV6125\\Vornagel28";

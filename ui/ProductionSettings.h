@@ -8,7 +8,8 @@
 // Production threads read these fields while they run. They change only on the
 // user-interface thread: when the settings are loaded, when the settings dialog applies,
 // and at the first paint, none of which happens while production threads run (the
-// settings group is disabled then).
+// settings group is disabled then). Until the window loads its settings the stored ones
+// hold zero; their defaults are the table's, not these.
 #include "production/StoredSettings.h"
 #include "toolkit/Controls.h"
 
@@ -22,7 +23,7 @@ struct ProductionSettings {
     int32_t iPageSkip = 0;        // 0..64
     int32_t iEccLevel = 0;        // 0 "Default" (threshold 2), n = 1..7 gives n - 1
     int32_t iBadThreshold = 0;    // bad-block rate limit in percent
-    bool PageMode = false;        // special (per-page) scan
+    bool PageMode{};              // special (per-page) scan
     int32_t PageModeSel = 0;      // page mode 0..7, 7 = automatic detection
     uint8_t eDeviceFeature = 0;   // 0 normal, 1 encrypted, 2 hidden disk
     int32_t iHideDiskRatio = 0;   // percent of the disk for the encrypted/hidden part
@@ -32,10 +33,10 @@ struct ProductionSettings {
     int32_t AllowErrorRate = 0;   // allowed capacity shortfall in percent, 1..20
     int32_t iReadTimes = 0;       // 0 "Default", then "0", "1", "2"
     uint8_t DealCapError = 0;     // 0 degrade, 1 show the error, 2 do not care
-    bool bUseImgFile = false;     // hidden part filled from ImageFile instead of the list
+    bool bUseImgFile{};           // hidden part filled from ImageFile instead of the list
     std::string ImageFile;
-    bool SaveSpiImage = false;    // save the SPI flash content to NorImage.bin
-    bool bNonFileSystem = false;  // hidden part gets the signed file area (never offered)
+    bool SaveSpiImage{};          // save the SPI flash content to NorImage.bin
+    bool bNonFileSystem{};        // hidden part gets the signed file area (never offered)
     bool bFastBlankCheck = false; // page-scan only the leading blocks (not stored)
 };
 

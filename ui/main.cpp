@@ -108,7 +108,7 @@ void TForm1::buildOptionGroup(TWinControl* page)
     SystemAreachk = check(grpMPSetting, "SystemAreachk", "Systemareasize", 10, 122, 150);
     SystemAreaComBo = grpMPSetting->Make<TComboBox>("SystemAreaComBo");
     SystemAreaComBo->SetBounds(170, 120, 80, 21);
-    for (int i = 1; i <= 32; ++i)
+    for (int i = 1; i <= kSystemAreaSizes; ++i)
         SystemAreaComBo->Items()->Add(std::to_string(i * 4) + "MB");
     CheckManuupgrade = check(grpMPSetting, "CheckManuupgrade", "Manuupgrade", 10, 146, 158);
     Upgradebtn = grpMPSetting->Make<TButton>("Upgradebtn");

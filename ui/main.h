@@ -41,10 +41,10 @@ inline constexpr int kDeviceSlots = 8;
 inline constexpr const char* kDesignWaitText = "Wait...";
 
 // Volume notifications, with the Windows values the handler was written for.
-inline constexpr uint32_t WM_DEVICECHANGE = 537;
+inline constexpr uint32_t WM_DEVICECHANGE = 0x0219;
 inline constexpr uint32_t DBT_DEVICEARRIVAL = 0x8000;
 inline constexpr uint32_t DBT_DEVICEREMOVECOMPLETE = 0x8004;
-inline constexpr uint32_t DBT_DEVTYP_VOLUME = 2;
+inline constexpr uint32_t DBT_DEVTYP_VOLUME = 0x0002;
 
 // A window message as the dispatch sees it: for WM_DEVICECHANGE, wParam is the event and
 // the volume's device type and unit mask stand for the DEV_BROADCAST_VOLUME.

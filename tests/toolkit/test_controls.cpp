@@ -1,5 +1,5 @@
-// The control models: what a change from code or from the operator runs, the ranges they
-// keep, and the lists and their selection.
+// The control models: the ranges they keep, and the lists and their selection. What a
+// click runs is driven through the real widgets in tests/view.
 #include "toolkit/Controls.h"
 
 #include <gtest/gtest.h>
@@ -7,34 +7,6 @@
 
 using namespace toolkit;
 using Strings = std::vector<std::string>;
-
-TEST(CheckedFromCode, RunsTheClickHandlerOnlyOnAChange)
-{
-    TForm form("Form1");
-    auto* chk = form.Make<TCheckBox>("chkFormat");
-    auto* lang = form.Make<TGroupBox>("TntGroupBox1");
-    TRadioButton* r[] = {lang->Make<TRadioButton>("TntRdoLangAuto"), lang->Make<TRadioButton>("TntRdoLangEng"),
-                         lang->Make<TRadioButton>("TntRdoLangSC")};
-    Strings clicks;
-    int ups = 0;
-    for (TControl* c : std::initializer_list<TControl*>{chk, r[0], r[1], r[2]})  // the handler sees the new state
-        c->OnClick = [&](TControl* s) { clicks.push_back(s->Name() + (s == chk ? (chk->Checked() ? "+" : "-") : "")); };
-    chk->OnMouseUp = [&](TControl*) { ++ups; };
-
-    chk->SetChecked(true);
-    chk->SetChecked(true);  // no change, no click
-    chk->SetChecked(false);
-    chk->Click();
-    chk->UserClick();
-    r[1]->SetChecked(true);
-    r[2]->SetChecked(true);
-    r[2]->SetChecked(true);   // already checked: nothing
-    r[2]->SetChecked(false);  // unchecking runs no handler
-    r[0]->UserClick();
-    EXPECT_EQ(clicks, (Strings{"chkFormat+", "chkFormat-", "chkFormat+", "chkFormat-", "TntRdoLangEng", "TntRdoLangSC",
-                               "TntRdoLangAuto"}));
-    EXPECT_EQ(ups, 1);
-}
 
 TEST(ComboBox, IndexIsKeptAsSetAndSelectsOnlyAnItemThatExists)
 {
@@ -125,6 +97,8 @@ TEST(ListBox, SeveralItemsSelectedAndSelectionFollowsEdits)
 TEST(RangedControls, GaugeUpDownAndEditStayInRange)
 {
     TGauge gauge(nullptr, "ProgressBar1");
+    EXPECT_EQ(std::tuple(gauge.MaxValue(), TTrackBar(nullptr, "t").Max(), TUpDown(nullptr, "u").Max()), std::tuple(100, 10, 100))
+        << "the class library's ranges, which forms rely on";
     gauge.SetMaxValue(400);
     gauge.SetProgress(405);
     EXPECT_EQ(gauge.Progress(), 400);
@@ -135,6 +109,10 @@ TEST(RangedControls, GaugeUpDownAndEditStayInRange)
     EXPECT_EQ(std::pair(gauge.Progress(), gauge.PercentDone()), std::pair(100, 100)) << "a lower maximum pulls it down";
     gauge.SetMaxValue(0);
     EXPECT_EQ(gauge.PercentDone(), 0) << "an empty range";
+    gauge.SetMaxValue(100);
+    gauge.SetProgress(30);
+    gauge.SetMinValue(150);
+    EXPECT_EQ(std::pair(gauge.MinValue(), gauge.Progress()), std::pair(100, 100)) << "held to the maximum, it pulls it up";
 
     TUpDown ud(nullptr, "UpDownCapError");
     ud.SetMin(1);
@@ -154,25 +132,4 @@ TEST(RangedControls, GaugeUpDownAndEditStayInRange)
     edit.SetMaxLength(2);
     edit.UserSetText("\xE8\xAD\xA6");  // one three-byte character is not split
     EXPECT_EQ(edit.Text(), "");
-}
-
-TEST(Controls, FormFindsItsControlsAndPagesByName)
-{
-    TForm form("frmSetting");
-    auto* pages = form.Make<TPageControl>("pgeSetting");
-    auto* dev = pages->Make<TTabSheet>("tabDeviceSetting");
-    pages->Make<TTabSheet>("tabFlashSetting");
-    auto* group = dev->Make<TGroupBox>("grpDiskSplit");
-    auto* radio = group->Make<TRadioButton>("rdoHideDisk");
-    EXPECT_EQ(form.FindControl("rdoHideDisk"), radio);
-    EXPECT_EQ(form.FindControl("nothing"), nullptr);
-    EXPECT_EQ(pages->Pages(2), nullptr);
-    pages->SetActivePageIndex(1);
-    pages->SetActivePageIndex(5);
-    EXPECT_EQ(pages->ActivePageIndex(), 1);
-    int moves = 0;
-    radio->AddObserver([&](TControl&, Prop p) { moves += p == Prop::Bounds; });
-    radio->SetBounds(16, 20, 170, 17);
-    radio->SetBounds(16, 44, 170, 17);  // moved down only
-    EXPECT_EQ(std::tuple(radio->Left(), radio->Top(), moves), std::tuple(16, 44, 2));
 }

@@ -14,7 +14,7 @@ namespace {
 
 struct LambdaThread : TThread {
     explicit LambdaThread(std::function<void(LambdaThread&)> b, std::atomic<bool>* d = nullptr)
-        : body(std::move(b)), destroyed(d) {}
+        : TThread(true), body(std::move(b)), destroyed(d) {}
     ~LambdaThread() override { if (destroyed) *destroyed = true; }
     void Execute() override { body(*this); }
     std::function<void(LambdaThread&)> body;

@@ -325,29 +325,6 @@ TEST_F(Arrival, RemovalResetsThePanelAndTheLastRemovalClearsEveryImage)
     EXPECT_TRUE(form->CheckManuupgrade->Enabled());
 }
 
-TEST_F(Arrival, ManualModeWaitsForTheStartButton)
-{
-    form->CheckManuupgrade->SetChecked(true);
-    form->iTotalCount = 1;  // an earlier batch was counted
-    plug();
-    plug();
-    EXPECT_EQ(form->D1infoStr->Caption() + "," + form->D2infoStr->Caption(), "device plugin,device plugin");
-    EXPECT_TRUE(started.empty());
-    form->Upgradebtn->Click();
-    form->Upgradebtn->Click();  // the started panels show their stage now
-    EXPECT_EQ(started, (Starts{{'D', 0}, {'E', 1}}));
-}
-
-// Without a test's hook the arrival starts the production thread itself.
-TEST_F(Arrival, AnArrivalStartsAProductionRunThatIsCounted)
-{
-    form->StartThread = nullptr;
-    plug();
-    TThread::WaitForAll();
-    EXPECT_EQ(form->iTotalCount, 1);
-    EXPECT_NE(form->D1infoStr->Caption(), "FSM Writing");
-}
-
 TEST_F(Arrival, FixedPortBusyPanelIsNeverGivenASecondDeviceNorIsADeviceWithoutPort)
 {
     form->chkUsbPort->SetChecked(true);

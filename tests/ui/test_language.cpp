@@ -1,12 +1,10 @@
-// Choosing a language: the radio choice, the lang.ini section it selects, read in its
-// code page, and the main window's captions composed from it.
+// Choosing a language: every caption of the main window follows the lang.ini section the
+// radio choice selects. The radios and the panels' redraw are driven in tests/view.
 #include "ui/Language.h"
 
-#include "device/HostUtil.h"
 #include "platform/ProgramDir.h"
 #include "support/TempDir.h"
 #include "text/LangStrings.h"
-#include "toolkit/TThread.h"
 #include "ui/main.h"
 
 #include <gtest/gtest.h>
@@ -18,19 +16,6 @@
 #include <string>
 
 namespace {
-
-// lang.ini as the stations ship it, Big5 and GBK bytes in the Chinese sections: TitleStr,
-// SettingMsg, AdvanceStr, LabelStr, FailMsg, WaitDeviceMsg = 量產工具 設定 進階 標籤 失敗
-// 等待裝置... and 量产工具 设定 进阶 标签 失败 等待装置...; English has two keys only.
-const char kLangIni[] = "[English]\r\nTitleStr=MP3 Production\r\nFailMsg=FAILED\r\n"
-                        "[Chinese (Taiwan)]\r\n"
-                        "TitleStr=\266\161\262\243\244\165\250\343\r\nSettingMsg=\263\135\251\167\r\n"
-                        "AdvanceStr=\266\151\266\245\r\nLabelStr=\274\320\305\322\r\nFailMsg=\245\242\261\321\r\n"
-                        "WaitDeviceMsg=\265\245\253\335\270\313\270\155...\r\n"
-                        "[Chinese (PRC)]\r\n"
-                        "TitleStr=\301\277\262\372\271\244\276\337\r\nSettingMsg=\311\350\266\250\r\n"
-                        "AdvanceStr=\275\370\275\327\r\nLabelStr=\261\352\307\251\r\nFailMsg=\312\247\260\334\r\n"
-                        "WaitDeviceMsg=\265\310\264\375\327\260\326\303...\r\n";
 
 class Language : public ::testing::Test {
 protected:
@@ -47,7 +32,6 @@ protected:
         form.reset();
         InitLanguageStrings();
     }
-    int storedChoice() const { return RegReadInteger(kLanguageRegistryKey, "LanguageID", -1); }
 
     testsupport::TempDir dir;
     toolkit::TForm setting{"frmSetting"};
@@ -55,64 +39,6 @@ protected:
 };
 
 } // namespace
-
-// Without lang.ini the strings stay English in every language; the catalogue rows follow the radios.
-TEST_F(Language, WindowCaptionsWithoutLangIniInEachLanguage)
-{
-    TForm1& f = *form;
-    f.eDeviceFeature = 1;
-    f.iHideDiskRatio = 10;
-    const struct { toolkit::TRadioButton* TForm1::*radio; int stored; unsigned index; const char* captions; } cases[] = {
-        {&TForm1::TntRdoLangEng, 1, 0, "Blanking Check|Disk split:|Add Dir|Nor Read Check|Fix Usb IO|Clear FLASH|Encrypted disk10%"},
-        {&TForm1::TntRdoLangSC, 2, 2, "Blanking Check Flash|磁碟分区:|加目录|Nor读回检查|固定USB IO口|清空 FLASH|加密碟10%"},
-        {&TForm1::TntRdoLangTC, 3, 1, "Blanking Check Flash|磁碟分區:|加目錄|Nor讀回檢查|固定USB IO口|清空 FLASH|加密碟10%"},
-    };
-    for (const auto& c : cases) {
-        (f.*c.radio)->SetChecked(true);  // the click applies the language
-        EXPECT_EQ(std::make_pair(f.LanguageIndex.load(), storedChoice()), std::make_pair(c.index, c.stored));
-        std::string captions;
-        for (toolkit::TControl* control : std::initializer_list<toolkit::TControl*>{f.chkBlankCheck, f.labType, f.btnAddDir, f.chknor,
-                                                                                     f.chkUsbPort, f.chkClearFlash, f.labDiskFeature})
-            captions += (captions.empty() ? "" : "|") + control->Caption();
-        EXPECT_EQ(captions, c.captions);
-    }
-    EXPECT_EQ(toolkit::Application->Title(), "MP3 Mass Production Tool");
-}
-
-TEST_F(Language, WindowCaptionsFromLangIni)
-{
-    dir.write("misc/lang.ini", kLangIni);
-    TForm1& f = *form;
-    f.TntRdoLangTC->SetChecked(true);
-    EXPECT_EQ(f.Caption(), "量產工具 (6205, Dec 27 2011) + FSM Ver.x.x");
-    EXPECT_EQ(toolkit::Application->Title() + "|" + setting.Caption() + "|" + BlankingCheckSetupStr.get(), "量產工具|進階設定|Blanking Check設定");
-    EXPECT_EQ(f.btnSetup->Caption() + "|" + f.LabelStatic->Caption() + "|" + f.StaticText12->Caption(), "進階設定...|標籤:|失敗:");
-    f.TntRdoLangSC->SetChecked(true);
-    EXPECT_EQ(f.btnSetup->Caption() + "|" + f.LabelStatic->Caption(), "进阶设定...|标签:");
-    // The English section lacks most keys: those keep the Simplified texts.
-    f.TntRdoLangEng->SetChecked(true);
-    EXPECT_EQ(f.Caption(), "MP3 Production (6205, Dec 27 2011) + FSM Ver.x.x");
-    EXPECT_EQ(f.btnSetup->Caption() + "|" + f.StaticText12->Caption() + "|" + f.labType->Caption(), "进阶设定...|FAILED:|Disk split:");
-}
-
-// A panel's text is redrawn, never replaced: the string it starts with and the result word
-// it ends with take the new language; what else it holds stays as the run wrote it.
-TEST_F(Language, PanelTextsAreRedrawnInTheNewLanguage)
-{
-    dir.write("misc/lang.ini", kLangIni);
-    const std::vector<std::string> english = KeyedUiStringTexts();
-    form->TntRdoLangSC->SetChecked(true);
-    const std::pair<std::string, std::string> rows[] = {
-        {"Waiting device...", WaitDeviceMsg.get()},
-        {"Set Volume Label fail", "Set Volume Label 失败"},  // no key for the stage: it stays
-        {"FSM Loadfail", "FSM Load失败"},                   // a string no file replaces, then the result
-        {"ID:ECD514B674 SAMSUNG", "ID:ECD514B674 SAMSUNG"},
-        {"", ""},
-    };
-    for (const auto& [caption, redrawn] : rows)
-        EXPECT_EQ(RedrawCaption(caption, english), redrawn) << caption;
-    EXPECT_EQ(WaitDeviceMsg.get(), "等待装置...");
-}
 
 // Every caption the language sets follows it: with a lang.ini whose every key reads
 // "#key", only the captions no language touches stay plain English (or empty).

@@ -87,7 +87,7 @@ protected:
 
 // ---- life ----
 
-TEST_F(Window, CreationSetsRegistryDefaultsAndShowingTheFirstCaptions)
+TEST_F(Window, CreationDropsThePortLogAndSetsMissingRegistryDefaults)
 {
     form.reset();
     dir.write("misc/port.log", "old");
@@ -95,10 +95,6 @@ TEST_F(Window, CreationSetsRegistryDefaultsAndShowingTheFirstCaptions)
     form = std::make_unique<TForm1>();
     EXPECT_FALSE(std::filesystem::exists(dir.file("misc/port.log")));
     EXPECT_EQ(std::make_pair(RegReadInt("BlocksPerChip", 99), RegReadInt("LogBiTable", 99)), std::make_pair(0, 5)) << "a present value stays";
-    form->FormShow(form.get());
-    EXPECT_EQ(form->D1infoStr->Caption() + "|" + form->Upgradebtn->Caption() + "|" + form->labSystemArea->Caption(),
-              "Waiting device...|Start Upgrade|System Area Size: 4MB");
-    EXPECT_FALSE(form->Upgradebtn->Enabled());
 }
 
 // Each form is the program's global of its kind while it lives; the next one takes its place.
@@ -138,61 +134,6 @@ TEST_F(Window, FirstPaintChecksTheImageFileOnlyOnceAndOnlyForSplitDisks)
     ASSERT_EQ(dialogs.Messages().size(), 1u);
     EXPECT_EQ(dialogs.Messages()[0].text + "|" + dialogs.Messages()[0].caption, "Image file not exists. Please reassign it.|Warning");
     EXPECT_EQ(pages->ActivePageIndex(), 1);
-}
-
-// Start-up over a station's lists: the entries that exist are kept (files and folders), the
-// ones gone since the last run are dropped and named (event log, one box) with the list as
-// it was kept beside it; the close writes each list back byte for byte; the first paint
-// keeps an image file that exists.
-TEST_F(Window, StartUpKeepsTheListsNamesWhatIsGoneAndTheCloseSavesThemBack)
-{
-    for (const char* name : {"fw.bin", "prefer.dat", "music/a.mp3", "hidden/h.txt", "spi/s.bin", "disk.img"})
-        dir.write(name, "x");
-    const Names copy = {dir.file("fw.bin"), dir.file("music"), dir.file("prefer.dat")};
-    const Names hidden = {dir.file("hidden/h.txt"), dir.file("hidden")};
-    const Names spi = {dir.file("spi/s.bin")};
-    const std::string gone = dir.file("share/gone.mp3");  // an unmounted share
-    dir.write("misc/prefer.ini", "[MP_Setting]\r\neDeviceFeature=2\r\nbUseImgFile=1\r\nImageFile=" + dir.file("disk.img") + "\r\n");
-    const struct { const char* file; Names stored, kept; } lists[] = {
-        {"misc/seting.ini", {copy[0], gone, copy[1], copy[2]}, copy},
-        {"misc/hideseting.ini", hidden, hidden},
-        {"misc/spiseting.ini", {gone, spi[0]}, spi},
-    };
-    for (const auto& list : lists)
-        dir.write(list.file, platform::PathListFile::Encode(list.stored));
-    TForm setting("frmSetting");
-    form.reset();
-    open();
-    form->SettingForm = &setting;
-    form->FormPaint();
-    EXPECT_EQ(form->TntSelectFileList2->Items()->ToVector(), copy);
-    EXPECT_EQ(form->HideFileList.ToVector(), hidden);
-    EXPECT_EQ(form->SpiFileList.ToVector(), spi);
-    EXPECT_EQ(std::make_pair(form->iProgramIndex.load(), form->iPreferIndex.load()), std::make_pair(0, 2));
-    EXPECT_EQ(form->ImageFile, dir.file("disk.img")) << "an image that exists stays";
-    ASSERT_EQ(dialogs.Messages().size(), 1u) << "one box, no image warning";
-    const std::string seting = dir.file("misc/seting.ini"), spiList = dir.file("misc/spiseting.ini");
-    EXPECT_EQ(dialogs.Messages()[0].text,
-              "These entries of " + seting + " do not exist and were dropped:\n" + gone + "\nThe previous list is kept in " + seting +
-                  ".old.\n\nThese entries of " + spiList + " do not exist and were dropped:\n" + gone +
-                  "\nThe previous list is kept in " + spiList + ".old.");
-    EXPECT_NE(dir.read("log/1.txt").find("Dropped from " + seting + ": " + gone + "\r\n"), std::string::npos);
-    form->FormClose(form.get());
-    for (const auto& list : lists) {
-        EXPECT_EQ(dir.read(list.file), platform::PathListFile::Encode(list.kept)) << list.file;
-        const bool dropped = list.stored != list.kept;
-        EXPECT_EQ(std::filesystem::exists(dir.file(std::string(list.file) + ".old")), dropped) << list.file;
-        if (dropped)
-            EXPECT_EQ(dir.read(std::string(list.file) + ".old"), platform::PathListFile::Encode(list.stored)) << list.file;
-    }
-    // A second start finds nothing gone: no box, and every file is written back as it was read.
-    const std::string before = dir.read("misc/seting.ini");
-    dialogs.Clear();
-    open();
-    EXPECT_EQ(form->TntSelectFileList2->Items()->ToVector(), copy);
-    EXPECT_TRUE(dialogs.Messages().empty());
-    form->FormClose(form.get());
-    EXPECT_EQ(dir.read("misc/seting.ini"), before);
 }
 
 // A list that exists but cannot be read is never replaced by the empty list the window
@@ -317,7 +258,8 @@ TEST_F(Window, AStationWithoutSettingsGivesTheSameSettingsEverywhere)
             w.VolumeLabelText(), std::to_string(w.FlashModuleNo()), std::to_string(w.BadThreshold()),
             std::to_string(w.ScanLevel()), std::to_string(w.Pattern()), std::to_string(w.PageSkip()),
             std::to_string(w.PageModeSel()), std::to_string(w.ReadTimes()), w.HideDiskLabel(),
-            std::to_string(w.UseImgFile()), w.ImageFile(), std::to_string(w.SaveSpiImage())};
+            std::to_string(w.UseImgFile()), w.ImageFile(), std::to_string(w.SaveSpiImage()), std::to_string(w.FastBlankCheck()),
+            std::to_string(w.NonFileSystem())};
     };
     production::FreshStation fresh;
     const std::vector<std::string> expected = settings(fresh);
@@ -342,7 +284,7 @@ TEST_F(Window, CopyListClassifiesFirmwarePreferImageAndPhoneBookFiles)
     dir.write("isodir/image.iso/readme.txt", "x");
     // Indexes of program, prefer, image, phone book; sizes of firmware, prefer, image, phone book; SDK type.
     struct Case { Names names; std::array<int, 4> index; std::array<uint64_t, 4> size; uint32_t sdk; } cases[] = {
-        {{"a_new.bin"}, {-1, -1, -1, -1}, {1000, 0, 0, 0}, 7},          // new firmware: no index, yet size and type
+        {{"image.iso", "a_new.bin"}, {-1, -1, 0, -1}, {1000, 0, 700, 0}, 7},  // new firmware: no index, yet size and type
         {{"x_old.bin", "y.bin"}, {1, -1, -1, -1}, {2000, 0, 0, 0}, 3},  // the old step runs after the plain one
         {{"TelBook.dat", "y.bin", "sub/MyPrefer.DAT.bak", "image.iso", "prefer.dat.dir/readme.txt"}, {1, 2, 3, 0}, {3000, 600, 700, 80}, 4},
         {{"y.bin", "gone.bin"}, {1, -1, -1, -1}, {0, 0, 0, 0}, 0},  // a gone file never takes another's figures
@@ -376,6 +318,11 @@ TEST_F(Window, ModuleNumberIsReadAndWrittenInTheFirstFirmwareFile)
     EXPECT_TRUE(form->ReadFirmwareMultiplier());
     EXPECT_EQ(form->iFlashModuleNo, 5);
     EXPECT_FALSE(form->WriteFirmwareMultiplier(-1));
+    dir.write("plain.bin", Firmware(0x9800, 1));  // no module mark: nothing read, nothing written
+    setList({"plain.bin"});
+    EXPECT_TRUE(form->ReadFirmwareMultiplier());
+    EXPECT_FALSE(form->WriteFirmwareMultiplier(6));
+    EXPECT_EQ(form->iFlashModuleNo, 5);
     setList({"gone.bin", "fw.BIN"});
     EXPECT_FALSE(form->ReadFirmwareMultiplier()) << "the first firmware cannot be read";
     setList({"notes.txt"});

@@ -21,7 +21,6 @@
 #include <QTest>
 
 #include <cstdlib>
-#include <cstring>
 
 using namespace toolkit;
 
@@ -43,7 +42,6 @@ QApplication& App()
 
 namespace {
 
-bool Is(const TControl& c, const char* kind) { return std::strcmp(c.ClassName(), kind) == 0; }
 std::string S(const QString& s) { return s.toUtf8().toStdString(); }
 std::string YesNo(bool b) { return b ? "yes" : "no"; }
 std::string Ticked(bool b) { return b ? "[x]" : "[ ]"; }

@@ -4,9 +4,12 @@
 // choosers the handlers open are scripted.
 #include "FormDriver.h"
 #include "device/HostUtil.h"
+#include "platform/Clock.h"
 #include "platform/ProgramDir.h"
+#include "support/ImageTestTools.h"
 #include "support/ScopedLocale.h"
 #include "support/TempDir.h"
+#include "text/MessageCatalogue.h"
 #include "toolkit/Dialogs.h"
 #include "ui/SettingDlg.h"
 #include "ui/Unit2.h"
@@ -150,7 +153,15 @@ TEST_F(DialogView, SettingsDialogOnItsFourPages)
          {{"TntlstHideFiles", "/m/2.mp3"}}},
         {"click the checked list choice", [](FormDriver& d) { d.click("rdoUseListFile"); },
          {{"rdoUseListFile", "[x]"}, {"grpHiddenFiles.visible", "yes"}, {"grpImgFile.visible", "no"}}},
-        {"use an image file", [](FormDriver& d) { d.click("rdoUseImgFile"); },
+        {"use an image file; its chooser takes one file, the list's several", [&](FormDriver& d) {
+             d.click("rdoUseImgFile");
+             d.click("btnBrowseImg");
+             std::vector<uint32_t> several;
+             for (const auto& asked : dialogs.Log())
+                 if (asked.kind == ScriptedDialogs::Asked::Open)
+                     several.push_back(asked.flags);
+             EXPECT_EQ(several, (std::vector<uint32_t>{1, 0}));
+         },
          {{"rdoUseImgFile", "[x]"}, {"rdoUseListFile", "[ ]"}, {"grpImgFile.visible", "yes"}, {"grpHiddenFiles.visible", "no"}, {"btnBrowseImg", "..."}}},
         {"to the flash page", [](FormDriver& d) { d.tab("pgeSetting", 1); }, {{"pgeSetting", "tabFlashSetting"}}},
         {"Apply without an image: back to the image path", [&](FormDriver& d) {
@@ -160,9 +171,6 @@ TEST_F(DialogView, SettingsDialogOnItsFourPages)
          {{"#open", "yes"}, {"pgeSetting", "tabDeviceSetting"}, {"#focus", "edtImgFile"}}},
         {"flash page again", [](FormDriver& d) { d.tab("pgeSetting", 1); }, {{"pgeSetting", "tabFlashSetting"}}},
         {"click the checked Degrade", [](FormDriver& d) { d.click("rdoDegrade"); }, {{"rdoDegrade", "[x]"}, {"rdoDonotCare", "[ ]"}}},
-        {"click Do not care", [](FormDriver& d) { d.click("rdoDonotCare"); }, {{"rdoDonotCare", "[x]"}, {"rdoDegrade", "[ ]"}}},
-        {"threshold up", [](FormDriver& d) { d.key("UpDownBadThreshold", Qt::Key_Up); },
-         {{"UpDownBadThreshold", "11"}, {"edtBadThreshold", "11"}}},
         {"special scan", [](FormDriver& d) { d.click("chkPageScan"); }, {{"chkPageScan", "[x]"}, {"cboPageMode.enabled", "yes"}}},
         {"page skip 0 asks nothing, 1 warns", [&](FormDriver& d) {
              d.pick("cboPageSkip", 0);
@@ -209,6 +217,45 @@ TEST_F(DialogView, SettingsDialogOnItsFourPages)
     });
     EXPECT_EQ(main->iFlashModuleNo, 0) << "nothing applied";
     EXPECT_EQ(std::make_pair(main->iBadThreshold, int(main->DealCapError)), std::make_pair(10, 0));
+}
+
+// Each showing copies the stored settings into the controls (a hidden-file entry gone since
+// is left out); Apply copies the controls back, the scan pattern to its low 16 bits.
+TEST_F(DialogView, SettingsDialogShowsWhatIsStoredAndApplyStoresWhatIsShown)
+{
+    ProductionSettings& s = *main;
+    dir.write("a.txt", "x");
+    RegWriteInteger(ui::kFastBlankKey, ui::kFastBlankValue, 1);
+    s.iScanLevel = 5, s.Pattern = 418, s.iEccLevel = 4, s.iBadThreshold = 30, s.PageMode = true, s.iPageSkip = 3;
+    s.eDeviceFeature = 1, s.iHideDiskRatio = 25, s.sHideDiskLabel = "SECRET", s.DealCapError = 1, s.AllowErrorRate = 7;
+    s.ImageFile = "/media/old.img", s.bFastBlankCheck = true, s.SaveSpiImage = true;
+    s.HideFileList.Assign({dir.file("a.txt"), dir.file("gone.txt")});
+    drive(*setting, {
+        {"opens with what is stored", nullptr,
+         {{"cboScanLevel", "Level 6"}, {"edtpattern", "0x01A2"}, {"edtpattern.enabled", "yes"}, {"cboECC", "3"},
+          {"UpDownBadThreshold", "30"}, {"edtBadThreshold", "30"}, {"chkPageScan", "[x]"}, {"cboPageSkip", "3"},
+          {"rdoEncryptDisk", "[x]"}, {"tbarHideDiskRatio", "25"}, {"edtEncryptRatio", "25"}, {"edtDiskLabel", "SECRET"},
+          {"TntlstHideFiles", dir.file("a.txt")}, {"rdoCapShowFail", "[x]"}, {"edtCapError", "7"}, {"rdoUseListFile", "[x]"},
+          {"edtImgFile", "/media/old.img"}, {"chkFastBlkChk", "[x]"}, {"chkSaveSpiImage", "[x]"}}},
+        {"hidden, a new label", [](FormDriver& d) { d.click("rdoHideDisk"); d.clear("edtDiskLabel"); d.type("edtDiskLabel", "private_disk"); },
+         {{"rdoHideDisk", "[x]"}, {"edtDiskLabel", "PRIVATE_"}, {"tbarHideDiskRatio", "25"}}},
+        {"flash page: a wide pattern, ECC default, threshold up, do not care, no fast check", [](FormDriver& d) {
+             d.tab("pgeSetting", 1);
+             d.clear("edtpattern");
+             d.type("edtpattern", "0x12345");
+             d.pick("cboECC", 0);
+             d.key("UpDownBadThreshold", Qt::Key_Up);
+             d.click("rdoDonotCare");
+             d.click("chkFastBlkChk");  // unticking asks nothing
+         },
+         {{"edtBadThreshold", "31"}, {"rdoDonotCare", "[x]"}, {"chkFastBlkChk", "[ ]"}}},
+        {"Apply", [](FormDriver& d) { d.click("btnApply"); }, {{"#open", "no"}}},
+    });
+    EXPECT_EQ(std::vector<long long>({s.iScanLevel, s.Pattern, s.iEccLevel, s.iBadThreshold, s.PageMode, s.iPageSkip, s.eDeviceFeature,
+                                      s.iHideDiskRatio, s.DealCapError, s.AllowErrorRate, s.bUseImgFile, s.bFastBlankCheck, s.SaveSpiImage}),
+              std::vector<long long>({5, 0x2345, 0, 31, 1, 3, 2, 25, 2, 7, 0, 0, 1}));
+    EXPECT_EQ(s.sHideDiskLabel + "|" + s.ImageFile + "|" + main->labDiskFeature->Caption(), "PRIVATE_|/media/old.img|Hidden disk25%");
+    EXPECT_EQ(s.HideFileList.ToVector(), std::vector<std::string>{dir.file("a.txt")});
 }
 
 // Labels are checked where they are entered (leaving the field, Apply, Create) in the
@@ -356,48 +403,66 @@ TEST_F(DialogView, WaitingNotice)
     EXPECT_EQ(result, mrCancel);
 }
 
+// The image dialog in the main window's language: it stays up and busy while it builds,
+// its progress moving with the clock, leaves a folder's hidden files out, hands the image
+// (named without extension) to the settings dialog, and the image passes fsck.fat.
 TEST_F(DialogView, ImageDialogStaysUpWhileItBuilds)
 {
-    const std::string file = dir.file("host/a.txt");
-    std::filesystem::create_directories(dir.file("host"));
-    dir.write("host/a.txt", "hello");
-    const std::string image = dir.file("out.IMG");
+    platform::FakeClock clock;
+    platform::SetClock(&clock);
+    const std::string src = dir.file("host/src"), image = dir.file("out.IMG");
+    for (const std::string root : {"src", "expected"}) {
+        std::filesystem::create_directories(dir.file("host/" + root + "/D/S"));
+        for (auto [name, size] : {std::pair{"song.mp3", 70000}, {".top", 10}, {"D/a.txt", 512}, {"D/b.bin", 3000}, {"D/S/c.dat", 1025}})
+            imagetest::WritePatternFile(dir.file("host/" + root + "/" + name), uint64_t(size), uint32_t(size));
+    }
+    imagetest::WritePatternFile(src + "/D/.secret", 100, 6);
+    const unsigned zh = kLanguageSimplifiedChinese;
+    auto row = [zh](int r) { return std::string(MessageCatalogue(r, zh)); };
+    main->LanguageIndex = zh;
     drive(*iso, {
-        {"opens", nullptr,
-         {{"#open", "yes"}, {"#caption", "Create Image"}, {"edtDiskLabel", "PASS WD"}, {"edtDiskSize", "256"}, {"lblDiskSize", "Image Disk Size:"}}},
+        {"opens in the main window's language", nullptr,
+         {{"#open", "yes"}, {"#caption", "建立映像档"}, {"grpHiddenFiles", "预先拷入隐藏档"}, {"btnRemove", "移除"},
+          {"edtDiskLabel", "PASS WD"}, {"edtDiskSize", "256"}}},
         {"a lower-case label", [](FormDriver& d) { d.clear("edtDiskLabel"); d.type("edtDiskLabel", "data disk1"); },
          {{"edtDiskLabel", "DATA DIS"}}},
         {"smallest size", [](FormDriver& d) { d.key("tbarHideDiskRatio", Qt::Key_Home); },
          {{"tbarHideDiskRatio", "4"}, {"edtDiskSize", "128"}}},
-        {"add a file twice and a folder", [&](FormDriver& d) {
-             dialogs.QueueOpenFiles({file});
-             dialogs.QueueOpenFiles({file});
+        {"add two files, a folder and the two files again", [&](FormDriver& d) {
+             dialogs.QueueOpenFiles({src + "/song.mp3", src + "/.top"});
+             dialogs.QueueOpenFiles({src + "/song.mp3", src + "/.top"});
              d.click("btnAddFile");
-             d.click("btnAddFile");
-             dialogs.QueueFolder(dir.file("host"));
+             dialogs.QueueFolder(src + "/D");
              d.click("btnAddDir");
+             d.click("btnAddFile");
          },
-         {{"TntlstHideFiles", file + "|" + file + "|" + dir.file("host")}}},
-        {"remove the second and the folder", [](FormDriver& d) {
-             d.clickItem("TntlstHideFiles", 1);
-             d.clickItem("TntlstHideFiles", 2, true);
+         {{"TntlstHideFiles", src + "/song.mp3|" + src + "/.top|" + src + "/D|" + src + "/song.mp3|" + src + "/.top"}}},
+        {"remove the repeated two", [](FormDriver& d) {
+             d.clickItem("TntlstHideFiles", 3);
+             d.clickItem("TntlstHideFiles", 4, true);
              d.click("btnRemove");
          },
-         {{"TntlstHideFiles", file}}},
+         {{"TntlstHideFiles", src + "/song.mp3|" + src + "/.top|" + src + "/D"}}},
         {"the name chooser cancelled: nothing starts", [&](FormDriver& d) {
              dialogs.QueueSaveFile(std::nullopt);
              d.click("btnCreateImg");
          },
          {{"#open", "yes"}, {"btnCreateImg.enabled", "yes"}, {"edtDiskLabel.enabled", "yes"}}},
-        {"Escape and the close box while it builds", [&](FormDriver& d) {
-             dialogs.QueueSaveFile(image);
+        {"busy while it builds; Escape and the close box wait", [&](FormDriver& d) {
+             dialogs.QueueSaveFile(dir.file("out"));
              // Both reach the dialog through the messages the build lets through.
-             QTimer::singleShot(0, [&d] { d.escape(); d.closeBox(); });
+             QTimer::singleShot(0, [&] {
+                 EXPECT_FALSE(iso->btnCreateImg->Enabled() || iso->edtDiskLabel->Enabled() || iso->btnAddFile->Enabled());
+                 EXPECT_TRUE(iso->ProgressBar1->Visible());
+                 clock.advance(1000);  // one tick of the progress timer
+                 d.escape();
+                 d.closeBox();
+             });
              d.click("btnCreateImg");
-             EXPECT_EQ(boxTexts(), Texts{"Create ImageSuccess"});
+             EXPECT_EQ(boxTexts(), Texts{row(kRowCreateImage) + row(kRowSuccess)});
              EXPECT_EQ(dialogs.upAtBox, std::vector<bool>{true}) << "the box shows over the dialog";
          },
-         {{"#open", "yes"}, {"btnCreateImg.enabled", "yes"}, {"ProgressBar1.visible", "no"}}},
+         {{"#open", "yes"}, {"btnCreateImg.enabled", "yes"}, {"ProgressBar1.visible", "no"}, {"ProgressBar1", "10"}}},
         {"a write the system refuses: the box says why and where", [&](FormDriver& d) {
              dialogs.QueueSaveFile(dir.file("limited.IMG"));
              const rlimit saved = fileSizeLimit(4096);
@@ -405,14 +470,16 @@ TEST_F(DialogView, ImageDialogStaysUpWhileItBuilds)
              ::setrlimit(RLIMIT_FSIZE, &saved);
              const Texts boxes = boxTexts();
              ASSERT_EQ(boxes.size(), 1u);
-             EXPECT_EQ(boxes[0].rfind("Image outputFail\ncannot write sector records to ", 0), 0u) << boxes[0];
+             EXPECT_EQ(boxes[0].rfind(row(kRowInitImageDisk) + row(kRowFail) + "\ncannot write \\song.mp3 into the image: cannot write sector records to ", 0), 0u)
+                 << boxes[0];
              EXPECT_NE(boxes[0].find(dir.file(".limited.IMG.")), std::string::npos) << boxes[0];
              EXPECT_NE(boxes[0].find(": File too large"), std::string::npos) << boxes[0];
          },
          {{"#open", "yes"}, {"btnCreateImg.enabled", "yes"}}},
         {"then Escape closes it", [](FormDriver& d) { d.escape(); }, {{"#open", "no"}}},
     });
+    platform::SetClock(nullptr);
     EXPECT_FALSE(std::filesystem::exists(dir.file("limited.IMG")));
-    EXPECT_EQ(setting->edtImgFile->Text(), image);
-    EXPECT_TRUE(std::filesystem::exists(image));
+    EXPECT_EQ(setting->edtImgFile->Text() + "|" + iso->CreatedImagePath(), image + "|" + image);
+    imagetest::ExpectImageHolds(image, dir.path(), dir.file("host/expected"), "Volume label is DATA DIS", 128);
 }

@@ -27,8 +27,6 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QDialogButtonBox>
-#include <QFileDialog>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProgressBar>
@@ -40,6 +38,7 @@
 #include <QTest>
 
 #include <csignal>
+#include <filesystem>
 #include <fstream>
 #include <future>
 #include <thread>
@@ -165,11 +164,35 @@ TEST_F(View, CaptionAndColourChangedByAWorkerThreadReachTheLabel)
 
 TEST_F(View, OperatorsActionsShowOnScreenAsInTheModel)
 {
+    // A firmware of 600 KiB and a prefer file take 1.5 MiB, an image 3 MiB more.
+    const std::string fw = dir.file("fw.bin"), prefer = dir.file("prefer.dat"), iso = dir.file("image.iso");
+    const std::string deep = dir.file(std::string(128 - dir.file("").size(), 'p'));  // 128 characters: the limit
+    for (const auto& [path, size] : {std::pair{fw, 600u << 10}, {prefer, 1u}, {iso, 3u << 20}, {deep, 1u}, {deep + "x", 1u}}) {
+        dir.write(path.substr(dir.file("").size()), "");
+        std::filesystem::resize_file(path, size);
+    }
     window->start();
     FormDriver d(*form, *window->formView(), *window);
     d.settle();
+    dialogs.Clear();
     d.run({
-        {"opens with Auto", nullptr, {{"TntRdoLangAuto", "[x]"}, {"TntRdoLangEng", "[ ]"}, {"#open", "yes"}}},
+        {"add a firmware, a prefer file and an image", [&](FormDriver& d) {
+             dialogs.QueueOpenFiles({fw, prefer, iso, deep});
+             d.click("AddFilesBtn");
+         },
+         {{"TntSelectFileList2", fw + "|" + prefer + "|" + iso + "|" + deep}, {"labSystemArea", "System Area Size: 8MB"}}},
+        {"ISO upgrade: the image counts", [](FormDriver& d) { d.click("chkISOupgrade"); },
+         {{"chkISOupgrade", "[x]"}, {"labSystemArea", "System Area Size: 12MB"}}},
+        {"a path past 128 characters: the box names it", [&](FormDriver& d) {
+             EXPECT_TRUE(dialogs.Messages().empty());
+             dialogs.QueueOpenFiles({deep + "x"});
+             d.click("AddFilesBtn");
+             ASSERT_EQ(dialogs.Messages().size(), 1u);
+             EXPECT_EQ(dialogs.Messages()[0].text, "Length of Filepath exceeds 128!\n" + deep + "x");
+         },
+         {}},
+        {"opens with Auto", nullptr,
+         {{"TntRdoLangAuto", "[x]"}, {"TntRdoLangEng", "[ ]"}, {"#open", "yes"}, {"D1infoStr", "Waiting device..."}, {"Upgradebtn.enabled", "no"}}},
         {"click the checked Auto", [](FormDriver& d) { d.click("TntRdoLangAuto"); },
          {{"TntRdoLangAuto", "[x]"}, {"TntRdoLangSC", "[ ]"}}},
         {"click English", [](FormDriver& d) { d.click("TntRdoLangEng"); },
@@ -187,6 +210,7 @@ TEST_F(View, OperatorsActionsShowOnScreenAsInTheModel)
         {"fixed system area", [](FormDriver& d) { d.click("SystemAreachk"); },
          {{"SystemAreachk", "[x]"}, {"SystemAreaComBo.enabled", "yes"}}},
         {"pick 4MB", [](FormDriver& d) { d.pick("SystemAreaComBo", 0); }, {{"SystemAreaComBo", "4MB"}}},
+        {"the largest is 128MB", [](FormDriver& d) { d.key("SystemAreaComBo", Qt::Key_End); }, {{"SystemAreaComBo", "128MB"}}},
         {"the model picks 8MB", [this](FormDriver&) { form->SystemAreaComBo->SetItemIndex(1); }, {{"SystemAreaComBo", "8MB"}}},
         {"type a label", [](FormDriver& d) { d.type("LabelEdit", "vol_2"); }, {{"LabelEdit", "vol_2"}}},
         {"three files listed", [this](FormDriver&) { form->TntSelectFileList2->Items()->Assign({"/a", "/b", "/c"}); },
@@ -233,11 +257,16 @@ TEST_F(View, LanguageClickKeepsWhatThePanelsSay)
           {"D3infoStr", "等待设备..."}, {"Upgradebtn", "开始升级"}, {"labSystemArea", "系统区大小: 4MB"}}},
         {"Traditional Chinese", [](FormDriver& d) { d.click("TntRdoLangTC"); },
          {{"D1infoStr", "設定磁碟標籤 失敗"}, {"D2infoStr", "裝置已插入"}, {"D8infoStr", "等待裝置..."}, {"Upgradebtn", "開始升級"}}},
-        {"the manual start starts the waiting device", [](FormDriver& d) { d.click("Upgradebtn"); }, {}},
+        {"the manual start starts the waiting device; the choice is remembered", [](FormDriver& d) {
+             d.click("Upgradebtn");
+             EXPECT_EQ(RegReadInteger(kLanguageRegistryKey, kLanguageRegistryValue, -1), 3);
+         },
+         {}},
         {"English again", [](FormDriver& d) { d.click("TntRdoLangEng"); },
          {{"D1infoStr", "Set Volume Label fail"}, {"labSystemArea", "System Area Size: 4MB"}, {"Upgradebtn", "Start Upgrade"}}},
     });
     EXPECT_EQ(form->D1infoStr->Font()->Color(), clRed);
+    EXPECT_EQ(RegReadInteger(kLanguageRegistryKey, kLanguageRegistryValue, -1), 1);
     EXPECT_EQ(started, (std::vector<std::pair<char, int>>{{'E', 1}}));
 }
 
@@ -277,16 +306,26 @@ TEST_F(View, VolumeLabelIsCheckedWhenTheOperatorLeavesIt)
     }
 }
 
-// The window started over a station's files: the copy list as stored less what is gone
-// (named in a box), the label an earlier tool stored in GBK, an image that exists kept at
-// the first paint; the close writes the list back as the window shows it.
+// The window started over a station's files: each list as stored less what is gone since
+// (files and folders kept; the dropped entries named in one box and the event log, the list
+// as it was kept beside it), the label an earlier tool stored in GBK, an image that exists
+// kept at the first paint; the close writes each list back byte for byte, and a second
+// start finds nothing gone.
 TEST_F(View, StartsOverTheStationsFilesAndClosesThemBack)
 {
     testsupport::ScopedLocale locale("zh_CN.UTF-8");
-    for (const char* name : {"fw.bin", "music/a.mp3", "disk.img", "misc/FSM01.BIN"})
+    for (const char* name : {"fw.bin", "prefer.dat", "music/a.mp3", "hidden/h.txt", "spi/s.bin", "disk.img", "misc/FSM01.BIN"})
         dir.write(name, "x");
-    const std::string fw = dir.file("fw.bin"), music = dir.file("music"), gone = dir.file("gone.mp3");
-    dir.write("misc/seting.ini", platform::PathListFile::Encode({fw, gone, music}));
+    const std::vector<std::string> copy = {dir.file("fw.bin"), dir.file("music"), dir.file("prefer.dat")};
+    const std::vector<std::string> hidden = {dir.file("hidden/h.txt"), dir.file("hidden")}, spi = {dir.file("spi/s.bin")};
+    const std::string gone = dir.file("share/gone.mp3");  // an unmounted share
+    const struct { const char* file; std::vector<std::string> stored, kept; } lists[] = {
+        {"misc/seting.ini", {copy[0], gone, copy[1], copy[2]}, copy},
+        {"misc/hideseting.ini", hidden, hidden},
+        {"misc/spiseting.ini", {gone, spi[0]}, spi},
+    };
+    for (const auto& list : lists)
+        dir.write(list.file, platform::PathListFile::Encode(list.stored));
     dir.write("misc/prefer.ini", "[MP_Setting]\r\nLabel=\xD1\xA7\xCF\xB0\r\neDeviceFeature=2\r\nbUseImgFile=1\r\nImageFile=" +
                                      dir.file("disk.img") + "\r\n");
     window->start();
@@ -294,14 +333,38 @@ TEST_F(View, StartsOverTheStationsFilesAndClosesThemBack)
     d.settle();
     window->repaint();
     d.settle();
-    d.run({{"opens", nullptr, {{"TntSelectFileList2", fw + "|" + music}, {"LabelEdit", "学习"}, {"#open", "yes"}}}});
-    ASSERT_EQ(dialogs.Messages().size(), 1u) << "the dropped entry only: the image exists";
-    EXPECT_NE(dialogs.Messages()[0].text.find(gone), std::string::npos);
-    EXPECT_EQ(form->ImageFile, dir.file("disk.img"));
+    d.run({{"opens", nullptr, {{"TntSelectFileList2", copy[0] + "|" + copy[1] + "|" + copy[2]}, {"LabelEdit", "学习"}, {"#open", "yes"}}}});
+    EXPECT_EQ(form->HideFileList.ToVector(), hidden);
+    EXPECT_EQ(form->SpiFileList.ToVector(), spi);
+    EXPECT_EQ(std::make_pair(form->iProgramIndex.load(), form->iPreferIndex.load()), std::make_pair(0, 2));
+    EXPECT_EQ(form->ImageFile, dir.file("disk.img")) << "an image that exists stays";
+    const std::string seting = dir.file("misc/seting.ini"), spiList = dir.file("misc/spiseting.ini");
+    ASSERT_EQ(dialogs.Messages().size(), 1u) << "one box, no image warning";
+    EXPECT_EQ(dialogs.Messages()[0].text,
+              "These entries of " + seting + " do not exist and were dropped:\n" + gone + "\nThe previous list is kept in " + seting +
+                  ".old.\n\nThese entries of " + spiList + " do not exist and were dropped:\n" + gone +
+                  "\nThe previous list is kept in " + spiList + ".old.");
+    EXPECT_NE(EventLog().find("Dropped from " + seting + ": " + gone + "\r\n"), std::string::npos);
     window->close();
-    EXPECT_EQ(dir.read("misc/seting.ini"), platform::PathListFile::Encode({fw, music}));
-    EXPECT_EQ(dir.read("misc/seting.ini.old"), platform::PathListFile::Encode({fw, gone, music}));
+    for (const auto& list : lists) {
+        EXPECT_EQ(dir.read(list.file), platform::PathListFile::Encode(list.kept)) << list.file;
+        const bool dropped = list.stored != list.kept;
+        EXPECT_EQ(std::filesystem::exists(dir.file(std::string(list.file) + ".old")), dropped) << list.file;
+        if (dropped)
+            EXPECT_EQ(dir.read(std::string(list.file) + ".old"), platform::PathListFile::Encode(list.stored)) << list.file;
+    }
     EXPECT_EQ(platform::IniFile(dir.file("misc/prefer.ini")).ReadString("MP_Setting", "Label", ""), "学习");
+    // A second start finds nothing gone: no box, and every list is written back as it was read.
+    const std::string before = dir.read("misc/seting.ini");
+    dialogs.Clear();
+    window.reset();
+    form.reset();
+    form = std::make_unique<TForm1>();
+    form->FormShow(form.get());
+    EXPECT_EQ(form->TntSelectFileList2->Items()->ToVector(), copy);
+    EXPECT_TRUE(dialogs.Messages().empty());
+    form->FormClose(form.get());
+    EXPECT_EQ(dir.read("misc/seting.ini"), before);
 }
 
 // Every way an event reaches the forms' code: an exception is shown in the standard box
@@ -359,7 +422,7 @@ TEST_F(View, ExceptionFromAnyEventPathIsShownAndTheProgramGoesOn)
     platform::DriveMap::global().clear();
 }
 
-TEST(QtTranslations, BoxAndChooserButtonsFollowTheSystemLanguage)
+TEST(QtTranslations, BoxButtonsFollowTheSystemLanguage)
 {
     App();
     EXPECT_EQ(view::InstallQtTranslations(kLangIdEnglish), nullptr) << "English needs none";
@@ -373,11 +436,6 @@ TEST(QtTranslations, BoxAndChooserButtonsFollowTheSystemLanguage)
         QMessageBox box;
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::Cancel);
         EXPECT_TRUE(box.button(QMessageBox::Cancel)->text().startsWith(QString::fromUtf8(row.cancel))) << row.id;
-        QFileDialog chooser;
-        chooser.setOption(QFileDialog::DontUseNativeDialog);
-        auto* buttons = chooser.findChild<QDialogButtonBox*>();
-        ASSERT_NE(buttons, nullptr);
-        EXPECT_TRUE(buttons->button(QDialogButtonBox::Cancel)->text().startsWith(QString::fromUtf8(row.cancel)));
         QCoreApplication::removeTranslator(t);
         delete t;
     }
@@ -408,8 +466,16 @@ TEST(QtDialogsService, MessageBoxAnswersWithThePlatformIdsAlsoFromAWorker)
             box->button(button)->click();
         });
     };
-    press(QMessageBox::No);
-    EXPECT_EQ(dialogs.MessageBox("Go on?", "Warning", MB_YESNO | MB_ICONWARNING), IDNO);
+    // Each button answers with the id Windows gives it, whatever box it sits in.
+    const struct { uint32_t flags; QMessageBox::StandardButton button; int id; } rows[] = {
+        {MB_OK, QMessageBox::Ok, 1}, {MB_OKCANCEL, QMessageBox::Cancel, 2}, {MB_ABORTRETRYIGNORE, QMessageBox::Abort, 3},
+        {MB_RETRYCANCEL, QMessageBox::Retry, 4}, {MB_ABORTRETRYIGNORE, QMessageBox::Ignore, 5},
+        {MB_YESNOCANCEL, QMessageBox::Yes, 6}, {MB_YESNO | MB_ICONWARNING, QMessageBox::No, 7}};
+    for (const auto& row : rows) {
+        press(row.button);
+        EXPECT_EQ(dialogs.MessageBox("Go on?", "Warning", row.flags), row.id) << row.flags << " " << row.button;
+    }
+    seen = seen.mid(seen.size() - 3);
     // From a production thread: shown on the GUI thread, the worker waits for the answer.
     press(QMessageBox::Ok);
     std::atomic<int> id{0};
@@ -445,9 +511,12 @@ TEST_F(View, ClosingWhileADeviceRunsAsksThenWaitsForTheRunAndTakesNoNewDevice)
     bus->plug(sim::Nand128M(), 2);
     FormDriver::settle();
     EXPECT_EQ(form->DeviceSlots[1].drive, 0) << "no new device once closing";
+    form->LogInterrupted();  // what a terminate signal would log now: the running device only
     clock.release();
     EXPECT_TRUE(QTest::qWaitFor([&] { return !window->isVisible(); }, 20000)) << "closes when the run has ended";
     const std::string log = EventLog();
+    EXPECT_NE(log.find("closing: no new device\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("D interrupted\r\n"), std::string::npos) << log;
     EXPECT_NE(log.find("E: closing, not taken\r\n"), std::string::npos) << log;
     EXPECT_TRUE(log.find("D success!\r\n") != std::string::npos || log.find("D fail!\r\n") != std::string::npos) << log;
     bus.reset();
