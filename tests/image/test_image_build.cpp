@@ -121,19 +121,19 @@ TEST_F(ImageBuild, FailuresLeaveThePreviousImageUntouched) {
     File("C/x.txt", 1);
     File("bad/na:me.txt", 1);
     File("f.bin", 1 << 20);
-    File("L/a.txt", 1);
+    File("L/sub/a.txt", 1);
     for (auto [name, size] :
          {std::pair{"huge.bin", 4ull << 30}, {"largest.bin", (4ull << 30) - 1}, {"big.bin", 130ull << 20}}) {
         std::ofstream(Src(name));
         fs::resize_file(Src(name), size);
     }
-    fs::create_symlink(Src("nowhere"), Src("L/broken"));
+    fs::create_symlink(Src("nowhere"), Src("L/sub/broken"));
     // Each failure names the file or label concerned, and why.
     const std::pair<image::ImageBuildResult, std::string> cases[] = {
         {Build({Src("A")}), "cannot copy " + Src("A/Readme.txt") + " into the image: \\A\\Readme.txt already exists"},
         {Build({Src("B/x.txt"), Src("C/x.txt")}), "cannot copy " + Src("C/x.txt") + " into the image"},
         {Build({Src("B")}, "MY.DSK"), "the volume label \"MY.DSK\" cannot hold the character '.'"},
-        {Build({Src("L")}), "cannot read " + Src("L/broken") + ": No such file"},  // the entry, not its folder
+        {Build({Src("L")}), "cannot read " + Src("L/sub/broken") + ": No such file"},  // the entry, not its folder
         {Build({Src("missing.txt")}), "cannot open"},
         {Build({Src("bad")}), "na:me.txt"},
         {Build({Src("B")}, "A\x7F" "B"), "label"},
