@@ -270,6 +270,7 @@ TEST_F(ImageBuild, SignalsAndLeftoversOfKilledBuilds) {
         const ChildEnd end = InChild([&] {
             if (handle)
                 std::signal(sig, [](int) { handled = 1; });
+            image::BuildImage({{Src("S")}, "", 128, tmp.file("first.IMG")});  // handlers taken again after it
             image::ImageBuildOptions opt;
             int calls = 0;
             opt.pump = [&] {
