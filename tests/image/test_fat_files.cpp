@@ -14,12 +14,12 @@ using Bytes = std::vector<uint8_t>;
 
 uint32_t U16(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8; }
 
-std::string Alias(const std::string& utf8, const std::set<std::string>& taken = {}) {
+std::string Alias(const std::string& utf8, const std::set<std::string>& taken = {}, image::AliasTails* tails = nullptr) {
     std::u16string name;
     EXPECT_TRUE(image::Utf8ToUtf16(utf8, name));
     image::ShortName alias;
     EXPECT_TRUE(image::MakeShortName(
-        name, [&](const image::ShortName& a) { return taken.count(std::string(a.begin(), a.end())) != 0; }, alias));
+        name, [&](const image::ShortName& a) { return taken.count(std::string(a.begin(), a.end())) != 0; }, alias, tails));
     return std::string(alias.begin(), alias.end());
 }
 
@@ -36,27 +36,16 @@ TEST(FatNames, Aliases) {
     for (auto [name, alias] : cases)
         EXPECT_EQ(Alias(name), alias) << name;
     EXPECT_EQ(Alias("readme.txt", {"README  TXT"}), "README~1TXT") << "a taken plain name gets a tail too";
-}
 
-// Names that differ only past the sixth character compete for the same tails, whichever
-// name started the search state: each gets the lowest free one, past a taken plain name.
-TEST(FatNames, TailsSharedByNamesCutToTheSameStart) {
+    // Names that differ only past the sixth character compete for the same tails, whichever
+    // name started the search state: each gets the lowest free one, past a taken plain name.
     image::AliasTails tails;
     std::set<std::string> taken = {"ABCDEF~3TXT"};
     std::string got;
-    for (int i = 0; i < 12; ++i) {
-        std::u16string name = u"abcdef";
-        name += char16_t(u'a' + i % 3);
-        name += u" long name.txt";
-        image::ShortName alias;
-        ASSERT_TRUE(image::MakeShortName(
-            name, [&](const image::ShortName& a) { return taken.count(std::string(a.begin(), a.end())) != 0; }, alias,
-            &tails));
-        taken.insert(std::string(alias.begin(), alias.end()));
-        got += std::string(alias.begin(), alias.begin() + 8) + "|";
-    }
-    EXPECT_EQ(got, "ABCDEF~1|ABCDEF~2|ABCDEF~4|ABCDEF~5|ABCDEF~6|ABCDEF~7|ABCDEF~8|ABCDEF~9|ABCDE~10|ABCDE~11|"
-                   "ABCDE~12|ABCDE~13|");
+    for (char c : std::string("abcabcabcabc"))
+        got += *taken.insert(Alias(std::string("abcdef") + c + " long name.txt", taken, &tails)).first + "|";
+    EXPECT_EQ(got, "ABCDEF~1TXT|ABCDEF~2TXT|ABCDEF~4TXT|ABCDEF~5TXT|ABCDEF~6TXT|ABCDEF~7TXT|ABCDEF~8TXT|ABCDEF~9TXT|"
+                   "ABCDE~10TXT|ABCDE~11TXT|ABCDE~12TXT|ABCDE~13TXT|");
 }
 
 TEST(FatNames, LongNameRules) {
@@ -68,14 +57,14 @@ TEST(FatNames, LongNameRules) {
         EXPECT_TRUE(image::ValidateLongName(good, out, reason)) << reason;
     EXPECT_EQ(out.size(), 128u);
     EXPECT_EQ(image::Utf16ToUtf8(out), emoji);
-    EXPECT_EQ(image::Utf16ToUtf8(u"\U0001F600\uFF21\u0800\u07FF"), "\xF0\x9F\x98\x80\xEF\xBC\xA1\xE0\xA0\x80\xDF\xBF");
-    for (const std::string& bad : {std::string("a:b"), std::string("a?b"), std::string("a\\b"), std::string("tab\there"),
-                                   std::string("dot."), std::string("blank "), std::string("."), std::string(".."),
-                                   std::string(), std::string("\xC3\x28"), std::string("a\xFF"),
-                                   std::string("\xED\xA0\x80"), std::string(256, 'a'), emoji + emoji}) {
+    EXPECT_EQ(image::Utf16ToUtf8(u"\U0001F600\uFF21\u0800\u07FF\U0010FFFF"),
+              "\xF0\x9F\x98\x80\xEF\xBC\xA1\xE0\xA0\x80\xDF\xBF\xF4\x8F\xBF\xBF");
+    for (const std::string& bad : std::vector<std::string>{"a:b", "a?b", "a\\b", "tab\there", "dot.", "blank ", ".", "..", "",
+                                                           "\xC3\x28", "a\xFF", "a\x7F", "a\xE4\xB8", "\xC1\x81",
+                                                           "\xF4\x90\x80\x80", "\xED\xA0\x80", std::string(256, 'a'),
+                                                           emoji + emoji}) {
         reason.clear();
-        EXPECT_FALSE(image::ValidateLongName(bad, out, reason)) << bad;
-        EXPECT_NE(reason, "") << bad;
+        EXPECT_TRUE(!image::ValidateLongName(bad, out, reason) && !reason.empty()) << bad;
     }
 }
 
@@ -128,14 +117,19 @@ TEST_F(FatFilesTest, NamesAreFoundWithoutRegardToCaseAndNeverCreatedTwice) {
     EXPECT_EQ(Slot(0, 42)[0], 0) << "one folder";
     EXPECT_FALSE(files.FileCreate({"music", "A.MP3"}));
     EXPECT_NE(files.lastError().find("already exists"), std::string::npos);
-    EXPECT_FALSE(files.FileCreate({"music", "a.mp3", "x"})) << "a file where a folder should be";
     EXPECT_FALSE(files.FileCreate({"Music"})) << "a folder where the file should be";
     EXPECT_FALSE(files.FileCreate({"longfi~1.txt"})) << "spells another entry's alias";
+    EXPECT_TRUE(!files.FileCreate({}) && files.lastError() == "a file needs a name");
+    EXPECT_FALSE(files.MakeDirectory({"Music", "a.mp3"})) << "a file where a folder should be";
     EXPECT_TRUE(files.MakeDirectory({"\xC3\x84rger"}) && files.lastError().empty()) << "a success clears the error";
     EXPECT_FALSE(files.FileCreate({"\xC3\xA4RGER"})) << "non-ASCII letters fold too";
 
+    for (int i = 0; i < 70; ++i)  // a folder of two clusters
+        Add({"Many", "song number " + std::to_string(i)});
     // A second writer on the same volume reads the folders back from the sectors.
     FatFiles again(volume);
+    EXPECT_FALSE(again.FileCreate({"MANY", "Song Number 69"}));  // named in the folder's second cluster
+    EXPECT_NE(again.lastError().find("already exists"), std::string::npos) << again.lastError();
     EXPECT_FALSE(again.FileCreate({"music", "A.MP3"}));
     EXPECT_FALSE(again.FileCreate({"LONG FILE NAME.TXT"}));
     ASSERT_TRUE(again.FileClose(again.FileCreate({"longfi~2.txt"})));
