@@ -1,5 +1,6 @@
 #include "platform/Collation.h"
 #include "platform/TextCodec.h"
+#include "support/ScopedLocale.h"
 
 #include <gtest/gtest.h>
 
@@ -45,4 +46,42 @@ TEST(Collation, EachLanguageSortsNamesInItsOwnOrder)
         NameCollator(lang).sort(names);
         EXPECT_EQ(names, order) << lang;
     }
+}
+
+// Without ICU data names compare by bytes with ASCII case folded (to lower case).
+TEST(Collation, FallbackOrderFoldsAsciiCaseOnly)
+{
+    const std::tuple<const char*, const char*, int> cases[] = {{"Az", "aZ", 0}, {"a", "B", -1}, {"[", "A", -1},
+        {"ab", "abc", -1}, {"abc", "Ab", 1}, {"\u00e9", "\u00c9", 1}, {"", "", 0}};
+    for (const auto& [a, b, sign] : cases) {
+        const int order = CompareFoldingAsciiCase(a, b);
+        EXPECT_EQ((order > 0) - (order < 0), sign) << a << " " << b;
+    }
+    EXPECT_FALSE(NameCollator(kLangIdEnglishUs).less("b", "b"));
+}
+
+// Windows language ids of the locale the station runs under (the first set of LC_ALL,
+// LC_MESSAGES and LANG).
+TEST(SystemLanguage, LocaleNamesGiveWindowsLanguageIds)
+{
+    const std::pair<const char*, uint16_t> cases[] = {{"zh_CN.UTF-8", 0x0804}, {"ZH-sg", 0x0804}, {"zh_TW.Big5", 0x0404},
+        {"zh-hk@x", 0x0404}, {"zh_MO", 0x0404}, {"zh_XX", 0x0409}, {"zhxtw", 0x0409}, {"zh", 0x0409}, {"C", 0x0409}};
+    for (const auto& [name, id] : cases)
+        EXPECT_EQ(LangIdFromLocale(name), id) << name;
+    testsupport::ScopedLocale locale("");
+    std::string saved[2];
+    const char* names[2] = {"LC_MESSAGES", "LANG"};
+    for (int i = 0; i < 2; ++i)
+        saved[i] = std::getenv(names[i]) ? std::getenv(names[i]) : "";
+    setenv("LC_MESSAGES", "zh_CN", 1);
+    setenv("LANG", "zh_TW", 1);
+    EXPECT_EQ(SystemLanguageId(), 0x0804);
+    setenv("LC_MESSAGES", "", 1);
+    EXPECT_EQ(StationCodePage(), CodePage::Big5);
+    unsetenv("LANG");
+    EXPECT_EQ(SystemLanguageId(), 0x0409);
+    locale.set("zh_SG");
+    EXPECT_EQ(StationCodePage(), CodePage::Gbk);
+    for (int i = 0; i < 2; ++i)
+        saved[i].empty() ? unsetenv(names[i]) : setenv(names[i], saved[i].c_str(), 1);
 }

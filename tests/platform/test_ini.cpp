@@ -89,6 +89,12 @@ TEST(IniFileOnDisk, MissingFileIsEmptySaveCreatesItAndAFailedSaveLeavesTheOldFil
     setrlimit(RLIMIT_FSIZE, &saved);
     EXPECT_EQ(dir.read("prefer.ini"), "[S]\r\nK=6\r\n");
     EXPECT_TRUE(ini.Modified() && ini.UpdateFile()) << "still to be saved";
+    // A document without changes is not written unless forced.
+    IniFile clean(dir.file("prefer.ini"));
+    std::remove(dir.file("prefer.ini").c_str());
+    clean.UpdateFileOrThrow();
+    EXPECT_TRUE(clean.UpdateFile() && !std::filesystem::exists(dir.file("prefer.ini")));
+    EXPECT_TRUE(clean.UpdateFile(true) && dir.read("prefer.ini") == "[S]\r\nK=a value longer than the limit allows\r\n");
 }
 
 // Station files written on Windows in their code page read as text, decided for the whole
@@ -189,11 +195,18 @@ TEST(FileIo, ReadPastTheEndFails)
     ::close(fd);
 }
 
-// Station paths in either separator resolve against the program folder.
+// Station paths in either separator resolve against the program folder, by default the
+// executable's.
 TEST(ProgramPath, ResolvesAgainstTheProgramFolder)
 {
-    const std::string dir = platform::ProgramDir();
-    EXPECT_EQ(platform::ProgramPath(".\\misc\\prefer.ini"), dir + "/misc/prefer.ini");
-    EXPECT_EQ(platform::ProgramPath("././log/1.txt"), dir + "/log/1.txt");
+    const std::string saved = platform::ProgramDir();
+    platform::SetProgramDir("");
+    EXPECT_EQ(platform::ProgramDir(), std::filesystem::canonical(MPTOOL_BINARY_DIR "/tests").string());
+    platform::SetProgramDir("/station//");
+    EXPECT_EQ(platform::ProgramPath(".\\misc\\prefer.ini"), "/station/misc/prefer.ini");
+    EXPECT_EQ(platform::ProgramPath("././log/1.txt"), "/station/log/1.txt");
     EXPECT_EQ(platform::ProgramPath("/elsewhere/x"), "/elsewhere/x");
+    platform::SetProgramDir("/");
+    EXPECT_EQ(platform::ProgramDir(), "/");
+    platform::SetProgramDir(saved);
 }

@@ -154,12 +154,14 @@ TEST(DriveMap, LetterOpensOnlyThroughABindingThatOpens)
     drives.bind('X', {});
     drives.bind('Y', {[] { return std::shared_ptr<platform::ScsiTransport>(); }});
     drives.bind('A', {[transport] { return transport; }});
+    drives.bind('z', {[transport] { return transport; }});
     drives.release('W');
-    for (char letter : {'W', 'X', 'Y', 'A'}) {
+    EXPECT_FALSE(drives.bind('1', {[transport] { return transport; }}) || drives.bind('[', {}));
+    for (char letter : {'W', 'X', 'Y', 'A', 'Z', '@'}) {
         HANDLE h = platform::OpenDrive(letter);
-        EXPECT_EQ(h != INVALID_HANDLE_VALUE, letter == 'A') << letter;
+        EXPECT_EQ(h != INVALID_HANDLE_VALUE, letter == 'A' || letter == 'Z') << letter;
         platform::CloseDrive(h);
     }
-    for (char letter : {'A', 'X', 'Y'})
+    for (char letter : {'A', 'X', 'Y', 'Z'})
         drives.release(letter);
 }
