@@ -1,5 +1,7 @@
 // Formats by each FAT flag are judged through FormatDrive in the device tests; labels here
 // on volumes mkfs.fat made, judged by fsck.fat and by their raw bytes.
+#include "platform/ByteOrder.h"
+#include "platform/FatOnDisk.h"
 #include "platform/VolumeTools.h"
 #include "support/FatCheck.h"
 #include "support/TempDir.h"
@@ -27,6 +29,11 @@ std::string head(const std::string& disk)
     std::string bytes(4 << 20, '\0');
     in.read(bytes.data(), std::streamsize(bytes.size()));
     return bytes;
+}
+
+void put(const std::string& disk, uint64_t at, const std::string& bytes)
+{
+    std::fstream(disk, std::ios::in | std::ios::out | std::ios::binary).seekp(std::streamoff(at)).write(bytes.data(), std::streamsize(bytes.size()));
 }
 
 // FAT flags of the format runner: FAT16 with 8192-byte clusters, FAT32.
@@ -112,4 +119,60 @@ TEST(VolumeLabel, RefusedLabelsSayWhyAndLeaveTheVolumeAsItWas)
     const ToolOutcome out = WriteVolumeLabel(blank, "X");
     EXPECT_NE(out.message.find("holds no FAT file system"), std::string::npos) << out.message;
     EXPECT_EQ(ReadVolumeLabel(blank), std::nullopt);
+}
+
+// Every number of a damaged or foreign volume that leads to an offset is checked before a
+// byte is written.
+TEST(VolumeLabel, DamagedLayoutsAreRefusedUntouched)
+{
+    using namespace platform::fat;
+    const std::string noFat = "it holds no FAT file system", broken = "its root folder's cluster chain is broken";
+    const auto le = [](uint32_t v, int n) { return std::string(reinterpret_cast<const char*>(&v), size_t(n)); };
+    // (offset, bytes) patches; kRoot and kFat stand for the root area and the root cluster's FAT entry.
+    constexpr uint32_t kRoot = 1u << 31, kFat = kRoot + 1;
+    struct Case { bool fat32; std::vector<std::pair<uint32_t, std::string>> patches; std::string reason; };
+    const Case cases[] = {
+        {false, {{kBootSignature + 1, le(0, 1)}}, noFat},
+        {false, {{kBpbBytesPerSector, le(256, 2)}}, noFat},
+        {false, {{kBpbBytesPerSector, le(8192, 2)}}, noFat},
+        {false, {{kBpbBytesPerSector, le(768, 2)}}, noFat},
+        {false, {{kBpbSectorsPerCluster, le(3, 1)}}, noFat},
+        {false, {{kBpbReserved, le(0, 2)}}, noFat},
+        {false, {{kBpbFatCount, le(0, 1)}}, noFat},
+        {false, {{kBpbTotal32, ""}}, noFat}, // no more sectors than its metadata takes
+        {false, {{kBpbRootEntries, le(0, 2)}}, noFat},
+        {true, {{kBpbRootEntries, le(16, 2)}}, noFat},
+        {true, {{kBpbFatSize32, le(0, 4)}}, noFat},
+        {false, {{kExt16 + kExtSignature, le(0x28, 1)}}, "its boot sector has no label field"},
+        {true, {{kBpbRootCluster, le(1, 4)}}, broken},
+        {true, {{kBpbRootCluster, le(0x00FFFFFF, 4)}}, broken},
+        {true, {{kFat, le(2, 4)}}, broken},
+        {false, {{kRoot, std::string(512 * kEntryBytes, 'A')}}, "its root folder has no free entry for the label"},
+    };
+    testsupport::TempDir dir;
+    const std::string disk16 = makeDisk(dir, 64), disk32 = dir.file("fat32.img");
+    std::filesystem::copy_file(disk16, disk32);
+    ASSERT_TRUE(FormatVolume(disk16, 255, true).ok && FormatVolume(disk32, 7, true).ok);
+    const std::string pristine[2] = {head(disk16), head(disk32)};
+    for (const Case& c : cases) {
+        const std::string& disk = c.fat32 ? disk32 : disk16;
+        const std::string& clean = pristine[c.fat32];
+        const auto* boot = reinterpret_cast<const uint8_t*>(clean.data());
+        const uint32_t sector = GetLe16(boot + kBpbBytesPerSector), reserved = GetLe16(boot + kBpbReserved);
+        const uint32_t fatBytes = boot[kBpbFatCount] * sector * (c.fat32 ? GetLe32(boot + kBpbFatSize32) : GetLe16(boot + kBpbFatSize16));
+        const uint32_t rootBytes = GetLe16(boot + kBpbRootEntries) * kEntryBytes;
+        put(disk, 0, clean);
+        for (const auto& [at, bytes] : c.patches)
+            put(disk, at == kRoot ? reserved * sector + fatBytes : at == kFat ? reserved * sector + 8 : at,
+                bytes.empty() ? le(reserved + fatBytes / sector + rootBytes / sector, 4) : bytes);
+        SCOPED_TRACE(c.reason + " " + std::to_string(c.patches[0].first));
+        const std::string before = head(disk);
+        const ToolOutcome out = WriteVolumeLabel(disk, "X");
+        EXPECT_NE(out.message.find(c.reason), std::string::npos) << out.message;
+        EXPECT_TRUE(!out.ok && head(disk) == before);
+    }
+    // A label in the boot sector alone still reads.
+    put(disk16, 0, pristine[0]);
+    put(disk16, kExt16 + kExtLabel, "BOOT ONLY  ");
+    EXPECT_EQ(ReadVolumeLabel(disk16), "BOOT ONLY");
 }
