@@ -87,92 +87,64 @@ TEST(VolumeLabel, CodePageLabelsOnFat16AndFat32PassTheCheckerAndReadBack)
     EXPECT_TRUE(testsupport::CheckFat(disk).clean);
 }
 
-TEST(VolumeLabel, RefusedLabelsSayWhyAndLeaveTheVolumeAsItWas)
-{
-    struct Case { CodePage cp; const char* label, *reason; };
-    const Case cases[] = {
-        {CodePage::Gbk, "\u6211\u7684\u97f3\u4e50\u64ad\u653e\u5668", "it is 14 bytes in code page 936 (GBK), longer than the 11 bytes"},
-        {CodePage::Oem437, "\u4e2d\u6587", "code page 437 cannot hold '\u4e2d'"},
-        // Second bytes that FAT forbids in a label: Big5 許 B3 5C (a backslash), GBK 乗 81 5C.
-        {CodePage::Big5, "\u8a31", "'\u8a31' is B3 5C in code page 950 (Big5), and FAT labels cannot hold the byte 5C"},
-        {CodePage::Gbk, "AB\u4e57", "'\u4e57' is 81 5C in code page 936 (GBK)"},
-        {CodePage::Oem437, "A*B", "FAT labels cannot hold '*'"},
-        {CodePage::Oem437, "A\x80", "not valid UTF-8"},
-    };
-    testsupport::TempDir dir;
-    for (const auto& [kind, flag] : kFatKinds) {
-        const std::string disk = makeDisk(dir, 64);
-        ASSERT_TRUE(FormatVolume(disk, flag, true).ok);
-        ASSERT_TRUE(WriteVolumeLabel(disk, "KEEP", CodePage::Oem437).ok);
-        const std::string before = head(disk);
-        for (const Case& c : cases) {
-            SCOPED_TRACE(std::string(kind) + " " + c.label);
-            const ToolOutcome out = WriteVolumeLabel(disk, c.label, c.cp);
-            EXPECT_FALSE(out.ok);
-            EXPECT_NE(out.message.find(c.reason), std::string::npos) << out.message;
-        }
-        EXPECT_TRUE(head(disk) == before) << "no byte of the volume changed";
-        EXPECT_EQ(ReadVolumeLabel(disk), "KEEP");
-    }
-    // A volume without FAT is refused before anything is written.
-    const std::string blank = makeDisk(dir, 8);
-    const ToolOutcome out = WriteVolumeLabel(blank, "X");
-    EXPECT_NE(out.message.find("holds no FAT file system"), std::string::npos) << out.message;
-    EXPECT_EQ(ReadVolumeLabel(blank), std::nullopt);
-}
-
-// Every number of a damaged or foreign volume that leads to an offset is checked before a
-// byte is written.
-TEST(VolumeLabel, DamagedLayoutsAreRefusedUntouched)
+// A label FAT cannot hold, and a damaged or foreign volume (every number that leads to an
+// offset is checked), are refused with the reason before a byte is written.
+TEST(VolumeLabel, RefusedLabelsAndDamagedVolumesSayWhyAndLeaveTheVolumeAsItWas)
 {
     using namespace platform::fat;
     const std::string noFat = "it holds no FAT file system", broken = "its root folder's cluster chain is broken";
     const auto le = [](uint32_t v, int n) { return std::string(reinterpret_cast<const char*>(&v), size_t(n)); };
-    // (offset, bytes) patches; kRoot and kFat stand for the root area and the root cluster's FAT entry.
-    constexpr uint32_t kRoot = 1u << 31, kFat = kRoot + 1;
-    struct Case { bool fat32; std::vector<std::pair<uint32_t, std::string>> patches; std::string reason; };
+    // at: the patched offset, kRoot / kFat the root area / the root cluster's FAT entry; bytes
+    // "" there: the sector count of the metadata.
+    constexpr uint32_t kNone = 0, kRoot = 1u << 31, kFat = kRoot + 1;
+    struct Case { const char* label; CodePage cp; bool fat32; uint32_t at; std::string bytes, reason; };
     const Case cases[] = {
-        {false, {{kBootSignature + 1, le(0, 1)}}, noFat},
-        {false, {{kBpbBytesPerSector, le(256, 2)}}, noFat},
-        {false, {{kBpbBytesPerSector, le(8192, 2)}}, noFat},
-        {false, {{kBpbBytesPerSector, le(768, 2)}}, noFat},
-        {false, {{kBpbSectorsPerCluster, le(3, 1)}}, noFat},
-        {false, {{kBpbReserved, le(0, 2)}}, noFat},
-        {false, {{kBpbFatCount, le(0, 1)}}, noFat},
-        {false, {{kBpbTotal32, ""}}, noFat}, // no more sectors than its metadata takes
-        {false, {{kBpbRootEntries, le(0, 2)}}, noFat},
-        {true, {{kBpbRootEntries, le(16, 2)}}, noFat},
-        {true, {{kBpbFatSize32, le(0, 4)}}, noFat},
-        {false, {{kExt16 + kExtSignature, le(0x28, 1)}}, "its boot sector has no label field"},
-        {true, {{kBpbRootCluster, le(1, 4)}}, broken},
-        {true, {{kBpbRootCluster, le(0x00FFFFFF, 4)}}, broken},
-        {true, {{kFat, le(2, 4)}}, broken},
-        {false, {{kRoot, std::string(512 * kEntryBytes, 'A')}}, "its root folder has no free entry for the label"},
+        {"\u6211\u7684\u97f3\u4e50\u64ad\u653e\u5668", CodePage::Gbk, false, kNone, "", "it is 14 bytes in code page 936 (GBK), longer than the 11 bytes"},
+        {"\u4e2d\u6587", CodePage::Oem437, false, kNone, "", "code page 437 cannot hold '\u4e2d'"},
+        // Second bytes that FAT forbids in a label: Big5 許 B3 5C (a backslash), GBK 乗 81 5C.
+        {"\u8a31", CodePage::Big5, false, kNone, "", "'\u8a31' is B3 5C in code page 950 (Big5), and FAT labels cannot hold the byte 5C"},
+        {"AB\u4e57", CodePage::Gbk, true, kNone, "", "'\u4e57' is 81 5C in code page 936 (GBK)"},
+        {"A*B", CodePage::Oem437, false, kNone, "", "FAT labels cannot hold '*'"},
+        {"A\x80", CodePage::Oem437, false, kNone, "", "not valid UTF-8"},
+        {"X", CodePage::Oem437, false, kBootSignature + 1, le(0, 1), noFat},
+        {"X", CodePage::Oem437, false, kBpbBytesPerSector, le(256, 2), noFat},
+        {"X", CodePage::Oem437, false, kBpbBytesPerSector, le(8192, 2), noFat},
+        {"X", CodePage::Oem437, false, kBpbBytesPerSector, le(768, 2), noFat},
+        {"X", CodePage::Oem437, false, kBpbSectorsPerCluster, le(3, 1), noFat},
+        {"X", CodePage::Oem437, false, kBpbReserved, le(0, 2), noFat},
+        {"X", CodePage::Oem437, false, kBpbFatCount, le(0, 1), noFat},
+        {"X", CodePage::Oem437, false, kBpbTotal32, "", noFat}, // no more sectors than its metadata takes
+        {"X", CodePage::Oem437, false, kBpbRootEntries, le(0, 2), noFat},
+        {"X", CodePage::Oem437, true, kBpbRootEntries, le(16, 2), noFat},
+        {"X", CodePage::Oem437, true, kBpbFatSize32, le(0, 4), noFat},
+        {"X", CodePage::Oem437, false, kExt16 + kExtSignature, le(0x28, 1), "its boot sector has no label field"},
+        {"X", CodePage::Oem437, true, kBpbRootCluster, le(1, 4), broken},
+        {"X", CodePage::Oem437, true, kBpbRootCluster, le(0x00FFFFFF, 4), broken},
+        {"X", CodePage::Oem437, true, kFat, le(2, 4), broken}, // the chain loops
+        {"X", CodePage::Oem437, false, kRoot, std::string(512 * kEntryBytes, 'A'), "its root folder has no free entry for the label"},
     };
     testsupport::TempDir dir;
     const std::string disk16 = makeDisk(dir, 64), disk32 = dir.file("fat32.img");
     std::filesystem::copy_file(disk16, disk32);
     ASSERT_TRUE(FormatVolume(disk16, 255, true).ok && FormatVolume(disk32, 7, true).ok);
+    ASSERT_TRUE(WriteVolumeLabel(disk16, "KEEP").ok && WriteVolumeLabel(disk32, "KEEP").ok);
     const std::string pristine[2] = {head(disk16), head(disk32)};
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.reason + " " + std::to_string(c.at));
         const std::string& disk = c.fat32 ? disk32 : disk16;
-        const std::string& clean = pristine[c.fat32];
-        const auto* boot = reinterpret_cast<const uint8_t*>(clean.data());
+        const auto* boot = reinterpret_cast<const uint8_t*>(pristine[c.fat32].data());
         const uint32_t sector = GetLe16(boot + kBpbBytesPerSector), reserved = GetLe16(boot + kBpbReserved);
-        const uint32_t fatBytes = boot[kBpbFatCount] * sector * (c.fat32 ? GetLe32(boot + kBpbFatSize32) : GetLe16(boot + kBpbFatSize16));
-        const uint32_t rootBytes = GetLe16(boot + kBpbRootEntries) * kEntryBytes;
-        put(disk, 0, clean);
-        for (const auto& [at, bytes] : c.patches)
-            put(disk, at == kRoot ? reserved * sector + fatBytes : at == kFat ? reserved * sector + 8 : at,
-                bytes.empty() ? le(reserved + fatBytes / sector + rootBytes / sector, 4) : bytes);
-        SCOPED_TRACE(c.reason + " " + std::to_string(c.patches[0].first));
+        const uint32_t fats = boot[kBpbFatCount] * (c.fat32 ? GetLe32(boot + kBpbFatSize32) : GetLe16(boot + kBpbFatSize16));
+        const uint32_t root = GetLe16(boot + kBpbRootEntries) * kEntryBytes / sector;
+        put(disk, 0, pristine[c.fat32]);
+        if (c.at != kNone)
+            put(disk, c.at == kRoot ? (reserved + fats) * sector : c.at == kFat ? reserved * sector + 8 : c.at,
+                c.bytes.empty() ? le(reserved + fats + root, 4) : c.bytes);
         const std::string before = head(disk);
-        const ToolOutcome out = WriteVolumeLabel(disk, "X");
+        const ToolOutcome out = WriteVolumeLabel(disk, c.label, c.cp);
         EXPECT_NE(out.message.find(c.reason), std::string::npos) << out.message;
-        EXPECT_TRUE(!out.ok && head(disk) == before);
+        EXPECT_TRUE(!out.ok && head(disk) == before) << "no byte of the volume changed";
+        // With the root's entries gone the boot sector's label still reads.
+        EXPECT_EQ(ReadVolumeLabel(disk), c.at == kNone || c.at == kRoot ? std::optional<std::string>("KEEP") : std::nullopt);
     }
-    // A label in the boot sector alone still reads.
-    put(disk16, 0, pristine[0]);
-    put(disk16, kExt16 + kExtLabel, "BOOT ONLY  ");
-    EXPECT_EQ(ReadVolumeLabel(disk16), "BOOT ONLY");
 }
