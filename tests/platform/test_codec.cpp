@@ -120,4 +120,12 @@ TEST(Registry, WritersOnManyThreadsLoseNothingAndNamesIgnoreCase)
     ASSERT_TRUE(registry::WriteInteger("software\\kov6125\\mptool", "V7", -7)) << "a rewrite replaces, never adds";
     EXPECT_EQ(registry::ReadInteger(kKey, "v7"), -7);
     EXPECT_EQ(dir.read("registry.ini").find("v7=7"), std::string::npos);
+    // Keys and names the file could not give back are refused; values keep their blanks and quotes.
+    const std::pair<std::string, std::string> refused[] = {{"", "n"}, {"a]b", "n"}, {"a\nb", "n"}, {" \t", "n"},
+        {kKey, ""}, {kKey, "a=b"}, {kKey, "a\rb"}, {kKey, " \t"}, {kKey, ";c"}, {kKey, " [s"}};
+    for (const auto& [key, name] : refused)
+        EXPECT_FALSE(registry::WriteString(key, name, "v") || registry::WriteInteger(key, name, 1) || registry::ReadString(key, name));
+    EXPECT_TRUE(registry::WriteString(kKey, "a;b", " \"x\"\r\n ") && registry::ReadString(kKey, "A;B") == " \"x\"   ");
+    EXPECT_FALSE(registry::ReadInteger("New", "x") || registry::ReadInteger(kKey, "a;b"));
+    EXPECT_NE(dir.read("registry.ini").find("\r\n[New]\r\n"), std::string::npos) << "reading opens the key";
 }

@@ -1,3 +1,4 @@
+#include "platform/PortIdentity.h"
 #include "platform/Process.h"
 #include "platform/SingleInstance.h"
 #include "support/TempDir.h"
@@ -5,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <csignal>
 #include <poll.h>
 #include <sys/syscall.h>
@@ -107,4 +109,17 @@ TEST(SingleInstance, OneCopyPerFolderAlsoOnDescriptorZero)
     int status = -1;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+// The port number: printed (blanks around it), else the exit status; 0 for anything else.
+TEST(PortIdentity, PrintedNumberElseExitStatus)
+{
+    testsupport::TempDir dir;
+    dir.write("port", "#!/bin/sh\ncase $1 in 1) printf ' \\t42\\r\\n';; 2) exit 7;; 3) printf ' \\n'; exit 5;; 4) printf 4x; exit 3;;\n"
+                      "5) printf 2147483647;; 6) printf 2147483648; exit 3;; 7) printf '9 1';; 8) kill -9 $$;; 9) printf 9; exit 3;; esac\n");
+    std::filesystem::permissions(dir.file("port"), std::filesystem::perms::owner_all);
+    const uint32_t expected[] = {42, 7, 5, 0, 2147483647, 0, 0, 0, 9};
+    for (int n = 1; n <= 9; ++n)
+        EXPECT_EQ(RunPortIdentityProgram(dir.file("port"), n, 5000), expected[n - 1]) << n;
+    EXPECT_EQ(RunPortIdentityProgram(dir.file("none"), 1, 5000), 0u);
 }
