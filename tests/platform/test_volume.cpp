@@ -97,31 +97,24 @@ TEST(VolumeLabel, RefusedLabelsAndDamagedVolumesSayWhyAndLeaveTheVolumeAsItWas)
     // at: the patched offset, kRoot / kFat the root area / the root cluster's FAT entry; bytes
     // "" there: the sector count of the metadata.
     constexpr uint32_t kNone = 0, kRoot = 1u << 31, kFat = kRoot + 1;
-    struct Case { const char* label; CodePage cp; bool fat32; uint32_t at; std::string bytes, reason; };
+    struct Case { bool fat32; uint32_t at; std::string bytes, reason; const char* label = "X"; CodePage cp = CodePage::Oem437; };
     const Case cases[] = {
-        {"\u6211\u7684\u97f3\u4e50\u64ad\u653e\u5668", CodePage::Gbk, false, kNone, "", "it is 14 bytes in code page 936 (GBK), longer than the 11 bytes"},
-        {"\u4e2d\u6587", CodePage::Oem437, false, kNone, "", "code page 437 cannot hold '\u4e2d'"},
+        {false, kNone, "", "it is 14 bytes in code page 936 (GBK), longer than the 11 bytes", "\u6211\u7684\u97f3\u4e50\u64ad\u653e\u5668", CodePage::Gbk},
+        {false, kNone, "", "code page 437 cannot hold '\u4e2d'", "\u4e2d\u6587"},
         // Second bytes that FAT forbids in a label: Big5 許 B3 5C (a backslash), GBK 乗 81 5C.
-        {"\u8a31", CodePage::Big5, false, kNone, "", "'\u8a31' is B3 5C in code page 950 (Big5), and FAT labels cannot hold the byte 5C"},
-        {"AB\u4e57", CodePage::Gbk, true, kNone, "", "'\u4e57' is 81 5C in code page 936 (GBK)"},
-        {"A*B", CodePage::Oem437, false, kNone, "", "FAT labels cannot hold '*'"},
-        {"A\x80", CodePage::Oem437, false, kNone, "", "not valid UTF-8"},
-        {"X", CodePage::Oem437, false, kBootSignature + 1, le(0, 1), noFat},
-        {"X", CodePage::Oem437, false, kBpbBytesPerSector, le(256, 2), noFat},
-        {"X", CodePage::Oem437, false, kBpbBytesPerSector, le(8192, 2), noFat},
-        {"X", CodePage::Oem437, false, kBpbBytesPerSector, le(768, 2), noFat},
-        {"X", CodePage::Oem437, false, kBpbSectorsPerCluster, le(3, 1), noFat},
-        {"X", CodePage::Oem437, false, kBpbReserved, le(0, 2), noFat},
-        {"X", CodePage::Oem437, false, kBpbFatCount, le(0, 1), noFat},
-        {"X", CodePage::Oem437, false, kBpbTotal32, "", noFat}, // no more sectors than its metadata takes
-        {"X", CodePage::Oem437, false, kBpbRootEntries, le(0, 2), noFat},
-        {"X", CodePage::Oem437, true, kBpbRootEntries, le(16, 2), noFat},
-        {"X", CodePage::Oem437, true, kBpbFatSize32, le(0, 4), noFat},
-        {"X", CodePage::Oem437, false, kExt16 + kExtSignature, le(0x28, 1), "its boot sector has no label field"},
-        {"X", CodePage::Oem437, true, kBpbRootCluster, le(1, 4), broken},
-        {"X", CodePage::Oem437, true, kBpbRootCluster, le(0x00FFFFFF, 4), broken},
-        {"X", CodePage::Oem437, true, kFat, le(2, 4), broken}, // the chain loops
-        {"X", CodePage::Oem437, false, kRoot, std::string(512 * kEntryBytes, 'A'), "its root folder has no free entry for the label"},
+        {false, kNone, "", "'\u8a31' is B3 5C in code page 950 (Big5), and FAT labels cannot hold the byte 5C", "\u8a31", CodePage::Big5},
+        {true, kNone, "", "'\u4e57' is 81 5C in code page 936 (GBK)", "AB\u4e57", CodePage::Gbk},
+        {false, kNone, "", "FAT labels cannot hold '*'", "A*B"}, {false, kNone, "", "not valid UTF-8", "A\x80"},
+        {false, kBootSignature + 1, le(0, 1), noFat}, {false, kBpbBytesPerSector, le(256, 2), noFat},
+        {false, kBpbBytesPerSector, le(8192, 2), noFat}, {false, kBpbBytesPerSector, le(768, 2), noFat},
+        {false, kBpbSectorsPerCluster, le(3, 1), noFat}, {false, kBpbReserved, le(0, 2), noFat},
+        {false, kBpbFatCount, le(0, 1), noFat}, {false, kBpbRootEntries, le(0, 2), noFat},
+        {false, kBpbTotal32, "", noFat}, // no more sectors than its metadata takes
+        {true, kBpbRootEntries, le(16, 2), noFat}, {true, kBpbFatSize32, le(0, 4), noFat},
+        {false, kExt16 + kExtSignature, le(0x28, 1), "its boot sector has no label field"},
+        {true, kBpbRootCluster, le(1, 4), broken}, {true, kBpbRootCluster, le(0x00FFFFFF, 4), broken},
+        {true, kFat, le(2, 4), broken}, // the chain loops
+        {false, kRoot, std::string(512 * kEntryBytes, 'A'), "its root folder has no free entry for the label"},
     };
     testsupport::TempDir dir;
     const std::string disk16 = makeDisk(dir, 64), disk32 = dir.file("fat32.img");
