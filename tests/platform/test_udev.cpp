@@ -143,6 +143,11 @@ TEST(DriveMap, LetterOpensOnlyThroughABindingThatOpens)
     drives.bind('z', {[transport] { return transport; }});
     drives.release('W');
     EXPECT_FALSE(drives.bind('1', {[transport] { return transport; }}) || drives.bind('[', {}));
+    {
+        // A thread pinned to one letter's binding reaches the other letters as before.
+        platform::DrivePin pinned('A', drives.serialOf('A')), stale('z', drives.serialOf('Z') + 1000);
+        EXPECT_TRUE(drives.find('A') && !drives.find('Z') && drives.serialOf('A') != 0);
+    }
     for (char letter : {'W', 'X', 'Y', 'A', 'Z', '@'}) {
         HANDLE h = platform::OpenDrive(letter);
         EXPECT_EQ(h != INVALID_HANDLE_VALUE, letter == 'A' || letter == 'Z') << letter;

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 
@@ -120,8 +121,23 @@ TEST(VolumeLabel, RefusedLabelsAndDamagedVolumesSayWhyAndLeaveTheVolumeAsItWas)
     const std::string disk16 = makeDisk(dir, 64), disk32 = dir.file("fat32.img");
     std::filesystem::copy_file(disk16, disk32);
     ASSERT_TRUE(FormatVolume(disk16, 255, true).ok && FormatVolume(disk32, 7, true).ok);
+    const std::time_t before = std::time(nullptr);
     ASSERT_TRUE(WriteVolumeLabel(disk16, "KEEP").ok && WriteVolumeLabel(disk32, "KEEP").ok);
+    const std::time_t after = std::time(nullptr);
     const std::string pristine[2] = {head(disk16), head(disk32)};
+    {
+        // The new entry is stamped made, written and read now: local time in two-second steps.
+        const auto* b = reinterpret_cast<const uint8_t*>(pristine[0].data());
+        const uint8_t* e = b + (GetLe16(b + kBpbReserved) + b[kBpbFatCount] * GetLe16(b + kBpbFatSize16)) * GetLe16(b + kBpbBytesPerSector);
+        const uint32_t date = GetLe16(e + kEntryWriteDate), time = GetLe16(e + kEntryWriteTime);
+        EXPECT_EQ(std::vector<uint32_t>({GetLe16(e + kEntryCreateDate), GetLe16(e + kEntryAccessDate), GetLe16(e + kEntryCreateTime)}),
+                  std::vector<uint32_t>({date, date, time}));
+        std::tm made{};
+        made.tm_year = int(date >> 9) + 80, made.tm_mon = int(date >> 5 & 15) - 1, made.tm_mday = int(date & 31);
+        made.tm_hour = int(time >> 11), made.tm_min = int(time >> 5 & 63), made.tm_sec = int(time & 31) * 2, made.tm_isdst = -1;
+        const std::time_t stamp = std::mktime(&made);
+        EXPECT_TRUE(stamp >= before - 1 && stamp <= after) << date << " " << time;
+    }
     for (const Case& c : cases) {
         SCOPED_TRACE(c.reason + " " + std::to_string(c.at));
         const std::string& disk = c.fat32 ? disk32 : disk16;
