@@ -26,9 +26,9 @@ TEST(IniRead, NamesIgnoreCaseFirstMatchWinsAndValuesLoseBlanksAndOnePairOfQuotes
     EXPECT_TRUE(ini.ReadSection("MP_SETTING") == std::vector<std::string>{"FORMAT"} && ini.ReadSections() == std::vector<std::string>{"mp_setting"});
 
     ini = IniFile::FromText("\xEF\xBB\xBF[S]\nA=  spaced out  \nB=\"quoted \"\nC='x'\nD=\"half\n"
-                            "; E=comment\nnoequals\n=novalue\nF=a=b\n");
+                            "; E=comment\nnoequals\n=novalue\nF=a=b\nG=\"\"\n");
     const std::pair<const char*, const char*> values[] = {{"A", "spaced out"}, {"B", "quoted "}, {"C", "x"},
-        {"D", "\"half"}, {"; E", "def"}, {"noequals", "def"}, {"F", "a=b"}};
+        {"D", "\"half"}, {"; E", "def"}, {"noequals", "def"}, {"F", "a=b"}, {"G", ""}};
     for (const auto& [key, value] : values)
         EXPECT_EQ(ini.ReadString("S", key, "def"), value) << key;
 }
