@@ -6,20 +6,17 @@
 
 namespace platform {
 
-namespace {
-
-int compareFoldingAscii(const std::string& a, const std::string& b)
+int CompareFoldingAsciiCase(const std::string& a, const std::string& b)
 {
     auto lower = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : int(c); };
-    for (size_t i = 0; i < a.size() && i < b.size(); ++i) {
-        int x = lower(static_cast<unsigned char>(a[i])), y = lower(static_cast<unsigned char>(b[i]));
+    const size_t common = std::min(a.size(), b.size());
+    for (size_t i = 0; i != common; ++i) {
+        const int x = lower(static_cast<unsigned char>(a[i])), y = lower(static_cast<unsigned char>(b[i]));
         if (x != y)
-            return x < y ? -1 : 1;
+            return x - y;
     }
-    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+    return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
 }
-
-} // namespace
 
 const char* NameCollator::LocaleOf(uint16_t langId)
 {
@@ -58,13 +55,11 @@ bool NameCollator::less(const std::string& a, const std::string& b) const
     if (collator_) {
         UErrorCode status = U_ZERO_ERROR;
         UCollationResult r = ucol_strcollUTF8(collator_, a.data(), int32_t(a.size()), b.data(), int32_t(b.size()), &status);
-        order = U_FAILURE(status) ? compareFoldingAscii(a, b) : int(r);
+        order = U_FAILURE(status) ? CompareFoldingAsciiCase(a, b) : int(r);
     } else {
-        order = compareFoldingAscii(a, b);
+        order = CompareFoldingAsciiCase(a, b);
     }
-    if (order != 0)
-        return order < 0;
-    return a < b;
+    return order < 0 || (order == 0 && a < b);
 }
 
 void NameCollator::sort(std::vector<std::string>& names) const

@@ -13,6 +13,10 @@ struct UCollator;
 
 namespace platform {
 
+// The order without a collator (ICU without data): bytes with ASCII case folded, a name
+// before those it begins; <0, 0 or >0.
+int CompareFoldingAsciiCase(const std::string& a, const std::string& b);
+
 class NameCollator {
 public:
     explicit NameCollator(uint16_t langId = SystemLanguageId());

@@ -20,8 +20,8 @@ std::map<std::string, AccessRefusal> g_reported;
 std::string programPath()
 {
     char path[PATH_MAX];
-    ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
-    return n > 0 ? std::string(path, size_t(n)) : std::string("mptool");
+    const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path); // no terminator
+    return n == -1 ? std::string("mptool") : std::string(path, size_t(n));
 }
 
 std::string text(const std::string& node, AccessRefusal what, int error)

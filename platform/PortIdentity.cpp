@@ -10,16 +10,16 @@ namespace platform {
 
 namespace {
 
-// The printed number: one decimal token with blanks and line ends around it.
-bool parseNumber(const std::string& text, bool& printed, uint32_t& value)
+// The printed number: one decimal token with blanks and line ends around it. Blanks alone
+// leave value as it is; anything else is false.
+bool parseNumber(const std::string& text, uint32_t& value)
 {
     size_t begin = 0, end = text.size();
     while (begin < end && std::isspace(static_cast<unsigned char>(text[begin])))
         ++begin;
     while (end > begin && std::isspace(static_cast<unsigned char>(text[end - 1])))
         --end;
-    printed = begin < end;
-    if (!printed)
+    if (begin == end)
         return true;
     uint64_t v = 0;
     for (size_t i = begin; i < end; ++i) {
@@ -47,13 +47,13 @@ uint32_t RunPortIdentityProgram(const std::string& program, int n, uint32_t time
                      !r.started ? r.error.c_str() : r.timedOut ? "ran past its time limit" : "ended by a signal");
         return 0;
     }
-    bool printed = false;
-    uint32_t value = 0;
-    if (!parseNumber(r.output, printed, value)) {
+    // A program that prints nothing answers with its exit status.
+    uint32_t value = static_cast<uint32_t>(r.exitCode);
+    if (!parseNumber(r.output, value)) {
         std::fprintf(stderr, "port identity: %s printed no number\n", program.c_str());
         return 0;
     }
-    return printed ? value : static_cast<uint32_t>(r.exitCode);
+    return value;
 }
 
 } // namespace platform

@@ -13,8 +13,8 @@ std::string g_dir;
 std::string executableDir()
 {
     char buf[4096];
-    ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-    if (n <= 0)
+    const ssize_t n = readlink("/proc/self/exe", buf, sizeof buf); // no terminator
+    if (n == -1)
         return ".";
     std::string path(buf, static_cast<size_t>(n));
     auto slash = path.rfind('/');

@@ -149,7 +149,7 @@ bool SgIoTransport::execute(const uint8_t* cdb, int cdbLength, Direction directi
         timeoutMs = 0xFFFFFFFFu;
 
     for (int attempt = 0; attempt < 2; ++attempt) {
-        unsigned char sense[kSenseLength] = {};
+        unsigned char sense[32] = {}; // fixed-format sense takes 18 bytes, descriptor sense a few more
         sg_io_hdr_t header;
         std::memset(&header, 0, sizeof header);
         header.interface_id = 'S';

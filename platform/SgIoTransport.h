@@ -23,8 +23,6 @@ public:
     // Stands in for ioctl(fd, SG_IO, header): returns 0 or -1 with errno set.
     using Ioctl = std::function<int(int fd, sg_io_hdr_t* header)>;
 
-    static constexpr unsigned char kSenseLength = 32;
-
     // Opens the node read-write and non-blocking (a block node of a drive without medium
     // still opens); null when it does not open.
     static std::shared_ptr<SgIoTransport> open(const std::string& node, Ioctl ioctl = {});

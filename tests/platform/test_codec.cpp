@@ -1,9 +1,16 @@
+// Text in and out: code pages, path-list files, the registry file, name order and the
+// station's language.
 #include "platform/Collation.h"
+#include "platform/PathListFile.h"
+#include "platform/ProgramDir.h"
+#include "platform/Registry.h"
 #include "platform/TextCodec.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <thread>
 
 using namespace platform;
 
@@ -45,4 +52,80 @@ TEST(Collation, EachLanguageSortsNamesInItsOwnOrder)
         NameCollator(lang).sort(names);
         EXPECT_EQ(names, order) << lang;
     }
+}
+
+// Without ICU data names compare by bytes with ASCII case folded (to lower case).
+TEST(Collation, FallbackOrderFoldsAsciiCaseOnly)
+{
+    const std::tuple<const char*, const char*, int> cases[] = {{"Az", "aZ", 0}, {"a", "B", -1}, {"[", "A", -1},
+        {"ab", "abc", -1}, {"abc", "Ab", 1}, {"\u00e9", "\u00c9", 1}, {"", "", 0}};
+    for (const auto& [a, b, sign] : cases) {
+        const int order = CompareFoldingAsciiCase(a, b);
+        EXPECT_EQ((order > 0) - (order < 0), sign) << a << " " << b;
+    }
+    EXPECT_FALSE(NameCollator(kLangIdEnglishUs).less("b", "b"));
+}
+
+// Windows language ids of the locale the station runs under.
+TEST(SystemLanguage, LocaleNamesGiveWindowsLanguageIds)
+{
+    const std::pair<const char*, uint16_t> cases[] = {{"zh_CN.UTF-8", 0x0804}, {"ZH-sg", 0x0804}, {"zh_TW.Big5", 0x0404},
+        {"zh-hk@x", 0x0404}, {"zh_MO", 0x0404}, {"zh_XX", 0x0409}, {"zhxtw", 0x0409}, {"zh", 0x0409}, {"C", 0x0409}};
+    for (const auto& [name, id] : cases)
+        EXPECT_EQ(LangIdFromLocale(name), id) << name;
+}
+
+using Names = std::vector<std::string>;
+static std::string Bytes(std::initializer_list<int> b) { return std::string(b.begin(), b.end()); }
+
+TEST(PathListFile, WritesUtf16LeWithMarkAndCrLfAndReadsTheFourEncodingsAndEveryLineBreak)
+{
+    EXPECT_EQ(PathListFile::Encode({"a", "\xF0\x9F\x98\x80"}), // a, U+1F600
+              Bytes({0xFF, 0xFE, 'a', 0, 0x0D, 0, 0x0A, 0, 0x3D, 0xD8, 0x00, 0xDE, 0x0D, 0, 0x0A, 0}));
+    const Names want = {"/a/b.bin", "/c/\xE4\xB8\xAD"};
+    const std::pair<std::string, Names> cases[] = {
+        {PathListFile::Encode(want), want},
+        {Bytes({0xFE, 0xFF, 0, '/', 0, 'a', 0, '/', 0, 'b', 0, '.', 0, 'b', 0, 'i', 0, 'n', 0, 0x0D, 0, 0x0A, 0, '/', 0,
+                'c', 0, '/', 0x4E, 0x2D}),
+         want},
+        {"\xEF\xBB\xBF/a/b.bin\n/c/\xE4\xB8\xAD\n", want},
+        {"/a/b.bin\r/c/\xE4\xB8\xAD", want},
+        // CR LF, CR, LF and U+2028; a break at the end adds no entry, one in the middle does.
+        {"a\r\nb\rc\nd\xE2\x80\xA8" "e\r\n", {"a", "b", "c", "d", "e"}},
+        {"a\n\nb", {"a", "", "b"}},
+        // Odd byte counts and unpaired surrogates are replaced, never read past the end.
+        {Bytes({0xFF, 0xFE, 'x', 0, 0x0A, 0, 0x00, 0xD8, 'y'}), {"x", "\xEF\xBF\xBD\xEF\xBF\xBD"}},
+    };
+    for (const auto& [bytes, entries] : cases)
+        EXPECT_EQ(PathListFile::Decode(bytes), entries) << bytes;
+}
+
+static const std::string kKey = "SoftWare\\KOV6125\\MPTool";
+
+// Production threads store their values side by side; the window reads them back.
+TEST(Registry, WritersOnManyThreadsLoseNothingAndNamesIgnoreCase)
+{
+    testsupport::TempDir dir;
+    SetProgramDir(dir.path());
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t)
+        threads.emplace_back([t] {
+            for (int i = 0; i < 10; ++i)
+                registry::WriteInteger(kKey, "v" + std::to_string(t * 10 + i), t * 10 + i);
+        });
+    for (auto& th : threads)
+        th.join();
+    for (int i = 0; i < 80; ++i)
+        EXPECT_EQ(registry::ReadInteger(kKey, "v" + std::to_string(i)), i);
+    ASSERT_TRUE(registry::WriteInteger("software\\kov6125\\mptool", "V7", -7)) << "a rewrite replaces, never adds";
+    EXPECT_EQ(registry::ReadInteger(kKey, "v7"), -7);
+    EXPECT_EQ(dir.read("registry.ini").find("v7=7"), std::string::npos);
+    // Keys and names the file could not give back are refused; values keep their blanks and quotes.
+    const std::pair<std::string, std::string> refused[] = {{"", "n"}, {"a]b", "n"}, {"a\nb", "n"}, {" \t", "n"},
+        {kKey, ""}, {kKey, "a=b"}, {kKey, "a\rb"}, {kKey, " \t"}, {kKey, ";c"}, {kKey, " [s"}};
+    for (const auto& [key, name] : refused)
+        EXPECT_FALSE(registry::WriteString(key, name, "v") || registry::WriteInteger(key, name, 1) || registry::ReadString(key, name));
+    EXPECT_TRUE(registry::WriteString(kKey, "a;b", " \"x\"\r\n ") && registry::ReadString(kKey, "A;B") == " \"x\"   ");
+    EXPECT_FALSE(registry::ReadInteger("New", "x") || registry::ReadInteger(kKey, "a;b"));
+    EXPECT_NE(dir.read("registry.ini").find("\r\n[New]\r\n"), std::string::npos) << "reading opens the key";
 }

@@ -26,9 +26,9 @@ TEST(IniRead, NamesIgnoreCaseFirstMatchWinsAndValuesLoseBlanksAndOnePairOfQuotes
     EXPECT_TRUE(ini.ReadSection("MP_SETTING") == std::vector<std::string>{"FORMAT"} && ini.ReadSections() == std::vector<std::string>{"mp_setting"});
 
     ini = IniFile::FromText("\xEF\xBB\xBF[S]\nA=  spaced out  \nB=\"quoted \"\nC='x'\nD=\"half\n"
-                            "; E=comment\nnoequals\n=novalue\nF=a=b\n");
+                            "; E=comment\nnoequals\n=novalue\nF=a=b\nG=\"\"\n");
     const std::pair<const char*, const char*> values[] = {{"A", "spaced out"}, {"B", "quoted "}, {"C", "x"},
-        {"D", "\"half"}, {"; E", "def"}, {"noequals", "def"}, {"F", "a=b"}};
+        {"D", "\"half"}, {"; E", "def"}, {"noequals", "def"}, {"F", "a=b"}, {"G", ""}};
     for (const auto& [key, value] : values)
         EXPECT_EQ(ini.ReadString("S", key, "def"), value) << key;
 }
@@ -89,15 +89,23 @@ TEST(IniFileOnDisk, MissingFileIsEmptySaveCreatesItAndAFailedSaveLeavesTheOldFil
     setrlimit(RLIMIT_FSIZE, &saved);
     EXPECT_EQ(dir.read("prefer.ini"), "[S]\r\nK=6\r\n");
     EXPECT_TRUE(ini.Modified() && ini.UpdateFile()) << "still to be saved";
+    // A document without changes is not written unless forced.
+    IniFile clean(dir.file("prefer.ini"));
+    std::remove(dir.file("prefer.ini").c_str());
+    clean.UpdateFileOrThrow();
+    EXPECT_TRUE(clean.UpdateFile() && !std::filesystem::exists(dir.file("prefer.ini")));
+    EXPECT_TRUE(clean.UpdateFile(true) && dir.read("prefer.ini") == "[S]\r\nK=a value longer than the limit allows\r\n");
 }
 
 // Station files written on Windows in their code page read as text, decided for the whole
 // file (GBK and Big5 text that is valid UTF-8 too stays in its code page); ReadBytes keeps
-// the bytes.
-TEST(IniRead, UnmarkedFilesAreReadInTheStationsCodePage)
+// the bytes. What the program writes reads back exactly: text past ASCII makes the file
+// marked UTF-8 (a code-page file is converted whole, its text kept); ASCII alone leaves a
+// code-page file's other lines byte for byte.
+TEST(IniFile, UnmarkedFilesReadInTheStationsCodePageAndWhatIsWrittenReadsBack)
 {
-    const char* saved = std::getenv("LC_ALL");
-    const std::string savedLocale = saved ? saved : "";
+    testsupport::ScopedLocale locale("C");
+    testsupport::TempDir dir;
     struct Case { const char* locale; std::string stored, text; };
     const Case cases[] = {
         {"zh_CN.UTF-8", "\xD2\xF4\xC0\xD6", "\u97f3\u4e50"}, // GBK
@@ -109,10 +117,11 @@ TEST(IniRead, UnmarkedFilesAreReadInTheStationsCodePage)
         {"zh_TW.UTF-8", "\xC3\xA1\xC4\xA1", "\u737a\u7e82"}, // 獺纂 in Big5, "áġ" in UTF-8
         {"zh_TW.UTF-8", "\xC9\xA1", "\u6c36"},             // rare 氶 in Big5, but Latin "ɡ" in UTF-8
         {"C", "\u00c4\u00e4", "\u00c4\u00e4"},               // UTF-8 on a 437 station
+        {"C", "\u00c4 \u266b", "\u00c4 \u266b"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.locale + (" " + c.text));
-        setenv("LC_ALL", c.locale, 1);
+        locale.set(c.locale);
         const auto ini = IniFile::FromText("[S]\r\nLabel=" + c.stored + "\r\nPath=\"/m/" + c.stored + "/a.mp3\"\r\n[L]\r\n/" +
                                            c.stored + "=\r\n");
         EXPECT_EQ(ini.ReadString("S", "Label", ""), c.text);
@@ -121,31 +130,15 @@ TEST(IniRead, UnmarkedFilesAreReadInTheStationsCodePage)
         EXPECT_EQ(ini.ReadBytes("S", "Label", ""), c.stored);
         EXPECT_EQ(ini.ReadString("S", "Missing", c.stored), c.stored) << "the caller's default is not decoded";
         EXPECT_EQ(platform::DecodeTextWithByteOrderMark(c.stored + "\r\n"), c.text + "\r\n") << "path lists without a mark";
-    }
-    saved ? setenv("LC_ALL", savedLocale.c_str(), 1) : unsetenv("LC_ALL");
-}
-
-// What the program writes reads back exactly, on every station: text past ASCII makes the
-// file marked UTF-8 (a code-page file is converted whole, its text kept); ASCII alone
-// leaves a code-page file's other lines byte for byte.
-TEST(IniWrite, WhatTheProgramWritesReadsBackExactly)
-{
-    testsupport::ScopedLocale locale("C");
-    testsupport::TempDir dir;
-    const std::string gbk = "[S]\r\nLabel=\xD1\xA7\xCF\xB0\r\n";  // 学习, as the earlier tools wrote it
-    for (const char* station : {"zh_CN.UTF-8", "zh_TW.UTF-8", "C"}) {
-        SCOPED_TRACE(station);
-        locale.set(station);
-        for (const char* text : {"\u5b66\u4e60", "\u0467\u03f0", "\u737a\u7e82", "\u00e1\u0121", "\u00c4 \u266b"}) {
-            IniFile ini(dir.file("new.ini"));
-            ini.WriteString("S", "Label", text);
-            ASSERT_TRUE(ini.UpdateFile());
-            EXPECT_EQ(dir.read("new.ini").substr(0, 3), "\xEF\xBB\xBF");
-            EXPECT_EQ(IniFile(dir.file("new.ini")).ReadString("S", "Label", ""), text);
-            std::remove(dir.file("new.ini").c_str());
-        }
+        IniFile written(dir.file("new.ini"));
+        written.WriteString("S", "Label", c.text);
+        ASSERT_TRUE(written.UpdateFile());
+        EXPECT_EQ(dir.read("new.ini").substr(0, 3), "\xEF\xBB\xBF");
+        EXPECT_EQ(IniFile(dir.file("new.ini")).ReadString("S", "Label", ""), c.text);
+        std::remove(dir.file("new.ini").c_str());
     }
     locale.set("zh_CN.UTF-8");
+    const std::string gbk = "[S]\r\nLabel=\xD1\xA7\xCF\xB0\r\n";  // 学习, as the earlier tools wrote it
     dir.write("old.ini", gbk);
     IniFile ascii(dir.file("old.ini"));
     ascii.WriteInteger("S", "Pattern", 5);
@@ -183,17 +176,25 @@ TEST(FileIo, ReadPastTheEndFails)
     char bytes[4] = {};
     EXPECT_TRUE(platform::ReadFullyAt(fd, bytes, 2, 2));
     EXPECT_EQ(std::string(bytes, 2), "cd");
-    errno = 0;
+    errno = EINTR;  // left from an earlier call
     EXPECT_FALSE(platform::ReadFullyAt(fd, bytes, 4, 2));
     EXPECT_EQ(errno, EIO);
+    EXPECT_FALSE(platform::ReadFullyAt(-1, bytes, 1, 0) || platform::WriteFullyAt(-1, bytes, 1, 0));
     ::close(fd);
 }
 
-// Station paths in either separator resolve against the program folder.
+// Station paths in either separator resolve against the program folder, by default the
+// executable's.
 TEST(ProgramPath, ResolvesAgainstTheProgramFolder)
 {
-    const std::string dir = platform::ProgramDir();
-    EXPECT_EQ(platform::ProgramPath(".\\misc\\prefer.ini"), dir + "/misc/prefer.ini");
-    EXPECT_EQ(platform::ProgramPath("././log/1.txt"), dir + "/log/1.txt");
+    const std::string saved = platform::ProgramDir();
+    platform::SetProgramDir("");
+    EXPECT_EQ(platform::ProgramDir(), std::filesystem::canonical(MPTOOL_BINARY_DIR "/tests").string());
+    platform::SetProgramDir("/station//");
+    EXPECT_EQ(platform::ProgramPath(".\\misc\\prefer.ini"), "/station/misc/prefer.ini");
+    EXPECT_EQ(platform::ProgramPath("././log/1.txt"), "/station/log/1.txt");
     EXPECT_EQ(platform::ProgramPath("/elsewhere/x"), "/elsewhere/x");
+    platform::SetProgramDir("/");
+    EXPECT_EQ(platform::ProgramDir(), "/");
+    platform::SetProgramDir(saved);
 }

@@ -1,11 +1,16 @@
+#include "platform/PortIdentity.h"
 #include "platform/Process.h"
+#include "platform/SingleInstance.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <csignal>
 #include <poll.h>
 #include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace platform;
@@ -50,6 +55,8 @@ TEST(Process, PassesArgumentsLiterallyAndCapturesOutputAndStatus)
     r = RunProcess({"head", "-c", "3000000", "/dev/zero"}, captured(5000));
     EXPECT_TRUE(r.succeeded() && r.output.size() == 1u << 20) << "a capture keeps at most 1 MiB; the child still ends";
     EXPECT_FALSE(RunProcess({"/nonexistent/tool"}, captured()).started);
+    r = RunProcess({"sh", "-c", "echo not captured >&2; kill -9 $$"});
+    EXPECT_TRUE(r.started && !r.timedOut && r.signal == SIGKILL && !r.succeeded() && r.errorOutput.empty());
 }
 
 TEST(Process, TimeLimitKillsTheChildAndItsGroupAndNoGrandchildHoldsTheWait)
@@ -70,4 +77,49 @@ TEST(Process, TimeLimitKillsTheChildAndItsGroupAndNoGrandchildHoldsTheWait)
     EXPECT_LT(Clock::now() - start, milliseconds(1000));
     if ((grandchild = std::atoi(r.output.c_str())) > 0)
         ::kill(grandchild, SIGKILL);
+}
+
+// One copy per station folder. Run in a child whose descriptor 0 is closed: the lock file
+// and the sockets may get 0 when the program starts without standard input.
+TEST(SingleInstance, OneCopyPerFolderAlsoOnDescriptorZero)
+{
+    testsupport::TempDir dir;
+    const pid_t child = ::fork();
+    if (child == 0) {
+        using platform::SingleInstance;
+        SingleInstance first("MP3 Tool", dir.path() + "//"), second("MP3 Tool", dir.path());
+        bool ok = !first.CheckPreviousInstance() && first.owns();
+        ::close(0);  // the second's lock file and its raise request take descriptor 0, one after the other
+        ok = ok && second.CheckPreviousInstance() && !second.owns() && first.takeRaiseRequests() == 1;
+        first.release();
+        SingleInstance third("MP3 Tool", dir.path());  // its lock gets descriptor 0
+        ok = ok && !third.CheckPreviousInstance() && third.owns() && !third.CheckPreviousInstance();
+        third.release();
+        ok = ok && !second.CheckPreviousInstance() && second.owns() && second.listenFd() >= 0;
+        // A folder that takes no file: the lock goes to the runtime folder, else /tmp.
+        for (const std::string& runtime : {dir.path(), std::string()}) {
+            ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+            SingleInstance away("MP3 Tool", "/nonexistent/station"), again("MP3 Tool", "/nonexistent/station");
+            ok = ok && !away.CheckPreviousInstance() && again.CheckPreviousInstance() &&
+                 away.lockPath().rfind((runtime.empty() ? "/tmp" : runtime) + "/mptool-", 0) == 0;
+            ::unlink(away.lockPath().c_str());
+        }
+        ::_exit(ok ? 0 : 1);
+    }
+    int status = -1;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+// The port number: printed (blanks around it), else the exit status; 0 for anything else.
+TEST(PortIdentity, PrintedNumberElseExitStatus)
+{
+    testsupport::TempDir dir;
+    dir.write("port", "#!/bin/sh\ncase $1 in 1) printf ' \\t42\\r\\n';; 2) exit 7;; 3) printf ' \\n'; exit 5;; 4) printf 4x; exit 3;;\n"
+                      "5) printf 2147483647;; 6) printf 2147483648; exit 3;; 7) printf '9 1';; 8) kill -9 $$;; 9) printf 9; exit 3;; esac\n");
+    std::filesystem::permissions(dir.file("port"), std::filesystem::perms::owner_all);
+    const uint32_t expected[] = {42, 7, 5, 0, 2147483647, 0, 0, 0, 9};
+    for (int n = 1; n <= 9; ++n)
+        EXPECT_EQ(RunPortIdentityProgram(dir.file("port"), n, 5000), expected[n - 1]) << n;
+    EXPECT_EQ(RunPortIdentityProgram(dir.file("none"), 1, 5000), 0u);
 }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <filesystem>
 #include <algorithm>
 #include <vector>
 
@@ -113,6 +114,8 @@ TEST(SgIoTransport, PermissionRefusalIsToldOncePerDevice)
         EXPECT_EQ(reports.size(), s.reportsAfter) << s.node << " " << s.error;
     }
     EXPECT_EQ(reports.at(0).find("/dev/sdx: "), 0u);
+    EXPECT_NE(reports.at(0).find("setcap cap_sys_rawio+ep " + std::filesystem::read_symlink("/proc/self/exe").string() + "'"),
+              std::string::npos);
 
     // A node that does not open read-write (procfs refuses even root here) is told once.
     const std::string node = "/proc/sys/kernel/osrelease";
