@@ -159,6 +159,10 @@ TEST_F(CommandTest, RepliesLandInTheCallersOutputsAndFailuresZeroThem)
     EXPECT_EQ(cmd_bReadCapacity(handle, &lastLba, &blockLength), 0);
     EXPECT_EQ(lastLba + blockLength, 0u);
 
+    ::testing::internal::CaptureStdout();
+    cmd_bSetSysAreaSize(handle, 7);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "SUB_SCSI_OP_SET_SYS_AREA_SIZE = 131\nunit = 7\n");
+
     uint8_t out = 0x77;
     transport->push({{0x5A}, false});
     EXPECT_EQ(cmd_bGet8B(handle, &out), 0);

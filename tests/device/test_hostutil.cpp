@@ -84,6 +84,23 @@ protected:
 
 TEST_F(HostUtil, EventLogKeepsEveryLineWholeFromEightThreadsAndItsLineRules)
 {
+    // A log that cannot be written is said once per outage, on standard error and to the reporter;
+    // the first outage comes before any line was written.
+    std::vector<std::string> said;
+    SetEventLogFailureReporter([&said](const std::string& text) { said.push_back(text + "\n"); });
+    ::testing::internal::CaptureStderr();
+    dir.write("log", "");
+    AppendLog("a"), AppendLog("b");
+    fs::remove(dir.file("log"));
+    AppendLog("c");
+    fs::remove(dir.file("log/1.txt")), fs::create_symlink("/dev/full", dir.file("log/1.txt"));
+    AppendLog("d"), AppendLog("e");
+    fs::remove(dir.file("log/1.txt"));
+    SetEventLogFailureReporter({});
+    const std::string why = "The event log " + dir.file("log/1.txt") + " cannot be written (", then = "): results are shown only in the device panels.\n";
+    EXPECT_EQ(said, Strings({why + "Not a directory" + then, why + "No space left on device" + then}));
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "mptool: " + why + "Not a directory" + then + "mptool: " + why + "No space left on device" + then);
+
     auto line = [](int t, int i) { return "thread " + std::to_string(t) + " line " + std::to_string(i) + std::string(40, 'a' + t); };
     std::vector<std::thread> threads;
     for (int t = 0; t < 8; ++t)
@@ -112,6 +129,7 @@ TEST_F(HostUtil, EventLogKeepsEveryLineWholeFromEightThreadsAndItsLineRules)
     AppendLog("E:<--");
     ::dup2(input, 0), ::close(input);
     EXPECT_EQ(dir.read("log/1.txt"), "\r\ncut\r\nE:<--\r\n");
+
 }
 
 TEST_F(HostUtil, SerialDigitsFollowTheProgramsNumber)
@@ -153,6 +171,7 @@ TEST_F(HostUtil, FormatLabelAndCheckADrive)
 {
     struct Case { uint32_t flag; uint64_t mib; const char* type, *clusterSize; }; // "": the tool's choice
     const Case cases[] = {{7, 64, "FAT32", ""}, {0, 8, "FAT12", ""}, {0, 600, "FAT16", ""}, {255, 64, "FAT16", "16 sectors"}};
+    EXPECT_FALSE(DriveFreeSpaceReadable("E")) << "not formatted yet";
     for (const auto& c : cases) {
         SCOPED_TRACE("flag " + std::to_string(c.flag) + ", " + std::to_string(c.mib) + " MiB");
         fs::resize_file(disk, 0);
@@ -167,7 +186,10 @@ TEST_F(HostUtil, FormatLabelAndCheckADrive)
 
     // The label rules themselves are the platform tests'; here the drive and the station's code page.
     EXPECT_EQ(GetDriveVolumeLabel('E'), "") << "NO NAME reads as no label";
+    ::testing::internal::CaptureStderr();
     EXPECT_FALSE(SetDriveVolumeLabel("E:", "\u4e2d")) << "code page 437 cannot hold it";
+    EXPECT_EQ(::testing::internal::GetCapturedStderr().rfind("label E:: ", 0), 0u);
+    EXPECT_EQ(dir.read("log/1.txt").rfind("Set Volume Label E: ", 0), 0u) << "the log says why";
     setLocale("zh_CN.UTF-8"); // a Chinese station: GBK
     ASSERT_TRUE(SetDriveVolumeLabel("E", "\u97f3\u4e50mp3"));
     EXPECT_EQ(GetDriveVolumeLabel('E'), "\u97f3\u4e50MP3");
@@ -176,7 +198,11 @@ TEST_F(HostUtil, FormatLabelAndCheckADrive)
     EXPECT_EQ(testsupport::ReadRawLabels(disk).boot + "|" + testsupport::ReadRawLabels(disk).root, "NO NAME    |") << "removed";
     EXPECT_TRUE(fsckClean());
     EXPECT_EQ(GetDriveVolumeLabel('F'), "") << "no drive F";
-    EXPECT_FALSE(SetDriveVolumeLabel("F", "X") || FormatDrive("", true, 0) || CheckDriveVolume("F") || CopyFileToDrive(disk, "F:\\x"));
+    EXPECT_FALSE(SetDriveVolumeLabel("F", "X") || FormatDrive("", true, 0) || CheckDriveVolume("F") || CopyFileToDrive(disk, "F:\\x") ||
+                 CopyFileToDrive(disk, "1:\\x") || DriveFreeSpaceReadable("F"));
+    platform::DriveMap::global().bind('F', {[] { return std::shared_ptr<platform::ScsiTransport>(); }, {}, ""});
+    EXPECT_EQ(GetDriveVolumeLabel('F'), "") << "a drive without a volume";
+    platform::DriveMap::global().release('F');
 
     // The checker repairs what it finds (here a volume not properly unmounted).
     std::fstream(disk, std::ios::in | std::ios::out | std::ios::binary).seekp(37).put('\x01');
@@ -188,7 +214,7 @@ TEST_F(HostUtil, FormatLabelAndCheckADrive)
 TEST(DrivePath, LetterAndPathInsideTheDrive)
 {
     const std::pair<const char*, const char*> cases[] = {{"e", "E /"}, {"a:\\Music\\a.mp3", "A /Music/a.mp3"}, {"Z:x", "Z /x"},
-        {"A:/", "A /"}, {"EF", ""}, {"1:", ""}, {"@:", ""}, {"[:", ""}, {"", ""}};
+        {"A:/", "A /"}, {"z:", "Z /"}, {"EF", ""}, {"1:", ""}, {"@:", ""}, {"[:", ""}, {"", ""}};
     for (const auto& [text, expected] : cases) {
         const auto path = hostutil::ParseDrivePath(text);
         EXPECT_EQ(path ? path->letter + (" " + path->inside) : "", expected) << text;
@@ -214,7 +240,11 @@ TEST_F(HostUtil, DriveToolsFailCleanlyWhenTheVolumeOrToolIsGoneOrPastItsLimit)
 {
     ASSERT_TRUE(FormatDrive("E", true, 0));
     fakeTool("fsck.fat", "exit 1"), fakeTool("mkfs.fat", "exit 1");
-    EXPECT_FALSE(FormatDrive("E", true, 0) || CheckDriveVolume("E"));
+    ::testing::internal::CaptureStderr();
+    EXPECT_FALSE(FormatDrive("E", true, 0) || CheckDriveVolume("E:") || CopyFileToDrive("none", "E:\\x"));
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    for (const char* line : {"\nformat E: ", "\ncheck E:: ", "\ncopy to E:\\x: "})
+        EXPECT_NE(("\n" + said).find(line), std::string::npos) << said;
     EXPECT_TRUE(dialogs.Messages().empty()) << "a failing tool shows nothing";
 
     dir.write("misc/response.txt", "\r\n");
@@ -243,13 +273,24 @@ TEST_F(HostUtil, DriveToolsFailCleanlyWhenTheVolumeOrToolIsGoneOrPastItsLimit)
     EXPECT_EQ(shown[0].text + "|" + shown[1].text, "Error timeout|Error Format");
 }
 
+TEST_F(HostUtil, FolderChooserPreselectsOnlyAnExistingFolder)
+{
+    dialogs.QueueFolder("/music"), dialogs.QueueFolder(std::nullopt);
+    std::string chosen = "old";
+    EXPECT_TRUE(SelectDirectory(dir.path(), "Add Dir", chosen) && chosen == "/music");
+    EXPECT_FALSE(SelectDirectory(dir.file("gone"), "Add Dir", chosen) || !chosen.empty()) << "cancelled";
+    const auto asked = dialogs.Log();
+    ASSERT_EQ(asked.size(), 2u);
+    EXPECT_EQ(asked[0].caption + "|" + asked[1].caption, dir.path() + "|");
+}
+
 TEST(SetBit, MostSignificantBitFirstAndBounded)
 {
     std::array<uint8_t, 4> bitmap{};
     EXPECT_TRUE(SetBit(bitmap, 0, true) && SetBit(bitmap, 9, true) && SetBit(bitmap, 8, true) && SetBit(bitmap, 31, true) &&
-                SetBit(bitmap, 9, false));
+                SetBit(bitmap, 8, false));
     EXPECT_FALSE(SetBit(bitmap, 32, true) || SetBit(bitmap, -1, true));
-    EXPECT_EQ(bitmap, (std::array<uint8_t, 4>{0x80, 0x80, 0x00, 0x01}));
+    EXPECT_EQ(bitmap, (std::array<uint8_t, 4>{0x80, 0x40, 0x00, 0x01}));
 }
 
 // Folder trees copied onto the formatted disk, read back with mtools.
@@ -318,6 +359,9 @@ TEST_F(CopyTreeTest, OneToolRunPerFolder)
     ASSERT_EQ(names.size(), 301u);
     EXPECT_EQ(names[0] + "|" + names[1] + "|" + names[299] + "|" + names[300], "track 1000.mp3|track 701.mp3|track 999.mp3|Sub/");
     EXPECT_EQ(cat("/Many/track 701.mp3") + cat("/Many/Sub/x.txt"), "299x");
+    fs::remove(dir.file("runs"));
+    ASSERT_TRUE(CopyTree(host.file("Many"), "E:\\"));
+    EXPECT_EQ(dir.read("runs"), "mdir\nmcopy\nmdir\nmcopy\n") << "folders already there are looked at, not made";
 }
 
 TEST_F(CopyTreeTest, OverwritesTheTrailingSeparatorRuleAndFailuresKeepWhatWasCopied)
@@ -343,7 +387,10 @@ TEST_F(CopyTreeTest, OverwritesTheTrailingSeparatorRuleAndFailuresKeepWhatWasCop
     EXPECT_FALSE(CopyTree(host.file("no such folder"), "E:\\")) << "a source that cannot be read is no success";
     EXPECT_NE(::testing::internal::GetCapturedStderr().find("copy tree: cannot list " + host.file("no such folder")), std::string::npos);
     EXPECT_FALSE(CopyTree(host.file("Top"), "E:\\Missing\\Parent")) << "one level is made, not more";
-    EXPECT_FALSE(CopyTree(host.file("Top"), "Q:\\") || CopyTree(host.file("Top"), "nonsense")) << "no drive";
+    EXPECT_FALSE(CopyTree(host.file("Top"), "Q:\\") || CopyTree(host.file("Top"), "nonsense") );
+    platform::SetProgramDir(host.file("Top")); // relative sources are the program folder's; "" names none
+    EXPECT_FALSE(CopyTree("", "E:\\"));
+    platform::SetProgramDir(dir.path());
     EXPECT_EQ(listing("/"), (Strings{"Music [live]/", "Dest/", "y.txt"}));
     host.write("Broken/1.txt", "one");
     host.write("Broken/In/1.txt", "one");
@@ -353,4 +400,10 @@ TEST_F(CopyTreeTest, OverwritesTheTrailingSeparatorRuleAndFailuresKeepWhatWasCop
     EXPECT_FALSE(CopyTree(host.file("Broken"), "E:\\")) << "a failure inside a folder fails the whole copy";
     EXPECT_EQ(listing("/Broken"), (Strings{"1.txt", "In/"}));
     EXPECT_EQ(listing("/Broken/In"), Strings{"1.txt"});
+
+    // A folder that cannot be made inside a fresh one fails the copy, also with nothing to copy into it.
+    host.write("Fresh/Bad/.keep", "");
+    script("bin/mmd", "case \"$*\" in *Bad*) exit 1;; esac\nexec " + platform::FindProgram("mmd", "/usr/bin:/bin") + " \"$@\"");
+    platform::SetVolumeToolConfig({.searchPath = dir.file("bin") + ":/usr/bin:/bin"});
+    EXPECT_FALSE(CopyTree(host.file("Fresh"), "E:\\"));
 }

@@ -77,6 +77,7 @@ TEST(PageMatrix, ExchangeSortOrdersAreNotStable)
     const auto flat = Filled(3, 6, 255);
     EXPECT_EQ(Columns(CMyPage(3, 6, 2, flat.data()).ColumnOrder(0)), (std::vector<uint32_t>{0, 1, 2, 3, 4, 5}));
     EXPECT_EQ(Columns(CMyPage(3, 6, 2, flat.data()).ColumnOrder(1)), (std::vector<uint32_t>{1, 0, 2, 3, 4, 5}));
+    EXPECT_EQ(Columns(CMyPage(3, 2, 2, flat.data()).ColumnOrder(1)), (std::vector<uint32_t>{1, 0}));
 }
 
 // Rows: which columns fail in which row, and the table chosen. Order A always keeps column 0

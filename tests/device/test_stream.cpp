@@ -170,6 +170,16 @@ TEST_F(StreamTest, UploadFirmwareSendsSizePiecesAndSumOrStopsAtEachFailingStepAn
             EXPECT_THAT(head(t->calls()[0], 6), ElementsAre(0xEF, 0x77, 0x00, 0x00, 0x0B, 0xB8));
     }
     EXPECT_FALSE(UploadFirmware('Q', 1, "misc\\FSM01.BIN")) << "no drive Q";
+
+    // A loader as large as the loader RAM is taken; one byte more, or none, is not even announced.
+    testsupport::RecordingDrive fresh{'U'};
+    for (auto [size, problem] : {std::pair{kMaxLoaderSize, ""}, {0, "is empty"},
+                                 {kMaxLoaderSize + 1, "holds 1048577 bytes, more than the 1048576 a loader may have"}}) {
+        dir.write("misc/big.bin", ""), std::filesystem::resize_file(dir.file("misc/big.bin"), size);
+        EXPECT_EQ(LoaderFileProblem("misc\\big.bin"), problem);
+    }
+    EXPECT_FALSE(UploadFirmware('U', 1, "misc\\big.bin") || UploadFirmware('U', 1, "misc\\none.bin"));
+    EXPECT_EQ(fresh.transport->callCount(), 0u);
 }
 
 TEST_F(StreamTest, WrappersSucceedOnlyWithStatusBitZeroSet)

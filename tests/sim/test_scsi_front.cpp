@@ -1,4 +1,5 @@
-// The simulated controller as the kernel's USB disk driver sees it (the VM check's gadget).
+// The simulated controller as the kernel's USB disk driver sees it (the VM check's gadget), and
+// the rules it enforces on requests a correct host never sends.
 #include "sim/Profiles.h"
 #include "sim/gadget/ScsiFront.h"
 #include "support/TempDir.h"
@@ -63,6 +64,9 @@ TEST(ScsiFront, CommandsTheKernelSendsBeforeTheDiskStarts)
         {"medium removal is allowed", {0x1E, 0, 0, 0, 1, 0}, false, 0, true, {0, 0, 0}, 0},
         {"unknown opcode", {0x9E, 0x10}, true, 32, false, {0x05, 0x20, 0x00}, 0},
         {"vendor command in ROM state", {0xEF, 0x70}, true, 5, false, {0x05, 0x24, 0x00}, 0},
+        {"no disk to start in ROM state", {0xEF, 0x73}, true, 2, false, {0x05, 0x24, 0x00}, 0},
+        {"no data stream in ROM state", {0xEF, 0x7A, 0, 0, 0, 10}, true, 1, false, {0x05, 0x24, 0x00}, 0},
+        {"loader model: the ROM is no 6205", {0xEF, 0x82}, true, 4, true, {0, 0, 0}, 4},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
@@ -71,6 +75,25 @@ TEST(ScsiFront, CommandsTheKernelSendsBeforeTheDiskStarts)
         EXPECT_EQ(a.good, row.good);
         EXPECT_EQ(a.dataLength, row.dataLength);
         EXPECT_EQ(host.sense(), row.sense);
+    }
+}
+
+// A loader upload that does not add up leaves the device in its ROM state, with no loader.
+TEST(ScsiFront, LoaderUploadsThatDoNotAddUpAreRefused)
+{
+    const struct { const char* what; uint32_t announced, sent; uint16_t sumDelta; } rows[] = {
+        {"wrong sum", 512, 512, 1}, {"fewer bytes than announced", 1024, 512, 0}, {"nothing announced", 0, 512, 0},
+        {"larger than the loader RAM", (1u << 20) + 1, 512, 0}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        Host host;
+        Bytes loader(row.sent, 3);
+        const uint32_t a = row.announced;
+        EXPECT_EQ(host.send({0xEF, 0x77, uint8_t(a >> 24), uint8_t(a >> 16), uint8_t(a >> 8), uint8_t(a)}, true, 1).good, a == 512 || a == 1024);
+        host.send({0xEE, 0x78}, false, row.sent, &loader);
+        const uint16_t sum = uint16_t(row.sent * 3 + row.sumDelta);
+        EXPECT_FALSE(host.send({0xEF, 0x79, uint8_t(sum >> 8), uint8_t(sum)}, true, 1).good);
+        EXPECT_TRUE(host.device.state() == sim::SimulatedDevice::State::Rom && host.device.loaderImage().empty());
     }
 }
 
