@@ -90,19 +90,13 @@ TEST(ScsiFront, LoaderUploadsThatDoNotAddUpAreRefused)
         Bytes loader(row.sent, 3);
         const uint32_t a = row.announced;
         EXPECT_EQ(host.send({0xEF, 0x77, uint8_t(a >> 24), uint8_t(a >> 16), uint8_t(a >> 8), uint8_t(a)}, true, 1).good, a == 512 || a == 1024);
+        // The wire carries no direction for a command without data; the EE family writes.
+        EXPECT_EQ(host.send({0xEE, 0x78}, false, 0).good, a == 512 || a == 1024) << "an empty piece";
         host.send({0xEE, 0x78}, false, row.sent, &loader);
         const uint16_t sum = uint16_t(row.sent * 3 + row.sumDelta);
         EXPECT_FALSE(host.send({0xEF, 0x79, uint8_t(sum >> 8), uint8_t(sum)}, true, 1).good);
         EXPECT_TRUE(host.device.state() == sim::SimulatedDevice::State::Rom && host.device.loaderImage().empty());
     }
-}
-
-TEST(ScsiFront, EmptyDataOutPieceKeepsItsDirection)
-{
-    // The wire carries no direction for a command without data; the EE family writes.
-    Host host;
-    ASSERT_TRUE(host.send({0xEF, 0x77, 0, 0, 0x02, 0x00}, true, 1).good);
-    EXPECT_TRUE(host.send({0xEE, 0x78}, false, 0).good);
 }
 
 TEST(ScsiFront, StartedDiskIsReportedOnceToTheMediaCheck)

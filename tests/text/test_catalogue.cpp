@@ -53,16 +53,14 @@ TEST(MessageCatalogue, RowNamesAddressTheRowsTheirCommentsQuote)
     std::ifstream header(MPTOOL_SOURCE_DIR "/text/MessageRows.h");
     const std::regex entry(R"re(^\s*kRow\w+ = (\d+), +// "(.*)"$)re");
     int names = 0;
-    for (std::string line; std::getline(header, line);) {
-        std::smatch m;
-        if (!std::regex_match(line, m, entry))
-            continue;
-        ++names;
-        std::string quoted = m[2], english = MessageCatalogue(std::stoi(m[1]), kLanguageEnglish);
-        if (quoted.ends_with("..."))
-            quoted.resize(quoted.size() - 3), english.resize(std::min(english.size(), quoted.size()));
-        EXPECT_EQ(english, quoted) << line;
-    }
+    std::smatch m;
+    for (std::string line; std::getline(header, line);)
+        if (std::regex_match(line, m, entry) && ++names) {
+            std::string quoted = m[2], english = MessageCatalogue(std::stoi(m[1]), kLanguageEnglish);
+            if (quoted.ends_with("..."))
+                quoted.resize(quoted.size() - 3), english.resize(std::min(english.size(), quoted.size()));
+            EXPECT_EQ(english, quoted) << line;
+        }
     EXPECT_EQ(names, 99);
 }
 
