@@ -81,14 +81,13 @@ TEST(PageMatrix, ExchangeSortOrdersAreNotStable)
 // with nothing usable order A stays.
 TEST_F(PageMatrixTest, TheFirstBestCandidateChoosesItsOrdersFirst120Columns)
 {
-    struct Case { const char* what; std::vector<std::pair<int, int>> bad; Bytes table; };
-    const Case cases[] = {
+    const struct { const char* what; std::vector<std::pair<int, int>> bad; Bytes table; } cases[] = {
         {"all usable: n = 128 first", {}, Marked(0, 120)},
         {"column 0 bad everywhere: order B wins at n = 120", {{0, 0}, {1, 0}}, Marked(1, 121)},
         {"tie at 120, one row each: order A, found first", {{0, 0}, {1, 1}}, Marked(2, 121, 0)},
         {"nothing usable in either order: order A", {{0, 0}, {1, 0}, {0, 1}, {1, 1}}, Marked(2, 121, 0)},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         auto values = Filled(2, 128, 255);
         for (auto [row, column] : c.bad)
             values[row * 128 + column] = 0;

@@ -47,15 +47,8 @@ using Bytes = std::vector<uint8_t>;
 
 TEST(ScsiFront, CommandsTheKernelSendsBeforeTheDiskStarts)
 {
-    struct Row {
-        const char* what;
-        Bytes cdb;
-        bool in;
-        uint32_t length;
-        bool good;
-        Bytes sense; // key, ASC, ASCQ after the command
-        uint32_t dataLength;
-    } rows[] = {
+    // sense: key, ASC, ASCQ after the command
+    const struct { const char* what; Bytes cdb; bool in; uint32_t length; bool good; Bytes sense; uint32_t dataLength; } rows[] = {
         {"no medium until the disk starts", {0x00}, false, 0, false, {0x02, 0x3A, 0x00}, 0},
         {"capacity without medium", {0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0}, true, 8, false, {0x02, 0x3A, 0x00}, 0},
         {"standard inquiry", {0x12, 0, 0, 0, 36, 0}, true, 36, true, {0, 0, 0}, 36},
@@ -68,7 +61,7 @@ TEST(ScsiFront, CommandsTheKernelSendsBeforeTheDiskStarts)
         {"no data stream in ROM state", {0xEF, 0x7A, 0, 0, 0, 10}, true, 1, false, {0x05, 0x24, 0x00}, 0},
         {"loader model: the ROM is no 6205", {0xEF, 0x82}, true, 4, true, {0, 0, 0}, 4},
     };
-    for (const Row& row : rows) {
+    for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
         Host host;
         const auto a = host.send(row.cdb, row.in, row.length);
