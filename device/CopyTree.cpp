@@ -16,7 +16,7 @@ std::string joinInside(const std::string& folder, const std::string& name)
 {
     if (name.empty())
         return folder;
-    return (folder.empty() || folder.back() == '/' ? folder : folder + "/") + name;
+    return (folder.ends_with('/') ? folder : folder + "/") + name;
 }
 
 bool fail(const std::string& why)
@@ -65,7 +65,7 @@ bool copyInto(const std::string& volume, const std::string& source, const std::s
     if (ec)
         return fail("cannot list " + source + ": " + ec.message());
 
-    std::string base = source.empty() || source.back() == '/' ? source : source + "/";
+    std::string base = source.ends_with('/') ? source : source + "/";
     order.sort(files);
     order.sort(folders);
     // The folder's files in few tool runs, in their order; a tool run per file made

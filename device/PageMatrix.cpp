@@ -67,8 +67,8 @@ uint32_t CMyPage::UsableSize(const uint8_t* marks, uint32_t n) const
 
 namespace {
 
-// The original exchange sort over counts from the given entries, kept for its order
-// among equal counts: entry 0 stays, the rest ends in descending count.
+// An exchange sort over counts, kept rather than a stable sort for its order among equal
+// counts, which the chosen page tables depend on: entry 0 stays, the rest ends in descending count.
 std::vector<PageColumnCount> ExchangeSorted(std::vector<PageColumnCount> pairs)
 {
     const size_t cols = pairs.size();

@@ -209,16 +209,14 @@ uint8_t ReadDeviceFlag(HANDLE handle)
 
 uint64_t ReadFileBigEndianValue(int width, const std::string& path)
 {
-    uint8_t record[256] = {}; // bytes past the file's end read as 0
-    size_t n;
+    // Bytes past the file's end read as 0, so a file of fewer than 128 bytes gives 0.
+    uint8_t record[256] = {};
     {
         File file(path);
         if (!file.f)
             return 0;
-        n = std::fread(record, 1, sizeof record, file.f);
+        (void)std::fread(record, 1, sizeof record, file.f);
     }
-    if (n < 128)
-        return 0;
     const uint8_t* id = record + 155;
     if (width == 5) {
         uint64_t v = 0;

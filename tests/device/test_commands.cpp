@@ -1,17 +1,24 @@
+// The device commands and the file streams, on a transport that records every request.
 #include "device/Commands.h"
+#include "device/Stream.h"
 #include "platform/DriveMap.h"
+#include "platform/ProgramDir.h"
 #include "support/RecordingTransport.h"
+#include "support/TempDir.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <array>
+#include <filesystem>
 #include <functional>
 #include <vector>
 
 using platform::Direction;
+using testsupport::RecordedCall;
 using testsupport::ScriptedAnswer;
 using ::testing::Each;
+using ::testing::ElementsAre;
 using Bytes = std::vector<uint8_t>;
 
 namespace {
@@ -109,11 +116,8 @@ TEST_P(CommandTableTest, SendsItsExactRequestAndFormsItsResultOrZeroWithoutADevi
     ASSERT_EQ(transport->callCount(), 1u);
     const auto c = transport->calls()[0];
     EXPECT_EQ(c.cdb, row.cdb);
-    EXPECT_EQ(c.cdbLength, row.cdbLength);
-    EXPECT_EQ(c.direction, row.direction);
-    EXPECT_EQ(c.length, row.length);
-    EXPECT_EQ(c.timeoutSeconds, row.timeout);
-    EXPECT_EQ(c.bufferGiven, row.length > 0);
+    EXPECT_EQ(std::tuple(c.cdbLength, c.direction, c.length, c.timeoutSeconds, c.bufferGiven),
+              std::tuple(row.cdbLength, row.direction, row.length, row.timeout, row.length > 0)) << "length, direction, data, timeout, buffer";
     if (row.direction == Out)
         EXPECT_EQ(c.data, std::vector<uint8_t>(g_data, g_data + row.length));
     EXPECT_EQ(transport.use_count(), usersBefore) << "by-letter commands close the drive they opened";
@@ -151,13 +155,16 @@ INSTANTIATE_TEST_SUITE_P(EveryCommand, CommandTableTest, ::testing::ValuesIn(kCo
 // Data read straight into the caller's buffers: the whole-run tests.
 TEST_F(CommandTest, RepliesLandInTheCallersOutputsAndFailuresZeroThem)
 {
-    uint32_t lastLba = 1, blockLength = 1;
-    transport->push({{0x00, 0x01, 0xE3, 0xFF, 0x00, 0x00, 0x02, 0x00}, true});
-    EXPECT_EQ(cmd_bReadCapacity(handle, &lastLba, &blockLength), 1);
-    EXPECT_TRUE(lastLba == 0x0001E3FFu && blockLength == 512u) << lastLba << " " << blockLength;
-    transport->push({{0x00, 0x01, 0xE3, 0xFF, 0x00, 0x00, 0x02, 0x00}, false});
-    EXPECT_EQ(cmd_bReadCapacity(handle, &lastLba, &blockLength), 0);
-    EXPECT_EQ(lastLba + blockLength, 0u);
+    for (bool ok : {true, false}) {
+        uint32_t lastLba = 1, blockLength = 1;
+        transport->push({{0x00, 0x01, 0xE3, 0xFF, 0x00, 0x00, 0x02, 0x00}, ok});
+        EXPECT_EQ(cmd_bReadCapacity(handle, &lastLba, &blockLength), ok ? 1 : 0);
+        EXPECT_EQ(std::pair(lastLba, blockLength), ok ? std::pair(0x0001E3FFu, 512u) : std::pair(0u, 0u));
+    }
+
+    ::testing::internal::CaptureStdout();
+    cmd_bSetSysAreaSize(handle, 7);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "SUB_SCSI_OP_SET_SYS_AREA_SIZE = 131\nunit = 7\n");
 
     uint8_t out = 0x77;
     transport->push({{0x5A}, false});
@@ -167,47 +174,35 @@ TEST_F(CommandTest, RepliesLandInTheCallersOutputsAndFailuresZeroThem)
 
 TEST_F(CommandTest, FlashIdIsStoredReversedAlsoAfterAFailedTransfer)
 {
-    for (bool byLetter : {false, true})
-        for (bool ok : {true, false}) {
-            uint8_t id[5] = {0xEE, 0xEE, 0xEE, 0xEE, 0xEE};
-            transport->push({{1, 2, 3, 4, 5}, ok});
-            EXPECT_EQ(byLetter ? cmd_bReadFlashIdByDrive(kLetter, id) : cmd_bReadFlashId(handle, id), ok ? 1 : 0);
-            EXPECT_EQ(std::vector<uint8_t>(id, id + 5), ok ? Bytes({5, 4, 3, 2, 1}) : Bytes(5, 0));
-        }
+    for (int run = 0; run < 4; ++run) { // by handle, by letter; succeeding, failing
+        Bytes id(5, 0xEE);
+        transport->push({{1, 2, 3, 4, 5}, run < 2});
+        EXPECT_EQ(run % 2 ? cmd_bReadFlashIdByDrive(kLetter, id.data()) : cmd_bReadFlashId(handle, id.data()), run < 2 ? 1 : 0);
+        EXPECT_EQ(id, run < 2 ? Bytes({5, 4, 3, 2, 1}) : Bytes(5, 0));
+    }
 }
 
-struct ScanCase { int perPage; uint32_t count, pagesPerBlock, moved; };
-class ScanTest : public CommandTest, public ::testing::WithParamInterface<ScanCase> {};
-
-TEST_P(ScanTest, MovesStatusPlusResultsAndCopiesResultsOnlyOnSuccess)
+// EF 93 moves the status byte and the results (one per page, or count of them); only a
+// success copies them, and never past their number.
+TEST_F(CommandTest, ScanResultsAreCopiedOnlyOnSuccess)
 {
-    const ScanCase& sc = GetParam();
-    const uint32_t copied = sc.moved - 1;
-    std::vector<uint8_t> reply(sc.moved);
-    for (uint32_t i = 0; i < sc.moved; ++i)
-        reply[i] = static_cast<uint8_t>(i ? i : 0x01);
-    std::vector<uint8_t> out(copied + 1, 0xCC);
-    auto scan = [&] { return cmd_bReadPages(handle, 7, sc.count, 0, 1, 3, 0, 0, out.data(), sc.perPage, sc.pagesPerBlock); };
-
-    transport->push({reply, true});
-    EXPECT_EQ(scan(), 1);
-    EXPECT_EQ(transport->calls().back().length, sc.moved);
-    for (uint32_t i = 0; i < copied; ++i)
-        ASSERT_EQ(out[i], static_cast<uint8_t>(i + 1)) << i;
-    EXPECT_EQ(out[copied], 0xCC) << "nothing written past the results";
-
-    std::fill(out.begin(), out.end(), 0xCC);
-    reply[0] = 0xFE;
-    transport->push({reply, true});
-    reply[0] = 0x01;
-    transport->push({reply, false});
-    EXPECT_EQ(scan(), 0);
-    EXPECT_EQ(scan(), 0);
-    EXPECT_THAT(out, Each(0xCC)) << "a failing status or transfer leaves the output untouched";
+    for (auto [perPage, count, pagesPerBlock] : {std::tuple{1, 1u, 1023u}, {0, 3u, 128u}}) {
+        const uint32_t results = perPage ? pagesPerBlock : count;
+        Bytes reply(results + 1), out(results + 1, 0xCC);
+        for (uint32_t i = 0; i <= results; ++i)
+            reply[i] = uint8_t(i ? i : 0x01);
+        auto scan = [&] { return cmd_bReadPages(handle, 7, count, 0, 1, 3, 0, 0, out.data(), perPage, pagesPerBlock); };
+        transport->push({reply, true});
+        EXPECT_EQ(scan(), 1);
+        EXPECT_EQ(transport->calls().back().length, results + 1);
+        EXPECT_EQ(Bytes(out.begin(), out.end() - 1), Bytes(reply.begin() + 1, reply.end()));
+        EXPECT_EQ(out.back(), 0xCC) << "nothing written past the results";
+        std::fill(out.begin(), out.end(), 0xCC);
+        transport->push({Bytes{0xFE} , true}), transport->push({reply, false});
+        EXPECT_EQ(scan() + scan(), 0);
+        EXPECT_THAT(out, Each(0xCC)) << "a failing status or transfer leaves the output untouched";
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(Lengths, ScanTest,
-                         ::testing::Values(ScanCase{1, 1, 128, 129}, ScanCase{0, 1, 128, 2}, ScanCase{1, 1, 1023, 1024}));
 
 TEST_F(CommandTest, LengthsPastTheBufferAreRefusedUnsent)
 {
@@ -218,6 +213,188 @@ TEST_F(CommandTest, LengthsPastTheBufferAreRefusedUnsent)
     EXPECT_EQ(cmd_bWrite10(handle, g_data, 0x20000, 0, 0xFFFF), 0) << "would wrap a 32-bit length";
     EXPECT_EQ(cmd_bWriteData(handle, nullptr, 16), 0) << "no buffer for announced data";
     EXPECT_EQ(transport->callCount(), 0u);
+}
+
+// ---- whole files in pieces, and the flash id of a description file ----
+
+std::string bytesOf(size_t n, int seed = 0)
+{
+    std::string s(n, '\0');
+    for (size_t i = 0; i < n; ++i)
+        s[i] = static_cast<char>((i * 7 + seed) & 0xFF);
+    return s;
+}
+
+Bytes head(const RecordedCall& c, size_t n) { return {c.cdb.begin(), c.cdb.begin() + n}; }
+
+class StreamTest : public CommandTest {
+protected:
+    void SetUp() override
+    {
+        platform::SetProgramDir(dir.path());
+        transport->setFallback({{0x01}, true});
+        transport->setCallLimit(1000); // a stream that never ends fails instead of hanging
+    }
+    testsupport::TempDir dir;
+};
+
+struct Streamer { const char* name; bool (*send)(HANDLE, const std::string&); uint8_t op0, op1; uint32_t timeout; };
+void PrintTo(const Streamer& s, std::ostream* os) { *os << s.name; }
+
+// The data streams as the sequence drives them: with the size the set-up announced.
+bool ProgramAsAnnounced(HANDLE h, const std::string& path) { return SendProgramFile(h, path, uint32_t(FileSizeOf(path).value_or(0))); }
+bool DataAsAnnounced(HANDLE h, const std::string& path) { return SendDataFile(h, path, uint32_t(FileSizeOf(path).value_or(0))); }
+const Streamer kStreamers[] = {{"Firmware", SendFirmwareFile, 0xEE, 0x78, 12}, {"Fsm", SendFsmFile, 0xEE, 0x71, 12},
+                                {"Program", ProgramAsAnnounced, 0xEE, 0x7B, 60}, {"Data", DataAsAnnounced, 0xEE, 0x7B, 60}};
+
+class PieceTest : public StreamTest, public ::testing::WithParamInterface<Streamer> {};
+
+TEST_P(PieceTest, SendsTheFileIn2048BytePiecesEndingAtEndOfFile)
+{
+    const Streamer& s = GetParam();
+    const std::pair<size_t, std::vector<uint32_t>> cases[] = {
+        {5000, {2048, 2048, 904}}, {4096, {2048, 2048, 0}}, {0, {0}}, {2048, {2048, 0}}};
+    for (const auto& [size, pieces] : cases) {
+        SCOPED_TRACE(size);
+        testsupport::RecordingDrive fresh{'R'};
+        fresh.transport->setCallLimit(1000);
+        dir.write("flash/file.bin", bytesOf(size, int(size)));
+        EXPECT_TRUE(s.send(fresh.handle, "flash\\file.bin"));
+        std::vector<uint32_t> lengths;
+        std::string sent;
+        for (const RecordedCall& c : fresh.transport->calls()) {
+            lengths.push_back(c.length);
+            sent.append(c.data.begin(), c.data.end());
+            EXPECT_TRUE(head(c, 2) == std::vector<uint8_t>({s.op0, s.op1}) && c.direction == Direction::Out && c.timeoutSeconds == s.timeout);
+        }
+        EXPECT_EQ(lengths, pieces);
+        EXPECT_EQ(sent, bytesOf(size, int(size)));
+    }
+}
+
+TEST_P(PieceTest, FailsAtTheFirstFailingPieceAndNeverSendsEmptyPiecesForever)
+{
+    dir.write("file.bin", bytesOf(10000));
+    transport->push({{}, true}), transport->push({{}, false});
+    EXPECT_FALSE(GetParam().send(handle, dir.file("file.bin")));
+    EXPECT_EQ(transport->callCount(), 2u);
+
+    std::filesystem::create_directories(dir.file("folder")); // opens, but every read fails
+    EXPECT_FALSE(GetParam().send(handle, "missing.bin") || GetParam().send(handle, "folder"));
+    EXPECT_EQ(transport->callCount(), 2u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Streams, PieceTest, ::testing::ValuesIn(kStreamers),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A file that changed between the set-up and the data never gets more, or fewer, bytes to the
+// device than were announced: the stream stops before its last piece.
+TEST_F(StreamTest, DataSendsExactlyTheAnnouncedBytesOrFails)
+{
+    const struct { const char* name; size_t before, after; bool ok; size_t sent; } rows[] = {
+        {"unchanged", 8192, 8192, true, 8192}, {"grew", 8192, 78192, false, 6144},
+        {"grew by a byte", 5000, 5001, false, 4096}, {"shrank", 98304, 5000, false, 4096},
+        {"emptied", 100, 0, false, 0}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        for (auto send : {SendProgramFile, SendDataFile}) {
+            testsupport::RecordingDrive fresh{'R'};
+            fresh.transport->setFallback({{0x01}, true});
+            dir.write("misc/grows.dat", bytesOf(row.before));
+            uint32_t announced = 0;
+            ASSERT_TRUE(SendWriteSetup(fresh.handle, "misc\\grows.dat", &announced) && announced == row.before);
+            dir.write("misc/grows.dat", bytesOf(row.after));
+            EXPECT_EQ(send(fresh.handle, "misc\\grows.dat", announced), row.ok);
+            size_t sent = 0;
+            for (const RecordedCall& c : fresh.transport->calls())
+                sent += head(c, 2) == std::vector<uint8_t>{0xEE, 0x7B} ? c.length : 0;
+            EXPECT_EQ(sent, row.sent);
+        }
+    }
+}
+
+TEST_F(StreamTest, WriteSetupAnnouncesTheFileSizeAndNeverAnUnreadableFile)
+{
+    dir.write("misc/prefer.dat", bytesOf(5000));
+    EXPECT_TRUE(SendWriteSetup(handle, ".\\misc\\prefer.dat"));
+    EXPECT_THAT(head(transport->calls().at(0), 6), ElementsAre(0xEF, 0x7A, 0x00, 0x00, 0x13, 0x88));
+
+    // Sparse files past 2 GiB; one past 32 bits would be announced as 0 bytes.
+    for (auto [name, size] : {std::pair{"big/max.iso", 0xFFFFFFFFull}, {"big/4g.iso", 0x100000000ull}})
+        dir.write(name, ""), std::filesystem::resize_file(dir.file(name), size);
+    EXPECT_TRUE(SendWriteSetup(handle, "big\\max.iso"));
+    EXPECT_THAT(head(transport->calls().at(1), 6), ElementsAre(0xEF, 0x7A, 0xFF, 0xFF, 0xFF, 0xFF));
+    std::filesystem::create_directories(dir.file("folder"));
+    EXPECT_FALSE(FileSizeOf(dir.file("folder"))) << "a folder opens, but has no size";
+    EXPECT_FALSE(SendWriteSetup(handle, "big\\4g.iso") || SendWriteSetup(handle, "misc\\nothing.dat") || SendWriteSetup(handle, "folder"));
+    EXPECT_EQ(transport->callCount(), 2u);
+}
+
+TEST_F(StreamTest, ChecksumSendsTheByteSumAndFollowsTheTransferResultOnly)
+{
+    const std::pair<std::string, uint16_t> sums[] = {{"abc", 0x0126}, {std::string(300, '\xFF'), 0x2AD4}, {"", 0},
+        {std::string(200000, '\xFF') + "\x01", uint16_t(200000u * 255u + 1u)}}; // several read blocks
+    for (const auto& [content, sum] : sums) {
+        dir.write("f.bin", content);
+        EXPECT_EQ(FileByteSum(dir.file("f.bin")), sum);
+        transport->push({{0x00}, true}); // a transfer result, not a status
+        EXPECT_TRUE(SendFileChecksum(handle, "f.bin"));
+        EXPECT_THAT(head(transport->calls().back(), 4), ElementsAre(0xEF, 0x79, sum >> 8, sum & 0xFF));
+    }
+    transport->push({{0x01}, false});
+    EXPECT_FALSE(SendFileChecksum(handle, "f.bin") || SendFileChecksum(handle, "none.bin"));
+    EXPECT_EQ(transport->callCount(), 5u) << "no sum is sent for a file that cannot be read";
+}
+
+TEST_F(StreamTest, UploadFirmwareSendsSizePiecesAndSumOrStopsAtEachFailingStepAndAlwaysCloses)
+{
+    dir.write("misc/FSM01.BIN", bytesOf(3000, 3));
+    for (size_t failing : {0, 1, 2, 3, 4}) { // begin, first piece, last piece, checksum; 4: none
+        testsupport::RecordingDrive fresh{'U'};
+        auto* t = fresh.transport.get();
+        t->setResponder([t, failing](const RecordedCall&) { return ScriptedAnswer{{0x01}, t->callCount() != failing}; });
+        EXPECT_EQ(UploadFirmware('U', 3000, ".\\misc\\FSM01.BIN"), failing == 4) << failing;
+        EXPECT_EQ(t->callCount(), std::min<size_t>(failing + 1, 4));
+        EXPECT_TRUE(fresh.noLetterHandleOpen());
+        if (failing == 4)
+            EXPECT_THAT(head(t->calls()[0], 6), ElementsAre(0xEF, 0x77, 0x00, 0x00, 0x0B, 0xB8));
+    }
+    EXPECT_FALSE(UploadFirmware('Q', 1, "misc\\FSM01.BIN")) << "no drive Q";
+
+    // A loader as large as the loader RAM is taken; one byte more, or none, is not even announced.
+    testsupport::RecordingDrive fresh{'U'};
+    for (auto [size, problem] : {std::pair{kMaxLoaderSize, ""}, {0, "is empty"},
+                                 {kMaxLoaderSize + 1, "holds 1048577 bytes, more than the 1048576 a loader may have"}}) {
+        dir.write("misc/big.bin", ""), std::filesystem::resize_file(dir.file("misc/big.bin"), size);
+        EXPECT_EQ(LoaderFileProblem("misc\\big.bin"), problem);
+    }
+    EXPECT_FALSE(UploadFirmware('U', 1, "misc\\big.bin") || UploadFirmware('U', 1, "misc\\none.bin") || fresh.transport->callCount());
+}
+
+// A flash description record with the id at byte 155.
+std::string recordWithId(size_t size, std::initializer_list<uint8_t> id)
+{
+    std::string r = bytesOf(size, 1);
+    for (size_t i = 155; uint8_t b : id)
+        if (i < r.size())
+            r[i++] = static_cast<char>(b);
+    return r;
+}
+
+TEST_F(StreamTest, ReadsTheBigEndianFlashIdOfADescriptionFile)
+{
+    const struct { std::string record; int size; uint64_t value; } cases[] = {
+        {recordWithId(512, {1, 2, 3, 4, 5}), 5, 0x0102030405ull}, {recordWithId(512, {1, 2, 3, 4, 5}), 4, 0x01020304ull},
+        {recordWithId(512, {1, 2, 3, 4, 5}), 3, 0}, {recordWithId(512, {0x98, 2, 3, 4, 5}), 5, 0x9802030405ull},
+        {recordWithId(512, {0x98, 2, 3, 4, 5}), 4, 0xFFFFFFFF98020304ull}, // sign-extended
+        {recordWithId(157, {0xAB, 0xCD}), 5, 0xABCD000000ull}, // the id's bytes past the end count as 0
+        {std::string(127, '\x11'), 5, 0},
+    };
+    for (const auto& c : cases) {
+        dir.write("flash/a.txt", c.record);
+        EXPECT_EQ(ReadFileBigEndianValue(c.size, "flash\\a.txt"), c.value) << c.record.size() << " bytes, " << c.size;
+    }
+    EXPECT_EQ(ReadFileBigEndianValue(5, "flash\\none.txt"), 0u);
 }
 
 } // namespace

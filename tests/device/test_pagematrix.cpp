@@ -49,18 +49,14 @@ TEST(PageMatrix, ThresholdRowMarksAndUsableSize)
     EXPECT_TRUE(!page.ExceedsThreshold(253) && page.ExceedsThreshold(252));
     // The row minimum over the selected columns decides; a mask with no column makes every row
     // unusable, unless the threshold is 255 or more.
-    auto marks = [](const CMyPage& p, Bytes mask) {
+    for (auto [threshold, mask, marks] : {std::tuple{2u, Bytes{0xFF, 0xFF}, Bytes{0xFF, 0, 0xFF}}, {2u, Bytes{0, 0xFF}, Bytes(3, 0xFF)},
+                                          {2u, Bytes{0, 0}, Bytes(3, 0)}, {255u, Bytes{0, 0}, Bytes(3, 0xFF)}}) {
         Bytes rows(3);
-        p.MarkRows(mask.data(), rows.data());
-        return rows;
-    };
-    EXPECT_EQ(marks(page, {0xFF, 0xFF}), (Bytes{0xFF, 0x00, 0xFF}));
-    EXPECT_EQ(marks(page, {0x00, 0xFF}), (Bytes{0xFF, 0xFF, 0xFF}));
-    EXPECT_EQ(marks(page, {0x00, 0x00}), (Bytes{0, 0, 0}));
-    EXPECT_EQ(marks(CMyPage(3, 2, 255, values), {0x00, 0x00}), (Bytes{0xFF, 0xFF, 0xFF}));
-    Bytes rowMarks(150, 0);
-    for (int r = 0; r < 100; ++r)
-        rowMarks[r * 3 / 2] = 0xFF;
+        CMyPage(3, 2, threshold, values).MarkRows(mask.data(), rows.data());
+        EXPECT_EQ(rows, marks) << threshold << " " << int(mask[0]);
+    }
+    Bytes rowMarks(150, 0xFF);
+    std::fill_n(rowMarks.begin() + 20, 50, 0x01); // not 0xFF: unusable
     EXPECT_EQ(CMyPage(150, 8, 2, Filled(150, 8, 255).data()).UsableSize(rowMarks.data(), 120), 12000u);
 }
 
@@ -77,6 +73,7 @@ TEST(PageMatrix, ExchangeSortOrdersAreNotStable)
     const auto flat = Filled(3, 6, 255);
     EXPECT_EQ(Columns(CMyPage(3, 6, 2, flat.data()).ColumnOrder(0)), (std::vector<uint32_t>{0, 1, 2, 3, 4, 5}));
     EXPECT_EQ(Columns(CMyPage(3, 6, 2, flat.data()).ColumnOrder(1)), (std::vector<uint32_t>{1, 0, 2, 3, 4, 5}));
+    EXPECT_EQ(Columns(CMyPage(3, 2, 2, flat.data()).ColumnOrder(1)), (std::vector<uint32_t>{1, 0}));
 }
 
 // Rows: which columns fail in which row, and the table chosen. Order A always keeps column 0
@@ -84,14 +81,13 @@ TEST(PageMatrix, ExchangeSortOrdersAreNotStable)
 // with nothing usable order A stays.
 TEST_F(PageMatrixTest, TheFirstBestCandidateChoosesItsOrdersFirst120Columns)
 {
-    struct Case { const char* what; std::vector<std::pair<int, int>> bad; Bytes table; };
-    const Case cases[] = {
+    const struct { const char* what; std::vector<std::pair<int, int>> bad; Bytes table; } cases[] = {
         {"all usable: n = 128 first", {}, Marked(0, 120)},
         {"column 0 bad everywhere: order B wins at n = 120", {{0, 0}, {1, 0}}, Marked(1, 121)},
         {"tie at 120, one row each: order A, found first", {{0, 0}, {1, 1}}, Marked(2, 121, 0)},
         {"nothing usable in either order: order A", {{0, 0}, {1, 0}, {0, 1}, {1, 1}}, Marked(2, 121, 0)},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         auto values = Filled(2, 128, 255);
         for (auto [row, column] : c.bad)
             values[row * 128 + column] = 0;

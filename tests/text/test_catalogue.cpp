@@ -8,8 +8,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <climits>
+#include <fstream>
+#include <regex>
 #include <string>
 #include <thread>
 
@@ -44,23 +47,32 @@ TEST(MessageCatalogue, LookupsOutsideTheTableGiveNoGarbage)
     EXPECT_STREQ(MessageCatalogueBytes(103, 0xFFFFFFFFu), MessageCatalogue(103, kLanguageEnglish));
 }
 
+// Every row name's comment is its row's English text (a cut-off comment ends in "...").
+TEST(MessageCatalogue, RowNamesAddressTheRowsTheirCommentsQuote)
+{
+    std::ifstream header(MPTOOL_SOURCE_DIR "/text/MessageRows.h");
+    const std::regex entry(R"re(^\s*kRow\w+ = (\d+), +// "(.*)"$)re");
+    int names = 0;
+    std::smatch m;
+    for (std::string line; std::getline(header, line);)
+        if (std::regex_match(line, m, entry) && ++names) {
+            std::string quoted = m[2], english = MessageCatalogue(std::stoi(m[1]), kLanguageEnglish);
+            if (quoted.ends_with("..."))
+                quoted.resize(quoted.size() - 3), english.resize(std::min(english.size(), quoted.size()));
+            EXPECT_EQ(english, quoted) << line;
+        }
+    EXPECT_EQ(names, 99);
+}
+
 // Level and page-mode names at and just past each end of their ranges: a level out of range
 // is the nearest one, a page mode out of range nothing, a language out of range English.
 TEST(ScanNames, LookupsAtTheEdgesOfTheirRanges)
 {
-    struct Row {
-        long long index;
-        unsigned language;
-        const char* level;
-        const char* mode;
-    } rows[] = {
-        {0, kLanguageCount, ScanLevelNames[0][0], PageModeNames[0][0]},
-        {-1, kLanguageTraditionalChinese, ScanLevelNames[0][1], ""},
-        {kScanLevels - 1, kLanguageSimplifiedChinese, ScanLevelNames[kScanLevels - 1][2], PageModeNames[kScanLevels - 1][2]},
-        {kPageModes - 1, kLanguageEnglish, ScanLevelNames[kScanLevels - 1][0], PageModeNames[kPageModes - 1][0]},
-        {kPageModes, kLanguageTraditionalChinese, ScanLevelNames[kScanLevels - 1][1], ""},
-    };
-    for (const Row& r : rows) {
+    const struct { long long index; unsigned language; const char *level, *mode; } rows[] = {
+        {0, 3, "Level 1", "Specific mode 1"}, {-1, kLanguageTraditionalChinese, "Level 1", ""},
+        {6, kLanguageSimplifiedChinese, "Level 7", "\u5168\u90e8\u9875"}, {7, kLanguageEnglish, "Level 7", "Auto Detection"},
+        {8, kLanguageTraditionalChinese, "Level 7", ""}};
+    for (const auto& r : rows) {
         EXPECT_STREQ(ScanLevelName(r.index, r.language), r.level) << r.index << " " << r.language;
         EXPECT_STREQ(PageModeName(r.index, r.language), r.mode) << r.index << " " << r.language;
     }
@@ -86,8 +98,9 @@ TEST(UiStrings, ReadersSeeWholeTextsWhileTheLanguageChanges)
     for (auto& t : readers)
         t.join();
     EXPECT_EQ(torn.load(), 0);
-    EXPECT_EQ(WaitDeviceMsg.get(), a);
+    EXPECT_TRUE(WaitDeviceMsg == a);
     WaitDeviceMsg = TitleStr;
     EXPECT_EQ(WaitDeviceMsg.get(), TitleStr.builtIn());
     InitLanguageStrings();
+    EXPECT_EQ(WaitDeviceMsg.get(), "Waiting device...");
 }
