@@ -13,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <new>
+#include <tuple>
 
 using namespace prodtest;
 
@@ -141,14 +142,24 @@ TEST_F(ThreadTest, ProgramFileIsTheFirstWhoseHeaderFits)
     EXPECT_EQ(thread->iProgramIndex, 1);
 }
 
-// A run that ends after its device left the panel leaves the panel waiting for the next.
-TEST_F(ThreadTest, RunEndingAfterItsDeviceLeftResetsThePanel)
+// A failure shows on its panel only while the panel holds the run's device (letter and
+// serial; 0 unknown), else the panel waits for the next; an emptied panel always waits.
+TEST_F(ThreadTest, RunEndShowsOnlyOnThePanelThatHoldsItsDevice)
 {
-    production::SequenceState run;
-    thread->hDevice = INVALID_HANDLE_VALUE;
-    thread->SetStatus("successful");
-    production::CommonEnd(*thread, run);
-    EXPECT_EQ(status.Caption(), WaitDeviceMsg.get());
+    const struct { char drive; uint64_t device, serial; toolkit::TColor color; bool shown; } cases[] = {
+        {'E', 7, 7, toolkit::clRed, true},  {'E', 0, 7, toolkit::clRed, true},  {'E', 7, 0, toolkit::clRed, true},
+        {'E', 8, 7, toolkit::clRed, false}, {'F', 7, 7, toolkit::clRed, false}, {0, 0, 0, toolkit::clBlue, false}};
+    for (const auto& c : cases) {
+        std::tie(window.panelDrive, window.panelDevice, thread->iDeviceSerial) = std::tuple(c.drive, c.device, c.serial);
+        production::SequenceState run;
+        run.earlyFailure = true;
+        thread->hDevice = INVALID_HANDLE_VALUE;
+        thread->SetStatus("failed");
+        thread->SetStatusColor(c.color);
+        production::FailurePath(*thread, run);
+        production::CommonEnd(*thread, run);
+        EXPECT_EQ(status.Caption(), c.shown ? "failed" : WaitDeviceMsg.get()) << int(c.drive) << c.device << c.serial;
+    }
 }
 
 } // namespace
