@@ -144,21 +144,24 @@ TEST_F(ThreadTest, ProgramFileIsTheFirstWhoseHeaderFits)
 
 // A failure shows on its panel only while the panel holds the run's device (letter and
 // serial; 0 unknown), else the panel waits for the next; an emptied panel always waits.
+// The device is closed either way.
 TEST_F(ThreadTest, RunEndShowsOnlyOnThePanelThatHoldsItsDevice)
 {
     const struct { char drive; uint64_t device, serial; toolkit::TColor color; bool shown; } cases[] = {
-        {'E', 7, 7, toolkit::clRed, true},  {'E', 0, 7, toolkit::clRed, true},  {'E', 7, 0, toolkit::clRed, true},
-        {'E', 8, 7, toolkit::clRed, false}, {'F', 7, 7, toolkit::clRed, false}, {0, 0, 0, toolkit::clBlue, false}};
+        {'R', 7, 7, toolkit::clRed, true},  {'R', 0, 7, toolkit::clRed, true},  {'R', 7, 0, toolkit::clRed, true},
+        {'R', 8, 7, toolkit::clRed, false}, {'F', 7, 7, toolkit::clRed, false}, {0, 0, 0, toolkit::clBlue, false}};
+    thread->sDrive = "R";
     for (const auto& c : cases) {
         std::tie(window.panelDrive, window.panelDevice, thread->iDeviceSerial) = std::tuple(c.drive, c.device, c.serial);
         production::SequenceState run;
         run.earlyFailure = true;
-        thread->hDevice = INVALID_HANDLE_VALUE;
+        thread->hDevice = platform::OpenDrive('R');
         thread->SetStatus("failed");
         thread->SetStatusColor(c.color);
         production::FailurePath(*thread, run);
         production::CommonEnd(*thread, run);
         EXPECT_EQ(status.Caption(), c.shown ? "failed" : WaitDeviceMsg.get()) << int(c.drive) << c.device << c.serial;
+        EXPECT_TRUE(drive.noLetterHandleOpen());
     }
 }
 
