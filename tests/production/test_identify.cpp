@@ -1,11 +1,14 @@
 // The flash description lookup: exact before near matches, name order, the files that count,
-// and the type name stored from flash.ini; a short description's load; the program file.
+// and the type name stored from flash.ini; a short description's load; the program file; the
+// old sections a settings save drops; the end of a run on its panel.
 #include "ProductionFixture.h"
 
 #include "device/HostUtil.h"
+#include "platform/IniFile.h"
 #include "production/Firmware.h"
 #include "production/FlashRecord.h"
 #include "production/Sequence.h"
+#include "production/StoredSettings.h"
 #include "text/LangStrings.h"
 
 #include <algorithm>
@@ -140,6 +143,14 @@ TEST_F(ThreadTest, ProgramFileIsTheFirstWhoseHeaderFits)
     thread->iModuleNumber = 0;
     ASSERT_EQ(FindProgramBin(*thread), 1);
     EXPECT_EQ(thread->iProgramIndex, 1);
+}
+
+// Saving keeps other sections but drops those older files kept the hidden-file lists in.
+TEST(StoredSettings, SavingDropsTheOldHiddenListSections)
+{
+    auto ini = platform::IniFile::FromText("[HIDE_FILES]\r\n1=a\r\n[Other]\r\nk=v\r\n[SPI_HIDE_FILES]\r\n1=b\r\n");
+    production::WriteStoredSettings(ini, production::FreshSettings());
+    EXPECT_EQ(ini.ReadSections(), (std::vector<std::string>{"Other", production::kSettingsSection}));
 }
 
 // A failure shows on its panel only while the panel holds the run's device (letter and
