@@ -252,6 +252,10 @@ TEST_F(SpiSimTest, ProgramOfExactly64KiBComparesItsHeadAndPrefer)
     PlugWith(65536, 3000);
     ASSERT_EQ(DumpSpiProgramArea(*thread, "p.bin", "0_Read_buffer.bin", "pref.dat"), 1);
     EXPECT_EQ(CompareSpiDump(*thread, "", "0_Read_buffer.bin", "pref.dat"), 1) << status.Caption();
+    // A dump that cannot take its name fails and leaves no partial file behind.
+    std::filesystem::create_directories(station.file("log/2_Read_buffer.bin/in_the_way"));
+    EXPECT_EQ(DumpSpiProgramArea(*thread, "p.bin", "2_Read_buffer.bin", "pref.dat"), 0);
+    EXPECT_FALSE(std::filesystem::exists(station.file("log/2_Read_buffer.bin.part")));
 }
 
 constexpr uint64_t kMiB = 1u << 20;
