@@ -13,7 +13,6 @@ struct FirmwareHeader {
     static constexpr size_t kCodeSize = 16;        // u16 big-endian, 512-byte units
     static constexpr size_t kBondingTag = 2044;    // "ID" marks a valid bonding ID
     static constexpr size_t kBondingId = 2047;     // 0xFF any chip, 0 none
-    static constexpr size_t kBodyStart = 2048;
     static constexpr size_t kModuleMark = 38909;   // 0x97FD, 'U'
     static constexpr size_t kFirmwareFlag = 38910; // 0x97FE, bit 0x20 is the firmware flag
     static constexpr size_t kModuleNumber = 38911; // 0x97FF

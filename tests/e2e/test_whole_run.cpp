@@ -46,13 +46,19 @@ std::string SearchPath()
     return std::string(path ? path : "/usr/bin:/bin") + ":/usr/local/sbin:/usr/sbin:/sbin";
 }
 std::string Tool(std::vector<std::string> argv) { return testsupport::RunTool(std::move(argv)).output; }
-// The format tool found first in the search path always fails; brokenbin/calls counts its calls.
-void BreakFormatTool(const testsupport::SimStation& station)
+// The format tool found first in the search path writes "CALLS FIRST-ARGUMENT" to
+// brokenbin/calls and fails, or hands on to the real tool when `fails` is false.
+void BreakFormatTool(const testsupport::SimStation& station, bool fails = true)
 {
     const std::string bin = station.file("brokenbin");
+    std::string real = "exit 1";
+    std::stringstream dirs(SearchPath());
+    for (std::string d; !fails && std::getline(dirs, d, ':');)
+        if (real == "exit 1" && std::filesystem::exists(d + "/mkfs.fat"))
+            real = "exec '" + d + "/mkfs.fat' \"$@\"";
     MakeFile(station, "brokenbin/mkfs.fat",
-             "#!/bin/sh\nn=$(cat '" + bin + "/calls' 2>/dev/null || echo 0)\necho $((n + 1)) > '" + bin +
-                 "/calls'\nexit 1\n");
+             "#!/bin/sh\nn=$(cut -d' ' -f1 '" + bin + "/calls' 2>/dev/null || echo 0)\necho \"$((n + 1)) $1\" > '" + bin +
+                 "/calls'\n" + real + "\n");
     std::filesystem::permissions(bin + "/mkfs.fat", std::filesystem::perms::owner_all);
     platform::VolumeToolConfig config = platform::GetVolumeToolConfig();
     config.searchPath = bin + ":" + SearchPath();
@@ -471,6 +477,16 @@ const Row kRows[] = {
      .result = "61MB, 16Sec", .steps = TO_PREFER "75 80 85 90 95 100",
      .commands = IDENTIFY OWN_TABLE CFG STREAMS "EF73 0025*2 EF92 0025*2", .holds = "record; program prefer",
      .disks = "user MY_AUDIO: readme.txt; hidden VAULT: docs/ secret.txt"},
+    // A 44 MB system area leaves a hidden disk of 32 MB: formatted (quick, as the user disk).
+    {.name = "HiddenDiskAtTheFormatThreshold",
+     .setup = [](TForm1& f, Station& s) {
+         Hidden(f, s, 2, 40);
+         f.SystemAreachk->SetChecked(true);
+         f.SystemAreaComBo->SetItemIndex(10);
+         BreakFormatTool(s, false);
+     }, .result = "49MB, 16Sec", .steps = TO_PREFER "75 80 85 90 95 100",
+     .commands = IDENTIFY OWN_TABLE CFG STREAMS "EF73 0025*2 EF92 0025*2", .holds = "record; program prefer",
+     .disks = "user MY_AUDIO: readme.txt; hidden VAULT: docs/ secret.txt", .logged = "brokenbin/calls: 2 -I"},
     {.name = "WholeDiskEncrypted", .setup = [](TForm1& f, Station& s) { Hidden(f, s, 1, 100); }, .result = "3MB, 14Sec",
      .waited = 14500, .steps = TO_PREFER "55 65 70 75 90 95 100",
      .commands = IDENTIFY OWN_TABLE CFG STREAMS "EF7A EE7B*9 EF7C EF73 0025 EF92 0025*2",
@@ -626,7 +642,7 @@ const Row kRows[] = {
      .disks = "user -:"},
     {.name = "FormatFailsFourTimes", .setup = BreakFormat, .caption = "Format fail", .result = NAND,
      .steps = TO_PREFER "75", .commands = IDENTIFY OWN_TABLE CFG STREAMS "EF73 0025*2 " FINISH,
-     .holds = "record; program prefer", .disks = "user blank", .logged = "brokenbin/calls: 4"},
+     .holds = "record; program prefer", .disks = "user blank", .logged = "brokenbin/calls: 4 -I"},
     {.name = "CopyFails", .setup = [](TForm1& f, Station& s) { List(f, s, {"gone.txt"}); }, .caption = "Copy Filesfail",
      .result = NAND, .steps = TO_PREFER "75 80", .commands = IDENTIFY OWN_TABLE CFG STREAMS "EF73 0025*2 " FINISH,
      .holds = "record; program prefer", .disks = "user MY_AUDIO:"},
@@ -668,7 +684,7 @@ const Row kRows[] = {
     {.name = "HiddenDiskFormatFails", .setup = [](TForm1& f, Station& s) { Hidden(f, s, 1, 100); BreakFormatTool(s); },
      .caption = "Format fail", .result = NAND, .steps = TO_PREFER "55 65 70 75 90",
      .commands = IDENTIFY OWN_TABLE CFG STREAMS "EF7A EE7B*9 EF7C EF73 0025 EF92 0025*2 " FINISH,
-     .holds = "record; program prefer pass", .disks = "user -:; hidden blank", .logged = "brokenbin/calls: 1"},
+     .holds = "record; program prefer pass", .disks = "user -:; hidden blank", .logged = "brokenbin/calls: 1 -I"},
     {.name = "HiddenLabelRefused",
      .setup = [](TForm1& f, Station& s) { Hidden(f, s, 2, 50); f.sHideDiskLabel = "X*Y"; },
      .caption = "Set Volume Label fail", .result = NAND, .steps = TO_PREFER "75 80 85 90",

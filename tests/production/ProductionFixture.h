@@ -36,11 +36,15 @@ public:
     uint32_t minValidSize = 0;
     bool pageScan = false;
     std::vector<std::string> copyList;
+    char panelDrive = 0;
+    uint64_t panelDevice = 0;
 
     bool PageScan() override { return pageScan; }
     uint8_t DealCapError() override { return dealCapError; }
     uint32_t MinValidSize() override { return minValidSize; }
     std::vector<std::string> CopyList() override { return copyList; }
+    char PanelDrive(int) override { return panelDrive; }
+    uint64_t PanelDevice(int) override { return panelDevice; }
     void ShowWarning(const std::string&, const std::string&) override {}
 };
 

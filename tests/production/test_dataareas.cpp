@@ -95,6 +95,12 @@ TEST_F(DataAreasTest, ImageWrittenIn32KiBChunksAtConsecutiveLbas)
         EXPECT_EQ(status.Caption(), "iSectorUsed:" + std::to_string(p.chunks - 1));
         EXPECT_EQ(gauge.Progress(), p.lastGauge);
     }
+    // An image that changed since it was measured is not written.
+    std::string grown = Pattern(40000, 3);
+    grown[11] = 0, grown[12] = 2;
+    dir.write("disk.img", grown);
+    EXPECT_EQ(WriteImage("disk.img"), 0);
+    EXPECT_EQ(CallsOf(0x2A).size(), 34u);
 }
 
 // A read reaches only what a file holds: none from a file that did not open, none past its
@@ -137,6 +143,13 @@ TEST_F(DataAreasTest, SignedAreaFilesFollowTheHeaderSectorBySector)
     for (int f = 0; f < 8; ++f)
         EXPECT_EQ(platform::GetLe32(h + 16 + 4 * f), want[f]) << f;
     EXPECT_TRUE(AllZero(h + 48, h + 512));
+    // The header needs 512 bytes and a piece holds at most 1024; a disk without a last block has no room.
+    for (uint32_t size : {256u, 1025u, 1024u}) {
+        sectorSize = size;
+        EXPECT_EQ(dataareas::WriteSignedFileArea(*thread, {dir.file("h/a.bin")}), size == 1024 ? 1 : 0) << size;
+    }
+    sectors = 1;
+    EXPECT_EQ(dataareas::WriteSignedFileArea(*thread, {}), 0);
 }
 
 // The header sector holds 31 entries: a longer list writes those (a missing file keeps
@@ -239,6 +252,10 @@ TEST_F(SpiSimTest, ProgramOfExactly64KiBComparesItsHeadAndPrefer)
     PlugWith(65536, 3000);
     ASSERT_EQ(DumpSpiProgramArea(*thread, "p.bin", "0_Read_buffer.bin", "pref.dat"), 1);
     EXPECT_EQ(CompareSpiDump(*thread, "", "0_Read_buffer.bin", "pref.dat"), 1) << status.Caption();
+    // A dump that cannot take its name fails and leaves no partial file behind.
+    std::filesystem::create_directories(station.file("log/2_Read_buffer.bin/in_the_way"));
+    EXPECT_EQ(DumpSpiProgramArea(*thread, "p.bin", "2_Read_buffer.bin", "pref.dat"), 0);
+    EXPECT_FALSE(std::filesystem::exists(station.file("log/2_Read_buffer.bin.part")));
 }
 
 constexpr uint64_t kMiB = 1u << 20;
@@ -250,7 +267,7 @@ TEST(DrivePrep, FatFlagAndDiskSizeFollowTheCapacity)
         uint32_t blockLength, flag;
         int32_t mb;
     } cases[] = {
-        {64 * kMiB, 2048, kFatFlagLargeClusters, 64}, {128 * kMiB, 2048, kFatFlagFat16, 128},
+        {64 * kMiB, 2048, 255, 64}, {128 * kMiB, 2048, kFatFlagFat16, 128}, // 255: the format runner's large clusters
         {512 * kMiB, 512, kFatFlagFat16, 512},        {513 * kMiB, 512, kFatFlagFat32, 513},
         {4608 * kMiB, 512, kFatFlagFat32, 4608},      // 4.5 GB, not wrapped
         {8256 * kMiB, 2048, kFatFlagFat32, 8256},     // wraps to 64 MB in 32 bits

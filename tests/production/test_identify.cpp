@@ -1,11 +1,14 @@
 // The flash description lookup: exact before near matches, name order, the files that count,
-// and the type name stored from flash.ini; a short description's load; the program file.
+// and the type name stored from flash.ini; a short description's load; the program file; the
+// old sections a settings save drops; the end of a run on its panel.
 #include "ProductionFixture.h"
 
 #include "device/HostUtil.h"
+#include "platform/IniFile.h"
 #include "production/Firmware.h"
 #include "production/FlashRecord.h"
 #include "production/Sequence.h"
+#include "production/StoredSettings.h"
 #include "text/LangStrings.h"
 
 #include <algorithm>
@@ -13,6 +16,7 @@
 #include <cstring>
 #include <filesystem>
 #include <new>
+#include <tuple>
 
 using namespace prodtest;
 
@@ -141,14 +145,35 @@ TEST_F(ThreadTest, ProgramFileIsTheFirstWhoseHeaderFits)
     EXPECT_EQ(thread->iProgramIndex, 1);
 }
 
-// A run that ends after its device left the panel leaves the panel waiting for the next.
-TEST_F(ThreadTest, RunEndingAfterItsDeviceLeftResetsThePanel)
+// Saving keeps other sections but drops those older files kept the hidden-file lists in.
+TEST(StoredSettings, SavingDropsTheOldHiddenListSections)
 {
-    production::SequenceState run;
-    thread->hDevice = INVALID_HANDLE_VALUE;
-    thread->SetStatus("successful");
-    production::CommonEnd(*thread, run);
-    EXPECT_EQ(status.Caption(), WaitDeviceMsg.get());
+    auto ini = platform::IniFile::FromText("[HIDE_FILES]\r\n1=a\r\n[Other]\r\nk=v\r\n[SPI_HIDE_FILES]\r\n1=b\r\n");
+    production::WriteStoredSettings(ini, production::FreshSettings());
+    EXPECT_EQ(ini.ReadSections(), (std::vector<std::string>{"Other", production::kSettingsSection}));
+}
+
+// A failure shows on its panel only while the panel holds the run's device (letter and
+// serial; 0 unknown), else the panel waits for the next; an emptied panel always waits.
+// The device is closed either way.
+TEST_F(ThreadTest, RunEndShowsOnlyOnThePanelThatHoldsItsDevice)
+{
+    const struct { char drive; uint64_t device, serial; toolkit::TColor color; bool shown; } cases[] = {
+        {'R', 7, 7, toolkit::clRed, true},  {'R', 0, 7, toolkit::clRed, true},  {'R', 7, 0, toolkit::clRed, true},
+        {'R', 8, 7, toolkit::clRed, false}, {'F', 7, 7, toolkit::clRed, false}, {0, 0, 0, toolkit::clBlue, false}};
+    thread->sDrive = "R";
+    for (const auto& c : cases) {
+        std::tie(window.panelDrive, window.panelDevice, thread->iDeviceSerial) = std::tuple(c.drive, c.device, c.serial);
+        production::SequenceState run;
+        run.earlyFailure = true;
+        thread->hDevice = platform::OpenDrive('R');
+        thread->SetStatus("failed");
+        thread->SetStatusColor(c.color);
+        production::FailurePath(*thread, run);
+        production::CommonEnd(*thread, run);
+        EXPECT_EQ(status.Caption(), c.shown ? "failed" : WaitDeviceMsg.get()) << int(c.drive) << c.device << c.serial;
+        EXPECT_TRUE(drive.noLetterHandleOpen());
+    }
 }
 
 } // namespace
