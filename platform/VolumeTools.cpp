@@ -314,7 +314,9 @@ ToolOutcome CopyFilesToVolume(const std::string& volume, const std::vector<std::
         if (refused)
             return report(*refused);
     }
-    return report(ToolOutcome{.ok = true});
+    ToolOutcome outcome;
+    outcome.ok = true;
+    return report(outcome);
 }
 
 ToolOutcome CheckVolume(const std::string& volume, uint32_t timeLimitMs, bool repair)

@@ -118,8 +118,9 @@ TEST_P(CommandTableTest, SendsItsExactRequestAndFormsItsResultOrZeroWithoutADevi
     EXPECT_EQ(c.cdb, row.cdb);
     EXPECT_EQ(std::tuple(c.cdbLength, c.direction, c.length, c.timeoutSeconds, c.bufferGiven),
               std::tuple(row.cdbLength, row.direction, row.length, row.timeout, row.length > 0)) << "length, direction, data, timeout, buffer";
-    if (row.direction == Out)
+    if (row.direction == Out) {
         EXPECT_EQ(c.data, std::vector<uint8_t>(g_data, g_data + row.length));
+    }
     EXPECT_EQ(transport.use_count(), usersBefore) << "by-letter commands close the drive they opened";
 
     // The result per reply and transfer outcome (-1: any nonzero); only bit 0 of a status byte counts.
@@ -356,8 +357,9 @@ TEST_F(StreamTest, UploadFirmwareSendsSizePiecesAndSumOrStopsAtEachFailingStepAn
         EXPECT_EQ(UploadFirmware('U', 3000, ".\\misc\\FSM01.BIN"), failing == 4) << failing;
         EXPECT_EQ(t->callCount(), std::min<size_t>(failing + 1, 4));
         EXPECT_TRUE(fresh.noLetterHandleOpen());
-        if (failing == 4)
+        if (failing == 4) {
             EXPECT_THAT(head(t->calls()[0], 6), ElementsAre(0xEF, 0x77, 0x00, 0x00, 0x0B, 0xB8));
+        }
     }
     EXPECT_FALSE(UploadFirmware('Q', 1, "misc\\FSM01.BIN")) << "no drive Q";
 
