@@ -196,6 +196,21 @@ TEST(DrivePath, LetterAndPathInsideTheDrive)
     }
 }
 
+// MP3 players with 2048-byte sectors: the large-cluster flag still means 8 KiB clusters.
+TEST_F(HostUtil, FatWith8KiBClustersOnADeviceOf2048ByteSectors)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "loop devices need root";
+    const auto loop = run({"losetup", "--find", "--show", "--sector-size", "2048", disk});
+    if (!loop.succeeded())
+        GTEST_SKIP() << "no loop device: " << loop.errorOutput;
+    const std::string node = loop.output.substr(0, loop.output.find('\n'));
+    std::unique_ptr<const std::string, void (*)(const std::string*)> detach(&node, [](const std::string* n) { run({"losetup", "-d", *n}); });
+    platform::DriveMap::global().bind('E', {{}, [node] { return node; }, "disk"});
+    ASSERT_TRUE(FormatDrive("E", true, 255));
+    EXPECT_EQ(minfo(node, "sector size: ") + ", " + minfo(node, "cluster size: "), "2048 bytes, 4 sectors");
+}
+
 TEST_F(HostUtil, DriveToolsFailCleanlyWhenTheVolumeOrToolIsGoneOrPastItsLimit)
 {
     ASSERT_TRUE(FormatDrive("E", true, 0));
